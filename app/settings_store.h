@@ -1,0 +1,52 @@
+// The settings store: 32-bit integers by section and key, kept in an INI file
+// ($XDG_CONFIG_HOME/KordO/Mivex.ini, else ~/.config/KordO/Mivex.ini).
+//
+//   CSettingsStore store;                                   // organisation "KordO", application "Mivex"
+//   int fps = store.ReadClamped(Setting::kCameraFps);       // default 12, at least 1
+//   store.WriteProfileInt("camera1", "fps", 25);            // on disk when this returns
+//
+// Reads never fail: a missing key, or a value that is not an integer, yields the default.
+// Every write replaces the file atomically and at once, so a crash leaves the old or the new file.
+// Use the store from the main thread only.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "settings_keys.h"
+
+class CSettingsStore {
+public:
+    static constexpr const char* kRegistryKey = "KordO";  // the organisation
+    static constexpr const char* kAppTitle = "Mivex";
+
+    // The file is located when the store is made, honouring XDG_CONFIG_HOME at that moment.
+    explicit CSettingsStore(const std::string& company = kRegistryKey);
+    CSettingsStore(const CSettingsStore&) = delete;
+    CSettingsStore& operator=(const CSettingsStore&) = delete;
+
+    int GetProfileInt(const char* section, const char* key, int defaultValue) const;
+    // Returns false when the file could not be written; the value is then lost.
+    bool WriteProfileInt(const char* section, const char* key, int value);
+
+    // The same, named by an entry of the settings table.
+    int Read(const SettingKey& key) const;         // as stored, or the default
+    int ReadClamped(const SettingKey& key) const;  // forced into the key's range; nothing is written back
+    bool ReadBool(const SettingKey& key) const;    // non-zero is true
+    bool Write(const SettingKey& key, int value);
+
+    bool Contains(const char* section, const char* key) const;
+    const std::string& FilePath() const { return m_strPath; }
+
+private:
+    template <typename Use>
+    auto WithSettings(Use use) const;
+
+    std::string m_strPath;
+};
+
+// The settings file that a store made now would use.
+std::string SettingsFilePath(const std::string& company = CSettingsStore::kRegistryKey);
+
+// The table entry for "section" and "key", or null when the table has none.
+const SettingKey* FindSettingKey(std::string_view section, std::string_view key);

@@ -1,0 +1,10 @@
+// Test helper: fills the settings with known profile points, then rewrites one key until killed.
+#include "settings_store.h"
+
+int main() {
+    CSettingsStore store;
+    for (int axis = 0; axis < 2; ++axis)
+        for (int point = 0; point < Setting::kProfilePointsPerAxis; ++point)
+            store.Write(Setting::kProfilePoints[axis][point], 20 + axis * 100 + point);
+    for (int count = 0;; ++count) store.Write(Setting::kUpdateCount, count);
+}

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing the program needs.
+# Idempotent: does nothing when all are present. Run as root on Debian 12.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  g++ make cmake pkg-config
+  # libraries
+  qt6-base-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == installed ]] || missing+=("$p")
+done
+
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+if ((EUID != 0)); then
+  echo "install-deps: missing packages: ${missing[*]}; run this script as root to install them" >&2
+  exit 1
+fi
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"

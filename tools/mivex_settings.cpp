@@ -1,0 +1,99 @@
+// mivex-settings: shows and changes the program's stored settings from a terminal.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "settings_store.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: mivex-settings [--list | --get SECTION/KEY | --set SECTION/KEY=VALUE | --help]\n"
+    "Shows or changes the settings of Mivex, kept in $XDG_CONFIG_HOME/KordO/Mivex.ini.\n"
+    "  --list                   every known key with its stored value, default and range (the default)\n"
+    "  --get SECTION/KEY        the stored value, or the default when none is stored\n"
+    "  --set SECTION/KEY=VALUE  store an integer value\n";
+
+std::string RangeText(const SettingKey& key) {
+    const SettingKey unranged{};
+    if (key.minValue == unranged.minValue && key.maxValue == unranged.maxValue) return "-";
+    if (key.maxValue == unranged.maxValue) return ">= " + std::to_string(key.minValue);
+    return std::to_string(key.minValue) + ".." + std::to_string(key.maxValue);
+}
+
+void PrintRow(const CSettingsStore& store, const SettingKey& key) {
+    const std::string name = std::string(key.section) + "/" + key.key;
+    const std::string stored =
+        store.Contains(key.section, key.key) ? std::to_string(store.Read(key)) : "(not set)";
+    std::printf("%-32s %-12s %-8d %s\n", name.c_str(), stored.c_str(), key.defaultValue,
+                RangeText(key).c_str());
+}
+
+int List(const CSettingsStore& store) {
+    std::printf("# %s\n%-32s %-12s %-8s %s\n", store.FilePath().c_str(), "key", "stored", "default",
+                "range");
+    for (const SettingKey& key : Setting::kNamedKeys) PrintRow(store, key);
+    for (const auto& axis : Setting::kProfilePoints)
+        for (const SettingKey& key : axis) PrintRow(store, key);
+    return 0;
+}
+
+const SettingKey* Lookup(std::string_view name) {
+    const auto slash = name.find('/');
+    const SettingKey* key =
+        slash == std::string_view::npos ? nullptr : FindSettingKey(name.substr(0, slash), name.substr(slash + 1));
+    if (!key) std::fprintf(stderr, "mivex-settings: unknown key '%.*s'\n", int(name.size()), name.data());
+    return key;
+}
+
+int Get(const CSettingsStore& store, std::string_view name) {
+    const SettingKey* key = Lookup(name);
+    if (!key) return 1;
+    std::printf("%d\n", store.Read(*key));
+    return 0;
+}
+
+int Set(CSettingsStore& store, std::string_view assignment) {
+    const auto equals = assignment.find('=');
+    if (equals == std::string_view::npos) {
+        std::fprintf(stderr, "mivex-settings: expected SECTION/KEY=VALUE\n");
+        return 2;
+    }
+    const SettingKey* key = Lookup(assignment.substr(0, equals));
+    if (!key) return 1;
+    const std::string text(assignment.substr(equals + 1));
+    std::size_t used = 0;
+    int value = 0;
+    try {
+        value = std::stoi(text, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used == 0 || used != text.size()) {
+        std::fprintf(stderr, "mivex-settings: '%s' is not a whole number\n", text.c_str());
+        return 2;
+    }
+    if (!store.Write(*key, value)) {
+        std::fprintf(stderr, "mivex-settings: could not write %s\n", store.FilePath().c_str());
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CSettingsStore store;
+    if (argc == 1) return List(store);
+    const std::string_view option = argv[1];
+    if (argc == 2 && (option == "--help" || option == "-h")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (argc == 2 && option == "--list") return List(store);
+    if (argc == 3 && option == "--get") return Get(store, argv[2]);
+    if (argc == 3 && option == "--set") return Set(store, argv[2]);
+    std::fputs(kUsage, stderr);
+    return 2;
+}
