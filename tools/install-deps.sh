@@ -7,7 +7,9 @@ packages=(
   # toolchain
   g++ make cmake pkg-config
   # libraries
-  qt6-base-dev
+  qt6-base-dev libopencv-dev
+  # the face cascade; the face photograph of the synthetic test videos
+  opencv-data python3-imageio
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
 )

@@ -1,0 +1,145 @@
+#include "feature_tracker.h"
+
+#include <algorithm>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/video/tracking.hpp>
+
+namespace {
+
+// The flow's and the refinement's stopping rule: 20 iterations, or a step below 0.03 (the
+// single-precision constant widened to double, as the tracker has always used it).
+const cv::TermCriteria kCriteria(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 20, static_cast<double>(0.03f));
+
+// The flow's window of half-size 10 is 21 pixels wide; the refinement takes the half-size itself.
+const cv::Size kFlowWindow(2 * CFeatureTracker::kWindowSize + 1, 2 * CFeatureTracker::kWindowSize + 1);
+const cv::Size kRefineWindow(CFeatureTracker::kWindowSize, CFeatureTracker::kWindowSize);
+
+}  // namespace
+
+CFeatureTracker::CFeatureTracker(CTrackingState& state, IMotionSink* motion) : m_state(state), m_pMotion(motion) {}
+
+CFeatureTracker::~CFeatureTracker() = default;
+
+int CFeatureTracker::OnFrame(const cv::Mat& frame) {
+    if (IsStale()) return 0;
+
+    if (m_state.m_bHeadFound) {
+        const HeadRect head = m_state.m_rcHead.Load();
+        m_iHeadCentreX = head.left + (head.right - head.left) / 2;
+        m_iHeadCentreY = head.top + (head.bottom - head.top) / 2;
+        m_bAddPoint = true;
+    }
+
+    if (m_pImage.empty()) CreateImages(frame);
+    frame.copyTo(m_pImage);
+    cv::cvtColor(m_pImage, m_grey, cv::COLOR_BGR2GRAY);
+
+    const int write = m_state.m_iDisplayWrite;
+    if (m_iCount >= 1) TrackPoints(m_displays[write]);
+    m_state.m_display.Store(m_displays[write]);
+    m_state.m_iDisplayWrite = 1 - write;
+    m_state.m_iPointCount = m_iCount;
+
+    SeedPoint();
+    RenewFirstSlot();
+    Exchange();
+    return 0;
+}
+
+bool CFeatureTracker::IsStale() {
+    const int detectCount = m_state.m_iHeadDetectCount;
+    if (detectCount != m_iLastDetectCount) {
+        m_iLastDetectCount = detectCount;
+        m_iStaleFrames = 0;
+        return false;
+    }
+    // Counts no further than the limit, so a long halt cannot overflow the counter.
+    if (m_iStaleFrames <= kStaleFrameLimit) ++m_iStaleFrames;
+    return m_iStaleFrames > kStaleFrameLimit;
+}
+
+void CFeatureTracker::CreateImages(const cv::Mat& frame) {
+    m_pImage.create(frame.size(), CV_8UC3);
+    m_grey.create(frame.size(), CV_8UC1);
+    m_prevGrey = cv::Mat::zeros(frame.size(), CV_8UC1);
+    m_bPyramidBuilt = m_bPrevPyramidBuilt = false;
+    m_fHeadX = 0.5f * static_cast<float>(frame.cols);
+    m_fHeadY = 0.5f * static_cast<float>(frame.rows);
+}
+
+void CFeatureTracker::TrackPoints(PointDisplay& display) {
+    if (!m_bPrevPyramidBuilt) cv::buildOpticalFlowPyramid(m_prevGrey, m_prevPyramid, kFlowWindow, kPyramidLevels);
+    cv::buildOpticalFlowPyramid(m_grey, m_pyramid, kFlowWindow, kPyramidLevels);
+    m_bPyramidBuilt = true;
+
+    cv::Mat previous(m_iCount, 1, CV_32FC2, m_pPrevPoints);
+    cv::Mat current(m_iCount, 1, CV_32FC2, m_pCurPoints);
+    cv::Mat status(m_iCount, 1, CV_8UC1, m_status.data());
+    cv::calcOpticalFlowPyrLK(m_prevPyramid, m_pyramid, previous, current, status, cv::noArray(), kFlowWindow,
+                             kPyramidLevels, kCriteria, 0);
+
+    display.count = 0;
+    const bool liveView = m_state.m_bLiveView;
+    const bool summing = m_iFlowFrames == kFlowFramesBeforeMotion;
+    float sumX = 0.0f;
+    float sumY = 0.0f;
+    int summed = 0;
+    int kept = 0;
+    for (int i = 0; i < m_iCount; ++i) {
+        const cv::Point2f point = m_pCurPoints[i];
+        if (m_bAddPoint) {
+            const float dx = static_cast<float>(m_iHeadCentreX) - point.x;
+            const float dy = static_cast<float>(m_iHeadCentreY) - point.y;
+            if (dx * dx + dy * dy <= kMergeDistanceSquared) {
+                // The centre is already covered: drop this point; a fresh one comes next frame.
+                m_bAddPoint = false;
+                continue;
+            }
+        }
+        if (!m_status[i]) continue;
+        m_pCurPoints[kept++] = point;
+        if (!summing) continue;
+        sumX += point.x - m_pPrevPoints[i].x;
+        sumY += point.y - m_pPrevPoints[i].y;
+        ++summed;
+        if (liveView && display.count < PointDisplay::kCapacity)
+            display.points[display.count++] = {cvRound(point.x), cvRound(point.y)};
+    }
+    m_iFlowFrames = std::min(m_iFlowFrames + 1, kFlowFramesBeforeMotion);
+    m_iCount = kept;
+
+    const int sizeMultiplier = m_pImage.cols <= kSizeMultiplierWidth ? 2 : 1;
+    if (m_pMotion) {
+        if (m_bUseProfile)
+            m_pMotion->MapMotionProfile(summed, sumX, sumY, sizeMultiplier);
+        else
+            m_pMotion->MapMotion(summed, sumX, sumY, sizeMultiplier);
+    }
+    display.headX = cvRound(m_fHeadX);
+    display.headY = cvRound(m_fHeadY);
+}
+
+void CFeatureTracker::SeedPoint() {
+    const int limit = m_bAllowMorePoints.exchange(false) ? kPointLimitGranted : kPointLimit;
+    if (!m_bAddPoint || m_iCount >= limit) return;  // a pending point waits for the next frame
+    cv::Point2f& seed = m_pCurPoints[m_iCount];
+    seed = {static_cast<float>(m_iHeadCentreX), static_cast<float>(m_iHeadCentreY)};
+    cv::Mat one(1, 1, CV_32FC2, &seed);
+    cv::cornerSubPix(m_grey, one, kRefineWindow, cv::Size(-1, -1), kCriteria);
+    ++m_iCount;
+    m_bAddPoint = false;
+}
+
+void CFeatureTracker::RenewFirstSlot() {
+    if (!m_state.m_bHeadFound || m_iCount <= kPointLimit) return;
+    m_pCurPoints[0] = m_pCurPoints[m_iCount - 1];
+    --m_iCount;
+}
+
+void CFeatureTracker::Exchange() {
+    std::swap(m_grey, m_prevGrey);
+    std::swap(m_pyramid, m_prevPyramid);
+    std::swap(m_pPrevPoints, m_pCurPoints);
+    m_bPrevPyramidBuilt = m_bPyramidBuilt;
+    m_bPyramidBuilt = false;
+}

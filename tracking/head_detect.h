@@ -1,0 +1,79 @@
+// Head detection: finds the face in the reduced frame with a Haar cascade and publishes its
+// rectangle in full-frame pixels, a found flag and a counter of successful detections.
+//
+//   CHeadDetect detect(state, messages);
+//   if (detect.Init() == 0) detect.Detect(state.m_pDetectImage, state.m_iDetectScale);
+//
+// CThreadHeadDetect runs that in a loop on its own thread, asking frame preparation for a
+// reduced frame every cycle.
+#pragma once
+
+#include <filesystem>
+#include <opencv2/objdetect.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tracking_state.h"
+
+// Receives texts the user must see. Implementations show them on the user-interface thread;
+// Show itself may be called from any thread and must not block.
+class IMessageSink {
+public:
+    virtual ~IMessageSink() = default;
+    virtual void Show(const std::string& text) = 0;
+};
+
+class CHeadDetect {
+public:
+    static constexpr const char* kCascadeFile = "cascade_ff_d.xml";
+    static constexpr double kScaleFactor = 1.1;
+    static constexpr int kMinNeighbours = 2;
+    static constexpr int kMinFaceSize = 40;  // pixels of the reduced image
+
+    // The cascade is looked for in cascadeDirectory (by default data/ beside the executable).
+    CHeadDetect(CTrackingState& state, IMessageSink& messages);
+    CHeadDetect(CTrackingState& state, IMessageSink& messages, std::filesystem::path cascadeDirectory);
+    virtual ~CHeadDetect() = default;
+
+    // Loads the cascade: 0 on success, -1 (after telling the user) when it cannot be loaded.
+    int Init();
+    // Detects on the reduced image and publishes the last face found, scaled back. Returns 0.
+    int Detect(const cv::Mat& image, int scale);
+
+    static std::string MissingCascadeMessage(const std::filesystem::path& tried);
+
+private:
+    CTrackingState& m_state;
+    IMessageSink& m_messages;
+    const std::filesystem::path m_cascadeDirectory;
+    cv::CascadeClassifier m_cascade;
+    bool m_bCascadeLoaded = false;
+    bool m_bFacesValid = false;
+    std::vector<cv::Rect> m_faces;
+};
+
+// The detection loop on its own thread.
+class CThreadHeadDetect {
+public:
+    static constexpr int kStartWaitMs = 10000;
+
+    CThreadHeadDetect(CTrackingState& state, IMessageSink& messages, std::filesystem::path cascadeDirectory);
+    CThreadHeadDetect(CTrackingState& state, IMessageSink& messages);
+    ~CThreadHeadDetect();
+    CThreadHeadDetect(const CThreadHeadDetect&) = delete;
+    CThreadHeadDetect& operator=(const CThreadHeadDetect&) = delete;
+
+    // Starts the loop; with wait, returns whether it was running within about 10 seconds.
+    bool Start(bool wait);
+    // Asks the loop to end; with wait, returns whether it ended within about 10 seconds.
+    bool Stop(bool wait);
+
+private:
+    void Run();
+
+    CTrackingState& m_state;
+    IMessageSink& m_messages;
+    const std::filesystem::path m_cascadeDirectory;
+    std::thread m_thread;
+};

@@ -1,0 +1,83 @@
+#include "thread_camera.h"
+
+#include <chrono>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "camera_frame.h"
+#include "feature_tracker.h"
+
+namespace {
+
+constexpr auto kExitPoll = std::chrono::milliseconds(1000);
+
+// Detection works on a frame reduced by 2 above 300 pixels of width and by 4 above 500.
+int DetectScaleFor(int width) {
+    if (width > 500) return 4;
+    if (width > 300) return 2;
+    return 1;
+}
+
+}  // namespace
+
+CThreadCamera::CThreadCamera(CTrackingState& state, CFeatureTracker* tracker, int width, int height)
+    : m_state(state), m_pTracker(tracker), m_iWidth(width), m_iHeight(height) {}
+
+CThreadCamera::~CThreadCamera() { Stop(); }
+
+void CThreadCamera::ProcessFrame(std::uint8_t* bytes, std::uint32_t length) {
+    if (m_state.m_bCameraThreadExit || m_state.m_bHeadDetectStop) return;
+
+    // Taken before the flip, so the live view gets the bytes in capture order.
+    if (m_state.m_bLiveView) m_state.m_liveView.Write(bytes, length);
+
+    // A frame shorter than the negotiated format would be read past its end.
+    if (length < CaptureFrameLength(m_iWidth, m_iHeight)) return;
+
+    cv::Mat frame(m_iHeight, m_iWidth, CV_8UC3, bytes, CaptureRowStep(m_iWidth));
+    cv::flip(frame, frame, 0);
+
+    if (m_state.m_bDetectFrameWanted) {
+        cv::Mat& detect = m_state.m_pDetectImage;
+        if (detect.empty()) {
+            m_state.m_iDetectScale = DetectScaleFor(m_iWidth);
+            const int scale = m_state.m_iDetectScale;
+            detect.create(frame.rows / scale, frame.cols / scale, CV_8UC(frame.channels()));
+        }
+        if (m_state.m_iDetectScale > 1)
+            cv::resize(frame, detect, detect.size(), 0, 0, cv::INTER_LINEAR);
+        else
+            frame.copyTo(detect);
+        m_state.m_bDetectFrameWanted = false;  // hands the image to the detection thread
+    }
+
+    if (m_pTracker) m_pTracker->OnFrame(frame);
+    ++m_state.m_iFrameCount;
+}
+
+void CThreadCamera::Start() {
+    if (m_thread.joinable()) return;
+    m_thread = std::thread([this] {
+        InitInstance();
+        ExitInstance();
+    });
+}
+
+void CThreadCamera::Stop() {
+    if (!m_thread.joinable()) return;
+    m_state.m_bCameraThreadExit = true;
+    m_thread.join();
+}
+
+void CThreadCamera::InitInstance() {
+    m_state.m_pFrameTarget = this;
+    m_state.m_liveView.Reset();
+    m_state.m_bCameraThreadRunning = true;
+    while (!m_state.m_bCameraThreadExit) std::this_thread::sleep_for(kExitPoll);
+}
+
+void CThreadCamera::ExitInstance() {
+    m_state.m_bCameraThreadRunning = false;
+    m_state.m_liveView.Reset();
+    m_state.m_pFrameTarget = nullptr;
+}

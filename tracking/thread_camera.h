@@ -1,0 +1,45 @@
+// Frame preparation: every captured frame passes through CThreadCamera::ProcessFrame on the
+// capture thread, which copies it for the live view, flips it in place to top-down, serves a
+// reduced copy to head detection on request, hands it to the tracker and counts it.
+//
+//   CThreadCamera camera(state, &tracker, width, height);
+//   camera.Start();                         // publishes itself as the frame target
+//   ... capture calls state.m_pFrameTarget.load()->ProcessFrame(bytes, length) ...
+//   camera.Stop();                          // after capture has stopped
+#pragma once
+
+#include <cstdint>
+#include <opencv2/core/mat.hpp>
+#include <thread>
+
+#include "tracking_state.h"
+
+class CFeatureTracker;
+
+class CThreadCamera {
+public:
+    // width and height are those of the negotiated capture format.
+    CThreadCamera(CTrackingState& state, CFeatureTracker* tracker, int width, int height);
+    ~CThreadCamera();
+    CThreadCamera(const CThreadCamera&) = delete;
+    CThreadCamera& operator=(const CThreadCamera&) = delete;
+
+    // Called by capture once per accepted sample; the bytes are rewritten (flipped) in place.
+    void ProcessFrame(std::uint8_t* bytes, std::uint32_t length);
+
+    // Starts the thread that publishes this object as the frame target and waits, in 1000 ms
+    // steps, for m_bCameraThreadExit. Stop sets the flag and joins; capture must be stopped first.
+    void Start();
+    void Stop();
+
+    // The thread's start-up and exit routines.
+    void InitInstance();
+    void ExitInstance();
+
+private:
+    CTrackingState& m_state;
+    CFeatureTracker* const m_pTracker;
+    const int m_iWidth;
+    const int m_iHeight;
+    std::thread m_thread;
+};
