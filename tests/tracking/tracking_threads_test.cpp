@@ -1,0 +1,78 @@
+// The camera thread, the detection thread and a frame feeder running together, as in the
+// program. Run under ThreadSanitizer to check the hand-overs.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "camera_frame.h"
+#include "feature_tracker.h"
+#include "head_detect.h"
+#include "thread_camera.h"
+#include "tracking_test_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A 640x480 frame with the face photograph large enough for the reduced frame's detector.
+cv::Mat FaceFrame() {
+    const cv::Mat reduced = test::ReducedFaceFrame();
+    cv::Mat frame;
+    cv::resize(reduced, frame, cv::Size(640, 480), 0, 0, cv::INTER_CUBIC);
+    return frame;
+}
+
+TEST(TrackingThreads, DetectionAndTrackingMeetThroughTheSharedState) {
+    CTrackingState state;
+    test::RecordingMessages messages;
+    test::RecordingMotionSink sink;
+    CFeatureTracker tracker(state, &sink);
+    CThreadHeadDetect detection(state, messages);
+    ASSERT_TRUE(detection.Start(true)) << (messages.texts.empty() ? "" : messages.texts[0]);
+
+    CThreadCamera camera(state, &tracker, 640, 480);
+    camera.Start();
+    while (!state.m_bCameraThreadRunning) std::this_thread::sleep_for(1ms);
+    ASSERT_EQ(state.m_pFrameTarget.load(), &camera);
+
+    // The feeder plays the capture thread: about 30 frames a second for 2.5 seconds, with the
+    // live view on, while this thread reads what the user interface reads.
+    std::atomic<bool> feeding{true};
+    std::thread feeder([&] {
+        std::vector<std::uint8_t> prepared, sample;
+        ToCaptureLayout(FaceFrame(), prepared);
+        while (feeding) {
+            sample = prepared;
+            if (CThreadCamera* target = state.m_pFrameTarget.load())
+                target->ProcessFrame(sample.data(), static_cast<std::uint32_t>(sample.size()));
+            std::this_thread::sleep_for(30ms);
+        }
+    });
+    state.m_bLiveView = true;
+    std::vector<std::uint8_t> live;
+    for (auto end = std::chrono::steady_clock::now() + 2500ms; std::chrono::steady_clock::now() < end;) {
+        (void)state.m_display.Load();
+        state.m_liveView.ReadLatest(live);
+        (void)state.m_rcHead.Load();
+        tracker.m_bAllowMorePoints = true;
+        std::this_thread::sleep_for(20ms);
+    }
+    feeding = false;
+    feeder.join();
+
+    EXPECT_TRUE(detection.Stop(true));
+    camera.Stop();
+    EXPECT_FALSE(state.m_bCameraThreadRunning);
+    EXPECT_EQ(state.m_pFrameTarget.load(), nullptr);
+    EXPECT_FALSE(state.m_liveView.ReadLatest(live)) << "the camera thread frees the live view";
+
+    EXPECT_GT(state.m_iFrameCount, 30);
+    EXPECT_GE(state.m_iHeadDetectCount, 2) << "two or three detections a second";
+    EXPECT_TRUE(state.m_bHeadFound);
+    EXPECT_FALSE(sink.calls.empty()) << "points were seeded and tracked";
+    EXPECT_TRUE(messages.texts.empty());
+    EXPECT_FALSE(live.empty());
+}
+
+}  // namespace
