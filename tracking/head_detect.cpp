@@ -1,6 +1,7 @@
 #include "head_detect.h"
 
 #include <chrono>
+#include <opencv2/core/utility.hpp>
 
 #include "paths.h"
 
@@ -24,6 +25,9 @@ std::string CHeadDetect::MissingCascadeMessage(const std::filesystem::path& trie
 }
 
 int CHeadDetect::Init() {
+    // Detection is meant to run beside the capture thread on one core, not to spread over all
+    // of them in bursts: OpenCV's worker pool would take the cores the frames need.
+    cv::setNumThreads(0);
     m_bCascadeLoaded = false;
     m_bFacesValid = false;
     m_state.m_pDetectImage.release();
