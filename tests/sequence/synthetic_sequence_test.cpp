@@ -1,0 +1,276 @@
+#include "synthetic_sequence.h"
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/objdetect.hpp>
+#include <opencv2/video/tracking.hpp>
+#include <opencv2/videoio.hpp>
+
+#include "test_support.h"
+
+// Names the trajectory in test listings instead of dumping its bytes.
+void PrintTo(Trajectory t, std::ostream* os) { *os << TrajectoryName(t); }
+
+namespace {
+
+constexpr Trajectory kTrajectories[] = {Trajectory::Circle, Trajectory::Sweep, Trajectory::Brightness};
+
+std::string Name(Trajectory t) { return std::string(TrajectoryName(t)); }
+
+// Mean and spread, per channel, of a patch of plain background in the top-left corner.
+cv::Scalar CornerMean(const cv::Mat& frame, cv::Scalar* spread = nullptr) {
+    cv::Scalar mean, deviation;
+    cv::meanStdDev(frame(cv::Rect(0, 0, 32, 32)), mean, deviation);
+    if (spread) *spread = deviation;
+    return mean;
+}
+
+// The shift of b's content relative to a's, measured from the pixels alone: phase correlation
+// gets within half a pixel, then ECC (blind to brightness) refines it to a few hundredths.
+cv::Point2d MeasuredShift(const cv::Mat& a, const cv::Mat& b) {
+    cv::Mat greyA, greyB, wideA, wideB;
+    cv::cvtColor(a, greyA, cv::COLOR_BGR2GRAY);
+    cv::cvtColor(b, greyB, cv::COLOR_BGR2GRAY);
+    greyA.convertTo(wideA, CV_64F);
+    greyB.convertTo(wideB, CV_64F);
+    const cv::Point2d coarse = cv::phaseCorrelate(wideA, wideB);
+    cv::Mat warp = (cv::Mat_<float>(2, 3) << 1, 0, coarse.x, 0, 1, coarse.y);
+    cv::findTransformECC(greyA, greyB, warp, cv::MOTION_TRANSLATION,
+                         cv::TermCriteria(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 100, 1e-5), cv::noArray(), 1);
+    return {warp.at<float>(0, 2), warp.at<float>(1, 2)};
+}
+
+int RunTool(const std::string& arguments) {
+    const int status = std::system((std::string(MIVEX_TEST_MAKE_SEQUENCE) + " " + arguments + " >/dev/null 2>&1").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(SyntheticSequenceTruth, MotionIsTheStepBetweenPositionsAndFrameZeroIsAtRest) {
+    for (Trajectory t : kTrajectories) {
+        SCOPED_TRACE(Name(t));
+        const SyntheticSequence seq(t, 200);
+        EXPECT_EQ(seq.Truth(0).dx, 0);
+        EXPECT_EQ(seq.Truth(0).dy, 0);
+        int onGrid = 0;
+        for (int i = 1; i < seq.FrameCount(); ++i) {
+            const FrameTruth now = seq.Truth(i), before = seq.Truth(i - 1);
+            EXPECT_DOUBLE_EQ(now.dx, now.x - before.x) << "frame " << i;
+            EXPECT_DOUBLE_EQ(now.dy, now.y - before.y) << "frame " << i;
+            if (now.x == std::round(now.x) || now.y == std::round(now.y)) ++onGrid;
+        }
+        EXPECT_EQ(onGrid, 0) << "positions should need sub-pixel interpolation";
+    }
+}
+
+TEST(SyntheticSequenceTruth, EachTrajectoryHasItsOwnPaceAndLighting) {
+    struct Range { double maxDx = 0, maxDy = 0, minGain = 10, maxGain = 0; };
+    auto measure = [](Trajectory t, cv::Size size) {
+        const SyntheticSequence seq(t, 300, size);
+        Range r;
+        for (int i = 0; i < seq.FrameCount(); ++i) {
+            r.maxDx = std::max(r.maxDx, std::abs(seq.Truth(i).dx));
+            r.maxDy = std::max(r.maxDy, std::abs(seq.Truth(i).dy));
+            r.minGain = std::min(r.minGain, seq.Gain(i));
+            r.maxGain = std::max(r.maxGain, seq.Gain(i));
+        }
+        return r;
+    };
+    const Range circle = measure(Trajectory::Circle, {640, 480});
+    EXPECT_GE(std::hypot(circle.maxDx, circle.maxDy), 0.5);
+    EXPECT_LE(std::hypot(circle.maxDx, circle.maxDy), 1.2);
+    EXPECT_EQ(circle.minGain, 1);
+    EXPECT_EQ(circle.maxGain, 1);
+
+    const Range sweep = measure(Trajectory::Sweep, {640, 480});
+    EXPECT_GE(sweep.maxDx, 6);
+    EXPECT_LE(sweep.maxDx, 8);
+    EXPECT_GE(sweep.maxDy, 1);
+    EXPECT_LT(sweep.maxDy, sweep.maxDx);
+
+    const Range brightness = measure(Trajectory::Brightness, {640, 480});
+    EXPECT_LT(std::hypot(brightness.maxDx, brightness.maxDy), 0.5);
+    EXPECT_NEAR(brightness.minGain, 0.7, 0.02);
+    EXPECT_NEAR(brightness.maxGain, 1.3, 0.02);
+
+    // A smaller frame shows the same scene, so the motion shrinks with it.
+    const Range smallSweep = measure(Trajectory::Sweep, {320, 240});
+    EXPECT_NEAR(smallSweep.maxDx, sweep.maxDx / 2, 1e-9);
+    EXPECT_NEAR(smallSweep.maxDy, sweep.maxDy / 2, 1e-9);
+}
+
+TEST(SyntheticSequenceFrames, AreBgrImagesThatDependOnlyOnTheFrameNumber) {
+    for (cv::Size size : {cv::Size(640, 480), cv::Size(200, 150)}) {
+        const cv::Mat frame = SyntheticSequence(Trajectory::Circle, 3, size).Frame(2);
+        EXPECT_EQ(frame.size(), size);
+        EXPECT_EQ(frame.type(), CV_8UC3);
+        EXPECT_TRUE(frame.isContinuous());
+    }
+    const SyntheticSequence seq(Trajectory::Sweep, 10);
+    const cv::Mat first = seq.Frame(7);
+    seq.Frame(3);
+    EXPECT_EQ(cv::norm(first, seq.Frame(7), cv::NORM_INF), 0);
+    EXPECT_EQ(cv::norm(first, SyntheticSequence(Trajectory::Sweep, 10).Frame(7), cv::NORM_INF), 0);
+    // Fresh sensor noise on every frame, even where the scene is unchanged.
+    const cv::Rect corner(0, 0, 24, 24);
+    EXPECT_GT(cv::norm(seq.Frame(0)(corner), seq.Frame(1)(corner), cv::NORM_INF), 0);
+}
+
+TEST(SyntheticSequenceFrames, ThePictureMovesByTheTruth) {
+    for (Trajectory t : kTrajectories) {
+        SCOPED_TRACE(Name(t));
+        const SyntheticSequence seq(t, 60);
+        // Frame 1 moves less than a pixel; by 20 and 59 the sweep is far off and the brightness
+        // at its highest and lowest. Whole-pixel rendering would miss by up to half a pixel.
+        for (int i : {1, 20, 59}) {
+            const cv::Point2d measured = MeasuredShift(seq.Frame(0), seq.Frame(i));
+            EXPECT_NEAR(measured.x, seq.Truth(i).x - seq.Truth(0).x, 0.1) << "frame " << i;
+            EXPECT_NEAR(measured.y, seq.Truth(i).y - seq.Truth(0).y, 0.1) << "frame " << i;
+        }
+    }
+}
+
+TEST(SyntheticSequenceFrames, CarryTheGainAndTwoLevelsOfNoise) {
+    const SyntheticSequence seq(Trajectory::Brightness, 80);
+    cv::Scalar spread;
+    const cv::Scalar rest = CornerMean(seq.Frame(0), &spread);
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(spread[c], 2, 0.3) << "channel " << c;
+    for (int i : {20, 60})
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(CornerMean(seq.Frame(i))[c] / rest[c], seq.Gain(i), 0.02) << "frame " << i << " channel " << c;
+}
+
+TEST(SyntheticSequenceErrors, ReportWhatIsWrong) {
+    try {
+        SyntheticSequence(Trajectory::Circle, 10, {640, 480}, "/nonexistent/astronaut.png");
+        ADD_FAILURE() << "a missing photo was accepted";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("/nonexistent/astronaut.png"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("python3-imageio"), std::string::npos) << e.what();
+    }
+    test::TempDir dir;
+    test::WriteFile(dir.path() / "photo.png", "not an image");
+    EXPECT_THROW(SyntheticSequence(Trajectory::Circle, 10, {640, 480}, dir.path() / "photo.png"), std::runtime_error);
+
+    EXPECT_THROW(SyntheticSequence(Trajectory::Circle, 0), std::invalid_argument);
+    EXPECT_THROW(SyntheticSequence(Trajectory::Circle, 10, {0, 480}), std::invalid_argument);
+    const SyntheticSequence seq(Trajectory::Circle, 10);
+    EXPECT_THROW(seq.Frame(10), std::out_of_range);
+    EXPECT_THROW(seq.Truth(-1), std::out_of_range);
+
+    for (Trajectory t : kTrajectories) EXPECT_EQ(ParseTrajectory(TrajectoryName(t)), t);
+    EXPECT_THROW(ParseTrajectory("zigzag"), std::invalid_argument);
+}
+
+TEST(SequenceFile, VideoReadsBackBitExactAndTheCsvHoldsTheTruth) {
+    test::TempDir dir;
+    const SyntheticSequence seq(Trajectory::Brightness, 24, {320, 240});
+    std::vector<int> progress;
+    WriteSequence(seq, dir.path() / "seq", [&](int done) { progress.push_back(done); });
+    ASSERT_EQ(progress.size(), 24u);
+    EXPECT_EQ(progress.back(), 24);
+
+    cv::VideoCapture video((dir.path() / "seq.avi").string(), cv::CAP_FFMPEG);
+    ASSERT_TRUE(video.isOpened()) << "OpenCV cannot read back its FFV1 video";
+    EXPECT_EQ(video.get(cv::CAP_PROP_FRAME_COUNT), 24);
+    int frames = 0;
+    for (cv::Mat frame; video.read(frame); ++frames) {
+        ASSERT_LT(frames, 24);
+        ASSERT_EQ(frame.size(), cv::Size(320, 240));
+        ASSERT_EQ(frame.type(), CV_8UC3);
+        EXPECT_EQ(cv::norm(frame, seq.Frame(frames), cv::NORM_INF), 0) << "frame " << frames << " changed on disk";
+    }
+    EXPECT_EQ(frames, 24);
+
+    std::istringstream csv(test::ReadFile(dir.path() / "seq.csv"));
+    std::string line;
+    std::getline(csv, line);
+    EXPECT_EQ(line, "frame,x,y,dx,dy");
+    int rows = 0;
+    for (; std::getline(csv, line); ++rows) {
+        int frame = -1;
+        double x, y, dx, dy;
+        ASSERT_EQ(std::sscanf(line.c_str(), "%d,%lf,%lf,%lf,%lf", &frame, &x, &y, &dx, &dy), 5) << line;
+        ASSERT_EQ(frame, rows);
+        const FrameTruth t = seq.Truth(frame);
+        EXPECT_LT(cv::norm(cv::Vec4d(x, y, dx, dy), cv::Vec4d(t.x, t.y, t.dx, t.dy), cv::NORM_INF), 1e-6) << line;
+    }
+    EXPECT_EQ(rows, 24);
+}
+
+TEST(SequenceFile, UnwritablePlaceIsAnError) {
+    EXPECT_THROW(WriteSequence(SyntheticSequence(Trajectory::Circle, 2), "/nonexistent/dir/seq"), std::runtime_error);
+}
+
+TEST(MakeSequenceTool, WritesBothFilesAndRejectsBadOptions) {
+    test::TempDir dir;
+    const std::string out = (dir.path() / "clip").string();
+    EXPECT_EQ(RunTool("--trajectory sweep --frames 5 --size 160x120 --out " + out), 0);
+    cv::VideoCapture video(out + ".avi", cv::CAP_FFMPEG);
+    EXPECT_EQ(video.get(cv::CAP_PROP_FRAME_COUNT), 5);
+    EXPECT_EQ(video.get(cv::CAP_PROP_FRAME_WIDTH), 160);
+    const std::string csv = test::ReadFile(out + ".csv");
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 6) << csv;
+
+    EXPECT_EQ(RunTool("--help"), 0);
+    for (const char* bad : {"--out x", "--trajectory zigzag --out x", "--trajectory circle --out x --frames 0",
+                            "--trajectory circle --out x --size 640", "--trajectory circle --out x --fps 30",
+                            "--trajectory circle --out"})
+        EXPECT_EQ(RunTool(bad), 2) << "arguments: " << bad;
+}
+
+// The tracker reduces every frame to 160x120 and looks for a face there; every trajectory
+// must keep the face findable, at each camera size, and the face must ride on the truth.
+class FaceDetection : public testing::TestWithParam<std::tuple<Trajectory, cv::Size>> {};
+
+TEST_P(FaceDetection, FindsTheFaceOnNearlyEveryFrameWhereTheTruthPutsIt) {
+    cv::CascadeClassifier cascade;
+    ASSERT_TRUE(cascade.load(MIVEX_TEST_FACE_CASCADE))
+        << MIVEX_TEST_FACE_CASCADE << " is missing: install the Debian package opencv-data";
+    const auto [trajectory, size] = GetParam();
+    const SyntheticSequence seq(trajectory, 90, size);
+    const double toFrame = size.width / 160.0;
+
+    int found = 0;
+    std::vector<cv::Point2d> faceInPhoto;  // detected face centre relative to the photo's offset
+    for (int i = 0; i < seq.FrameCount(); ++i) {
+        cv::Mat reduced;
+        cv::resize(seq.Frame(i), reduced, {160, 120}, 0, 0, cv::INTER_LINEAR);
+        std::vector<cv::Rect> faces;
+        cascade.detectMultiScale(reduced, faces, 1.1, 2, cv::CASCADE_DO_CANNY_PRUNING, cv::Size(40, 40));
+        if (faces.empty()) continue;
+        ++found;
+        const cv::Rect& face = faces.front();
+        faceInPhoto.push_back(cv::Point2d(face.x + face.width / 2.0, face.y + face.height / 2.0) * toFrame -
+                              cv::Point2d(seq.Truth(i).x, seq.Truth(i).y));
+    }
+    EXPECT_GE(found, 0.95 * seq.FrameCount());
+
+    ASSERT_FALSE(faceInPhoto.empty());
+    const cv::Point2d first = faceInPhoto.front();
+    for (const cv::Point2d& p : faceInPhoto) {
+        // A 160x120 detection moves in whole reduced pixels: allow a few.
+        EXPECT_LE(cv::norm(p - first), 4 * toFrame) << "face drifted off the truth by " << p - first;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllTrajectories, FaceDetection,
+                         testing::Combine(testing::ValuesIn(kTrajectories),
+                                          testing::Values(cv::Size(640, 480), cv::Size(320, 240))),
+                         [](const auto& info) {
+                             const cv::Size size = std::get<1>(info.param);
+                             return Name(std::get<0>(info.param)) + "_" + std::to_string(size.width) + "x" +
+                                    std::to_string(size.height);
+                         });
+
+}  // namespace

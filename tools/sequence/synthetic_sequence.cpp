@@ -1,0 +1,162 @@
+#include "synthetic_sequence.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+
+namespace {
+
+// The head crop as fractions of the photo (the astronaut's hair to chin, ear to ear), and its
+// size in a 640x480 frame: large enough that the face cascade, run on the frame reduced to
+// 160x120, finds a face of 53-57 px, well clear of its 40 px minimum.
+constexpr double kCropLeft = 145.0 / 512, kCropTop = 20.0 / 512;
+constexpr double kCropWidth = 160.0 / 512, kCropHeight = 185.0 / 512;
+constexpr double kPhotoWidth = 336, kPhotoHeight = 388;
+
+const cv::Scalar kBackground(118, 124, 128);  // a plain grey wall
+constexpr double kNoiseSigma = 2.0;           // grey levels, like a decent webcam in good light
+constexpr std::uint64_t kNoiseSeed = 0x5eed'2026;
+constexpr double kFramesPerSecond = 30;
+
+// Triangle wave through 0 at i = 0, peaking at +1 a quarter period in, -1 three quarters in.
+double Triangle(double i, double period) {
+    const double phase = std::fmod(i / period + 0.25, 1.0);
+    return phase < 0.5 ? 4 * phase - 1 : 3 - 4 * phase;
+}
+
+}  // namespace
+
+Trajectory ParseTrajectory(std::string_view name) {
+    for (Trajectory t : {Trajectory::Circle, Trajectory::Sweep, Trajectory::Brightness})
+        if (TrajectoryName(t) == name) return t;
+    throw std::invalid_argument("unknown trajectory '" + std::string(name) +
+                                "' (expected circle, sweep or brightness)");
+}
+
+std::string_view TrajectoryName(Trajectory trajectory) {
+    switch (trajectory) {
+        case Trajectory::Circle: return "circle";
+        case Trajectory::Sweep: return "sweep";
+        case Trajectory::Brightness: return "brightness";
+    }
+    return "?";
+}
+
+SyntheticSequence::SyntheticSequence(Trajectory trajectory, int frameCount, cv::Size frameSize,
+                                     const std::filesystem::path& photoPath)
+    : m_trajectory(trajectory), m_frameCount(frameCount), m_frameSize(frameSize) {
+    if (frameCount < 1) throw std::invalid_argument("frame count must be at least 1");
+    if (frameSize.width < 1 || frameSize.height < 1) throw std::invalid_argument("frame size must be at least 1x1");
+
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(photoPath, error))
+        throw std::runtime_error("face photo not found: " + photoPath.string() +
+                                 " (the default one comes with the Debian package python3-imageio)");
+    const cv::Mat photo = cv::imread(photoPath.string(), cv::IMREAD_COLOR);
+    if (photo.empty()) throw std::runtime_error("face photo could not be decoded: " + photoPath.string());
+
+    const cv::Rect crop(cvRound(photo.cols * kCropLeft), cvRound(photo.rows * kCropTop),
+                        cvRound(photo.cols * kCropWidth), cvRound(photo.rows * kCropHeight));
+    m_scale = std::min(frameSize.width / 640.0, frameSize.height / 480.0);
+    const cv::Size scaled(std::max(1, cvRound(kPhotoWidth * m_scale)), std::max(1, cvRound(kPhotoHeight * m_scale)));
+    // Cubic keeps skin texture for the point tracker when enlarging; area avoids aliasing when shrinking.
+    const bool enlarging = scaled.width > crop.width;
+    cv::resize(photo(crop), m_photo, scaled, 0, 0, enlarging ? cv::INTER_CUBIC : cv::INTER_AREA);
+
+    // Centred, off the pixel grid so that even the resting position needs interpolation.
+    m_rest = {(frameSize.width - scaled.width) / 2.0 + 0.37, (frameSize.height - scaled.height) / 2.0 + 0.21};
+}
+
+void SyntheticSequence::CheckIndex(int i) const {
+    if (i < 0 || i >= m_frameCount)
+        throw std::out_of_range("frame " + std::to_string(i) + " outside 0.." + std::to_string(m_frameCount - 1));
+}
+
+cv::Point2d SyntheticSequence::Position(int i) const {
+    cv::Point2d offset;
+    switch (m_trajectory) {
+        case Trajectory::Circle:
+            // 0.04 rad per frame on a 20 px radius: 0.8 px per frame, one turn in ~157 frames.
+            offset = {20 * std::cos(0.04 * i), 20 * std::sin(0.04 * i)};
+            break;
+        case Trajectory::Sweep:
+            // From rest at the left, side to side over 220 px, peaking at 110 * 0.065 = 7.2 px
+            // per frame mid-sweep; the head dips 30 px on the way across, like a turning head.
+            offset = {-110 * std::cos(0.065 * i), -15 * std::cos(0.13 * i)};
+            break;
+        case Trajectory::Brightness:
+            // Barely moving, so any tracking error comes from the lighting.
+            offset = {6 * std::sin(0.05 * i), 4 * std::sin(0.07 * i)};
+            break;
+    }
+    return m_rest + offset * m_scale;
+}
+
+double SyntheticSequence::Gain(int i) const {
+    CheckIndex(i);
+    // Linear ramps, as when a lamp is dimmed or the camera's exposure drifts.
+    return m_trajectory == Trajectory::Brightness ? 1 + 0.3 * Triangle(i, 80) : 1.0;
+}
+
+FrameTruth SyntheticSequence::Truth(int i) const {
+    CheckIndex(i);
+    const cv::Point2d now = Position(i);
+    const cv::Point2d motion = i == 0 ? cv::Point2d() : now - Position(i - 1);
+    return {now.x, now.y, motion.x, motion.y};
+}
+
+cv::Mat SyntheticSequence::Frame(int i) const {
+    const FrameTruth truth = Truth(i);
+    const cv::Matx23d shift(1, 0, truth.x, 0, 1, truth.y);
+    cv::Mat frame;
+    cv::warpAffine(m_photo, frame, shift, m_frameSize, cv::INTER_LINEAR, cv::BORDER_CONSTANT, kBackground);
+
+    // Seeded per frame so a frame's noise does not depend on which frames came before it.
+    cv::Mat noise(m_frameSize.height, m_frameSize.width * 3, CV_32F);
+    cv::RNG rng(kNoiseSeed + static_cast<std::uint64_t>(i) * 0x9E37'79B9);
+    rng.fill(noise, cv::RNG::NORMAL, 0, kNoiseSigma);
+
+    // One pass for exposure and noise: whole-frame temporaries make this several times slower.
+    const float gain = static_cast<float>(Gain(i));
+    for (int row = 0; row < frame.rows; ++row) {
+        std::uint8_t* pixel = frame.ptr<std::uint8_t>(row);
+        const float* grain = noise.ptr<float>(row);
+        for (int k = 0; k < noise.cols; ++k) pixel[k] = cv::saturate_cast<std::uint8_t>(pixel[k] * gain + grain[k]);
+    }
+    return frame;
+}
+
+void WriteSequence(const SyntheticSequence& sequence, const std::filesystem::path& pathWithoutExtension,
+                   const std::function<void(int done)>& progress) {
+    std::filesystem::path videoPath = pathWithoutExtension, csvPath = pathWithoutExtension;
+    videoPath += ".avi";
+    csvPath += ".csv";
+
+    // FFV1 stores the BGR frames as lossless RGB, so the tracker reads back exactly what was made.
+    cv::VideoWriter video(videoPath.string(), cv::CAP_FFMPEG, cv::VideoWriter::fourcc('F', 'F', 'V', '1'),
+                          kFramesPerSecond, sequence.FrameSize(), true);
+    if (!video.isOpened()) throw std::runtime_error("cannot write video " + videoPath.string());
+    std::ofstream csv(csvPath);
+    if (!csv) throw std::runtime_error("cannot write " + csvPath.string());
+
+    csv << "frame,x,y,dx,dy\n";
+    for (int i = 0; i < sequence.FrameCount(); ++i) {
+        video.write(sequence.Frame(i));
+        const FrameTruth t = sequence.Truth(i);
+        char line[128];
+        std::snprintf(line, sizeof line, "%d,%.6f,%.6f,%.6f,%.6f\n", i, t.x, t.y, t.dx, t.dy);
+        csv << line;
+        if (progress) progress(i + 1);
+    }
+    video.release();
+    csv.close();
+    if (!csv) throw std::runtime_error("cannot write " + csvPath.string());
+}
