@@ -1,0 +1,41 @@
+// The settings that the frame road reads on every frame, mirrored from the settings store into
+// atomics: pages write them on the user-interface thread, the capture thread reads them as they
+// are at that moment. Also the run-time switches that decide where the motion goes.
+//
+//   CSettingsMirror mirror;
+//   mirror.Load(store);                  // defaults and clamps of the settings table
+//   int gain = mirror.m_nSliderLrMouse;  // on any thread
+#pragma once
+
+#include <atomic>
+
+#include "settings_store.h"
+
+struct CSettingsMirror {
+    // Mouse page.
+    std::atomic<int> m_nSliderLrMouse{Setting::kSliderLrMouse.defaultValue};
+    std::atomic<int> m_nSliderUdMouse{Setting::kSliderUdMouse.defaultValue};
+    std::atomic<int> m_nSliderSmoothMouse{Setting::kSliderSmoothMouse.defaultValue};
+    std::atomic<bool> m_bAccMouse{Setting::kAccMouse.defaultValue != 0};
+    std::atomic<int> m_nSliderAccWindowMouse{Setting::kSliderAccWindowMouse.defaultValue};
+    std::atomic<int> m_nSliderAccMouse{Setting::kSliderAccMouse.defaultValue};
+    std::atomic<bool> m_bLrMouse{Setting::kLrMouse.defaultValue != 0};
+
+    // Flight page.
+    std::atomic<int> m_nSliderLrSimFS{Setting::kSliderLrSimFS.defaultValue};
+    std::atomic<int> m_nSliderUdSimFS{Setting::kSliderUdSimFS.defaultValue};
+    std::atomic<int> m_nSliderSmoothSimFS{Setting::kSliderSmoothSimFS.defaultValue};
+    std::atomic<bool> m_bFlightAutoCenter{Setting::kFlightAutoCenter.defaultValue != 0};
+    std::atomic<bool> m_bMouseLimit{Setting::kMouseLimit.defaultValue != 0};
+    std::atomic<bool> m_bClicksOff{Setting::kFlightVersion.defaultValue != 0};  // any flight version
+
+    // Run-time switches: head motion on, a pipe client streaming, the simulator link open.
+    std::atomic<bool> m_bMouseActive{false};
+    std::atomic<bool> m_bSdkActive{false};
+    std::atomic<bool> m_bFlightConnected{false};
+    // Written by the mapping: acceleration applied on the last mouse frame with points.
+    std::atomic<bool> m_bAccelerating{false};
+
+    // Reads every mirrored key with its default and clamp (not the run-time switches).
+    void Load(const CSettingsStore& store);
+};
