@@ -16,7 +16,8 @@ const cv::Size kRefineWindow(CFeatureTracker::kWindowSize, CFeatureTracker::kWin
 
 }  // namespace
 
-CFeatureTracker::CFeatureTracker(CTrackingState& state, IMotionSink* motion) : m_state(state), m_pMotion(motion) {}
+CFeatureTracker::CFeatureTracker(CTrackingState& state, IMotionSink* observer, MotionTargets targets)
+    : m_state(state), m_pObserver(observer), m_targets(targets) {}
 
 CFeatureTracker::~CFeatureTracker() = default;
 
@@ -109,11 +110,12 @@ void CFeatureTracker::TrackPoints(PointDisplay& display) {
     m_iCount = kept;
 
     const int sizeMultiplier = m_pImage.cols <= kSizeMultiplierWidth ? 2 : 1;
-    if (m_pMotion) {
-        if (m_bUseProfile)
-            m_pMotion->MapMotionProfile(summed, sumX, sumY, sizeMultiplier);
-        else
-            m_pMotion->MapMotion(summed, sumX, sumY, sizeMultiplier);
+    if (m_bUseProfile) {
+        if (m_pObserver) m_pObserver->MapMotionProfile(summed, sumX, sumY, sizeMultiplier);
+        MapMotionProfile(summed, sumX, sumY, sizeMultiplier);
+    } else {
+        if (m_pObserver) m_pObserver->MapMotion(summed, sumX, sumY, sizeMultiplier);
+        MapMotion(summed, sumX, sumY, sizeMultiplier);
     }
     display.headX = cvRound(m_fHeadX);
     display.headY = cvRound(m_fHeadY);

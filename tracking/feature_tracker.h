@@ -1,8 +1,9 @@
 // The feature tracker: follows up to 17 points on the face with pyramidal Lucas-Kanade flow and
-// turns their motion into one displacement per frame. Points come only from head detection: the
-// centre of the detected head is offered as a new point on every frame.
+// turns their motion into one displacement per frame, which its motion mapping sends to the
+// pointer, the flight simulator view or the local socket. Points come only from head
+// detection: the centre of the detected head is offered as a new point on every frame.
 //
-//   CFeatureTracker tracker(state, &mapping);
+//   CFeatureTracker tracker(state, nullptr, {&mirror, &speedProfile, &outputs});
 //   tracker.OnFrame(topDownBgrFrame);   // on the capture thread, once per frame
 #pragma once
 
@@ -12,10 +13,13 @@
 #include <opencv2/core/types.hpp>
 #include <vector>
 
+#include "motion_outputs.h"
+#include "settings_mirror.h"
+#include "speed_profile.h"
 #include "tracking_state.h"
 
-// Where each frame's summed point motion goes: the plain or the speed-profile mapping.
-// Called on the capture thread inside the frame; must not block.
+// Sees each frame's summed point motion as it goes to the plain or the speed-profile mapping
+// (tools and tests follow the tracker with it). Called on the capture thread; must not block.
 class IMotionSink {
 public:
     virtual ~IMotionSink() = default;
@@ -23,6 +27,14 @@ public:
     // pixels; sizeMultiplier: 2 for frames at most 600 pixels wide, else 1.
     virtual void MapMotion(int summed, float sumX, float sumY, int sizeMultiplier) = 0;
     virtual void MapMotionProfile(int summed, float sumX, float sumY, int sizeMultiplier) = 0;
+};
+
+// What the motion mapping works with besides the tracker. Without settings or outputs the
+// tracker tracks but maps nothing; without a profile every speed factor is 1.
+struct MotionTargets {
+    CSettingsMirror* settings = nullptr;  // read every frame; m_bAccelerating is written
+    const CSpeedProfile* profile = nullptr;
+    IMotionOutputs* outputs = nullptr;
 };
 
 class CFeatureTracker {
@@ -37,7 +49,10 @@ public:
     static constexpr int kPyramidLevels = 3;
     static constexpr int kSizeMultiplierWidth = 600;
 
-    CFeatureTracker(CTrackingState& state, IMotionSink* motion);
+    static constexpr float kHeadSpeedDivisor = 0.0625f;  // view speeds are sixteenths
+    static constexpr double kAutoCentreDrift = static_cast<double>(0.01f);
+
+    CFeatureTracker(CTrackingState& state, IMotionSink* observer, MotionTargets targets = {});
     virtual ~CFeatureTracker();
     CFeatureTracker(const CFeatureTracker&) = delete;
     CFeatureTracker& operator=(const CFeatureTracker&) = delete;
@@ -45,10 +60,16 @@ public:
     // Tracks one top-down 8-bit BGR frame. Always returns 0.
     int OnFrame(const cv::Mat& frame);
 
+    // The two mappings of a frame's motion: n points summed to (sumX, sumY), size multiplier m.
+    void MapMotion(int n, float sumX, float sumY, int m);
+    void MapMotionProfile(int n, float sumX, float sumY, int m);
+    // Centres the speed-profile path: its next step starts from zero and is discarded.
+    // Safe on any thread; takes effect at the next profile mapping.
+    void ResetProfile() { m_bResetRequested = true; }
+
     // Set by the user interface.
     std::atomic<bool> m_bAllowMorePoints{false};
     std::atomic<bool> m_bUseProfile{false};
-    std::atomic<bool> m_bResetProfile{false};
 
     // For the motion mapping and for inspection; capture thread only.
     int Count() const { return m_iCount; }
@@ -66,7 +87,8 @@ private:
     void Exchange();
 
     CTrackingState& m_state;
-    IMotionSink* const m_pMotion;
+    IMotionSink* const m_pObserver;
+    const MotionTargets m_targets;
 
     int m_iCount = 0;
     bool m_bAddPoint = false;
@@ -97,4 +119,12 @@ private:
     bool m_bPrevPyramidBuilt = false;  // the previous frame's pyramid exists
 
     std::array<PointDisplay, 2> m_displays{};
+
+    // The speed-profile path: accumulated offsets and the integer steps already sent.
+    float m_fAccX = 0.0f;
+    float m_fLastX = 0.0f;
+    float m_fAccY = 0.0f;
+    float m_fLastY = 0.0f;
+    bool m_bResetProfile = false;              // discard this profile step
+    std::atomic<bool> m_bResetRequested{false};
 };

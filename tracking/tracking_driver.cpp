@@ -2,16 +2,17 @@
 
 #include "paths.h"
 
-CTrackingDriver::CTrackingDriver(int width, int height, int detectEvery, IMotionSink* motion,
-                                 IMessageSink& messages, std::filesystem::path cascadeDirectory)
-    : m_tracker(m_state, motion),
+CTrackingDriver::CTrackingDriver(int width, int height, int detectEvery, IMotionSink* observer,
+                                 IMessageSink& messages, std::filesystem::path cascadeDirectory,
+                                 MotionTargets targets)
+    : m_tracker(m_state, observer, targets),
       m_camera(m_state, &m_tracker, width, height),
       m_detect(m_state, messages, std::move(cascadeDirectory)),
       m_iDetectEvery(detectEvery < 1 ? 1 : detectEvery) {}
 
-CTrackingDriver::CTrackingDriver(int width, int height, int detectEvery, IMotionSink* motion,
-                                 IMessageSink& messages)
-    : CTrackingDriver(width, height, detectEvery, motion, messages, DataDirectory()) {}
+CTrackingDriver::CTrackingDriver(int width, int height, int detectEvery, IMotionSink* observer,
+                                 IMessageSink& messages, MotionTargets targets)
+    : CTrackingDriver(width, height, detectEvery, observer, messages, DataDirectory(), targets) {}
 
 int CTrackingDriver::Init() { return m_detect.Init(); }
 

@@ -17,9 +17,11 @@
 
 class CTrackingDriver {
 public:
-    CTrackingDriver(int width, int height, int detectEvery, IMotionSink* motion, IMessageSink& messages,
-                    std::filesystem::path cascadeDirectory);
-    CTrackingDriver(int width, int height, int detectEvery, IMotionSink* motion, IMessageSink& messages);
+    // observer sees each frame's summed motion; targets, when given, let the tracker map it.
+    CTrackingDriver(int width, int height, int detectEvery, IMotionSink* observer, IMessageSink& messages,
+                    std::filesystem::path cascadeDirectory, MotionTargets targets = {});
+    CTrackingDriver(int width, int height, int detectEvery, IMotionSink* observer, IMessageSink& messages,
+                    MotionTargets targets = {});
 
     // Loads the cascade: 0, or -1 after telling the message sink.
     int Init();
