@@ -8,10 +8,12 @@ packages=(
   g++ make cmake pkg-config
   # libraries
   qt6-base-dev libopencv-dev
+  # pointer and key injection: uinput and the X test extension
+  libevdev-dev libx11-dev libxtst-dev
   # the face cascade; the face photograph of the synthetic test videos
   opencv-data python3-imageio
-  # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev
+  # tests and benchmarks; Xvfb gives the X tests a display of their own
+  libgtest-dev libgmock-dev libbenchmark-dev xvfb
 )
 
 missing=()

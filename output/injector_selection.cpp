@@ -1,0 +1,32 @@
+#include "injector_selection.h"
+
+#include "uinput_injector.h"
+#include "xtest_injector.h"
+
+InjectorSelection SelectInputInjector(const InjectorSelectionOptions& options) {
+    InjectorSelection selection;
+    std::string uinputWhyNot;
+    if (auto uinput = CUinputInjector::Create(options.uinputPath, uinputWhyNot)) {
+        const std::string node = uinput->DeviceNode();
+        selection.text = std::string("Input injection: uinput virtual device through ") + options.uinputPath +
+                         (node.empty() ? "" : " (" + node + ")");
+        selection.kind = InjectorKind::Uinput;
+        selection.injector = std::move(uinput);
+        return selection;
+    }
+
+    std::string xtestWhyNot;
+    if (auto xtest = CXTestInjector::Open(options.displayName, xtestWhyNot)) {
+        selection.text = "Input injection: XTest on X display " + xtest->DisplayName() + "; uinput not used: " +
+                         uinputWhyNot;
+        selection.kind = InjectorKind::XTest;
+        selection.injector = std::move(xtest);
+        return selection;
+    }
+
+    selection.text = "No input injection, the pointer cannot be moved: uinput: " + uinputWhyNot +
+                     " (it needs the uinput module and write access for the user, e.g. through a udev rule)" +
+                     "; XTest: " + xtestWhyNot;
+    selection.kind = InjectorKind::Unavailable;
+    return selection;
+}

@@ -1,0 +1,27 @@
+// Chooses how synthetic input reaches the system, once at start-up: uinput when /dev/uinput can
+// be written (any session, X11 or Wayland), else XTest when an X display opens, else nothing.
+//
+//   InjectorSelection selection = SelectInputInjector();
+//   Log(selection.text);
+//   if (selection.kind == InjectorKind::Unavailable) ShowErrorOnce(selection.text);
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "input_injector.h"
+
+enum class InjectorKind { Uinput, XTest, Unavailable };  // not "None": X11 defines that as a macro
+
+struct InjectorSelectionOptions {
+    const char* uinputPath = "/dev/uinput";
+    const char* displayName = nullptr;  // nullptr: $DISPLAY
+};
+
+struct InjectorSelection {
+    InjectorKind kind = InjectorKind::Unavailable;
+    std::unique_ptr<IInputInjector> injector;  // null exactly when kind is Unavailable
+    std::string text;  // which one was chosen and why the others were not, one line
+};
+
+InjectorSelection SelectInputInjector(const InjectorSelectionOptions& options = {});

@@ -1,0 +1,149 @@
+#include "mouse.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Move steps that drain the old average when the smoothing count changes.
+constexpr int kFlushSteps = 10;
+
+struct ButtonFlags {
+    std::uint32_t press;
+    std::uint32_t release;
+};
+
+ButtonFlags FlagsOf(int button) {
+    switch (button) {
+    case CMouse::kButtonLeft: return {MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP};
+    case CMouse::kButtonMiddle: return {MOUSEEVENTF_MIDDLEDOWN, MOUSEEVENTF_MIDDLEUP};
+    case CMouse::kButtonRight: return {MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP};
+    default: return {0, 0};
+    }
+}
+
+// Toward zero like a plain conversion, but defined for every float: out of range saturates and
+// NaN gives 0.
+std::int32_t TruncateToInt32(float value) {
+    if (std::isnan(value)) return 0;
+    if (value >= 2147483648.0f) return std::numeric_limits<std::int32_t>::max();
+    if (value < -2147483648.0f) return std::numeric_limits<std::int32_t>::min();
+    return static_cast<std::int32_t>(value);
+}
+
+}  // namespace
+
+CMouse::CMouse(IInputInjector& injector, const CSettingsMirror& settings)
+    : m_injector(injector), m_settings(settings) {}
+
+CMouse::~CMouse() { ReleaseMiddleButton(*this); }
+
+void CMouse::Move(float dx, float dy) {
+    std::lock_guard lock(m_lock);
+    if (m_settings.m_bMouseLimit) {
+        dx = static_cast<float>(dx / 6.0);
+        dy = static_cast<float>(dy / 6.0);
+    }
+    // The slider's range is 2..10; anything else that slipped into the mirror must not index
+    // past the history or divide by zero.
+    const int smoothCount = std::clamp(m_settings.m_nSliderSmoothMouse.load(), 1, kHistory);
+    float ax = 0.0f, ay = 0.0f;
+    if (smoothCount != m_nSmoothCount) {
+        // Carry the rest of the old average down to 0 before the new count applies.
+        for (int i = 0; i < kFlushSteps; ++i) {
+            Smooth(0.0f, 0.0f, m_nSmoothCount, ax, ay);
+            MoveStep(ax, ay);
+        }
+        m_nSmoothCount = smoothCount;
+    }
+    Smooth(dx, dy, m_nSmoothCount, ax, ay);
+    MoveStep(ax, ay);
+}
+
+void CMouse::Smooth(float dx, float dy, int count, float& ax, float& ay) {
+    std::copy_backward(m_fHistoryX, m_fHistoryX + kHistory - 1, m_fHistoryX + kHistory);
+    std::copy_backward(m_fHistoryY, m_fHistoryY + kHistory - 1, m_fHistoryY + kHistory);
+    m_fHistoryX[0] = dx;
+    m_fHistoryY[0] = dy;
+    float sumX = 0.0f, sumY = 0.0f;
+    for (int i = 0; i < count; ++i) {
+        sumX += m_fHistoryX[i];
+        sumY += m_fHistoryY[i];
+    }
+    ax = sumX / static_cast<float>(count);
+    ay = sumY / static_cast<float>(count);
+}
+
+void CMouse::MoveStep(float ax, float ay) {
+    m_bBusy = true;
+    if (m_bRepeatPending) {
+        InjectButtons(m_dwRepeatPress, m_dwRepeatRelease);
+        m_bRepeatPending = false;
+    }
+    m_fLastDx = ax;
+    m_fLastDy = ay;
+    m_bMoved = true;
+
+    const ButtonFlags flags = FlagsOf(m_nButton);
+    // Sent even when both are 0.
+    m_injector.Send(InputEvent::Mouse(MOUSEEVENTF_MOVE, TruncateToInt32(ax), TruncateToInt32(ay)));
+
+    if (!m_settings.m_bClicksOff && flags.press != 0) {
+        switch (m_nClickType) {
+        case kClickHold: InjectButtons(flags.press, 0); break;
+        case kClickRelease: InjectButtons(0, flags.release); break;
+        default: InjectButtons(flags.press, flags.release); break;
+        }
+        if (m_nClickType == kClickDouble) {
+            m_bRepeatPending = true;
+            m_dwRepeatPress = flags.press;
+            m_dwRepeatRelease = flags.release;
+        }
+    }
+    if (m_nClickType != kClickHold) m_nButton = kButtonNone;
+    m_bBusy = false;
+}
+
+void CMouse::InjectButtons(std::uint32_t pressFlags, std::uint32_t releaseFlags) {
+    m_injector.Send(InputEvent::Mouse(pressFlags));
+    m_injector.Send(InputEvent::Mouse(releaseFlags));
+}
+
+void CMouse::Arm(int button, int type) {
+    std::lock_guard lock(m_lock);
+    m_nButton = button;
+    m_nClickType = type;
+}
+
+void CMouse::SetButton(int button) {
+    std::lock_guard lock(m_lock);
+    m_nButton = button;
+}
+
+void CMouse::SetClickType(int type) {
+    std::lock_guard lock(m_lock);
+    m_nClickType = type;
+}
+
+int CMouse::GetButton() const {
+    std::lock_guard lock(m_lock);
+    return m_nButton;
+}
+
+int CMouse::GetClickType() const {
+    std::lock_guard lock(m_lock);
+    return m_nClickType;
+}
+
+void CMouse::SendButtons(std::uint32_t pressFlags, std::uint32_t releaseFlags) {
+    std::lock_guard lock(m_lock);
+    InjectButtons(pressFlags, releaseFlags);
+}
+
+void CMouse::SendButtonEvent(std::uint32_t flags) {
+    std::lock_guard lock(m_lock);
+    m_injector.Send(InputEvent::Mouse(flags));
+}
+
+void ReleaseMiddleButton(CMouse& mouse) { mouse.SendButtonEvent(MOUSEEVENTF_MIDDLEUP); }

@@ -1,0 +1,97 @@
+// The pointer: per-frame relative motion with smoothing, and the clicks armed beforehand by a
+// hotkey or by dwelling, emitted by the next move step.
+//
+//   CMouse mouse(injector, mirror);
+//   mouse.Arm(CMouse::kButtonLeft, CMouse::kClickDouble);   // user-interface thread
+//   mouse.Move(dx, dy);                                      // capture thread, once per frame
+//
+// Move runs on the capture thread, everything else on the user-interface thread. One lock covers
+// a whole Move and every arming call, so a click armed from another thread is emitted by the next
+// move step and never in the middle of one; the injector is only reached under that lock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "input_injector.h"
+#include "settings_mirror.h"
+
+class CMouse {
+public:
+    // Armed button codes.
+    static constexpr int kButtonNone = 1;
+    static constexpr int kButtonLeft = 2;
+    static constexpr int kButtonMiddle = 3;
+    static constexpr int kButtonRight = 4;
+    // Click types.
+    static constexpr int kClickSingle = 5;
+    static constexpr int kClickDouble = 6;
+    static constexpr int kClickHold = 7;  // press at every move step until something else is armed
+    static constexpr int kClickRelease = 9;
+
+    static constexpr int kHistory = 10;  // entries of each smoothing history
+
+    // Reads m_nSliderSmoothMouse, m_bMouseLimit and m_bClicksOff from settings at every move.
+    // Both must outlive the mouse.
+    CMouse(IInputInjector& injector, const CSettingsMirror& settings);
+    // Releases the middle button, which a hotkey may have left down.
+    ~CMouse();
+    CMouse(const CMouse&) = delete;
+    CMouse& operator=(const CMouse&) = delete;
+
+    // One frame's motion in pointer units: smoothed, injected as one relative move (truncated
+    // toward zero, the fraction lost), followed by the armed click if any.
+    void Move(float dx, float dy);
+
+    void Arm(int button, int type);
+    void SetButton(int button);
+    void SetClickType(int type);
+
+    // Two mouse events, the first with the press flags, the second with the release flags; a
+    // word of 0 gives an event without flags, which changes nothing.
+    void SendButtons(std::uint32_t pressFlags, std::uint32_t releaseFlags);
+    // One mouse event with the given flags, e.g. MOUSEEVENTF_MIDDLEDOWN for the hold hotkey.
+    void SendButtonEvent(std::uint32_t flags);
+
+    // The smoothed amounts of the latest move before truncation, read by the dwell logic.
+    float GetLastDx() const { return m_fLastDx.load(); }
+    float GetLastDy() const { return m_fLastDy.load(); }
+    // Set by the first move, never cleared.
+    bool IsMoved() const { return m_bMoved.load(); }
+    // A move step is in progress.
+    bool IsBusy() const { return m_bBusy.load(); }
+
+    int GetButton() const;
+    int GetClickType() const;
+
+private:
+    void Smooth(float dx, float dy, int count, float& ax, float& ay);
+    // The parts below run with m_lock held.
+    void MoveStep(float ax, float ay);
+    void InjectButtons(std::uint32_t pressFlags, std::uint32_t releaseFlags);
+
+    IInputInjector& m_injector;
+    const CSettingsMirror& m_settings;
+
+    mutable std::mutex m_lock;
+    int m_nButton = kButtonNone;
+    int m_nClickType = 0;
+    // The second click of a double click, emitted at the start of the next move step.
+    bool m_bRepeatPending = false;
+    std::uint32_t m_dwRepeatPress = 0;
+    std::uint32_t m_dwRepeatRelease = 0;
+
+    std::atomic<bool> m_bBusy{false};
+    std::atomic<float> m_fLastDx{0.0f};
+    std::atomic<float> m_fLastDy{0.0f};
+    std::atomic<bool> m_bMoved{false};
+
+    // Index 0 newest; only Move touches them.
+    float m_fHistoryX[kHistory] = {};
+    float m_fHistoryY[kHistory] = {};
+    int m_nSmoothCount = 2;
+};
+
+// Injects MOUSEEVENTF_MIDDLEUP through the mouse.
+void ReleaseMiddleButton(CMouse& mouse);

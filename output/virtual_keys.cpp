@@ -1,0 +1,116 @@
+#include "virtual_keys.h"
+
+#include <X11/keysym.h>
+#include <linux/input-event-codes.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "input_event.h"
+
+namespace {
+
+struct VirtualKey {
+    std::uint16_t vk;
+    unsigned long keysym;
+    int evdev;
+};
+
+std::vector<VirtualKey> BuildTable() {
+    std::vector<VirtualKey> table = {
+        {VK_BACK, XK_BackSpace, KEY_BACKSPACE},
+        {VK_TAB, XK_Tab, KEY_TAB},
+        {VK_RETURN, XK_Return, KEY_ENTER},
+        {VK_SHIFT, XK_Shift_L, KEY_LEFTSHIFT},
+        {VK_CONTROL, XK_Control_L, KEY_LEFTCTRL},
+        {VK_MENU, XK_Alt_L, KEY_LEFTALT},
+        {VK_PAUSE, XK_Pause, KEY_PAUSE},
+        {VK_CAPITAL, XK_Caps_Lock, KEY_CAPSLOCK},
+        {VK_ESCAPE, XK_Escape, KEY_ESC},
+        {VK_SPACE, XK_space, KEY_SPACE},
+        {VK_PRIOR, XK_Prior, KEY_PAGEUP},
+        {VK_NEXT, XK_Next, KEY_PAGEDOWN},
+        {VK_END, XK_End, KEY_END},
+        {VK_HOME, XK_Home, KEY_HOME},
+        {VK_LEFT, XK_Left, KEY_LEFT},
+        {VK_UP, XK_Up, KEY_UP},
+        {VK_RIGHT, XK_Right, KEY_RIGHT},
+        {VK_DOWN, XK_Down, KEY_DOWN},
+        {VK_INSERT, XK_Insert, KEY_INSERT},
+        {VK_DELETE, XK_Delete, KEY_DELETE},
+        {VK_MULTIPLY, XK_KP_Multiply, KEY_KPASTERISK},
+        {VK_ADD, XK_KP_Add, KEY_KPPLUS},
+        {VK_SUBTRACT, XK_KP_Subtract, KEY_KPMINUS},
+        {VK_DECIMAL, XK_KP_Decimal, KEY_KPDOT},
+        {VK_DIVIDE, XK_KP_Divide, KEY_KPSLASH},
+        {VK_LSHIFT, XK_Shift_L, KEY_LEFTSHIFT},
+        {VK_RSHIFT, XK_Shift_R, KEY_RIGHTSHIFT},
+        {VK_LCONTROL, XK_Control_L, KEY_LEFTCTRL},
+        {VK_RCONTROL, XK_Control_R, KEY_RIGHTCTRL},
+        {VK_LMENU, XK_Alt_L, KEY_LEFTALT},
+        {VK_RMENU, XK_Alt_R, KEY_RIGHTALT},
+    };
+    // KEY_* codes follow the keyboard's rows, not the alphabet.
+    static constexpr int kLetters[26] = {KEY_A, KEY_B, KEY_C, KEY_D, KEY_E, KEY_F, KEY_G, KEY_H, KEY_I,
+                                         KEY_J, KEY_K, KEY_L, KEY_M, KEY_N, KEY_O, KEY_P, KEY_Q, KEY_R,
+                                         KEY_S, KEY_T, KEY_U, KEY_V, KEY_W, KEY_X, KEY_Y, KEY_Z};
+    // The unshifted symbol, the one a key event reports without Shift.
+    for (int i = 0; i < 26; ++i)
+        table.push_back({static_cast<std::uint16_t>('A' + i), static_cast<unsigned long>(XK_a + i), kLetters[i]});
+    static constexpr int kDigits[10] = {KEY_0, KEY_1, KEY_2, KEY_3, KEY_4, KEY_5, KEY_6, KEY_7, KEY_8, KEY_9};
+    static constexpr int kKeypad[10] = {KEY_KP0, KEY_KP1, KEY_KP2, KEY_KP3, KEY_KP4,
+                                        KEY_KP5, KEY_KP6, KEY_KP7, KEY_KP8, KEY_KP9};
+    for (int i = 0; i < 10; ++i) {
+        table.push_back({static_cast<std::uint16_t>('0' + i), static_cast<unsigned long>(XK_0 + i), kDigits[i]});
+        table.push_back({static_cast<std::uint16_t>(VK_NUMPAD0 + i), static_cast<unsigned long>(XK_KP_0 + i),
+                         kKeypad[i]});
+    }
+    static constexpr int kFunction[24] = {KEY_F1,  KEY_F2,  KEY_F3,  KEY_F4,  KEY_F5,  KEY_F6,  KEY_F7,  KEY_F8,
+                                          KEY_F9,  KEY_F10, KEY_F11, KEY_F12, KEY_F13, KEY_F14, KEY_F15, KEY_F16,
+                                          KEY_F17, KEY_F18, KEY_F19, KEY_F20, KEY_F21, KEY_F22, KEY_F23, KEY_F24};
+    for (int i = 0; i < 24; ++i)
+        table.push_back({static_cast<std::uint16_t>(VK_F1 + i), static_cast<unsigned long>(XK_F1 + i), kFunction[i]});
+    return table;
+}
+
+const std::vector<VirtualKey>& Table() {
+    static const std::vector<VirtualKey> table = BuildTable();
+    return table;
+}
+
+const VirtualKey* Find(std::uint16_t vk) {
+    for (const VirtualKey& key : Table())
+        if (key.vk == vk) return &key;
+    return nullptr;
+}
+
+}  // namespace
+
+unsigned long VirtualKeyToKeySym(std::uint16_t vk) {
+    const VirtualKey* key = Find(vk);
+    return key ? key->keysym : 0;
+}
+
+std::uint16_t KeySymToVirtualKey(unsigned long keysym) {
+    if (keysym >= XK_A && keysym <= XK_Z) keysym += XK_a - XK_A;
+    // The generic modifiers come first in the table, so Control_L gives VK_CONTROL.
+    for (const VirtualKey& key : Table())
+        if (key.keysym == keysym) return key.vk;
+    return 0;
+}
+
+int VirtualKeyToEvdevCode(std::uint16_t vk) {
+    const VirtualKey* key = Find(vk);
+    return key ? key->evdev : -1;
+}
+
+std::span<const int> EvdevKeyCodes() {
+    static const std::vector<int> codes = [] {
+        std::vector<int> all;
+        for (const VirtualKey& key : Table()) all.push_back(key.evdev);
+        std::sort(all.begin(), all.end());
+        all.erase(std::unique(all.begin(), all.end()), all.end());
+        return all;
+    }();
+    return codes;
+}
