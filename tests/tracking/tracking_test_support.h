@@ -12,6 +12,7 @@
 
 #include "feature_tracker.h"
 #include "head_detect.h"
+#include "synthetic_sequence.h"
 #include "tracking_state.h"
 
 namespace test {
@@ -34,7 +35,7 @@ inline cv::Mat CosineTexture(int width, int height, double period = 20.0, double
 
 // The face photograph that the synthetic test videos use.
 inline cv::Mat FacePhoto() {
-    const std::filesystem::path path = MIVEX_TEST_FACE_PHOTO;
+    const std::filesystem::path path = kAstronautPhotoPath;
     cv::Mat photo = cv::imread(path.string());
     if (photo.empty())
         ADD_FAILURE() << "face photograph " << path << " is missing: install the Debian package python3-imageio";
