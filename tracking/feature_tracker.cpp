@@ -31,9 +31,8 @@ int CFeatureTracker::OnFrame(const cv::Mat& frame) {
         m_bAddPoint = true;
     }
 
-    if (m_pImage.empty()) CreateImages(frame);
-    frame.copyTo(m_pImage);
-    cv::cvtColor(m_pImage, m_grey, cv::COLOR_BGR2GRAY);
+    if (m_frameSize.empty()) CreateImages(frame);
+    cv::cvtColor(frame, m_grey, cv::COLOR_BGR2GRAY);
 
     const int write = m_state.m_iDisplayWrite;
     if (m_iCount >= 1) TrackPoints(m_displays[write]);
@@ -60,7 +59,7 @@ bool CFeatureTracker::IsStale() {
 }
 
 void CFeatureTracker::CreateImages(const cv::Mat& frame) {
-    m_pImage.create(frame.size(), CV_8UC3);
+    m_frameSize = frame.size();
     m_grey.create(frame.size(), CV_8UC1);
     m_prevGrey = cv::Mat::zeros(frame.size(), CV_8UC1);
     m_bPyramidBuilt = m_bPrevPyramidBuilt = false;
@@ -69,14 +68,17 @@ void CFeatureTracker::CreateImages(const cv::Mat& frame) {
 }
 
 void CFeatureTracker::TrackPoints(PointDisplay& display) {
-    if (!m_bPrevPyramidBuilt) cv::buildOpticalFlowPyramid(m_prevGrey, m_prevPyramid, kFlowWindow, kPyramidLevels);
-    cv::buildOpticalFlowPyramid(m_grey, m_pyramid, kFlowWindow, kPyramidLevels);
+    // Images only: the flow reads derivatives of the previous frame alone, and only near the points.
+    if (!m_bPrevPyramidBuilt)
+        cv::buildOpticalFlowPyramid(m_prevGrey, m_prevPyramid, kFlowWindow, kPyramidLevels, false);
+    cv::buildOpticalFlowPyramid(m_grey, m_pyramid, kFlowWindow, kPyramidLevels, false);
     m_bPyramidBuilt = true;
+    PrepareDerivatives();
 
     cv::Mat previous(m_iCount, 1, CV_32FC2, m_pPrevPoints);
     cv::Mat current(m_iCount, 1, CV_32FC2, m_pCurPoints);
     cv::Mat status(m_iCount, 1, CV_8UC1, m_status.data());
-    cv::calcOpticalFlowPyrLK(m_prevPyramid, m_pyramid, previous, current, status, cv::noArray(), kFlowWindow,
+    cv::calcOpticalFlowPyrLK(m_prevWithDeriv, m_pyramid, previous, current, status, cv::noArray(), kFlowWindow,
                              kPyramidLevels, kCriteria, 0);
 
     display.count = 0;
@@ -109,7 +111,7 @@ void CFeatureTracker::TrackPoints(PointDisplay& display) {
     m_iFlowFrames = std::min(m_iFlowFrames + 1, kFlowFramesBeforeMotion);
     m_iCount = kept;
 
-    const int sizeMultiplier = m_pImage.cols <= kSizeMultiplierWidth ? 2 : 1;
+    const int sizeMultiplier = m_frameSize.width <= kSizeMultiplierWidth ? 2 : 1;
     if (m_bUseProfile) {
         if (m_pObserver) m_pObserver->MapMotionProfile(summed, sumX, sumY, sizeMultiplier);
         MapMotionProfile(summed, sumX, sumY, sizeMultiplier);
@@ -144,4 +146,49 @@ void CFeatureTracker::Exchange() {
     std::swap(m_pPrevPoints, m_pCurPoints);
     m_bPrevPyramidBuilt = m_bPyramidBuilt;
     m_bPyramidBuilt = false;
+}
+
+// The previous frame's Scharr derivatives, as the pyramid builder would make them, but only in
+// the box around the points that the flow reads at each level (the rest is never looked at).
+// The derivative border stays zero, as the builder's constant border would make it.
+void CFeatureTracker::PrepareDerivatives() {
+    constexpr int kMargin = 4;  // beyond the flow's window and its interpolation pixel
+    const int border = kFlowWindow.width;
+    const int levels = static_cast<int>(m_prevPyramid.size());
+    m_derivBuffers.resize(levels);
+    m_prevWithDeriv.resize(2 * levels);
+    for (int level = 0; level < levels; ++level) {
+        const cv::Mat& image = m_prevPyramid[level];  // bordered by the builder (reflect 101)
+        cv::Mat& whole = m_derivBuffers[level];
+        if (whole.rows != image.rows + 2 * border || whole.cols != image.cols + 2 * border) {
+            whole.create(image.rows + 2 * border, image.cols + 2 * border, CV_16SC2);
+            whole.setTo(cv::Scalar::all(0));
+        }
+        cv::Mat deriv = whole(cv::Rect(border, border, image.cols, image.rows));
+        m_prevWithDeriv[2 * level] = image;
+        m_prevWithDeriv[2 * level + 1] = deriv;
+
+        const float scale = 1.0f / static_cast<float>(1 << level);
+        cv::Rect box;
+        for (int i = 0; i < m_iCount; ++i) {
+            const int x = cvFloor(m_pPrevPoints[i].x * scale) - kWindowSize - kMargin;
+            const int y = cvFloor(m_pPrevPoints[i].y * scale) - kWindowSize - kMargin;
+            box |= cv::Rect(x, y, kFlowWindow.width + 1 + 2 * kMargin, kFlowWindow.height + 1 + 2 * kMargin);
+        }
+        box &= cv::Rect(0, 0, image.cols, image.rows);
+        const std::size_t step = image.step;
+        for (int y = box.y; y < box.y + box.height; ++y) {
+            const uchar* r1 = image.ptr<uchar>(y);
+            const uchar* r0 = r1 - step;  // rows -1 and rows of the border come from the builder's
+            const uchar* r2 = r1 + step;  // reflected border
+            short* d = deriv.ptr<short>(y);
+            for (int x = box.x; x < box.x + box.width; ++x) {
+                const int left = (r0[x - 1] + r2[x - 1]) * 3 + r1[x - 1] * 10;
+                const int right = (r0[x + 1] + r2[x + 1]) * 3 + r1[x + 1] * 10;
+                d[2 * x] = static_cast<short>(right - left);
+                d[2 * x + 1] = static_cast<short>((r2[x - 1] - r0[x - 1] + r2[x + 1] - r0[x + 1]) * 3 +
+                                                  (r2[x] - r0[x]) * 10);
+            }
+        }
+    }
 }

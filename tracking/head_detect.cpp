@@ -24,10 +24,9 @@ std::string CHeadDetect::MissingCascadeMessage(const std::filesystem::path& trie
     return std::string("ERROR: file: [") + kCascadeFile + "] not found in the following location: " + tried.string();
 }
 
+void UseSequentialOpenCv() { cv::setNumThreads(0); }
+
 int CHeadDetect::Init() {
-    // Detection is meant to run beside the capture thread on one core, not to spread over all
-    // of them in bursts: OpenCV's worker pool would take the cores the frames need.
-    cv::setNumThreads(0);
     m_bCascadeLoaded = false;
     m_bFacesValid = false;
     m_state.m_pDetectImage.release();
@@ -95,6 +94,7 @@ bool WaitFor(Done done) {
 
 bool CThreadHeadDetect::Start(bool wait) {
     if (m_thread.joinable()) return m_state.m_bHeadDetectRunning;
+    UseSequentialOpenCv();  // before any other thread works with OpenCV
     m_state.m_bHeadDetectStop = false;
     m_state.m_bDetectFrameWanted = false;
     m_thread = std::thread([this] { Run(); });

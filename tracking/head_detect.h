@@ -16,6 +16,11 @@
 
 #include "tracking_state.h"
 
+// Makes OpenCV run each call on the calling thread. Detection is meant to run beside the capture
+// thread, not to spread over both cores in bursts and take them from the frames. The setting is
+// process-wide and not thread-safe: call it before any other thread uses OpenCV.
+void UseSequentialOpenCv();
+
 // Receives texts the user must see. Implementations show them on the user-interface thread;
 // Show itself may be called from any thread and must not block.
 class IMessageSink {

@@ -72,8 +72,8 @@ void CFeatureTracker::MapMotion(int n, float sumX, float sumY, int m) {
         else if (settings.m_bMouseActive)
             m_targets.outputs->MouseMove(keepPictureX ? x : -x, y);
     }
-    m_fHeadX = std::clamp(m_fHeadX, 0.0f, static_cast<float>(m_pImage.cols));
-    m_fHeadY = std::clamp(m_fHeadY, 0.0f, static_cast<float>(m_pImage.rows));
+    m_fHeadX = std::clamp(m_fHeadX, 0.0f, static_cast<float>(m_frameSize.width));
+    m_fHeadY = std::clamp(m_fHeadY, 0.0f, static_cast<float>(m_frameSize.height));
 }
 
 void CFeatureTracker::MapMotionProfile(int n, float sumX, float sumY, int m) {

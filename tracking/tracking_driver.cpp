@@ -8,7 +8,9 @@ CTrackingDriver::CTrackingDriver(int width, int height, int detectEvery, IMotion
     : m_tracker(m_state, observer, targets),
       m_camera(m_state, &m_tracker, width, height),
       m_detect(m_state, messages, std::move(cascadeDirectory)),
-      m_iDetectEvery(detectEvery < 1 ? 1 : detectEvery) {}
+      m_iDetectEvery(detectEvery < 1 ? 1 : detectEvery) {
+    UseSequentialOpenCv();
+}
 
 CTrackingDriver::CTrackingDriver(int width, int height, int detectEvery, IMotionSink* observer,
                                  IMessageSink& messages, MotionTargets targets)

@@ -4,6 +4,8 @@
 
 #include "tracking_test_support.h"
 
+#include <opencv2/video/tracking.hpp>
+
 namespace {
 
 class FeatureTrackerTest : public ::testing::Test {
@@ -167,6 +169,51 @@ TEST_F(FeatureTrackerTest, TheDisplayShowsKeptPointsOnlyWhileTheLiveViewIsWanted
     ASSERT_EQ(display.count, 2);
     EXPECT_EQ(display.points[0], (PointDisplay::Point{300, 240}));
     EXPECT_EQ(display.points[1], (PointDisplay::Point{340, 240}));
+}
+
+TEST(FeatureTrackerFlow, MatchesOpenCvsPyramidalLucasKanadeBitForBit) {
+    // The tracker builds its pyramids its own way (one per frame, derivatives only near the
+    // points); the positions must still be exactly those of the library's own flow.
+    cv::Mat noise(480, 640, CV_8UC1);
+    cv::randu(noise, 0, 256);
+    cv::GaussianBlur(noise, noise, cv::Size(0, 0), 2.0);
+    cv::Mat first;
+    cv::cvtColor(noise, first, cv::COLOR_GRAY2BGR);
+    cv::Mat second;
+    const cv::Mat shift = (cv::Mat_<double>(2, 3) << 1, 0, 1.3, 0, 1, -0.7);
+    cv::warpAffine(first, second, shift, first.size(), cv::INTER_LINEAR, cv::BORDER_REFLECT);
+
+    CTrackingState state;
+    CFeatureTracker tracker(state, nullptr);
+    for (const auto& [x, y] : {std::pair{320, 240}, {12, 12}, {628, 12}, {12, 468}, {628, 468}, {100, 300},
+                              {400, 30}, {600, 250}, {250, 460}})
+        test::PublishHead(state, test::HeadCentredAt(x, y)), tracker.OnFrame(first);
+    const std::vector<cv::Point2f> before(tracker.Points(), tracker.Points() + tracker.Count());
+    ASSERT_GE(before.size(), 6u);
+
+    state.m_bHeadFound = false;
+    ++state.m_iHeadDetectCount;
+    tracker.OnFrame(second);
+
+    cv::Mat firstGrey, secondGrey;
+    cv::cvtColor(first, firstGrey, cv::COLOR_BGR2GRAY);
+    cv::cvtColor(second, secondGrey, cv::COLOR_BGR2GRAY);
+    const cv::Size window(21, 21);
+    std::vector<cv::Mat> firstPyramid, secondPyramid;
+    cv::buildOpticalFlowPyramid(firstGrey, firstPyramid, window, 3);
+    cv::buildOpticalFlowPyramid(secondGrey, secondPyramid, window, 3);
+    std::vector<cv::Point2f> after;
+    std::vector<unsigned char> status;
+    cv::calcOpticalFlowPyrLK(firstPyramid, secondPyramid, before, after, status, cv::noArray(), window, 3,
+                             cv::TermCriteria(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 20, double(0.03f)));
+    std::vector<cv::Point2f> expected;
+    for (std::size_t i = 0; i < after.size(); ++i)
+        if (status[i]) expected.push_back(after[i]);
+    ASSERT_EQ(tracker.Count(), static_cast<int>(expected.size()));
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(tracker.Points()[i].x, expected[i].x) << i;  // exactly, not nearly
+        EXPECT_EQ(tracker.Points()[i].y, expected[i].y) << i;
+    }
 }
 
 }  // namespace

@@ -17,6 +17,16 @@
 
 namespace test {
 
+// OpenCV's worker threads would make the detector's results reach the tests through a pool that
+// ThreadSanitizer cannot see into; the program runs OpenCV on its own threads only, and so do
+// the tests.
+inline const ::testing::Environment* const kSequentialOpenCv = ::testing::AddGlobalTestEnvironment([] {
+    struct Sequential : ::testing::Environment {
+        void SetUp() override { UseSequentialOpenCv(); }
+    };
+    return new Sequential;
+}());
+
 // A texture of crossing cosines with the given period: point-symmetric about every point whose
 // coordinates are multiples of period / 2, so a corner refinement seeded there stays there.
 // shiftX/shiftY move the whole pattern by sub-pixel amounts.

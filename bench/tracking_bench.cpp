@@ -1,0 +1,295 @@
+// Costs on the capture path: one 640x480 frame through preparation and tracking, and one head
+// detection on the 160x120 reduced frame. Medians are the figures to compare:
+//
+//   tracking_bench --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
+//
+// The counter allocs_per_frame (allocs_per_call for detection) counts heap allocations made by
+// any thread while the measured call runs, after warm-up (see CountingHeap below);
+// heap_growth_per_frame is the change in heap bytes in use over the run, per frame: a leak or a
+// cache that keeps growing shows there even when every allocation is also freed.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "camera_frame.h"
+#include "feature_tracker.h"
+#include "head_detect.h"
+#include "synthetic_sequence.h"
+#include "thread_camera.h"
+#include "tracking_state.h"
+
+// ---------------------------------------------------------------------------------------------
+// CountingHeap: OpenCV takes its buffers with posix_memalign and std containers with malloc
+// (through operator new), so counting at the C allocator covers both. These definitions take
+// precedence over glibc's for the whole process and hand every call on to glibc's own entry
+// points, so the allocator itself is unchanged: only a relaxed counter is added. free, and the
+// rarer entry points left out here, go straight to the same glibc heap.
+// Sanitizer runtimes supply their own malloc, so there the counters read -1.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define MIVEX_COUNT_ALLOCATIONS 0
+#else
+#define MIVEX_COUNT_ALLOCATIONS 1
+#endif
+
+namespace {
+std::atomic<std::uint64_t> g_allocations{0};
+}  // namespace
+
+#if MIVEX_COUNT_ALLOCATIONS
+extern "C" {
+void* __libc_malloc(std::size_t size);
+void* __libc_calloc(std::size_t count, std::size_t size);
+void* __libc_realloc(void* pointer, std::size_t size);
+void* __libc_memalign(std::size_t alignment, std::size_t size);
+
+void* malloc(std::size_t size) noexcept {
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    return __libc_malloc(size);
+}
+void* calloc(std::size_t count, std::size_t size) noexcept {
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    return __libc_calloc(count, size);
+}
+void* realloc(void* pointer, std::size_t size) noexcept {
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    return __libc_realloc(pointer, size);
+}
+int posix_memalign(void** out, std::size_t alignment, std::size_t size) noexcept {
+    if (alignment < sizeof(void*) || (alignment & (alignment - 1)) != 0) return EINVAL;
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    void* pointer = __libc_memalign(alignment, size);
+    if (!pointer) return ENOMEM;
+    *out = pointer;
+    return 0;
+}
+void* aligned_alloc(std::size_t alignment, std::size_t size) noexcept {
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    return __libc_memalign(alignment, size);
+}
+void* memalign(std::size_t alignment, std::size_t size) noexcept {
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    return __libc_memalign(alignment, size);
+}
+}  // extern "C"
+#endif
+
+namespace {
+
+std::uint64_t Allocations() { return g_allocations.load(std::memory_order_relaxed); }
+
+// Bytes the C heap holds for the program (small blocks and mapped ones), to see growth over a run.
+double HeapInUse() {
+    const struct mallinfo2 info = mallinfo2();
+    return static_cast<double>(info.uordblks + info.hblkhd);
+}
+
+double AllocationsPer(std::uint64_t allocations, std::int64_t calls) {
+    if (!MIVEX_COUNT_ALLOCATIONS) return -1;
+    return calls > 0 ? static_cast<double>(allocations) / static_cast<double>(calls) : 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+constexpr int kWidth = 640;
+constexpr int kHeight = 480;
+constexpr int kSampleFrames = 64;
+constexpr int kDetectEvery = 10;
+constexpr std::size_t kSampleLength = CaptureFrameLength(kWidth, kHeight);
+
+using Sample = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+class SilentMessages : public IMessageSink {
+public:
+    void Show(const std::string& text) override { last = text; }
+    std::string last;
+};
+
+class NullMotion : public IMotionSink {
+public:
+    void MapMotion(int summed, float sumX, float sumY, int) override { Keep(summed, sumX, sumY); }
+    void MapMotionProfile(int summed, float sumX, float sumY, int) override { Keep(summed, sumX, sumY); }
+
+private:
+    void Keep(int summed, float sumX, float sumY) {
+        benchmark::DoNotOptimize(summed);
+        benchmark::DoNotOptimize(sumX);
+        benchmark::DoNotOptimize(sumY);
+    }
+};
+
+// The "circle" sequence in the capture layout, and what detection finds on each frame: the
+// reduced image and the published head rectangle. Made once, before any timing.
+struct CircleSamples {
+    std::vector<Sample> samples;
+    std::vector<cv::Mat> reduced;
+    std::vector<HeadRect> heads;
+    int detectScale = 1;
+    std::string error;  // why the samples could not be made
+};
+
+const CircleSamples& Circle() {
+    static const CircleSamples circle = [] {
+        UseSequentialOpenCv();  // as the program runs it
+        CircleSamples made;
+        const SyntheticSequence sequence(Trajectory::Circle, kSampleFrames, {kWidth, kHeight});
+        CTrackingState state;
+        SilentMessages messages;
+        CHeadDetect detect(state, messages);
+        if (detect.Init() != 0) {
+            made.error = messages.last;
+            return made;
+        }
+        // Frame preparation makes the reduced frame, exactly as for the detection thread.
+        CThreadCamera camera(state, nullptr, kWidth, kHeight);
+        for (int i = 0; i < kSampleFrames; ++i) {
+            Sample sample;
+            ToCaptureLayout(sequence.Frame(i), sample);
+            Sample scratch = sample;
+            state.m_bDetectFrameWanted = true;
+            camera.ProcessFrame(scratch.data(), static_cast<std::uint32_t>(scratch.size()));
+            detect.Detect(state.m_pDetectImage, state.m_iDetectScale);
+            if (!state.m_bHeadFound) {
+                made.error = "no face detected on frame " + std::to_string(i) + " of the circle sequence";
+                return made;
+            }
+            made.samples.push_back(std::move(sample));
+            made.reduced.push_back(state.m_pDetectImage.clone());
+            made.heads.push_back(state.m_rcHead.Load());
+        }
+        made.detectScale = state.m_iDetectScale;
+        return made;
+    }();
+    return circle;
+}
+
+// Frames 0..63..1, 0..: the face moves back and forth, without the jump a plain loop would add.
+int PingPong(std::int64_t step) {
+    constexpr int kPeriod = 2 * (kSampleFrames - 1);
+    const int phase = static_cast<int>(step % kPeriod);
+    return phase < kSampleFrames ? phase : kPeriod - phase;
+}
+
+// Frame preparation and tracking as on the capture thread, with the detection thread's results
+// published by hand every kDetectEvery frames (outside the measured time), so the tracker keeps
+// seeding points and never halts for want of news. Those frames are also asked for the reduced
+// frame, as the driver asks for it, though no detection runs on it here.
+class FrameChain {
+public:
+    FrameChain() : m_tracker(m_state, &m_motion), m_camera(m_state, &m_tracker, kWidth, kHeight) {
+        m_state.m_bLiveView = false;
+        m_work.resize(kSampleLength);
+    }
+
+    // Everything one frame needs before the measured call.
+    void Prepare(std::int64_t step) {
+        const CircleSamples& circle = Circle();
+        const int frame = PingPong(step);
+        if (step % kDetectEvery == 0) {
+            m_state.m_rcHead.Store(circle.heads[frame]);
+            m_state.m_bHeadFound = true;
+            ++m_state.m_iHeadDetectCount;
+            m_state.m_bDetectFrameWanted = true;  // so the chain also makes the reduced frame
+        }
+        // ProcessFrame flips the sample in place, so each frame gets a fresh copy.
+        std::memcpy(m_work.data(), circle.samples[frame].data(), kSampleLength);
+    }
+
+    void Process() { m_camera.ProcessFrame(m_work.data(), static_cast<std::uint32_t>(kSampleLength)); }
+
+    int Points() const { return m_state.m_iPointCount; }
+
+private:
+    CTrackingState m_state;
+    NullMotion m_motion;
+    CFeatureTracker m_tracker;
+    CThreadCamera m_camera;
+    Sample m_work;
+};
+
+bool CheckSamples(benchmark::State& state) {
+    const CircleSamples& circle = Circle();
+    if (circle.error.empty()) return true;
+    state.SkipWithError(("cannot prepare the circle sequence: " + circle.error).c_str());
+    return false;
+}
+
+// ProcessFrame on one frame: flip, the reduced frame on every 10th, tracking about 10 points. The
+// copy that restores the sample is timed apart, in BM_SampleCopy.
+void BM_FrameChain(benchmark::State& state) {
+    if (!CheckSamples(state)) return;
+    FrameChain chain;
+    std::int64_t step = 0;
+    // Long enough for the point count to settle and for every buffer to exist.
+    for (; step < 4 * kSampleFrames; ++step) {
+        chain.Prepare(step);
+        chain.Process();
+    }
+
+    std::uint64_t allocations = 0;
+    std::int64_t pointSum = 0;
+    const double heapBefore = HeapInUse();
+    for (auto _ : state) {
+        chain.Prepare(step++);
+        const std::uint64_t allocationsBefore = Allocations();
+        const Clock::time_point start = Clock::now();
+        chain.Process();
+        const Clock::time_point end = Clock::now();
+        allocations += Allocations() - allocationsBefore;
+        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+        pointSum += chain.Points();
+    }
+    state.counters["allocs_per_frame"] = AllocationsPer(allocations, state.iterations());
+    state.counters["heap_growth_per_frame"] = (HeapInUse() - heapBefore) / static_cast<double>(state.iterations());
+    state.counters["points"] = static_cast<double>(pointSum) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_FrameChain)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The per-frame copy that BM_FrameChain leaves out of its time.
+void BM_SampleCopy(benchmark::State& state) {
+    if (!CheckSamples(state)) return;
+    const CircleSamples& circle = Circle();
+    Sample work(kSampleLength);
+    std::int64_t step = 0;
+    for (auto _ : state) {
+        std::memcpy(work.data(), circle.samples[PingPong(step++)].data(), kSampleLength);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_SampleCopy)->Unit(benchmark::kMillisecond);
+
+// One detection on the reduced frame, cycling through the sequence's frames.
+void BM_HeadDetect(benchmark::State& state) {
+    if (!CheckSamples(state)) return;
+    const CircleSamples& circle = Circle();
+    CTrackingState tracking;
+    SilentMessages messages;
+    CHeadDetect detect(tracking, messages);
+    if (detect.Init() != 0) {
+        state.SkipWithError(messages.last.c_str());
+        return;
+    }
+    detect.Detect(circle.reduced[0], circle.detectScale);  // first use sets up the cascade's buffers
+
+    std::int64_t step = 0;
+    int found = 0;
+    const std::uint64_t allocationsBefore = Allocations();
+    for (auto _ : state) {
+        detect.Detect(circle.reduced[PingPong(step++)], circle.detectScale);
+        found += tracking.m_bHeadFound ? 1 : 0;
+    }
+    state.counters["allocs_per_call"] = AllocationsPer(Allocations() - allocationsBefore, state.iterations());
+    state.counters["found"] = static_cast<double>(found) / static_cast<double>(state.iterations());
+}
+// The cascade runs on OpenCV's worker threads too, so wall time is the figure that counts.
+BENCHMARK(BM_HeadDetect)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace

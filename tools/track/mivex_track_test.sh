@@ -1,0 +1,101 @@
+#!/bin/bash
+# mivex-track from the outside: options and exit codes, its error messages, and one run over a
+# short synthetic sequence whose rows must agree with the motion that was rendered.
+#   mivex_track_test.sh MIVEX_TRACK MIVEX_MAKE_SEQUENCE WORK_DIR
+set -u
+track=$1
+make_sequence=$2
+work=$3
+failures=0
+
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+# expect_exit CODE COMMAND...: runs COMMAND with its output in $work/out and $work/err.
+expect_exit() {
+    local want=$1
+    shift
+    "$@" >"$work/out" 2>"$work/err"
+    local got=$?
+    [ "$got" -eq "$want" ] || fail "'$*' exited with $got, not $want; stderr: $(head -c 400 "$work/err")"
+}
+
+rm -rf "$work" && mkdir -p "$work" || exit 1
+
+# Options.
+expect_exit 0 "$track" --help
+grep -q '^Usage: mivex-track VIDEO' "$work/out" || fail "--help does not print the usage on stdout"
+for args in "" "x.avi --detect-every 0" "x.avi --detect-every -3" "x.avi --detect-every" "x.avi --bogus" \
+            "a.avi b.avi" "x.avi --csv"; do
+    # shellcheck disable=SC2086  # the arguments are meant to split
+    expect_exit 2 "$track" $args
+    grep -q '^Usage: mivex-track' "$work/err" || fail "'mivex-track $args' does not show the usage on stderr"
+done
+
+# Files that cannot be read.
+expect_exit 1 "$track" "$work/missing.avi"
+grep -q "cannot read video $work/missing.avi" "$work/err" || fail "no message naming the missing video"
+printf 'not a video\n' >"$work/text.avi"
+expect_exit 1 "$track" "$work/text.avi"
+grep -q "cannot read video $work/text.avi" "$work/err" || fail "no message naming the unreadable video"
+
+# A real sequence: the photo comes from a Debian package, and its absence must fail, not skip.
+if ! "$make_sequence" --trajectory circle --frames 60 --out "$work/circle" >"$work/make.log" 2>&1; then
+    fail "cannot make the test sequence: $(cat "$work/make.log")"
+    echo "$failures failure(s)" >&2
+    exit 1
+fi
+
+expect_exit 1 "$track" "$work/circle.avi" --csv "$work/no/such/dir/rows.csv"
+grep -q "cannot write $work/no/such/dir/rows.csv" "$work/err" || fail "no message naming the unwritable CSV"
+
+# Without data/ beside the program the cascade is missing: the detector's own message, exit 1.
+mkdir -p "$work/bare" && cp "$track" "$work/bare/mivex-track"
+expect_exit 1 "$work/bare/mivex-track" "$work/circle.avi"
+grep -q "cascade_ff_d.xml\] not found in the following location: $work/bare/data/cascade_ff_d.xml" "$work/err" ||
+    fail "missing cascade not reported: $(cat "$work/err")"
+
+expect_exit 0 "$track" "$work/circle.avi" --csv "$work/rows.csv"
+grep -Eq '^mivex-track: 60 frames, [0-9]+ with motion, mean points [0-9.]+, detections 6 of 6, elapsed' "$work/err" ||
+    fail "unexpected summary: $(cat "$work/err")"
+[ "$(head -1 "$work/rows.csv")" = "frame,points,summed,sum_dx,sum_dy,head_found,left,top,right,bottom" ] ||
+    fail "wrong CSV header: $(head -1 "$work/rows.csv")"
+
+# Standard output carries the same rows as --csv; --detect-every changes the detection count.
+expect_exit 0 "$track" "$work/circle.avi"
+cmp -s "$work/out" "$work/rows.csv" || fail "rows on stdout differ from the --csv file"
+expect_exit 0 "$track" "$work/circle.avi" --detect-every 7
+grep -q 'detections 9 of 9' "$work/err" || fail "--detect-every 7 not applied: $(cat "$work/err")"
+
+# Row checks against the rendered motion (the sequence's CSV: frame,x,y,dx,dy): one row per frame in
+# order, a plausible head, and per-point motion matching the truth axis by axis.
+awk -F, '
+    NR == FNR { if (FNR > 1) { dx[$1] = $4; dy[$1] = $5 } next }
+    FNR == 1 { next }
+    {
+        if ($1 != FNR - 2) { print "row " FNR " has frame " $1; bad = 1 }
+        if ($6 == 1 && !($7 >= 0 && $7 < $9 && $9 <= 640 && $8 >= 0 && $8 < $10 && $10 <= 480)) {
+            print "frame " $1 ": head rectangle " $7 "," $8 "," $9 "," $10 " outside the frame"; bad = 1
+        }
+        if ($2 > 0) withPoints++
+        if ($3 > 0) { n++; ex += abs($4 / $3 - dx[$1]); ey += abs($5 / $3 - dy[$1]) }
+        if ($3 == 0 && ($4 != 0 || $5 != 0)) { print "frame " $1 ": motion without summed points"; bad = 1 }
+        if ($3 > $2) { print "frame " $1 ": more points summed than tracked"; bad = 1 }
+        rows++
+    }
+    function abs(v) { return v < 0 ? -v : v }
+    END {
+        if (rows != 60) { print rows " rows, not 60"; bad = 1 }
+        if (withPoints < 30) { print "points on only " withPoints " frames"; bad = 1 }
+        if (n < 30) { print "motion on only " n " frames"; bad = 1 }
+        else if (ex / n > 0.1 || ey / n > 0.1) { printf "mean motion error %.3f, %.3f px\n", ex / n, ey / n; bad = 1 }
+        exit bad
+    }' "$work/circle.csv" "$work/rows.csv" >"$work/check.log" || fail "rows: $(cat "$work/check.log")"
+
+if [ "$failures" -gt 0 ]; then
+    echo "$failures failure(s)" >&2
+    exit 1
+fi
+echo "all mivex-track checks passed"
