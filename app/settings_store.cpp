@@ -126,3 +126,29 @@ const SettingKey* FindSettingKey(std::string_view section, std::string_view key)
             if (matches(entry)) return &entry;
     return nullptr;
 }
+
+const SettingKey* FindSettingKey(std::string_view name, std::string& error) {
+    const auto slash = name.find('/');
+    const SettingKey* key =
+        slash == std::string_view::npos ? nullptr : FindSettingKey(name.substr(0, slash), name.substr(slash + 1));
+    if (!key) error = "unknown key '" + std::string(name) + "' (expected SECTION/KEY, e.g. settings/sliderLrMouse)";
+    return key;
+}
+
+std::optional<SettingAssignment> ParseSettingAssignment(std::string_view text, std::string& error) {
+    const auto equals = text.find('=');
+    if (equals == std::string_view::npos) {
+        error = "expected SECTION/KEY=VALUE, not '" + std::string(text) + "'";
+        return std::nullopt;
+    }
+    const SettingKey* key = FindSettingKey(text.substr(0, equals), error);
+    if (!key) return std::nullopt;
+    const std::string number(text.substr(equals + 1));
+    bool ok = false;
+    const int value = QString::fromStdString(number).toInt(&ok);
+    if (!ok) {
+        error = "'" + number + "' is not a whole number";
+        return std::nullopt;
+    }
+    return SettingAssignment{key, value};
+}

@@ -10,6 +10,7 @@
 // Use the store from the main thread only.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -50,3 +51,14 @@ std::string SettingsFilePath(const std::string& company = CSettingsStore::kRegis
 
 // The table entry for "section" and "key", or null when the table has none.
 const SettingKey* FindSettingKey(std::string_view section, std::string_view key);
+
+// "section/key" of the table, or null with the reason in error.
+const SettingKey* FindSettingKey(std::string_view name, std::string& error);
+
+// "section/key=value" with a key of the table and a whole number.
+struct SettingAssignment {
+    const SettingKey* key = nullptr;
+    int value = 0;
+};
+// The assignment, or nothing with the reason in error.
+std::optional<SettingAssignment> ParseSettingAssignment(std::string_view text, std::string& error);

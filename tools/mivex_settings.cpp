@@ -39,45 +39,24 @@ int List(const CSettingsStore& store) {
     return 0;
 }
 
-const SettingKey* Lookup(std::string_view name) {
-    const auto slash = name.find('/');
-    const SettingKey* key =
-        slash == std::string_view::npos ? nullptr : FindSettingKey(name.substr(0, slash), name.substr(slash + 1));
-    if (!key) std::fprintf(stderr, "mivex-settings: unknown key '%.*s'\n", int(name.size()), name.data());
-    return key;
+int Fail(const std::string& error, int code) {
+    std::fprintf(stderr, "mivex-settings: %s\n", error.c_str());
+    return code;
 }
 
 int Get(const CSettingsStore& store, std::string_view name) {
-    const SettingKey* key = Lookup(name);
-    if (!key) return 1;
+    std::string error;
+    const SettingKey* key = FindSettingKey(name, error);
+    if (!key) return Fail(error, 1);
     std::printf("%d\n", store.Read(*key));
     return 0;
 }
 
-int Set(CSettingsStore& store, std::string_view assignment) {
-    const auto equals = assignment.find('=');
-    if (equals == std::string_view::npos) {
-        std::fprintf(stderr, "mivex-settings: expected SECTION/KEY=VALUE\n");
-        return 2;
-    }
-    const SettingKey* key = Lookup(assignment.substr(0, equals));
-    if (!key) return 1;
-    const std::string text(assignment.substr(equals + 1));
-    std::size_t used = 0;
-    int value = 0;
-    try {
-        value = std::stoi(text, &used);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (used == 0 || used != text.size()) {
-        std::fprintf(stderr, "mivex-settings: '%s' is not a whole number\n", text.c_str());
-        return 2;
-    }
-    if (!store.Write(*key, value)) {
-        std::fprintf(stderr, "mivex-settings: could not write %s\n", store.FilePath().c_str());
-        return 1;
-    }
+int Set(CSettingsStore& store, std::string_view text) {
+    std::string error;
+    const auto assignment = ParseSettingAssignment(text, error);
+    if (!assignment) return Fail(error, 2);
+    if (!store.Write(*assignment->key, assignment->value)) return Fail("could not write " + store.FilePath(), 1);
     return 0;
 }
 

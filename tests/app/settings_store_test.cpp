@@ -184,6 +184,21 @@ TEST(SettingsKeyTable, NamesAreUniqueAndFoundByName) {
     EXPECT_EQ(FindSettingKey("profile", "profileAxis0_9"), nullptr);
 }
 
+TEST(SettingsKeyTable, AssignmentsNameAKeyOfTheTableAndAWholeNumber) {
+    std::string error;
+    const auto blank = ParseSettingAssignment("profile/profile enable=1", error);
+    ASSERT_TRUE(blank) << error;
+    EXPECT_STREQ(blank->key->key, Setting::kProfileEnable.key);
+    EXPECT_EQ(blank->value, 1);
+    EXPECT_EQ(ParseSettingAssignment("settings/sliderLrMouse=-7", error)->value, -7);
+    for (const char* wrong : {"settings/sliderLrMouse", "sliderLrMouse=3", "settings/nothing=3",
+                              "settings/sliderLrMouse=3.5", "settings/sliderLrMouse=", "settings/sliderLrMouse=9999999999"}) {
+        error.clear();
+        EXPECT_FALSE(ParseSettingAssignment(wrong, error)) << wrong;
+        EXPECT_FALSE(error.empty()) << wrong;
+    }
+}
+
 TEST(SettingsKeyTable, ProfilePointsAreNamedByAxisAndSuffix) {
     const char* suffixes[] = {"1", "2", "3", "4", "5", "6", "7", "8", "11", "12", "13", "14", "15", "16", "17", "18"};
     for (int axis = 0; axis < 2; ++axis)

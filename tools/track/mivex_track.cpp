@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <memory>
+#include <stdexcept>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,18 +19,28 @@
 #include <opencv2/videoio.hpp>
 
 #include "camera_frame.h"
+#include "mouse.h"
+#include "recording_injector.h"
+#include "settings_mirror.h"
+#include "speed_profile.h"
 #include "tracking_driver.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: mivex-track VIDEO [--detect-every N] [--csv FILE]\n"
+    "Usage: mivex-track VIDEO [--detect-every N] [--csv FILE] [--map [--set SECTION/KEY=VALUE]...]\n"
     "Runs head detection and point tracking over VIDEO (any file OpenCV can read) and writes one\n"
     "CSV row per frame: frame,points,summed,sum_dx,sum_dy,head_found,left,top,right,bottom\n"
     "(points tracked after the frame, points whose motion was summed and their summed motion in\n"
     "pixels, and the detected head rectangle in frame pixels). A summary goes to stderr.\n"
     "  --detect-every N  run head detection on every Nth frame (default 10)\n"
     "  --csv FILE        write the rows to FILE instead of standard output\n"
+    "  --map             also map the motion as the program would with mouse control on, using\n"
+    "                    your settings, and add the columns move_dx,move_dy,clicks: the pointer\n"
+    "                    move injected on that frame and its button events. The speed profile is\n"
+    "                    used when \"flight\" or \"profile enable\" is on.\n"
+    "  --set S/K=V       with --map, use V for the setting S/K (e.g. settings/sliderLrMouse=12);\n"
+    "                    your stored settings are not changed\n"
     "  --help            show this text\n";
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(200);
@@ -37,6 +49,8 @@ struct Options {
     std::string video;
     int detectEvery = 10;
     std::string csv;  // empty: standard output
+    bool map = false;
+    std::vector<SettingAssignment> overrides;
 };
 
 int UsageError(const std::string& message) {
@@ -63,9 +77,20 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options) {
             std::fputs(kUsage, stdout);
             return 0;
         }
-        if (arg == "--detect-every" || arg == "--csv") {
+        if (arg == "--map") {
+            options.map = true;
+            continue;
+        }
+        if (arg == "--detect-every" || arg == "--csv" || arg == "--set") {
             if (i + 1 >= argc) return UsageError(std::string(arg) + " needs a value");
             const std::string_view value = argv[++i];
+            if (arg == "--set") {
+                std::string error;
+                const auto assignment = ParseSettingAssignment(value, error);
+                if (!assignment) return UsageError(error);
+                options.overrides.push_back(*assignment);
+                continue;
+            }
             if (arg == "--csv") {
                 if (value.empty()) return UsageError("--csv needs a file name");
                 options.csv = value;
@@ -81,8 +106,97 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options) {
         options.video = arg;
     }
     if (options.video.empty()) return UsageError("VIDEO is missing");
+    if (!options.overrides.empty() && !options.map) return UsageError("--set applies only with --map");
     return std::nullopt;
 }
+
+// The user's settings as a private copy with the overrides applied, so that the mapping reads
+// them through the same store as the program while the stored settings stay untouched.
+class ScratchSettings {
+public:
+    explicit ScratchSettings(const std::vector<SettingAssignment>& overrides) {
+        const std::filesystem::path userFile = SettingsFilePath();
+        std::string pattern = (std::filesystem::temp_directory_path() / "mivex-track-XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder in " + pattern);
+        m_folder = pattern;
+        ::setenv("XDG_CONFIG_HOME", m_folder.c_str(), 1);
+        m_store.emplace();
+        std::error_code error;
+        std::filesystem::create_directories(std::filesystem::path(m_store->FilePath()).parent_path(), error);
+        if (std::filesystem::exists(userFile)) std::filesystem::copy_file(userFile, m_store->FilePath(), error);
+        for (const SettingAssignment& assignment : overrides)
+            if (!m_store->Write(*assignment.key, assignment.value))
+                throw std::runtime_error("cannot write the settings copy " + m_store->FilePath());
+    }
+    ~ScratchSettings() {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_folder, ignored);
+    }
+    ScratchSettings(const ScratchSettings&) = delete;
+    ScratchSettings& operator=(const ScratchSettings&) = delete;
+
+    CSettingsStore& Store() { return *m_store; }
+
+private:
+    std::filesystem::path m_folder;
+    std::optional<CSettingsStore> m_store;
+};
+
+// The mapping's outputs as the program has them with mouse control on and neither a flight
+// simulator nor a socket client: the pointer moves through CMouse into a recording injector.
+class MappedPointer : public IMotionOutputs {
+public:
+    explicit MappedPointer(const std::vector<SettingAssignment>& overrides)
+        : m_settings(overrides), m_profile(m_settings.Store()), m_mouse(m_injector, m_mirror) {
+        m_mirror.Load(m_settings.Store());
+        m_mirror.m_bMouseActive = true;
+        m_profile.BuildSpeedTables();
+    }
+
+    MotionTargets Targets() { return {&m_mirror, &m_profile, this}; }
+    bool UsesProfile() {
+        return m_settings.Store().ReadBool(Setting::kFlight) || m_settings.Store().ReadBool(Setting::kProfileEnable);
+    }
+
+    void MouseMove(float dx, float dy) override { m_mouse.Move(dx, dy); }
+    void MoveCamera(float, float, bool) override {}
+    void SdkPush(float, float) override {}
+
+    void BeginFrame() { m_injector.Clear(); }
+    // ",move_dx,move_dy,clicks" of this frame: the moves summed, the button events by name.
+    std::string Columns() const {
+        long long dx = 0, dy = 0;
+        std::string clicks;
+        for (const InputEvent& event : m_injector.Events()) {
+            if (event.type != INPUT_MOUSE) continue;
+            if (event.mi.dwFlags & MOUSEEVENTF_MOVE) {
+                dx += event.mi.dx;
+                dy += event.mi.dy;
+            }
+            for (const auto& [flag, name] : kButtonNames) {
+                if (!(event.mi.dwFlags & flag)) continue;
+                if (!clicks.empty()) clicks += '+';
+                clicks += name;
+            }
+        }
+        char numbers[48];
+        std::snprintf(numbers, sizeof numbers, ",%lld,%lld,", dx, dy);
+        return numbers + clicks;
+    }
+
+private:
+    static constexpr std::pair<std::uint32_t, const char*> kButtonNames[] = {
+        {MOUSEEVENTF_LEFTDOWN, "left-down"},     {MOUSEEVENTF_LEFTUP, "left-up"},
+        {MOUSEEVENTF_RIGHTDOWN, "right-down"},   {MOUSEEVENTF_RIGHTUP, "right-up"},
+        {MOUSEEVENTF_MIDDLEDOWN, "middle-down"}, {MOUSEEVENTF_MIDDLEUP, "middle-up"},
+    };
+
+    ScratchSettings m_settings;
+    CSettingsMirror m_mirror;
+    CSpeedProfile m_profile;
+    CRecordingInjector m_injector;
+    CMouse m_mouse;
+};
 
 // What the tracker handed to the mapping during the current frame; zeros when it was not called.
 class FrameMotion : public IMotionSink {
@@ -148,10 +262,20 @@ int main(int argc, char** argv) {
     const int width = decoded.cols;
     const int height = decoded.rows;
 
+    std::unique_ptr<MappedPointer> pointer;
+    try {
+        if (options.map) pointer = std::make_unique<MappedPointer>(options.overrides);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "mivex-track: %s\n", e.what());
+        return 1;
+    }
+
     StderrMessages messages;
     FrameMotion motion;
-    CTrackingDriver driver(width, height, options.detectEvery, &motion, messages);
+    CTrackingDriver driver(width, height, options.detectEvery, &motion, messages,
+                           pointer ? pointer->Targets() : MotionTargets{});
     if (driver.Init() != 0) return 1;  // the sink has told why
+    if (pointer) driver.Tracker().m_bUseProfile = pointer->UsesProfile();
     cv::utils::logging::setLogLevel(logLevel);
     const CTrackingState& state = driver.State();
 
@@ -163,7 +287,8 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    std::fputs("frame,points,summed,sum_dx,sum_dy,head_found,left,top,right,bottom\n", csv);
+    std::fputs("frame,points,summed,sum_dx,sum_dy,head_found,left,top,right,bottom", csv);
+    std::fputs(pointer ? ",move_dx,move_dy,clicks\n" : "\n", csv);
 
     // Progress would interleave with rows going to the same terminal.
     const bool showProgress = ::isatty(STDERR_FILENO) && !(options.csv.empty() && ::isatty(STDOUT_FILENO));
@@ -190,6 +315,7 @@ int main(int argc, char** argv) {
 
             const int detectCountBefore = state.m_iHeadDetectCount;
             motion.BeginFrame();
+            if (pointer) pointer->BeginFrame();
             const auto feedStart = std::chrono::steady_clock::now();
             driver.Feed(sample.data(), static_cast<std::uint32_t>(sample.size()));
             trackingTime += std::chrono::steady_clock::now() - feedStart;
@@ -198,8 +324,9 @@ int main(int argc, char** argv) {
 
             const int points = state.m_iPointCount;
             const HeadRect head = state.m_rcHead.Load();
-            std::fprintf(csv, "%d,%d,%d,%.4f,%.4f,%d,%d,%d,%d,%d\n", frames, points, motion.summed, motion.sumX,
-                         motion.sumY, state.m_bHeadFound ? 1 : 0, head.left, head.top, head.right, head.bottom);
+            std::fprintf(csv, "%d,%d,%d,%.4f,%.4f,%d,%d,%d,%d,%d%s\n", frames, points, motion.summed, motion.sumX,
+                         motion.sumY, state.m_bHeadFound ? 1 : 0, head.left, head.top, head.right, head.bottom,
+                         pointer ? pointer->Columns().c_str() : "");
             ++frames;
             pointSum += points;
             if (motion.summed > 0) ++framesWithMotion;

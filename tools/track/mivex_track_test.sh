@@ -28,7 +28,8 @@ rm -rf "$work" && mkdir -p "$work" || exit 1
 expect_exit 0 "$track" --help
 grep -q '^Usage: mivex-track VIDEO' "$work/out" || fail "--help does not print the usage on stdout"
 for args in "" "x.avi --detect-every 0" "x.avi --detect-every -3" "x.avi --detect-every" "x.avi --bogus" \
-            "a.avi b.avi" "x.avi --csv"; do
+            "a.avi b.avi" "x.avi --csv" "x.avi --set settings/sliderLrMouse=4" \
+            "x.avi --map --set settings/noSuchKey=1" "x.avi --map --set settings/sliderLrMouse=four"; do
     # shellcheck disable=SC2086  # the arguments are meant to split
     expect_exit 2 "$track" $args
     grep -q '^Usage: mivex-track' "$work/err" || fail "'mivex-track $args' does not show the usage on stderr"
@@ -93,6 +94,20 @@ awk -F, '
         else if (ex / n > 0.1 || ey / n > 0.1) { printf "mean motion error %.3f, %.3f px\n", ex / n, ey / n; bad = 1 }
         exit bad
     }' "$work/circle.csv" "$work/rows.csv" >"$work/check.log" || fail "rows: $(cat "$work/check.log")"
+
+# --map: the pointer moves against the picture's x (mirrored) by the gain times the mean motion,
+# smoothed, with the overrides applied and the stored settings left alone.
+export XDG_CONFIG_HOME="$work/config"
+expect_exit 0 "$track" "$work/circle.avi" --map --set settings/sliderLrMouse=4 --set settings/sliderUdMouse=4 \
+    --csv "$work/mapped.csv"
+[ "$(head -1 "$work/mapped.csv")" = \
+  "frame,points,summed,sum_dx,sum_dy,head_found,left,top,right,bottom,move_dx,move_dy,clicks" ] ||
+    fail "wrong --map header: $(head -1 "$work/mapped.csv")"
+[ ! -e "$work/config" ] || fail "--map changed the stored settings: $(find "$work/config")"
+awk -F, 'FNR > 1 { sx += $4 / ($3 ? $3 : 1); mx += $11; sy += $5 / ($3 ? $3 : 1); my += $12 }
+    END { if (sx * mx >= 0 || sy * my <= 0 || mx * mx < 4 * sx * sx || mx * mx > 36 * sx * sx) {
+              printf "moves %d,%d for mean motion %.2f,%.2f\n", mx, my, sx, sy; exit 1 } }' \
+    "$work/mapped.csv" >"$work/check.log" || fail "mapped moves: $(cat "$work/check.log")"
 
 if [ "$failures" -gt 0 ]; then
     echo "$failures failure(s)" >&2
