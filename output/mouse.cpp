@@ -1,8 +1,8 @@
 #include "mouse.h"
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
+
+#include "truncate.h"
 
 namespace {
 
@@ -21,15 +21,6 @@ ButtonFlags FlagsOf(int button) {
     case CMouse::kButtonRight: return {MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP};
     default: return {0, 0};
     }
-}
-
-// Toward zero like a plain conversion, but defined for every float: out of range saturates and
-// NaN gives 0.
-std::int32_t TruncateToInt32(float value) {
-    if (std::isnan(value)) return 0;
-    if (value >= 2147483648.0f) return std::numeric_limits<std::int32_t>::max();
-    if (value < -2147483648.0f) return std::numeric_limits<std::int32_t>::min();
-    return static_cast<std::int32_t>(value);
 }
 
 }  // namespace

@@ -1,25 +1,17 @@
 // The motion mapping of CFeatureTracker: turns a frame's summed point motion into at most one
 // output, the pointer, the flight simulator view or the local socket.
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <limits>
 
 #include "feature_tracker.h"
+#include "truncate.h"
 
 namespace {
 
-// Truncates toward zero; values beyond int (never met in practice) saturate instead of
-// overflowing.
-int Trunc(float value) {
-    if (std::isnan(value)) return 0;
-    constexpr float kLimit = 2147483520.0f;  // the largest float below 2^31
-    return static_cast<int>(std::clamp(value, -kLimit, kLimit));
-}
-
 // The speed-table index of an offset: its whole part times the size multiplier.
 std::int32_t SpeedIndex(float offset, int m) {
-    const long long index = static_cast<long long>(Trunc(offset)) * m;
+    const long long index = static_cast<long long>(TruncateToInt32(offset)) * m;
     return static_cast<std::int32_t>(std::clamp<long long>(index, std::numeric_limits<std::int32_t>::min(),
                                                            std::numeric_limits<std::int32_t>::max()));
 }
@@ -53,8 +45,8 @@ void CFeatureTracker::MapMotion(int n, float sumX, float sumY, int m) {
         bool accelerating = false;
         if (settings.m_bAccMouse) {
             // Signed sum of both axes: equal motion up-and-right cancels in it.
-            const int v = Trunc(8.0f * ax + 8.0f * ay);
-            if (std::abs(v) > 18 - settings.m_nSliderAccWindowMouse) {
+            const int v = TruncateToInt32(8.0f * ax + 8.0f * ay);
+            if (std::abs(static_cast<long long>(v)) > 18 - settings.m_nSliderAccWindowMouse) {
                 accelerating = true;
                 const double factor = settings.m_nSliderAccMouse * 0.25;
                 ax = static_cast<float>(ax * factor);
@@ -107,8 +99,8 @@ void CFeatureTracker::MapMotionProfile(int n, float sumX, float sumY, int m) {
     const bool keepPictureX = settings.m_bLrMouse;
 
     // Whole steps only; the fraction stays in the offset and comes out in later frames.
-    const int dx = Trunc(px - m_fLastX);
-    const int dy = Trunc(py - m_fLastY);
+    const int dx = TruncateToInt32(px - m_fLastX);
+    const int dy = TruncateToInt32(py - m_fLastY);
     if (m_bResetProfile) {
         m_bResetProfile = false;
     } else if (settings.m_bSdkActive) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "command_line.h"
 #include "synthetic_sequence.h"
 
 namespace {
@@ -27,18 +28,6 @@ constexpr const char* kUsage =
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "mivex-make-sequence: %s\n%s", message.c_str(), kUsage);
     return 2;
-}
-
-// A whole positive number, or nothing.
-std::optional<int> ParsePositive(std::string_view text) {
-    if (text.empty() || text.size() > 9) return std::nullopt;
-    int value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
-    if (value < 1) return std::nullopt;
-    return value;
 }
 
 std::optional<cv::Size> ParseSize(std::string_view text) {

@@ -18,6 +18,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "command_line.h"
 #include "camera_frame.h"
 #include "mouse.h"
 #include "recording_injector.h"
@@ -56,17 +57,6 @@ struct Options {
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "mivex-track: %s\n%s", message.c_str(), kUsage);
     return 2;
-}
-
-std::optional<int> ParsePositive(std::string_view text) {
-    if (text.empty() || text.size() > 9) return std::nullopt;
-    int value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
-    if (value < 1) return std::nullopt;
-    return value;
 }
 
 // Fills options; returns an exit code when the program should stop here.
