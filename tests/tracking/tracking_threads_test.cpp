@@ -15,6 +15,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// Counts the frames whose motion reached the mapping; read from another thread.
+struct CountingMotionSink : IMotionSink {
+    void MapMotion(int, float, float, int) override { ++calls; }
+    void MapMotionProfile(int, float, float, int) override { ++calls; }
+    std::atomic<int> calls{0};
+};
+
 // A 640x480 frame with the face photograph large enough for the reduced frame's detector.
 cv::Mat FaceFrame() {
     const cv::Mat reduced = test::ReducedFaceFrame();
@@ -26,7 +33,7 @@ cv::Mat FaceFrame() {
 TEST(TrackingThreads, DetectionAndTrackingMeetThroughTheSharedState) {
     CTrackingState state;
     test::RecordingMessages messages;
-    test::RecordingMotionSink sink;
+    CountingMotionSink sink;
     CFeatureTracker tracker(state, &sink);
     CThreadHeadDetect detection(state, messages);
     ASSERT_TRUE(detection.Start(true)) << (messages.texts.empty() ? "" : messages.texts[0]);
@@ -36,8 +43,9 @@ TEST(TrackingThreads, DetectionAndTrackingMeetThroughTheSharedState) {
     while (!state.m_bCameraThreadRunning) std::this_thread::sleep_for(1ms);
     ASSERT_EQ(state.m_pFrameTarget.load(), &camera);
 
-    // The feeder plays the capture thread: about 30 frames a second for 2.5 seconds, with the
-    // live view on, while this thread reads what the user interface reads.
+    // The feeder plays the capture thread at about 30 frames a second, with the live view on,
+    // while this thread reads what the user interface reads, until frames, detections and motion
+    // have all come through (sanitizer builds are slow: the deadline is generous).
     std::atomic<bool> feeding{true};
     std::thread feeder([&] {
         std::vector<std::uint8_t> prepared, sample;
@@ -51,7 +59,8 @@ TEST(TrackingThreads, DetectionAndTrackingMeetThroughTheSharedState) {
     });
     state.m_bLiveView = true;
     std::vector<std::uint8_t> live;
-    for (auto end = std::chrono::steady_clock::now() + 2500ms; std::chrono::steady_clock::now() < end;) {
+    const auto enough = [&] { return state.m_iFrameCount > 30 && state.m_iHeadDetectCount >= 2 && sink.calls > 0; };
+    for (auto end = std::chrono::steady_clock::now() + 60s; !enough() && std::chrono::steady_clock::now() < end;) {
         (void)state.m_display.Load();
         state.m_liveView.ReadLatest(live);
         (void)state.m_rcHead.Load();
@@ -70,7 +79,7 @@ TEST(TrackingThreads, DetectionAndTrackingMeetThroughTheSharedState) {
     EXPECT_GT(state.m_iFrameCount, 30);
     EXPECT_GE(state.m_iHeadDetectCount, 2) << "two or three detections a second";
     EXPECT_TRUE(state.m_bHeadFound);
-    EXPECT_FALSE(sink.calls.empty()) << "points were seeded and tracked";
+    EXPECT_GT(sink.calls, 0) << "points were seeded and tracked";
     EXPECT_TRUE(messages.texts.empty());
     EXPECT_FALSE(live.empty());
 }

@@ -1,0 +1,79 @@
+// The capture layer: what the program needs of a video capture framework, in the order it uses
+// it. One implementation per kind of source: V4L2 webcams, a video file standing in for a
+// camera, and a scripted fake for tests.
+//
+//   std::unique_ptr<ICaptureLayer> layer = ...;
+//   auto devices = layer->EnumerateDevices();          // stable order; index = position
+//   layer->Open(0);                                    // frames will be 24-bit BGR, bottom-up
+//   for (int i = 0; i < layer->CapabilityCount(); ++i) layer->GetCapability(i, caps);
+//   layer->SetFormat(index, 10'000'000 / fps);         // frame interval in 100-ns units
+//   layer->SetFrameCallback([](std::uint8_t* bytes, std::uint32_t length) { ... });
+//   layer->Run();  ...  layer->Stop();                 // Stop returns after the last callback
+//   layer->Close();
+//
+// Frames are handed in one layout whatever the device delivers: 24-bit pixels in blue, green,
+// red order, rows bottom-up, each row padded to a multiple of 4 bytes, length stride x height.
+// Errors are results (false, 0, an empty list), never exceptions.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct CaptureDeviceInfo {
+    std::string friendlyName;  // for V4L2 the driver's card name
+    std::string description;   // may be empty
+    std::string devicePath;    // may be empty
+};
+
+// One format the device offers, as the format search sees it.
+struct CaptureCapability {
+    bool isVideo = true;
+    std::uint16_t biBitCount = 0;  // bits per pixel of the device's own format: 24, 16 or 12 (others unusual)
+    std::int32_t biWidth = 0;
+    std::int32_t biHeight = 0;
+};
+
+// One of the device's own settings (brightness, exposure, ...).
+struct CaptureControl {
+    std::uint32_t id = 0;
+    std::string name;
+    std::int32_t minimum = 0;
+    std::int32_t maximum = 0;
+    std::int32_t step = 1;
+    std::int32_t defaultValue = 0;
+    std::int32_t value = 0;
+};
+
+// Called once per frame on a thread of the layer; bytes are valid, and may be modified, only
+// during the call; the next frame waits until it returns. Must not throw.
+using CaptureFrameCallback = std::function<void(std::uint8_t* bytes, std::uint32_t length)>;
+
+class ICaptureLayer {
+public:
+    virtual ~ICaptureLayer() = default;
+
+    // 1. The video input devices in a stable order; a device that cannot be described is left out.
+    virtual std::vector<CaptureDeviceInfo> EnumerateDevices() = 0;
+    // 2. Opens the device at that position of the list, ready to deliver 24-bit frames.
+    virtual bool Open(int deviceIndex) = 0;
+    // 3. The open device's formats, in its own order. GetCapability fails for an index it
+    // cannot describe.
+    virtual int CapabilityCount() = 0;
+    virtual bool GetCapability(int index, CaptureCapability& capability) = 0;
+    // 4. Applies one offered format with a frame interval in 100-ns units; later, changes only
+    // the interval of the format in use.
+    virtual bool SetFormat(int capabilityIndex, std::int64_t frameInterval100ns) = 0;
+    virtual bool SetFrameInterval(std::int64_t frameInterval100ns) = 0;
+    // 5. Where frames go once running; set before Run.
+    virtual void SetFrameCallback(CaptureFrameCallback callback) = 0;
+    // 6. Starts and stops delivery. Stop returns only after the last callback has returned.
+    virtual bool Run() = 0;
+    virtual bool Stop() = 0;
+    // 7. The device's own settings, and a change of one.
+    virtual std::vector<CaptureControl> Controls() = 0;
+    virtual bool SetControl(std::uint32_t id, std::int32_t value) = 0;
+    // 8. Stops if needed and releases the device.
+    virtual void Close() = 0;
+};

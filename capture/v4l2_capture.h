@@ -1,0 +1,105 @@
+// The capture layer on V4L2 webcams. The device is described, listed and controlled through
+// ioctls of our own; frames are decoded to BGR by OpenCV's V4L2 backend on a thread of the layer.
+//
+//   CV4l2Capture layer;                                  // the real /dev
+//   auto devices = layer.EnumerateDevices();             // capturing /dev/videoN, N ascending
+//
+// Every open, ioctl and close goes through IV4l2Device, so that a scripted device can stand in
+// for hardware in tests.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture_layer.h"
+
+namespace cv {
+class VideoCapture;
+}
+
+// The kernel side of V4L2, narrowed to what the layer calls.
+class IV4l2Device {
+public:
+    virtual ~IV4l2Device() = default;
+    // The /dev/videoN nodes that exist, in ascending N.
+    virtual std::vector<std::string> VideoNodes() = 0;
+    // A descriptor, or -1.
+    virtual int Open(const std::string& path) = 0;
+    // 0 on success, else the errno value (EINVAL ends an enumeration).
+    virtual int Ioctl(int fd, unsigned long request, void* arg) = 0;
+    virtual void Close(int fd) = 0;
+};
+
+// The system's V4L2: nodes from devDirectory, ioctls on real descriptors (retried on EINTR).
+std::unique_ptr<IV4l2Device> MakeSystemV4l2Device(std::string devDirectory = "/dev");
+
+// Bits per pixel the layer reports for a V4L2 pixel format; none for a format it does not offer.
+std::optional<std::uint16_t> V4l2BitsPerPixel(std::uint32_t fourcc);
+
+// One offered mode: a pixel format at one frame size.
+struct V4l2Mode {
+    std::uint32_t fourcc = 0;
+    std::uint16_t bits = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+};
+
+class CV4l2Capture final : public ICaptureLayer {
+public:
+    CV4l2Capture();  // the system's devices
+    explicit CV4l2Capture(std::unique_ptr<IV4l2Device> device);
+    ~CV4l2Capture() override;
+    CV4l2Capture(const CV4l2Capture&) = delete;
+    CV4l2Capture& operator=(const CV4l2Capture&) = delete;
+
+    std::vector<CaptureDeviceInfo> EnumerateDevices() override;
+    bool Open(int deviceIndex) override;
+    int CapabilityCount() override;
+    bool GetCapability(int index, CaptureCapability& capability) override;
+    // Sets the pixel format and size (VIDIOC_S_FMT; the driver must take them unchanged) and the
+    // time per frame (VIDIOC_S_PARM, where the driver supports it). While running, delivery is
+    // stopped, the format applied and delivery started again.
+    bool SetFormat(int capabilityIndex, std::int64_t frameInterval100ns) override;
+    bool SetFrameInterval(std::int64_t frameInterval100ns) override;
+    // Taken by Run; a change while running applies from the next Run.
+    void SetFrameCallback(CaptureFrameCallback callback) override;
+    bool Run() override;
+    // Called from inside the frame callback it only asks delivery to end and returns false, as
+    // the thread cannot wait for itself.
+    bool Stop() override;
+    // Integer, boolean and menu controls that are enabled and readable.
+    std::vector<CaptureControl> Controls() override;
+    // Fails for an unknown, read-only or disabled control and for a value outside its range.
+    bool SetControl(std::uint32_t id, std::int32_t value) override;
+    void Close() override;
+
+private:
+    struct Node {
+        std::string path;
+        CaptureDeviceInfo info;
+    };
+    std::vector<Node> CapturingNodes();
+    std::vector<V4l2Mode> ListModes(int fd);
+    bool ApplyInterval(std::int64_t frameInterval100ns);
+    bool StartStream();
+    void Stream(CaptureFrameCallback callback);
+
+    std::unique_ptr<IV4l2Device> m_device;
+    int m_fd = -1;
+    std::string m_path;
+    std::vector<V4l2Mode> m_modes;
+    std::optional<V4l2Mode> m_mode;  // applied by SetFormat
+    std::int64_t m_interval = 0;     // 100-ns units; 0 = the driver's own rate
+    CaptureFrameCallback m_callback;
+
+    std::unique_ptr<cv::VideoCapture> m_capture;  // owned by the streaming thread while it runs
+    std::thread m_thread;
+    std::atomic<bool> m_stopRequested{false};
+    std::atomic<bool> m_streaming{false};  // false once the streaming thread has left its loop
+    std::atomic<std::int64_t> m_pendingInterval{0};  // for the streaming thread to apply; 0 = none
+};

@@ -1,0 +1,190 @@
+#include "video_file_capture.h"
+
+#include <cmath>
+#include <utility>
+
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+
+#include "camera_frame.h"
+
+namespace {
+
+std::int64_t IntervalOf(double framesPerSecond) {
+    return static_cast<std::int64_t>(std::llround(10'000'000.0 / framesPerSecond));
+}
+
+}  // namespace
+
+CVideoFileCapture::CVideoFileCapture(std::filesystem::path file, VideoFileCaptureOptions options)
+    : m_file(std::move(file)), m_options(options) {}
+
+CVideoFileCapture::~CVideoFileCapture() { Close(); }
+
+bool CVideoFileCapture::OpenFile(cv::VideoCapture& capture) const {
+    try {
+        return capture.open(m_file.string(), cv::CAP_ANY) && capture.isOpened();
+    } catch (const cv::Exception&) {
+        return false;
+    }
+}
+
+std::vector<CaptureDeviceInfo> CVideoFileCapture::EnumerateDevices() {
+    cv::VideoCapture capture;
+    cv::Mat frame;
+    if (!OpenFile(capture) || !capture.read(frame) || frame.empty()) return {};
+    return {CaptureDeviceInfo{m_file.filename().string(), "video file", m_file.string()}};
+}
+
+bool CVideoFileCapture::Open(int deviceIndex) {
+    Close();
+    if (deviceIndex != 0) return false;
+    cv::VideoCapture capture;
+    cv::Mat frame;
+    if (!OpenFile(capture) || !capture.read(frame) || frame.empty()) return false;
+    m_width = frame.cols;
+    m_height = frame.rows;
+    const double fps = capture.get(cv::CAP_PROP_FPS);
+    // Containers without a rate report 0, NaN or nonsense; a camera's usual rate stands in.
+    m_fileFps = std::isfinite(fps) && fps >= 0.1 && fps <= 1000.0 ? fps : kFallbackFramesPerSecond;
+    m_capability.store(0);
+    m_interval.store(IntervalOf(m_fileFps));
+    m_open = true;
+    return true;
+}
+
+int CVideoFileCapture::CapabilityCount() {
+    if (!m_open) return 0;
+    return m_width >= 2 && m_height >= 2 ? 2 : 1;
+}
+
+bool CVideoFileCapture::GetCapability(int index, CaptureCapability& capability) {
+    if (index < 0 || index >= CapabilityCount()) return false;
+    capability.isVideo = true;
+    capability.biBitCount = 24;
+    capability.biWidth = index == 0 ? m_width : m_width / 2;
+    capability.biHeight = index == 0 ? m_height : m_height / 2;
+    return true;
+}
+
+bool CVideoFileCapture::SetFormat(int capabilityIndex, std::int64_t frameInterval100ns) {
+    if (capabilityIndex < 0 || capabilityIndex >= CapabilityCount() || frameInterval100ns <= 0) return false;
+    m_capability.store(capabilityIndex);
+    m_interval.store(frameInterval100ns);
+    return true;
+}
+
+bool CVideoFileCapture::SetFrameInterval(std::int64_t frameInterval100ns) {
+    if (!m_open || frameInterval100ns <= 0) return false;
+    m_interval.store(frameInterval100ns);
+    return true;
+}
+
+void CVideoFileCapture::SetFrameCallback(CaptureFrameCallback callback) { m_callback = std::move(callback); }
+
+bool CVideoFileCapture::Run() {
+    if (!m_open) return false;
+    {
+        std::lock_guard lock(m_lock);
+        if (m_thread.joinable() && !m_finished) return true;
+    }
+    if (m_thread.joinable()) {  // delivery ended at the last frame; collect the thread
+        m_thread.join();
+        m_capture.reset();
+    }
+    auto capture = std::make_unique<cv::VideoCapture>();
+    if (!OpenFile(*capture)) return false;
+    m_capture = std::move(capture);
+    {
+        std::lock_guard lock(m_lock);
+        m_stopRequested = false;
+        m_finished = false;
+    }
+    m_thread = std::thread(&CVideoFileCapture::Stream, this, m_callback);
+    return true;
+}
+
+bool CVideoFileCapture::WaitForNextFrame(std::chrono::steady_clock::time_point& due) {
+    std::unique_lock lock(m_lock);
+    if (m_options.paced) {
+        if (m_changed.wait_until(lock, due, [this] { return m_stopRequested; })) return false;
+        const auto now = std::chrono::steady_clock::now();
+        due += std::chrono::nanoseconds(m_interval.load() * 100);
+        // After a stall (a slow handler, a debugger) keep the pace from now rather than catch up.
+        if (due < now) due = now;
+    }
+    return !m_stopRequested;
+}
+
+void CVideoFileCapture::Stream(CaptureFrameCallback callback) {
+    cv::VideoCapture& capture = *m_capture;
+    cv::Mat frame;
+    cv::Mat converted;
+    std::vector<std::uint8_t> sample;
+    auto due = std::chrono::steady_clock::now();
+    bool decodedSinceOpen = false;
+    for (;;) {
+        if (!capture.read(frame) || frame.empty()) {
+            // A file that yields nothing after a fresh start would loop forever without a frame.
+            if (!m_options.loop || !decodedSinceOpen) break;
+            capture.release();
+            if (!OpenFile(capture)) break;
+            decodedSinceOpen = false;
+            continue;
+        }
+        decodedSinceOpen = true;
+        if (!WaitForNextFrame(due)) break;
+
+        const cv::Mat* bgr = &frame;
+        if (frame.type() == CV_8UC1) {
+            cv::cvtColor(frame, converted, cv::COLOR_GRAY2BGR);
+            bgr = &converted;
+        }
+        if (bgr->type() != CV_8UC3) break;
+        // Every frame has the chosen format's length, even if the file changes size midway.
+        const bool half = m_capability.load() == 1;
+        const cv::Size size = half ? cv::Size(m_width / 2, m_height / 2) : cv::Size(m_width, m_height);
+        if (bgr->size() != size) {
+            cv::resize(*bgr, converted, size, 0, 0, cv::INTER_AREA);
+            bgr = &converted;
+        }
+        ToCaptureLayout(*bgr, sample);
+        if (!callback) continue;
+        try {
+            callback(sample.data(), static_cast<std::uint32_t>(sample.size()));
+        } catch (...) {
+            break;  // a handler that throws broke its contract; no further frame can be trusted to it
+        }
+    }
+    {
+        std::lock_guard lock(m_lock);
+        m_finished = true;
+    }
+    m_changed.notify_all();
+}
+
+bool CVideoFileCapture::Stop() {
+    if (!m_thread.joinable()) return true;
+    {
+        std::lock_guard lock(m_lock);
+        m_stopRequested = true;
+    }
+    m_changed.notify_all();
+    if (m_thread.get_id() == std::this_thread::get_id()) return false;
+    m_thread.join();
+    m_capture.reset();
+    return true;
+}
+
+void CVideoFileCapture::WaitUntilFinished() {
+    std::unique_lock lock(m_lock);
+    m_changed.wait(lock, [this] { return m_finished; });
+}
+
+void CVideoFileCapture::Close() {
+    Stop();
+    if (m_thread.joinable()) return;  // called from the frame callback; the thread still runs
+    m_open = false;
+    m_width = m_height = 0;
+    m_fileFps = 0;
+}

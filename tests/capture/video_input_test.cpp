@@ -1,0 +1,328 @@
+#include "video_input.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "logging.h"
+#include "scripted_capture.h"
+#include "settings_store.h"
+#include "test_support.h"
+#include "thread_camera.h"
+#include "tracking_state.h"
+#include "video_input_track.h"
+
+namespace {
+
+constexpr std::uint32_t kVga = 640 * 480 * 3;   // 921,600
+constexpr std::uint32_t kQvga = 320 * 240 * 3;  // 230,400
+constexpr WindowToken kWindow = 0x1234;
+
+CScriptedCapture::Device Camera(const std::string& name, std::vector<CaptureCapability> caps = {
+                                                             {true, 24, 320, 240},
+                                                             {true, 24, 640, 480}}) {
+    return {{name, "", ""}, std::move(caps)};
+}
+
+class VideoInputTest : public ::testing::Test {
+protected:
+    VideoInputTest() {
+        std::filesystem::create_directory(m_home.path() / "data");
+        m_log = std::make_unique<CLogging>(m_store, m_home.path() / "data");
+        m_log->Open();
+        m_logStart = std::filesystem::file_size(m_log->FilePath());
+        auto layer = std::make_unique<CScriptedCapture>();
+        m_layer = layer.get();
+        m_track = std::make_unique<CNCVideoInputTrack>(std::move(layer), m_state, m_log.get());
+    }
+    ~VideoInputTest() override {
+        m_track.reset();  // capture ends before the frame target goes
+        m_state.m_pFrameTarget = nullptr;
+    }
+
+    std::string Logged() const { return test::ReadFile(m_log->FilePath()).substr(m_logStart); }
+    CNCVideoInput& Input() { return m_track->Input(); }
+    int Count(const std::string& call) const {
+        const auto calls = m_layer->Calls();
+        return static_cast<int>(std::count(calls.begin(), calls.end(), call));
+    }
+    // A running 640x480 camera whose frames reach a counting frame target.
+    void StartVga() {
+        m_layer->SetDevices({Camera("Cam")});
+        ASSERT_EQ(m_track->Open(0, 640), 1);
+        ASSERT_TRUE(m_track->AttachWindow(kWindow));
+        ASSERT_TRUE(m_track->Run());
+    }
+    void Deliver(const std::vector<std::uint32_t>& lengths) {
+        m_layer->QueueFrames(lengths);
+        ASSERT_TRUE(m_layer->WaitUntilDelivered());
+    }
+
+    test::TempConfigHome m_home;
+    CSettingsStore m_store;
+    std::unique_ptr<CLogging> m_log;
+    std::uintmax_t m_logStart = 0;
+    CTrackingState m_state;
+    CThreadCamera m_target{m_state, nullptr, 640, 480};
+    CThreadCamera m_qvgaTarget{m_state, nullptr, 320, 240};
+    CScriptedCapture* m_layer = nullptr;
+    std::unique_ptr<CNCVideoInputTrack> m_track;
+};
+
+TEST_F(VideoInputTest, EnumerationLogsEveryTextAndNamesTheFirstTenCameras) {
+    std::vector<CScriptedCapture::Device> devices;
+    devices.push_back({{"Front", "USB camera", "/dev/video0"}, {{true, 24, 640, 480}}});
+    devices.push_back({{"Side", "", ""}, {}});
+    for (int i = 2; i < 11; ++i) devices.push_back(Camera("Cam " + std::to_string(i)));
+    m_layer->SetDevices(devices);
+
+    EXPECT_EQ(Input().EnumerateDevices(), 11);
+    EXPECT_EQ(Input().CameraName(1), "Front");
+    EXPECT_EQ(Input().CameraName(2), "Side");
+    EXPECT_EQ(Input().CameraName(10), "Cam 9");
+    EXPECT_EQ(Input().CameraName(11), "");
+    const std::string log = Logged();
+    const std::string head =
+        "Camera found: Front\r\n"
+        "Camera found: USB camera\r\n"
+        "Camera found: /dev/video0\r\n"
+        "Camera found: Side\r\n"
+        "Camera found: Cam 2\r\n";
+    EXPECT_EQ(log.substr(0, head.size()), head);
+    EXPECT_NE(log.find("Camera found: Cam 10\r\n"), std::string::npos);
+
+    // The eleventh camera has no name but can still be opened.
+    EXPECT_TRUE(Input().BuildGraph(10, 640));
+    EXPECT_EQ(m_layer->OpenDevice(), 10);
+
+    // A second enumeration starts from nothing.
+    m_layer->SetDevices({Camera("Only")});
+    EXPECT_EQ(Input().EnumerateDevices(), 1);
+    EXPECT_EQ(Input().CameraName(2), "");
+}
+
+TEST_F(VideoInputTest, BuildGraphOpensTheCameraAndLogsItsSteps) {
+    m_layer->SetDevices({Camera("A"), Camera("B", {})});
+    ASSERT_EQ(Input().EnumerateDevices(), 2);
+    const auto afterEnumeration = Logged().size();
+
+    EXPECT_TRUE(Input().BuildGraph(0, 640));
+    EXPECT_EQ(Input().CurrentDevice(), 0);
+    EXPECT_EQ(Input().Width(), 640);
+    std::string log = Logged().substr(afterEnumeration);
+    const std::string head =
+        "GetDeviceDescr\r\nBindToObject IID_IBaseFilter\r\niBitDepth=24\r\n"
+        "FindInterface MEDIATYPE_Interleaved ERROR\r\n2 GetNumberOfCapabilities iCount\r\n";
+    const std::string tail = "Timeout == 1, next search = 12 bit\r\nRenderStream OK\r\n";
+    EXPECT_EQ(log.substr(0, head.size()), head);
+    EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
+
+    // Building again detaches first and keeps the first choice of format.
+    ASSERT_TRUE(Input().AttachWindow(kWindow, 0, 0));
+    ASSERT_TRUE(Input().Run());
+    EXPECT_TRUE(Input().BuildGraph(0, 320));
+    EXPECT_EQ(Input().Owner(), 0u);
+    EXPECT_FALSE(m_layer->IsRunning());
+    EXPECT_EQ(Input().Width(), 640);
+    EXPECT_EQ(Count("SetFormat 1 833333"), 1);
+
+    // -1 closes the camera and builds nothing.
+    log = Logged();
+    EXPECT_TRUE(Input().BuildGraph(-1, 640));
+    EXPECT_EQ(Input().CurrentDevice(), -1);
+    EXPECT_EQ(m_layer->OpenDevice(), -1);
+    EXPECT_EQ(Logged().substr(log.size()), "GetDeviceDescr\r\n");
+
+    // An index past the list fails before anything is logged.
+    log = Logged();
+    EXPECT_FALSE(Input().BuildGraph(2, 640));
+    EXPECT_EQ(Logged(), log);
+
+    // A device that cannot be opened fails after the lookup.
+    m_layer->FailOpen(true);
+    EXPECT_FALSE(Input().BuildGraph(0, 640));
+    EXPECT_EQ(Input().CurrentDevice(), -1);
+    EXPECT_EQ(Logged().substr(log.size()), "GetDeviceDescr\r\n");
+    EXPECT_FALSE(Input().AttachWindow(kWindow, 0, 0));
+}
+
+TEST_F(VideoInputTest, ACameraWithoutFormatsIsOpenedWithNoSizeChosen) {
+    m_layer->SetDevices({Camera("Bare", {})});
+    ASSERT_EQ(Input().EnumerateDevices(), 1);
+    const auto afterEnumeration = Logged().size();
+    EXPECT_TRUE(Input().BuildGraph(0, 640));
+    EXPECT_EQ(Input().Width(), 0);
+    EXPECT_EQ(Input().CapabilityIndex(), -1);
+    EXPECT_EQ(Logged().substr(afterEnumeration),
+              "GetDeviceDescr\r\nBindToObject IID_IBaseFilter\r\niBitDepth=24\r\n"
+              "FindInterface MEDIATYPE_Interleaved ERROR\r\nFindInterface MEDIATYPE_Video ERROR\r\n"
+              "RenderStream OK\r\n");
+}
+
+TEST_F(VideoInputTest, OpenFallsBackToTheFirstCameraAndReportsTheChoice) {
+    m_layer->SetDevices({Camera("A"), Camera("B", {{true, 24, 800, 600}})});
+    EXPECT_EQ(m_track->Open(5, 640), 2);
+    EXPECT_EQ(m_track->SelectedCamera(), 0);
+    EXPECT_EQ(m_track->CameraName(), "A");
+    EXPECT_EQ(m_layer->OpenDevice(), 0);
+    EXPECT_EQ(m_track->Width(), 640);
+    EXPECT_EQ(m_track->Height(), 480);
+    EXPECT_EQ(m_track->CapabilityIndex(), 1);
+
+    EXPECT_EQ(m_track->Open(1, 640), 2);
+    EXPECT_EQ(m_track->SelectedCamera(), 1);
+    EXPECT_EQ(m_track->CameraName(), "B");
+    EXPECT_EQ(m_layer->OpenDevice(), 1);
+
+    std::string name = "unchanged";
+    int selected = 99;
+    EXPECT_EQ(m_track->GetCameraName(0, name, selected), 2);
+    EXPECT_EQ(name, "A");
+    EXPECT_EQ(selected, 1);
+    EXPECT_EQ(m_track->GetCameraName(9, name, selected), 2);
+    EXPECT_EQ(name, "");
+    name = "unchanged";
+    selected = 99;
+    EXPECT_EQ(m_track->GetCameraName(10, name, selected), -1);
+    EXPECT_EQ(name, "unchanged");
+    EXPECT_EQ(selected, 1);
+    EXPECT_EQ(m_track->GetCameraName(-1, name, selected), -1);
+    EXPECT_EQ(name, "unchanged");
+
+    m_layer->SetDevices({});
+    EXPECT_EQ(m_track->Open(0, 640), 0);
+    EXPECT_EQ(m_track->SelectedCamera(), -1);
+    EXPECT_EQ(m_track->GetCameraName(0, name, selected), 0);
+    EXPECT_EQ(selected, -1);
+    EXPECT_EQ(name, "");
+    EXPECT_EQ(Count("Open 0"), 1);  // no camera, nothing opened
+}
+
+TEST_F(VideoInputTest, ResolutionsAreReadEntryByEntry) {
+    m_layer->SetDevices({Camera("A")});
+    ASSERT_EQ(m_track->Open(0, 640), 1);
+    int width = -7, height = -7, selected = -7;
+    EXPECT_EQ(m_track->GetResolution(3, width, height, selected), 2);
+    EXPECT_EQ(m_track->GetResolution(-1, width, height, selected), 2);
+    EXPECT_EQ(width, -7);
+    EXPECT_EQ(height, -7);
+    EXPECT_EQ(selected, -7);
+    EXPECT_EQ(m_track->GetResolution(0, width, height, selected), 2);
+    EXPECT_EQ(width, 320);
+    EXPECT_EQ(height, 240);
+    EXPECT_EQ(selected, 1);
+}
+
+TEST_F(VideoInputTest, RunAndStopFollowTheAttachedWindow) {
+    m_layer->SetDevices({Camera("A")});
+    EXPECT_FALSE(m_track->AttachWindow(kWindow));  // no camera open
+    ASSERT_EQ(m_track->Open(0, 640), 1);
+    EXPECT_FALSE(m_track->Run());                   // no window
+    EXPECT_FALSE(m_track->AttachWindow(0));
+    ASSERT_TRUE(m_track->AttachWindow(kWindow));
+    EXPECT_FALSE(m_track->AttachWindow(kWindow + 1));
+    EXPECT_EQ(Input().Owner(), kWindow);
+
+    EXPECT_TRUE(m_track->Run());
+    EXPECT_FALSE(m_track->Run());
+    EXPECT_EQ(Count("Run"), 1);
+    EXPECT_TRUE(m_layer->IsRunning());
+    EXPECT_TRUE(m_track->Stop());
+    EXPECT_FALSE(m_track->Stop());
+    EXPECT_EQ(Count("Stop"), 1);
+    EXPECT_FALSE(m_layer->IsRunning());
+
+    // A camera that will not start is reported, and stays stopped.
+    m_layer->FailRun(true);
+    EXPECT_FALSE(m_track->Run());
+    EXPECT_TRUE(Input().IsStopped());
+    EXPECT_FALSE(m_track->Stop());
+    m_layer->FailRun(false);
+    EXPECT_TRUE(m_track->Run());
+
+    EXPECT_EQ(Input().DetachWindow(), kWindow);
+    EXPECT_EQ(Input().DetachWindow(), 0u);
+    EXPECT_FALSE(m_layer->IsRunning());
+    EXPECT_EQ(Count("SetFrameCallback cleared"), 1);
+    EXPECT_FALSE(m_track->Run());
+
+    // The settings dialog is not there yet: nothing happens.
+    ASSERT_TRUE(m_track->AttachWindow(kWindow));
+    ASSERT_TRUE(m_track->Run());
+    EXPECT_FALSE(m_track->ShowProperties(kWindow));
+    EXPECT_TRUE(m_layer->IsRunning());
+
+    // A torn-down capture cannot be attached or run until it is built again.
+    Input().TearDownGraph();
+    EXPECT_EQ(m_layer->OpenDevice(), -1);
+    EXPECT_FALSE(m_track->AttachWindow(kWindow));
+    EXPECT_FALSE(m_track->Run());
+    ASSERT_TRUE(Input().BuildGraph(0, 640));
+    EXPECT_TRUE(m_track->AttachWindow(kWindow));
+    EXPECT_TRUE(m_track->Run());
+}
+
+TEST_F(VideoInputTest, FramesOfTheFirstLengthReachThePublishedTarget) {
+    StartVga();
+    m_state.m_pFrameTarget = &m_target;
+    Deliver({kVga, kQvga, kVga});
+    EXPECT_EQ(Input().FirstBufferLength(), kVga);
+    EXPECT_EQ(m_state.m_iFrameCount, 2);
+
+    // The first length holds for the object's life, whatever the camera delivers later.
+    Deliver({kQvga, kQvga});
+    EXPECT_EQ(m_state.m_iFrameCount, 2);
+    EXPECT_EQ(m_layer->FramesDelivered(), 5);
+}
+
+TEST_F(VideoInputTest, FramesAreDroppedWhileNoTargetIsPublished) {
+    StartVga();
+    Deliver({kQvga, kVga});
+    EXPECT_EQ(m_state.m_iFrameCount, 0);
+    // The first frame fixed the length even though it had nowhere to go.
+    EXPECT_EQ(Input().FirstBufferLength(), kQvga);
+
+    m_state.m_pFrameTarget = &m_qvgaTarget;
+    Deliver({kQvga, kVga, kQvga});
+    EXPECT_EQ(m_state.m_iFrameCount, 2);
+
+    // After Stop no frame arrives.
+    ASSERT_TRUE(m_track->Stop());
+    m_layer->QueueFrames({kQvga});
+    EXPECT_FALSE(m_layer->WaitUntilDelivered());
+    EXPECT_EQ(m_state.m_iFrameCount, 2);
+    ASSERT_TRUE(m_track->Run());
+    ASSERT_TRUE(m_layer->WaitUntilDelivered());
+    EXPECT_EQ(m_state.m_iFrameCount, 3);
+}
+
+TEST_F(VideoInputTest, EmptyBuffersAreIgnored) {
+    m_state.m_pFrameTarget = &m_target;
+    Input().BufferCB(nullptr, kVga);
+    std::uint8_t byte = 0;
+    Input().BufferCB(&byte, 0);
+    EXPECT_EQ(Input().FirstBufferLength(), 0u);
+    EXPECT_EQ(m_state.m_iFrameCount, 0);
+}
+
+TEST_F(VideoInputTest, FrameRateChangesGoToTheOpenCamera) {
+    m_track->SetFrameRate(30, 0);  // nothing open: nothing to change
+    EXPECT_TRUE(m_layer->Calls().empty());
+
+    m_layer->SetDevices({Camera("A")});
+    ASSERT_EQ(m_track->Open(0, 640, 30), 1);
+    EXPECT_EQ(m_layer->FrameInterval(), 333'333);
+    m_track->SetFrameRate(12, m_track->CapabilityIndex());
+    EXPECT_EQ(m_layer->FrameInterval(), 833'333);
+
+    const auto logged = Logged().size();
+    m_layer->FailSetFrameInterval(true);
+    m_track->SetFrameRate(5, m_track->CapabilityIndex());
+    EXPECT_EQ(Logged().substr(logged), "SetFormat can't set fps\r\n");
+}
+
+}  // namespace
