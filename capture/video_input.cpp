@@ -138,7 +138,7 @@ void CNCVideoInput::BufferCB(std::uint8_t* bytes, std::uint32_t length) noexcept
             // Every later frame must match the first: the frame chain is sized by it.
             if (length != first) return;
         }
-        if (CThreadCamera* target = m_state.m_pFrameTarget.load()) target->ProcessFrame(bytes, length);
+        if (IFrameTarget* target = m_state.m_pFrameTarget.load()) target->ProcessFrame(bytes, length);
     } catch (...) {
         // The layer's streaming thread must go on; the frame is lost.
     }

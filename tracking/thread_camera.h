@@ -16,7 +16,7 @@
 
 class CFeatureTracker;
 
-class CThreadCamera {
+class CThreadCamera final : public IFrameTarget {
 public:
     // width and height are those of the negotiated capture format.
     CThreadCamera(CTrackingState& state, CFeatureTracker* tracker, int width, int height);
@@ -25,7 +25,7 @@ public:
     CThreadCamera& operator=(const CThreadCamera&) = delete;
 
     // Called by capture once per accepted sample; the bytes are rewritten (flipped) in place.
-    void ProcessFrame(std::uint8_t* bytes, std::uint32_t length);
+    void ProcessFrame(std::uint8_t* bytes, std::uint32_t length) override;
 
     // Starts the thread that publishes this object as the frame target and waits, in 1000 ms
     // steps, for m_bCameraThreadExit. Stop sets the flag and joins; capture must be stopped first.

@@ -76,7 +76,14 @@ private:
     std::array<Buffer, 2> m_buffers;
 };
 
-class CThreadCamera;
+// Receives each captured sample on the capture thread: the camera thread's frame preparation in
+// the program, a single-threaded driver in tools.
+class IFrameTarget {
+public:
+    virtual ~IFrameTarget() = default;
+    // bytes are in the capture layout and may be rewritten in place; valid only during the call.
+    virtual void ProcessFrame(std::uint8_t* bytes, std::uint32_t length) = 0;
+};
 
 struct CTrackingState {
     // Thread hand-shakes and the program-wide stop.
@@ -87,7 +94,7 @@ struct CTrackingState {
     std::atomic<bool> m_bHeadDetectStop{false};
 
     // The object that receives captured frames while the camera thread runs.
-    std::atomic<CThreadCamera*> m_pFrameTarget{nullptr};
+    std::atomic<IFrameTarget*> m_pFrameTarget{nullptr};
 
     // Live view (true while the camera page shows).
     std::atomic<bool> m_bLiveView{false};

@@ -41,7 +41,7 @@ TEST(TrackingThreads, DetectionAndTrackingMeetThroughTheSharedState) {
     CThreadCamera camera(state, &tracker, 640, 480);
     camera.Start();
     while (!state.m_bCameraThreadRunning) std::this_thread::sleep_for(1ms);
-    ASSERT_EQ(state.m_pFrameTarget.load(), &camera);
+    ASSERT_EQ(state.m_pFrameTarget.load(), static_cast<IFrameTarget*>(&camera));
 
     // The feeder plays the capture thread at about 30 frames a second, with the live view on,
     // while this thread reads what the user interface reads, until frames, detections and motion
@@ -52,7 +52,7 @@ TEST(TrackingThreads, DetectionAndTrackingMeetThroughTheSharedState) {
         ToCaptureLayout(FaceFrame(), prepared);
         while (feeding) {
             sample = prepared;
-            if (CThreadCamera* target = state.m_pFrameTarget.load())
+            if (IFrameTarget* target = state.m_pFrameTarget.load())
                 target->ProcessFrame(sample.data(), static_cast<std::uint32_t>(sample.size()));
             std::this_thread::sleep_for(30ms);
         }

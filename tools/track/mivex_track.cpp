@@ -2,14 +2,19 @@
 // and writes what the tracker did on each frame as CSV, to study tracking without a camera.
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cmath>
+#include <csignal>
+#include <thread>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <memory>
-#include <stdexcept>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,22 +23,31 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
-#include "command_line.h"
 #include "camera_frame.h"
+#include "command_line.h"
 #include "mouse.h"
 #include "recording_injector.h"
 #include "settings_mirror.h"
 #include "speed_profile.h"
 #include "tracking_driver.h"
+#include "v4l2_capture.h"
+#include "video_file_capture.h"
+#include "video_input_track.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: mivex-track VIDEO [--detect-every N] [--csv FILE] [--map [--set SECTION/KEY=VALUE]...]\n"
+    "Usage: mivex-track VIDEO|--camera N|--camera-file FILE [--fast] [--detect-every N] [--csv FILE]\n"
+    "                   [--map [--set SECTION/KEY=VALUE]...]\n"
     "Runs head detection and point tracking over VIDEO (any file OpenCV can read) and writes one\n"
     "CSV row per frame: frame,points,summed,sum_dx,sum_dy,head_found,left,top,right,bottom\n"
     "(points tracked after the frame, points whose motion was summed and their summed motion in\n"
     "pixels, and the detected head rectangle in frame pixels). A summary goes to stderr.\n"
+    "  --camera N        track webcam N through the capture path, with the stored width and frame\n"
+    "                    rate, until interrupted (Ctrl-C)\n"
+    "  --camera-file F   track the video file F through the capture path, as a camera at the\n"
+    "                    file's frame rate (the rows equal those of plain VIDEO)\n"
+    "  --fast            with --camera-file, deliver frames as fast as they are tracked\n"
     "  --detect-every N  run head detection on every Nth frame (default 10)\n"
     "  --csv FILE        write the rows to FILE instead of standard output\n"
     "  --map             also map the motion as the program would with mouse control on, using\n"
@@ -52,6 +66,9 @@ struct Options {
     std::string csv;  // empty: standard output
     bool map = false;
     std::vector<SettingAssignment> overrides;
+    int camera = -1;         // --camera N: a webcam through the capture layer
+    std::string cameraFile;  // --camera-file FILE: a video file standing in for a camera
+    bool fast = false;       // the file camera delivers without pacing
 };
 
 int UsageError(const std::string& message) {
@@ -67,11 +84,12 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options) {
             std::fputs(kUsage, stdout);
             return 0;
         }
-        if (arg == "--map") {
-            options.map = true;
+        if (arg == "--map" || arg == "--fast") {
+            (arg == "--map" ? options.map : options.fast) = true;
             continue;
         }
-        if (arg == "--detect-every" || arg == "--csv" || arg == "--set") {
+        if (arg == "--detect-every" || arg == "--csv" || arg == "--set" || arg == "--camera" ||
+            arg == "--camera-file") {
             if (i + 1 >= argc) return UsageError(std::string(arg) + " needs a value");
             const std::string_view value = argv[++i];
             if (arg == "--set") {
@@ -79,6 +97,21 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options) {
                 const auto assignment = ParseSettingAssignment(value, error);
                 if (!assignment) return UsageError(error);
                 options.overrides.push_back(*assignment);
+                continue;
+            }
+            if (arg == "--camera-file") {
+                if (value.empty()) return UsageError("--camera-file needs a file name");
+                options.cameraFile = value;
+                continue;
+            }
+            if (arg == "--camera") {
+                if (value == "0") {
+                    options.camera = 0;
+                    continue;
+                }
+                const auto n = ParsePositive(value);
+                if (!n) return UsageError("--camera needs a camera number (0, 1, ...), not '" + std::string(value) + "'");
+                options.camera = *n;
                 continue;
             }
             if (arg == "--csv") {
@@ -95,7 +128,10 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options) {
         if (!options.video.empty()) return UsageError("only one VIDEO may be given");
         options.video = arg;
     }
-    if (options.video.empty()) return UsageError("VIDEO is missing");
+    const int sources = !options.video.empty() + (options.camera >= 0) + !options.cameraFile.empty();
+    if (sources == 0) return UsageError("VIDEO is missing");
+    if (sources > 1) return UsageError("give one of VIDEO, --camera and --camera-file");
+    if (options.fast && options.cameraFile.empty()) return UsageError("--fast applies only with --camera-file");
     if (!options.overrides.empty() && !options.map) return UsageError("--set applies only with --map");
     return std::nullopt;
 }
@@ -224,6 +260,175 @@ const cv::Mat& AsBgr(const cv::Mat& frame, cv::Mat& converted) {
     return converted;
 }
 
+// Tracks each sample it is handed and writes its row; the file loop and a capture layer's
+// streaming thread both feed it. Counts what the summary reports.
+class FrameRows final : public IFrameTarget {
+public:
+    FrameRows(CTrackingDriver& driver, FrameMotion& motion, MappedPointer* pointer, std::FILE* csv, bool progress)
+        : m_driver(driver), m_motion(motion), m_pointer(pointer), m_csv(csv), m_progress(progress) {
+        std::fputs("frame,points,summed,sum_dx,sum_dy,head_found,left,top,right,bottom", m_csv);
+        std::fputs(m_pointer ? ",move_dx,move_dy,clicks\n" : "\n", m_csv);
+    }
+
+    void ProcessFrame(std::uint8_t* bytes, std::uint32_t length) override {
+        const CTrackingState& state = m_driver.State();
+        const int detectCountBefore = state.m_iHeadDetectCount;
+        m_motion.BeginFrame();
+        if (m_pointer) m_pointer->BeginFrame();
+        const auto feedStart = std::chrono::steady_clock::now();
+        m_driver.Feed(bytes, length);
+        trackingTime += std::chrono::steady_clock::now() - feedStart;
+        // Detection raises the counter when it finds the head and clears it when it does not.
+        if (state.m_iHeadDetectCount > detectCountBefore) ++detections;
+
+        const int points = state.m_iPointCount;
+        const HeadRect head = state.m_rcHead.Load();
+        std::fprintf(m_csv, "%d,%d,%d,%.4f,%.4f,%d,%d,%d,%d,%d%s\n", frames.load(), points, m_motion.summed,
+                     m_motion.sumX, m_motion.sumY, state.m_bHeadFound ? 1 : 0, head.left, head.top, head.right,
+                     head.bottom, m_pointer ? m_pointer->Columns().c_str() : "");
+        ++frames;
+        pointSum += points;
+        if (m_motion.summed > 0) ++framesWithMotion;
+        if (m_progress) ShowProgress();
+    }
+
+    double frameTotal = 0;  // for the progress line; 0 when unknown
+    std::atomic<int> frames{0};
+    int framesWithMotion = 0;
+    int detections = 0;
+    long long pointSum = 0;
+    // Decoding usually costs more than tracking; the tracking share is reported on its own.
+    std::chrono::steady_clock::duration trackingTime{};
+
+private:
+    void ShowProgress() {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - m_lastProgress < kProgressInterval) return;
+        m_lastProgress = now;
+        if (frameTotal > 0)
+            std::fprintf(stderr, "\rframe %d/%.0f", frames.load(), frameTotal);
+        else
+            std::fprintf(stderr, "\rframe %d", frames.load());
+    }
+
+    CTrackingDriver& m_driver;
+    FrameMotion& m_motion;
+    MappedPointer* const m_pointer;
+    std::FILE* const m_csv;
+    const bool m_progress;
+    std::chrono::steady_clock::time_point m_lastProgress = std::chrono::steady_clock::now();
+};
+
+// A video file read directly: its size, and the samples fed one after another.
+class FileSource {
+public:
+    bool Open(const std::string& path) {
+        try {
+            m_video.open(path);
+            if (m_video.isOpened()) m_video.read(m_decoded);
+        } catch (const std::exception&) {
+            m_decoded.release();
+        }
+        return !m_decoded.empty();
+    }
+    cv::Size Size() const { return m_decoded.size(); }
+    double FrameTotal() const { return m_video.get(cv::CAP_PROP_FRAME_COUNT); }
+
+    // Feeds every frame; false (with the reason said) when a frame cannot be used.
+    bool FeedAll(FrameRows& rows, const std::string& path, bool progress) {
+        const cv::Size size = m_decoded.size();
+        std::vector<std::uint8_t> sample;
+        cv::Mat converted;
+        try {
+            do {
+                if (m_decoded.size() != size) {
+                    std::fprintf(stderr, "%smivex-track: frame %d of %s is %dx%d, not %dx%d like the first\n",
+                                 progress ? "\n" : "", rows.frames.load(), path.c_str(), m_decoded.cols,
+                                 m_decoded.rows, size.width, size.height);
+                    return false;
+                }
+                ToCaptureLayout(AsBgr(m_decoded, converted), sample);
+                rows.ProcessFrame(sample.data(), static_cast<std::uint32_t>(sample.size()));
+            } while (m_video.read(m_decoded) && !m_decoded.empty());
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%smivex-track: frame %d of %s: %s\n", progress ? "\n" : "", rows.frames.load(),
+                         path.c_str(), e.what());
+            return false;
+        }
+        return true;
+    }
+
+private:
+    cv::VideoCapture m_video;
+    cv::Mat m_decoded;
+};
+
+std::atomic<bool> g_interrupted{false};
+
+// A camera through the capture facade, as the program opens it. The size is known once opened.
+class CameraSource {
+public:
+    explicit CameraSource(const Options& options) {
+        std::unique_ptr<ICaptureLayer> layer;
+        if (!options.cameraFile.empty()) {
+            auto file = std::make_unique<CVideoFileCapture>(options.cameraFile,
+                                                            VideoFileCaptureOptions{false, !options.fast});
+            m_pFile = file.get();
+            layer = std::move(file);
+        } else {
+            layer = std::make_unique<CV4l2Capture>();
+        }
+        m_track.emplace(std::move(layer), m_captureState, nullptr);
+    }
+
+    // Opens the camera with the stored wanted width and frame rate (a file: its own size and rate).
+    bool Open(const Options& options) {
+        CSettingsStore store;
+        const int wantedWidth = m_pFile ? 0 : store.ReadClamped(Setting::kCameraWidth);
+        const int fps = store.ReadClamped(Setting::kCameraFps);
+        const std::string what = m_pFile ? "video file " + options.cameraFile : "camera " + std::to_string(options.camera);
+        if (m_track->Open(m_pFile ? 0 : options.camera, wantedWidth, fps) == 0) {
+            std::fprintf(stderr, "mivex-track: cannot open %s%s\n", what.c_str(), m_pFile ? "" : " (no camera found)");
+            return false;
+        }
+        if (m_track->Width() == 0) {
+            std::fprintf(stderr, "mivex-track: %s offers no usable format\n", what.c_str());
+            return false;
+        }
+        // A file plays at its own rate, known once it is open.
+        if (m_pFile)
+            m_track->SetFrameRate(std::max(1, static_cast<int>(std::lround(m_pFile->FileFramesPerSecond()))),
+                                  m_track->CapabilityIndex());
+        return true;
+    }
+    cv::Size Size() const { return {m_track->Width(), m_track->Height()}; }
+
+    // Delivers frames to rows until the file ends or the user interrupts.
+    bool FeedAll(FrameRows& rows) {
+        m_captureState.m_pFrameTarget = &rows;
+        constexpr WindowToken kNoWindow = 1;  // any non-zero token enables delivery
+        if (!m_track->AttachWindow(kNoWindow) || !m_track->Run()) {
+            std::fprintf(stderr, "mivex-track: the camera does not start\n");
+            return false;
+        }
+        if (m_pFile) {
+            m_pFile->WaitUntilFinished();
+        } else {
+            std::signal(SIGINT, [](int) { g_interrupted = true; });
+            std::signal(SIGTERM, [](int) { g_interrupted = true; });
+            while (!g_interrupted) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        m_track->Stop();
+        m_captureState.m_pFrameTarget = nullptr;
+        return true;
+    }
+
+private:
+    CTrackingState m_captureState;  // only its frame target is used: the driver keeps its own
+    CVideoFileCapture* m_pFile = nullptr;
+    std::optional<CNCVideoInputTrack> m_track;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -234,23 +439,24 @@ int main(int argc, char** argv) {
     // own errors; they would only bury the one message that says what went wrong.
     const auto logLevel = cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
 
-    cv::VideoCapture video;
-    cv::Mat decoded, converted;
-    try {
-        video.open(options.video);
-        if (video.isOpened()) video.read(decoded);
-    } catch (const std::exception&) {
-        decoded.release();
+    const bool fromCamera = options.camera >= 0 || !options.cameraFile.empty();
+    FileSource file;
+    std::unique_ptr<CameraSource> camera;
+    cv::Size size;
+    if (fromCamera) {
+        camera = std::make_unique<CameraSource>(options);
+        if (!camera->Open(options)) return 1;
+        size = camera->Size();
+    } else {
+        if (!file.Open(options.video)) {
+            std::error_code error;
+            const bool missing = !std::filesystem::exists(options.video, error);
+            std::fprintf(stderr, "mivex-track: cannot read video %s%s\n", options.video.c_str(),
+                         missing ? " (no such file)" : "");
+            return 1;
+        }
+        size = file.Size();
     }
-    if (decoded.empty()) {
-        std::error_code error;
-        const bool missing = !std::filesystem::exists(options.video, error);
-        std::fprintf(stderr, "mivex-track: cannot read video %s%s\n", options.video.c_str(),
-                     missing ? " (no such file)" : "");
-        return 1;
-    }
-    const int width = decoded.cols;
-    const int height = decoded.rows;
 
     std::unique_ptr<MappedPointer> pointer;
     try {
@@ -262,12 +468,11 @@ int main(int argc, char** argv) {
 
     StderrMessages messages;
     FrameMotion motion;
-    CTrackingDriver driver(width, height, options.detectEvery, &motion, messages,
+    CTrackingDriver driver(size.width, size.height, options.detectEvery, &motion, messages,
                            pointer ? pointer->Targets() : MotionTargets{});
     if (driver.Init() != 0) return 1;  // the sink has told why
     if (pointer) driver.Tracker().m_bUseProfile = pointer->UsesProfile();
     cv::utils::logging::setLogLevel(logLevel);
-    const CTrackingState& state = driver.State();
 
     std::FILE* csv = stdout;
     if (!options.csv.empty()) {
@@ -277,66 +482,19 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    std::fputs("frame,points,summed,sum_dx,sum_dy,head_found,left,top,right,bottom", csv);
-    std::fputs(pointer ? ",move_dx,move_dy,clicks\n" : "\n", csv);
 
     // Progress would interleave with rows going to the same terminal.
     const bool showProgress = ::isatty(STDERR_FILENO) && !(options.csv.empty() && ::isatty(STDOUT_FILENO));
-    const double frameTotal = video.get(cv::CAP_PROP_FRAME_COUNT);
+    FrameRows rows(driver, motion, pointer.get(), csv, showProgress);
     const auto start = std::chrono::steady_clock::now();
-    auto lastProgress = start;
-
-    std::vector<std::uint8_t> sample;
-    int frames = 0, framesWithMotion = 0, detections = 0;
-    long long pointSum = 0;
-    // Decoding usually costs more than tracking; the tracking share is reported on its own.
-    std::chrono::steady_clock::duration trackingTime{};
-    int exitCode = 0;
-    try {
-        do {
-            if (decoded.cols != width || decoded.rows != height) {
-                std::fprintf(stderr, "%smivex-track: frame %d of %s is %dx%d, not %dx%d like the first\n",
-                             showProgress ? "\n" : "", frames, options.video.c_str(), decoded.cols, decoded.rows,
-                             width, height);
-                exitCode = 1;
-                break;
-            }
-            ToCaptureLayout(AsBgr(decoded, converted), sample);
-
-            const int detectCountBefore = state.m_iHeadDetectCount;
-            motion.BeginFrame();
-            if (pointer) pointer->BeginFrame();
-            const auto feedStart = std::chrono::steady_clock::now();
-            driver.Feed(sample.data(), static_cast<std::uint32_t>(sample.size()));
-            trackingTime += std::chrono::steady_clock::now() - feedStart;
-            // Detection raises the counter when it finds the head and clears it when it does not.
-            if (state.m_iHeadDetectCount > detectCountBefore) ++detections;
-
-            const int points = state.m_iPointCount;
-            const HeadRect head = state.m_rcHead.Load();
-            std::fprintf(csv, "%d,%d,%d,%.4f,%.4f,%d,%d,%d,%d,%d%s\n", frames, points, motion.summed, motion.sumX,
-                         motion.sumY, state.m_bHeadFound ? 1 : 0, head.left, head.top, head.right, head.bottom,
-                         pointer ? pointer->Columns().c_str() : "");
-            ++frames;
-            pointSum += points;
-            if (motion.summed > 0) ++framesWithMotion;
-
-            if (showProgress) {
-                const auto now = std::chrono::steady_clock::now();
-                if (now - lastProgress >= kProgressInterval) {
-                    lastProgress = now;
-                    if (frameTotal > 0)
-                        std::fprintf(stderr, "\rframe %d/%.0f", frames, frameTotal);
-                    else
-                        std::fprintf(stderr, "\rframe %d", frames);
-                }
-            }
-        } while (video.read(decoded) && !decoded.empty());
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "%smivex-track: frame %d of %s: %s\n", showProgress ? "\n" : "", frames,
-                     options.video.c_str(), e.what());
-        exitCode = 1;
+    bool fed = true;
+    if (camera) {
+        fed = camera->FeedAll(rows);
+    } else {
+        rows.frameTotal = file.FrameTotal();
+        fed = file.FeedAll(rows, options.video, showProgress);
     }
+    int exitCode = fed ? 0 : 1;
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (showProgress) std::fputs("\r\033[K", stderr);
 
@@ -347,12 +505,13 @@ int main(int argc, char** argv) {
         exitCode = 1;
     }
 
+    const int frames = rows.frames;
     const int detectRuns = (frames + options.detectEvery - 1) / options.detectEvery;
     std::fprintf(stderr,
                  "mivex-track: %d frames, %d with motion, mean points %.2f, detections %d of %d, "
                  "elapsed %.3f s, %.1f fps (tracking %.3f ms per frame)\n",
-                 frames, framesWithMotion, frames ? static_cast<double>(pointSum) / frames : 0.0, detections,
-                 detectRuns, elapsed, elapsed > 0 ? frames / elapsed : 0.0,
-                 frames ? std::chrono::duration<double, std::milli>(trackingTime).count() / frames : 0.0);
+                 frames, rows.framesWithMotion, frames ? static_cast<double>(rows.pointSum) / frames : 0.0,
+                 rows.detections, detectRuns, elapsed, elapsed > 0 ? frames / elapsed : 0.0,
+                 frames ? std::chrono::duration<double, std::milli>(rows.trackingTime).count() / frames : 0.0);
     return exitCode;
 }

@@ -29,7 +29,8 @@ expect_exit 0 "$track" --help
 grep -q '^Usage: mivex-track VIDEO' "$work/out" || fail "--help does not print the usage on stdout"
 for args in "" "x.avi --detect-every 0" "x.avi --detect-every -3" "x.avi --detect-every" "x.avi --bogus" \
             "a.avi b.avi" "x.avi --csv" "x.avi --set settings/sliderLrMouse=4" \
-            "x.avi --map --set settings/noSuchKey=1" "x.avi --map --set settings/sliderLrMouse=four"; do
+            "x.avi --map --set settings/noSuchKey=1" "x.avi --map --set settings/sliderLrMouse=four" \
+            "x.avi --fast" "x.avi --camera 0" "--camera-file x.avi --camera 1" "--camera -1" "--camera-file"; do
     # shellcheck disable=SC2086  # the arguments are meant to split
     expect_exit 2 "$track" $args
     grep -q '^Usage: mivex-track' "$work/err" || fail "'mivex-track $args' does not show the usage on stderr"
@@ -94,6 +95,12 @@ awk -F, '
         else if (ex / n > 0.1 || ey / n > 0.1) { printf "mean motion error %.3f, %.3f px\n", ex / n, ey / n; bad = 1 }
         exit bad
     }' "$work/circle.csv" "$work/rows.csv" >"$work/check.log" || fail "rows: $(cat "$work/check.log")"
+
+# Through the capture path: a video file standing in for a camera gives the same rows.
+expect_exit 0 "$track" --camera-file "$work/circle.avi" --fast --csv "$work/camera-rows.csv"
+cmp -s "$work/camera-rows.csv" "$work/rows.csv" || fail "--camera-file rows differ from the plain VIDEO rows"
+expect_exit 1 "$track" --camera-file "$work/missing.avi"
+grep -q "cannot open video file $work/missing.avi" "$work/err" || fail "no message naming the missing camera file"
 
 # --map: the pointer moves against the picture's x (mirrored) by the gain times the mean motion,
 # smoothed, with the overrides applied and the stored settings left alone.
