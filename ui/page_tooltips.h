@@ -1,0 +1,59 @@
+// The base of every page of the settings window: gives each control of the page the tooltip that
+// the string table holds for its control id.
+//
+//   class CMousePage : public CMyPropertyPageToolTips {
+//       CMousePage() { ...create controls, SetControlId(slider, 1006)...;
+//                      SetToolTipsEnabled(true); InitToolTips(); }
+//   };
+//
+// A list box whose table entry reads "TOOLTIPEXPAND" (any case) shows the text of the item under
+// the mouse instead of a fixed text.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <optional>
+
+#include <QPersistentModelIndex>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+class CMyPropertyPageToolTips : public QWidget {
+    Q_OBJECT
+public:
+    // Where tooltip texts come from; the program's string table unless a test gives another.
+    using TooltipLookup = std::function<std::optional<QString>(int id)>;
+
+    explicit CMyPropertyPageToolTips(QWidget* parent = nullptr, TooltipLookup lookup = {});
+    ~CMyPropertyPageToolTips() override;
+
+    // Set by the derived page before InitToolTips; later calls turn tooltips on or off at once.
+    void SetToolTipsEnabled(bool enabled);
+    bool ToolTipsEnabled() const { return m_bToolTipsEnabled; }
+
+    // Adds a tool for every control of the page, in creation order, whose id has a table entry.
+    // Call once the page's controls exist; calling again picks up controls added since.
+    void InitToolTips();
+
+    // The text registered for a control of the page (no list-box expansion), or empty.
+    QString ToolText(const QWidget* control) const;
+
+    // The tooltip shown for the mouse at pos (in `widget`'s coordinates) over `widget` or a
+    // widget inside it: the tool of the nearest registered ancestor, with the list-box
+    // expansion applied. Nothing when tooltips are disabled or no tool applies.
+    std::optional<QString> ToolTipAt(QWidget* widget, const QPoint& pos);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QWidget* ToolOwner(QWidget* widget) const;
+
+    TooltipLookup m_lookup;
+    bool m_bToolTipsEnabled = false;
+    std::map<const QWidget*, QString> m_tools;
+    // The list item whose text the tooltip shows, so an unchanged item is not shown again.
+    QPointer<QWidget> m_expandedList;
+    QPersistentModelIndex m_expandedItem;
+};
