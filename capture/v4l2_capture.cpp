@@ -1,5 +1,7 @@
 #include "v4l2_capture.h"
 
+#include "frame_conversion.h"
+
 #include <fcntl.h>
 #include <linux/videodev2.h>
 #include <sys/ioctl.h>
@@ -342,18 +344,9 @@ void CV4l2Capture::Stream(CaptureFrameCallback callback) {
             continue;
         }
         failedReads = 0;
-        const cv::Mat* bgr = &frame;
-        if (frame.type() == CV_8UC1) {
-            cv::cvtColor(frame, sized, cv::COLOR_GRAY2BGR);
-            bgr = &sized;
-        }
-        if (bgr->type() != CV_8UC3) continue;
         // Every frame must have the chosen format's length, whatever the backend settled on.
-        if (m_mode && (bgr->cols != m_mode->width || bgr->rows != m_mode->height)) {
-            cv::resize(*bgr, sized, cv::Size(m_mode->width, m_mode->height), 0, 0, cv::INTER_AREA);
-            bgr = &sized;
-        }
-        ToCaptureLayout(*bgr, sample);
+        const cv::Size size = m_mode ? cv::Size(m_mode->width, m_mode->height) : frame.size();
+        if (!DecodedToSample(frame, size, sized, sample)) continue;
         if (!callback) continue;
         try {
             callback(sample.data(), static_cast<std::uint32_t>(sample.size()));

@@ -1,5 +1,7 @@
 #include "video_file_capture.h"
 
+#include "frame_conversion.h"
+
 #include <cmath>
 #include <utility>
 
@@ -22,6 +24,10 @@ CVideoFileCapture::CVideoFileCapture(std::filesystem::path file, VideoFileCaptur
 CVideoFileCapture::~CVideoFileCapture() { Close(); }
 
 bool CVideoFileCapture::OpenFile(cv::VideoCapture& capture) const {
+    // Without a file there is nothing to ask the backends, some of which would take the name
+    // for a stream address or go looking for cameras.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(m_file, error)) return false;
     try {
         return capture.open(m_file.string(), cv::CAP_ANY) && capture.isOpened();
     } catch (const cv::Exception&) {
@@ -135,20 +141,10 @@ void CVideoFileCapture::Stream(CaptureFrameCallback callback) {
         decodedSinceOpen = true;
         if (!WaitForNextFrame(due)) break;
 
-        const cv::Mat* bgr = &frame;
-        if (frame.type() == CV_8UC1) {
-            cv::cvtColor(frame, converted, cv::COLOR_GRAY2BGR);
-            bgr = &converted;
-        }
-        if (bgr->type() != CV_8UC3) break;
         // Every frame has the chosen format's length, even if the file changes size midway.
         const bool half = m_capability.load() == 1;
         const cv::Size size = half ? cv::Size(m_width / 2, m_height / 2) : cv::Size(m_width, m_height);
-        if (bgr->size() != size) {
-            cv::resize(*bgr, converted, size, 0, 0, cv::INTER_AREA);
-            bgr = &converted;
-        }
-        ToCaptureLayout(*bgr, sample);
+        if (!DecodedToSample(frame, size, converted, sample)) break;
         if (!callback) continue;
         try {
             callback(sample.data(), static_cast<std::uint32_t>(sample.size()));
