@@ -29,7 +29,9 @@ bool CVideoFileCapture::OpenFile(cv::VideoCapture& capture) const {
     std::error_code error;
     if (!std::filesystem::is_regular_file(m_file, error)) return false;
     try {
-        return capture.open(m_file.string(), cv::CAP_ANY) && capture.isOpened();
+        // FFmpeg reads every common video file; the other backends are for cameras and streams,
+        // and probing them for a file they cannot read only costs time (and leaks in gPhoto2's).
+        return capture.open(m_file.string(), cv::CAP_FFMPEG) && capture.isOpened();
     } catch (const cv::Exception&) {
         return false;
     }
