@@ -54,6 +54,22 @@ bool SearchPass(ICaptureLayer& layer, int count, int searchBits, int& wantedWidt
     return selected;
 }
 
+// What each finished pass logs and what the next one searches for: 24, 12 and 16 bits at the
+// wanted width, then the same at any width.
+struct NextPass {
+    const char* log;
+    int bits;       // 0: no further pass
+    bool anyWidth;  // forget the wanted width: the first capability of that depth wins
+};
+constexpr NextPass kAfterPass[] = {
+    {"Timeout == 1, next search = 12 bit", 12, false},
+    {"Timeout == 2, next search = 16 bit", 16, false},
+    {"Timeout == 3, next search = 24, 1e width selected", 24, true},
+    {"Timeout == 4, next search = 12 bit", 12, false},
+    {"Timeout == 5, next search = 16 bit", 16, false},
+    {"Timeout == 6, FATAL nothing found", 0, false},
+};
+
 }  // namespace
 
 std::int64_t FrameIntervalFor(int fps) {
@@ -69,42 +85,16 @@ int SelectCaptureFormat(ICaptureLayer& layer, int wantedWidth, int fps, CaptureF
 
     const std::int64_t frameInterval = FrameIntervalFor(fps);
     int searchBits = 24;
-    int timeout = 0;
-    for (;;) {
+    for (int timeout = 0;; ++timeout) {
         const bool selected =
             SearchPass(layer, count, searchBits, wantedWidth, frameInterval, format, log);
         Log(log, "", true);
-        ++timeout;
-        bool more = true;
-        switch (timeout) {
-            case 1:
-                Log(log, "Timeout == 1, next search = 12 bit", true);
-                searchBits = 12;
-                break;
-            case 2:
-                Log(log, "Timeout == 2, next search = 16 bit", true);
-                searchBits = 16;
-                break;
-            case 3:
-                Log(log, "Timeout == 3, next search = 24, 1e width selected", true);
-                searchBits = 24;
-                wantedWidth = 0;
-                break;
-            case 4:
-                Log(log, "Timeout == 4, next search = 12 bit", true);
-                searchBits = 12;
-                break;
-            case 5:
-                Log(log, "Timeout == 5, next search = 16 bit", true);
-                searchBits = 16;
-                break;
-            default:
-                Log(log, "Timeout == 6, FATAL nothing found", true);
-                more = false;
-                break;
-        }
+        const NextPass& next = kAfterPass[timeout];
+        Log(log, next.log, true);
+        searchBits = next.bits;
+        if (next.anyWidth) wantedWidth = 0;
         if (selected) return format.capabilityIndex;
-        if (!more) return -1;
+        if (next.bits == 0) return -1;
     }
 }
 

@@ -20,11 +20,10 @@
 #include <vector>
 
 #include <opencv2/core/utils/logger.hpp>
-#include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
-#include "camera_frame.h"
 #include "command_line.h"
+#include "frame_conversion.h"
 #include "mouse.h"
 #include "recording_injector.h"
 #include "settings_mirror.h"
@@ -248,18 +247,6 @@ public:
     void Show(const std::string& text) override { std::fprintf(stderr, "mivex-track: %s\n", text.c_str()); }
 };
 
-// The decoder may hand over grey or BGRA frames; the capture layout is 24-bit BGR.
-const cv::Mat& AsBgr(const cv::Mat& frame, cv::Mat& converted) {
-    if (frame.type() == CV_8UC3) return frame;
-    if (frame.type() == CV_8UC1)
-        cv::cvtColor(frame, converted, cv::COLOR_GRAY2BGR);
-    else if (frame.type() == CV_8UC4)
-        cv::cvtColor(frame, converted, cv::COLOR_BGRA2BGR);
-    else
-        frame.convertTo(converted, CV_8UC3);  // unusual depths: let OpenCV say whether it can
-    return converted;
-}
-
 // Tracks each sample it is handed and writes its row; the file loop and a capture layer's
 // streaming thread both feed it. Counts what the summary reports.
 class FrameRows final : public IFrameTarget {
@@ -347,7 +334,11 @@ public:
                                  m_decoded.rows, size.width, size.height);
                     return false;
                 }
-                ToCaptureLayout(AsBgr(m_decoded, converted), sample);
+                if (!DecodedToSample(m_decoded, size, converted, sample)) {
+                    std::fprintf(stderr, "%smivex-track: frame %d of %s has pixels of a kind that cannot be used\n",
+                                 progress ? "\n" : "", rows.frames.load(), path.c_str());
+                    return false;
+                }
                 rows.ProcessFrame(sample.data(), static_cast<std::uint32_t>(sample.size()));
             } while (m_video.read(m_decoded) && !m_decoded.empty());
         } catch (const std::exception& e) {
