@@ -5,8 +5,8 @@
 
 InjectorSelection SelectInputInjector(const InjectorSelectionOptions& options) {
     InjectorSelection selection;
-    std::string uinputWhyNot;
-    if (auto uinput = CUinputInjector::Create(options.uinputPath, uinputWhyNot)) {
+    std::string uinputWhyNot = "not wanted";
+    if (auto uinput = options.useUinput ? CUinputInjector::Create(options.uinputPath, uinputWhyNot) : nullptr) {
         const std::string node = uinput->DeviceNode();
         selection.text = std::string("Input injection: uinput virtual device through ") + options.uinputPath +
                          (node.empty() ? "" : " (" + node + ")");

@@ -14,6 +14,7 @@
 enum class InjectorKind { Uinput, XTest, Unavailable };  // not "None": X11 defines that as a macro
 
 struct InjectorSelectionOptions {
+    bool useUinput = true;  // false: XTest or nothing, e.g. on an X server that ignores kernel devices
     const char* uinputPath = "/dev/uinput";
     const char* displayName = nullptr;  // nullptr: $DISPLAY
 };

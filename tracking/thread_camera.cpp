@@ -23,7 +23,15 @@ int DetectScaleFor(int width) {
 CThreadCamera::CThreadCamera(CTrackingState& state, CFeatureTracker* tracker, int width, int height)
     : m_state(state), m_pTracker(tracker), m_iWidth(width), m_iHeight(height) {}
 
+CThreadCamera::CThreadCamera(CTrackingState& state, CFeatureTracker* tracker)
+    : CThreadCamera(state, tracker, 0, 0) {}
+
 CThreadCamera::~CThreadCamera() { Stop(); }
+
+void CThreadCamera::SetFrameSize(int width, int height) {
+    m_iWidth = width;
+    m_iHeight = height;
+}
 
 void CThreadCamera::ProcessFrame(std::uint8_t* bytes, std::uint32_t length) {
     if (m_state.m_bCameraThreadExit || m_state.m_bHeadDetectStop) return;
@@ -32,7 +40,7 @@ void CThreadCamera::ProcessFrame(std::uint8_t* bytes, std::uint32_t length) {
     if (m_state.m_bLiveView) m_state.m_liveView.Write(bytes, length);
 
     // A frame shorter than the negotiated format would be read past its end.
-    if (length < CaptureFrameLength(m_iWidth, m_iHeight)) return;
+    if (m_iWidth == 0 || length < CaptureFrameLength(m_iWidth, m_iHeight)) return;
 
     cv::Mat frame(m_iHeight, m_iWidth, CV_8UC3, bytes, CaptureRowStep(m_iWidth));
     cv::flip(frame, frame, 0);
@@ -63,9 +71,18 @@ void CThreadCamera::Start() {
     });
 }
 
+void CThreadCamera::RequestExit() {
+    {
+        // Under the lock, so the wake-up cannot fall between the thread's test and its wait.
+        std::lock_guard lock(m_exitMutex);
+        m_state.m_bCameraThreadExit = true;
+    }
+    m_exitWake.notify_all();
+}
+
 void CThreadCamera::Stop() {
     if (!m_thread.joinable()) return;
-    m_state.m_bCameraThreadExit = true;
+    RequestExit();
     m_thread.join();
 }
 
@@ -73,7 +90,8 @@ void CThreadCamera::InitInstance() {
     m_state.m_pFrameTarget = this;
     m_state.m_liveView.Reset();
     m_state.m_bCameraThreadRunning = true;
-    while (!m_state.m_bCameraThreadExit) std::this_thread::sleep_for(kExitPoll);
+    std::unique_lock lock(m_exitMutex);
+    while (!m_state.m_bCameraThreadExit) m_exitWake.wait_for(lock, kExitPoll);
 }
 
 void CThreadCamera::ExitInstance() {

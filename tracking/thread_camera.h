@@ -4,11 +4,16 @@
 //
 //   CThreadCamera camera(state, &tracker, width, height);
 //   camera.Start();                         // publishes itself as the frame target
+//
+// The program starts the thread before the camera is open and gives the size later:
+//   CThreadCamera camera(state, &tracker);  camera.Start();  ...  camera.SetFrameSize(w, h);
 //   ... capture calls state.m_pFrameTarget.load()->ProcessFrame(bytes, length) ...
 //   camera.Stop();                          // after capture has stopped
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <opencv2/core/mat.hpp>
 #include <thread>
 
@@ -20,6 +25,8 @@ class CThreadCamera final : public IFrameTarget {
 public:
     // width and height are those of the negotiated capture format.
     CThreadCamera(CTrackingState& state, CFeatureTracker* tracker, int width, int height);
+    // Frames are dropped until SetFrameSize gives the size.
+    CThreadCamera(CTrackingState& state, CFeatureTracker* tracker);
     ~CThreadCamera();
     CThreadCamera(const CThreadCamera&) = delete;
     CThreadCamera& operator=(const CThreadCamera&) = delete;
@@ -27,9 +34,14 @@ public:
     // Called by capture once per accepted sample; the bytes are rewritten (flipped) in place.
     void ProcessFrame(std::uint8_t* bytes, std::uint32_t length) override;
 
+    // The size of the negotiated capture format; set before capture runs.
+    void SetFrameSize(int width, int height);
+
     // Starts the thread that publishes this object as the frame target and waits, in 1000 ms
-    // steps, for m_bCameraThreadExit. Stop sets the flag and joins; capture must be stopped first.
+    // steps, for m_bCameraThreadExit. RequestExit sets the flag and wakes the thread at once;
+    // Stop also joins. Capture must be stopped first.
     void Start();
+    void RequestExit();
     void Stop();
 
     // The thread's start-up and exit routines.
@@ -39,7 +51,9 @@ public:
 private:
     CTrackingState& m_state;
     CFeatureTracker* const m_pTracker;
-    const int m_iWidth;
-    const int m_iHeight;
+    int m_iWidth = 0;
+    int m_iHeight = 0;
     std::thread m_thread;
+    std::mutex m_exitMutex;
+    std::condition_variable m_exitWake;
 };

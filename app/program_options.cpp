@@ -1,0 +1,48 @@
+#include "program_options.h"
+
+const char* const kProgramUsage =
+    "Usage: mivex [--camera-file FILE] [--no-dialogs] [--version] [--help]\n"
+    "Moves the pointer with the motion of your head, seen by a webcam. The program lives in the\n"
+    "system tray; click its icon for the settings.\n"
+    "\n"
+    "  --camera-file FILE  use the video FILE as the only camera (played in a loop at the\n"
+    "                      configured frame rate), e.g. one made by mivex-make-sequence\n"
+    "  --no-dialogs        write error messages to standard error instead of showing them\n"
+    "  --version           print the version and exit\n"
+    "  --help              print this help and exit\n"
+    "\n"
+    "Signals: SIGTERM, SIGINT and SIGHUP end the program as its Exit menu item does;\n"
+    "SIGUSR1 restarts it.\n"
+    "Environment: MIVEX_INJECTOR=xtest moves the pointer through the X test extension even\n"
+    "where /dev/uinput is writable.\n";
+
+std::optional<ProgramOptions> ParseProgramOptions(const std::vector<std::string>& arguments, std::string& error) {
+    ProgramOptions options;
+    options.arguments = arguments;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "--camera-file") {
+            if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
+                error = "--camera-file needs a file name";
+                return std::nullopt;
+            }
+            options.cameraFile = arguments[++i];
+        } else if (argument.starts_with("--camera-file=")) {
+            options.cameraFile = argument.substr(std::string_view("--camera-file=").size());
+            if (options.cameraFile.empty()) {
+                error = "--camera-file needs a file name";
+                return std::nullopt;
+            }
+        } else if (argument == "--no-dialogs") {
+            options.noDialogs = true;
+        } else if (argument == "--version") {
+            options.version = true;
+        } else if (argument == "--help" || argument == "-h") {
+            options.help = true;
+        } else {
+            error = "unknown option " + argument;
+            return std::nullopt;
+        }
+    }
+    return options;
+}

@@ -1,0 +1,30 @@
+// The program's command line:
+//   mivex [--camera-file FILE] [--no-dialogs] [--version] [--help]
+//
+//   std::string error;
+//   auto options = ParseProgramOptions(arguments, error);   // arguments without the program name
+//   if (!options) { print error and kProgramUsage; exit kUsageExitCode; }
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct ProgramOptions {
+    std::string cameraFile;   // a video file that stands in for the camera list; empty: the webcams
+    bool noDialogs = false;   // messages to standard error instead of message boxes
+    bool version = false;
+    bool help = false;
+    std::vector<std::string> arguments;  // as given, for a restart with the same command line
+};
+
+inline constexpr int kUsageExitCode = 2;
+
+// Environment variable that makes the program inject input through the X test extension even
+// where /dev/uinput could be written (an X server that reads no kernel devices, such as Xvfb).
+inline constexpr const char* kInjectorVariable = "MIVEX_INJECTOR";
+
+extern const char* const kProgramUsage;
+
+// The options, or nothing with the reason in error.
+std::optional<ProgramOptions> ParseProgramOptions(const std::vector<std::string>& arguments, std::string& error);
