@@ -4,6 +4,7 @@
 #include <QListView>
 #include <QToolTip>
 
+#include "main_sheet.h"
 #include "tooltip_strings.h"
 
 CMyPropertyPageToolTips::CMyPropertyPageToolTips(QWidget* parent, TooltipLookup lookup)
@@ -84,6 +85,25 @@ std::optional<QString> CMyPropertyPageToolTips::ToolTipAt(QWidget* widget, const
         return std::nullopt;
     }
     return item.data(Qt::DisplayRole).toString();
+}
+
+void CMyPropertyPageToolTips::Activate() {
+    if (!m_bInitialised) {
+        // Set first so that a page which activates itself from OnInitDialog is not set up twice.
+        m_bInitialised = true;
+        OnInitDialog();
+    }
+    OnSetActive();
+}
+
+void CMyPropertyPageToolTips::OnInitDialog() {
+    InitToolTips();
+}
+
+void CMyPropertyPageToolTips::OnSetActive() {}
+
+void CMyPropertyPageToolTips::OnOK() {
+    PostSheetMessage(window(), kMsgHide, kHideConfirmed);
 }
 
 bool CMyPropertyPageToolTips::eventFilter(QObject* watched, QEvent* event) {

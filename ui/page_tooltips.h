@@ -1,9 +1,12 @@
 // The base of every page of the settings window: gives each control of the page the tooltip that
-// the string table holds for its control id.
+// the string table holds for its control id, and the page's life in the window: initialised on
+// its first activation, told of every activation, and hidden again by OK.
 //
 //   class CMousePage : public CMyPropertyPageToolTips {
-//       CMousePage() { ...create controls, SetControlId(slider, 1006)...;
-//                      SetToolTipsEnabled(true); InitToolTips(); }
+//       CMousePage() { ...create controls, SetControlId(slider, 1006)...; }
+//       void OnInitDialog() override { ...read the settings...; SetToolTipsEnabled(true);
+//                                      CMyPropertyPageToolTips::OnInitDialog(); }
+//       void OnOK() override { ...; CMyPropertyPageToolTips::OnOK(); }
 //   };
 //
 // A list box whose table entry reads "TOOLTIPEXPAND" (any case) shows the text of the item under
@@ -44,6 +47,20 @@ public:
     // expansion applied. Nothing when tooltips are disabled or no tool applies.
     std::optional<QString> ToolTipAt(QWidget* widget, const QPoint& pos);
 
+    // Runs the activation the settings window asks for: OnInitDialog the first time, then
+    // OnSetActive every time. Works while the window is hidden.
+    void Activate();
+    bool IsInitialised() const { return m_bInitialised; }
+
+    // Once, on the first activation; the default adds the tooltips. Overrides read their
+    // settings first and then call this.
+    virtual void OnInitDialog();
+    // On every activation, after OnInitDialog the first time.
+    virtual void OnSetActive();
+    // The window's OK button while this page is current: asks the window holding the page to
+    // hide. Overrides store what they must first and then call this.
+    virtual void OnOK();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -51,6 +68,7 @@ private:
     QWidget* ToolOwner(QWidget* widget) const;
 
     TooltipLookup m_lookup;
+    bool m_bInitialised = false;
     bool m_bToolTipsEnabled = false;
     std::map<const QWidget*, QString> m_tools;
     // The list item whose text the tooltip shows, so an unchanged item is not shown again.

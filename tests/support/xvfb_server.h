@@ -22,6 +22,34 @@ extern char** environ;
 
 namespace test {
 
+// The program's full path from PATH, or empty.
+inline std::string FindOnPath(const char* program) {
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path ? path : "/usr/bin:/bin");
+    for (std::string dir; std::getline(dirs, dir, ':');) {
+        const std::string candidate = (dir.empty() ? "." : dir) + "/" + program;
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return {};
+}
+
+// Starts args[0] with this process's environment and its output thrown away; the child's pid,
+// or -1 when it could not be started.
+inline pid_t SpawnQuiet(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return spawned == 0 ? pid : -1;
+}
+
 class XvfbServer {
 public:
     // Check Ok(); Error() says why it is not.
@@ -35,16 +63,6 @@ public:
     const std::string& DisplayName() const { return m_displayName; }
 
 private:
-    static std::string FindOnPath(const char* program) {
-        const char* path = std::getenv("PATH");
-        std::istringstream dirs(path ? path : "/usr/bin:/bin");
-        for (std::string dir; std::getline(dirs, dir, ':');) {
-            const std::string candidate = (dir.empty() ? "." : dir) + "/" + program;
-            if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-        }
-        return {};
-    }
-
     static bool DisplayInUse(int number) {
         return std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock") ||
                std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number));
@@ -74,20 +92,12 @@ private:
     }
 
     bool TryDisplay(const std::string& xvfb, int number) {
-        const std::string display = ":" + std::to_string(number);
-        std::vector<std::string> args = {xvfb, display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"};
-        std::vector<char*> argv;
-        for (std::string& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        pid_t pid = 0;
-        const int spawned = posix_spawn(&pid, xvfb.c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) {
+        // Appended rather than concatenated: GCC 12 warns falsely (-Wrestrict) on ":" + string.
+        std::string display = ":";
+        display += std::to_string(number);
+        const pid_t pid =
+            SpawnQuiet({xvfb, display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        if (pid <= 0) {
             m_error = "cannot start " + xvfb;
             return false;
         }

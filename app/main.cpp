@@ -1,0 +1,41 @@
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "mivex_app.h"
+#include "version_info.h"
+
+namespace {
+
+// Qt ends the process with a crash report when it finds no display; say it plainly instead.
+bool HasDisplay() {
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        if (const char* value = std::getenv(variable); value && *value) return true;
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string error;
+    const auto options = ParseProgramOptions(std::vector<std::string>(argv + 1, argv + argc), error);
+    if (!options) {
+        std::fprintf(stderr, "mivex: %s\n%s", error.c_str(), kProgramUsage);
+        return kUsageExitCode;
+    }
+    if (options->help) {
+        std::fputs(kProgramUsage, stdout);
+        return 0;
+    }
+    if (options->version) {
+        std::printf("%s %s\n", MIVEX_PRODUCT_NAME, MIVEX_PRODUCT_VERSION);
+        return 0;
+    }
+    if (!HasDisplay()) {
+        std::fputs("mivex: no graphical session (DISPLAY and WAYLAND_DISPLAY are not set)\n", stderr);
+        return 1;
+    }
+    CmivexApp app(argc, argv, *options);
+    return app.Run();
+}

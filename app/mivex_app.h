@@ -1,0 +1,138 @@
+// The application object: owns every long-lived part of the program, starts them in order,
+// takes them down in the reverse order, and restarts the program when asked.
+//
+//   CmivexApp app(argc, argv, options);
+//   return app.Run();        // start-up, the event loop, shutdown; a restart starts a new copy
+//
+// Start-up and shutdown run on the user-interface thread. Worker threads meet it only through
+// the atomic flags of m_state and m_mirror.
+#pragma once
+
+#include <QApplication>
+#include <memory>
+#include <optional>
+
+#include "feature_tracker.h"
+#include "injector_selection.h"
+#include "logging.h"
+#include "program_options.h"
+#include "settings_mirror.h"
+#include "settings_store.h"
+#include "single_instance.h"
+#include "speed_profile.h"
+#include "termination_signals.h"
+#include "tracking_state.h"
+#include "user_messages.h"
+
+class CAboutDlg;
+class ICaptureLayer;
+class CDetectWindow;
+class CKeyboard;
+class CMouse;
+class CMyPropertyPageToolTips;
+class CNCVideoInputTrack;
+class CThreadCamera;
+class CThreadHeadDetect;
+class CmivexDlgMain;
+class QDialog;
+class QLabel;
+
+// Where each frame's mapped motion goes. Only the pointer has a consumer so far; the simulator
+// view and the local socket join with their own parts.
+class CMotionOutputs final : public IMotionOutputs {
+public:
+    explicit CMotionOutputs(CMouse& mouse) : m_mouse(mouse) {}
+    void MouseMove(float dx, float dy) override;
+    void MoveCamera(float, float, bool) override {}
+    void SdkPush(float, float) override {}
+
+private:
+    CMouse& m_mouse;
+};
+
+class CmivexApp : public QApplication {
+public:
+    CmivexApp(int& argc, char** argv, ProgramOptions options);
+    ~CmivexApp() override;
+
+    // Runs InitInstance, the event loop unless start-up already ended the program, and
+    // ExitInstance. Returns the process's exit code.
+    int Run();
+
+    // False when the program must end at once (a copy already runs, a restart loop).
+    bool InitInstance();
+    int ExitInstance();
+
+    bool StartThreadCamera(bool wait);
+    void StopThreadCamera(bool wait);
+    bool StartThreadHeadDetect(bool wait);
+    bool StopThreadHeadDetect(bool wait);
+
+    // Ends this copy and starts a new one: the restart that the camera page asks for when frames
+    // stop, the screen changes or another camera is chosen.
+    void RequestReboot();
+    // Starts the running executable again with the same arguments.
+    void RebootProgram();
+
+    CTrackingState m_state;     // m_bStopAll, the thread hand-shakes, the head and frame figures
+    CSettingsMirror m_mirror;   // m_bMouseActive and the settings the frame road reads
+
+private:
+    void Log(const char* text);
+    void LogInt(const char* label, int value);
+    void CreateInputInjection();
+    // False when restarts loop: the start is refused.
+    bool ReadRebootState();
+    void CreateMainSheet();
+    void InitialisePages();
+    void ReadCameraSettings();
+    void StartCamera();
+    void CountUpdateReminder();
+    void ShowInTray();
+    void LoadSpeedProfile();
+    std::unique_ptr<ICaptureLayer> MakeCaptureLayer() const;
+
+    const ProgramOptions m_options;
+    CSettingsStore m_store;
+    CUserMessages m_messages;
+    CTerminationSignals m_signals;
+    int m_iExitCode = 0;
+
+    std::optional<CSingleInstance> m_hMutex;
+    std::unique_ptr<CLogging> m_pLogging;
+
+    // Input injection, made once this copy knows it is the only one: a second copy must not
+    // release buttons that the first one holds.
+    InjectorSelection m_injection;
+    std::unique_ptr<IInputInjector> m_pDiscardInput;  // stands in when nothing can inject
+    std::unique_ptr<CMouse> m_pMouse;
+    std::unique_ptr<CKeyboard> m_pKeyboard;
+    std::unique_ptr<CDetectWindow> m_pDetectWindow;
+    std::unique_ptr<CMotionOutputs> m_pOutputs;
+
+    std::unique_ptr<CSpeedProfile> m_pSpeedProfile;
+    std::unique_ptr<CFeatureTracker> m_pFeatureTracker;
+    std::unique_ptr<CThreadHeadDetect> m_pThreadHeadDetect;
+    std::unique_ptr<CThreadCamera> m_pThreadCamera;
+    std::unique_ptr<CNCVideoInputTrack> m_pVideoTrack;
+
+    std::unique_ptr<CmivexDlgMain> m_pDlgMain;
+    // The six pages, owned by the sheet; in tab order.
+    CMyPropertyPageToolTips* m_pDlgSettings = nullptr;
+    CMyPropertyPageToolTips* m_pDlgSystem = nullptr;
+    CMyPropertyPageToolTips* m_pDlgHotkey = nullptr;
+    CMyPropertyPageToolTips* m_pDlgClick = nullptr;
+    CMyPropertyPageToolTips* m_pDlgFlight = nullptr;
+    CMyPropertyPageToolTips* m_pDlgCamera = nullptr;
+    std::unique_ptr<CAboutDlg> m_pDlgAbout;
+    // The hidden live video dialog; capture delivers frames while its picture control is attached.
+    std::unique_ptr<QDialog> m_pDlgLive;
+    QLabel* m_pLivePicture = nullptr;
+
+    int m_iCameraSelected = 0;
+    int m_iCameraWidth = 0;
+    int m_iCameraFps = 0;
+    bool m_bCameraRunning = false;
+    bool m_bReboot = false;
+    bool m_bRebootResolution = false;
+};

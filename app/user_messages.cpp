@@ -1,0 +1,40 @@
+#include "user_messages.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QThread>
+#include <cstdio>
+
+#include "logging.h"
+#include "settings_store.h"
+
+namespace {
+
+void ShowMessageBox(const QString& text) {
+    QMessageBox::critical(nullptr, QString::fromUtf8(CSettingsStore::kAppTitle), text);
+}
+
+}  // namespace
+
+CUserMessages::CUserMessages(Mode mode) : m_mode(mode) {}
+
+void CUserMessages::Show(const std::string& text) {
+    if (CLogging* log = m_pLog.load()) log->Write(text, true);
+    Display(text);
+}
+
+void CUserMessages::Display(const std::string& text) {
+    if (m_mode == Mode::StandardError) {
+        std::fprintf(stderr, "%s\n", text.c_str());
+        return;
+    }
+    const QString message = QString::fromStdString(text);
+    QCoreApplication* application = QCoreApplication::instance();
+    if (application && QThread::currentThread() == application->thread()) {
+        ShowMessageBox(message);
+    } else if (application) {
+        QMetaObject::invokeMethod(application, [message] { ShowMessageBox(message); }, Qt::QueuedConnection);
+    } else {
+        std::fprintf(stderr, "%s\n", text.c_str());
+    }
+}

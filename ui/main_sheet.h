@@ -1,0 +1,132 @@
+// The settings window and the tray icon. The program has no ordinary main window: it lives in
+// the tray, and the settings window (six pages as tabs with an OK button under them) is created
+// hidden and shown from the tray icon. Other threads and the pages reach the window only by
+// posting messages to it; they are handled on the main thread.
+//
+//   std::atomic<bool> stopAll{false};
+//   CmivexDlgMain sheet(stopAll);
+//   sheet.SetAboutDialog(&about);
+//   sheet.AddPage(settingsPage);  ...five more...
+//   for (int i = sheet.PageCount() - 1; i >= 0; --i) sheet.SetActivePage(i);  // stays hidden
+//   if (!sheet.TrayIconAdd()) sheet.show();  // no tray on this desktop
+//   if (!sheet.IsClosed()) app.exec();       // CloseProgram ends the loop
+//
+//   PostSheetMessage(&sheet, kMsgSetup);  // from any thread
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+#include <QDialog>
+#include <QEvent>
+#include <QPointer>
+#include <QString>
+#include <QSystemTrayIcon>
+
+class CAboutDlg;
+class CMyPropertyPageToolTips;
+class QMenu;
+class QTabWidget;
+
+// The messages the window handles. The tray menu's item ids double as message numbers.
+inline constexpr int kMsgNone = 0;  // a tray menu dismissed without a choice
+inline constexpr int kMsgSetup = 0x0467;
+inline constexpr int kMsgExit = 0x0468;
+inline constexpr int kMsgAbout = 0x0469;
+inline constexpr int kMsgUpdate = 0x046A;
+inline constexpr int kMsgHide = 0x046E;
+// The hide request hides only with this wParam.
+inline constexpr int kHideConfirmed = 1;
+
+// A message posted to the settings window.
+class CSheetMessage : public QEvent {
+public:
+    CSheetMessage(int message, int wParam);
+    static QEvent::Type EventType();
+
+    const int message;
+    const int wParam;
+};
+
+// Queues a message for the window; safe from any thread. Delivered on the window's thread.
+void PostSheetMessage(QObject* sheet, int message, int wParam = 0);
+
+class CmivexDlgMain : public QDialog {
+    Q_OBJECT
+public:
+    // The tray balloon's limits, in characters.
+    static constexpr int kBalloonTitleMax = 63;
+    static constexpr int kBalloonTextMax = 255;
+
+    // stopAll is the program's stop flag, set by CloseProgram. The application turns off
+    // quitting on the last window's close, so that only CloseProgram ends it.
+    explicit CmivexDlgMain(std::atomic<bool>& stopAll, QWidget* parent = nullptr);
+
+    // Adds a tab labelled with the page's window title. The window becomes the page's parent:
+    // a page not deleted before the window is deleted with it.
+    void AddPage(CMyPropertyPageToolTips* page);
+    int PageCount() const;
+    // The page at index, or nullptr.
+    CMyPropertyPageToolTips* GetPage(int index) const;
+    // Makes the tab current and activates its page (OnInitDialog the first time, OnSetActive
+    // every time), also while the window is hidden. False for an index without a page.
+    bool SetActivePage(int index);
+    int GetActiveIndex() const;
+
+    // The about box "About" shows; not owned, and nothing is shown while it is unset or gone.
+    void SetAboutDialog(CAboutDlg* about);
+    CAboutDlg* AboutDialog() const;
+    // What "Update" shows; nothing happens while it is unset.
+    void SetUpdateWindow(std::function<void()> showUpdateWindow);
+
+    // Shows the program's icon in the tray. False when this desktop has no tray.
+    bool TrayIconAdd();
+    // Takes the icon out of the tray; harmless when it was never added.
+    void TrayIconRemove();
+    bool IsTrayIconShown() const;
+    const QSystemTrayIcon& TrayIcon() const { return m_tray; }
+    // A notification at the tray icon. iconKind: 0 none, 1 information, 2 warning, 3 error.
+    // The title and text are cut to kBalloonTitleMax and kBalloonTextMax characters.
+    void TrayBalloon(const QString& title, const QString& text, int iconKind, int timeoutMs);
+
+    // The tray icon's menu: "Setup", "Update", "About", "E&xit" with separators, each action
+    // carrying its message number as data(). Choosing an action posts that message here.
+    std::unique_ptr<QMenu> BuildTrayMenu();
+    // Shows a new tray menu at the cursor until a choice or a dismissal, then deletes it.
+    void ShowTrayMenu();
+
+    // The one way to end the program from inside: hides the window, removes the tray icon,
+    // sets the stop flag and ends the running event loop. Before the loop runs there is no
+    // loop to end: the caller checks IsClosed() and does not enter it. A second call does
+    // nothing more.
+    void CloseProgram();
+    bool IsClosed() const { return m_bClosed; }
+
+signals:
+    // Emitted once, by the first CloseProgram.
+    void programClosed();
+
+protected:
+    bool event(QEvent* event) override;
+    // The title bar's close button and Escape only hide the window.
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+
+private:
+    void OnMessage(int message, int wParam);
+    void ShowSetup();
+    void ShowAbout();
+    void OnTrayActivated(QSystemTrayIcon::ActivationReason reason);
+    void OnOk();
+    void OnTabChanged(int index);
+
+    std::atomic<bool>& m_stopAll;
+    QTabWidget* m_tabs = nullptr;
+    QPointer<CAboutDlg> m_about;
+    QSystemTrayIcon m_tray;
+    std::function<void()> m_showUpdateWindow;
+    // While a tab is added the tab widget may switch tabs; that is no activation.
+    bool m_bAddingPage = false;
+    bool m_bClosed = false;
+};
