@@ -245,19 +245,6 @@ inline pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::
     return failed ? -1 : pid;
 }
 
-inline std::string FindOnPath(const char* program) {
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "/usr/bin:/bin";
-    for (std::size_t start = 0; start <= dirs.size();) {
-        std::size_t end = dirs.find(':', start);
-        if (end == std::string::npos) end = dirs.size();
-        const fs::path candidate = fs::path(dirs.substr(start, end - start)) / program;
-        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-        start = end + 1;
-    }
-    return {};
-}
-
 // ---------------------------------------------------------------------------------------------
 // The X server as the user's hand and eyes: the pointer, clicks, keys and the window tree.
 
@@ -527,7 +514,7 @@ public:
 
     // Starts a system tray at the top left of the screen and waits until it manages the tray.
     std::string StartTrayer() {
-        const std::string trayer = FindOnPath("trayer");
+        const std::string trayer = test::FindOnPath("trayer");
         if (trayer.empty()) return "trayer was not found on PATH: install the Debian package trayer";
         m_trayer = Spawn({trayer, "--edge", "top", "--align", "left", "--widthtype", "request", "--height", "24",
                           "--SetDockType", "true", "--transparent", "false"},
