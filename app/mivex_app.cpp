@@ -116,17 +116,17 @@ bool CmivexApp::InitInstance() {
     if (!m_hMutex->Error().empty()) Log(("Single instance not guarded: " + m_hMutex->Error()).c_str());
     CreateInputInjection();
 
-    // The floating window is created here, hidden.
+    // Place of the floating window's creation (hidden), once it exists.
     m_state.m_bStopAll = false;
 
     if (!ReadRebootState()) return false;
 
-    // The values shared with the local socket are created here.
+    // Place of the values shared with the local socket, once they exist.
     m_pDlgAbout = std::make_unique<CAboutDlg>();
-    // The update window is created here, hidden.
+    // Place of the update window's creation (hidden), once it exists.
     m_pDlgLive = std::make_unique<QDialog>();
     m_pLivePicture = new QLabel(m_pDlgLive.get());
-    // The floating window's thread starts here.
+    // Place of the floating window's thread start, once it exists.
 
     CreateMainSheet();
     ReadCameraSettings();
@@ -144,10 +144,10 @@ bool CmivexApp::InitInstance() {
     StartCamera();
     CountUpdateReminder();
     if (!m_state.m_bStopAll) ShowInTray();
-    // The camera page's "Show tracking points" box is cleared here.
+    // Place of clearing the camera page's "Show tracking points" box, once the page exists.
     Log("InitInstance exit OK");
     if (!m_state.m_bStopAll) LoadSpeedProfile();
-    // The local socket's thread starts here.
+    // Place of the local socket's thread start, once it exists.
     return true;
 }
 
@@ -294,7 +294,7 @@ void CmivexApp::StartCamera() {
 void CmivexApp::CountUpdateReminder() {
     int updateCount = m_store.Read(Setting::kUpdateCount) + 1;
     if (updateCount > kUpdateReminderLimit) {
-        // The update window is shown here.
+        // Place of showing the update window, once it exists.
         updateCount = 0;
     }
     m_store.Write(Setting::kUpdateCount, updateCount);
@@ -346,7 +346,8 @@ int CmivexApp::ExitInstance() {
     m_pThreadHeadDetect.reset();
     m_state.m_pDetectImage.release();
     m_pFeatureTracker.reset();
-    // The floating window is destroyed here; the local socket's thread ends with the process.
+    // Place of destroying the floating window, once it exists; the local socket's thread will
+    // end with the process.
 
     if (m_hMutex) m_hMutex->Release();
 
