@@ -100,8 +100,7 @@ void CmivexApp::LogInt(const char* label, int value) {
 }
 
 bool CmivexApp::InitInstance() {
-    m_hMutex.emplace();
-    switch (m_hMutex->Acquire()) {
+    switch (m_hMutex.Acquire()) {
         case CSingleInstance::Result::AlreadyRunning:
             m_messages.Display(kAlreadyRunning);
             return false;
@@ -113,7 +112,7 @@ bool CmivexApp::InitInstance() {
     m_pLogging = std::make_unique<CLogging>(m_store);
     m_pLogging->Open();
     m_messages.SetLog(m_pLogging.get());
-    if (!m_hMutex->Error().empty()) Log(("Single instance not guarded: " + m_hMutex->Error()).c_str());
+    if (!m_hMutex.Error().empty()) Log(("Single instance not guarded: " + m_hMutex.Error()).c_str());
     CreateInputInjection();
 
     // Place of the floating window's creation (hidden), once it exists.
@@ -349,7 +348,7 @@ int CmivexApp::ExitInstance() {
     // Place of destroying the floating window, once it exists; the local socket's thread will
     // end with the process.
 
-    if (m_hMutex) m_hMutex->Release();
+    m_hMutex.Release();
 
     if (m_bReboot) {
         m_store.Write(Setting::kRebootCount, m_store.Read(Setting::kRebootCount) + 1);

@@ -10,7 +10,6 @@
 
 #include <QApplication>
 #include <memory>
-#include <optional>
 
 #include "feature_tracker.h"
 #include "injector_selection.h"
@@ -98,7 +97,7 @@ private:
     CTerminationSignals m_signals;
     int m_iExitCode = 0;
 
-    std::optional<CSingleInstance> m_hMutex;
+    CSingleInstance m_hMutex;
     std::unique_ptr<CLogging> m_pLogging;
 
     // Input injection, made once this copy knows it is the only one: a second copy must not
