@@ -29,6 +29,7 @@
 #include <gtest/gtest.h>
 
 #include "test_support.h"
+#include "trayer_process.h"
 #include "xvfb_server.h"  // brings Xlib; keep it after headers that Xlib's macros would break
 
 #include <X11/Xatom.h>
@@ -314,12 +315,6 @@ public:
         XSync(m_display, False);
     }
 
-    // Whether some client manages the system tray of the screen.
-    bool TrayManaged() const {
-        const std::string name = "_NET_SYSTEM_TRAY_S" + std::to_string(DefaultScreen(m_display));
-        return XGetSelectionOwner(m_display, XInternAtom(m_display, name.c_str(), False)) != 0;
-    }
-
     // Every window below the root, parents before children.
     std::vector<Window> AllWindows() const {
         std::vector<Window> all;
@@ -450,7 +445,6 @@ public:
     }
     ~Session() {
         KillStrays();
-        StopTrayer();
     }
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -514,19 +508,12 @@ public:
                test::ReadFile(run.err) + "--- stdout:\n" + test::ReadFile(run.out);
     }
 
-    // Starts a system tray at the top left of the screen and waits until it manages the tray.
+    // Starts a system tray at the top left of the screen and waits until it manages the tray;
+    // empty when it does, else why not.
     std::string StartTrayer() {
-        const std::string trayer = test::FindOnPath("trayer");
-        if (trayer.empty()) return "trayer was not found on PATH: install the Debian package trayer";
-        m_trayer = Spawn({trayer, "--edge", "top", "--align", "left", "--widthtype", "request", "--height", "24",
-                          "--SetDockType", "true", "--transparent", "false"},
-                         Environment(), Root() / "trayer-out.txt", Root() / "trayer-err.txt");
-        if (m_trayer < 0) return "cannot start " + trayer;
-        if (!WaitUntil([&] { return X().TrayManaged(); }, Scaled(10s)))
-            return "trayer did not take the system tray within 10 s: " + test::ReadFile(Root() / "trayer-err.txt");
-        return {};
+        m_trayer.emplace(m_xvfb.DisplayName());
+        return m_trayer->Error();
     }
-    pid_t TrayerPid() const { return m_trayer; }
 
     // Every sanitizer report any run wrote to standard error.
     std::string SanitizerReports() const {
@@ -570,22 +557,12 @@ private:
         return env;
     }
 
-    void StopTrayer() {
-        if (m_trayer <= 0) return;
-        ::kill(m_trayer, SIGTERM);
-        if (!WaitForExit(m_trayer, 2s)) {
-            ::kill(m_trayer, SIGKILL);
-            WaitForExit(m_trayer, 2s);
-        }
-        m_trayer = -1;
-    }
-
     test::TempDir m_dir;
     test::XvfbServer m_xvfb;
     std::unique_ptr<XClient> m_x;
     std::string m_error;
     int m_runs = 0;
-    pid_t m_trayer = -1;
+    std::optional<test::TrayerProcess> m_trayer;  // stopped before the X server
 };
 
 // Fixture: a ready session per test, with a system tray as on the user's desktop (without one the

@@ -1,4 +1,4 @@
-// trayer, a small XEmbed system tray, on the display named by DISPLAY: started by the tray
+// trayer, a small XEmbed system tray, at the top left of a test's X display: started by the tray
 // tests and killed when the object goes away.
 #pragma once
 
@@ -43,7 +43,7 @@ private:
         }
         const std::string selection = "_NET_SYSTEM_TRAY_S" + std::to_string(DefaultScreen(display));
         const Atom traySelection = XInternAtom(display, selection.c_str(), False);
-        m_pid = SpawnQuiet({trayer, "--edge", "top", "--align", "left", "--widthtype", "request",
+        m_pid = SpawnQuiet({trayer, "--display=" + displayName, "--edge", "top", "--align", "left", "--widthtype", "request",
                             "--height", "24", "--SetDockType", "true", "--transparent", "false"});
         if (m_pid <= 0) {
             m_error = "cannot start " + trayer;
