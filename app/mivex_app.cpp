@@ -3,25 +3,19 @@
 #include <QDialog>
 #include <QLabel>
 #include <QSystemTrayIcon>
-#include <chrono>
-#include <thread>
 
 #include "about_dialog.h"
 #include "detect_window.h"
-#include "head_detect.h"
 #include "keyboard.h"
 #include "main_sheet.h"
 #include "mouse.h"
-#include "page_tooltips.h"
 #include "program_restart.h"
-#include "thread_camera.h"
+#include "settings_pages.h"
 #include "v4l2_capture.h"
 #include "video_file_capture.h"
 #include "video_input_track.h"
 
 namespace {
-
-using namespace std::chrono_literals;
 
 // The texts the user sees and the log lines start-up and shutdown write.
 constexpr const char* kAlreadyRunning = "ERROR: Mivex! program already running";
@@ -33,29 +27,14 @@ constexpr const char* kNoTray =
     "No system tray: the settings window is shown instead of a tray icon (closing it keeps the program "
     "running; end it with Exit)";
 
-// Tab texts of the settings window, in tab order.
-constexpr const char* kPageTitles[] = {"Settings", "System setup", "Hotkeys", "Auto click", "Flight", "Camera"};
-constexpr int kCameraPage = 5;
-
 constexpr int kUpdateReminderLimit = 100;
-
-// Thread start and stop waits.
-constexpr auto kCameraStartPoll = 300ms;
-constexpr auto kHeadDetectStartPoll = 100ms;
-constexpr int kStartPolls = 101;
-constexpr auto kSettle = 100ms;
-constexpr auto kCameraStopPoll = 10ms;
 
 class CDiscardingInjector final : public IInputInjector {
 public:
     void Send(const InputEvent&) noexcept override {}
 };
 
-void Sleep(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
-
 }  // namespace
-
-void CMotionOutputs::MouseMove(float dx, float dy) { m_mouse.Move(dx, dy); }
 
 CmivexApp::CmivexApp(int& argc, char** argv, ProgramOptions options)
     : QApplication(argc, argv),
@@ -74,7 +53,8 @@ CmivexApp::~CmivexApp() {
     m_pDlgAbout.reset();
     m_pDlgLive.reset();
     m_pDlgMain.reset();  // and its pages
-    m_pOutputs.reset();
+    m_pPageHost.reset();
+    m_pEngine.reset();   // before the pointer it moves
     m_pMouse.reset();    // lets go of a held middle button
     m_pKeyboard.reset(); // and of the hotkey's keys
     m_pDetectWindow.reset();
@@ -114,9 +94,10 @@ bool CmivexApp::InitInstance() {
     m_messages.SetLog(m_pLogging.get());
     if (!m_hMutex.Error().empty()) Log(("Single instance not guarded: " + m_hMutex.Error()).c_str());
     CreateInputInjection();
+    CreateEngine();
 
     // Place of the floating window's creation (hidden), once it exists.
-    m_state.m_bStopAll = false;
+    m_pEngine->StopAll() = false;
 
     if (!ReadRebootState()) return false;
 
@@ -131,21 +112,16 @@ bool CmivexApp::InitInstance() {
     ReadCameraSettings();
     InitialisePages();
 
-    m_pSpeedProfile = std::make_unique<CSpeedProfile>(m_store);
-    m_pOutputs = std::make_unique<CMotionOutputs>(*m_pMouse);
-    if (!m_pFeatureTracker)
-        m_pFeatureTracker = std::make_unique<CFeatureTracker>(
-            m_state, nullptr, MotionTargets{&m_mirror, m_pSpeedProfile.get(), m_pOutputs.get()});
-
-    StartThreadHeadDetect(true);
-    StartThreadCamera(true);
+    m_pEngine->StartThreadHeadDetect(true);
+    m_pEngine->StartThreadCamera(true);
 
     StartCamera();
     CountUpdateReminder();
-    if (!m_state.m_bStopAll) ShowInTray();
+    if (!m_pEngine->StopAll()) ShowInTray();
     // Place of clearing the camera page's "Show tracking points" box, once the page exists.
     Log("InitInstance exit OK");
-    if (!m_state.m_bStopAll) LoadSpeedProfile();
+    // What the speed profile dialog's initialisation does: the tables and the profile switch.
+    if (!m_pEngine->StopAll()) m_pEngine->LoadSpeedProfile();
     // Place of the local socket's thread start, once it exists.
     return true;
 }
@@ -183,16 +159,16 @@ bool CmivexApp::ReadRebootState() {
     return true;
 }
 
+void CmivexApp::CreateEngine() {
+    m_pEngine = std::make_unique<CEngine>(m_mirror, m_store, m_messages, m_pLogging.get());
+    m_pEngine->RegisterPointer(m_pMouse.get());
+}
+
 void CmivexApp::CreateMainSheet() {
-    m_pDlgMain = std::make_unique<CmivexDlgMain>(m_state.m_bStopAll);
+    m_pDlgMain = std::make_unique<CmivexDlgMain>(m_pEngine->StopAll());
     m_pDlgMain->SetAboutDialog(m_pDlgAbout.get());
-    CMyPropertyPageToolTips** pages[] = {&m_pDlgSettings, &m_pDlgSystem, &m_pDlgHotkey,
-                                         &m_pDlgClick,    &m_pDlgFlight, &m_pDlgCamera};
-    for (int i = 0; i < 6; ++i) {
-        *pages[i] = new CMyPropertyPageToolTips;
-        (*pages[i])->setWindowTitle(kPageTitles[i]);
-        m_pDlgMain->AddPage(*pages[i]);
-    }
+    m_pPageHost = std::make_unique<PageHost>(PageHost{m_store, m_mirror, *m_pEngine, *m_pMouse});
+    AddSettingsPages(*m_pDlgMain, *m_pPageHost);
 }
 
 void CmivexApp::ReadCameraSettings() {
@@ -206,52 +182,13 @@ void CmivexApp::ReadCameraSettings() {
 
 void CmivexApp::InitialisePages() {
     // Every page initialises now, while the sheet stays hidden; the settings page stays active.
-    constexpr int kInitOrder[] = {1, 3, 4, 2, 5, 0};
-    for (int page : kInitOrder) m_pDlgMain->SetActivePage(page);
+    ActivateSettingsPagesOnce(*m_pDlgMain);
 
     // What the system page's initialisation does for mouse control: switched on at start when
     // the user asked for it, unless a restart already restored it.
     if (!m_mirror.m_bMouseActive) m_mirror.m_bMouseActive = m_store.ReadBool(Setting::kUseMouse);
     // The mouse and flight pages' mirrors, with the defaults and clamps of the settings table.
     m_mirror.Load(m_store);
-}
-
-bool CmivexApp::StartThreadHeadDetect(bool wait) {
-    if (!m_pThreadHeadDetect) m_pThreadHeadDetect = std::make_unique<CThreadHeadDetect>(m_state, m_messages);
-    if (!m_pThreadHeadDetect->Start(wait)) return false;
-    if (wait) Sleep(kSettle);
-    Log("THDB OK");
-    return true;
-}
-
-bool CmivexApp::StopThreadHeadDetect(bool wait) {
-    if (!m_pThreadHeadDetect) return true;
-    if (!m_pThreadHeadDetect->Stop(wait)) return false;
-    if (wait) Sleep(kSettle);
-    return true;
-}
-
-bool CmivexApp::StartThreadCamera(bool wait) {
-    m_state.m_bCameraThreadExit = false;
-    if (!m_pThreadCamera) m_pThreadCamera = std::make_unique<CThreadCamera>(m_state, m_pFeatureTracker.get());
-    m_pThreadCamera->Start();
-    if (wait) {
-        for (int polls = 0; !m_state.m_bCameraThreadRunning; ++polls) {
-            if (polls == kStartPolls) return false;
-            Sleep(kCameraStartPoll);
-        }
-        Sleep(kSettle);
-    }
-    Log("TCB OK");
-    return true;
-}
-
-void CmivexApp::StopThreadCamera(bool wait) {
-    if (!m_pThreadCamera) return;
-    m_pThreadCamera->RequestExit();
-    if (!wait) return;
-    while (m_state.m_bCameraThreadRunning) Sleep(kCameraStopPoll);
-    Sleep(kSettle);
 }
 
 std::unique_ptr<ICaptureLayer> CmivexApp::MakeCaptureLayer() const {
@@ -261,30 +198,26 @@ std::unique_ptr<ICaptureLayer> CmivexApp::MakeCaptureLayer() const {
 }
 
 void CmivexApp::StartCamera() {
-    m_pVideoTrack = std::make_unique<CNCVideoInputTrack>(MakeCaptureLayer(), m_state, m_pLogging.get());
     Log("Start camera");
-    const int cameras = m_pVideoTrack->Open(m_iCameraSelected, m_iCameraWidth, m_iCameraFps);
+    const int cameras = m_pEngine->OpenCamera(MakeCaptureLayer(), m_iCameraSelected, m_iCameraWidth, m_iCameraFps);
+    const CNCVideoInputTrack& camera = *m_pEngine->Camera();
     LogInt("camera's found: ", cameras);
-    LogInt("selected camera numer: ", m_pVideoTrack->SelectedCamera());
-    if (!m_pVideoTrack->CameraName().empty())
-        Log(("selected camera name: " + m_pVideoTrack->CameraName()).c_str());
+    LogInt("selected camera numer: ", camera.SelectedCamera());
+    if (!camera.CameraName().empty()) Log(("selected camera name: " + camera.CameraName()).c_str());
 
     if (cameras != 0) {
-        if (m_pVideoTrack->Width() == 0) {
+        if (camera.Width() == 0) {
             m_messages.Show(kResolutionNotSet);
-        } else if (m_pVideoTrack->AttachWindow(reinterpret_cast<WindowToken>(m_pLivePicture))) {
-            m_pThreadCamera->SetFrameSize(m_pVideoTrack->Width(), m_pVideoTrack->Height());
-            if (!m_pVideoTrack->Run()) {
+        } else if (m_pEngine->AttachCamera(reinterpret_cast<WindowToken>(m_pLivePicture))) {
+            if (!m_pEngine->RunCamera()) {
                 Log(kRunFailed);
-                m_state.m_bStopAll = true;
-            } else {
-                m_bCameraRunning = true;
+                m_pEngine->StopAll() = true;
             }
         }
     }
-    if (!m_bCameraRunning) {
+    if (!m_pEngine->CameraRunning()) {
         m_messages.Show(kNoCamera);
-        m_state.m_bStopAll = true;
+        m_pEngine->StopAll() = true;
         m_iExitCode = 1;
         m_pDlgMain->CloseProgram();
     }
@@ -305,7 +238,7 @@ void CmivexApp::ShowInTray() {
     if (inTray) Log("WriteToolbar");
     else Log(kNoTray);
     if (m_bRebootResolution) {
-        m_pDlgMain->SetActivePage(kCameraPage);
+        m_pDlgMain->SetActivePage(SettingsPageIndex(SettingsPage::Camera));
         m_pDlgMain->show();
         m_pDlgMain->raise();
         m_pDlgMain->activateWindow();
@@ -315,36 +248,17 @@ void CmivexApp::ShowInTray() {
     }
 }
 
-void CmivexApp::LoadSpeedProfile() {
-    // What the speed profile dialog's initialisation does: the tables from the stored curves, and
-    // the profile path while the flight simulator option is on.
-    m_pSpeedProfile->BuildSpeedTables();
-    m_pFeatureTracker->m_bUseProfile = m_store.ReadBool(Setting::kFlight);
-}
-
 void CmivexApp::RequestReboot() {
     if (!m_pDlgMain || m_pDlgMain->IsClosed()) return;
-    m_state.m_bStopAll = true;
+    m_pEngine->StopAll() = true;
     m_bReboot = true;
     m_pDlgMain->CloseProgram();
 }
 
 int CmivexApp::ExitInstance() {
     Log("ExitInstance begin");
-    if (m_pVideoTrack) {
-        m_pVideoTrack->Stop();
-        Sleep(kSettle);
-    }
-    m_state.m_bStopAll = true;
-    m_bCameraRunning = false;
-    StopThreadHeadDetect(true);
-    StopThreadCamera(true);
-
-    m_pVideoTrack.reset();
-    m_pThreadCamera.reset();
-    m_pThreadHeadDetect.reset();
-    m_state.m_pDetectImage.release();
-    m_pFeatureTracker.reset();
+    // Capture first, then head detection, then the camera thread; the road is released.
+    if (m_pEngine) m_pEngine->Stop();
     // Place of destroying the floating window, once it exists; the local socket's thread will
     // end with the process.
 

@@ -4,23 +4,21 @@
 //   CmivexApp app(argc, argv, options);
 //   return app.Run();        // start-up, the event loop, shutdown; a restart starts a new copy
 //
-// Start-up and shutdown run on the user-interface thread. Worker threads meet it only through
-// the atomic flags of m_state and m_mirror.
+// Start-up and shutdown run on the user-interface thread. The frame road is the engine's; its
+// threads meet the program only through the engine's atomic flags and the settings mirror.
 #pragma once
 
 #include <QApplication>
 #include <memory>
 
-#include "feature_tracker.h"
+#include "engine.h"
 #include "injector_selection.h"
 #include "logging.h"
 #include "program_options.h"
 #include "settings_mirror.h"
 #include "settings_store.h"
 #include "single_instance.h"
-#include "speed_profile.h"
 #include "termination_signals.h"
-#include "tracking_state.h"
 #include "user_messages.h"
 
 class CAboutDlg;
@@ -28,26 +26,10 @@ class ICaptureLayer;
 class CDetectWindow;
 class CKeyboard;
 class CMouse;
-class CMyPropertyPageToolTips;
-class CNCVideoInputTrack;
-class CThreadCamera;
-class CThreadHeadDetect;
 class CmivexDlgMain;
 class QDialog;
 class QLabel;
-
-// Where each frame's mapped motion goes. Only the pointer has a consumer so far; the simulator
-// view and the local socket join with their own parts.
-class CMotionOutputs final : public IMotionOutputs {
-public:
-    explicit CMotionOutputs(CMouse& mouse) : m_mouse(mouse) {}
-    void MouseMove(float dx, float dy) override;
-    void MoveCamera(float, float, bool) override {}
-    void SdkPush(float, float) override {}
-
-private:
-    CMouse& m_mouse;
-};
+struct PageHost;
 
 class CmivexApp : public QApplication {
 public:
@@ -62,19 +44,13 @@ public:
     bool InitInstance();
     int ExitInstance();
 
-    bool StartThreadCamera(bool wait);
-    void StopThreadCamera(bool wait);
-    bool StartThreadHeadDetect(bool wait);
-    bool StopThreadHeadDetect(bool wait);
-
     // Ends this copy and starts a new one: the restart that the camera page asks for when frames
     // stop, the screen changes or another camera is chosen.
     void RequestReboot();
     // Starts the running executable again with the same arguments.
     void RebootProgram();
 
-    CTrackingState m_state;     // m_bStopAll, the thread hand-shakes, the head and frame figures
-    CSettingsMirror m_mirror;   // m_bMouseActive and the settings the frame road reads
+    CSettingsMirror m_mirror;  // m_bMouseActive and the settings the frame road reads
 
 private:
     void Log(const char* text);
@@ -84,11 +60,11 @@ private:
     bool ReadRebootState();
     void CreateMainSheet();
     void InitialisePages();
+    void CreateEngine();
     void ReadCameraSettings();
     void StartCamera();
     void CountUpdateReminder();
     void ShowInTray();
-    void LoadSpeedProfile();
     std::unique_ptr<ICaptureLayer> MakeCaptureLayer() const;
 
     const ProgramOptions m_options;
@@ -107,22 +83,13 @@ private:
     std::unique_ptr<CMouse> m_pMouse;
     std::unique_ptr<CKeyboard> m_pKeyboard;
     std::unique_ptr<CDetectWindow> m_pDetectWindow;
-    std::unique_ptr<CMotionOutputs> m_pOutputs;
 
-    std::unique_ptr<CSpeedProfile> m_pSpeedProfile;
-    std::unique_ptr<CFeatureTracker> m_pFeatureTracker;
-    std::unique_ptr<CThreadHeadDetect> m_pThreadHeadDetect;
-    std::unique_ptr<CThreadCamera> m_pThreadCamera;
-    std::unique_ptr<CNCVideoInputTrack> m_pVideoTrack;
+    // The frame road: capture, frame preparation, detection, tracking, mapping, outputs.
+    std::unique_ptr<CEngine> m_pEngine;
 
+    // The settings window; its pages (owned by it) reach the program through the page host.
+    std::unique_ptr<PageHost> m_pPageHost;
     std::unique_ptr<CmivexDlgMain> m_pDlgMain;
-    // The six pages, owned by the sheet; in tab order.
-    CMyPropertyPageToolTips* m_pDlgSettings = nullptr;
-    CMyPropertyPageToolTips* m_pDlgSystem = nullptr;
-    CMyPropertyPageToolTips* m_pDlgHotkey = nullptr;
-    CMyPropertyPageToolTips* m_pDlgClick = nullptr;
-    CMyPropertyPageToolTips* m_pDlgFlight = nullptr;
-    CMyPropertyPageToolTips* m_pDlgCamera = nullptr;
     std::unique_ptr<CAboutDlg> m_pDlgAbout;
     // The hidden live video dialog; capture delivers frames while its picture control is attached.
     std::unique_ptr<QDialog> m_pDlgLive;
@@ -131,7 +98,6 @@ private:
     int m_iCameraSelected = 0;
     int m_iCameraWidth = 0;
     int m_iCameraFps = 0;
-    bool m_bCameraRunning = false;
     bool m_bReboot = false;
     bool m_bRebootResolution = false;
 };

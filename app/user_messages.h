@@ -10,7 +10,7 @@
 #include <atomic>
 #include <string>
 
-#include "head_detect.h"
+#include "message_sink.h"
 
 class CLogging;
 

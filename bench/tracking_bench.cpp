@@ -143,7 +143,7 @@ const CircleSamples& Circle() {
         const SyntheticSequence sequence(Trajectory::Circle, kSampleFrames, {kWidth, kHeight});
         CTrackingState state;
         SilentMessages messages;
-        CHeadDetect detect(state, messages);
+        CHeadDetect detect(state.m_detect, messages);
         if (detect.Init() != 0) {
             made.error = messages.last;
             return made;
@@ -154,18 +154,18 @@ const CircleSamples& Circle() {
             Sample sample;
             ToCaptureLayout(sequence.Frame(i), sample);
             Sample scratch = sample;
-            state.m_bDetectFrameWanted = true;
+            state.m_detect.Request();
             camera.ProcessFrame(scratch.data(), static_cast<std::uint32_t>(scratch.size()));
-            detect.Detect(state.m_pDetectImage, state.m_iDetectScale);
-            if (!state.m_bHeadFound) {
+            detect.Detect(state.m_detect.Image(), state.m_detect.Scale());
+            if (!state.m_detect.m_bHeadFound) {
                 made.error = "no face detected on frame " + std::to_string(i) + " of the circle sequence";
                 return made;
             }
             made.samples.push_back(std::move(sample));
-            made.reduced.push_back(state.m_pDetectImage.clone());
-            made.heads.push_back(state.m_rcHead.Load());
+            made.reduced.push_back(state.m_detect.Image().clone());
+            made.heads.push_back(state.m_detect.m_rcHead.Load());
         }
-        made.detectScale = state.m_iDetectScale;
+        made.detectScale = state.m_detect.Scale();
         return made;
     }();
     return circle;
@@ -194,10 +194,8 @@ public:
         const CircleSamples& circle = Circle();
         const int frame = PingPong(step);
         if (step % kDetectEvery == 0) {
-            m_state.m_rcHead.Store(circle.heads[frame]);
-            m_state.m_bHeadFound = true;
-            ++m_state.m_iHeadDetectCount;
-            m_state.m_bDetectFrameWanted = true;  // so the chain also makes the reduced frame
+            m_state.m_detect.PublishHead(circle.heads[frame]);
+            m_state.m_detect.Request();  // so the chain also makes the reduced frame
         }
         // ProcessFrame flips the sample in place, so each frame gets a fresh copy.
         std::memcpy(m_work.data(), circle.samples[frame].data(), kSampleLength);
@@ -272,7 +270,7 @@ void BM_HeadDetect(benchmark::State& state) {
     const CircleSamples& circle = Circle();
     CTrackingState tracking;
     SilentMessages messages;
-    CHeadDetect detect(tracking, messages);
+    CHeadDetect detect(tracking.m_detect, messages);
     if (detect.Init() != 0) {
         state.SkipWithError(messages.last.c_str());
         return;
@@ -284,7 +282,7 @@ void BM_HeadDetect(benchmark::State& state) {
     const std::uint64_t allocationsBefore = Allocations();
     for (auto _ : state) {
         detect.Detect(circle.reduced[PingPong(step++)], circle.detectScale);
-        found += tracking.m_bHeadFound ? 1 : 0;
+        found += tracking.m_detect.m_bHeadFound ? 1 : 0;
     }
     state.counters["allocs_per_call"] = AllocationsPer(Allocations() - allocationsBefore, state.iterations());
     state.counters["found"] = static_cast<double>(found) / static_cast<double>(state.iterations());

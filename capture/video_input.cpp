@@ -3,12 +3,10 @@
 #include <utility>
 
 #include "logging.h"
-#include "thread_camera.h"
-#include "tracking_state.h"
 
-CNCVideoInput::CNCVideoInput(std::unique_ptr<ICaptureLayer> layer, CTrackingState& state,
+CNCVideoInput::CNCVideoInput(std::unique_ptr<ICaptureLayer> layer, FrameTargetSlot& frameTarget,
                              CLogging* log)
-    : m_layer(std::move(layer)), m_state(state), m_pLog(log) {}
+    : m_layer(std::move(layer)), m_frameTarget(frameTarget), m_pLog(log) {}
 
 CNCVideoInput::~CNCVideoInput() {
     ReleaseAll();
@@ -138,7 +136,7 @@ void CNCVideoInput::BufferCB(std::uint8_t* bytes, std::uint32_t length) noexcept
             // Every later frame must match the first: the frame chain is sized by it.
             if (length != first) return;
         }
-        if (IFrameTarget* target = m_state.m_pFrameTarget.load()) target->ProcessFrame(bytes, length);
+        if (IFrameTarget* target = m_frameTarget.load()) target->ProcessFrame(bytes, length);
     } catch (...) {
         // The layer's streaming thread must go on; the frame is lost.
     }

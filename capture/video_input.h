@@ -2,10 +2,10 @@
 // delivery to the camera thread, and run/stop. The application uses it through
 // CNCVideoInputTrack.
 //
-//   CNCVideoInput input(std::move(layer), state, &log);
+//   CNCVideoInput input(std::move(layer), frameTarget, &log);
 //   if (input.EnumerateDevices() > 0 && input.BuildGraph(0, 640)) {
 //       input.AttachWindow(window, 0, 0);  // enables delivery
-//       input.Run();                       // frames reach state.m_pFrameTarget
+//       input.Run();                       // frames reach the target published in frameTarget
 //       input.Stop(false);
 //   }
 //
@@ -20,11 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "camera_frame.h"
 #include "capture_layer.h"
 #include "format_search.h"
 
 class CLogging;
-struct CTrackingState;
 
 // A window of the application, opaque to the capture; 0 is none.
 using WindowToken = std::uintptr_t;
@@ -34,7 +34,7 @@ public:
     static constexpr int kNamedCameras = 10;
 
     // log may be null.
-    CNCVideoInput(std::unique_ptr<ICaptureLayer> layer, CTrackingState& state, CLogging* log);
+    CNCVideoInput(std::unique_ptr<ICaptureLayer> layer, FrameTargetSlot& frameTarget, CLogging* log);
     ~CNCVideoInput();
     CNCVideoInput(const CNCVideoInput&) = delete;
     CNCVideoInput& operator=(const CNCVideoInput&) = delete;
@@ -89,7 +89,7 @@ private:
     void CloseDevice();
 
     std::unique_ptr<ICaptureLayer> m_layer;
-    CTrackingState& m_state;
+    FrameTargetSlot& m_frameTarget;
     CLogging* const m_pLog;
 
     std::vector<CaptureDeviceInfo> m_devices;

@@ -2,9 +2,9 @@
 
 #include <utility>
 
-CNCVideoInputTrack::CNCVideoInputTrack(std::unique_ptr<ICaptureLayer> layer, CTrackingState& state,
+CNCVideoInputTrack::CNCVideoInputTrack(std::unique_ptr<ICaptureLayer> layer, FrameTargetSlot& frameTarget,
                                        CLogging* log)
-    : m_input(std::move(layer), state, log) {}
+    : m_input(std::move(layer), frameTarget, log) {}
 
 int CNCVideoInputTrack::Open(int cameraIndex, int wantedWidth, int fps) {
     m_iCameraCount = m_input.EnumerateDevices();

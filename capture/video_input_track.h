@@ -1,7 +1,7 @@
 // The application's handle on the camera: open one, attach the live view, run, stop, change
 // the frame rate, and read the names and resolutions for the camera page.
 //
-//   CNCVideoInputTrack track(std::move(layer), state, &log);
+//   CNCVideoInputTrack track(std::move(layer), frameTarget, &log);
 //   if (track.Open(cameraIndex, wantedWidth, fps) > 0 && track.Width() != 0) {
 //       track.AttachWindow(liveView);
 //       track.Run();
@@ -17,7 +17,7 @@
 
 class CNCVideoInputTrack {
 public:
-    CNCVideoInputTrack(std::unique_ptr<ICaptureLayer> layer, CTrackingState& state, CLogging* log);
+    CNCVideoInputTrack(std::unique_ptr<ICaptureLayer> layer, FrameTargetSlot& frameTarget, CLogging* log);
     CNCVideoInputTrack(const CNCVideoInputTrack&) = delete;
     CNCVideoInputTrack& operator=(const CNCVideoInputTrack&) = delete;
 

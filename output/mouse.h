@@ -15,9 +15,10 @@
 #include <mutex>
 
 #include "input_injector.h"
+#include "motion_output.h"
 #include "settings_mirror.h"
 
-class CMouse {
+class CMouse final : public IPointerOutput {
 public:
     // Armed button codes.
     static constexpr int kButtonNone = 1;
@@ -42,7 +43,7 @@ public:
 
     // One frame's motion in pointer units: smoothed, injected as one relative move (truncated
     // toward zero, the fraction lost), followed by the armed click if any.
-    void Move(float dx, float dy);
+    void Move(float dx, float dy) override;
 
     void Arm(int button, int type);
     void SetButton(int button);

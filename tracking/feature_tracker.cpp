@@ -24,8 +24,8 @@ CFeatureTracker::~CFeatureTracker() = default;
 int CFeatureTracker::OnFrame(const cv::Mat& frame) {
     if (IsStale()) return 0;
 
-    if (m_state.m_bHeadFound) {
-        const HeadRect head = m_state.m_rcHead.Load();
+    if (m_state.m_detect.m_bHeadFound) {
+        const HeadRect head = m_state.m_detect.m_rcHead.Load();
         m_iHeadCentreX = head.left + (head.right - head.left) / 2;
         m_iHeadCentreY = head.top + (head.bottom - head.top) / 2;
         m_bAddPoint = true;
@@ -47,7 +47,7 @@ int CFeatureTracker::OnFrame(const cv::Mat& frame) {
 }
 
 bool CFeatureTracker::IsStale() {
-    const int detectCount = m_state.m_iHeadDetectCount;
+    const int detectCount = m_state.m_detect.m_iHeadDetectCount;
     if (detectCount != m_iLastDetectCount) {
         m_iLastDetectCount = detectCount;
         m_iStaleFrames = 0;
@@ -135,7 +135,7 @@ void CFeatureTracker::SeedPoint() {
 }
 
 void CFeatureTracker::RenewFirstSlot() {
-    if (!m_state.m_bHeadFound || m_iCount <= kPointLimit) return;
+    if (!m_state.m_detect.m_bHeadFound || m_iCount <= kPointLimit) return;
     m_pCurPoints[0] = m_pCurPoints[m_iCount - 1];
     --m_iCount;
 }

@@ -34,7 +34,7 @@ public:
 struct MotionTargets {
     CSettingsMirror* settings = nullptr;  // read every frame; m_bAccelerating is written
     const CSpeedProfile* profile = nullptr;
-    IMotionOutputs* outputs = nullptr;
+    const MotionOutputs* outputs = nullptr;
 };
 
 class CFeatureTracker {

@@ -1,11 +1,11 @@
 // Head detection: finds the face in the reduced frame with a Haar cascade and publishes its
 // rectangle in full-frame pixels, a found flag and a counter of successful detections.
 //
-//   CHeadDetect detect(state, messages);
-//   if (detect.Init() == 0) detect.Detect(state.m_pDetectImage, state.m_iDetectScale);
+//   CHeadDetect detect(state.m_detect, messages);
+//   if (detect.Init() == 0) detect.Detect(state.m_detect.Image(), state.m_detect.Scale());
 //
 // CThreadHeadDetect runs that in a loop on its own thread, asking frame preparation for a
-// reduced frame every cycle.
+// reduced frame every cycle through the detection mailbox.
 #pragma once
 
 #include <filesystem>
@@ -14,20 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "message_sink.h"
 #include "tracking_state.h"
 
 // Makes OpenCV run each call on the calling thread. Detection is meant to run beside the capture
 // thread, not to spread over both cores in bursts and take them from the frames. The setting is
 // process-wide and not thread-safe: call it before any other thread uses OpenCV.
 void UseSequentialOpenCv();
-
-// Receives texts the user must see. Implementations show them on the user-interface thread;
-// Show itself may be called from any thread and must not block.
-class IMessageSink {
-public:
-    virtual ~IMessageSink() = default;
-    virtual void Show(const std::string& text) = 0;
-};
 
 class CHeadDetect {
 public:
@@ -37,8 +30,8 @@ public:
     static constexpr int kMinFaceSize = 40;  // pixels of the reduced image
 
     // The cascade is looked for in cascadeDirectory (by default data/ beside the executable).
-    CHeadDetect(CTrackingState& state, IMessageSink& messages);
-    CHeadDetect(CTrackingState& state, IMessageSink& messages, std::filesystem::path cascadeDirectory);
+    CHeadDetect(CDetectMailbox& mailbox, IMessageSink& messages);
+    CHeadDetect(CDetectMailbox& mailbox, IMessageSink& messages, std::filesystem::path cascadeDirectory);
     virtual ~CHeadDetect() = default;
 
     // Loads the cascade: 0 on success, -1 (after telling the user) when it cannot be loaded.
@@ -49,7 +42,7 @@ public:
     static std::string MissingCascadeMessage(const std::filesystem::path& tried);
 
 private:
-    CTrackingState& m_state;
+    CDetectMailbox& m_mailbox;
     IMessageSink& m_messages;
     const std::filesystem::path m_cascadeDirectory;
     cv::CascadeClassifier m_cascade;
@@ -69,9 +62,9 @@ public:
     CThreadHeadDetect(const CThreadHeadDetect&) = delete;
     CThreadHeadDetect& operator=(const CThreadHeadDetect&) = delete;
 
-    // Starts the loop; with wait, returns whether it was running within about 10 seconds.
+    // Starts the loop; with wait, returns whether it was running within 10 seconds.
     bool Start(bool wait);
-    // Asks the loop to end; with wait, returns whether it ended within about 10 seconds.
+    // Asks the loop to end; with wait, returns whether it ended within 10 seconds.
     bool Stop(bool wait);
 
 private:

@@ -1,14 +1,28 @@
-// Where mapped head motion goes: at most one of these per frame, chosen by the motion mapping.
-// Called on the capture thread inside the frame; implementations must not block.
+// The consumers of mapped head motion registered with the engine, one slot per kind. The motion
+// mapping picks at most one kind per frame and hands the motion to what is registered there;
+// an empty slot drops it.
+//
+// A slot may be filled or emptied on any thread. An output must stay alive while frames can still
+// reach it: empty its slot only while capture is stopped, or keep the output until the engine ends.
 #pragma once
 
-class IMotionOutputs {
+#include <atomic>
+
+#include "motion_output.h"
+
+class MotionOutputs {
 public:
-    virtual ~IMotionOutputs() = default;
-    // A relative pointer movement, before the mouse output's own smoothing and limits.
-    virtual void MouseMove(float dx, float dy) = 0;
-    // The flight simulator view: added to heading (x) and pitch (y), or replacing them.
-    virtual void MoveCamera(float x, float y, bool absolute) = 0;
-    // A sample for programs reading the local socket.
-    virtual void SdkPush(float x, float y) = 0;
+    std::atomic<IPointerOutput*> pointer{nullptr};
+    std::atomic<IViewOutput*> view{nullptr};
+    std::atomic<ISocketOutput*> socket{nullptr};
+
+    void MouseMove(float dx, float dy) const {
+        if (IPointerOutput* out = pointer.load()) out->Move(dx, dy);
+    }
+    void MoveCamera(float x, float y, bool absolute) const {
+        if (IViewOutput* out = view.load()) out->MoveCamera(x, y, absolute);
+    }
+    void SdkPush(float x, float y) const {
+        if (ISocketOutput* out = socket.load()) out->Push(x, y);
+    }
 };

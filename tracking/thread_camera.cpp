@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <opencv2/core.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include "camera_frame.h"
 #include "feature_tracker.h"
@@ -10,13 +9,6 @@
 namespace {
 
 constexpr auto kExitPoll = std::chrono::milliseconds(1000);
-
-// Detection works on a frame reduced by 2 above 300 pixels of width and by 4 above 500.
-int DetectScaleFor(int width) {
-    if (width > 500) return 4;
-    if (width > 300) return 2;
-    return 1;
-}
 
 }  // namespace
 
@@ -45,19 +37,7 @@ void CThreadCamera::ProcessFrame(std::uint8_t* bytes, std::uint32_t length) {
     cv::Mat frame(m_iHeight, m_iWidth, CV_8UC3, bytes, CaptureRowStep(m_iWidth));
     cv::flip(frame, frame, 0);
 
-    if (m_state.m_bDetectFrameWanted) {
-        cv::Mat& detect = m_state.m_pDetectImage;
-        if (detect.empty()) {
-            m_state.m_iDetectScale = DetectScaleFor(m_iWidth);
-            const int scale = m_state.m_iDetectScale;
-            detect.create(frame.rows / scale, frame.cols / scale, CV_8UC(frame.channels()));
-        }
-        if (m_state.m_iDetectScale > 1)
-            cv::resize(frame, detect, detect.size(), 0, 0, cv::INTER_LINEAR);
-        else
-            frame.copyTo(detect);
-        m_state.m_bDetectFrameWanted = false;  // hands the image to the detection thread
-    }
+    if (m_state.m_detect.Wanted()) m_state.m_detect.Serve(frame);
 
     if (m_pTracker) m_pTracker->OnFrame(frame);
     ++m_state.m_iFrameCount;

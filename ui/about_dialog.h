@@ -9,6 +9,7 @@
 #include <QDialog>
 #include <QString>
 
+#include "control_ids.h"
 #include "label.h"
 
 class QPlainTextEdit;
@@ -17,7 +18,7 @@ class CAboutDlg : public QDialog {
     Q_OBJECT
 public:
     // Control ids, which also key the tooltips.
-    static constexpr int kReportId = 1300;
+    static constexpr int kReportId = ControlIds::kAboutInformation;
     static constexpr int kLinkId = 1013;
 
     explicit CAboutDlg(QWidget* parent = nullptr);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -13,8 +14,6 @@
 #include "scripted_capture.h"
 #include "settings_store.h"
 #include "test_support.h"
-#include "thread_camera.h"
-#include "tracking_state.h"
 #include "video_input_track.h"
 
 namespace {
@@ -29,6 +28,13 @@ CScriptedCapture::Device Camera(const std::string& name, std::vector<CaptureCapa
     return {{name, "", ""}, std::move(caps)};
 }
 
+// Counts the frames capture hands over.
+class CountingTarget : public IFrameTarget {
+public:
+    void ProcessFrame(std::uint8_t*, std::uint32_t) override { ++frames; }
+    std::atomic<int> frames{0};
+};
+
 class VideoInputTest : public ::testing::Test {
 protected:
     VideoInputTest() {
@@ -37,11 +43,11 @@ protected:
         m_log->Open();
         auto layer = std::make_unique<CScriptedCapture>();
         m_layer = layer.get();
-        m_track = std::make_unique<CNCVideoInputTrack>(std::move(layer), m_state, m_log.get());
+        m_track = std::make_unique<CNCVideoInputTrack>(std::move(layer), m_frameTarget, m_log.get());
     }
     ~VideoInputTest() override {
         m_track.reset();  // capture ends before the frame target goes
-        m_state.m_pFrameTarget = nullptr;
+        m_frameTarget = nullptr;
     }
 
     // What the log gained since the last call.
@@ -72,9 +78,8 @@ protected:
     CSettingsStore m_store;
     std::unique_ptr<CLogging> m_log;
     std::size_t m_logSeen = 0;
-    CTrackingState m_state;
-    CThreadCamera m_target{m_state, nullptr, 640, 480};
-    CThreadCamera m_qvgaTarget{m_state, nullptr, 320, 240};
+    FrameTargetSlot m_frameTarget{nullptr};
+    CountingTarget m_target;
     CScriptedCapture* m_layer = nullptr;
     std::unique_ptr<CNCVideoInputTrack> m_track;
 };
@@ -238,7 +243,7 @@ TEST_F(VideoInputTest, RunAndStopFollowTheAttachedWindow) {
 }
 
 TEST_F(VideoInputTest, FramesOfTheFirstLengthReachThePublishedTarget) {
-    m_state.m_pFrameTarget = &m_target;
+    m_frameTarget = &m_target;
     // Empty buffers neither count nor fix the first length.
     Input().BufferCB(nullptr, kVga);
     std::uint8_t byte = 0;
@@ -246,28 +251,28 @@ TEST_F(VideoInputTest, FramesOfTheFirstLengthReachThePublishedTarget) {
     StartVga();
     Deliver({kVga, kQvga, kVga});
     EXPECT_EQ(Input().FirstBufferLength(), kVga);
-    EXPECT_EQ(m_state.m_iFrameCount, 2);
+    EXPECT_EQ(m_target.frames, 2);
     // The first length holds for the object's life, whatever the camera delivers later.
     Deliver({kQvga, kQvga});
-    EXPECT_EQ(m_state.m_iFrameCount, 2);
+    EXPECT_EQ(m_target.frames, 2);
 }
 
 TEST_F(VideoInputTest, FramesAreDroppedWhileNoTargetIsPublishedOrStopped) {
     StartVga();
     Deliver({kQvga, kVga});
-    EXPECT_EQ(m_state.m_iFrameCount, 0);
+    EXPECT_EQ(m_target.frames, 0);
     EXPECT_EQ(Input().FirstBufferLength(), kQvga);  // fixed even though it had nowhere to go
 
-    m_state.m_pFrameTarget = &m_qvgaTarget;
+    m_frameTarget = &m_target;
     Deliver({kQvga, kVga, kQvga});
-    EXPECT_EQ(m_state.m_iFrameCount, 2);
+    EXPECT_EQ(m_target.frames, 2);
 
     ASSERT_TRUE(m_track->Stop());
     m_layer->QueueFrames({kQvga});
     EXPECT_FALSE(m_layer->WaitUntilDelivered());
     ASSERT_TRUE(m_track->Run());
     ASSERT_TRUE(m_layer->WaitUntilDelivered());
-    EXPECT_EQ(m_state.m_iFrameCount, 3);
+    EXPECT_EQ(m_target.frames, 3);
 }
 
 TEST_F(VideoInputTest, FrameRateChangesGoToTheOpenCamera) {

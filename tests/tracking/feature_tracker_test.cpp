@@ -83,7 +83,7 @@ TEST_F(FeatureTrackerTest, TenPointsAreKeptAndGrantedExtrasRenewTheFirstSlot) {
     // Without a head at the end of the frame, the extra point stays.
     FrameWithHeadAt(200, 340);  // pending: limit reached
     m_tracker.m_bAllowMorePoints = true;
-    m_state.m_bHeadFound = false;
+    m_state.m_detect.m_bHeadFound = false;
     m_tracker.OnFrame(m_frame);
     EXPECT_EQ(m_tracker.Count(), 11);
 }
@@ -91,8 +91,8 @@ TEST_F(FeatureTrackerTest, TenPointsAreKeptAndGrantedExtrasRenewTheFirstSlot) {
 TEST_F(FeatureTrackerTest, MotionIsReportedFromTheTenthTrackedFrame) {
     FrameWithHeadAt(320, 240);
     for (int i = 0; i < 14; ++i) {
-        ++m_state.m_iHeadDetectCount;  // detection alive, but no new centre
-        m_state.m_bHeadFound = false;
+        ++m_state.m_detect.m_iHeadDetectCount;  // detection alive, but no new centre
+        m_state.m_detect.m_bHeadFound = false;
         const cv::Mat shifted = test::CosineTexture(640, 480, 20.0, 0.25 * (i + 1), -0.125 * (i + 1));
         m_tracker.OnFrame(shifted);
     }
@@ -109,7 +109,7 @@ TEST_F(FeatureTrackerTest, MotionIsReportedFromTheTenthTrackedFrame) {
     EXPECT_EQ(m_tracker.FlowFrames(), 10);
 
     m_tracker.m_bUseProfile = true;
-    ++m_state.m_iHeadDetectCount;
+    ++m_state.m_detect.m_iHeadDetectCount;
     m_tracker.OnFrame(m_frame);
     EXPECT_TRUE(m_sink.calls.back().profile);
 }
@@ -122,7 +122,7 @@ TEST_F(FeatureTrackerTest, FramesUpTo600PixelsWideDoubleTheMotion) {
         const cv::Mat frame = test::CosineTexture(width, 240);
         test::PublishHead(state, test::HeadCentredAt(100, 100));
         tracker.OnFrame(frame);
-        ++state.m_iHeadDetectCount;
+        ++state.m_detect.m_iHeadDetectCount;
         tracker.OnFrame(frame);
         ASSERT_EQ(sink.calls.size(), 1u);
         EXPECT_EQ(sink.calls[0].sizeMultiplier, multiplier) << width;
@@ -131,12 +131,12 @@ TEST_F(FeatureTrackerTest, FramesUpTo600PixelsWideDoubleTheMotion) {
 
 TEST_F(FeatureTrackerTest, TrackingHaltsAfterAHundredFramesWithoutDetectionNews) {
     FrameWithHeadAt(320, 240);  // detection counter 1, one point
-    m_state.m_bHeadFound = false;
+    m_state.m_detect.m_bHeadFound = false;
     for (int i = 0; i < 120; ++i) m_tracker.OnFrame(m_frame);
     EXPECT_EQ(m_sink.calls.size(), 100u) << "frames 1..100 after the last news are tracked";
 
     // A failed detection is news too (the counter drops to 0), and tracking resumes.
-    m_state.m_iHeadDetectCount = 0;
+    m_state.m_detect.m_iHeadDetectCount = 0;
     m_tracker.OnFrame(m_frame);
     EXPECT_EQ(m_sink.calls.size(), 101u);
 
@@ -154,8 +154,8 @@ TEST_F(FeatureTrackerTest, TheDisplayShowsKeptPointsOnlyWhileTheLiveViewIsWanted
     FrameWithHeadAt(300, 240);
     FrameWithHeadAt(340, 240);
     for (int i = 0; i < 10; ++i) {
-        ++m_state.m_iHeadDetectCount;
-        m_state.m_bHeadFound = false;
+        ++m_state.m_detect.m_iHeadDetectCount;
+        m_state.m_detect.m_bHeadFound = false;
         m_tracker.OnFrame(m_frame);
     }
     EXPECT_EQ(m_state.m_display.Load().count, 0) << "live view off";
@@ -163,7 +163,7 @@ TEST_F(FeatureTrackerTest, TheDisplayShowsKeptPointsOnlyWhileTheLiveViewIsWanted
     EXPECT_EQ(m_state.m_display.Load().headY, 240);
 
     m_state.m_bLiveView = true;
-    ++m_state.m_iHeadDetectCount;
+    ++m_state.m_detect.m_iHeadDetectCount;
     m_tracker.OnFrame(m_frame);
     const PointDisplay display = m_state.m_display.Load();
     ASSERT_EQ(display.count, 2);
@@ -191,8 +191,8 @@ TEST(FeatureTrackerFlow, MatchesOpenCvsPyramidalLucasKanadeBitForBit) {
     const std::vector<cv::Point2f> before(tracker.Points(), tracker.Points() + tracker.Count());
     ASSERT_GE(before.size(), 6u);
 
-    state.m_bHeadFound = false;
-    ++state.m_iHeadDetectCount;
+    state.m_detect.m_bHeadFound = false;
+    ++state.m_detect.m_iHeadDetectCount;
     tracker.OnFrame(second);
 
     cv::Mat firstGrey, secondGrey;

@@ -48,22 +48,22 @@ TEST_F(FramePreparationTest, DetectionGetsAReducedCopyOnRequestOnly) {
                          Case{501, 375, 4, 125, 93}}) {
         CTrackingState state;
         CThreadCamera camera(state, nullptr, c.width, c.height);
-        state.m_iDetectScale = 1;
+        state.m_detect.Clear(true);
         std::vector<std::uint8_t> sample;
         ToCaptureLayout(RowNumbered(c.width, c.height), sample);
         camera.ProcessFrame(sample.data(), static_cast<std::uint32_t>(sample.size()));
-        EXPECT_TRUE(state.m_pDetectImage.empty()) << "no request, no copy";
+        EXPECT_TRUE(state.m_detect.Image().empty()) << "no request, no copy";
 
-        state.m_bDetectFrameWanted = true;
+        state.m_detect.Request();
         ToCaptureLayout(RowNumbered(c.width, c.height), sample);
         camera.ProcessFrame(sample.data(), static_cast<std::uint32_t>(sample.size()));
-        EXPECT_FALSE(state.m_bDetectFrameWanted);
-        EXPECT_EQ(state.m_iDetectScale, c.scale) << c.width;
-        EXPECT_EQ(state.m_pDetectImage.cols, c.detectWidth) << c.width;
-        EXPECT_EQ(state.m_pDetectImage.rows, c.detectHeight) << c.width;
-        EXPECT_EQ(state.m_pDetectImage.type(), CV_8UC3);
+        EXPECT_FALSE(state.m_detect.Wanted());
+        EXPECT_EQ(state.m_detect.Scale(), c.scale) << c.width;
+        EXPECT_EQ(state.m_detect.Image().cols, c.detectWidth) << c.width;
+        EXPECT_EQ(state.m_detect.Image().rows, c.detectHeight) << c.width;
+        EXPECT_EQ(state.m_detect.Image().type(), CV_8UC3);
         // Top-down like the frame: the first row is near the top of the picture.
-        EXPECT_LE(state.m_pDetectImage.at<cv::Vec3b>(0, 0)[0], c.scale);
+        EXPECT_LE(state.m_detect.Image().at<cv::Vec3b>(0, 0)[0], c.scale);
     }
 }
 
@@ -80,7 +80,7 @@ TEST_F(FramePreparationTest, FramesAreFlippedInPlaceAndCounted) {
 TEST_F(FramePreparationTest, FramesAreIgnoredWhileTheCameraExitsOrDetectionStops) {
     CThreadCamera camera(m_state, nullptr, 64, 48);
     m_state.m_bLiveView = true;
-    m_state.m_bDetectFrameWanted = true;
+    m_state.m_detect.Request();
     for (auto* flag : {&m_state.m_bCameraThreadExit, &m_state.m_bHeadDetectStop}) {
         *flag = true;
         const auto sample = Process(camera, 64, 48);
@@ -88,7 +88,7 @@ TEST_F(FramePreparationTest, FramesAreIgnoredWhileTheCameraExitsOrDetectionStops
         *flag = false;
     }
     EXPECT_EQ(m_state.m_iFrameCount, 0);
-    EXPECT_TRUE(m_state.m_bDetectFrameWanted);
+    EXPECT_TRUE(m_state.m_detect.Wanted());
     std::vector<std::uint8_t> live;
     EXPECT_FALSE(m_state.m_liveView.ReadLatest(live));
 }

@@ -19,11 +19,18 @@ std::ostream& operator<<(std::ostream& out, const Output& o) {
     return out << names[o.kind] << "(" << o.x << ", " << o.y << (o.absolute ? ", absolute" : "") << ")";
 }
 
-class RecordingOutputs : public IMotionOutputs {
+// Registered in all three slots, so every choice of the mapping is seen.
+class RecordingOutputs : public IPointerOutput, public IViewOutput, public ISocketOutput {
 public:
-    void MouseMove(float dx, float dy) override { outputs.push_back({Output::Mouse, dx, dy}); }
+    RecordingOutputs() {
+        slots.pointer = this;
+        slots.view = this;
+        slots.socket = this;
+    }
+    void Move(float dx, float dy) override { outputs.push_back({Output::Mouse, dx, dy}); }
     void MoveCamera(float x, float y, bool absolute) override { outputs.push_back({Output::Camera, x, y, absolute}); }
-    void SdkPush(float x, float y) override { outputs.push_back({Output::Sdk, x, y}); }
+    void Push(float x, float y) override { outputs.push_back({Output::Sdk, x, y}); }
+    MotionOutputs slots;
     std::vector<Output> outputs;
 };
 
@@ -41,7 +48,7 @@ protected:
     CSettingsMirror m_settings;  // gains 8 and 10, acceleration off, no mirror
     RecordingOutputs m_outputs;
     CTrackingState m_state;
-    CFeatureTracker m_tracker{m_state, nullptr, {&m_settings, &m_profile, &m_outputs}};
+    CFeatureTracker m_tracker{m_state, nullptr, {&m_settings, &m_profile, &m_outputs.slots}};
 };
 
 TEST_F(MotionMappingTest, ThePlainPathMovesThePointerByTheAverageMotionTimesTheGain) {

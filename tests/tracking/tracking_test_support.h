@@ -91,9 +91,7 @@ public:
 
 // Publishes a detection as the detector would: rectangle, then the flag and the counter.
 inline void PublishHead(CTrackingState& state, HeadRect rect) {
-    state.m_rcHead.Store(rect);
-    state.m_bHeadFound = true;
-    ++state.m_iHeadDetectCount;
+    state.m_detect.PublishHead(rect);
 }
 
 // A head rectangle whose centre is (x, y).

@@ -59,11 +59,11 @@ TEST(TrackingThreads, DetectionAndTrackingMeetThroughTheSharedState) {
     });
     state.m_bLiveView = true;
     std::vector<std::uint8_t> live;
-    const auto enough = [&] { return state.m_iFrameCount > 30 && state.m_iHeadDetectCount >= 2 && sink.calls > 0; };
+    const auto enough = [&] { return state.m_iFrameCount > 30 && state.m_detect.m_iHeadDetectCount >= 2 && sink.calls > 0; };
     for (auto end = std::chrono::steady_clock::now() + 60s; !enough() && std::chrono::steady_clock::now() < end;) {
         (void)state.m_display.Load();
         state.m_liveView.ReadLatest(live);
-        (void)state.m_rcHead.Load();
+        (void)state.m_detect.m_rcHead.Load();
         tracker.m_bAllowMorePoints = true;
         std::this_thread::sleep_for(20ms);
     }
@@ -77,8 +77,8 @@ TEST(TrackingThreads, DetectionAndTrackingMeetThroughTheSharedState) {
     EXPECT_FALSE(state.m_liveView.ReadLatest(live)) << "the camera thread frees the live view";
 
     EXPECT_GT(state.m_iFrameCount, 30);
-    EXPECT_GE(state.m_iHeadDetectCount, 2) << "two or three detections a second";
-    EXPECT_TRUE(state.m_bHeadFound);
+    EXPECT_GE(state.m_detect.m_iHeadDetectCount, 2) << "two or three detections a second";
+    EXPECT_TRUE(state.m_detect.m_bHeadFound);
     EXPECT_GT(sink.calls, 0) << "points were seeded and tracked";
     EXPECT_TRUE(messages.texts.empty());
     EXPECT_FALSE(live.empty());

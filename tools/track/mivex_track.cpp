@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
-#include <thread>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -17,18 +16,19 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/videoio.hpp>
 
 #include "command_line.h"
+#include "engine.h"
 #include "frame_conversion.h"
+#include "message_sink.h"
 #include "mouse.h"
 #include "recording_injector.h"
 #include "settings_mirror.h"
-#include "speed_profile.h"
-#include "tracking_driver.h"
 #include "v4l2_capture.h"
 #include "video_file_capture.h"
 #include "video_input_track.h"
@@ -167,25 +167,19 @@ private:
     std::optional<CSettingsStore> m_store;
 };
 
-// The mapping's outputs as the program has them with mouse control on and neither a flight
-// simulator nor a socket client: the pointer moves through CMouse into a recording injector.
-class MappedPointer : public IMotionOutputs {
+// The pointer as the program has it with mouse control on and neither a flight simulator nor a
+// socket client: moves go through CMouse into a recording injector, with the settings copy.
+class MappedPointer {
 public:
     explicit MappedPointer(const std::vector<SettingAssignment>& overrides)
-        : m_settings(overrides), m_profile(m_settings.Store()), m_mouse(m_injector, m_mirror) {
+        : m_settings(overrides), m_mouse(m_injector, m_mirror) {
         m_mirror.Load(m_settings.Store());
         m_mirror.m_bMouseActive = true;
-        m_profile.BuildSpeedTables();
     }
 
-    MotionTargets Targets() { return {&m_mirror, &m_profile, this}; }
-    bool UsesProfile() {
-        return m_settings.Store().ReadBool(Setting::kFlight) || m_settings.Store().ReadBool(Setting::kProfileEnable);
-    }
-
-    void MouseMove(float dx, float dy) override { m_mouse.Move(dx, dy); }
-    void MoveCamera(float, float, bool) override {}
-    void SdkPush(float, float) override {}
+    CSettingsStore& Store() { return m_settings.Store(); }
+    CSettingsMirror& Mirror() { return m_mirror; }
+    CMouse& Mouse() { return m_mouse; }
 
     void BeginFrame() { m_injector.Clear(); }
     // ",move_dx,move_dy,clicks" of this frame: the moves summed, the button events by name.
@@ -218,7 +212,6 @@ private:
 
     ScratchSettings m_settings;
     CSettingsMirror m_mirror;
-    CSpeedProfile m_profile;
     CRecordingInjector m_injector;
     CMouse m_mouse;
 };
@@ -247,34 +240,40 @@ public:
     void Show(const std::string& text) override { std::fprintf(stderr, "mivex-track: %s\n", text.c_str()); }
 };
 
-// Tracks each sample it is handed and writes its row; the file loop and a capture layer's
-// streaming thread both feed it. Counts what the summary reports.
-class FrameRows final : public IFrameTarget {
+// Writes the row of every frame the engine tracks, whether the file loop or a capture layer's
+// streaming thread feeds it. Counts what the summary reports.
+class FrameRows final : public IFrameObserver {
 public:
-    FrameRows(CTrackingDriver& driver, FrameMotion& motion, MappedPointer* pointer, std::FILE* csv, bool progress)
-        : m_driver(driver), m_motion(motion), m_pointer(pointer), m_csv(csv), m_progress(progress) {
+    FrameRows(FrameMotion& motion, MappedPointer* pointer) : m_motion(motion), m_pointer(pointer) {}
+
+    // Writes the header; the rows follow, one per frame of the engine.
+    void Start(const CEngine& engine, std::FILE* csv, bool progress) {
+        m_pEngine = &engine;
+        m_csv = csv;
+        m_progress = progress;
         std::fputs("frame,points,summed,sum_dx,sum_dy,head_found,left,top,right,bottom", m_csv);
         std::fputs(m_pointer ? ",move_dx,move_dy,clicks\n" : "\n", m_csv);
     }
 
-    void ProcessFrame(std::uint8_t* bytes, std::uint32_t length) override {
-        const CTrackingState& state = m_driver.State();
-        const int detectCountBefore = state.m_iHeadDetectCount;
+    void BeforeFrame() override {
+        m_iDetectCountBefore = m_pEngine->Status().headDetectCount;
         m_motion.BeginFrame();
         if (m_pointer) m_pointer->BeginFrame();
-        const auto feedStart = std::chrono::steady_clock::now();
-        m_driver.Feed(bytes, length);
-        trackingTime += std::chrono::steady_clock::now() - feedStart;
-        // Detection raises the counter when it finds the head and clears it when it does not.
-        if (state.m_iHeadDetectCount > detectCountBefore) ++detections;
+        m_frameStart = std::chrono::steady_clock::now();
+    }
 
-        const int points = state.m_iPointCount;
-        const HeadRect head = state.m_rcHead.Load();
-        std::fprintf(m_csv, "%d,%d,%d,%.4f,%.4f,%d,%d,%d,%d,%d%s\n", frames.load(), points, m_motion.summed,
-                     m_motion.sumX, m_motion.sumY, state.m_bHeadFound ? 1 : 0, head.left, head.top, head.right,
+    void AfterFrame() override {
+        trackingTime += std::chrono::steady_clock::now() - m_frameStart;
+        const EngineStatus status = m_pEngine->Status();
+        // Detection raises the counter when it finds the head and clears it when it does not.
+        if (status.headDetectCount > m_iDetectCountBefore) ++detections;
+
+        const HeadRect& head = status.head;
+        std::fprintf(m_csv, "%d,%d,%d,%.4f,%.4f,%d,%d,%d,%d,%d%s\n", frames.load(), status.points, m_motion.summed,
+                     m_motion.sumX, m_motion.sumY, status.headFound ? 1 : 0, head.left, head.top, head.right,
                      head.bottom, m_pointer ? m_pointer->Columns().c_str() : "");
         ++frames;
-        pointSum += points;
+        pointSum += status.points;
         if (m_motion.summed > 0) ++framesWithMotion;
         if (m_progress) ShowProgress();
     }
@@ -298,11 +297,13 @@ private:
             std::fprintf(stderr, "\rframe %d", frames.load());
     }
 
-    CTrackingDriver& m_driver;
+    const CEngine* m_pEngine = nullptr;
     FrameMotion& m_motion;
     MappedPointer* const m_pointer;
-    std::FILE* const m_csv;
-    const bool m_progress;
+    std::FILE* m_csv = nullptr;
+    bool m_progress = false;
+    int m_iDetectCountBefore = 0;
+    std::chrono::steady_clock::time_point m_frameStart;
     std::chrono::steady_clock::time_point m_lastProgress = std::chrono::steady_clock::now();
 };
 
@@ -322,7 +323,7 @@ public:
     double FrameTotal() const { return m_video.get(cv::CAP_PROP_FRAME_COUNT); }
 
     // Feeds every frame; false (with the reason said) when a frame cannot be used.
-    bool FeedAll(FrameRows& rows, const std::string& path, bool progress) {
+    bool FeedAll(CEngine& engine, const FrameRows& rows, const std::string& path, bool progress) {
         const cv::Size size = m_decoded.size();
         std::vector<std::uint8_t> sample;
         cv::Mat converted;
@@ -339,7 +340,7 @@ public:
                                  progress ? "\n" : "", rows.frames.load(), path.c_str());
                     return false;
                 }
-                rows.ProcessFrame(sample.data(), static_cast<std::uint32_t>(sample.size()));
+                engine.Feed(sample.data(), static_cast<std::uint32_t>(sample.size()));
             } while (m_video.read(m_decoded) && !m_decoded.empty());
         } catch (const std::exception& e) {
             std::fprintf(stderr, "%smivex-track: frame %d of %s: %s\n", progress ? "\n" : "", rows.frames.load(),
@@ -356,10 +357,11 @@ private:
 
 std::atomic<bool> g_interrupted{false};
 
-// A camera through the capture facade, as the program opens it. The size is known once opened.
+// A camera through the engine's capture facade, as the program opens it.
 class CameraSource {
 public:
-    explicit CameraSource(const Options& options) {
+    // Opens the camera with the stored wanted width and frame rate (a file: its own size and rate).
+    bool Open(CEngine& engine, const Options& options, const CSettingsStore& store) {
         std::unique_ptr<ICaptureLayer> layer;
         if (!options.cameraFile.empty()) {
             auto file = std::make_unique<CVideoFileCapture>(options.cameraFile,
@@ -369,36 +371,29 @@ public:
         } else {
             layer = std::make_unique<CV4l2Capture>();
         }
-        m_track.emplace(std::move(layer), m_captureState, nullptr);
-    }
-
-    // Opens the camera with the stored wanted width and frame rate (a file: its own size and rate).
-    bool Open(const Options& options) {
-        CSettingsStore store;
         const int wantedWidth = m_pFile ? 0 : store.ReadClamped(Setting::kCameraWidth);
         const int fps = store.ReadClamped(Setting::kCameraFps);
         const std::string what = m_pFile ? "video file " + options.cameraFile : "camera " + std::to_string(options.camera);
-        if (m_track->Open(m_pFile ? 0 : options.camera, wantedWidth, fps) == 0) {
+        if (engine.OpenCamera(std::move(layer), m_pFile ? 0 : options.camera, wantedWidth, fps) == 0) {
             std::fprintf(stderr, "mivex-track: cannot open %s%s\n", what.c_str(), m_pFile ? "" : " (no camera found)");
             return false;
         }
-        if (m_track->Width() == 0) {
+        CNCVideoInputTrack& camera = *engine.Camera();
+        if (camera.Width() == 0) {
             std::fprintf(stderr, "mivex-track: %s offers no usable format\n", what.c_str());
             return false;
         }
         // A file plays at its own rate, known once it is open.
         if (m_pFile)
-            m_track->SetFrameRate(std::max(1, static_cast<int>(std::lround(m_pFile->FileFramesPerSecond()))),
-                                  m_track->CapabilityIndex());
+            camera.SetFrameRate(std::max(1, static_cast<int>(std::lround(m_pFile->FileFramesPerSecond()))),
+                                camera.CapabilityIndex());
         return true;
     }
-    cv::Size Size() const { return {m_track->Width(), m_track->Height()}; }
 
-    // Delivers frames to rows until the file ends or the user interrupts.
-    bool FeedAll(FrameRows& rows) {
-        m_captureState.m_pFrameTarget = &rows;
+    // Delivers frames to the engine until the file ends or the user interrupts.
+    bool FeedAll(CEngine& engine) {
         constexpr WindowToken kNoWindow = 1;  // any non-zero token enables delivery
-        if (!m_track->AttachWindow(kNoWindow) || !m_track->Run()) {
+        if (!engine.AttachCamera(kNoWindow) || !engine.RunCamera()) {
             std::fprintf(stderr, "mivex-track: the camera does not start\n");
             return false;
         }
@@ -409,15 +404,12 @@ public:
             std::signal(SIGTERM, [](int) { g_interrupted = true; });
             while (!g_interrupted) std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
-        m_track->Stop();
-        m_captureState.m_pFrameTarget = nullptr;
+        engine.Camera()->Stop();
         return true;
     }
 
 private:
-    CTrackingState m_captureState;  // only its frame target is used: the driver keeps its own
     CVideoFileCapture* m_pFile = nullptr;
-    std::optional<CNCVideoInputTrack> m_track;
 };
 
 }  // namespace
@@ -432,21 +424,12 @@ int main(int argc, char** argv) {
 
     const bool fromCamera = options.camera >= 0 || !options.cameraFile.empty();
     FileSource file;
-    std::unique_ptr<CameraSource> camera;
-    cv::Size size;
-    if (fromCamera) {
-        camera = std::make_unique<CameraSource>(options);
-        if (!camera->Open(options)) return 1;
-        size = camera->Size();
-    } else {
-        if (!file.Open(options.video)) {
-            std::error_code error;
-            const bool missing = !std::filesystem::exists(options.video, error);
-            std::fprintf(stderr, "mivex-track: cannot read video %s%s\n", options.video.c_str(),
-                         missing ? " (no such file)" : "");
-            return 1;
-        }
-        size = file.Size();
+    if (!fromCamera && !file.Open(options.video)) {
+        std::error_code error;
+        const bool missing = !std::filesystem::exists(options.video, error);
+        std::fprintf(stderr, "mivex-track: cannot read video %s%s\n", options.video.c_str(),
+                     missing ? " (no such file)" : "");
+        return 1;
     }
 
     std::unique_ptr<MappedPointer> pointer;
@@ -456,13 +439,23 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "mivex-track: %s\n", e.what());
         return 1;
     }
+    // Without --map nothing is mapped: mouse control stays off in a mirror of defaults.
+    CSettingsStore userSettings;
+    CSettingsMirror unmapped;
+    CSettingsStore& settings = pointer ? pointer->Store() : userSettings;
 
     StderrMessages messages;
     FrameMotion motion;
-    CTrackingDriver driver(size.width, size.height, options.detectEvery, &motion, messages,
-                           pointer ? pointer->Targets() : MotionTargets{});
-    if (driver.Init() != 0) return 1;  // the sink has told why
-    if (pointer) driver.Tracker().m_bUseProfile = pointer->UsesProfile();
+    FrameRows rows(motion, pointer.get());
+    CEngine engine(pointer ? pointer->Mirror() : unmapped, settings, messages, nullptr,
+                   {.detectEvery = options.detectEvery, .observer = &motion, .frames = &rows});
+    if (engine.InitDetection() != 0) return 1;  // the sink has told why
+    if (pointer) {
+        engine.RegisterPointer(&pointer->Mouse());
+        engine.LoadSpeedProfile();
+    }
+    CameraSource camera;
+    if (fromCamera && !camera.Open(engine, options, settings)) return 1;
     cv::utils::logging::setLogLevel(logLevel);
 
     std::FILE* csv = stdout;
@@ -473,17 +466,18 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-
     // Progress would interleave with rows going to the same terminal.
     const bool showProgress = ::isatty(STDERR_FILENO) && !(options.csv.empty() && ::isatty(STDOUT_FILENO));
-    FrameRows rows(driver, motion, pointer.get(), csv, showProgress);
+    rows.Start(engine, csv, showProgress);
+
     const auto start = std::chrono::steady_clock::now();
     bool fed = true;
-    if (camera) {
-        fed = camera->FeedAll(rows);
+    if (fromCamera) {
+        fed = camera.FeedAll(engine);
     } else {
+        engine.SetFrameSize(file.Size().width, file.Size().height);
         rows.frameTotal = file.FrameTotal();
-        fed = file.FeedAll(rows, options.video, showProgress);
+        fed = file.FeedAll(engine, rows, options.video, showProgress);
     }
     int exitCode = fed ? 0 : 1;
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -6,8 +6,10 @@
 #include <cmath>
 
 #include "camera_frame.h"
+#include "engine.h"
+#include "settings_store.h"
 #include "synthetic_sequence.h"
-#include "tracking_driver.h"
+#include "test_support.h"
 #include "tracking_test_support.h"
 
 namespace {
@@ -26,8 +28,12 @@ AccuracyFigures Track(Trajectory trajectory, int frames) {
     const SyntheticSequence sequence(trajectory, frames);
     test::RecordingMessages messages;
     test::RecordingMotionSink sink;
-    CTrackingDriver driver(640, 480, 10, &sink, messages);
-    EXPECT_EQ(driver.Init(), 0) << (messages.texts.empty() ? "" : messages.texts[0]);
+    test::TempConfigHome home;
+    CSettingsStore store;
+    CSettingsMirror mirror;
+    CEngine engine(mirror, store, messages, nullptr, {.detectEvery = 10, .observer = &sink});
+    EXPECT_EQ(engine.InitDetection(), 0) << (messages.texts.empty() ? "" : messages.texts[0]);
+    engine.SetFrameSize(640, 480);
 
     AccuracyFigures figures;
     std::vector<std::uint8_t> sample;
@@ -35,13 +41,14 @@ AccuracyFigures Track(Trajectory trajectory, int frames) {
     for (int i = 0; i < frames; ++i) {
         ToCaptureLayout(sequence.Frame(i), sample);
         const std::size_t callsBefore = sink.calls.size();
-        const bool detected = driver.State().m_iHeadDetectCount > 0 || figures.framesAfterDetection > 0;
-        const bool warm = driver.Tracker().FlowFrames() == CFeatureTracker::kFlowFramesBeforeMotion;
-        driver.Feed(sample.data(), static_cast<std::uint32_t>(sample.size()));
+        const bool detected = engine.Status().headDetectCount > 0 || figures.framesAfterDetection > 0;
+        // The flow reports motion from its eleventh frame with points on; each such frame is one call.
+        const bool warm = callsBefore >= CFeatureTracker::kFlowFramesBeforeMotion;
+        engine.Feed(sample.data(), static_cast<std::uint32_t>(sample.size()));
         if (!detected) continue;
         ++figures.framesAfterDetection;
         figures.framesWarm += warm;
-        figures.pointCounts.push_back(driver.State().m_iPointCount);
+        figures.pointCounts.push_back(engine.Status().points);
         if (sink.calls.size() == callsBefore || sink.calls.back().summed == 0) continue;
         ++figures.framesWithMotion;
         // The first tracked frames settle the points; compare from the eleventh frame with motion.

@@ -6,6 +6,7 @@
 //   camera.ProcessFrame(sample.data(), sample.size());
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <opencv2/core/mat.hpp>
 #include <vector>
@@ -17,6 +18,18 @@ constexpr int CaptureRowStep(int width) { return (3 * width + 3) & ~3; }
 constexpr std::size_t CaptureFrameLength(int width, int height) {
     return static_cast<std::size_t>(CaptureRowStep(width)) * static_cast<std::size_t>(height);
 }
+
+// Receives each captured sample on the capture thread: frame preparation in the program, the
+// engine's synchronous road in tools.
+class IFrameTarget {
+public:
+    virtual ~IFrameTarget() = default;
+    // bytes are in the capture layout and may be rewritten in place; valid only during the call.
+    virtual void ProcessFrame(std::uint8_t* bytes, std::uint32_t length) = 0;
+};
+
+// Where capture hands its frames: the target published there, or none (frames are dropped).
+using FrameTargetSlot = std::atomic<IFrameTarget*>;
 
 // Writes a top-down 8-bit BGR image into out in the capture layout (out is resized to fit).
 void ToCaptureLayout(const cv::Mat& bgrTopDown, std::vector<std::uint8_t>& out);

@@ -1,0 +1,42 @@
+#include "settings_pages.h"
+
+#include <algorithm>
+
+#include "main_sheet.h"
+#include "page_tooltips.h"
+
+namespace {
+
+// The pages that do not yet have a class of their own: an empty page.
+CMyPropertyPageToolTips* MakeEmptyPage(PageHost&) { return new CMyPropertyPageToolTips; }
+
+}  // namespace
+
+const std::array<SettingsPageEntry, 6> kSettingsPages = {{
+    {SettingsPage::Settings, "Settings", 5, MakeEmptyPage},
+    {SettingsPage::System, "System setup", 0, MakeEmptyPage},
+    {SettingsPage::Hotkeys, "Hotkeys", 3, MakeEmptyPage},
+    {SettingsPage::AutoClick, "Auto click", 1, MakeEmptyPage},
+    {SettingsPage::Flight, "Flight", 2, MakeEmptyPage},
+    {SettingsPage::Camera, "Camera", 4, MakeEmptyPage},
+}};
+
+int SettingsPageIndex(SettingsPage page) {
+    const auto it = std::find_if(kSettingsPages.begin(), kSettingsPages.end(),
+                                 [page](const SettingsPageEntry& entry) { return entry.page == page; });
+    return static_cast<int>(it - kSettingsPages.begin());
+}
+
+void AddSettingsPages(CmivexDlgMain& sheet, PageHost& host) {
+    for (const SettingsPageEntry& entry : kSettingsPages) {
+        CMyPropertyPageToolTips* page = entry.make(host);
+        page->setWindowTitle(entry.title);
+        sheet.AddPage(page);
+    }
+}
+
+void ActivateSettingsPagesOnce(CmivexDlgMain& sheet) {
+    for (int rank = 0; rank < static_cast<int>(kSettingsPages.size()); ++rank)
+        for (int index = 0; index < static_cast<int>(kSettingsPages.size()); ++index)
+            if (kSettingsPages[index].activation == rank) sheet.SetActivePage(index);
+}

@@ -1,0 +1,46 @@
+// The six pages of the settings window, listed once: their tab order, tab texts, the classes that
+// make them, and the order in which start-up activates each once while the window stays hidden.
+//
+//   PageHost host{store, mirror, engine, mouse};
+//   AddSettingsPages(sheet, host);     // tabs in order
+//   ActivateSettingsPagesOnce(sheet);  // every page initialises; the settings page stays current
+#pragma once
+
+#include <array>
+
+class CMouse;
+class CMyPropertyPageToolTips;
+class CSettingsStore;
+class CmivexDlgMain;
+class IEngineControl;
+struct CSettingsMirror;
+
+// What a page may reach of the running program, handed to it at construction: the settings and
+// their mirror (written when the user changes a value), the frame road, and the pointer for
+// arming clicks. Tests hand in a settings store in a private folder and a fake engine.
+struct PageHost {
+    CSettingsStore& store;
+    CSettingsMirror& mirror;
+    IEngineControl& engine;
+    CMouse& mouse;
+};
+
+enum class SettingsPage { Settings, System, Hotkeys, AutoClick, Flight, Camera };
+
+struct SettingsPageEntry {
+    SettingsPage page;
+    const char* title;
+    int activation;  // place in the start-up activation
+    CMyPropertyPageToolTips* (*make)(PageHost& host);
+};
+
+// In tab order.
+extern const std::array<SettingsPageEntry, 6> kSettingsPages;
+
+// Tab index of a page.
+int SettingsPageIndex(SettingsPage page);
+
+// Makes every page and adds it to the sheet, in tab order.
+void AddSettingsPages(CmivexDlgMain& sheet, PageHost& host);
+// Activates each page once in the start-up order, so each reads its settings now.
+void ActivateSettingsPagesOnce(CmivexDlgMain& sheet);
