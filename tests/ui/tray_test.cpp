@@ -1,6 +1,5 @@
-// The settings window's tray icon in a real XEmbed tray: main starts a private Xvfb with trayer
-// before the application connects to it, and the icon is clicked with the X test extension as a
-// user would.
+// The settings window's tray icon in a real XEmbed tray (trayer on a private Xvfb), clicked with
+// the X test extension as a user would.
 #include <gtest/gtest.h>
 
 #include <QtTest>
@@ -8,11 +7,10 @@
 
 #include <atomic>
 #include <functional>
-#include <memory>
-#include <optional>
 
 #include "main_sheet.h"
 #include "page_tooltips.h"
+#include "test_support.h"
 
 // Last: Xlib's macros (None, Bool, Status) clash with names in Qt's headers.
 #include <X11/extensions/XTest.h>
@@ -26,22 +24,25 @@ constexpr int kDeadlineMs = 10000;
 constexpr unsigned int kLeftButton = 1;
 constexpr unsigned int kRightButton = 3;
 
-// Empty when the display, the tray and the application are ready.
-std::string g_desktopError;
-
-QAction* ActionFor(QMenu& menu, int message) {
-    for (QAction* action : menu.actions())
-        if (!action->isSeparator() && action->data().toInt() == message) return action;
-    return nullptr;
-}
-
 // One icon for the whole sequence, as in the program: it shows in the tray, a left click shows
 // the settings window, a right click opens the menu. Exit from the menu ends the whole program,
 // so the end-to-end tests take it.
 TEST(TrayIcon, SitsInTheTrayAndAnswersRealClicks) {
-    ASSERT_TRUE(g_desktopError.empty()) << g_desktopError;
+    test::XvfbServer server;
+    ASSERT_TRUE(server.Ok()) << server.Error();
+    test::TrayerProcess trayer(server.DisplayName());
+    ASSERT_TRUE(trayer.Ok()) << trayer.Error();
+    test::ScopedEnv display("DISPLAY", server.DisplayName());
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    // With a session bus Qt could hand the icon to the desktop's own notification area.
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    int argc = 1;
+    char name[] = "ui_tray_tests";
+    char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
     std::unique_ptr<Display, int (*)(Display*)> x11(XOpenDisplay(nullptr), XCloseDisplay);
     ASSERT_NE(x11, nullptr) << "cannot open the test display for the X test extension";
+
     std::atomic<bool> stopAll{false};
     CmivexDlgMain sheet(stopAll);
     for (const char* title : {"Settings", "Camera"}) {
@@ -91,24 +92,24 @@ TEST(TrayIcon, SitsInTheTrayAndAnswersRealClicks) {
         click(icon.center(), button);
         sinceLastClick.start();
     };
-    // Right-clicks the icon and, once the menu is up, hands it to `onMenu` (from inside the
-    // menu's own event loop). Returns the menu's items with the messages they post.
+    // Right-clicks the icon and, once the menu is up, hands it to `onMenu` (from inside the menu's
+    // own event loop). Returns the menu's items with the messages they post.
     const auto rightClickIcon = [&](const std::function<void(QMenu&)>& onMenu) {
-        QStringList texts;
+        QStringList items;
         QTimer watcher;
         QObject::connect(&watcher, &QTimer::timeout, [&] {
             auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-            if (menu == nullptr || !texts.isEmpty()) return;
+            if (menu == nullptr || !items.isEmpty()) return;
             for (QAction* action : menu->actions())
-                texts << (action->isSeparator() ? QString("-") : action->text() + " " + action->data().toString());
+                items << (action->isSeparator() ? QString("-") : action->text() + " " + action->data().toString());
             onMenu(*menu);
         });
         watcher.start(20);
         clickIcon(kRightButton);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !texts.isEmpty() && !QApplication::activePopupWidget(); }, kDeadlineMs))
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !items.isEmpty() && !QApplication::activePopupWidget(); }, kDeadlineMs))
             << "the tray menu did not open and close";
         QCoreApplication::sendPostedEvents();  // what the menu posted
-        return texts;
+        return items;
     };
 
     sheet.SetActivePage(1);
@@ -117,11 +118,12 @@ TEST(TrayIcon, SitsInTheTrayAndAnswersRealClicks) {
     EXPECT_EQ(sheet.GetActiveIndex(), 0);
     sheet.hide();
 
-    const QStringList texts = rightClickIcon([&](QMenu& menu) { click(menu.geometry().bottomRight() + QPoint(99, 99), kLeftButton); });
-    EXPECT_EQ(texts, QStringList({"Setup 1127", "-", "Update 1130", "About 1129", "-", "E&xit 1128"}));
+    const QStringList items = rightClickIcon([&](QMenu& menu) { click(menu.geometry().bottomRight() + QPoint(99, 99), kLeftButton); });
+    EXPECT_EQ(items, QStringList({"Setup 1127", "-", "Update 1130", "About 1129", "-", "E&xit 1128"}));
     EXPECT_EQ(updatesShown, 0) << "a dismissed menu does nothing";
     rightClickIcon([&](QMenu& menu) {
-        click(menu.mapToGlobal(menu.actionGeometry(ActionFor(menu, kMsgUpdate)).center()), kLeftButton);
+        QAction* update = menu.actions().at(items.indexOf("Update 1130"));
+        click(menu.mapToGlobal(menu.actionGeometry(update).center()), kLeftButton);
     });
     EXPECT_EQ(updatesShown, 1);
     EXPECT_FALSE(sheet.isVisible() || sheet.IsClosed());
@@ -132,19 +134,5 @@ TEST(TrayIcon, SitsInTheTrayAndAnswersRealClicks) {
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-    test::XvfbServer server;
-    std::optional<test::TrayerProcess> trayer;
-    if (!server.Ok()) {
-        g_desktopError = server.Error();
-    } else {
-        ::setenv("DISPLAY", server.DisplayName().c_str(), 1);
-        g_desktopError = trayer.emplace(server.DisplayName()).Error();
-    }
-    // Without a tray the tests still start, on the offscreen platform, and fail with the reason.
-    qputenv("QT_QPA_PLATFORM", g_desktopError.empty() ? "xcb" : "offscreen");
-    // Keeps the icon on the private tray: with a session bus Qt could hand it to the desktop's own
-    // notification area instead.
-    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-    QApplication app(argc, argv);  // made last, so gone before the tray and the server
     return RUN_ALL_TESTS();
 }
