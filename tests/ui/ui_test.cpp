@@ -1,0 +1,313 @@
+// The widgets offscreen: the settings window (its pages' activation, the messages and ending the
+// program), the pages' tooltips, the label, the hover button and the about box. The real tray is
+// tested in tray_test.cpp.
+#include <gtest/gtest.h>
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "about_dialog.h"
+#include "hover_button.h"
+#include "label.h"
+#include "main_sheet.h"
+#include "page_tooltips.h"
+#include "system_version.h"
+#include "tooltip_strings.h"
+#include "version_info.h"
+
+namespace {
+
+constexpr int kDeadlineMs = 5000;
+
+// A page that writes what happens to it into a shared log, as "<title> <event>".
+struct RecordingPage : CMyPropertyPageToolTips {
+    RecordingPage(const QString& title, QStringList& log) : log(log) { setWindowTitle(title); }
+    void OnInitDialog() override { log << windowTitle() + " init"; }
+    void OnSetActive() override { log << windowTitle() + " active"; }
+    void OnOK() override {
+        log << windowTitle() + " ok";
+        CMyPropertyPageToolTips::OnOK();
+    }
+    QStringList& log;
+};
+
+class Sheet : public testing::Test {
+protected:
+    static inline const QStringList kTitles = {"Settings", "System setup", "Hotkeys", "Auto click", "Flight", "Camera"};
+
+    void SetUp() override {
+        sheet.SetAboutDialog(&about);
+        for (const QString& title : kTitles) sheet.AddPage(new RecordingPage(title, log));
+    }
+    void Post(int message, int wParam = 0) {
+        PostSheetMessage(&sheet, message, wParam);
+        QCoreApplication::sendPostedEvents();
+    }
+    QTabWidget& Tabs() { return *sheet.findChild<QTabWidget*>(); }
+
+    QStringList log;
+    std::atomic<bool> stopAll{false};
+    CAboutDlg about;
+    CmivexDlgMain sheet{stopAll};
+    QSignalSpy closed{&sheet, &CmivexDlgMain::programClosed};
+};
+
+TEST_F(Sheet, ShowsATabPerPageAndInitialisesEachPageOnceOnItsFirstActivation) {
+    ASSERT_EQ(sheet.PageCount(), 6);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(Tabs().tabText(i), kTitles[i]);
+    EXPECT_TRUE(log.isEmpty()) << "adding a page must not activate it";
+    QStringList expected;
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_TRUE(sheet.SetActivePage(i));
+        expected << kTitles[i] + " init" << kTitles[i] + " active";
+    }
+    EXPECT_TRUE(sheet.SetActivePage(0));
+    EXPECT_FALSE(sheet.SetActivePage(6));
+    EXPECT_EQ(log, expected << "Settings active");
+    EXPECT_FALSE(sheet.isVisible());
+    EXPECT_EQ(sheet.GetActiveIndex(), 0);
+    log.clear();
+    Tabs().setCurrentIndex(5);  // as a click on the tab does
+    EXPECT_EQ(log, QStringList({"Camera active"}));
+}
+
+TEST_F(Sheet, OkAsksTheCurrentPageToHideTheSheetAndCloseOrEscapeOnlyHide) {
+    sheet.SetActivePage(2);
+    sheet.show();
+    log.clear();
+    QTest::mouseClick(sheet.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    EXPECT_EQ(log, QStringList({"Hotkeys ok"}));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !sheet.isVisible(); }, kDeadlineMs));
+    sheet.show();
+    QTest::keyClick(&sheet, Qt::Key_Escape);
+    EXPECT_FALSE(sheet.isVisible());
+    sheet.show();
+    EXPECT_FALSE(sheet.close());  // refused: the window stays, hidden
+    EXPECT_FALSE(sheet.isVisible());
+    EXPECT_FALSE(sheet.IsClosed());
+    EXPECT_FALSE(stopAll.load());
+}
+
+TEST_F(Sheet, MessagesShowTheSheetTheAboutBoxOrTheUpdateWindowAndOthersNothing) {
+    Post(kMsgUpdate);  // no update window yet: nothing
+    int updates = 0;
+    sheet.SetUpdateWindow([&] { ++updates; });
+    sheet.SetActivePage(4);
+    sheet.setEnabled(false);
+    log.clear();
+    std::thread([&] { PostSheetMessage(&sheet, kMsgSetup); }).join();  // any thread may post
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sheet.isVisible(); }, kDeadlineMs));
+    EXPECT_TRUE(sheet.isEnabled());
+    EXPECT_EQ(sheet.GetActiveIndex(), 0);
+    EXPECT_EQ(log, QStringList({"Settings init", "Settings active"}));
+    // Each message in turn, then whether the sheet and the about box show and how often the update
+    // window was asked for.
+    const std::tuple<int, int, bool, bool, int> cases[] = {
+        {kMsgHide, 0, true, false, 0},     {kMsgHide, 2, true, false, 0}, {kMsgHide, kHideConfirmed, false, false, 0},
+        {kMsgAbout, 0, false, true, 0},    {kMsgUpdate, 0, false, true, 1},
+        {kMsgNone, 0, false, true, 1},  // a tray menu dismissed
+        {0x046B, kHideConfirmed, false, true, 1}};
+    for (const auto& [message, wParam, sheetUp, aboutUp, asked] : cases) {
+        Post(message, wParam);
+        EXPECT_EQ(std::tuple(sheet.isVisible(), about.isVisible(), updates), std::tuple(sheetUp, aboutUp, asked))
+            << "message 0x" << std::hex << message << ", " << wParam;
+    }
+    EXPECT_FALSE(sheet.IsClosed());
+}
+
+TEST_F(Sheet, CloseProgramBeforeTheLoopSetsTheStopFlagOnceAndLeavesLaterModalLoopsRunning) {
+    sheet.show();
+    sheet.CloseProgram();
+    EXPECT_TRUE(sheet.IsClosed());
+    EXPECT_TRUE(stopAll.load());
+    EXPECT_FALSE(sheet.isVisible());
+    sheet.CloseProgram();
+    EXPECT_EQ(closed.count(), 1);
+    // A message box about the failed start runs a loop of its own; it must wait for its user.
+    QEventLoop messageBox;
+    QTimer::singleShot(50, &messageBox, [&] { messageBox.exit(7); });
+    EXPECT_EQ(messageBox.exec(), 7);
+}
+
+TEST(TooltipStrings, TextsAreFoundByTheirIdOnly) {
+    EXPECT_EQ(TooltipString(1006), QString::fromUtf8("Increases the mouse movement, when the slider is moved to the "
+                                                     "right. In the left \xE2\x80\x93 right direction."));
+    for (int id : {4, 1300}) EXPECT_TRUE(TooltipString(id)) << "the first and the last entry, " << id;
+    for (int id : {0, 3, 1003, 1301}) EXPECT_EQ(TooltipString(id), std::nullopt) << id;
+}
+
+// A page with a button, a spin box inside a container and a list box.
+class PageToolTips : public testing::Test {
+protected:
+    static constexpr int kList = 5000;
+
+    // The list box's entry is `listText`, the others' the program's own.
+    void Build(const char* listText) {
+        page = std::make_unique<CMyPropertyPageToolTips>(
+            nullptr, [listText](int id) { return id == kList ? std::optional<QString>(listText) : TooltipString(id); });
+        defaults = new QPushButton("Set Default", page.get());
+        seconds = new QSpinBox(new QWidget(page.get()));
+        list = new QListWidget(page.get());
+        list->setGeometry(0, 100, 300, 200);
+        list->addItems({"640 x 480", "320 x 240", "160 x 120"});
+        SetControlId(defaults, 4);
+        SetControlId(seconds, 1004);
+        SetControlId(list, kList);
+        page->Activate();  // the default initialisation adds the tooltips
+        page->show();
+    }
+    // What the tooltip event of the mouse resting at `at` over the widget shows.
+    std::optional<QString> ShownAt(QWidget* widget, QPoint at) {
+        QHelpEvent help(QEvent::ToolTip, at, widget->mapToGlobal(at));
+        QApplication::sendEvent(widget, &help);
+        const std::optional<QString> shown = QToolTip::isVisible() ? std::optional(QToolTip::text()) : std::nullopt;
+        QToolTip::hideText();
+        return shown;
+    }
+    QPoint Item(int row) { return list->visualItemRect(list->item(row)).center(); }
+
+    std::unique_ptr<CMyPropertyPageToolTips> page;
+    QPushButton* defaults = nullptr;
+    QSpinBox* seconds = nullptr;
+    QListWidget* list = nullptr;
+};
+
+TEST_F(PageToolTips, ControlsShowTheirTableTextOnlyWhileEnabled) {
+    Build("Resolutions");
+    EXPECT_EQ(ShownAt(defaults, {5, 5}), std::nullopt) << "tooltips start disabled";
+    page->SetToolTipsEnabled(true);
+    EXPECT_EQ(ShownAt(defaults, {5, 5}), TooltipString(4));
+    // A widget inside a control answers with the control's tool; one outside every control, none.
+    EXPECT_EQ(page->ToolTipAt(seconds->findChild<QLineEdit*>(), {2, 2}), TooltipString(1004));
+    EXPECT_EQ(page->ToolTipAt(list->viewport(), Item(0)), "Resolutions");
+    EXPECT_EQ(page->ToolTipAt(seconds->parentWidget(), {1, 1}), std::nullopt);
+}
+
+TEST_F(PageToolTips, AnExpandingListBoxShowsTheItemUnderTheMouse) {
+    Build("ToolTipExpand");
+    page->SetToolTipsEnabled(true);
+    EXPECT_EQ(page->ToolTipAt(list, list->viewport()->mapTo(list, Item(1))), "320 x 240");
+    EXPECT_EQ(page->ToolTipAt(list->viewport(), Item(2)), "160 x 120");
+    EXPECT_EQ(page->ToolTipAt(list->viewport(), {5, list->viewport()->height() - 2}), std::nullopt)
+        << "below the last item the marker text is never shown";
+    EXPECT_EQ(ShownAt(list->viewport(), Item(0)), "640 x 480");
+}
+
+QRgb Rgb(const QColor& colour) { return colour.rgb(); }
+QRgb PaintedAt(QWidget& widget, QPoint at) { return widget.grab().toImage().pixel(at); }
+
+TEST(Label, GradientStepsInAtMostAHundredBandsTheLastReachingTheRightEdge) {
+    using Pixels = std::vector<std::pair<int, QColor>>;  // x, colour
+    const std::tuple<int, QColor, Pixels> cases[] = {
+        // 100 bands of 2 pixels, the last one 52 wide; steps of 2.0 and 1.0 in 8.8 fixed point.
+        {250, {200, 100, 0},
+         {{0, Qt::black}, {2, {2, 1, 0}}, {100, {100, 50, 0}}, {198, {198, 99, 0}}, {249, {198, 99, 0}}}},
+        // Narrower than a hundred pixels: a band per pixel.
+        {10, {100, 0, 0}, {{0, Qt::black}, {1, {10, 0, 0}}, {5, {50, 0, 0}}, {9, {90, 0, 0}}}}};
+    for (const auto& [width, to, pixels] : cases) {
+        CLabel label;
+        label.resize(width, 10);
+        label.SetBkColor(Qt::black, to, CLabel::BackFillMode::Gradient);
+        for (const auto& [x, colour] : pixels) EXPECT_EQ(PaintedAt(label, {x, 5}), Rgb(colour)) << width << ", " << x;
+    }
+}
+
+TEST(Label, ALeftClickOpensTheLinkTargetOrElseTheTextOrTellsTheParent) {
+    CLabel label("www.example.org");
+    label.resize(100, 20);
+    std::vector<QUrl> opened;
+    label.SetUrlOpener([&](const QUrl& url) { return opened.push_back(url), true; });
+    const auto click = [&](Qt::MouseButton button) { QTest::mouseClick(&label, button, Qt::NoModifier, QPoint(3, 3)); };
+    click(Qt::LeftButton);  // not a link yet
+    label.SetLink(true, false);
+    click(Qt::RightButton);
+    click(Qt::LeftButton);
+    label.SetLinkUrl("https://example.org/help");
+    click(Qt::LeftButton);
+    label.SetText("someone@example.org").SetMailLink(true, false);
+    click(Qt::LeftButton);
+    EXPECT_EQ(opened, (std::vector<QUrl>{QUrl("http://www.example.org"), QUrl("https://example.org/help"),
+                                         QUrl("mailto:someone@example.org")}));
+
+    SetControlId(&label, 1300);
+    label.SetLink(true, true);
+    QSignalSpy notified(&label, &CLabel::linkClicked);
+    click(Qt::LeftButton);
+    EXPECT_EQ(opened.size(), 3u);
+    EXPECT_EQ(notified, QList<QVariantList>{{1300}});
+}
+
+QPixmap Solid(const QColor& colour, QSize size = {24, 16}) {
+    QPixmap picture(size);
+    picture.fill(colour);
+    return picture;
+}
+
+TEST(HoverButton, TakesTheNormalPicturesSizeAndPaintsHoverBeforeActiveBeforeAlternativeIfItHasOne) {
+    CHoverButton button;
+    button.move(40, 30);
+    button.LoadBitmaps(Solid(Qt::red), Solid(Qt::green), Solid(Qt::blue), Solid(Qt::yellow));
+    EXPECT_EQ(button.geometry(), QRect(40, 30, 24, 16));
+    const QPoint middle(12, 8);
+    EXPECT_EQ(PaintedAt(button, middle), Rgb(Qt::red));
+    button.SetActive(true);
+    EXPECT_EQ(PaintedAt(button, middle), Rgb(Qt::blue));
+    button.SetAlternative(true);  // clears active
+    EXPECT_EQ(PaintedAt(button, middle), Rgb(Qt::yellow));
+    QEnterEvent enter(middle, middle, button.mapToGlobal(QPointF(middle)));
+    QApplication::sendEvent(&button, &enter);
+    EXPECT_EQ(PaintedAt(button, middle), Rgb(Qt::green));
+    button.SetActive(true);  // clears the alternative
+    EXPECT_EQ(PaintedAt(button, middle), Rgb(Qt::green));
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(&button, &leave);
+    EXPECT_EQ(PaintedAt(button, middle), Rgb(Qt::blue));
+    button.SetActive(false);
+    EXPECT_EQ(PaintedAt(button, middle), Rgb(Qt::red));
+    QMouseEvent move(QEvent::MouseMove, middle, button.mapToGlobal(QPointF(middle)), Qt::NoButton, Qt::NoButton, {});
+    QApplication::sendEvent(&button, &move);
+    EXPECT_EQ(PaintedAt(button, middle), Rgb(Qt::green)) << "a move over the button starts the hover too";
+    QApplication::sendEvent(&button, &leave);
+    button.LoadBitmaps(Solid(Qt::red), Solid(Qt::green), Solid(Qt::blue));  // no alternative picture
+    button.SetAlternative(true);
+    EXPECT_EQ(PaintedAt(button, middle), Rgb(Qt::red));
+}
+
+TEST(AboutBox, MakesItsContentsOnFirstShowKeepsThemAndItsLinkOpensTheMakersSite) {
+    CAboutDlg about;
+    std::vector<QUrl> opened;
+    about.SetUrlOpener([&](const QUrl& url) { return opened.push_back(url), true; });
+    EXPECT_FALSE(about.HasContents() || about.Link()) << "made before it was shown";
+    about.show();
+    const QString report = QString::fromStdString(CSystemVersion().m_strSystem).replace("\r\n", "\n");
+    EXPECT_EQ(about.Report(), report);
+    QPlainTextEdit* reportBox = about.findChild<QPlainTextEdit*>();
+    QTest::mouseClick(about.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    EXPECT_FALSE(about.isVisible());
+    about.show();
+    EXPECT_EQ(about.findChildren<QPlainTextEdit*>(), QList<QPlainTextEdit*>{reportBox}) << "made again";
+
+    CLabel* link = about.Link();
+    ASSERT_NE(link, nullptr);
+    EXPECT_EQ(link->Text(), MIVEX_MAKER_SITE);
+    QTest::mouseClick(link, Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
+    EXPECT_EQ(opened, std::vector<QUrl>{QUrl(MIVEX_MAKER_SITE)});
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The tests paint and grab widgets without a display.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
