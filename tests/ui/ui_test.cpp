@@ -15,11 +15,17 @@
 #include <vector>
 
 #include "about_dialog.h"
+#include "engine_control.h"
 #include "hover_button.h"
 #include "label.h"
 #include "main_sheet.h"
+#include "mouse.h"
 #include "page_tooltips.h"
+#include "recording_injector.h"
+#include "settings_pages.h"
+#include "speed_profile.h"
 #include "system_version.h"
+#include "test_support.h"
 #include "tooltip_strings.h"
 #include "version_info.h"
 
@@ -77,6 +83,52 @@ TEST_F(Sheet, ShowsATabPerPageAndInitialisesEachPageOnceOnItsFirstActivation) {
     log.clear();
     Tabs().setCurrentIndex(5);  // as a click on the tab does
     EXPECT_EQ(log, QStringList({"Camera active"}));
+}
+
+// The frame road as a page sees it, with nothing running behind it.
+class FakeEngine final : public IEngineControl {
+public:
+    explicit FakeEngine(const CSettingsStore& store) : profile(store) {}
+    EngineStatus Status() const override { return status; }
+    PointDisplay Display() const override { return {}; }
+    void SetLiveView(bool on) override { liveView = on; }
+    bool ReadLiveView(std::vector<std::uint8_t>&) const override { return false; }
+    void AllowMorePoints() override {}
+    void UseSpeedProfile(bool on) override { useProfile = on; }
+    bool UsesSpeedProfile() const override { return useProfile; }
+    CSpeedProfile& SpeedProfile() override { return profile; }
+    void ResetProfile() override {}
+    void RegisterPointer(IPointerOutput*) override {}
+    void RegisterView(IViewOutput*) override {}
+    void RegisterSocket(ISocketOutput*) override {}
+
+    EngineStatus status;
+    bool liveView = false;
+    bool useProfile = false;
+    CSpeedProfile profile;
+};
+
+TEST(SettingsPages, ComeFromTheTableAndStartUpInitialisesEachOnceLeavingTheSettingsPageCurrent) {
+    test::TempConfigHome home;
+    CSettingsStore store;
+    CSettingsMirror mirror;
+    FakeEngine engine(store);
+    CRecordingInjector injector;
+    CMouse mouse(injector, mirror);
+    PageHost host{store, mirror, engine, mouse};
+    std::atomic<bool> stopAll{false};
+    CmivexDlgMain sheet(stopAll);
+    AddSettingsPages(sheet, host);
+
+    QTabWidget& tabs = *sheet.findChild<QTabWidget*>();
+    QStringList activated;
+    QObject::connect(&tabs, &QTabWidget::currentChanged, [&](int index) { activated << tabs.tabText(index); });
+    ActivateSettingsPagesOnce(sheet);
+    EXPECT_EQ(activated, QStringList({"System setup", "Auto click", "Flight", "Hotkeys", "Camera", "Settings"}));
+    for (int i = 0; i < sheet.PageCount(); ++i) EXPECT_TRUE(sheet.GetPage(i)->IsInitialised()) << i;
+    EXPECT_EQ(sheet.GetActiveIndex(), SettingsPageIndex(SettingsPage::Settings));
+    EXPECT_EQ(tabs.tabText(SettingsPageIndex(SettingsPage::Camera)), "Camera");
+    EXPECT_FALSE(sheet.isVisible());
 }
 
 TEST_F(Sheet, OkAsksTheCurrentPageToHideTheSheetAndCloseOrEscapeOnlyHide) {
