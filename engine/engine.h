@@ -21,6 +21,7 @@
 // Everything but Feed runs on the user-interface thread; Feed runs where the frames come from.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -135,7 +136,7 @@ private:
     std::unique_ptr<CThreadHeadDetect> m_pThreadHeadDetect;
     std::unique_ptr<CHeadDetect> m_pInlineDetect;  // the synchronous road's detector
     std::unique_ptr<CNCVideoInputTrack> m_pVideoTrack;
-    bool m_bCameraRunning = false;
+    std::atomic<bool> m_bCameraRunning{false};  // read by tools on the capture thread
     bool m_bStopped = false;
     int m_iFramesFed = 0;
 };

@@ -16,6 +16,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev xvfb
   # a system tray for the program's icon under Xvfb
   trayer
+  # the format check
+  clang-format
 )
 
 missing=()
