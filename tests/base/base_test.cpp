@@ -4,8 +4,8 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <set>
