@@ -55,9 +55,9 @@ using Logging = Base;
 TEST_F(SettingsStore, ValuesRoundTripThroughAFileAPersonCouldHaveWritten) {
     EXPECT_EQ(m_store.FilePath(), m_home.SettingsFile().string());
     // "general" is special to QSettings, "profile enable" has a blank, useMouse is in two sections.
-    const std::pair<SettingKey, int> values[] = {{Setting::kLogCount, 7},       {Setting::kProfileEnable, 1},
-                                                 {Setting::kBootUseMouse, 1},   {Setting::kUseMouse, 0},
-                                                 {Setting::kHotkeyMouse, INT_MIN}, {Setting::kProfilePoints[1][15], 300}};
+    const std::pair<SettingKey, int> values[] = {
+        {Setting::kLogCount, 7}, {Setting::kProfileEnable, 1}, {Setting::kBootUseMouse, 1},
+        {Setting::kUseMouse, 0}, {Setting::kHotkeyMouse, INT_MIN}, {Setting::kProfilePoints[1][15], 300}};
     for (const auto& [key, value] : values) EXPECT_TRUE(m_store.Write(key, value)) << key.key;
     // On disk as soon as each write returns, while the store still lives.
     const std::string text = test::ReadFile(m_home.SettingsFile());
@@ -148,7 +148,7 @@ TEST_F(SettingsStore, AWriterKilledMidWriteNeverLeavesACorruptFile) {
         CSettingsStore store;
         for (int axis = 0; axis < 2; ++axis)
             for (int point = 0; point < Setting::kProfilePointsPerAxis; ++point)
-                ASSERT_EQ(store.Read(Setting::kProfilePoints[axis][point]), 20 + axis * 100 + point) << "round " << round;
+                ASSERT_EQ(store.Read(Setting::kProfilePoints[axis][point]), 20 + axis * 100 + point) << round;
         ASSERT_EQ(store.Read(Setting::kProfileEnable), 1) << "round " << round;
         EXPECT_GE(store.GetProfileInt(Setting::kUpdateCount.section, Setting::kUpdateCount.key, -1), 0);
     }
@@ -173,8 +173,9 @@ TEST(SettingsKeyTable, AssignmentsNameAKeyOfTheTableAndAWholeNumber) {
     ASSERT_TRUE(blank) << error;
     EXPECT_EQ(std::pair(blank->key, blank->value), std::pair(FindSettingKey("profile", "profile enable"), 1));
     EXPECT_EQ(ParseSettingAssignment("settings/sliderLrMouse=-7", error)->value, -7);
-    for (const char* wrong : {"settings/sliderLrMouse", "sliderLrMouse=3", "settings/nothing=3", "settings/sliderLrMouse=3.5",
-                              "settings/sliderLrMouse=", "settings/sliderLrMouse=9999999999"}) {
+    for (const char* wrong : {"settings/sliderLrMouse", "sliderLrMouse=3", "settings/nothing=3",
+                              "settings/sliderLrMouse=3.5", "settings/sliderLrMouse=",
+                              "settings/sliderLrMouse=9999999999"}) {
         error.clear();
         EXPECT_FALSE(ParseSettingAssignment(wrong, error)) << wrong;
         EXPECT_FALSE(error.empty()) << wrong;
@@ -267,9 +268,11 @@ TEST_F(Logging, ConcurrentWritesAreAppendedWholeAndInEachWritersOrder) {
     std::vector<std::string> expected(kThreads), written(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         const std::string writer = " of writer " + std::to_string(t);
-        for (int i = 0; i < kLines; ++i) expected[t] += std::to_string(i) + " text" + writer + "\r\n" + std::to_string(i) + writer + "\r\n";
+        for (int i = 0; i < kLines; ++i)
+            expected[t] += std::to_string(i) + " text" + writer + "\r\n" + std::to_string(i) + writer + "\r\n";
         writers.emplace_back([&log, writer] {
-            for (int i = 0; i < kLines; ++i) log->Write(std::to_string(i) + " text" + writer, true), log->WriteInt(i, writer, true);
+            for (int i = 0; i < kLines; ++i)
+                log->Write(std::to_string(i) + " text" + writer, true), log->WriteInt(i, writer, true);
         });
     }
     for (auto& writer : writers) writer.join();

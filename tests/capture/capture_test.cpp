@@ -85,15 +85,17 @@ TEST_F(FormatSearch, ChoosesLogsAndAppliesTheFormat) {
     } cases[] = {
         // Even a first-pass success writes the first pass's closing line.
         {"24 bits at the wanted width", {Caps(24, 320, 240), Caps(24, 640, 480)}, 640, 12, -1, false, 1, 640, 480, 2, 1,
-         {640, 480}, {"SetFormat 1 833333"}, Header(2) + Seen(0, 24, 24, 320, 240) + Seen(1, 24, 24, 640, 480) + kSelected + End(1)},
+         {640, 480}, {"SetFormat 1 833333"},
+         Header(2) + Seen(0, 24, 24, 320, 240) + Seen(1, 24, 24, 640, 480) + kSelected + End(1)},
         {"30 frames a second", {Caps(24, 640, 480)}, 640, 30, -1, false, 0, 640, 480, 1, 0, {640, 480},
          {"SetFormat 0 333333"}, kSelected + End(1)},
         // The rest of the list is still collected, but only one format is applied.
-        {"no wanted width", {Caps(16, 1280, 720), Caps(24, 320, 240), Caps(24, 640, 480)}, 0, 12, -1, false, 1, 320, 240,
-         2, 0, {320, 240}, {"SetFormat 1 833333"},
+        {"no wanted width", {Caps(16, 1280, 720), Caps(24, 320, 240), Caps(24, 640, 480)}, 0, 12, -1, false, 1, 320,
+         240, 2, 0, {320, 240}, {"SetFormat 1 833333"},
          Header(3) + Seen(0, 16, 24) + Seen(1, 24, 24, 320, 240) + kSelected + Seen(2, 24, 24, 640, 480) + End(1)},
         {"equal widths", {Caps(24, 640, 480), Caps(24, 640, 360)}, 640, 12, -1, false, 0, 640, 480, 2, 0, {640, 480},
-         {"SetFormat 0 833333"}, Header(2) + Seen(0, 24, 24, 640, 480) + kSelected + Seen(1, 24, 24, 640, 360) + End(1)},
+         {"SetFormat 0 833333"},
+         Header(2) + Seen(0, 24, 24, 640, 480) + kSelected + Seen(1, 24, 24, 640, 360) + End(1)},
         {"16 bits only, third pass", {Caps(16, 640, 480), Caps(16, 320, 240)}, 640, 12, -1, false, 0, 640, 480, 2, 0,
          {640, 480}, {"SetFormat 0 833333"},
          Header(2) + Seen(0, 16, 24) + Seen(1, 16, 24) + End(1) + Seen(0, 16, 12) + Seen(1, 16, 12) + End(2) +
@@ -206,9 +208,11 @@ public:
                 static_cast<v4l2_format*>(arg)->fmt.pix.width += node.adjustsSize ? 8 : 0;
                 node.setFormat = static_cast<v4l2_format*>(arg)->fmt.pix;
                 return 0;
-            case VIDIOC_G_PARM:
-                static_cast<v4l2_streamparm*>(arg)->parm.capture.capability = node.timePerFrame ? V4L2_CAP_TIMEPERFRAME : 0;
+            case VIDIOC_G_PARM: {
+                auto& capture = static_cast<v4l2_streamparm*>(arg)->parm.capture;
+                capture.capability = node.timePerFrame ? V4L2_CAP_TIMEPERFRAME : 0;
                 return 0;
+            }
             case VIDIOC_S_PARM: {
                 const v4l2_fract f = static_cast<v4l2_streamparm*>(arg)->parm.capture.timeperframe;
                 node.setIntervals.emplace_back(f.numerator, f.denominator);
@@ -259,10 +263,10 @@ TEST_F(V4l2Capture, ListsCapturingNodesAndSkipsWhatCannotBeOpenedQueriedOrCaptur
 
     auto devices = m_layer.EnumerateDevices();
     ASSERT_EQ(devices.size(), 2u);
-    EXPECT_EQ(std::tie(devices[0].friendlyName, devices[0].description, devices[0].devicePath, devices[1].friendlyName,
-                       devices[1].description, devices[1].devicePath),
-              std::make_tuple(std::string(32, 'C'), "uvcvideo, usb-0000:00:14.0-1", "/dev/video3", "Old Camera", "gspca",
-                              "/dev/video5"));
+    EXPECT_EQ(std::tie(devices[0].friendlyName, devices[0].description, devices[0].devicePath),
+              std::make_tuple(std::string(32, 'C'), "uvcvideo, usb-0000:00:14.0-1", "/dev/video3"));
+    EXPECT_EQ(std::tie(devices[1].friendlyName, devices[1].description, devices[1].devicePath),
+              std::make_tuple("Old Camera", "gspca", "/dev/video5"));
     EXPECT_EQ(m_dev.openDescriptors, 0);
 
     // Positions count listed devices only; a failed Open leaves the previous device closed.
@@ -398,7 +402,8 @@ TEST_F(VideoFileCamera, DeliversEveryFrameOnceFlippedAndPaddedThenAgainAtHalfSiz
     camera.WaitUntilFinished();
     ASSERT_EQ(m_frames.size(), std::size_t{2 * kFrames});
     std::vector<cv::Mat> halves(kFrames);
-    for (int i = 0; i < kFrames; ++i) cv::resize(s_decoded[i], halves[i], {kWidth / 2, kHeight / 2}, 0, 0, cv::INTER_AREA);
+    for (int i = 0; i < kFrames; ++i)
+        cv::resize(s_decoded[i], halves[i], {kWidth / 2, kHeight / 2}, 0, 0, cv::INTER_AREA);
     ExpectFramesOf(halves, kFrames, kFrames);
 }
 
@@ -422,7 +427,8 @@ TEST_F(VideoFileCamera, LoopsUntilStopOrCloseWhichReturnOnlyAfterTheLastCallback
         ASSERT_TRUE(camera.Run());
         EXPECT_TRUE(camera.Run());  // already running
         const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (handled < 2 * kFrames + 1 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
+        while (handled < 2 * kFrames + 1 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(1ms);
         if (close) camera.Close();
         else EXPECT_TRUE(camera.Stop() && camera.Stop());
         EXPECT_FALSE(inCallback);
@@ -493,7 +499,8 @@ TEST_F(VideoInput, OpenListsAndNamesTheCamerasAndKeepsTheFirstFormatChosen) {
     for (int i = 1; i < 11; ++i) devices.push_back(Camera("Cam " + std::to_string(i)));
     // A camera without formats opens with no size chosen, so the next opening searches again.
     m_layer.SetDevices({Camera("Bare", {})});
-    EXPECT_EQ(std::make_tuple(m_track->Open(0, 640), m_track->Width(), m_track->CapabilityIndex()), std::make_tuple(1, 0, -1));
+    EXPECT_EQ(m_track->Open(0, 640), 1);
+    EXPECT_EQ(std::make_tuple(m_track->Width(), m_track->CapabilityIndex()), std::make_tuple(0, -1));
     m_layer.SetDevices(devices);
     NewlyLogged();
     EXPECT_EQ(m_track->Open(11, 640), 11);  // past the list: the first camera
@@ -505,12 +512,14 @@ TEST_F(VideoInput, OpenListsAndNamesTheCamerasAndKeepsTheFirstFormatChosen) {
                               m_track->Height()), std::make_tuple(0, std::string("Front"), 0, 800, 600));
     // Only the first ten get a camera name, but the eleventh opens.
     auto& input = m_track->Input();
-    EXPECT_EQ(std::tie(input.CameraName(1), input.CameraName(10), input.CameraName(11)), std::make_tuple("Front", "Cam 9", ""));
+    EXPECT_EQ(std::tie(input.CameraName(1), input.CameraName(10), input.CameraName(11)),
+              std::make_tuple("Front", "Cam 9", ""));
     // Opening again stops delivery first and keeps the size chosen first.
     ASSERT_TRUE(m_track->AttachWindow(kWindow) && m_track->Run());
     EXPECT_EQ(m_track->Open(10, 640), 11);
-    EXPECT_EQ(std::make_tuple(m_track->SelectedCamera(), m_track->CameraName(), m_layer.OpenDevice(), m_layer.IsRunning(),
-                              m_track->Width()), std::make_tuple(10, std::string("Cam 10"), 10, false, 800));
+    EXPECT_EQ(std::make_tuple(m_track->SelectedCamera(), m_track->CameraName(), m_layer.OpenDevice(),
+                              m_layer.IsRunning(), m_track->Width()),
+              std::make_tuple(10, std::string("Cam 10"), 10, false, 800));
     EXPECT_EQ(Count("SetFormat 0 833333"), 1);
 
     // A camera that cannot be opened leaves no size and nothing to attach.

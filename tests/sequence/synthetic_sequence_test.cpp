@@ -38,8 +38,8 @@ cv::Point2d MeasuredShift(const cv::Mat& a, const cv::Mat& b) {
     greyB.convertTo(wideB, CV_64F);
     const cv::Point2d coarse = cv::phaseCorrelate(wideA, wideB);
     cv::Mat warp = (cv::Mat_<float>(2, 3) << 1, 0, coarse.x, 0, 1, coarse.y);
-    cv::findTransformECC(greyA, greyB, warp, cv::MOTION_TRANSLATION,
-                         cv::TermCriteria(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 100, 1e-5), cv::noArray(), 1);
+    const cv::TermCriteria until(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 100, 1e-5);
+    cv::findTransformECC(greyA, greyB, warp, cv::MOTION_TRANSLATION, until, cv::noArray(), 1);
     return {warp.at<float>(0, 2), warp.at<float>(1, 2)};
 }
 
@@ -114,7 +114,7 @@ TEST(SyntheticSequence, FramesDependOnlyOnTheirNumberAndCarryGainAndNoise) {
     cv::meanStdDev(lit.Frame(0)(corner), rest, spread);
     for (int i : {20, 60}) {
         cv::meanStdDev(lit.Frame(i)(corner), mean, ignored);
-        for (int c = 0; c < 3; ++c) EXPECT_NEAR(mean[c] / rest[c], lit.Gain(i), 0.02) << "frame " << i << " channel " << c;
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(mean[c] / rest[c], lit.Gain(i), 0.02) << "frame " << i << ", " << c;
     }
     for (int c = 0; c < 3; ++c) EXPECT_NEAR(spread[c], 2, 0.3) << "channel " << c;
 }
@@ -201,8 +201,9 @@ TEST_P(FaceDetection, FindsTheFaceOnNearlyEveryFrameWhereTheTruthPutsIt) {
     }
     ASSERT_GE(faceInPhoto.size(), 0.95 * seq.FrameCount());
     // A 160x120 detection moves in whole reduced pixels: allow a few.
+    const cv::Point2d first = faceInPhoto.front();
     for (const cv::Point2d& p : faceInPhoto)
-        EXPECT_LE(cv::norm(p - faceInPhoto.front()), 4 * toFrame) << "face drifted off the truth by " << p - faceInPhoto.front();
+        EXPECT_LE(cv::norm(p - first), 4 * toFrame) << "face drifted off the truth by " << p - first;
 }
 
 INSTANTIATE_TEST_SUITE_P(AllTrajectories, FaceDetection,
