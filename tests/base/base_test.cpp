@@ -66,8 +66,6 @@ TEST_F(SettingsStore, ValuesRoundTripThroughAFileAPersonCouldHaveWritten) {
 
     CSettingsStore reopened;
     for (const auto& [key, value] : values) EXPECT_EQ(reopened.Read(key), value) << key.key;
-    EXPECT_TRUE(reopened.ReadBool(Setting::kBootUseMouse));
-    EXPECT_FALSE(reopened.ReadBool(Setting::kUseMouse));
     EXPECT_EQ(reopened.GetProfileInt("profile", "profileAxis1_18", 120), 300);
 }
 
