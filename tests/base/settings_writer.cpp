@@ -1,4 +1,4 @@
-// Test helper: fills the settings with known profile points, then rewrites one key until killed.
+// Test helper: fills the settings with known values, then rewrites one key until killed.
 #include "settings_store.h"
 
 int main() {
@@ -6,5 +6,6 @@ int main() {
     for (int axis = 0; axis < 2; ++axis)
         for (int point = 0; point < Setting::kProfilePointsPerAxis; ++point)
             store.Write(Setting::kProfilePoints[axis][point], 20 + axis * 100 + point);
+    store.Write(Setting::kProfileEnable, 1);
     for (int count = 0;; ++count) store.Write(Setting::kUpdateCount, count);
 }

@@ -1,0 +1,177 @@
+// The program's process concerns: the command line, one copy per user, and the texts for the user
+// (logged, then shown in a message box on the user-interface thread, or on standard error).
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <chrono>
+#include <thread>
+
+#include "logging.h"
+#include "program_options.h"
+#include "single_instance.h"
+#include "test_support.h"
+#include "user_messages.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+TEST(ProgramOptions, AcceptsEveryOptionRefusesTheRestAndKeepsTheCommandLineForARestart) {
+    const struct {
+        Strings arguments;
+        std::string error, cameraFile{};
+        bool noDialogs = false, version = false, help = false;
+    } cases[] = {
+        {{"--camera-file", "/tmp/head.avi", "--no-dialogs"}, "", "/tmp/head.avi", true},
+        {{"--camera-file=a b.avi"}, "", "a b.avi"},
+        {{"--version"}, "", "", false, true},
+        {{"--help"}, "", "", false, false, true},
+        {{}, "", ""},
+        {{"--camera", "0"}, "unknown option --camera"},
+        {{"--camera-file"}, "--camera-file needs a file name"},
+        {{"--camera-file="}, "--camera-file needs a file name"},
+        {{"head.avi"}, "unknown option head.avi"},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        const auto options = ParseProgramOptions(c.arguments, error);
+        EXPECT_EQ(std::make_pair(options.has_value(), error), std::make_pair(c.error.empty(), c.error));
+        if (options) {
+            const ProgramOptions& o = *options;
+            EXPECT_EQ(std::tie(o.cameraFile, o.noDialogs, o.version, o.help, o.arguments),
+                      std::tie(c.cameraFile, c.noDialogs, c.version, c.help, c.arguments));
+        }
+    }
+}
+
+TEST(SingleInstance, TheLockLivesInTheRuntimeFolderElseInTmpPerUser) {
+    test::TempDir runtime;
+    {
+        test::ScopedEnv env("XDG_RUNTIME_DIR", runtime.path().string());
+        EXPECT_EQ(CSingleInstance::DefaultLockFile(), runtime.path() / "KORDO mivex! running.lock");
+    }
+    test::ScopedEnv env("XDG_RUNTIME_DIR", (runtime.path() / "missing").string());
+    EXPECT_EQ(CSingleInstance::DefaultLockFile(), "/tmp/KORDO mivex! running-" + std::to_string(::getuid()) + ".lock");
+}
+
+TEST(SingleInstance, ASecondCopyIsRefusedUntilTheFirstReleasesTheLock) {
+    test::TempDir runtime;
+    const auto lockFile = runtime.path() / "lock";
+    CSingleInstance first(lockFile), second(lockFile);
+    ASSERT_EQ(first.Acquire(), CSingleInstance::Result::Acquired) << first.Error();
+    EXPECT_EQ(second.Acquire(), CSingleInstance::Result::AlreadyRunning);
+    EXPECT_EQ(first.Acquire(), CSingleInstance::Result::Acquired);  // asking again changes nothing
+
+    first.Release();
+    EXPECT_EQ(second.Acquire(), CSingleInstance::Result::Acquired);
+    second.Release();
+    second.Release();
+    EXPECT_TRUE(std::filesystem::exists(lockFile));
+
+    // An unusable folder is reported but does not stop the program.
+    CSingleInstance nowhere("/nonexistent-folder/lock");
+    EXPECT_EQ(nowhere.Acquire(), CSingleInstance::Result::Failed);
+    EXPECT_NE(nowhere.Error().find("/nonexistent-folder/lock"), std::string::npos);
+}
+
+TEST(SingleInstance, AProgramStartedByTheHolderDoesNotInheritTheLock) {
+    // A restart starts the new copy while the old one still runs: the new copy must not find
+    // the lock held through a descriptor it inherited.
+    test::TempDir runtime;
+    CSingleInstance holder(runtime.path() / "lock");
+    ASSERT_EQ(holder.Acquire(), CSingleInstance::Result::Acquired);
+    // The exec closes inherited descriptors only after posix_spawn has returned: wait until the
+    // started program runs its own code.
+    int started[2];
+    ASSERT_EQ(::pipe(started), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, started[1], STDOUT_FILENO);
+    char shell[] = "/bin/sh", option[] = "-c", script[] = "echo started; exec sleep 5";
+    char* argv[] = {shell, option, script, nullptr};
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, shell, &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(started[1]);
+    char byte = 0;
+    ASSERT_EQ(::read(started[0], &byte, 1), 1) << "the started program never ran";
+    ::close(started[0]);
+    holder.Release();
+
+    EXPECT_EQ(CSingleInstance(runtime.path() / "lock").Acquire(), CSingleInstance::Result::Acquired);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+}
+
+class UserMessages : public ::testing::Test {
+protected:
+    UserMessages() {
+        m_log.Open();
+        // Answers every message box that opens: records its text and presses its button.
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                m_boxes.push_back(box->text().toStdString());
+                box->accept();
+            }
+        });
+        m_timer.start(10);
+    }
+    // Runs the event loop until a box was answered; gives up after five seconds.
+    Strings WaitForBoxes() {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (m_boxes.empty() && std::chrono::steady_clock::now() < deadline)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        return m_boxes;
+    }
+    bool Logged(const std::string& text) const {
+        return test::ReadFile(m_log.FilePath()).find(text + "\r\n") != std::string::npos;
+    }
+
+    test::TempConfigHome m_config;
+    test::TempDir m_data;
+    CSettingsStore m_store;
+    CLogging m_log{m_store, m_data.path()};
+    QTimer m_timer;
+    Strings m_boxes;
+};
+
+TEST_F(UserMessages, AWorkerThreadsTextIsLoggedAndShownOnTheUserInterfaceThread) {
+    CUserMessages messages(CUserMessages::Mode::Dialogs);
+    messages.SetLog(&m_log);
+    // Show must return at once on a worker thread: the box waits for the user elsewhere.
+    std::thread([&] { messages.Show("ERROR: file: [cascade_ff_d.xml] not found"); }).join();
+    EXPECT_EQ(WaitForBoxes(), Strings{"ERROR: file: [cascade_ff_d.xml] not found"});
+    EXPECT_TRUE(Logged("ERROR: file: [cascade_ff_d.xml] not found"));
+
+    // On the user-interface thread the box is answered before the call returns.
+    m_boxes.clear();
+    messages.Display("ERROR: Mivex! program already running");
+    EXPECT_EQ(m_boxes, Strings{"ERROR: Mivex! program already running"});
+    EXPECT_FALSE(Logged("ERROR: Mivex! program already running"));
+}
+
+TEST_F(UserMessages, WithoutDialogsTheTextGoesToStandardErrorAndTheLog) {
+    CUserMessages messages(CUserMessages::Mode::StandardError);
+    messages.SetLog(&m_log);
+    testing::internal::CaptureStderr();
+    messages.Show("ERROR: no camera detected, or camera in use");
+    messages.Display("shown only");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "ERROR: no camera detected, or camera in use\nshown only\n");
+    EXPECT_TRUE(Logged("ERROR: no camera detected, or camera in use"));
+    EXPECT_FALSE(Logged("shown only"));
+}
+
+}  // namespace
+
+// The message boxes need a QApplication, made before any test runs; offscreen, no display needed.
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,325 @@
+// The base library: the settings store and its key table, the diagnostic log, the system report.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "logging.h"
+#include "settings_store.h"
+#include "system_version.h"
+#include "test_support.h"
+
+namespace {
+
+std::optional<std::tm> NinthOfMarch2008() {
+    std::tm t{};
+    t.tm_year = 2008 - 1900, t.tm_mon = 2, t.tm_mday = 9, t.tm_hour = 14, t.tm_min = 27, t.tm_sec = 5;
+    return t;
+}
+
+// A private settings file and data folder; the log's clock always reads 9 March 2008.
+class Base : public ::testing::Test {
+protected:
+    Base() { std::filesystem::create_directory(DataDir()); }
+
+    std::filesystem::path DataDir() const { return m_home.path() / "data"; }
+    std::unique_ptr<CLogging> MakeLog() { return std::make_unique<CLogging>(m_store, DataDir(), NinthOfMarch2008); }
+    std::string ReadLog(int number) const {
+        return test::ReadFile(DataDir() / ("MivexLog" + std::to_string(number) + ".txt"));
+    }
+    // What a log holds after its start record.
+    std::string Body(const std::string& log) const {
+        const std::string record = StartRecord();
+        EXPECT_EQ(log.substr(0, record.size()), record);
+        return log.substr(std::min(record.size(), log.size()));
+    }
+    static std::string StartRecord() {
+        return "2008Year-3Month-14Hour-9Day-27Min-5Sec" + CSystemVersion().m_strSystem + "\r\n\r\n";
+    }
+
+    test::TempConfigHome m_home;
+    CSettingsStore m_store;
+};
+
+using SettingsStore = Base;
+using Logging = Base;
+
+TEST_F(SettingsStore, ValuesRoundTripThroughAFileAPersonCouldHaveWritten) {
+    EXPECT_EQ(m_store.FilePath(), m_home.SettingsFile().string());
+    // "general" is special to QSettings, "profile enable" has a blank, useMouse is in two sections.
+    const std::pair<SettingKey, int> values[] = {
+        {Setting::kLogCount, 7}, {Setting::kProfileEnable, 1}, {Setting::kBootUseMouse, 1},
+        {Setting::kUseMouse, 0}, {Setting::kHotkeyMouse, INT_MIN}, {Setting::kProfilePoints[1][15], 300}};
+    for (const auto& [key, value] : values) EXPECT_TRUE(m_store.Write(key, value)) << key.key;
+    // On disk as soon as each write returns, while the store still lives.
+    const std::string text = test::ReadFile(m_home.SettingsFile());
+    for (const char* part : {"[general]\nlogCount=7\n", "[profile]\nprofile enable=1\n", "[boot]\nuseMouse=1\n"})
+        EXPECT_NE(text.find(part), std::string::npos) << part << " missing from\n" << text;
+
+    CSettingsStore reopened;
+    for (const auto& [key, value] : values) EXPECT_EQ(reopened.Read(key), value) << key.key;
+    EXPECT_EQ(reopened.GetProfileInt("profile", "profileAxis1_18", 120), 300);
+}
+
+TEST_F(SettingsStore, AbsentKeysReadTheirDefaultAndReadingCreatesNothing) {
+    for (const SettingKey& key : Setting::kNamedKeys) EXPECT_EQ(m_store.Read(key), key.defaultValue) << key.key;
+    for (const auto& axis : Setting::kProfilePoints)
+        for (const SettingKey& key : axis) EXPECT_EQ(m_store.ReadClamped(key), key.defaultValue) << key.key;
+    EXPECT_EQ(m_store.GetProfileInt("no such section", "no such key", -9), -9);
+    EXPECT_FALSE(std::filesystem::exists(m_home.SettingsFile()));
+}
+
+TEST_F(SettingsStore, ClampedReadsForceTheRangeWithoutWritingBack) {
+    const struct { SettingKey key; int stored, read; } cases[] = {
+        {Setting::kSliderLrMouse, 0, 1},  {Setting::kSliderLrMouse, 99, 20}, {Setting::kCameraFps, 0, 1},
+        {Setting::kCameraFps, -5, 1},     {Setting::kCameraFps, 60, 60},     {Setting::kSliderLrSimFS, 50, 50},
+        {Setting::kSliderAccMouse, 3, 4},
+    };
+    for (const auto& c : cases) {
+        m_store.Write(c.key, c.stored);
+        EXPECT_EQ(m_store.ReadClamped(c.key), c.read) << c.key.key << "=" << c.stored;
+        EXPECT_EQ(m_store.Read(c.key), c.stored) << "stays until the user moves the slider";
+    }
+    m_store.Write(Setting::kUseMouse, 7);
+    EXPECT_TRUE(m_store.ReadBool(Setting::kUseMouse));
+}
+
+TEST_F(SettingsStore, HandEditedValuesThatAreNotIntegersReadAsTheDefaultAndWritesKeepTheRest) {
+    test::WriteFile(m_home.SettingsFile(),
+                    "; kept by hand\nloose=1\n[general]\nlogCount = 4\nnot a setting\n[settings]\n"
+                    "sliderLrMouse=abc\nsliderUdMouse=12.5\nsliderSmoothMouse=\nsliderAccMouse=99999999999\n"
+                    "sliderAccWindowMouse=1, 2\nfloatLeft=-40\nfloatTop= 250 \n");
+    std::pair<SettingKey, int> expected[] = {
+        {Setting::kSliderLrMouse, 8}, {Setting::kSliderUdMouse, 10},      {Setting::kSliderSmoothMouse, 3},
+        {Setting::kSliderAccMouse, 5}, {Setting::kSliderAccWindowMouse, 5}, {Setting::kFloatLeft, -40},
+        {Setting::kFloatTop, 250},    {Setting::kLogCount, 4}};
+    CSettingsStore store;
+    for (const auto& [key, value] : expected) EXPECT_EQ(store.Read(key), value) << key.key;
+
+    // Writing one key keeps every other line the user had.
+    store.Write(Setting::kSliderLrMouse, 9);
+    expected[0].second = 9;
+    CSettingsStore reopened;
+    for (const auto& [key, value] : expected) EXPECT_EQ(reopened.Read(key), value) << key.key;
+    EXPECT_EQ(reopened.GetProfileInt("", "loose", 0), 1);
+}
+
+TEST_F(SettingsStore, EachWriteReportsItsOwnFailure) {
+    // A file where the folder should be: nothing can be written, whoever runs the test.
+    test::WriteFile(m_home.path() / "KordO", "");
+    EXPECT_FALSE(m_store.Write(Setting::kSliderLrMouse, 12));
+    std::filesystem::remove(m_home.path() / "KordO");
+    EXPECT_TRUE(m_store.Write(Setting::kSliderLrMouse, 13));
+    EXPECT_EQ(CSettingsStore().Read(Setting::kSliderLrMouse), 13);
+}
+
+TEST_F(SettingsStore, AWriterKilledMidWriteNeverLeavesACorruptFile) {
+    for (int round = 0; round < 12; ++round) {
+        // A writer killed between creating its lock file and filling it leaves a lock that Qt
+        // only takes for stale after 30 s; the writer is gone, so clear it as time would.
+        std::filesystem::remove(m_home.SettingsFile());
+        std::filesystem::remove(m_home.SettingsFile().string() + ".lock");
+        char* argv[] = {const_cast<char*>(MIVEX_SETTINGS_WRITER), nullptr};
+        pid_t writer = 0;
+        ASSERT_EQ(::posix_spawn(&writer, MIVEX_SETTINGS_WRITER, nullptr, nullptr, argv, environ), 0);
+
+        // Let the writer finish its first writes, then kill it at some moment of its loop.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        bool looping = false;
+        while (!(looping = CSettingsStore().Contains(Setting::kUpdateCount.section, Setting::kUpdateCount.key)) &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        std::this_thread::sleep_for(std::chrono::microseconds(300 * round));
+        ::kill(writer, SIGKILL);
+        ::waitpid(writer, nullptr, 0);
+        ASSERT_TRUE(looping) << "the writer never reached its loop";
+
+        // What the other process wrote, a key with a blank and the "general" section included.
+        CSettingsStore store;
+        for (int axis = 0; axis < 2; ++axis)
+            for (int point = 0; point < Setting::kProfilePointsPerAxis; ++point)
+                ASSERT_EQ(store.Read(Setting::kProfilePoints[axis][point]), 20 + axis * 100 + point) << round;
+        ASSERT_EQ(store.Read(Setting::kProfileEnable), 1) << "round " << round;
+        EXPECT_GE(store.GetProfileInt(Setting::kUpdateCount.section, Setting::kUpdateCount.key, -1), 0);
+    }
+}
+
+TEST(SettingsKeyTable, NamesAreUniqueAndFoundByName) {
+    std::set<std::pair<std::string, std::string>> names;
+    auto check = [&](const SettingKey& key) {
+        EXPECT_TRUE(names.emplace(key.section, key.key).second) << key.section << "/" << key.key;
+        EXPECT_EQ(FindSettingKey(key.section, key.key), &key);
+        EXPECT_TRUE(key.minValue <= key.defaultValue && key.defaultValue <= key.maxValue) << key.key;
+    };
+    for (const SettingKey& key : Setting::kNamedKeys) check(key);
+    for (const auto& axis : Setting::kProfilePoints) std::ranges::for_each(axis, check);
+    EXPECT_EQ(FindSettingKey("settings", "logCount"), nullptr);
+    EXPECT_EQ(FindSettingKey("profile", "profileAxis0_9"), nullptr);
+}
+
+TEST(SettingsKeyTable, AssignmentsNameAKeyOfTheTableAndAWholeNumber) {
+    std::string error;
+    const auto blank = ParseSettingAssignment("profile/profile enable=1", error);
+    ASSERT_TRUE(blank) << error;
+    EXPECT_EQ(std::pair(blank->key, blank->value), std::pair(FindSettingKey("profile", "profile enable"), 1));
+    EXPECT_EQ(ParseSettingAssignment("settings/sliderLrMouse=-7", error)->value, -7);
+    for (const char* wrong : {"settings/sliderLrMouse", "sliderLrMouse=3", "settings/nothing=3",
+                              "settings/sliderLrMouse=3.5", "settings/sliderLrMouse=",
+                              "settings/sliderLrMouse=9999999999"}) {
+        error.clear();
+        EXPECT_FALSE(ParseSettingAssignment(wrong, error)) << wrong;
+        EXPECT_FALSE(error.empty()) << wrong;
+    }
+}
+
+TEST_F(Logging, RunsRotateThroughElevenFilesAndAnOldFileIsEmptied) {
+    m_store.Write(Setting::kLogCount, 9);
+    for (int expected : {9, 10, 0, 1}) {
+        auto log = MakeLog();
+        EXPECT_EQ(log->LogCount(), expected);
+        EXPECT_EQ(m_store.Read(Setting::kLogCount), expected + 1);
+        log->Open();
+        log->Write("run " + std::to_string(expected), true);
+    }
+    EXPECT_EQ(Body(ReadLog(10)), "run 10\r\n");
+    EXPECT_EQ(Body(ReadLog(0)), "run 0\r\n");
+
+    m_store.Write(Setting::kLogCount, 10);
+    MakeLog()->Open();
+    EXPECT_EQ(Body(ReadLog(10)), "");
+
+    for (int stored : {11, 500, -3}) {
+        m_store.Write(Setting::kLogCount, stored);
+        EXPECT_EQ(MakeLog()->LogCount(), 0) << stored;
+        EXPECT_EQ(m_store.Read(Setting::kLogCount), 1);
+    }
+}
+
+TEST_F(Logging, TextsAreCutAt300BytesAndNumbersAt50WithoutSplittingACharacter) {
+    auto log = MakeLog();
+    log->Open();
+    log->Write(std::string(400, 'a'), true);
+    log->Write("next", true);
+    log->Write(std::string(298, 'b'), true);  // exactly 300 with its line end
+    log->Write(std::string(299, 'c'), true);  // the line end's second byte is lost
+    log->WriteInt(-5, "", true);
+    log->WriteInt(12345, "Year-", false);
+    log->WriteInt(7, std::string(60, 's'), true);
+    log->Write(std::string(299, 'd') + "\xC3\xA9", false);  // "é" would straddle the limit
+    EXPECT_EQ(Body(ReadLog(0)), std::string(300, 'a') + "next\r\n" + std::string(298, 'b') + "\r\n" +
+                                    std::string(299, 'c') + "\r-5\r\n12345Year-7" + std::string(49, 's') +
+                                    std::string(299, 'd'));
+}
+
+TEST_F(Logging, TheStartRecordNamesTheTimeAndEachFieldFallsBackOnItsOwn) {
+    auto log = MakeLog();
+    EXPECT_TRUE(log->Open());
+    EXPECT_TRUE(log->IsOpen());
+    EXPECT_EQ(ReadLog(0), StartRecord());
+
+    m_store.Write(Setting::kLogCount, 5);
+    int calls = 0;
+    CLogging flaky(m_store, DataDir(), [&]() { return ++calls % 2 ? std::nullopt : NinthOfMarch2008(); });
+    flaky.Open();
+    EXPECT_EQ(ReadLog(5).substr(0, 33), "0Year-3Month--1Hour-9Day--1Min-5S");
+    EXPECT_EQ(calls, 6);
+}
+
+TEST_F(Logging, AnOpenLogIsLockedBeforeAnotherRunCouldEmptyItAndAFailedOpenIsSilent) {
+    auto first = MakeLog();
+    first->Write("too early", true);  // before Open: nothing
+    first->Open();
+    first->Write("first run", true);
+    m_store.Write(Setting::kLogCount, 0);  // as if a second copy got the same number
+    auto second = MakeLog();
+    EXPECT_TRUE(second->Open());
+    EXPECT_FALSE(second->IsOpen());
+    second->Write("second run", true);
+    EXPECT_EQ(Body(ReadLog(0)), "first run\r\n");
+    first.reset();
+    m_store.Write(Setting::kLogCount, 0);
+    EXPECT_TRUE(MakeLog()->Open());
+    EXPECT_EQ(Body(ReadLog(0)), "");
+
+    std::filesystem::remove_all(DataDir());
+    auto nowhere = MakeLog();
+    EXPECT_TRUE(nowhere->Open());
+    EXPECT_FALSE(nowhere->IsOpen());
+    nowhere->Write("nowhere", true);
+    nowhere->WriteInt(1, "", true);
+    EXPECT_FALSE(std::filesystem::exists(DataDir()));
+}
+
+TEST_F(Logging, ConcurrentWritesAreAppendedWholeAndInEachWritersOrder) {
+    auto log = MakeLog();
+    log->Open();
+    constexpr int kThreads = 4, kLines = 400;
+    std::vector<std::thread> writers;
+    std::vector<std::string> expected(kThreads), written(kThreads);
+    for (int t = 0; t < kThreads; ++t) {
+        const std::string writer = " of writer " + std::to_string(t);
+        for (int i = 0; i < kLines; ++i)
+            expected[t] += std::to_string(i) + " text" + writer + "\r\n" + std::to_string(i) + writer + "\r\n";
+        writers.emplace_back([&log, writer] {
+            for (int i = 0; i < kLines; ++i)
+                log->Write(std::to_string(i) + " text" + writer, true), log->WriteInt(i, writer, true);
+        });
+    }
+    for (auto& writer : writers) writer.join();
+    // A torn write leaves a line that belongs to no writer's sequence.
+    std::istringstream body(Body(ReadLog(0)));
+    for (std::string line; std::getline(body, line);) {
+        const auto at = line.rfind(" of writer ");
+        const int t = at == std::string::npos ? -1 : std::atoi(line.c_str() + at + 11);
+        ASSERT_TRUE(t >= 0 && t < kThreads) << line;
+        written[t] += line + "\n";
+    }
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(written[t], expected[t]) << "writer " << t;
+}
+
+TEST(SystemVersion, ReportsTheSystemThenWhatIsKnownOfTheProgram) {
+    const OsRecord debian{"Linux", "6.1.0-18-amd64", "x86_64", "Debian GNU/Linux 12 (bookworm)"};
+    const std::string os = "Linux: V 6.1.0-18-amd64, machine: x86_64, Debian GNU/Linux 12 (bookworm)\r\n\r\n";
+    const struct { std::optional<OsRecord> os; VersionRecord version; std::string system, fileVersion; } cases[] = {
+        {debian, {"Mivex", "Copyright (C) 2026 KordO", "1.2.3", "1.2.3.4"},
+         os + "Mivex\r\n\r\nCopyright (C) 2026 KordO\r\nProgram version: 1.2.3\r\n1.2.3.4\r\n", "1.2.3"},
+        {debian, {}, os, ""},
+        // Missing entries are skipped with their line ends; the label stays.
+        {debian, {"Mivex", "", "", "9"}, os + "Mivex\r\n\r\nProgram version: 9\r\n", ""},
+        {OsRecord{"Linux", "6.1", "aarch64", ""}, {}, "Linux: V 6.1, machine: aarch64\r\n\r\n", ""},
+        {std::nullopt, {"Mivex", "c", "1", "1"}, "No system info found", ""},
+    };
+    for (const auto& c : cases) {
+        const CSystemVersion report(c.os, c.version);
+        EXPECT_EQ(report.m_strSystem, c.system);
+        EXPECT_EQ(report.m_strVersion, c.fileVersion) << c.system;
+    }
+    const CSystemVersion built;
+    EXPECT_EQ(built.m_strVersion, MIVEX_TEST_PROJECT_VERSION);
+    EXPECT_NE(built.m_strSystem.find("Program version: " MIVEX_TEST_PROJECT_VERSION "\r\n"), std::string::npos);
+    EXPECT_EQ(built.m_strSystem.rfind("Linux: V ", 0), 0u) << built.m_strSystem;
+}
+
+TEST(SystemVersion, ReadsTheDistributionNameFromOsRelease) {
+    test::TempDir dir;
+    const auto file = dir.path() / "os-release";
+    for (const auto& [text, name] : std::vector<std::pair<std::string, std::string>>{
+             {"NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nID=debian\n",
+              "Debian GNU/Linux 12 (bookworm)"},
+             {"NAME='Some \\\"Linux\\\"'\nID=some\n", "Some \"Linux\""},
+             {"NAME=plain\n", "plain"}}) {
+        test::WriteFile(file, text);
+        EXPECT_EQ(OsReleaseName(file), name);
+    }
+    EXPECT_EQ(OsReleaseName(dir.path() / "absent"), "");
+}
+
+}  // namespace

@@ -1,0 +1,596 @@
+// Video capture: the format search over a scripted layer, the V4L2 layer over a scripted /dev,
+// a video file standing in for a camera, and the capture object the application drives.
+#include <gtest/gtest.h>
+#include <linux/videodev2.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+
+#include "format_search.h"
+#include "logging.h"
+#include "scripted_capture.h"
+#include "synthetic_sequence.h"
+#include "test_support.h"
+#include "v4l2_capture.h"
+#include "video_file_capture.h"
+#include "video_input_track.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Strings = std::vector<std::string>;
+using Bytes = std::vector<std::uint8_t>;
+
+// The diagnostic log is how a camera that will not start is diagnosed, so its lines are pinned.
+class CaptureLog : public ::testing::Test {
+protected:
+    CaptureLog() {
+        std::filesystem::create_directory(m_home.path() / "data");
+        m_log.Open();
+    }
+    // What the log gained since the last call.
+    std::string NewlyLogged() {
+        const std::string log = test::ReadFile(m_log.FilePath());
+        const std::string added = log.substr(std::min(m_logSeen, log.size()));
+        m_logSeen = log.size();
+        return added;
+    }
+
+    test::TempConfigHome m_home;
+    CSettingsStore m_store;
+    CLogging m_log{m_store, m_home.path() / "data"};
+    std::size_t m_logSeen = 0;
+};
+
+CaptureCapability Caps(int bits, int width, int height) {
+    return CaptureCapability{true, static_cast<std::uint16_t>(bits), width, height};
+}
+std::string Header(int count) {
+    return std::to_string(count) + " GetNumberOfCapabilities iCount\r\n" + std::to_string(sizeof(CaptureCapability)) +
+           " GetNumberOfCapabilities iSize\r\n";
+}
+// One format as a pass sees it: its size only when its depth is the one searched for.
+std::string Seen(int index, int bits, int search, int width = 0, int height = 0) {
+    return std::to_string(index) + " GetStreamCaps ok\r\n" + std::to_string(bits) + " biBitCount - " +
+           std::to_string(search) + " searchBit - " +
+           (width ? std::to_string(width) + " width - " + std::to_string(height) + " height\r\n" : "");
+}
+// The end of a pass, naming the next.
+std::string End(int pass) {
+    const char* next[] = {", next search = 12 bit", ", next search = 16 bit", ", next search = 24, 1e width selected",
+                          ", next search = 12 bit", ", next search = 16 bit", ", FATAL nothing found"};
+    return "\r\nTimeout == " + std::to_string(pass) + next[pass - 1] + "\r\n";
+}
+const std::string kSelected = "Resolution selected\r\n";
+
+using FormatSearch = CaptureLog;
+
+TEST_F(FormatSearch, ChoosesLogsAndAppliesTheFormat) {
+    std::vector<CaptureCapability> fiftyFive;
+    for (int i = 0; i < 55; ++i) fiftyFive.push_back(Caps(24, 100 + i, 50 + i));
+    const struct {
+        const char* name;
+        std::vector<CaptureCapability> caps;
+        int wantedWidth, fps, failCapability;  // -1: every format can be described
+        bool failSetFormat;
+        int result, width, height, listed, selected;
+        Resolution atSelected;  // the list's entry for the choice
+        Strings setFormat;
+        std::string logTail;  // one that starts with the header is the whole log
+    } cases[] = {
+        // Even a first-pass success writes the first pass's closing line.
+        {"24 bits at the wanted width", {Caps(24, 320, 240), Caps(24, 640, 480)}, 640, 12, -1, false, 1, 640, 480, 2, 1,
+         {640, 480}, {"SetFormat 1 833333"},
+         Header(2) + Seen(0, 24, 24, 320, 240) + Seen(1, 24, 24, 640, 480) + kSelected + End(1)},
+        {"30 frames a second", {Caps(24, 640, 480)}, 640, 30, -1, false, 0, 640, 480, 1, 0, {640, 480},
+         {"SetFormat 0 333333"}, kSelected + End(1)},
+        // The rest of the list is still collected, but only one format is applied.
+        {"no wanted width", {Caps(16, 1280, 720), Caps(24, 320, 240), Caps(24, 640, 480)}, 0, 12, -1, false, 1, 320,
+         240, 2, 0, {320, 240}, {"SetFormat 1 833333"},
+         Header(3) + Seen(0, 16, 24) + Seen(1, 24, 24, 320, 240) + kSelected + Seen(2, 24, 24, 640, 480) + End(1)},
+        {"equal widths", {Caps(24, 640, 480), Caps(24, 640, 360)}, 640, 12, -1, false, 0, 640, 480, 2, 0, {640, 480},
+         {"SetFormat 0 833333"},
+         Header(2) + Seen(0, 24, 24, 640, 480) + kSelected + Seen(1, 24, 24, 640, 360) + End(1)},
+        {"16 bits only, third pass", {Caps(16, 640, 480), Caps(16, 320, 240)}, 640, 12, -1, false, 0, 640, 480, 2, 0,
+         {640, 480}, {"SetFormat 0 833333"},
+         Header(2) + Seen(0, 16, 24) + Seen(1, 16, 24) + End(1) + Seen(0, 16, 12) + Seen(1, 16, 12) + End(2) +
+             Seen(0, 16, 16, 640, 480) + kSelected + Seen(1, 16, 16, 320, 240) + End(3)},
+        // Pass 2 lists the 12-bit format at the wrong width without choosing it.
+        {"12 bits only, fifth pass", {Caps(12, 1280, 720)}, 640, 12, -1, false, 0, 1280, 720, 1, 0, {1280, 720},
+         {"SetFormat 0 833333"},
+         End(1) + Seen(0, 12, 12, 1280, 720) + End(2) + Seen(0, 12, 16) + End(3) + Seen(0, 12, 24) + End(4) +
+             Seen(0, 12, 12, 1280, 720) + kSelected + End(5)},
+        // A format that is not video is logged as seen and nothing more.
+        {"nothing usable", {Caps(8, 640, 480), CaptureCapability{false, 24, 640, 480}}, 640, 12, -1, false, -1, 0, 0, 0,
+         0, {}, {}, End(5) + Seen(0, 8, 16) + "1 GetStreamCaps ok\r\n" + End(6)},
+        // The list holds 50; a later choice points at its last entry.
+        {"fifty-five formats", fiftyFive, 152, 12, -1, false, 52, 152, 102, 50, 49, {149, 99}, {"SetFormat 52 833333"},
+         Seen(52, 24, 24, 152, 102) + kSelected + Seen(53, 24, 24, 153, 103) + Seen(54, 24, 24, 154, 104) + End(1)},
+        // A refused format still counts as chosen; an undescribed one is skipped unlogged.
+        {"undescribed and refused", {Caps(24, 640, 480), Caps(24, 640, 360)}, 640, 12, 0, true, 1, 640, 360, 1, 0,
+         {640, 360}, {"SetFormat 1 833333 failed"}, Header(2) + Seen(1, 24, 24, 640, 360) + kSelected + End(1)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CScriptedCapture layer({{{"Cam", "", ""}, c.caps}});
+        ASSERT_TRUE(layer.Open(0));
+        if (c.failCapability >= 0) layer.FailGetCapability(c.failCapability);
+        layer.FailSetFormat(c.failSetFormat);
+        CaptureFormat format;
+        NewlyLogged();
+
+        EXPECT_EQ(SelectCaptureFormat(layer, c.wantedWidth, c.fps, format, &m_log), c.result);
+        EXPECT_EQ(std::tie(format.width, format.height, format.capabilityIndex), std::tie(c.width, c.height, c.result));
+        EXPECT_EQ(std::tie(format.resolutions.count, format.resolutions.selected), std::tie(c.listed, c.selected));
+        EXPECT_EQ(format.resolutions.entries[c.selected], c.atSelected);
+        Strings setFormat = layer.Calls();
+        std::erase_if(setFormat, [](const std::string& call) { return !call.starts_with("SetFormat"); });
+        EXPECT_EQ(setFormat, c.setFormat);
+        const std::string log = NewlyLogged();
+        if (c.logTail.starts_with(Header(static_cast<int>(c.caps.size())))) EXPECT_EQ(log, c.logTail);
+        else EXPECT_TRUE(log.ends_with(c.logTail)) << log;
+    }
+}
+
+struct ScriptedFormat {
+    std::uint32_t fourcc = 0;
+    std::vector<v4l2_frmsize_discrete> discrete;
+    std::uint32_t rangeType = 0;  // V4L2_FRMSIZE_TYPE_STEPWISE or _CONTINUOUS, with range
+    v4l2_frmsize_stepwise range{};
+};
+
+struct ScriptedNode {
+    std::string path, driver = "uvcvideo", card = "Scripted Camera", bus = "usb-0000:00:14.0-1";
+    bool openFails = false, queryFails = false, timePerFrame = true, adjustsSize = false;  // S_FMT answers another size
+    std::uint32_t capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+    std::optional<std::uint32_t> deviceCaps;  // sets V4L2_CAP_DEVICE_CAPS
+    std::vector<ScriptedFormat> formats;
+    v4l2_pix_format current{};  // what G_FMT tells
+    // What the layer set.
+    std::optional<v4l2_pix_format> setFormat;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> setIntervals;
+};
+
+template <std::size_t N>
+void CopyText(const std::string& text, __u8 (&field)[N]) {
+    std::memset(field, 0, N);
+    std::memcpy(field, text.data(), std::min(text.size(), N));  // full-width text has no NUL
+}
+
+// A /dev of scripted V4L2 nodes; the descriptor of node i is 100 + i.
+class ScriptedV4l2 final : public IV4l2Device {
+public:
+    std::vector<std::string> VideoNodes() override {
+        Strings paths;
+        for (const auto& node : nodes) paths.push_back(node.path);
+        return paths;
+    }
+    int Open(const std::string& path) override {
+        for (std::size_t i = 0; i < nodes.size(); ++i)
+            if (nodes[i].path == path && !nodes[i].openFails) return ++openDescriptors, 100 + static_cast<int>(i);
+        return -1;
+    }
+    void Close(int) override { --openDescriptors; }
+
+    int Ioctl(int fd, unsigned long request, void* arg) override {
+        ScriptedNode& node = nodes.at(static_cast<std::size_t>(fd - 100));
+        switch (request) {
+            case VIDIOC_QUERYCAP: {
+                if (node.queryFails) return ENOTTY;
+                auto& cap = *static_cast<v4l2_capability*>(arg);
+                CopyText(node.driver, cap.driver), CopyText(node.card, cap.card), CopyText(node.bus, cap.bus_info);
+                cap.capabilities = node.capabilities | (node.deviceCaps ? V4L2_CAP_DEVICE_CAPS : 0);
+                cap.device_caps = node.deviceCaps.value_or(0);
+                return 0;
+            }
+            case VIDIOC_ENUM_FMT: {
+                auto& format = *static_cast<v4l2_fmtdesc*>(arg);
+                if (format.index >= node.formats.size()) return EINVAL;
+                format.pixelformat = node.formats[format.index].fourcc;
+                return 0;
+            }
+            case VIDIOC_ENUM_FRAMESIZES: {
+                auto& size = *static_cast<v4l2_frmsizeenum*>(arg);
+                const auto f = std::ranges::find(node.formats, size.pixel_format, &ScriptedFormat::fourcc);
+                if (f == node.formats.end() || size.index >= (f->rangeType ? 1 : f->discrete.size())) return EINVAL;
+                size.type = f->rangeType ? f->rangeType : std::uint32_t{V4L2_FRMSIZE_TYPE_DISCRETE};
+                if (f->rangeType) size.stepwise = f->range;
+                else size.discrete = f->discrete[size.index];
+                return 0;
+            }
+            case VIDIOC_G_FMT: static_cast<v4l2_format*>(arg)->fmt.pix = node.current; return 0;
+            case VIDIOC_S_FMT:
+                static_cast<v4l2_format*>(arg)->fmt.pix.width += node.adjustsSize ? 8 : 0;
+                node.setFormat = static_cast<v4l2_format*>(arg)->fmt.pix;
+                return 0;
+            case VIDIOC_G_PARM: {
+                auto& capture = static_cast<v4l2_streamparm*>(arg)->parm.capture;
+                capture.capability = node.timePerFrame ? V4L2_CAP_TIMEPERFRAME : 0;
+                return 0;
+            }
+            case VIDIOC_S_PARM: {
+                const v4l2_fract f = static_cast<v4l2_streamparm*>(arg)->parm.capture.timeperframe;
+                node.setIntervals.emplace_back(f.numerator, f.denominator);
+                return 0;
+            }
+            default: return ENOTTY;
+        }
+    }
+
+    std::vector<ScriptedNode> nodes;
+    int openDescriptors = 0;
+};
+
+// The V4L2 layer over a scripted /dev.
+class V4l2Capture : public ::testing::Test {
+protected:
+    std::unique_ptr<ScriptedV4l2> m_owned = std::make_unique<ScriptedV4l2>();
+    ScriptedV4l2& m_dev = *m_owned;
+    CV4l2Capture m_layer{std::move(m_owned)};
+};
+
+TEST(V4l2SystemDevice, ListsVideoNodesInNumericOrder) {
+    test::TempDir dev;
+    for (const char* name : {"video10", "video2", "video0", "video", "videox", "video1a", "vbi0"})
+        test::WriteFile(dev.path() / name, "not a device");
+    auto device = MakeSystemV4l2Device(dev.path().string());
+    EXPECT_EQ(device->VideoNodes(), (Strings{dev.path() / "video0", dev.path() / "video2", dev.path() / "video10"}));
+    // Regular files open but answer no VIDIOC_QUERYCAP.
+    CV4l2Capture layer(std::move(device));
+    EXPECT_TRUE(layer.EnumerateDevices().empty());
+    EXPECT_FALSE(layer.Open(0));
+    EXPECT_TRUE(MakeSystemV4l2Device((dev.path() / "missing").string())->VideoNodes().empty());
+}
+
+TEST_F(V4l2Capture, ListsCapturingNodesAndSkipsWhatCannotBeOpenedQueriedOrCapture) {
+    auto& nodes = m_dev.nodes;
+    nodes.resize(6);
+    for (std::size_t i = 0; i < nodes.size(); ++i) nodes[i].path = "/dev/video" + std::to_string(i);
+    nodes[0].openFails = true;
+    nodes[1].queryFails = true;
+    nodes[2].capabilities = V4L2_CAP_VIDEO_OUTPUT;
+    // A camera's capture node, then its metadata node: the device as a whole captures, the node not.
+    nodes[3].capabilities = nodes[4].capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE;
+    nodes[3].deviceCaps = V4L2_CAP_VIDEO_CAPTURE;
+    nodes[4].deviceCaps = V4L2_CAP_META_CAPTURE;
+    nodes[3].card = std::string(32, 'C');  // fills the field: no terminating NUL
+    nodes[5].card = "Old Camera", nodes[5].bus = "", nodes[5].driver = "gspca";  // an old driver without device caps
+
+    auto devices = m_layer.EnumerateDevices();
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(std::tie(devices[0].friendlyName, devices[0].description, devices[0].devicePath),
+              std::make_tuple(std::string(32, 'C'), "uvcvideo, usb-0000:00:14.0-1", "/dev/video3"));
+    EXPECT_EQ(std::tie(devices[1].friendlyName, devices[1].description, devices[1].devicePath),
+              std::make_tuple("Old Camera", "gspca", "/dev/video5"));
+    EXPECT_EQ(m_dev.openDescriptors, 0);
+
+    // Positions count listed devices only; a failed Open leaves the previous device closed.
+    EXPECT_TRUE(m_layer.Open(1));
+    EXPECT_EQ(m_dev.openDescriptors, 1);
+    EXPECT_FALSE(m_layer.Open(2) || m_layer.Open(-1));
+    EXPECT_EQ(m_dev.openDescriptors, 0);
+    EXPECT_TRUE(m_layer.Open(0));
+    m_layer.Close();
+    EXPECT_EQ(std::make_tuple(m_dev.openDescriptors, m_layer.CapabilityCount()), std::make_tuple(0, 0));
+}
+
+TEST_F(V4l2Capture, OffersEveryUsableFormatAtEverySizeAndAppliesOneWithItsTimePerFrame) {
+    ScriptedNode& node = m_dev.nodes.emplace_back();
+    node.path = "/dev/video0";
+    node.formats = {
+        {V4L2_PIX_FMT_YUYV, {{640, 480}, {320, 240}}, 0, {}},
+        {V4L2_PIX_FMT_H264, {{1920, 1080}}, 0, {}},
+        {V4L2_PIX_FMT_MJPEG, {}, V4L2_FRMSIZE_TYPE_STEPWISE, {320, 1280, 16, 240, 720, 8}},
+        {V4L2_PIX_FMT_NV12, {}, V4L2_FRMSIZE_TYPE_CONTINUOUS, {100, 700, 1, 100, 500, 1}},
+        {V4L2_PIX_FMT_GREY, {{640, 480}}, 0, {}},
+        {V4L2_PIX_FMT_RGB24, {}, 0, {}},  // lists no sizes at all
+    };
+    node.current.pixelformat = V4L2_PIX_FMT_RGB24, node.current.width = 352, node.current.height = 288;
+    ASSERT_TRUE(m_layer.Open(0));
+    std::vector<std::tuple<bool, int, int, int>> listed;
+    for (CaptureCapability c; m_layer.GetCapability(static_cast<int>(listed.size()), c);)
+        listed.emplace_back(c.isVideo, c.biBitCount, c.biWidth, c.biHeight);
+    EXPECT_EQ(listed, (std::vector<std::tuple<bool, int, int, int>>{
+                          {true, 16, 640, 480}, {true, 16, 320, 240},  // YUYV, then MJPEG's common sizes in its steps
+                          {true, 24, 320, 240}, {true, 24, 352, 288}, {true, 24, 640, 480}, {true, 24, 800, 600},
+                          {true, 24, 1280, 720}, {true, 12, 160, 120}, {true, 12, 320, 240}, {true, 12, 352, 288},
+                          {true, 12, 640, 480},  // NV12's in its range; RGB24 at its current size, no H264 or GREY
+                          {true, 24, 352, 288}}));
+    CaptureCapability none;
+    EXPECT_FALSE(m_layer.GetCapability(-1, none) || m_layer.GetCapability(12, none));
+
+    // A driver that adjusts the size has refused it, and leaves no format in use.
+    node.adjustsSize = true;
+    EXPECT_FALSE(m_layer.SetFormat(0, 333'333) || m_layer.SetFrameInterval(333'333));
+    node.adjustsSize = false;
+    ASSERT_TRUE(m_layer.SetFormat(3, 10'000'000 / 15));  // MJPEG 352x288
+    EXPECT_EQ(std::tie(node.setFormat->pixelformat, node.setFormat->width, node.setFormat->height),
+              std::make_tuple(V4L2_PIX_FMT_MJPEG, 352u, 288u));
+    for (std::int64_t interval : {10'000'000 / 30, 400'001, 2'500'000}) EXPECT_TRUE(m_layer.SetFrameInterval(interval));
+    // Whole rates as 1/fps, as drivers list theirs; others as the exact fraction.
+    using Fractions = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+    EXPECT_EQ(node.setIntervals, (Fractions{{1, 15}, {1, 30}, {400'001, 10'000'000}, {1, 4}}));
+    EXPECT_FALSE(m_layer.SetFormat(12, 333'333) || m_layer.SetFormat(0, 0) || m_layer.SetFrameInterval(-1));
+    // A driver without frame rates keeps its own.
+    node.timePerFrame = false;
+    EXPECT_TRUE(m_layer.SetFormat(0, 333'333) && m_layer.SetFrameInterval(666'666));
+    EXPECT_EQ(node.setIntervals.size(), 4u);
+}
+
+// 322 pixels make 966 bytes a row, so every row carries two bytes of padding.
+constexpr int kWidth = 322, kHeight = 242, kFrames = 5;
+
+class VideoFileCamera : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_dir.emplace();
+        WriteSequence(SyntheticSequence(Trajectory::Circle, kFrames, {kWidth, kHeight}), s_dir->path() / "circle");
+        cv::VideoCapture reader(File().string());
+        for (cv::Mat frame; reader.read(frame);) s_decoded.push_back(frame.clone());
+    }
+    static void TearDownTestSuite() { s_decoded.clear(), s_dir.reset(); }
+    void SetUp() override { ASSERT_EQ(s_decoded.size(), std::size_t{kFrames}) << "cannot decode " << File(); }
+    static std::filesystem::path File() { return s_dir->path() / "circle.avi"; }
+
+    // Copies every frame handed over; read it once delivery has ended.
+    CaptureFrameCallback Collect() {
+        return [this](std::uint8_t* bytes, std::uint32_t length) { m_frames.emplace_back(bytes, bytes + length); };
+    }
+    // Compares with the decoded file, independently of the code under test: bottom-up BGR rows,
+    // each padded with zeros to a multiple of four bytes.
+    void ExpectFramesOf(const std::vector<cv::Mat>& topDown, std::size_t first, std::size_t count) {
+        for (std::size_t frame = 0; frame < count; ++frame) {
+            const cv::Mat& picture = topDown[frame % topDown.size()];
+            const Bytes& sample = m_frames.at(first + frame);
+            const int step = (3 * picture.cols + 3) / 4 * 4;
+            ASSERT_EQ(sample.size(), static_cast<std::size_t>(step * picture.rows)) << frame;
+            for (int row = 0; row < picture.rows; ++row) {
+                const std::uint8_t* stored = sample.data() + static_cast<std::size_t>((picture.rows - 1 - row) * step);
+                ASSERT_EQ(std::memcmp(stored, picture.ptr(row), 3 * static_cast<std::size_t>(picture.cols)), 0)
+                    << "frame " << frame << ", row " << row;
+                for (int pad = 3 * picture.cols; pad < step; ++pad) ASSERT_EQ(stored[pad], 0) << "frame " << frame;
+            }
+        }
+    }
+
+    static inline std::optional<test::TempDir> s_dir;
+    static inline std::vector<cv::Mat> s_decoded;
+    std::vector<Bytes> m_frames;
+};
+
+TEST_F(VideoFileCamera, IsOneDeviceNamedAfterTheFileOfferingItsSizeAndHalfOfIt) {
+    CVideoFileCapture camera(File());
+    auto devices = camera.EnumerateDevices();
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(std::tie(devices[0].friendlyName, devices[0].description, devices[0].devicePath),
+              std::make_tuple("circle.avi", "video file", File().string()));
+    EXPECT_EQ(camera.CapabilityCount(), 0);
+    EXPECT_FALSE(camera.Open(1) || camera.Open(-1));
+    ASSERT_TRUE(camera.Open(0));
+    EXPECT_DOUBLE_EQ(camera.FileFramesPerSecond(), 30.0);
+    std::vector<std::tuple<bool, int, int, int>> offered;
+    for (CaptureCapability c; camera.GetCapability(static_cast<int>(offered.size()), c);)
+        offered.emplace_back(c.isVideo, c.biBitCount, c.biWidth, c.biHeight);
+    EXPECT_EQ(offered, (std::vector<std::tuple<bool, int, int, int>>{{true, 24, kWidth, kHeight},
+                                                                     {true, 24, kWidth / 2, kHeight / 2}}));
+    EXPECT_FALSE(camera.SetFormat(2, 333'333) || camera.SetFormat(0, 0) || camera.SetFrameInterval(-5));
+
+    test::WriteFile(s_dir->path() / "notes.avi", "RIFF but not a video at all");
+    for (const auto& path : {s_dir->path() / "missing.avi", s_dir->path() / "notes.avi"}) {
+        CVideoFileCapture unreadable(path);
+        EXPECT_TRUE(unreadable.EnumerateDevices().empty()) << path;
+        EXPECT_FALSE(unreadable.Open(0) || unreadable.Run()) << path;
+    }
+}
+
+TEST_F(VideoFileCamera, DeliversEveryFrameOnceFlippedAndPaddedThenAgainAtHalfSize) {
+    CVideoFileCapture camera(File(), {.loop = false, .paced = false});
+    ASSERT_TRUE(camera.Open(0));
+    camera.SetFrameCallback(Collect());
+    ASSERT_TRUE(camera.Run());
+    camera.WaitUntilFinished();
+    ASSERT_EQ(m_frames.size(), std::size_t{kFrames});
+    ExpectFramesOf(s_decoded, 0, kFrames);
+
+    // Run after the end starts again at the first frame; half size is the area average.
+    ASSERT_TRUE(camera.SetFormat(1, 10'000'000 / 30) && camera.Run());
+    camera.WaitUntilFinished();
+    ASSERT_EQ(m_frames.size(), std::size_t{2 * kFrames});
+    std::vector<cv::Mat> halves(kFrames);
+    for (int i = 0; i < kFrames; ++i)
+        cv::resize(s_decoded[i], halves[i], {kWidth / 2, kHeight / 2}, 0, 0, cv::INTER_AREA);
+    ExpectFramesOf(halves, kFrames, kFrames);
+}
+
+TEST_F(VideoFileCamera, LoopsUntilStopOrCloseWhichReturnOnlyAfterTheLastCallbackReturned) {
+    CVideoFileCapture camera(File(), {.loop = true, .paced = false});
+    // Plain data on purpose: only Stop's guarantee makes reading it here safe, which
+    // ThreadSanitizer checks in the thread build.
+    bool inCallback = false;
+    std::atomic<std::size_t> handled{0};
+    ASSERT_TRUE(camera.Open(0));
+    camera.SetFrameCallback([&](std::uint8_t* bytes, std::uint32_t length) {
+        inCallback = true;
+        m_frames.emplace_back(bytes, bytes + length);
+        std::this_thread::sleep_for(10ms);
+        inCallback = false;
+        ++handled;
+    });
+    for (bool close : {false, true}) {
+        SCOPED_TRACE(close ? "Close" : "Stop");
+        m_frames.clear(), handled = 0;
+        ASSERT_TRUE(camera.Run());
+        EXPECT_TRUE(camera.Run());  // already running
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (handled < 2 * kFrames + 1 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(1ms);
+        if (close) camera.Close();
+        else EXPECT_TRUE(camera.Stop() && camera.Stop());
+        EXPECT_FALSE(inCallback);
+        const std::size_t delivered = m_frames.size();
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(m_frames.size(), delivered) << "a frame came after delivery ended";
+        ASSERT_GE(delivered, std::size_t{2 * kFrames + 1}) << "frames stopped coming";
+        ExpectFramesOf(s_decoded, 0, delivered);  // back to the first frame after the last
+        camera.WaitUntilFinished();  // returns at once when stopped
+    }
+    EXPECT_EQ(camera.CapabilityCount(), 0);
+    EXPECT_FALSE(camera.Run());
+}
+
+TEST_F(VideoFileCamera, StopFromTheCallbackEndsDeliveryWithoutWaitingForItself) {
+    CVideoFileCapture camera(File(), {.loop = true, .paced = false});
+    std::atomic<int> calls{0};
+    std::atomic<bool> stopResult{true};
+    ASSERT_TRUE(camera.Open(0));
+    camera.SetFrameCallback([&](std::uint8_t*, std::uint32_t) {
+        if (++calls == 2) stopResult = camera.Stop();
+    });
+    ASSERT_TRUE(camera.Run());
+    camera.WaitUntilFinished();
+    EXPECT_FALSE(stopResult.load());
+    EXPECT_EQ(calls.load(), 2);
+    EXPECT_TRUE(camera.Stop());
+}
+
+constexpr std::uint32_t kVga = 640 * 480 * 3, kQvga = 320 * 240 * 3;
+constexpr WindowToken kWindow = 0x1234;
+
+CScriptedCapture::Device Camera(const std::string& name,
+                                std::vector<CaptureCapability> caps = {Caps(24, 320, 240), Caps(24, 640, 480)}) {
+    return {{name, "", ""}, std::move(caps)};
+}
+
+// Counts the frames capture hands over.
+class CountingTarget : public IFrameTarget {
+public:
+    void ProcessFrame(std::uint8_t*, std::uint32_t) override { ++frames; }
+    std::atomic<int> frames{0};
+};
+
+// The camera as the application drives it, over a scripted layer.
+class VideoInput : public CaptureLog {
+protected:
+    ~VideoInput() override {
+        m_track.reset();  // capture ends before the frame target goes
+        m_frameTarget = nullptr;
+    }
+    int Count(const std::string& call) const { return static_cast<int>(std::ranges::count(m_layer.Calls(), call)); }
+    void Deliver(const std::vector<std::uint32_t>& lengths) {
+        m_layer.QueueFrames(lengths);
+        ASSERT_TRUE(m_layer.WaitUntilDelivered());
+    }
+
+    FrameTargetSlot m_frameTarget{nullptr};
+    CountingTarget m_target;
+    std::unique_ptr<CScriptedCapture> m_owned = std::make_unique<CScriptedCapture>();
+    CScriptedCapture& m_layer = *m_owned;
+    std::unique_ptr<CNCVideoInputTrack> m_track =
+        std::make_unique<CNCVideoInputTrack>(std::move(m_owned), m_frameTarget, &m_log);
+};
+
+TEST_F(VideoInput, OpenListsAndNamesTheCamerasAndKeepsTheFirstFormatChosen) {
+    std::vector<CScriptedCapture::Device> devices{{{"Front", "USB camera", "/dev/video0"}, {Caps(24, 800, 600)}}};
+    for (int i = 1; i < 11; ++i) devices.push_back(Camera("Cam " + std::to_string(i)));
+    // A camera without formats opens with no size chosen, so the next opening searches again.
+    m_layer.SetDevices({Camera("Bare", {})});
+    EXPECT_EQ(m_track->Open(0, 640), 1);
+    EXPECT_EQ(std::make_tuple(m_track->Width(), m_track->CapabilityIndex()), std::make_tuple(0, -1));
+    m_layer.SetDevices(devices);
+    NewlyLogged();
+    EXPECT_EQ(m_track->Open(11, 640), 11);  // past the list: the first camera
+    const std::string log = NewlyLogged();
+    EXPECT_TRUE(log.starts_with("Camera found: Front\r\nCamera found: USB camera\r\n"
+                                "Camera found: /dev/video0\r\nCamera found: Cam 1\r\n")) << log;
+    EXPECT_NE(log.find("Camera found: Cam 10\r\nGetDeviceDescr\r\n"), std::string::npos) << log;
+    EXPECT_EQ(std::make_tuple(m_track->SelectedCamera(), m_track->CameraName(), m_layer.OpenDevice(), m_track->Width(),
+                              m_track->Height()), std::make_tuple(0, std::string("Front"), 0, 800, 600));
+    // Only the first ten get a camera name, but the eleventh opens.
+    auto& input = m_track->Input();
+    EXPECT_EQ(std::tie(input.CameraName(1), input.CameraName(10), input.CameraName(11)),
+              std::make_tuple("Front", "Cam 9", ""));
+    // Opening again stops delivery first and keeps the size chosen first.
+    ASSERT_TRUE(m_track->AttachWindow(kWindow) && m_track->Run());
+    EXPECT_EQ(m_track->Open(10, 640), 11);
+    EXPECT_EQ(std::make_tuple(m_track->SelectedCamera(), m_track->CameraName(), m_layer.OpenDevice(),
+                              m_layer.IsRunning(), m_track->Width()),
+              std::make_tuple(10, std::string("Cam 10"), 10, false, 800));
+    EXPECT_EQ(Count("SetFormat 0 833333"), 1);
+
+    // A camera that cannot be opened leaves no size and nothing to attach.
+    m_layer.FailOpen(true);
+    EXPECT_EQ(m_track->Open(0, 640), 11);
+    EXPECT_EQ(std::make_tuple(m_layer.OpenDevice(), m_track->AttachWindow(kWindow)), std::make_tuple(-1, false));
+    m_layer.SetDevices({});
+    EXPECT_EQ(m_track->Open(0, 640), 0);
+    EXPECT_EQ(std::make_tuple(m_track->SelectedCamera(), input.CameraName(1)), std::make_tuple(-1, std::string()));
+}
+
+TEST_F(VideoInput, RunAndStopFollowTheAttachedWindow) {
+    m_layer.SetDevices({Camera("A")});
+    EXPECT_FALSE(m_track->AttachWindow(kWindow));  // no camera open
+    ASSERT_EQ(m_track->Open(0, 640), 1);
+    EXPECT_FALSE(m_track->Run() || m_track->AttachWindow(0));  // no window, and 0 is none
+    ASSERT_TRUE(m_track->AttachWindow(kWindow));
+    EXPECT_FALSE(m_track->AttachWindow(kWindow + 1));
+
+    EXPECT_TRUE(m_track->Run());
+    EXPECT_FALSE(m_track->Run());
+    EXPECT_TRUE(m_layer.IsRunning());
+    EXPECT_TRUE(m_track->Stop());
+    EXPECT_FALSE(m_track->Stop());
+    EXPECT_EQ(std::make_tuple(Count("Run"), Count("Stop"), m_layer.IsRunning()), std::make_tuple(1, 1, false));
+    // A camera that will not start is reported, and stays stopped.
+    m_layer.FailRun(true);
+    EXPECT_FALSE(m_track->Run() || m_track->Stop());
+    m_layer.FailRun(false);
+    EXPECT_TRUE(m_track->Run());
+}
+
+TEST_F(VideoInput, OnlyFramesOfTheFirstLengthReachThePublishedTargetWhileRunning) {
+    // Empty buffers neither count nor fix the first length.
+    m_track->Input().BufferCB(nullptr, kVga);
+    std::uint8_t byte = 0;
+    m_track->Input().BufferCB(&byte, 0);
+    m_layer.SetDevices({Camera("Cam")});
+    ASSERT_EQ(m_track->Open(0, 640), 1);
+    ASSERT_TRUE(m_track->AttachWindow(kWindow) && m_track->Run());
+    Deliver({kQvga, kVga});
+    EXPECT_EQ(m_target.frames, 0);  // no target published: dropped
+    EXPECT_EQ(m_track->Input().FirstBufferLength(), kQvga);  // fixed even though it had nowhere to go
+
+    m_frameTarget = &m_target;
+    Deliver({kQvga, kVga, kQvga});
+    EXPECT_EQ(m_target.frames, 2);
+    ASSERT_TRUE(m_track->Stop());
+    m_layer.QueueFrames({kQvga});
+    EXPECT_FALSE(m_layer.WaitUntilDelivered());
+    ASSERT_TRUE(m_track->Run());
+    ASSERT_TRUE(m_layer.WaitUntilDelivered());
+    EXPECT_EQ(m_target.frames, 3);
+    // The first length holds for the object's life, whatever the camera delivers later.
+    Deliver({kVga, kVga});
+    EXPECT_EQ(m_target.frames, 3);
+}
+
+TEST_F(VideoInput, FrameRateChangesGoToTheOpenCamera) {
+    m_track->SetFrameRate(30, 0);  // nothing open: nothing to change
+    EXPECT_TRUE(m_layer.Calls().empty());
+    m_layer.SetDevices({Camera("A")});
+    ASSERT_EQ(m_track->Open(0, 640), 1);
+    for (auto [fps, interval] : {std::pair(30, 333'333), std::pair(0, 10'000'000), std::pair(-5, 10'000'000)}) {
+        m_track->SetFrameRate(fps, m_track->CapabilityIndex());
+        EXPECT_EQ(m_layer.FrameInterval(), interval) << fps << " frames a second";  // below 1 counts as 1
+    }
+    NewlyLogged();
+    m_layer.FailSetFrameInterval(true);
+    m_track->SetFrameRate(5, m_track->CapabilityIndex());
+    EXPECT_EQ(NewlyLogged(), "SetFormat can't set fps\r\n");
+}
+
+}  // namespace
