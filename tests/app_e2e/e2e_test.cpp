@@ -8,11 +8,11 @@ namespace {
 
 struct ShortRun {
     const char* name;
-    std::vector<std::string> args;
-    int rebootCount;
+    std::vector<std::string> args;  // "camera.avi" stands for the head video
+    int rebootCount;                // stored before the start
     int exitCode;
-    const char* said;              // on standard output or error
-    std::vector<std::string> log;  // in order, the last one last; no log at all when empty
+    const char* said;               // on standard output or error
+    std::vector<std::string> log;   // in order, the last one last; no log at all when empty
     const char* neverLogged;
 };
 void PrintTo(const ShortRun& run, std::ostream* out) { *out << run.name; }

@@ -18,9 +18,10 @@ public:
             const Atom selection = XInternAtom(display, name.c_str(), False);
             m_pid = Spawn({"trayer", "--display=" + displayName, "--edge", "top", "--align", "left", "--widthtype",
                            "request", "--height", "24", "--SetDockType", "true", "--transparent", "false"});
+            const auto taken = [&] { return XGetSelectionOwner(display, selection) != None; };
             if (m_pid <= 0)
                 m_error = "cannot start trayer: install the Debian package trayer";
-            else if (!WaitUntil([&] { return XGetSelectionOwner(display, selection) != None; }, std::chrono::seconds(20)))
+            else if (!WaitUntil(taken, std::chrono::seconds(20)))
                 m_error = "trayer did not take the tray selection within 20 s";
         }
         if (display) XCloseDisplay(display);
