@@ -66,6 +66,7 @@ TEST_F(ProgramTest, OneCopyRefusesASecondAndMovesThePointerWithTheHeadMirroredLe
     EXPECT_TRUE(HasLine(test::ReadFile(second.err), "ERROR: Mivex! program already running")) << Diagnostics(second);
     EXPECT_EQ(Logs(), logs) << "the second copy wrote a log of its own";
     EXPECT_EQ(Log(run).substr(0, log.size()), log) << "the first copy's log was rewritten";
+    EXPECT_FALSE(HasLine(Log(run), "ERROR: Mivex! program already running")) << Diagnostics(run);
     EXPECT_EQ(Ending(run.pid, 0s), "still running") << Diagnostics(run);
 
     // The pointer's moves per quarter second (three frames) until 32 moves of 8 pixels or more;
