@@ -32,26 +32,29 @@ private:
     std::filesystem::path m_path;
 };
 
-// Sets an environment variable for the lifetime of the object, then restores it.
+// Sets an environment variable (or unsets it, for no value) while the object lives, then
+// restores it.
 class ScopedEnv {
 public:
-    ScopedEnv(const char* name, const std::string& value) : m_name(name) {
+    ScopedEnv(const char* name, const std::optional<std::string>& value) : m_name(name) {
         if (const char* old = std::getenv(name)) m_old = old;
-        ::setenv(name, value.c_str(), 1);
+        Set(value);
     }
-    ~ScopedEnv() {
-        if (m_old) ::setenv(m_name, m_old->c_str(), 1);
-        else ::unsetenv(m_name);
-    }
+    ~ScopedEnv() { Set(m_old); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
 private:
+    void Set(const std::optional<std::string>& value) const {
+        if (value) ::setenv(m_name, value->c_str(), 1);
+        else ::unsetenv(m_name);
+    }
     const char* m_name;
     std::optional<std::string> m_old;
 };
 
-// A private settings location: every settings store made while it lives uses a file inside it.
+// A private home for settings and files: every settings store made while it lives uses a file
+// inside it, and so does every program started meanwhile.
 class TempConfigHome {
 public:
     TempConfigHome() : m_env("XDG_CONFIG_HOME", m_dir.path().string()) {}

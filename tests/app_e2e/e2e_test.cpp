@@ -1,0 +1,170 @@
+// The program's life as a process and what the user sees of it: the command line, one copy at a
+// time, the pointer following the head, the tray, ending on a signal or from the tray's menu,
+// refusing to start and restarting itself.
+#include "e2e_harness.h"
+
+namespace e2e {
+namespace {
+
+struct ShortRun {
+    const char* name;
+    std::vector<std::string> args;  // "camera.avi" stands for the head video
+    int rebootCount;                // stored before the start
+    int exitCode;
+    const char* said;               // on standard output or error
+    std::vector<std::string> log;   // in order, the last one last; no log at all when empty
+    const char* neverLogged;
+};
+void PrintTo(const ShortRun& run, std::ostream* out) { *out << run.name; }
+
+const ShortRun kShortRuns[] = {
+    {"UnknownOption", {"--no-such-option"}, 0, 2, "--camera-file", {}, ""},  // the usage
+    {"Version", {"--version"}, 0, 0, MIVEX_E2E_VERSION, {}, ""},
+    {"RestartLoop", {"--camera-file", "camera.avi", "--no-dialogs"}, 31, 1, "ERROR: reboot loop > 30",
+     {"ERROR: reboot loop > 30", "ExitInstance begin", "ExitInstance end"}, "Start camera"},
+    {"NoCamera", {"--camera-file", "no-such-video.avi", "--no-dialogs"}, 0, 1,
+     "ERROR: no camera detected, or camera in use",
+     {"Start camera", "ERROR: no camera detected, or camera in use", "ExitInstance end"}, "Reboot"},
+};
+
+class ShortRuns : public ProgramTest, public ::testing::WithParamInterface<ShortRun> {};
+
+TEST_P(ShortRuns, EndAtOnceWithTheirCodeAndMessageAndNoCopyLeft) {
+    const ShortRun& c = GetParam();
+    CSettingsStore().Write(Setting::kRebootCount, c.rebootCount);
+    std::vector<std::string> args = c.args;
+    if (args.size() > 1 && args[1] == "camera.avi") args[1] = HeadVideo().string();
+    const ProgramRun run = Start(args);
+    EXPECT_EQ(Ending(run.pid, kSlow * 15s), "exit code " + std::to_string(c.exitCode)) << Diagnostics(run);
+    EXPECT_NE((test::ReadFile(run.out) + test::ReadFile(run.err)).find(c.said), std::string::npos) << Diagnostics(run);
+    EXPECT_EQ(Copies(), std::vector<pid_t>{}) << "a copy runs, or the program started again";
+    EXPECT_EQ(CSettingsStore().Read(Setting::kRebootCount), 0);
+    const std::string log = Log(run);
+    EXPECT_EQ(Logs().size(), c.log.empty() ? 0u : 1u);
+    if (c.log.empty()) return;
+    EXPECT_EQ(MissingInOrder(log, c.log), "") << Diagnostics(run);
+    EXPECT_TRUE(log.ends_with(c.log.back() + "\r\n")) << Diagnostics(run);
+    EXPECT_FALSE(HasLine(log, c.neverLogged)) << Diagnostics(run);
+}
+
+INSTANTIATE_TEST_SUITE_P(Program, ShortRuns, ::testing::ValuesIn(kShortRuns),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ProgramTest, OneCopyRefusesASecondAndMovesThePointerWithTheHeadMirroredLeftRight) {
+    CSettingsStore().Write(Setting::kUseMouse, 1);
+    MovePointer(Centre());
+    const ProgramRun run = Start(CameraArgs());
+    ASSERT_TRUE(WaitForLogLine(run, "InitInstance exit OK")) << Diagnostics(run);
+    const std::string log = Log(run);
+    EXPECT_EQ(MissingInOrder(log, StartupLines()), "") << Diagnostics(run);
+    EXPECT_EQ(log.find("RebootCount>0"), std::string::npos) << "no restarts to report on a first start";
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), std::count(log.begin(), log.end(), '\r')) << "CR LF lines";
+
+    const std::set<fs::path> logs = Logs();
+    const ProgramRun second = Start(CameraArgs());
+    EXPECT_EQ(Ending(second.pid, kSlow * 10s), "exit code 1") << Diagnostics(second);
+    EXPECT_TRUE(HasLine(test::ReadFile(second.err), "ERROR: Mivex! program already running")) << Diagnostics(second);
+    EXPECT_EQ(Logs(), logs) << "the second copy wrote a log of its own";
+    EXPECT_EQ(Log(run).substr(0, log.size()), log) << "the first copy's log was rewritten";
+    EXPECT_FALSE(HasLine(Log(run), "ERROR: Mivex! program already running")) << Diagnostics(run);
+    EXPECT_EQ(Ending(run.pid, 0s), "still running") << Diagnostics(run);
+
+    // The pointer's moves per quarter second (three frames) until 32 moves of 8 pixels or more;
+    // near an edge it is put back in the middle, so that the screen never stops a step.
+    ASSERT_TRUE(PointerMoves()) << "the pointer did not move within 10 s of the start" << Diagnostics(run);
+    std::vector<Point> steps;
+    int moves = 0;
+    for (Point from = Pointer(); moves < 32 && steps.size() < 48u * kSlow; from = Pointer()) {
+        std::this_thread::sleep_for(250ms);
+        const Point now = Pointer();
+        steps.push_back(now - from);
+        moves += std::abs(steps.back().x) + std::abs(steps.back().y) >= 8;
+        if (std::abs(now.x - Centre().x) > Centre().x - 150 || std::abs(now.y - Centre().y) > Centre().y - 150)
+            MovePointer(Centre());
+    }
+    // Along the head's line, mirrored left-right, both ways; faster the way of the head's fast
+    // pass, which tells that way apart from the same line walked backwards (both axes wrong).
+    const Point fast{1, 1};  // the head's fast pass, left and down, mirrored
+    int ahead = 0, back = 0, across = 0;
+    double aheadLength = 0, backLength = 0;
+    std::ostringstream shown;
+    for (const Point& s : steps) {
+        shown << '(' << s.x << ',' << s.y << ") ";
+        const double length = cv::norm(s), along = (s.x * fast.x + s.y * fast.y) / std::sqrt(2.0);
+        if (length < 8) continue;
+        if (std::abs(along) < 0.7 * length) ++across;  // more than 45 degrees off the line
+        else if (along > 0) ++ahead, aheadLength += length;
+        else ++back, backLength += length;
+    }
+    ASSERT_GE(ahead, 3) << "too few moves the way of the head's fast pass, mirrored: " << shown.str();
+    ASSERT_GE(back, 3) << "too few moves back: " << shown.str();
+    EXPECT_GE(ahead + back, 4 * across) << "the pointer moves across the head's line: " << shown.str();
+    EXPECT_GT(aheadLength / ahead, 1.4 * backLength / back) << "not faster on the fast pass: " << shown.str();
+    EXPECT_EQ(Ending(run.pid, 0s), "still running") << Diagnostics(run);
+}
+
+// Ended by a signal, or by Exit in the tray icon's menu (0). Started with the restart count at the
+// limit, which still starts normally.
+class EndsInOrder : public ProgramTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(EndsInOrder, AndClearsTheRestartCount) {
+    CSettingsStore().Write(Setting::kRebootCount, 30);
+    const ProgramRun run = Start(CameraArgs());
+    ASSERT_TRUE(WaitForLogLine(run, "InitInstance exit OK")) << Diagnostics(run);
+    EXPECT_EQ(MissingInOrder(Log(run), StartupLines(30)), "") << Diagnostics(run);
+    if (GetParam() != 0) {
+        ::kill(run.pid, GetParam());
+    } else {
+        // The icon sits in the tray at the top left. A right click opens its menu, and "E&xit" is
+        // typed until the menu, once shown, takes it.
+        const Point icon{12, 12};
+        ASSERT_TRUE(WaitUntil([&] { return OwnerAt(icon) == run.pid; }, kSlow * 10s))
+            << "no icon of the program in the tray at the top left" << Diagnostics(run);
+        MovePointer(icon);
+        Press(Button3);
+        WaitUntil([&] { return Press(0, XK_x), !Running(run.pid); }, kSlow * 10s);
+    }
+    EXPECT_EQ(Ending(run.pid, kSlow * 10s), "exit code 0") << Diagnostics(run);
+    EXPECT_EQ(CSettingsStore().Read(Setting::kRebootCount), 0);
+    EXPECT_EQ(MissingInOrder(Log(run), {"InitInstance exit OK", "ExitInstance begin", "ExitInstance end"}), "")
+        << Diagnostics(run);
+    EXPECT_EQ(Copies(), std::vector<pid_t>{}) << "a copy is still running";
+}
+
+INSTANTIATE_TEST_SUITE_P(Program, EndsInOrder, ::testing::Values(SIGTERM, SIGINT, 0), [](const auto& info) {
+    return std::string(info.param == SIGTERM ? "SIGTERM" : info.param == SIGINT ? "SIGINT" : "TrayExit");
+});
+
+TEST_F(ProgramTest, ARestartRequestStartsANewCopyThatKeepsMouseControl) {
+    CSettingsStore().Write(Setting::kUseMouse, 1);
+    MovePointer(Centre());
+    const ProgramRun first = Start(CameraArgs());
+    ASSERT_TRUE(WaitForLogLine(first, "InitInstance exit OK")) << Diagnostics(first);
+    ASSERT_TRUE(PointerMoves()) << "no mouse control before the restart" << Diagnostics(first);
+
+    // Mouse control must survive the restart through the restart's own record, not the setting.
+    CSettingsStore().Write(Setting::kUseMouse, 0);
+    ProgramRun second{-1, first.out, first.err, Logs()};
+    ::kill(first.pid, SIGUSR1);
+    EXPECT_EQ(Ending(first.pid, kSlow * 10s), "exit code 0") << Diagnostics(first);
+    EXPECT_EQ(MissingInOrder(Log(first), {"ExitInstance begin", "Reboot"}), "") << Diagnostics(first);
+    EXPECT_FALSE(HasLine(Log(first), "ExitInstance end")) << Diagnostics(first);
+    ASSERT_TRUE(WaitUntil([&] {
+        const auto copies = Copies();
+        if (copies.size() == 1 && copies[0] != first.pid) second.pid = copies[0];
+        return second.pid > 0;
+    }, kSlow * 10s)) << "no new copy of the program" << Diagnostics(first);
+    ASSERT_TRUE(WaitForLogLine(second, "InitInstance exit OK")) << Diagnostics(second);
+    EXPECT_EQ(MissingInOrder(Log(second), StartupLines(1)), "") << Diagnostics(second);
+    EXPECT_EQ(CSettingsStore().Read(Setting::kBootUseMouse), 1);
+    MovePointer(Centre());
+    EXPECT_TRUE(PointerMoves()) << "no mouse control after the restart" << Diagnostics(second);
+
+    ::kill(second.pid, SIGTERM);
+    EXPECT_EQ(Ending(second.pid, kSlow * 10s), "exit code 0") << Diagnostics(second);
+    EXPECT_TRUE(HasLine(Log(second), "ExitInstance end")) << Diagnostics(second);
+    EXPECT_EQ(CSettingsStore().Read(Setting::kRebootCount), 0);
+}
+
+}  // namespace
+}  // namespace e2e
