@@ -74,9 +74,6 @@ public:
     // For the motion mapping and for inspection; capture thread only.
     int Count() const { return m_iCount; }
     const cv::Point2f* Points() const { return m_pPrevPoints; }  // positions after the last frame
-    int FlowFrames() const { return m_iFlowFrames; }
-    float HeadX() const { return m_fHeadX; }
-    float HeadY() const { return m_fHeadY; }
 
 private:
     bool IsStale();
