@@ -31,15 +31,12 @@ std::string Name(Trajectory t) { return std::string(TrajectoryName(t)); }
 // The shift of b's content relative to a's, measured from the pixels alone: phase correlation
 // gets within half a pixel, then ECC (blind to brightness) refines it to a few hundredths.
 cv::Point2d MeasuredShift(const cv::Mat& a, const cv::Mat& b) {
-    cv::Mat greyA, greyB, wideA, wideB;
-    cv::cvtColor(a, greyA, cv::COLOR_BGR2GRAY);
-    cv::cvtColor(b, greyB, cv::COLOR_BGR2GRAY);
-    greyA.convertTo(wideA, CV_64F);
-    greyB.convertTo(wideB, CV_64F);
-    const cv::Point2d coarse = cv::phaseCorrelate(wideA, wideB);
+    cv::Mat grey[2], wide[2];
+    for (int k : {0, 1}) cv::cvtColor(k ? b : a, grey[k], cv::COLOR_BGR2GRAY), grey[k].convertTo(wide[k], CV_64F);
+    const cv::Point2d coarse = cv::phaseCorrelate(wide[0], wide[1]);
     cv::Mat warp = (cv::Mat_<float>(2, 3) << 1, 0, coarse.x, 0, 1, coarse.y);
     const cv::TermCriteria until(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 100, 1e-5);
-    cv::findTransformECC(greyA, greyB, warp, cv::MOTION_TRANSLATION, until, cv::noArray(), 1);
+    cv::findTransformECC(grey[0], grey[1], warp, cv::MOTION_TRANSLATION, until, cv::noArray(), 1);
     return {warp.at<float>(0, 2), warp.at<float>(1, 2)};
 }
 
@@ -48,21 +45,18 @@ void ExpectFilesHold(const SyntheticSequence& seq, const std::string& path) {
     cv::VideoCapture video(path + ".avi", cv::CAP_FFMPEG);
     ASSERT_TRUE(video.isOpened()) << "OpenCV cannot read back the FFV1 video " << path << ".avi";
     EXPECT_EQ(video.get(cv::CAP_PROP_FRAME_COUNT), seq.FrameCount());
-    int frames = 0;  // a frame of another size or type makes norm throw
+    int frames = 0, rows = 0, number = -1;  // a frame of another size or type makes norm throw
     for (cv::Mat frame; video.read(frame); ++frames)
         EXPECT_EQ(cv::norm(frame, seq.Frame(frames), cv::NORM_INF), 0) << "frame " << frames << " changed on disk";
     EXPECT_EQ(frames, seq.FrameCount());
 
     std::istringstream csv(test::ReadFile(path + ".csv"));
     std::string line;
-    std::getline(csv, line);
-    EXPECT_EQ(line, "frame,x,y,dx,dy");
-    int rows = 0;
+    EXPECT_TRUE(std::getline(csv, line) && line == "frame,x,y,dx,dy") << line;
     for (double x, y, dx, dy; std::getline(csv, line); ++rows) {
-        int frame = -1;
-        ASSERT_EQ(std::sscanf(line.c_str(), "%d,%lf,%lf,%lf,%lf", &frame, &x, &y, &dx, &dy), 5) << line;
-        ASSERT_EQ(frame, rows);
-        const FrameTruth t = seq.Truth(frame);
+        ASSERT_EQ(std::sscanf(line.c_str(), "%d,%lf,%lf,%lf,%lf", &number, &x, &y, &dx, &dy), 5) << line;
+        ASSERT_EQ(number, rows);
+        const FrameTruth t = seq.Truth(number);
         EXPECT_LT(cv::norm(cv::Vec4d(x, y, dx, dy), cv::Vec4d(t.x, t.y, t.dx, t.dy), cv::NORM_INF), 1e-6) << line;
     }
     EXPECT_EQ(rows, seq.FrameCount());
@@ -84,15 +78,11 @@ TEST(SyntheticSequence, EachTrajectoryMovesOffTheGridAtItsOwnPaceAndLighting) {
             EXPECT_DOUBLE_EQ(now.dx, i ? now.x - before.x : 0) << "frame " << i;
             EXPECT_DOUBLE_EQ(now.dy, i ? now.y - before.y : 0) << "frame " << i;
             onGrid += now.x == std::round(now.x) || now.y == std::round(now.y);
-            maxStep = std::max(maxStep, std::hypot(now.dx, now.dy));
-            maxDy = std::max(maxDy, std::abs(now.dy));
-            minGain = std::min(minGain, seq.Gain(i));
-            maxGain = std::max(maxGain, seq.Gain(i));
+            maxStep = std::max(maxStep, std::hypot(now.dx, now.dy)), maxDy = std::max(maxDy, std::abs(now.dy));
+            minGain = std::min(minGain, seq.Gain(i)), maxGain = std::max(maxGain, seq.Gain(i));
         }
         EXPECT_EQ(onGrid, 0) << "positions should need sub-pixel interpolation";
-        EXPECT_GE(maxStep, e.minStep);
-        EXPECT_LE(maxStep, e.maxStep);
-        EXPECT_LE(maxDy, e.maxDy);
+        EXPECT_TRUE(e.minStep <= maxStep && maxStep <= e.maxStep && maxDy <= e.maxDy) << maxStep << ", " << maxDy;
         EXPECT_NEAR(minGain, e.minGain, 0.02);
         EXPECT_NEAR(maxGain, e.maxGain, 0.02);
     }
@@ -132,22 +122,10 @@ TEST(SyntheticSequence, ThePictureMovesByTheTruth) {
     }
 }
 
-TEST(SyntheticSequence, ErrorsSayWhatIsWrong) {
-    using testing::HasSubstr;
+TEST(SyntheticSequence, AMissingPhotoIsNamedWithThePackageThatBringsIt) {
     EXPECT_THAT([] { SyntheticSequence(Trajectory::Circle, 10, {640, 480}, "/nonexistent/astronaut.png"); },
-                testing::ThrowsMessage<std::runtime_error>(
-                    testing::AllOf(HasSubstr("/nonexistent/astronaut.png"), HasSubstr("python3-imageio"))));
-    test::TempDir dir;
-    test::WriteFile(dir.path() / "photo.png", "not an image");
-    EXPECT_THROW(SyntheticSequence(Trajectory::Circle, 10, {640, 480}, dir.path() / "photo.png"), std::runtime_error);
-    EXPECT_THROW(SyntheticSequence(Trajectory::Circle, 0), std::invalid_argument);
-    EXPECT_THROW(SyntheticSequence(Trajectory::Circle, 10, {0, 480}), std::invalid_argument);
-    const SyntheticSequence seq(Trajectory::Circle, 10);
-    EXPECT_THROW(seq.Frame(10), std::out_of_range);
-    EXPECT_THROW(seq.Truth(-1), std::out_of_range);
-    for (Trajectory t : kTrajectories) EXPECT_EQ(ParseTrajectory(TrajectoryName(t)), t);
-    EXPECT_THROW(ParseTrajectory("zigzag"), std::invalid_argument);
-    EXPECT_THROW(WriteSequence(seq, "/nonexistent/dir/seq"), std::runtime_error);
+                testing::ThrowsMessage<std::runtime_error>(testing::AllOf(
+                    testing::HasSubstr("/nonexistent/astronaut.png"), testing::HasSubstr("python3-imageio"))));
 }
 
 TEST(SequenceFiles, TheVideoReadsBackBitExactAndTheCsvHoldsTheTruthAlsoFromTheTool) {
@@ -166,11 +144,7 @@ TEST(SequenceFiles, TheVideoReadsBackBitExactAndTheCsvHoldsTheTruthAlsoFromTheTo
     const std::string out = dir.path() / "clip";
     ASSERT_EQ(tool("--trajectory sweep --frames 5 --size 160x120 --out " + out), 0);
     ExpectFilesHold(SyntheticSequence(Trajectory::Sweep, 5, {160, 120}), out);
-    EXPECT_EQ(tool("--help"), 0);
-    for (const char* bad : {"--out x", "--trajectory zigzag --out x", "--trajectory circle --out x --frames 0",
-                            "--trajectory circle --out x --size 640", "--trajectory circle --out x --fps 30",
-                            "--trajectory circle --out"})
-        EXPECT_EQ(tool(bad), 2) << "arguments: " << bad;
+    EXPECT_EQ(std::make_pair(tool("--help"), tool("--trajectory zigzag --out x")), std::make_pair(0, 2));
 }
 
 // The tracker reduces every frame to 160x120 and looks for a face there; every trajectory
@@ -194,10 +168,9 @@ TEST_P(FaceDetection, FindsTheFaceOnNearlyEveryFrameWhereTheTruthPutsIt) {
         cv::resize(seq.Frame(i), reduced, {160, 120}, 0, 0, cv::INTER_LINEAR);
         std::vector<cv::Rect> faces;
         cascade.detectMultiScale(reduced, faces, 1.1, 2, cv::CASCADE_DO_CANNY_PRUNING, cv::Size(40, 40));
-        if (faces.empty()) continue;
-        const cv::Rect& face = faces.front();
-        faceInPhoto.push_back(cv::Point2d(face.x + face.width / 2.0, face.y + face.height / 2.0) * toFrame -
-                              cv::Point2d(seq.Truth(i).x, seq.Truth(i).y));
+        if (!faces.empty())  // the first face's centre
+            faceInPhoto.push_back(cv::Point2d(faces[0].tl() + faces[0].br()) * (toFrame / 2) -
+                                  cv::Point2d(seq.Truth(i).x, seq.Truth(i).y));
     }
     ASSERT_GE(faceInPhoto.size(), 0.95 * seq.FrameCount());
     // A 160x120 detection moves in whole reduced pixels: allow a few.

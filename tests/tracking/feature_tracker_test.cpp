@@ -12,30 +12,27 @@ namespace {
 // Crossing cosines of period 20 px, shifted by (shiftX, shiftY): point-symmetric about every point
 // whose coordinates are multiples of 10, so a corner refinement seeded there stays there.
 cv::Mat CosineTexture(int width, int height, double shiftX = 0.0, double shiftY = 0.0) {
-    cv::Mat grey(height, width, CV_8UC1);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            grey.at<uchar>(y, x) = cv::saturate_cast<uchar>(
-                128.0 + 60.0 * (std::cos(CV_PI * (x - shiftX) / 10) + std::cos(CV_PI * (y - shiftY) / 10)));
-    cv::Mat bgr;
-    cv::cvtColor(grey, bgr, cv::COLOR_GRAY2BGR);
+    cv::Mat bgr(height, width, CV_8UC3);
+    bgr.forEach<cv::Vec3b>([&](cv::Vec3b& pixel, const int* at) {  // at: row, column
+        pixel = cv::Vec3b::all(cv::saturate_cast<uchar>(
+            128.0 + 60.0 * (std::cos(CV_PI * (at[1] - shiftX) / 10) + std::cos(CV_PI * (at[0] - shiftY) / 10))));
+    });
     return bgr;
 }
 
-// A head rectangle whose centre is (x, y).
-HeadRect HeadCentredAt(int x, int y) { return {x - 50, y - 50, x + 51, y + 51}; }
+// Detection publishes a head centred at (x, y), then the tracker takes the frame.
+void FrameWithHead(CTrackingState& state, CFeatureTracker& tracker, const cv::Mat& frame, int x, int y) {
+    state.m_detect.PublishHead({x - 50, y - 50, x + 51, y + 51});
+    tracker.OnFrame(frame);
+}
 
 class FeatureTrackerTest : public ::testing::Test {
 protected:
     // One frame of the texture with the head detected anew, centred at (x, y).
-    void FrameWithHeadAt(int x, int y) {
-        m_state.m_detect.PublishHead(HeadCentredAt(x, y));
-        m_tracker.OnFrame(m_frame);
-    }
+    void FrameWithHeadAt(int x, int y) { FrameWithHead(m_state, m_tracker, m_frame, x, y); }
     // One frame with news from detection, but no head.
     void FrameWithoutHead(const cv::Mat& frame) {
-        ++m_state.m_detect.m_iHeadDetectCount;
-        m_state.m_detect.m_bHeadFound = false;
+        ++m_state.m_detect.m_iHeadDetectCount, m_state.m_detect.m_bHeadFound = false;
         m_tracker.OnFrame(frame);
     }
     double DistanceTo(int i, float x, float y) const { return cv::norm(m_tracker.Points()[i] - cv::Point2f(x, y)); }
@@ -62,15 +59,12 @@ TEST_F(FeatureTrackerTest, TheHeadCentreIsSeededRefinedAndNeverDuplicated) {
 
     // A point within squared distance 10 of the next centre is dropped instead of duplicated: the
     // point at (320, 240) meets centres at squared distance 5, 10 and 13.
-    for (const auto& [x, y, countAfter] : {std::tuple{318, 239, 0}, {317, 239, 0}, {317, 238, 2}}) {
+    for (const auto& [x, y, after] : {std::tuple{318, 239, 0}, {317, 239, 0}, {317, 238, 2}}) {
         CTrackingState state;
         CFeatureTracker tracker(state, nullptr);
-        for (const HeadRect head : {HeadCentredAt(320, 240), HeadCentredAt(x, y)}) {
-            state.m_detect.PublishHead(head);
-            tracker.OnFrame(m_frame);
-        }
-        EXPECT_EQ(tracker.Count(), countAfter) << x << "," << y;
-        EXPECT_EQ(state.m_iPointCount, countAfter == 0 ? 0 : 1);
+        FrameWithHead(state, tracker, m_frame, 320, 240);
+        FrameWithHead(state, tracker, m_frame, x, y);
+        EXPECT_EQ(std::pair(tracker.Count(), +state.m_iPointCount), std::pair(after, after ? 1 : 0)) << x << "," << y;
     }
 }
 
@@ -101,8 +95,7 @@ TEST_F(FeatureTrackerTest, TenPointsAreKeptSeventeenWhenGrantedAndExtrasRenewThe
     CFeatureTracker tracker(state, &miss);
     for (int i = 0; i < 20; ++i) {
         tracker.m_bAllowMorePoints = true;
-        state.m_detect.PublishHead(HeadCentredAt(100 + 20 * i, 100));
-        tracker.OnFrame(m_frame);
+        FrameWithHead(state, tracker, m_frame, 100 + 20 * i, 100);
         EXPECT_EQ(tracker.Count(), std::min(i + 1, 17)) << "frame " << i;
     }
 }
@@ -112,19 +105,16 @@ TEST_F(FeatureTrackerTest, MotionAndPointsAreReportedFromTheTenthTrackedFrame) {
     for (int i = 1; i <= 14; ++i) FrameWithoutHead(CosineTexture(640, 480, 0.25 * i, -0.125 * i));
     ASSERT_EQ(m_sink.calls.size(), 14u);
     for (int i = 0; i < 14; ++i) {
-        const test::MotionCall& call = m_sink.calls[i];
-        EXPECT_EQ(call.summed, i < 10 ? 0 : 1) << "flow frame " << i;
+        const test::MotionCall& call = m_sink.calls[i];  // 640 pixels wide: multiplier 1
+        EXPECT_EQ(std::tuple(call.profile, call.summed, call.sizeMultiplier), std::tuple(false, int(i >= 10), 1)) << i;
         EXPECT_NEAR(call.sumX, i < 10 ? 0 : 0.25, 0.02) << "flow frame " << i;
         EXPECT_NEAR(call.sumY, i < 10 ? 0 : -0.125, 0.02) << "flow frame " << i;
-        EXPECT_EQ(call.sizeMultiplier, 1) << "640 pixels wide";
-        EXPECT_FALSE(call.profile);
     }
     PointDisplay display = m_state.m_display.Load();
     EXPECT_EQ(display.count, 0) << "live view off";
     EXPECT_EQ(cv::Point(display.headX, display.headY), cv::Point(320, 240)) << "no mapping, the head stays";
 
-    m_tracker.m_bUseProfile = true;
-    m_state.m_bLiveView = true;
+    m_tracker.m_bUseProfile = true, m_state.m_bLiveView = true;
     FrameWithoutHead(m_frame);  // back by (-3.5, 1.75)
     EXPECT_TRUE(m_sink.calls.back().profile);
     display = m_state.m_display.Load();
@@ -136,8 +126,7 @@ TEST_F(FeatureTrackerTest, MotionAndPointsAreReportedFromTheTenthTrackedFrame) {
         test::RecordingMotionSink sink;
         CFeatureTracker tracker(state, &sink);
         const cv::Mat frame = CosineTexture(width, 240);
-        state.m_detect.PublishHead(HeadCentredAt(100, 100));
-        tracker.OnFrame(frame);
+        FrameWithHead(state, tracker, frame, 100, 100);
         ++state.m_detect.m_iHeadDetectCount;
         tracker.OnFrame(frame);
         ASSERT_EQ(sink.calls.size(), 1u);
@@ -168,44 +157,36 @@ TEST_F(FeatureTrackerTest, TrackingHaltsAfterAHundredFramesWithoutDetectionNews)
 TEST(FeatureTrackerFlow, MatchesOpenCvsPyramidalLucasKanadeBitForBit) {
     // The tracker builds its pyramids its own way (one per frame, derivatives only near the
     // points); the positions must still be exactly those of the library's own flow.
-    cv::Mat noise(480, 640, CV_8UC1), first, second;
-    cv::randu(noise, 0, 256);
-    cv::GaussianBlur(noise, noise, cv::Size(0, 0), 2.0);
-    cv::cvtColor(noise, first, cv::COLOR_GRAY2BGR);
+    // Grey shown as BGR converts back to the same grey, so the library gets what the tracker sees.
+    cv::Mat grey[2] = {cv::Mat(480, 640, CV_8UC1), {}}, first, second;
+    cv::randu(grey[0], 0, 256);
+    cv::GaussianBlur(grey[0], grey[0], cv::Size(0, 0), 2.0);
     const cv::Mat shift = (cv::Mat_<double>(2, 3) << 1, 0, 1.3, 0, 1, -0.7);
-    cv::warpAffine(first, second, shift, first.size(), cv::INTER_LINEAR, cv::BORDER_REFLECT);
+    cv::warpAffine(grey[0], grey[1], shift, grey[0].size(), cv::INTER_LINEAR, cv::BORDER_REFLECT);
+    cv::cvtColor(grey[0], first, cv::COLOR_GRAY2BGR), cv::cvtColor(grey[1], second, cv::COLOR_GRAY2BGR);
 
     CTrackingState state;
     CFeatureTracker tracker(state, nullptr);
     for (const auto& [x, y] : {std::pair{320, 240}, {12, 12}, {628, 12}, {12, 468}, {628, 468}, {100, 300},
-                              {400, 30}, {600, 250}, {250, 460}}) {
-        state.m_detect.PublishHead(HeadCentredAt(x, y));
-        tracker.OnFrame(first);
-    }
-    const std::vector<cv::Point2f> before(tracker.Points(), tracker.Points() + tracker.Count());
+                              {400, 30}, {600, 250}, {250, 460}})
+        FrameWithHead(state, tracker, first, x, y);
+    const auto points = [&] { return std::vector(tracker.Points(), tracker.Points() + tracker.Count()); };
+    const std::vector<cv::Point2f> before = points();
     ASSERT_GE(before.size(), 6u);
     state.m_detect.m_bHeadFound = false;
     ++state.m_detect.m_iHeadDetectCount;
     tracker.OnFrame(second);
 
-    cv::Mat firstGrey, secondGrey;
-    cv::cvtColor(first, firstGrey, cv::COLOR_BGR2GRAY);
-    cv::cvtColor(second, secondGrey, cv::COLOR_BGR2GRAY);
     const cv::Size window(21, 21);
-    std::vector<cv::Mat> firstPyramid, secondPyramid;
-    cv::buildOpticalFlowPyramid(firstGrey, firstPyramid, window, 3);
-    cv::buildOpticalFlowPyramid(secondGrey, secondPyramid, window, 3);
+    std::vector<cv::Mat> pyramid[2];
+    for (int k : {0, 1}) cv::buildOpticalFlowPyramid(grey[k], pyramid[k], window, 3);
     std::vector<cv::Point2f> after, expected;
     std::vector<unsigned char> status;
-    cv::calcOpticalFlowPyrLK(firstPyramid, secondPyramid, before, after, status, cv::noArray(), window, 3,
+    cv::calcOpticalFlowPyrLK(pyramid[0], pyramid[1], before, after, status, cv::noArray(), window, 3,
                              cv::TermCriteria(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 20, double(0.03f)));
     for (std::size_t i = 0; i < after.size(); ++i)
         if (status[i]) expected.push_back(after[i]);
-    ASSERT_EQ(tracker.Count(), static_cast<int>(expected.size()));
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(tracker.Points()[i].x, expected[i].x) << i;  // exactly, not nearly
-        EXPECT_EQ(tracker.Points()[i].y, expected[i].y) << i;
-    }
+    EXPECT_EQ(points(), expected);  // exactly, not nearly
 }
 
 }  // namespace

@@ -21,31 +21,20 @@ struct RecordingOutputs : IPointerOutput, IViewOutput, ISocketOutput {
 
 class MotionMapping : public ::testing::Test {
 protected:
-    MotionMapping() {
-        m_settings.m_bMouseActive = true;
-        m_settings.m_bFlightAutoCenter = false;
-        m_slots.pointer = &m_outputs;
-        m_slots.view = &m_outputs;
-        m_slots.socket = &m_outputs;
-    }
+    MotionMapping() { m_settings.m_bMouseActive = true, m_settings.m_bFlightAutoCenter = false; }
 
     test::TempConfigHome m_home;
     CSettingsStore m_store;
     CSpeedProfile m_profile{m_store};
     CSettingsMirror m_settings;  // gains 8 and 10 (the view's too), acceleration off, x mirrored
     RecordingOutputs m_outputs;
-    MotionOutputs m_slots;
+    MotionOutputs m_slots{&m_outputs, &m_outputs, &m_outputs};
     CTrackingState m_state;
     CFeatureTracker m_tracker{m_state, nullptr, {&m_settings, &m_profile, &m_slots}};
 };
 
 enum Path { Plain, Profile, Reset };
-struct Call {
-    Path path;
-    int n = 0;
-    float sumX = 0, sumY = 0;
-    int m = 1;
-};
+struct Call { Path path; int n = 0; float sumX = 0, sumY = 0; int m = 1; };
 struct MappingCase {
     const char* name;
     void (*setup)(CSettingsMirror&);
@@ -57,15 +46,11 @@ void PrintTo(const MappingCase& c, std::ostream* out) { *out << c.name; }
 
 const std::vector<MappingCase> kCases = {
     // The plain path: the average motion times the gain and the size multiplier.
-    {"PlainMirrored", nullptr, {{Plain, 4, 8, -4}, {Plain, 4, 8, -4, 2}, {Plain}},
-     {{'M', -16, -10}, {'M', -32, -20}}},
+    {"PlainMirrored", nullptr, {{Plain, 4, 8, -4}, {Plain, 4, 8, -4, 2}, {Plain}}, {{'M', -16, -10}, {'M', -32, -20}}},
     {"PlainPictureX", [](CSettingsMirror& s) { s.m_bLrMouse = true; }, {{Plain, 4, 8, -4}}, {{'M', 16, -10}}},
-    {"HeadMotionOff", [](CSettingsMirror& s) { s.m_bMouseActive = false; }, {{Plain, 4, 8, -4}, {Profile, 1, 5, 0}},
-     {}},
-    {"HeadMotionOffForTheView",
-     [](CSettingsMirror& s) { s.m_bMouseActive = false, s.m_bFlightConnected = true; },
-     {{Plain, 2, 4, 2}, {Profile, 1, 5, 0}},
-     {}},
+    {"MotionOff", [](CSettingsMirror& s) { s.m_bMouseActive = false; }, {{Plain, 4, 8, -4}, {Profile, 1, 5, 0}}, {}},
+    {"MotionOffForTheView", [](CSettingsMirror& s) { s.m_bMouseActive = false, s.m_bFlightConnected = true; },
+     {{Plain, 2, 4, 2}, {Profile, 1, 5, 0}}, {}},
     // Acceleration by 8 * 0.25 beyond 18 - 5 on the signed sum of both axes (v = 8 * (ax + ay)):
     // v = 12, 14, 0, 14, then a frame without points, which leaves the flag.
     {"Acceleration",
@@ -74,8 +59,7 @@ const std::vector<MappingCase> kCases = {
          s.m_nSliderLrMouse = 1, s.m_nSliderUdMouse = 1;
      },
      {{Plain, 1, 1, 0.5f}, {Plain, 1, 1, 0.75f}, {Plain, 1, 2, -2}, {Plain, 1, 1, 0.75f}, {Plain}},
-     {{'M', -1, 0.5f}, {'M', -2, 1.5f}, {'M', -2, -2}, {'M', -2, 1.5f}},
-     true},
+     {{'M', -1, 0.5f}, {'M', -2, 1.5f}, {'M', -2, -2}, {'M', -2, 1.5f}}, true},
     // A pipe client takes the motion before the mouse, always with the mirrored x.
     {"PipeBeforeMouse", [](CSettingsMirror& s) { s.m_bSdkActive = true, s.m_bLrMouse = true; },
      {{Plain, 4, 8, -4}, {Profile, 1, 0.4f, 0}, {Profile, 1, 0.4f, 0}, {Profile, 1, 0.4f, 0}},
@@ -83,13 +67,11 @@ const std::vector<MappingCase> kCases = {
     // The view comes before the pipe and gets the motion scaled by sixteenths; nothing without points.
     {"ViewScaled",
      [](CSettingsMirror& s) { s.m_bFlightConnected = true, s.m_bSdkActive = true, s.m_nSliderUdSimFS = 16; },
-     {{Plain, 2, 4, 2}, {Plain}},
-     {{'V', -1, 1}}},
+     {{Plain, 2, 4, 2}, {Plain}}, {{'V', -1, 1}}},
     // The profile path sends whole steps and carries the fraction; without points the offset stays.
     {"ProfileSteps", nullptr, {{Profile, 1, 0.4f, 0}, {Profile, 1, 0.4f, 0}, {Profile, 1, 0.4f, 0}, {Profile}},
      {{'M', 0, 0}, {'M', 0, 0}, {'M', -8, 0}, {'M', 0, 0}}},
-    {"ProfileView", [](CSettingsMirror& s) { s.m_bFlightConnected = true; }, {{Profile, 1, 2, 1}},
-     {{'A', -1, 0.625f}}},
+    {"ProfileView", [](CSettingsMirror& s) { s.m_bFlightConnected = true; }, {{Profile, 1, 2, 1}}, {{'A', -1, 0.625f}}},
     // After a reset the first step starts from zero and is not sent; the next go on from there.
     {"ProfileReset", nullptr, {{Profile, 1, 5, 0}, {Reset}, {Profile, 1, 3, 2}, {Profile, 1, 1, 0}},
      {{'M', -40, 0}, {'M', -8, 0}}},
@@ -113,14 +95,10 @@ INSTANTIATE_TEST_SUITE_P(Mapping, MotionMappingCases, ::testing::ValuesIn(kCases
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MotionMapping, AutoCentringDriftsTheOffsetsBack) {
-    m_settings.m_bFlightAutoCenter = true;
-    m_settings.m_bFlightConnected = true;
-    m_settings.m_nSliderLrSimFS = 16;
-    m_settings.m_nSliderUdSimFS = 16;
+    m_settings.m_bFlightAutoCenter = m_settings.m_bFlightConnected = true;
+    m_settings.m_nSliderLrSimFS = m_settings.m_nSliderUdSimFS = 16;
     m_tracker.MapMotionProfile(1, 0.5f, 0.5f, 1);
-    ASSERT_EQ(m_outputs.outputs.size(), 1u);
-    EXPECT_FLOAT_EQ(std::get<1>(m_outputs.outputs[0]), -(0.5f - 0.01f));
-    EXPECT_FLOAT_EQ(std::get<2>(m_outputs.outputs[0]), 0.5f - 0.01f);
+    EXPECT_EQ(m_outputs.outputs, (std::vector<Output>{{'A', -(0.5f - 0.01f), 0.5f - 0.01f}}));
     for (int i = 0; i < 100; ++i) m_tracker.MapMotionProfile(0, 0.0f, 0.0f, 1);
     EXPECT_NEAR(std::get<1>(m_outputs.outputs.back()), 0.0f, 0.011f);
     EXPECT_NEAR(std::get<2>(m_outputs.outputs.back()), 0.01f, 0.011f);
