@@ -83,6 +83,8 @@ TEST_F(FormatSearch, ChoosesLogsAndAppliesTheFormat) {
         Strings setFormat;
         std::string logTail;  // one that starts with the header is the whole log
     } cases[] = {
+        // One case a row, as wide as it comes.
+        // clang-format off
         // Even a first-pass success writes the first pass's closing line.
         {"24 bits at the wanted width", {Caps(24, 320, 240), Caps(24, 640, 480)}, 640, 12, -1, false, 1, 640, 480, 2, 1,
          {640, 480}, {"SetFormat 1 833333"},
@@ -114,6 +116,7 @@ TEST_F(FormatSearch, ChoosesLogsAndAppliesTheFormat) {
         // A refused format still counts as chosen; an undescribed one is skipped unlogged.
         {"undescribed and refused", {Caps(24, 640, 480), Caps(24, 640, 360)}, 640, 12, 0, true, 1, 640, 360, 1, 0,
          {640, 360}, {"SetFormat 1 833333 failed"}, Header(2) + Seen(1, 24, 24, 640, 360) + kSelected + End(1)},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
