@@ -54,17 +54,19 @@ CmivexApp::~CmivexApp() {
     m_pDlgLive.reset();
     m_pDlgMain.reset();  // and its pages
     m_pPageHost.reset();
-    m_pEngine.reset();   // before the pointer it moves
-    m_pMouse.reset();    // lets go of a held middle button
-    m_pKeyboard.reset(); // and of the hotkey's keys
+    m_pEngine.reset();    // before the pointer it moves
+    m_pMouse.reset();     // lets go of a held middle button
+    m_pKeyboard.reset();  // and of the hotkey's keys
     m_pDetectWindow.reset();
     m_messages.SetLog(nullptr);
     m_pLogging.reset();
 }
 
 int CmivexApp::Run() {
-    if (!InitInstance()) m_iExitCode = 1;
-    else if (!m_pDlgMain->IsClosed()) exec();
+    if (!InitInstance())
+        m_iExitCode = 1;
+    else if (!m_pDlgMain->IsClosed())
+        exec();
     const int exitCode = ExitInstance();
     return m_iExitCode != 0 ? m_iExitCode : exitCode;
 }
@@ -235,8 +237,10 @@ void CmivexApp::CountUpdateReminder() {
 
 void CmivexApp::ShowInTray() {
     const bool inTray = m_pDlgMain->TrayIconAdd();
-    if (inTray) Log("WriteToolbar");
-    else Log(kNoTray);
+    if (inTray)
+        Log("WriteToolbar");
+    else
+        Log(kNoTray);
     if (m_bRebootResolution) {
         m_pDlgMain->SetActivePage(SettingsPageIndex(SettingsPage::Camera));
         m_pDlgMain->show();

@@ -11,8 +11,8 @@
 #include <vector>
 
 struct ProgramOptions {
-    std::string cameraFile;   // a video file that stands in for the camera list; empty: the webcams
-    bool noDialogs = false;   // messages to standard error instead of message boxes
+    std::string cameraFile;  // a video file that stands in for the camera list; empty: the webcams
+    bool noDialogs = false;  // messages to standard error instead of message boxes
     bool version = false;
     bool help = false;
     std::vector<std::string> arguments;  // as given, for a restart with the same command line

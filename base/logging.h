@@ -29,8 +29,7 @@ public:
     using LocalClock = std::function<std::optional<std::tm>()>;
     static std::optional<std::tm> SystemLocalTime();
 
-    explicit CLogging(CSettingsStore& store, std::filesystem::path dataDirectory,
-                      LocalClock clock = SystemLocalTime);
+    explicit CLogging(CSettingsStore& store, std::filesystem::path dataDirectory, LocalClock clock = SystemLocalTime);
     explicit CLogging(CSettingsStore& store);  // the data folder beside the executable
     virtual ~CLogging();
     CLogging(const CLogging&) = delete;

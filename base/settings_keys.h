@@ -30,8 +30,7 @@ inline constexpr const char* kProfile = "profile";
 }  // namespace Section
 
 namespace Setting {
-using Section::kBoot, Section::kCamera, Section::kCamera1, Section::kGeneral, Section::kProfile,
-    Section::kSettings;
+using Section::kBoot, Section::kCamera, Section::kCamera1, Section::kGeneral, Section::kProfile, Section::kSettings;
 
 // Booleans are stored as 0 or 1 and read as true when non-zero.
 inline constexpr int kFalse = 0;
@@ -110,33 +109,58 @@ constexpr SettingKey ProfilePoint(const char* name) {
     return {kProfile, name, kProfilePointDefault, kProfilePointTop, kProfilePointBottom};
 }
 inline constexpr std::array<std::array<SettingKey, kProfilePointsPerAxis>, 2> kProfilePoints{{
-    {{ProfilePoint("profileAxis0_1"), ProfilePoint("profileAxis0_2"),
-      ProfilePoint("profileAxis0_3"), ProfilePoint("profileAxis0_4"),
-      ProfilePoint("profileAxis0_5"), ProfilePoint("profileAxis0_6"),
-      ProfilePoint("profileAxis0_7"), ProfilePoint("profileAxis0_8"),
-      ProfilePoint("profileAxis0_11"), ProfilePoint("profileAxis0_12"),
-      ProfilePoint("profileAxis0_13"), ProfilePoint("profileAxis0_14"),
-      ProfilePoint("profileAxis0_15"), ProfilePoint("profileAxis0_16"),
-      ProfilePoint("profileAxis0_17"), ProfilePoint("profileAxis0_18")}},
-    {{ProfilePoint("profileAxis1_1"), ProfilePoint("profileAxis1_2"),
-      ProfilePoint("profileAxis1_3"), ProfilePoint("profileAxis1_4"),
-      ProfilePoint("profileAxis1_5"), ProfilePoint("profileAxis1_6"),
-      ProfilePoint("profileAxis1_7"), ProfilePoint("profileAxis1_8"),
-      ProfilePoint("profileAxis1_11"), ProfilePoint("profileAxis1_12"),
-      ProfilePoint("profileAxis1_13"), ProfilePoint("profileAxis1_14"),
-      ProfilePoint("profileAxis1_15"), ProfilePoint("profileAxis1_16"),
-      ProfilePoint("profileAxis1_17"), ProfilePoint("profileAxis1_18")}},
+    {{ProfilePoint("profileAxis0_1"), ProfilePoint("profileAxis0_2"), ProfilePoint("profileAxis0_3"),
+      ProfilePoint("profileAxis0_4"), ProfilePoint("profileAxis0_5"), ProfilePoint("profileAxis0_6"),
+      ProfilePoint("profileAxis0_7"), ProfilePoint("profileAxis0_8"), ProfilePoint("profileAxis0_11"),
+      ProfilePoint("profileAxis0_12"), ProfilePoint("profileAxis0_13"), ProfilePoint("profileAxis0_14"),
+      ProfilePoint("profileAxis0_15"), ProfilePoint("profileAxis0_16"), ProfilePoint("profileAxis0_17"),
+      ProfilePoint("profileAxis0_18")}},
+    {{ProfilePoint("profileAxis1_1"), ProfilePoint("profileAxis1_2"), ProfilePoint("profileAxis1_3"),
+      ProfilePoint("profileAxis1_4"), ProfilePoint("profileAxis1_5"), ProfilePoint("profileAxis1_6"),
+      ProfilePoint("profileAxis1_7"), ProfilePoint("profileAxis1_8"), ProfilePoint("profileAxis1_11"),
+      ProfilePoint("profileAxis1_12"), ProfilePoint("profileAxis1_13"), ProfilePoint("profileAxis1_14"),
+      ProfilePoint("profileAxis1_15"), ProfilePoint("profileAxis1_16"), ProfilePoint("profileAxis1_17"),
+      ProfilePoint("profileAxis1_18")}},
 }};
 
 // Every key but the profile points, in table order (for listing and checking the table).
-inline constexpr std::array kNamedKeys{
-    kLogCount, kUpdateCount, kRebootCount, kBootUseMouse, kCameraSelected, kCameraWidth,
-    kCameraFps, kRebootResolution, kUseMouse, kStartupProgram, kLrMouse, kAccMouse,
-    kSliderLrMouse, kSliderUdMouse, kSliderSmoothMouse, kSliderAccWindowMouse, kSliderAccMouse,
-    kSliderLrSimFS, kSliderUdSimFS, kSliderSmoothSimFS, kFlight, kFlightAutoCenter, kFlightVersion,
-    kMouseLimit, kEnableAutoClick, kValueAutoClick, kEnableAutoClickSound, kHotkeyMouse,
-    kHotkeyMouseLeft, kHotkeyMouseMiddle, kHotkeyMouseMiddleLock, kHotkeyMouseMiddleUnlock,
-    kHotkeyMouseRight, kHotkeyMouseLDouble, kHotkeySimCentre, kFloatLeft, kFloatTop,
-    kProfileEnable};
+inline constexpr std::array kNamedKeys{kLogCount,
+                                       kUpdateCount,
+                                       kRebootCount,
+                                       kBootUseMouse,
+                                       kCameraSelected,
+                                       kCameraWidth,
+                                       kCameraFps,
+                                       kRebootResolution,
+                                       kUseMouse,
+                                       kStartupProgram,
+                                       kLrMouse,
+                                       kAccMouse,
+                                       kSliderLrMouse,
+                                       kSliderUdMouse,
+                                       kSliderSmoothMouse,
+                                       kSliderAccWindowMouse,
+                                       kSliderAccMouse,
+                                       kSliderLrSimFS,
+                                       kSliderUdSimFS,
+                                       kSliderSmoothSimFS,
+                                       kFlight,
+                                       kFlightAutoCenter,
+                                       kFlightVersion,
+                                       kMouseLimit,
+                                       kEnableAutoClick,
+                                       kValueAutoClick,
+                                       kEnableAutoClickSound,
+                                       kHotkeyMouse,
+                                       kHotkeyMouseLeft,
+                                       kHotkeyMouseMiddle,
+                                       kHotkeyMouseMiddleLock,
+                                       kHotkeyMouseMiddleUnlock,
+                                       kHotkeyMouseRight,
+                                       kHotkeyMouseLDouble,
+                                       kHotkeySimCentre,
+                                       kFloatLeft,
+                                       kFloatTop,
+                                       kProfileEnable};
 
 }  // namespace Setting

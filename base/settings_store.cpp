@@ -67,8 +67,8 @@ std::string SettingsFilePath(const std::string& company) {
     // The path is built here rather than left to QSettings, which fixes its folder once per
     // process: reading XDG_CONFIG_HOME each time lets tests and tools point it elsewhere.
     const QString configHome = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    return (configHome + u'/' + QString::fromStdString(company) + u'/' +
-            QString::fromUtf8(CSettingsStore::kAppTitle) + QStringLiteral(".ini"))
+    return (configHome + u'/' + QString::fromStdString(company) + u'/' + QString::fromUtf8(CSettingsStore::kAppTitle) +
+            QStringLiteral(".ini"))
         .toStdString();
 }
 
@@ -99,9 +99,7 @@ bool CSettingsStore::WriteProfileInt(const char* section, const char* key, int v
     });
 }
 
-int CSettingsStore::Read(const SettingKey& key) const {
-    return GetProfileInt(key.section, key.key, key.defaultValue);
-}
+int CSettingsStore::Read(const SettingKey& key) const { return GetProfileInt(key.section, key.key, key.defaultValue); }
 
 int CSettingsStore::ReadClamped(const SettingKey& key) const {
     return std::clamp(Read(key), key.minValue, key.maxValue);
@@ -109,9 +107,7 @@ int CSettingsStore::ReadClamped(const SettingKey& key) const {
 
 bool CSettingsStore::ReadBool(const SettingKey& key) const { return Read(key) != 0; }
 
-bool CSettingsStore::Write(const SettingKey& key, int value) {
-    return WriteProfileInt(key.section, key.key, value);
-}
+bool CSettingsStore::Write(const SettingKey& key, int value) { return WriteProfileInt(key.section, key.key, value); }
 
 bool CSettingsStore::Contains(const char* section, const char* key) const {
     return WithSettings([&](QSettings& settings) { return settings.contains(KeyPath(section, key)); });

@@ -38,8 +38,10 @@ std::string OsReleaseName(const std::filesystem::path& osRelease) {
     std::ifstream file(osRelease);
     std::string line, name, prettyName;
     while (std::getline(file, line)) {
-        if (line.rfind("PRETTY_NAME=", 0) == 0) prettyName = Unquote(line.substr(12));
-        else if (line.rfind("NAME=", 0) == 0) name = Unquote(line.substr(5));
+        if (line.rfind("PRETTY_NAME=", 0) == 0)
+            prettyName = Unquote(line.substr(12));
+        else if (line.rfind("NAME=", 0) == 0)
+            name = Unquote(line.substr(5));
     }
     return prettyName.empty() ? name : prettyName;
 }

@@ -17,8 +17,8 @@ void LogInt(CLogging* log, int value, std::string_view suffix, bool newLine) {
 // One pass over the camera's list at one depth. Collects the resolutions of that depth and
 // selects the first format at the wanted width; wantedWidth 0 takes the first one's width.
 // Returns whether a format was selected.
-bool SearchPass(ICaptureLayer& layer, int count, int searchBits, int& wantedWidth,
-                std::int64_t frameInterval, CaptureFormat& format, CLogging* log) {
+bool SearchPass(ICaptureLayer& layer, int count, int searchBits, int& wantedWidth, std::int64_t frameInterval,
+                CaptureFormat& format, CLogging* log) {
     ResolutionList& list = format.resolutions;
     list.count = 0;
     bool selected = false;
@@ -38,8 +38,10 @@ bool SearchPass(ICaptureLayer& layer, int count, int searchBits, int& wantedWidt
         if (list.count < ResolutionList::kCapacity)
             list.entries[list.count++] = Resolution{caps.biWidth, caps.biHeight};
 
-        if (wantedWidth == 0) wantedWidth = caps.biWidth;
-        else if (caps.biWidth != wantedWidth) continue;
+        if (wantedWidth == 0)
+            wantedWidth = caps.biWidth;
+        else if (caps.biWidth != wantedWidth)
+            continue;
         // The rest of the list is still walked so that the camera page sees every resolution.
         if (selected) continue;
 
@@ -72,12 +74,9 @@ constexpr NextPass kAfterPass[] = {
 
 }  // namespace
 
-std::int64_t FrameIntervalFor(int fps) {
-    return 10'000'000 / (fps < 1 ? 1 : fps);
-}
+std::int64_t FrameIntervalFor(int fps) { return 10'000'000 / (fps < 1 ? 1 : fps); }
 
-int SelectCaptureFormat(ICaptureLayer& layer, int wantedWidth, int fps, CaptureFormat& format,
-                        CLogging* log) {
+int SelectCaptureFormat(ICaptureLayer& layer, int wantedWidth, int fps, CaptureFormat& format, CLogging* log) {
     const int count = layer.CapabilityCount();
     LogInt(log, count, " GetNumberOfCapabilities iCount", true);
     LogInt(log, static_cast<int>(sizeof(CaptureCapability)), " GetNumberOfCapabilities iSize", true);
@@ -86,8 +85,7 @@ int SelectCaptureFormat(ICaptureLayer& layer, int wantedWidth, int fps, CaptureF
     const std::int64_t frameInterval = FrameIntervalFor(fps);
     int searchBits = 24;
     for (int timeout = 0;; ++timeout) {
-        const bool selected =
-            SearchPass(layer, count, searchBits, wantedWidth, frameInterval, format, log);
+        const bool selected = SearchPass(layer, count, searchBits, wantedWidth, frameInterval, format, log);
         Log(log, "", true);
         const NextPass& next = kAfterPass[timeout];
         Log(log, next.log, true);

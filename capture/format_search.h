@@ -47,8 +47,7 @@ std::int64_t FrameIntervalFor(int fps);
 // Chooses a format from the open device's list and applies it with the frame rate. Does nothing
 // beyond the first two log lines when format.width is already set: a rebuilt capture keeps its
 // first choice. Returns the chosen capability's index, or -1. log may be null.
-int SelectCaptureFormat(ICaptureLayer& layer, int wantedWidth, int fps, CaptureFormat& format,
-                        CLogging* log);
+int SelectCaptureFormat(ICaptureLayer& layer, int wantedWidth, int fps, CaptureFormat& format, CLogging* log);
 
 // Changes the frame interval of the format in use. capabilityIndex names that format; the layer
 // already knows it, so it only documents the call.

@@ -4,9 +4,7 @@
 
 CScriptedCapture::CScriptedCapture(std::vector<Device> devices) : m_devices(std::move(devices)) {}
 
-CScriptedCapture::~CScriptedCapture() {
-    Close();
-}
+CScriptedCapture::~CScriptedCapture() { Close(); }
 
 void CScriptedCapture::SetDevices(std::vector<Device> devices) {
     std::lock_guard lock(m_mutex);
@@ -84,8 +82,7 @@ std::vector<CaptureDeviceInfo> CScriptedCapture::EnumerateDevices() {
 
 bool CScriptedCapture::Open(int deviceIndex) {
     std::unique_lock lock(m_mutex);
-    const bool ok = !m_bFailOpen && deviceIndex >= 0 &&
-                    deviceIndex < static_cast<int>(m_devices.size());
+    const bool ok = !m_bFailOpen && deviceIndex >= 0 && deviceIndex < static_cast<int>(m_devices.size());
     m_calls.push_back("Open " + std::to_string(deviceIndex) + (ok ? "" : " failed"));
     if (!ok) return false;
     StopLocked(lock);
@@ -114,8 +111,8 @@ bool CScriptedCapture::SetFormat(int capabilityIndex, std::int64_t frameInterval
     std::lock_guard lock(m_mutex);
     const bool ok = !m_bFailSetFormat && m_iOpenDevice >= 0 && capabilityIndex >= 0 &&
                     capabilityIndex < static_cast<int>(m_devices[m_iOpenDevice].capabilities.size());
-    m_calls.push_back("SetFormat " + std::to_string(capabilityIndex) + " " +
-                      std::to_string(frameInterval100ns) + (ok ? "" : " failed"));
+    m_calls.push_back("SetFormat " + std::to_string(capabilityIndex) + " " + std::to_string(frameInterval100ns) +
+                      (ok ? "" : " failed"));
     if (!ok) return false;
     m_iFormat = capabilityIndex;
     m_iFrameInterval = frameInterval100ns;
@@ -166,13 +163,9 @@ bool CScriptedCapture::StopLocked(std::unique_lock<std::mutex>& lock) {
     return true;
 }
 
-std::vector<CaptureControl> CScriptedCapture::Controls() {
-    return {};
-}
+std::vector<CaptureControl> CScriptedCapture::Controls() { return {}; }
 
-bool CScriptedCapture::SetControl(std::uint32_t, std::int32_t) {
-    return false;
-}
+bool CScriptedCapture::SetControl(std::uint32_t, std::int32_t) { return false; }
 
 void CScriptedCapture::Close() {
     std::unique_lock lock(m_mutex);

@@ -76,8 +76,7 @@ std::string FixedString(const char (&text)[N]) {
 
 // The sizes offered from a stepwise or continuous range: the usual webcam sizes that fit it.
 constexpr std::pair<std::uint32_t, std::uint32_t> kCommonSizes[] = {
-    {160, 120}, {320, 240}, {352, 288}, {640, 480}, {800, 600},
-    {1024, 768}, {1280, 720}, {1280, 960}, {1920, 1080},
+    {160, 120}, {320, 240}, {352, 288}, {640, 480}, {800, 600}, {1024, 768}, {1280, 720}, {1280, 960}, {1920, 1080},
 };
 
 bool InRange(std::uint32_t value, std::uint32_t minimum, std::uint32_t maximum, std::uint32_t step) {
@@ -179,8 +178,8 @@ std::vector<V4l2Mode> CV4l2Capture::ListModes(int fd) {
         if (!bits) continue;
         auto add = [&](std::uint32_t width, std::uint32_t height) {
             if (width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX) return;
-            modes.push_back({format.pixelformat, *bits, static_cast<std::int32_t>(width),
-                             static_cast<std::int32_t>(height)});
+            modes.push_back(
+                {format.pixelformat, *bits, static_cast<std::int32_t>(width), static_cast<std::int32_t>(height)});
         };
 
         bool listedSizes = false;

@@ -100,6 +100,6 @@ private:
     std::unique_ptr<cv::VideoCapture> m_capture;  // owned by the streaming thread while it runs
     std::thread m_thread;
     std::atomic<bool> m_stopRequested{false};
-    std::atomic<bool> m_streaming{false};  // false once the streaming thread has left its loop
+    std::atomic<bool> m_streaming{false};            // false once the streaming thread has left its loop
     std::atomic<std::int64_t> m_pendingInterval{0};  // for the streaming thread to apply; 0 = none
 };

@@ -4,13 +4,10 @@
 
 #include "logging.h"
 
-CNCVideoInput::CNCVideoInput(std::unique_ptr<ICaptureLayer> layer, FrameTargetSlot& frameTarget,
-                             CLogging* log)
+CNCVideoInput::CNCVideoInput(std::unique_ptr<ICaptureLayer> layer, FrameTargetSlot& frameTarget, CLogging* log)
     : m_layer(std::move(layer)), m_frameTarget(frameTarget), m_pLog(log) {}
 
-CNCVideoInput::~CNCVideoInput() {
-    ReleaseAll();
-}
+CNCVideoInput::~CNCVideoInput() { ReleaseAll(); }
 
 void CNCVideoInput::Log(const std::string& text) {
     if (m_pLog) m_pLog->Write(text, true);
@@ -76,8 +73,7 @@ bool CNCVideoInput::BuildGraph(int deviceIndex, int wantedWidth, int fps) {
 bool CNCVideoInput::AttachWindow(WindowToken owner, int /*mode*/, WindowToken /*drain*/) {
     if (m_owner != 0 || owner == 0 || m_iDevice == -1) return false;
     m_owner = owner;
-    m_layer->SetFrameCallback(
-        [this](std::uint8_t* bytes, std::uint32_t length) { BufferCB(bytes, length); });
+    m_layer->SetFrameCallback([this](std::uint8_t* bytes, std::uint32_t length) { BufferCB(bytes, length); });
     return true;
 }
 
@@ -109,9 +105,7 @@ void CNCVideoInput::TearDownGraph() {
     m_iDevice = -1;
 }
 
-bool CNCVideoInput::ShowProperties(WindowToken /*parent*/) {
-    return false;
-}
+bool CNCVideoInput::ShowProperties(WindowToken /*parent*/) { return false; }
 
 void CNCVideoInput::ReleaseAll() {
     DetachWindow();

@@ -25,25 +25,15 @@ int CNCVideoInputTrack::Open(int cameraIndex, int wantedWidth, int fps) {
     return m_iCameraCount;
 }
 
-bool CNCVideoInputTrack::AttachWindow(WindowToken window) {
-    return m_input.AttachWindow(window, 0, 0);
-}
+bool CNCVideoInputTrack::AttachWindow(WindowToken window) { return m_input.AttachWindow(window, 0, 0); }
 
-bool CNCVideoInputTrack::Run() {
-    return m_input.Run();
-}
+bool CNCVideoInputTrack::Run() { return m_input.Run(); }
 
-bool CNCVideoInputTrack::Stop() {
-    return m_input.Stop(false);
-}
+bool CNCVideoInputTrack::Stop() { return m_input.Stop(false); }
 
-bool CNCVideoInputTrack::ShowProperties(WindowToken parent) {
-    return m_input.ShowProperties(parent);
-}
+bool CNCVideoInputTrack::ShowProperties(WindowToken parent) { return m_input.ShowProperties(parent); }
 
-void CNCVideoInputTrack::SetFrameRate(int fps, int capabilityIndex) {
-    m_input.SetFrameRate(fps, capabilityIndex);
-}
+void CNCVideoInputTrack::SetFrameRate(int fps, int capabilityIndex) { m_input.SetFrameRate(fps, capabilityIndex); }
 
 int CNCVideoInputTrack::GetResolution(int entry, int& width, int& height, int& selectedEntry) const {
     const ResolutionList& list = m_input.Resolutions();

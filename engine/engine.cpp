@@ -28,8 +28,8 @@ CEngine::CEngine(CSettingsMirror& mirror, const CSettingsStore& store, IMessageS
       m_pLog(log),
       m_options(std::move(options)),
       m_speedProfile(store) {
-    m_pFeatureTracker = std::make_unique<CFeatureTracker>(
-        m_state, m_options.observer, MotionTargets{&m_mirror, &m_speedProfile, &m_outputs});
+    m_pFeatureTracker = std::make_unique<CFeatureTracker>(m_state, m_options.observer,
+                                                          MotionTargets{&m_mirror, &m_speedProfile, &m_outputs});
     m_pThreadCamera = std::make_unique<CThreadCamera>(m_state, m_pFeatureTracker.get());
     if (m_options.detectEvery > 0) {
         UseSequentialOpenCv();

@@ -17,8 +17,8 @@ int CDetectWindow::CountStill(float x, float y) const {
     const float left = x - kHalfSide, right = x + kHalfSide;
     const float top = y - kHalfSide, bottom = y + kHalfSide;
     int count = 0;
-    while (count < kSize && m_bValid[count] && left <= m_fX[count] && m_fX[count] <= right &&
-           top <= m_fY[count] && m_fY[count] <= bottom)
+    while (count < kSize && m_bValid[count] && left <= m_fX[count] && m_fX[count] <= right && top <= m_fY[count] &&
+           m_fY[count] <= bottom)
         ++count;
     return count;
 }

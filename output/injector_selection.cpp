@@ -17,8 +17,8 @@ InjectorSelection SelectInputInjector(const InjectorSelectionOptions& options) {
 
     std::string xtestWhyNot;
     if (auto xtest = CXTestInjector::Open(options.displayName, xtestWhyNot)) {
-        selection.text = "Input injection: XTest on X display " + xtest->DisplayName() + "; uinput not used: " +
-                         uinputWhyNot;
+        selection.text =
+            "Input injection: XTest on X display " + xtest->DisplayName() + "; uinput not used: " + uinputWhyNot;
         selection.kind = InjectorKind::XTest;
         selection.injector = std::move(xtest);
         return selection;

@@ -22,7 +22,7 @@ struct InjectorSelectionOptions {
 struct InjectorSelection {
     InjectorKind kind = InjectorKind::Unavailable;
     std::unique_ptr<IInputInjector> injector;  // null exactly when kind is Unavailable
-    std::string text;  // which one was chosen and why the others were not, one line
+    std::string text;                          // which one was chosen and why the others were not, one line
 };
 
 InjectorSelection SelectInputInjector(const InjectorSelectionOptions& options = {});

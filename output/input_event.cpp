@@ -6,11 +6,11 @@ std::ostream& operator<<(std::ostream& out, const InputEvent& event) {
     const auto flags = std::ios::fmtflags(out.flags());
     const char fill = out.fill();
     if (event.type == INPUT_MOUSE)
-        out << "mouse 0x" << std::hex << std::setw(4) << std::setfill('0') << event.mi.dwFlags << std::dec
-            << " (" << event.mi.dx << ", " << event.mi.dy << ")";
+        out << "mouse 0x" << std::hex << std::setw(4) << std::setfill('0') << event.mi.dwFlags << std::dec << " ("
+            << event.mi.dx << ", " << event.mi.dy << ")";
     else if (event.type == INPUT_KEYBOARD)
-        out << "key 0x" << std::hex << std::setw(2) << std::setfill('0') << event.ki.wVk << " 0x"
-            << std::setw(4) << event.ki.dwFlags;
+        out << "key 0x" << std::hex << std::setw(2) << std::setfill('0') << event.ki.wVk << " 0x" << std::setw(4)
+            << event.ki.dwFlags;
     else
         out << "input of type " << event.type;
     out.flags(flags);

@@ -16,10 +16,14 @@ struct ButtonFlags {
 
 ButtonFlags FlagsOf(int button) {
     switch (button) {
-    case CMouse::kButtonLeft: return {MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP};
-    case CMouse::kButtonMiddle: return {MOUSEEVENTF_MIDDLEDOWN, MOUSEEVENTF_MIDDLEUP};
-    case CMouse::kButtonRight: return {MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP};
-    default: return {0, 0};
+        case CMouse::kButtonLeft:
+            return {MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP};
+        case CMouse::kButtonMiddle:
+            return {MOUSEEVENTF_MIDDLEDOWN, MOUSEEVENTF_MIDDLEUP};
+        case CMouse::kButtonRight:
+            return {MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP};
+        default:
+            return {0, 0};
     }
 }
 
@@ -82,9 +86,15 @@ void CMouse::MoveStep(float ax, float ay) {
 
     if (!m_settings.m_bClicksOff && flags.press != 0) {
         switch (m_nClickType) {
-        case kClickHold: InjectButtons(flags.press, 0); break;
-        case kClickRelease: InjectButtons(0, flags.release); break;
-        default: InjectButtons(flags.press, flags.release); break;
+            case kClickHold:
+                InjectButtons(flags.press, 0);
+                break;
+            case kClickRelease:
+                InjectButtons(0, flags.release);
+                break;
+            default:
+                InjectButtons(flags.press, flags.release);
+                break;
         }
         if (m_nClickType == kClickDouble) {
             m_bRepeatPending = true;

@@ -78,8 +78,8 @@ std::unique_ptr<CUinputInjector> CUinputInjector::Create(const char* uinputPath,
     libevdev_free(description);
     if (result != 0) {
         ::close(fd);
-        whyNot = std::string("creating the virtual device through ") + uinputPath + " failed: " +
-                 std::strerror(-result);
+        whyNot =
+            std::string("creating the virtual device through ") + uinputPath + " failed: " + std::strerror(-result);
         return nullptr;
     }
     return std::unique_ptr<CUinputInjector>(new CUinputInjector(device, fd));

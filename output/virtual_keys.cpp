@@ -62,8 +62,8 @@ std::vector<VirtualKey> BuildTable() {
                                         KEY_KP5, KEY_KP6, KEY_KP7, KEY_KP8, KEY_KP9};
     for (int i = 0; i < 10; ++i) {
         table.push_back({static_cast<std::uint16_t>('0' + i), static_cast<unsigned long>(XK_0 + i), kDigits[i]});
-        table.push_back({static_cast<std::uint16_t>(VK_NUMPAD0 + i), static_cast<unsigned long>(XK_KP_0 + i),
-                         kKeypad[i]});
+        table.push_back(
+            {static_cast<std::uint16_t>(VK_NUMPAD0 + i), static_cast<unsigned long>(XK_KP_0 + i), kKeypad[i]});
     }
     static constexpr int kFunction[24] = {KEY_F1,  KEY_F2,  KEY_F3,  KEY_F4,  KEY_F5,  KEY_F6,  KEY_F7,  KEY_F8,
                                           KEY_F9,  KEY_F10, KEY_F11, KEY_F12, KEY_F13, KEY_F14, KEY_F15, KEY_F16,

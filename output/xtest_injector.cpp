@@ -51,9 +51,9 @@ void CXTestInjector::Inject(const InputEvent& event) {
             Bool press;
         };
         static constexpr Transition kTransitions[] = {
-            {MOUSEEVENTF_LEFTDOWN, Button1, True},    {MOUSEEVENTF_LEFTUP, Button1, False},
-            {MOUSEEVENTF_RIGHTDOWN, Button3, True},   {MOUSEEVENTF_RIGHTUP, Button3, False},
-            {MOUSEEVENTF_MIDDLEDOWN, Button2, True},  {MOUSEEVENTF_MIDDLEUP, Button2, False},
+            {MOUSEEVENTF_LEFTDOWN, Button1, True},   {MOUSEEVENTF_LEFTUP, Button1, False},
+            {MOUSEEVENTF_RIGHTDOWN, Button3, True},  {MOUSEEVENTF_RIGHTUP, Button3, False},
+            {MOUSEEVENTF_MIDDLEDOWN, Button2, True}, {MOUSEEVENTF_MIDDLEUP, Button2, False},
         };
         for (const Transition& transition : kTransitions)
             if (flags & transition.flag)

@@ -24,8 +24,7 @@ double LevelToFactor(double level) {
 CSpeedProfile::CSpeedProfile(const CSettingsStore& store) : m_store(store) {
     for (auto& axis : m_tables)
         for (Table& table : axis)
-            for (int entry = 0; entry < kFilledEntries; ++entry)
-                table[entry].store(1.0f, std::memory_order_relaxed);
+            for (int entry = 0; entry < kFilledEntries; ++entry) table[entry].store(1.0f, std::memory_order_relaxed);
 }
 
 void CSpeedProfile::BuildSpeedTables() {

@@ -52,7 +52,7 @@ private:
 
 // A fixed point set the editor can copy into the current axis; both sides get the same values.
 struct SpeedProfileTemplate {
-    const char* name;  // as listed in the editor
+    const char* name;                                        // as listed in the editor
     std::array<int, Setting::kProfilePointsPerSide> points;  // stored values of points 1..8
 };
 
@@ -62,5 +62,5 @@ inline constexpr std::array<SpeedProfileTemplate, 2> kSpeedProfileTemplates{{
 }};
 
 // The editor's names for axis 0 and axis 1 (the blanks are part of the names).
-inline constexpr std::array<const char*, CSpeedProfile::kAxes> kSpeedProfileAxisNames{
-    "left <-> right", "up   <-> down "};
+inline constexpr std::array<const char*, CSpeedProfile::kAxes> kSpeedProfileAxisNames{"left <-> right",
+                                                                                      "up   <-> down "};

@@ -24,15 +24,12 @@ std::string RangeText(const SettingKey& key) {
 
 void PrintRow(const CSettingsStore& store, const SettingKey& key) {
     const std::string name = std::string(key.section) + "/" + key.key;
-    const std::string stored =
-        store.Contains(key.section, key.key) ? std::to_string(store.Read(key)) : "(not set)";
-    std::printf("%-32s %-12s %-8d %s\n", name.c_str(), stored.c_str(), key.defaultValue,
-                RangeText(key).c_str());
+    const std::string stored = store.Contains(key.section, key.key) ? std::to_string(store.Read(key)) : "(not set)";
+    std::printf("%-32s %-12s %-8d %s\n", name.c_str(), stored.c_str(), key.defaultValue, RangeText(key).c_str());
 }
 
 int List(const CSettingsStore& store) {
-    std::printf("# %s\n%-32s %-12s %-8s %s\n", store.FilePath().c_str(), "key", "stored", "default",
-                "range");
+    std::printf("# %s\n%-32s %-12s %-8s %s\n", store.FilePath().c_str(), "key", "stored", "default", "range");
     for (const SettingKey& key : Setting::kNamedKeys) PrintRow(store, key);
     for (const auto& axis : Setting::kProfilePoints)
         for (const SettingKey& key : axis) PrintRow(store, key);

@@ -186,8 +186,8 @@ void CFeatureTracker::PrepareDerivatives() {
                 const int left = (r0[x - 1] + r2[x - 1]) * 3 + r1[x - 1] * 10;
                 const int right = (r0[x + 1] + r2[x + 1]) * 3 + r1[x + 1] * 10;
                 d[2 * x] = static_cast<short>(right - left);
-                d[2 * x + 1] = static_cast<short>((r2[x - 1] - r0[x - 1] + r2[x + 1] - r0[x + 1]) * 3 +
-                                                  (r2[x] - r0[x]) * 10);
+                d[2 * x + 1] =
+                    static_cast<short>((r2[x - 1] - r0[x - 1] + r2[x + 1] - r0[x + 1]) * 3 + (r2[x] - r0[x]) * 10);
             }
         }
     }

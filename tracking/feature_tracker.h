@@ -39,13 +39,13 @@ struct MotionTargets {
 
 class CFeatureTracker {
 public:
-    static constexpr int kCapacity = 50;            // slots of the position and status arrays
-    static constexpr int kPointLimit = 10;          // points kept normally
-    static constexpr int kPointLimitGranted = 17;   // for one frame, when m_bAllowMorePoints is set
-    static constexpr int kStaleFrameLimit = 100;    // frames without news from detection before halting
+    static constexpr int kCapacity = 50;           // slots of the position and status arrays
+    static constexpr int kPointLimit = 10;         // points kept normally
+    static constexpr int kPointLimitGranted = 17;  // for one frame, when m_bAllowMorePoints is set
+    static constexpr int kStaleFrameLimit = 100;   // frames without news from detection before halting
     static constexpr int kFlowFramesBeforeMotion = 10;
     static constexpr float kMergeDistanceSquared = 10.0f;  // a point this close to the centre is dropped
-    static constexpr int kWindowSize = 10;          // half-window of flow and corner refinement
+    static constexpr int kWindowSize = 10;                 // half-window of flow and corner refinement
     static constexpr int kPyramidLevels = 3;
     static constexpr int kSizeMultiplierWidth = 600;
 
@@ -115,8 +115,8 @@ private:
     cv::Mat m_prevGrey;
     std::vector<cv::Mat> m_pyramid;
     std::vector<cv::Mat> m_prevPyramid;
-    bool m_bPyramidBuilt = false;      // this frame's pyramid exists
-    bool m_bPrevPyramidBuilt = false;  // the previous frame's pyramid exists
+    bool m_bPyramidBuilt = false;          // this frame's pyramid exists
+    bool m_bPrevPyramidBuilt = false;      // the previous frame's pyramid exists
     std::vector<cv::Mat> m_derivBuffers;   // per level, bordered, border zero
     std::vector<cv::Mat> m_prevWithDeriv;  // image, derivative, image, ... for the flow
 
@@ -127,6 +127,6 @@ private:
     float m_fLastX = 0.0f;
     float m_fAccY = 0.0f;
     float m_fLastY = 0.0f;
-    bool m_bResetProfile = false;              // discard this profile step
+    bool m_bResetProfile = false;  // discard this profile step
     std::atomic<bool> m_bResetRequested{false};
 };

@@ -105,7 +105,8 @@ void CThreadHeadDetect::Run() {
         m_state.m_detect.Request();
         std::this_thread::sleep_for(kPoll);
         // Only a served frame is read: after a stop the capture thread may still be writing it.
-        const bool served = m_state.m_detect.WaitServed([this] { return m_state.m_bStopAll || m_state.m_bHeadDetectStop; });
+        const bool served =
+            m_state.m_detect.WaitServed([this] { return m_state.m_bStopAll || m_state.m_bHeadDetectStop; });
         if (served) detect.Detect(m_state.m_detect.Image(), m_state.m_detect.Scale());
         std::this_thread::sleep_for(kCyclePause);
     }

@@ -15,8 +15,7 @@ constexpr auto kExitPoll = std::chrono::milliseconds(1000);
 CThreadCamera::CThreadCamera(CTrackingState& state, CFeatureTracker* tracker, int width, int height)
     : m_state(state), m_pTracker(tracker), m_iWidth(width), m_iHeight(height) {}
 
-CThreadCamera::CThreadCamera(CTrackingState& state, CFeatureTracker* tracker)
-    : CThreadCamera(state, tracker, 0, 0) {}
+CThreadCamera::CThreadCamera(CTrackingState& state, CFeatureTracker* tracker) : CThreadCamera(state, tracker, 0, 0) {}
 
 CThreadCamera::~CThreadCamera() { Stop(); }
 

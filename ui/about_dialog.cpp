@@ -20,15 +20,13 @@ constexpr QSize kMinimumSize(420, 320);
 
 // The report keeps the line ends of the log file; the text box wants plain line feeds.
 QString ReportText() {
-    return QString::fromStdString(CSystemVersion().m_strSystem).replace(QLatin1String("\r\n"),
-                                                                        QLatin1String("\n"));
+    return QString::fromStdString(CSystemVersion().m_strSystem).replace(QLatin1String("\r\n"), QLatin1String("\n"));
 }
 
 }  // namespace
 
 CAboutDlg::CAboutDlg(QWidget* parent)
-    : QDialog(parent),
-      m_urlOpener([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
+    : QDialog(parent), m_urlOpener([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
     setWindowTitle(QString::fromLatin1(kTitle));
     setWindowIcon(MivexIcon());
 }
@@ -40,9 +38,7 @@ void CAboutDlg::SetUrlOpener(CLabel::UrlOpener opener) {
     }
 }
 
-QString CAboutDlg::Report() const {
-    return m_report == nullptr ? QString() : m_report->toPlainText();
-}
+QString CAboutDlg::Report() const { return m_report == nullptr ? QString() : m_report->toPlainText(); }
 
 void CAboutDlg::setVisible(bool visible) {
     if (visible && !HasContents()) {
@@ -60,8 +56,7 @@ void CAboutDlg::MakeContents() {
     nameFont.setBold(true);
     nameFont.setPointSizeF(nameFont.pointSizeF() * 1.5);
     name->setFont(nameFont);
-    auto* version =
-        new QLabel(tr("Version %1").arg(QString::fromLatin1(MIVEX_PRODUCT_VERSION)), this);
+    auto* version = new QLabel(tr("Version %1").arg(QString::fromLatin1(MIVEX_PRODUCT_VERSION)), this);
 
     auto* heading = new QVBoxLayout;
     heading->addWidget(name);

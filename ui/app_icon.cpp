@@ -49,8 +49,7 @@ QPixmap DrawIcon(int size) {
     const QPolygonF arrow({{0, 0}, {0, 19}, {4.5, 14.5}, {8, 22}, {11.5, 20.5}, {8, 13}, {14, 13}});
     painter.translate(35, 27);
     painter.scale(1.35, 1.35);
-    painter.setPen(QPen(kArrowEdge, std::max(1.6, pixel) / 1.35, Qt::SolidLine, Qt::RoundCap,
-                        Qt::RoundJoin));
+    painter.setPen(QPen(kArrowEdge, std::max(1.6, pixel) / 1.35, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     painter.setBrush(kArrow);
     painter.drawPolygon(arrow);
     return pixmap;

@@ -27,8 +27,7 @@ bool CHoverButton::LoadBitmaps(const QString& normal, const QString& hover, cons
     const QPixmap normalPicture(normal);
     const QPixmap hoverPicture(hover);
     const QPixmap activePicture(active);
-    const QPixmap alternativePicture =
-        alternative.isEmpty() ? QPixmap() : QPixmap(alternative);
+    const QPixmap alternativePicture = alternative.isEmpty() ? QPixmap() : QPixmap(alternative);
     if (normalPicture.isNull() || hoverPicture.isNull() || activePicture.isNull() ||
         (!alternative.isEmpty() && alternativePicture.isNull())) {
         return false;
@@ -66,14 +65,14 @@ CHoverButton::Picture CHoverButton::CurrentPicture() const {
 
 const QPixmap& CHoverButton::PictureFor(Picture picture) const {
     switch (picture) {
-    case Picture::Hover:
-        return m_hover;
-    case Picture::Active:
-        return m_active;
-    case Picture::Alternative:
-        return m_alternative;
-    case Picture::Normal:
-        break;
+        case Picture::Hover:
+            return m_hover;
+        case Picture::Active:
+            return m_active;
+        case Picture::Alternative:
+            return m_alternative;
+        case Picture::Normal:
+            break;
     }
     return m_normal;
 }

@@ -256,8 +256,7 @@ void CLabel::PaintBackground(QPainter& painter, const QRect& area) const {
     for (int i = 0; i < bands; ++i) {
         const int left = area.left() + i * bandWidth;
         const int right = (i == bands - 1) ? area.left() + width : left + bandWidth;
-        painter.fillRect(QRect(left, area.top(), right - left, area.height()),
-                         QColor(r >> 8, g >> 8, b >> 8));
+        painter.fillRect(QRect(left, area.top(), right - left, area.height()), QColor(r >> 8, g >> 8, b >> 8));
         r += rStep;
         g += gStep;
         b += bStep;
@@ -273,7 +272,7 @@ void CLabel::PaintText(QPainter& painter, const QRect& area) const {
     if (m_alignment & Qt::AlignVCenter) {
         flags = Qt::AlignHCenter;
         flags |= m_text.contains(QLatin1Char('\n')) ? int(Qt::TextWordWrap | Qt::AlignTop)
-                                                      : int(Qt::AlignVCenter | Qt::TextSingleLine);
+                                                    : int(Qt::AlignVCenter | Qt::TextSingleLine);
     } else if (m_alignment & Qt::AlignHCenter) {
         flags |= Qt::AlignHCenter | Qt::AlignTop;
     } else if (m_alignment & Qt::AlignRight) {

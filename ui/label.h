@@ -96,8 +96,7 @@ private:
     void OnFlashTimer();
     void PaintBackground(QPainter& painter, const QRect& area) const;
     void PaintText(QPainter& painter, const QRect& area) const;
-    void DrawTextAt(QPainter& painter, const QRect& area, int flags, const QColor& colour,
-                    const QPoint& offset) const;
+    void DrawTextAt(QPainter& painter, const QRect& area, int flags, const QColor& colour, const QPoint& offset) const;
 
     QString m_text;
     Qt::Alignment m_alignment = Qt::AlignLeft | Qt::AlignTop;

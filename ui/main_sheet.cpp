@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include <QCoreApplication>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QCursor>
 #include <QDialogButtonBox>
 #include <QMenu>
@@ -40,10 +40,14 @@ constexpr std::array kTrayMenu = std::to_array<TrayMenuItem>({
 
 QSystemTrayIcon::MessageIcon BalloonIcon(int iconKind) {
     switch (iconKind) {
-        case 1: return QSystemTrayIcon::Information;
-        case 2: return QSystemTrayIcon::Warning;
-        case 3: return QSystemTrayIcon::Critical;
-        default: return QSystemTrayIcon::NoIcon;
+        case 1:
+            return QSystemTrayIcon::Information;
+        case 2:
+            return QSystemTrayIcon::Warning;
+        case 3:
+            return QSystemTrayIcon::Critical;
+        default:
+            return QSystemTrayIcon::NoIcon;
     }
 }
 
@@ -58,8 +62,7 @@ QString Cut(const QString& text, int limit) {
 
 }  // namespace
 
-CSheetMessage::CSheetMessage(int message, int wParam)
-    : QEvent(EventType()), message(message), wParam(wParam) {}
+CSheetMessage::CSheetMessage(int message, int wParam) : QEvent(EventType()), message(message), wParam(wParam) {}
 
 QEvent::Type CSheetMessage::EventType() {
     static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
@@ -70,8 +73,7 @@ void PostSheetMessage(QObject* sheet, int message, int wParam) {
     QCoreApplication::postEvent(sheet, new CSheetMessage(message, wParam));
 }
 
-CmivexDlgMain::CmivexDlgMain(std::atomic<bool>& stopAll, QWidget* parent)
-    : QDialog(parent), m_stopAll(stopAll) {
+CmivexDlgMain::CmivexDlgMain(std::atomic<bool>& stopAll, QWidget* parent) : QDialog(parent), m_stopAll(stopAll) {
     setWindowTitle(QString::fromLatin1(kCaption));
     setWindowIcon(MivexIcon());
     setMinimumSize(kMinimumSize);
@@ -84,14 +86,12 @@ CmivexDlgMain::CmivexDlgMain(std::atomic<bool>& stopAll, QWidget* parent)
     layout->addWidget(m_tabs, 1);
     layout->addWidget(buttons);
 
-    connect(buttons->button(QDialogButtonBox::Ok), &QPushButton::clicked, this,
-            &CmivexDlgMain::OnOk);
+    connect(buttons->button(QDialogButtonBox::Ok), &QPushButton::clicked, this, &CmivexDlgMain::OnOk);
     connect(m_tabs, &QTabWidget::currentChanged, this, &CmivexDlgMain::OnTabChanged);
 
     // Queued so that the tray menu's own event loop never runs inside the icon's mouse
     // handler: an "E&xit" chosen there removes the icon.
-    connect(&m_tray, &QSystemTrayIcon::activated, this, &CmivexDlgMain::OnTrayActivated,
-            Qt::QueuedConnection);
+    connect(&m_tray, &QSystemTrayIcon::activated, this, &CmivexDlgMain::OnTrayActivated, Qt::QueuedConnection);
 }
 
 void CmivexDlgMain::AddPage(CMyPropertyPageToolTips* page) {
@@ -100,9 +100,7 @@ void CmivexDlgMain::AddPage(CMyPropertyPageToolTips* page) {
     m_bAddingPage = false;
 }
 
-int CmivexDlgMain::PageCount() const {
-    return m_tabs->count();
-}
+int CmivexDlgMain::PageCount() const { return m_tabs->count(); }
 
 CMyPropertyPageToolTips* CmivexDlgMain::GetPage(int index) const {
     return qobject_cast<CMyPropertyPageToolTips*>(m_tabs->widget(index));
@@ -121,9 +119,7 @@ bool CmivexDlgMain::SetActivePage(int index) {
     return true;
 }
 
-int CmivexDlgMain::GetActiveIndex() const {
-    return m_tabs->currentIndex();
-}
+int CmivexDlgMain::GetActiveIndex() const { return m_tabs->currentIndex(); }
 
 void CmivexDlgMain::OnTabChanged(int index) {
     if (m_bAddingPage) {
@@ -140,13 +136,9 @@ void CmivexDlgMain::OnOk() {
     }
 }
 
-void CmivexDlgMain::SetAboutDialog(CAboutDlg* about) {
-    m_about = about;
-}
+void CmivexDlgMain::SetAboutDialog(CAboutDlg* about) { m_about = about; }
 
-CAboutDlg* CmivexDlgMain::AboutDialog() const {
-    return m_about;
-}
+CAboutDlg* CmivexDlgMain::AboutDialog() const { return m_about; }
 
 void CmivexDlgMain::SetUpdateWindow(std::function<void()> showUpdateWindow) {
     m_showUpdateWindow = std::move(showUpdateWindow);
@@ -210,9 +202,7 @@ void CmivexDlgMain::closeEvent(QCloseEvent* event) {
     hide();
 }
 
-void CmivexDlgMain::reject() {
-    hide();
-}
+void CmivexDlgMain::reject() { hide(); }
 
 bool CmivexDlgMain::TrayIconAdd() {
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
@@ -224,18 +214,12 @@ bool CmivexDlgMain::TrayIconAdd() {
     return true;
 }
 
-void CmivexDlgMain::TrayIconRemove() {
-    m_tray.hide();
-}
+void CmivexDlgMain::TrayIconRemove() { m_tray.hide(); }
 
-bool CmivexDlgMain::IsTrayIconShown() const {
-    return m_tray.isVisible();
-}
+bool CmivexDlgMain::IsTrayIconShown() const { return m_tray.isVisible(); }
 
-void CmivexDlgMain::TrayBalloon(const QString& title, const QString& text, int iconKind,
-                                int timeoutMs) {
-    m_tray.showMessage(Cut(title, kBalloonTitleMax), Cut(text, kBalloonTextMax),
-                       BalloonIcon(iconKind), timeoutMs);
+void CmivexDlgMain::TrayBalloon(const QString& title, const QString& text, int iconKind, int timeoutMs) {
+    m_tray.showMessage(Cut(title, kBalloonTitleMax), Cut(text, kBalloonTextMax), BalloonIcon(iconKind), timeoutMs);
 }
 
 void CmivexDlgMain::OnTrayActivated(QSystemTrayIcon::ActivationReason reason) {

@@ -96,15 +96,11 @@ void CMyPropertyPageToolTips::Activate() {
     OnSetActive();
 }
 
-void CMyPropertyPageToolTips::OnInitDialog() {
-    InitToolTips();
-}
+void CMyPropertyPageToolTips::OnInitDialog() { InitToolTips(); }
 
 void CMyPropertyPageToolTips::OnSetActive() {}
 
-void CMyPropertyPageToolTips::OnOK() {
-    PostSheetMessage(window(), kMsgHide, kHideConfirmed);
-}
+void CMyPropertyPageToolTips::OnOK() { PostSheetMessage(window(), kMsgHide, kHideConfirmed); }
 
 bool CMyPropertyPageToolTips::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::ToolTip) {
@@ -120,8 +116,8 @@ bool CMyPropertyPageToolTips::eventFilter(QObject* watched, QEvent* event) {
     const std::optional<QString> text = ToolTipAt(widget, help->pos());
     if (!text || text->isEmpty()) {
         QToolTip::hideText();
-    } else if (shownList != m_expandedList || shownItem != m_expandedItem ||
-               !QToolTip::isVisible() || QToolTip::text() != *text) {
+    } else if (shownList != m_expandedList || shownItem != m_expandedItem || !QToolTip::isVisible() ||
+               QToolTip::text() != *text) {
         QToolTip::showText(help->globalPos(), *text, widget);
     }
     // Handled here in every case so the control's own tooltip never shows while disabled.

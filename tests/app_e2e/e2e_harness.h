@@ -78,10 +78,18 @@ inline bool HasLine(const std::string& text, const std::string& line) { return M
 
 // The start-up lines in their order, after "RebootCount>0 <n>" when given.
 inline std::vector<std::string> StartupLines(std::optional<int> rebootCount = {}) {
-    std::vector<std::string> lines{"camera wanted: 0",        "camera resolution wanted: 0", "camera fps wanted: 12",
-                                   "THDB OK",                 "TCB OK",                      "Start camera",
-                                   "camera's found: 1",       "selected camera numer: 0",    "selected camera name: *",
-                                   "UpdateCount: *",          "WriteToolbar",                "InitInstance exit OK"};
+    std::vector<std::string> lines{"camera wanted: 0",
+                                   "camera resolution wanted: 0",
+                                   "camera fps wanted: 12",
+                                   "THDB OK",
+                                   "TCB OK",
+                                   "Start camera",
+                                   "camera's found: 1",
+                                   "selected camera numer: 0",
+                                   "selected camera name: *",
+                                   "UpdateCount: *",
+                                   "WriteToolbar",
+                                   "InitInstance exit OK"};
     if (rebootCount) lines.insert(lines.begin(), "RebootCount>0 " + std::to_string(*rebootCount));
     return lines;
 }
@@ -121,17 +129,21 @@ protected:
         fs::permissions(Root() / "run", fs::perms::owner_all, fs::perm_options::replace);
         // The programs started inherit these; without a session bus the icon goes to the X tray.
         const std::pair<const char*, std::optional<std::string>> env[] = {
-            {"DISPLAY", m_xvfb.DisplayName()},          {"XDG_RUNTIME_DIR", (Root() / "run").string()},
-            {"XDG_CACHE_HOME", (Root() / "cache").string()}, {"XDG_DATA_HOME", (Root() / "share").string()},
-            {"MIVEX_INJECTOR", "xtest"},                 {"QT_QPA_PLATFORM", "xcb"},
-            {"WAYLAND_DISPLAY", std::nullopt},           {"DBUS_SESSION_BUS_ADDRESS", std::nullopt}};
+            {"DISPLAY", m_xvfb.DisplayName()},
+            {"XDG_RUNTIME_DIR", (Root() / "run").string()},
+            {"XDG_CACHE_HOME", (Root() / "cache").string()},
+            {"XDG_DATA_HOME", (Root() / "share").string()},
+            {"MIVEX_INJECTOR", "xtest"},
+            {"QT_QPA_PLATFORM", "xcb"},
+            {"WAYLAND_DISPLAY", std::nullopt},
+            {"DBUS_SESSION_BUS_ADDRESS", std::nullopt}};
         for (const auto& [name, value] : env) m_env.emplace_back(name, value);
         // A copy the program starts in its place is adopted by this process, which can wait for it.
         ::prctl(PR_SET_CHILD_SUBREAPER, 1);
         m_x = XOpenDisplay(m_xvfb.DisplayName().c_str());
         ASSERT_NE(m_x, nullptr) << "cannot open " << m_xvfb.DisplayName();
         XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });  // windows may vanish mid-query
-        XChangePointerControl(m_x, True, True, 1, 1, 0);               // pointer moves as sent
+        XChangePointerControl(m_x, True, True, 1, 1, 0);             // pointer moves as sent
     }
 
     void TearDown() override {
@@ -206,8 +218,10 @@ protected:
     void Press(unsigned int button, KeySym key = NoSymbol) const {
         std::this_thread::sleep_for(50ms);  // after the motion or the window it goes to
         for (bool down : {true, false}) {
-            if (key == NoSymbol) XTestFakeButtonEvent(m_x, button, down, CurrentTime);
-            else XTestFakeKeyEvent(m_x, XKeysymToKeycode(m_x, key), down, CurrentTime);
+            if (key == NoSymbol)
+                XTestFakeButtonEvent(m_x, button, down, CurrentTime);
+            else
+                XTestFakeKeyEvent(m_x, XKeysymToKeycode(m_x, key), down, CurrentTime);
             XSync(m_x, False);
         }
     }
@@ -227,7 +241,8 @@ protected:
         unsigned char* data = nullptr;
         pid_t owner = 0;
         if (XGetWindowProperty(m_x, window, XInternAtom(m_x, "_NET_WM_PID", False), 0, 1, False, XA_CARDINAL, &type,
-                               &format, &count, &after, &data) == Success && data && count == 1)
+                               &format, &count, &after, &data) == Success &&
+            data && count == 1)
             owner = static_cast<pid_t>(*reinterpret_cast<unsigned long*>(data));
         if (data) XFree(data);
         return owner;

@@ -11,8 +11,8 @@ struct ShortRun {
     std::vector<std::string> args;  // "camera.avi" stands for the head video
     int rebootCount;                // stored before the start
     int exitCode;
-    const char* said;               // on standard output or error
-    std::vector<std::string> log;   // in order, the last one last; no log at all when empty
+    const char* said;              // on standard output or error
+    std::vector<std::string> log;  // in order, the last one last; no log at all when empty
     const char* neverLogged;
 };
 void PrintTo(const ShortRun& run, std::ostream* out) { *out << run.name; }
@@ -20,11 +20,20 @@ void PrintTo(const ShortRun& run, std::ostream* out) { *out << run.name; }
 const ShortRun kShortRuns[] = {
     {"UnknownOption", {"--no-such-option"}, 0, 2, "--camera-file", {}, ""},  // the usage
     {"Version", {"--version"}, 0, 0, MIVEX_E2E_VERSION, {}, ""},
-    {"RestartLoop", {"--camera-file", "camera.avi", "--no-dialogs"}, 31, 1, "ERROR: reboot loop > 30",
-     {"ERROR: reboot loop > 30", "ExitInstance begin", "ExitInstance end"}, "Start camera"},
-    {"NoCamera", {"--camera-file", "no-such-video.avi", "--no-dialogs"}, 0, 1,
+    {"RestartLoop",
+     {"--camera-file", "camera.avi", "--no-dialogs"},
+     31,
+     1,
+     "ERROR: reboot loop > 30",
+     {"ERROR: reboot loop > 30", "ExitInstance begin", "ExitInstance end"},
+     "Start camera"},
+    {"NoCamera",
+     {"--camera-file", "no-such-video.avi", "--no-dialogs"},
+     0,
+     1,
      "ERROR: no camera detected, or camera in use",
-     {"Start camera", "ERROR: no camera detected, or camera in use", "ExitInstance end"}, "Reboot"},
+     {"Start camera", "ERROR: no camera detected, or camera in use", "ExitInstance end"},
+     "Reboot"},
 };
 
 class ShortRuns : public ProgramTest, public ::testing::WithParamInterface<ShortRun> {};
@@ -92,9 +101,12 @@ TEST_F(ProgramTest, OneCopyRefusesASecondAndMovesThePointerWithTheHeadMirroredLe
         shown << '(' << s.x << ',' << s.y << ") ";
         const double length = cv::norm(s), along = (s.x * fast.x + s.y * fast.y) / std::sqrt(2.0);
         if (length < 8) continue;
-        if (std::abs(along) < 0.7 * length) ++across;  // more than 45 degrees off the line
-        else if (along > 0) ++ahead, aheadLength += length;
-        else ++back, backLength += length;
+        if (std::abs(along) < 0.7 * length)
+            ++across;  // more than 45 degrees off the line
+        else if (along > 0)
+            ++ahead, aheadLength += length;
+        else
+            ++back, backLength += length;
     }
     ASSERT_GE(ahead, 3) << "too few moves the way of the head's fast pass, mirrored: " << shown.str();
     ASSERT_GE(back, 3) << "too few moves back: " << shown.str();
@@ -149,11 +161,14 @@ TEST_F(ProgramTest, ARestartRequestStartsANewCopyThatKeepsMouseControl) {
     EXPECT_EQ(Ending(first.pid, kSlow * 10s), "exit code 0") << Diagnostics(first);
     EXPECT_EQ(MissingInOrder(Log(first), {"ExitInstance begin", "Reboot"}), "") << Diagnostics(first);
     EXPECT_FALSE(HasLine(Log(first), "ExitInstance end")) << Diagnostics(first);
-    ASSERT_TRUE(WaitUntil([&] {
-        const auto copies = Copies();
-        if (copies.size() == 1 && copies[0] != first.pid) second.pid = copies[0];
-        return second.pid > 0;
-    }, kSlow * 10s)) << "no new copy of the program" << Diagnostics(first);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const auto copies = Copies();
+            if (copies.size() == 1 && copies[0] != first.pid) second.pid = copies[0];
+            return second.pid > 0;
+        },
+        kSlow * 10s))
+        << "no new copy of the program" << Diagnostics(first);
     ASSERT_TRUE(WaitForLogLine(second, "InitInstance exit OK")) << Diagnostics(second);
     EXPECT_EQ(MissingInOrder(Log(second), StartupLines(1)), "") << Diagnostics(second);
     EXPECT_EQ(CSettingsStore().Read(Setting::kBootUseMouse), 1);

@@ -57,7 +57,7 @@ TEST_F(SettingsStore, ValuesRoundTripThroughAFileAPersonCouldHaveWrittenAndHandE
     test::WriteFile(m_home.SettingsFile(), "loose=1\n[settings]\nsliderUdMouse=12.5\n");
     // "general" is special to QSettings, "profile enable" has a blank, useMouse is in two sections.
     const std::pair<SettingKey, int> values[] = {
-        {Setting::kLogCount, 7}, {Setting::kProfileEnable, 1}, {Setting::kBootUseMouse, 1},
+        {Setting::kLogCount, 7}, {Setting::kProfileEnable, 1},     {Setting::kBootUseMouse, 1},
         {Setting::kUseMouse, 0}, {Setting::kHotkeyMouse, INT_MIN}, {Setting::kProfilePoints[1][15], 300}};
     for (const auto& [key, value] : values) EXPECT_TRUE(m_store.Write(key, value)) << key.key;
     // On disk as soon as each write returns, while the store still lives.
@@ -81,7 +81,10 @@ TEST_F(SettingsStore, AbsentKeysReadTheirDefaultAndReadingCreatesNothing) {
 }
 
 TEST_F(SettingsStore, ClampedReadsForceTheRangeWithoutWritingBack) {
-    const struct { SettingKey key; int stored, read; } cases[] = {
+    const struct {
+        SettingKey key;
+        int stored, read;
+    } cases[] = {
         {Setting::kSliderLrMouse, 0, 1},  {Setting::kSliderLrMouse, 99, 20}, {Setting::kCameraFps, 0, 1},
         {Setting::kCameraFps, -5, 1},     {Setting::kCameraFps, 60, 60},     {Setting::kSliderLrSimFS, 50, 50},
         {Setting::kSliderAccMouse, 3, 4},
@@ -252,9 +255,15 @@ TEST_F(Logging, ConcurrentWritesAreAppendedWholeAndInEachWritersOrder) {
 TEST(SystemVersion, ReportsTheSystemThenWhatIsKnownOfTheProgram) {
     const OsRecord debian{"Linux", "6.1.0-18-amd64", "x86_64", "Debian GNU/Linux 12 (bookworm)"};
     const std::string os = "Linux: V 6.1.0-18-amd64, machine: x86_64, Debian GNU/Linux 12 (bookworm)\r\n\r\n";
-    const struct { std::optional<OsRecord> os; VersionRecord version; std::string system, fileVersion; } cases[] = {
-        {debian, {"Mivex", "Copyright (C) 2026 KordO", "1.2.3", "1.2.3.4"},
-         os + "Mivex\r\n\r\nCopyright (C) 2026 KordO\r\nProgram version: 1.2.3\r\n1.2.3.4\r\n", "1.2.3"},
+    const struct {
+        std::optional<OsRecord> os;
+        VersionRecord version;
+        std::string system, fileVersion;
+    } cases[] = {
+        {debian,
+         {"Mivex", "Copyright (C) 2026 KordO", "1.2.3", "1.2.3.4"},
+         os + "Mivex\r\n\r\nCopyright (C) 2026 KordO\r\nProgram version: 1.2.3\r\n1.2.3.4\r\n",
+         "1.2.3"},
         {debian, {}, os, ""},
         // Missing entries are skipped with their line ends; the label stays.
         {debian, {"Mivex", "", "", "9"}, os + "Mivex\r\n\r\nProgram version: 9\r\n", ""},

@@ -135,8 +135,10 @@ TEST_F(FormatSearch, ChoosesLogsAndAppliesTheFormat) {
         std::erase_if(setFormat, [](const std::string& call) { return !call.starts_with("SetFormat"); });
         EXPECT_EQ(setFormat, c.setFormat);
         const std::string log = NewlyLogged();
-        if (c.logTail.starts_with(Header(static_cast<int>(c.caps.size())))) EXPECT_EQ(log, c.logTail);
-        else EXPECT_TRUE(log.ends_with(c.logTail)) << log;
+        if (c.logTail.starts_with(Header(static_cast<int>(c.caps.size()))))
+            EXPECT_EQ(log, c.logTail);
+        else
+            EXPECT_TRUE(log.ends_with(c.logTail)) << log;
     }
 }
 
@@ -213,7 +215,7 @@ TEST_F(V4l2Capture, ListsCapturingNodesAndSkipsWhatCannotBeOpenedQueriedOrCaptur
     nodes[3].capabilities = nodes[4].capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE;
     nodes[3].deviceCaps = V4L2_CAP_VIDEO_CAPTURE;
     nodes[4].deviceCaps = V4L2_CAP_META_CAPTURE;
-    nodes[3].card = std::string(32, 'C');  // fills the field: no terminating NUL
+    nodes[3].card = std::string(32, 'C');                                        // fills the field: no terminating NUL
     nodes[5].card = "Old Camera", nodes[5].bus = "", nodes[5].driver = "gspca";  // an old driver without device caps
 
     Strings listed;
@@ -332,15 +334,17 @@ TEST_F(VideoFileCamera, LoopsUntilStopOrCloseWhichReturnOnlyAfterTheLastCallback
         const auto deadline = std::chrono::steady_clock::now() + 30s;
         while (handled < 2 * kFrames + 1 && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(1ms);
-        if (close) camera.Close();
-        else EXPECT_TRUE(camera.Stop() && camera.Stop());
+        if (close)
+            camera.Close();
+        else
+            EXPECT_TRUE(camera.Stop() && camera.Stop());
         EXPECT_FALSE(inCallback);
         const std::size_t delivered = m_frames.size();
         std::this_thread::sleep_for(100ms);
         EXPECT_EQ(m_frames.size(), delivered) << "a frame came after delivery ended";
         ASSERT_GE(delivered, std::size_t{2 * kFrames + 1}) << "frames stopped coming";
         ExpectFramesOf(s_decoded, 0, delivered);  // back to the first frame after the last
-        camera.WaitUntilFinished();  // returns at once when stopped
+        camera.WaitUntilFinished();               // returns at once when stopped
     }
     EXPECT_EQ(camera.CapabilityCount(), 0);
     EXPECT_FALSE(camera.Run());
@@ -408,11 +412,14 @@ TEST_F(VideoInput, OpenListsAndNamesTheCamerasAndKeepsTheFirstFormatChosen) {
     NewlyLogged();
     EXPECT_EQ(m_track->Open(11, 640), 11);  // past the list: the first camera
     const std::string log = NewlyLogged();
-    EXPECT_TRUE(log.starts_with("Camera found: Front\r\nCamera found: USB camera\r\n"
-                                "Camera found: /dev/video0\r\nCamera found: Cam 1\r\n")) << log;
+    EXPECT_TRUE(
+        log.starts_with("Camera found: Front\r\nCamera found: USB camera\r\n"
+                        "Camera found: /dev/video0\r\nCamera found: Cam 1\r\n"))
+        << log;
     EXPECT_NE(log.find("Camera found: Cam 10\r\nGetDeviceDescr\r\n"), std::string::npos) << log;
     EXPECT_EQ(std::make_tuple(m_track->SelectedCamera(), m_track->CameraName(), m_layer.OpenDevice(), m_track->Width(),
-                              m_track->Height()), std::make_tuple(0, std::string("Front"), 0, 800, 600));
+                              m_track->Height()),
+              std::make_tuple(0, std::string("Front"), 0, 800, 600));
     // Only the first ten get a camera name, but the eleventh opens.
     auto& input = m_track->Input();
     EXPECT_EQ(std::tie(input.CameraName(1), input.CameraName(10), input.CameraName(11)),
@@ -443,7 +450,7 @@ TEST_F(VideoInput, OnlyFramesOfTheFirstLengthReachThePublishedTargetWhileRunning
     ASSERT_EQ(m_track->Open(0, 640), 1);
     ASSERT_TRUE(m_track->AttachWindow(kWindow) && m_track->Run());
     Deliver({kQvga, kVga});
-    EXPECT_EQ(m_target.frames, 0);  // no target published: dropped
+    EXPECT_EQ(m_target.frames, 0);                           // no target published: dropped
     EXPECT_EQ(m_track->Input().FirstBufferLength(), kQvga);  // fixed even though it had nowhere to go
 
     m_frameTarget = &m_target;

@@ -111,7 +111,8 @@ TEST_F(EngineTest, TracksSyntheticHeadMotionWithinATenthOfAPixelAndKeepsMotionCo
         Trajectory trajectory;
         double maxError;  // brightness changes break the flow's assumption: no bound
     };
-    for (const Case c : {Case{Trajectory::Circle, 0.15}, Case{Trajectory::Sweep, 1e9}, Case{Trajectory::Brightness, 1e9}}) {
+    for (const Case c :
+         {Case{Trajectory::Circle, 0.15}, Case{Trajectory::Sweep, 1e9}, Case{Trajectory::Brightness, 1e9}}) {
         m_sink.calls.clear();
         const Accuracy figures = Feed(*SyncEngine(), c.trajectory, 300);
         std::cout << TrajectoryName(c.trajectory) << ": " << figures.Describe() << "\n";

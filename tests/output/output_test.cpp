@@ -231,9 +231,12 @@ TEST(UinputTranslation, EachButtonAndKeyTransitionIsAReportOfItsOwn) {
         {InputEvent::Mouse(MOUSEEVENTF_MOVE, 0, 7), {{EV_REL, REL_Y, 7}, kSyn}},
         {InputEvent::Mouse(MOUSEEVENTF_MOVE, 0, 0), {}},
         {InputEvent::Mouse(0, 10, 10), {}},  // amounts without the MOVE flag are ignored
-        {Button(MOUSEEVENTF_LEFTDOWN), Key(BTN_LEFT, 1)},     {Button(MOUSEEVENTF_LEFTUP), Key(BTN_LEFT, 0)},
-        {Button(MOUSEEVENTF_RIGHTDOWN), Key(BTN_RIGHT, 1)},   {Button(MOUSEEVENTF_RIGHTUP), Key(BTN_RIGHT, 0)},
-        {Button(MOUSEEVENTF_MIDDLEDOWN), Key(BTN_MIDDLE, 1)}, {Button(MOUSEEVENTF_MIDDLEUP), Key(BTN_MIDDLE, 0)},
+        {Button(MOUSEEVENTF_LEFTDOWN), Key(BTN_LEFT, 1)},
+        {Button(MOUSEEVENTF_LEFTUP), Key(BTN_LEFT, 0)},
+        {Button(MOUSEEVENTF_RIGHTDOWN), Key(BTN_RIGHT, 1)},
+        {Button(MOUSEEVENTF_RIGHTUP), Key(BTN_RIGHT, 0)},
+        {Button(MOUSEEVENTF_MIDDLEDOWN), Key(BTN_MIDDLE, 1)},
+        {Button(MOUSEEVENTF_MIDDLEUP), Key(BTN_MIDDLE, 0)},
         // A click in one event must stay a press and a release, not one report that cancels out.
         {InputEvent::Mouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_LEFTUP, 2, 0),
          {{EV_REL, REL_X, 2}, kSyn, {EV_KEY, BTN_LEFT, 1}, kSyn, {EV_KEY, BTN_LEFT, 0}, kSyn}},
@@ -247,9 +250,15 @@ TEST(UinputTranslation, EachButtonAndKeyTransitionIsAReportOfItsOwn) {
         EXPECT_EQ(Kernel(batch.begin(), batch.end()), kernel) << event;
     }
     // Letters follow the keyboard's rows in KEY_* numbering, not the alphabet.
-    for (auto [vk, code] : std::vector<std::pair<std::uint16_t, int>>{
-             {'A', KEY_A}, {'Q', KEY_Q}, {'Z', KEY_Z}, {'0', KEY_0}, {'9', KEY_9},
-             {VK_F1, KEY_F1}, {VK_F1 + 11, KEY_F12}, {VK_F24, KEY_F24}, {VK_NUMPAD0 + 7, KEY_KP7}})
+    for (auto [vk, code] : std::vector<std::pair<std::uint16_t, int>>{{'A', KEY_A},
+                                                                      {'Q', KEY_Q},
+                                                                      {'Z', KEY_Z},
+                                                                      {'0', KEY_0},
+                                                                      {'9', KEY_9},
+                                                                      {VK_F1, KEY_F1},
+                                                                      {VK_F1 + 11, KEY_F12},
+                                                                      {VK_F24, KEY_F24},
+                                                                      {VK_NUMPAD0 + 7, KEY_KP7}})
         EXPECT_EQ(VirtualKeyToEvdevCode(vk), code) << "virtual key 0x" << std::hex << vk;
 }
 
@@ -323,9 +332,12 @@ TEST(XTest, IsChosenWithoutUinputAndMovesClicksTypesAndLetsGo) {
     XSync(x, False);
     // What arrives for each: its type, and the button number or the key symbol.
     const std::tuple<InputEvent, int, unsigned long> cases[] = {
-        {Button(MOUSEEVENTF_LEFTDOWN), ButtonPress, Button1},   {Button(MOUSEEVENTF_LEFTUP), ButtonRelease, Button1},
-        {Button(MOUSEEVENTF_MIDDLEDOWN), ButtonPress, Button2}, {Button(MOUSEEVENTF_MIDDLEUP), ButtonRelease, Button2},
-        {Button(MOUSEEVENTF_RIGHTDOWN), ButtonPress, Button3},  {Button(MOUSEEVENTF_RIGHTUP), ButtonRelease, Button3},
+        {Button(MOUSEEVENTF_LEFTDOWN), ButtonPress, Button1},
+        {Button(MOUSEEVENTF_LEFTUP), ButtonRelease, Button1},
+        {Button(MOUSEEVENTF_MIDDLEDOWN), ButtonPress, Button2},
+        {Button(MOUSEEVENTF_MIDDLEUP), ButtonRelease, Button2},
+        {Button(MOUSEEVENTF_RIGHTDOWN), ButtonPress, Button3},
+        {Button(MOUSEEVENTF_RIGHTUP), ButtonRelease, Button3},
         {InputEvent::Keyboard(VK_CONTROL, 0), KeyPress, XK_Control_L},
         {InputEvent::Keyboard(VK_CONTROL, KEYEVENTF_KEYUP), KeyRelease, XK_Control_L},
         {InputEvent::Keyboard('A', 0), KeyPress, XK_a},
@@ -339,7 +351,6 @@ TEST(XTest, IsChosenWithoutUinputAndMovesClicksTypesAndLetsGo) {
         EXPECT_EQ(isKey ? XLookupKeysym(&event.xkey, 0) : event.xbutton.button, detail) << sent;
         EXPECT_TRUE(isKey || event.xbutton.x == 50) << sent << " at x " << event.xbutton.x;
     }
-
 
     injector.Send(Button(MOUSEEVENTF_LEFTDOWN));
     injector.Send(Button(MOUSEEVENTF_MIDDLEDOWN));

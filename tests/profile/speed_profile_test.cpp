@@ -22,8 +22,8 @@ class SpeedProfile : public ::testing::Test {
 protected:
     void Write(int axis, int side, const Points& points) {
         for (int i = 0; i < Setting::kProfilePointsPerSide; ++i)
-            ASSERT_TRUE(m_store.Write(
-                Setting::kProfilePoints[axis][side * Setting::kProfilePointsPerSide + i], points[i]));
+            ASSERT_TRUE(
+                m_store.Write(Setting::kProfilePoints[axis][side * Setting::kProfilePointsPerSide + i], points[i]));
     }
     // Entry 0 of the negative table is not reachable through the lookup.
     float Entry(unsigned axis, int side, int entry) const {
@@ -61,11 +61,12 @@ TEST_F(SpeedProfile, SimulationTemplateGivesTheExactSinglePrecisionFactors) {
     Write(0, kPos, kSimulation);
     Write(1, kNeg, kSimulation);
     m_profile.BuildSpeedTables();
-    const std::pair<int, float> expected[] = {
-        {1, kLevelZero},     {10, kLevelZero},    {15, 0.29411766f}, {19, 0.29940119f},
-        {20, 0.30075186f},   {30, 0.40404040f},   {60, 1.0f},        {70, 1.5f},
-        {79, 1.5449994f},  // the accumulated position, not 1.545
-        {80, 1.55f}};
+    const std::pair<int, float> expected[] = {{1, kLevelZero},   {10, kLevelZero},
+                                              {15, 0.29411766f}, {19, 0.29940119f},
+                                              {20, 0.30075186f}, {30, 0.40404040f},
+                                              {60, 1.0f},        {70, 1.5f},
+                                              {79, 1.5449994f},  // the accumulated position, not 1.545
+                                              {80, 1.55f}};
     for (auto [axis, side] : {std::pair{0u, kPos}, std::pair{1u, kNeg}})
         for (auto [entry, factor] : expected) EXPECT_EQ(Entry(axis, side, entry), factor) << axis << " " << entry;
     EXPECT_EQ(Entry(0, kPos, 0), kLevelZero);

@@ -63,7 +63,11 @@ void ExpectFilesHold(const SyntheticSequence& seq, const std::string& path) {
 }
 
 TEST(SyntheticSequence, EachTrajectoryMovesOffTheGridAtItsOwnPaceAndLighting) {
-    struct Expected { Trajectory t; cv::Size size; double minStep, maxStep, maxDy, minGain, maxGain; };
+    struct Expected {
+        Trajectory t;
+        cv::Size size;
+        double minStep, maxStep, maxDy, minGain, maxGain;
+    };
     // A smaller frame shows the same scene, so the motion shrinks with it.
     for (const Expected& e : {Expected{Trajectory::Circle, {640, 480}, 0.5, 1.2, 1.2, 1, 1},
                               Expected{Trajectory::Sweep, {640, 480}, 6, 8, 5, 1, 1},
@@ -123,9 +127,12 @@ TEST(SyntheticSequence, ThePictureMovesByTheTruth) {
 }
 
 TEST(SyntheticSequence, AMissingPhotoIsNamedWithThePackageThatBringsIt) {
-    EXPECT_THAT([] { SyntheticSequence(Trajectory::Circle, 10, {640, 480}, "/nonexistent/astronaut.png"); },
-                testing::ThrowsMessage<std::runtime_error>(testing::AllOf(
-                    testing::HasSubstr("/nonexistent/astronaut.png"), testing::HasSubstr("python3-imageio"))));
+    EXPECT_THAT(
+        [] {
+            SyntheticSequence(Trajectory::Circle, 10, {640, 480}, "/nonexistent/astronaut.png");
+        },
+        testing::ThrowsMessage<std::runtime_error>(
+            testing::AllOf(testing::HasSubstr("/nonexistent/astronaut.png"), testing::HasSubstr("python3-imageio"))));
 }
 
 TEST(SequenceFiles, TheVideoReadsBackBitExactAndTheCsvHoldsTheTruthAlsoFromTheTool) {

@@ -46,8 +46,10 @@ public:
 
 private:
     void Set(const std::optional<std::string>& value) const {
-        if (value) ::setenv(m_name, value->c_str(), 1);
-        else ::unsetenv(m_name);
+        if (value)
+            ::setenv(m_name, value->c_str(), 1);
+        else
+            ::unsetenv(m_name);
     }
     const char* m_name;
     std::optional<std::string> m_old;

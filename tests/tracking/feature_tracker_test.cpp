@@ -167,8 +167,15 @@ TEST(FeatureTrackerFlow, MatchesOpenCvsPyramidalLucasKanadeBitForBit) {
 
     CTrackingState state;
     CFeatureTracker tracker(state, nullptr);
-    for (const auto& [x, y] : {std::pair{320, 240}, {12, 12}, {628, 12}, {12, 468}, {628, 468}, {100, 300},
-                              {400, 30}, {600, 250}, {250, 460}})
+    for (const auto& [x, y] : {std::pair{320, 240},
+                               {12, 12},
+                               {628, 12},
+                               {12, 468},
+                               {628, 468},
+                               {100, 300},
+                               {400, 30},
+                               {600, 250},
+                               {250, 460}})
         FrameWithHead(state, tracker, first, x, y);
     const auto points = [&] { return std::vector(tracker.Points(), tracker.Points() + tracker.Count()); };
     const std::vector<cv::Point2f> before = points();

@@ -50,7 +50,10 @@ TEST(FramePreparation, FramesAreFlippedInPlaceAcrossPaddedRowsAfterTheLiveViewCo
 }
 
 TEST(FramePreparation, DetectionGetsAReducedTopDownCopyOnRequestOnly) {
-    struct Case { int width, height, scale; cv::Size detect; };
+    struct Case {
+        int width, height, scale;
+        cv::Size detect;
+    };
     for (const Case c : {Case{640, 480, 4, {160, 120}}, Case{320, 240, 2, {160, 120}}, Case{300, 200, 1, {300, 200}},
                          Case{501, 375, 4, {125, 93}}}) {
         CTrackingState state;
@@ -61,7 +64,8 @@ TEST(FramePreparation, DetectionGetsAReducedTopDownCopyOnRequestOnly) {
         RowNumbered(c.width, c.height, &camera);
         EXPECT_TRUE(state.m_detect.WaitServed([] { return true; })) << "the request is served";
         EXPECT_EQ(std::make_tuple(state.m_detect.Scale(), state.m_detect.Image().size(), state.m_detect.Image().type()),
-                  std::make_tuple(c.scale, c.detect, CV_8UC3)) << c.width;
+                  std::make_tuple(c.scale, c.detect, CV_8UC3))
+            << c.width;
         EXPECT_LE(state.m_detect.Image().at<cv::Vec3b>(0, 0)[0], c.scale) << "the top row first";
     }
 }
@@ -87,9 +91,7 @@ TEST(FramePreparation, FramesAreLeftAloneWhileTheCameraExitsOrDetectionStopsAndW
 
 class HeadDetectTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_EQ(m_detect.Init(), 0) << "the build puts the face cascade in " << DataDirectory();
-    }
+    void SetUp() override { ASSERT_EQ(m_detect.Init(), 0) << "the build puts the face cascade in " << DataDirectory(); }
     HeadRect Head() const { return m_state.m_detect.m_rcHead.Load(); }
     std::tuple<bool, int, HeadRect> Published() const {
         return {m_state.m_detect.m_bHeadFound, m_state.m_detect.m_iHeadDetectCount, Head()};

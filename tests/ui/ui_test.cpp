@@ -162,11 +162,13 @@ TEST_F(Sheet, MessagesShowTheSheetTheAboutBoxOrTheUpdateWindowAndOthersNothing) 
     EXPECT_EQ(log, QStringList({"Settings init", "Settings active"}));
     // Each message in turn, then whether the sheet and the about box show and how often the update
     // window was asked for.
-    const std::tuple<int, int, bool, bool, int> cases[] = {
-        {kMsgHide, 0, true, false, 0},     {kMsgHide, 2, true, false, 0}, {kMsgHide, kHideConfirmed, false, false, 0},
-        {kMsgAbout, 0, false, true, 0},    {kMsgUpdate, 0, false, true, 1},
-        {kMsgNone, 0, false, true, 1},  // a tray menu dismissed
-        {0x046B, kHideConfirmed, false, true, 1}};
+    const std::tuple<int, int, bool, bool, int> cases[] = {{kMsgHide, 0, true, false, 0},
+                                                           {kMsgHide, 2, true, false, 0},
+                                                           {kMsgHide, kHideConfirmed, false, false, 0},
+                                                           {kMsgAbout, 0, false, true, 0},
+                                                           {kMsgUpdate, 0, false, true, 1},
+                                                           {kMsgNone, 0, false, true, 1},  // a tray menu dismissed
+                                                           {0x046B, kHideConfirmed, false, true, 1}};
     for (const auto& [message, wParam, sheetUp, aboutUp, asked] : cases) {
         Post(message, wParam);
         EXPECT_EQ(std::tuple(sheet.isVisible(), about.isVisible(), updates), std::tuple(sheetUp, aboutUp, asked))
@@ -260,7 +262,8 @@ TEST(Label, GradientStepsInAtMostAHundredBandsTheLastReachingTheRightEdge) {
     using Pixels = std::vector<std::pair<int, QColor>>;  // x, colour
     const std::tuple<int, QColor, Pixels> cases[] = {
         // 100 bands of 2 pixels, the last one 52 wide; steps of 2.0 and 1.0 in 8.8 fixed point.
-        {250, {200, 100, 0},
+        {250,
+         {200, 100, 0},
          {{0, Qt::black}, {2, {2, 1, 0}}, {100, {100, 50, 0}}, {198, {198, 99, 0}}, {249, {198, 99, 0}}}},
         // Narrower than a hundred pixels: a band per pixel.
         {10, {100, 0, 0}, {{0, Qt::black}, {1, {10, 0, 0}}, {5, {50, 0, 0}}, {9, {90, 0, 0}}}}};

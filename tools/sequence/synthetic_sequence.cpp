@@ -43,9 +43,12 @@ Trajectory ParseTrajectory(std::string_view name) {
 
 std::string_view TrajectoryName(Trajectory trajectory) {
     switch (trajectory) {
-        case Trajectory::Circle: return "circle";
-        case Trajectory::Sweep: return "sweep";
-        case Trajectory::Brightness: return "brightness";
+        case Trajectory::Circle:
+            return "circle";
+        case Trajectory::Sweep:
+            return "sweep";
+        case Trajectory::Brightness:
+            return "brightness";
     }
     return "?";
 }

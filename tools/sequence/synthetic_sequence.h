@@ -63,9 +63,9 @@ private:
     Trajectory m_trajectory;
     int m_frameCount;
     cv::Size m_frameSize;
-    double m_scale;       // frame size relative to 640x480
-    cv::Point2d m_rest;   // photo offset the trajectory moves around
-    cv::Mat m_photo;      // the crop, already scaled to the frame
+    double m_scale;      // frame size relative to 640x480
+    cv::Point2d m_rest;  // photo offset the trajectory moves around
+    cv::Mat m_photo;     // the crop, already scaled to the frame
 };
 
 // Writes PATH.avi (FFV1, lossless, 30 fps) and PATH.csv ("frame,x,y,dx,dy"), where PATH is

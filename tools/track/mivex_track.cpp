@@ -109,7 +109,8 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options) {
                     continue;
                 }
                 const auto n = ParsePositive(value);
-                if (!n) return UsageError("--camera needs a camera number (0, 1, ...), not '" + std::string(value) + "'");
+                if (!n)
+                    return UsageError("--camera needs a camera number (0, 1, ...), not '" + std::string(value) + "'");
                 options.camera = *n;
                 continue;
             }
@@ -331,8 +332,8 @@ public:
             do {
                 if (m_decoded.size() != size) {
                     std::fprintf(stderr, "%smivex-track: frame %d of %s is %dx%d, not %dx%d like the first\n",
-                                 progress ? "\n" : "", rows.frames.load(), path.c_str(), m_decoded.cols,
-                                 m_decoded.rows, size.width, size.height);
+                                 progress ? "\n" : "", rows.frames.load(), path.c_str(), m_decoded.cols, m_decoded.rows,
+                                 size.width, size.height);
                     return false;
                 }
                 if (!DecodedToSample(m_decoded, size, converted, sample)) {
@@ -364,8 +365,8 @@ public:
     bool Open(CEngine& engine, const Options& options, const CSettingsStore& store) {
         std::unique_ptr<ICaptureLayer> layer;
         if (!options.cameraFile.empty()) {
-            auto file = std::make_unique<CVideoFileCapture>(options.cameraFile,
-                                                            VideoFileCaptureOptions{false, !options.fast});
+            auto file =
+                std::make_unique<CVideoFileCapture>(options.cameraFile, VideoFileCaptureOptions{false, !options.fast});
             m_pFile = file.get();
             layer = std::move(file);
         } else {
@@ -373,7 +374,8 @@ public:
         }
         const int wantedWidth = m_pFile ? 0 : store.ReadClamped(Setting::kCameraWidth);
         const int fps = store.ReadClamped(Setting::kCameraFps);
-        const std::string what = m_pFile ? "video file " + options.cameraFile : "camera " + std::to_string(options.camera);
+        const std::string what =
+            m_pFile ? "video file " + options.cameraFile : "camera " + std::to_string(options.camera);
         if (engine.OpenCamera(std::move(layer), m_pFile ? 0 : options.camera, wantedWidth, fps) == 0) {
             std::fprintf(stderr, "mivex-track: cannot open %s%s\n", what.c_str(), m_pFile ? "" : " (no camera found)");
             return false;
