@@ -139,7 +139,7 @@ TEST_F(EngineTest, MappedMotionGoesToTheRegisteredOutputThatTheSwitchesPick) {
 }
 
 TEST_F(EngineTest, TheStoredProfileSwitchesTheProfilePathOnAtStart) {
-    for (const auto [flight, profileEnable] : {std::pair{0, 0}, {1, 0}, {0, 1}}) {
+    for (const auto& [flight, profileEnable] : {std::pair{0, 0}, {1, 0}, {0, 1}}) {
         ASSERT_TRUE(m_store.Write(Setting::kFlight, flight));
         ASSERT_TRUE(m_store.Write(Setting::kProfileEnable, profileEnable));
         CEngine engine(m_mirror, m_store, m_messages, nullptr);
