@@ -78,18 +78,12 @@ inline bool HasLine(const std::string& text, const std::string& line) { return M
 
 // The start-up lines in their order, after "RebootCount>0 <n>" when given.
 inline std::vector<std::string> StartupLines(std::optional<int> rebootCount = {}) {
-    std::vector<std::string> lines{"camera wanted: 0",
-                                   "camera resolution wanted: 0",
-                                   "camera fps wanted: 12",
-                                   "THDB OK",
-                                   "TCB OK",
-                                   "Start camera",
-                                   "camera's found: 1",
-                                   "selected camera numer: 0",
-                                   "selected camera name: *",
-                                   "UpdateCount: *",
-                                   "WriteToolbar",
-                                   "InitInstance exit OK"};
+    // clang-format off
+    std::vector<std::string> lines{"camera wanted: 0",        "camera resolution wanted: 0", "camera fps wanted: 12",
+                                   "THDB OK",                 "TCB OK",                      "Start camera",
+                                   "camera's found: 1",       "selected camera numer: 0",    "selected camera name: *",
+                                   "UpdateCount: *",          "WriteToolbar",                "InitInstance exit OK"};
+    // clang-format on
     if (rebootCount) lines.insert(lines.begin(), "RebootCount>0 " + std::to_string(*rebootCount));
     return lines;
 }

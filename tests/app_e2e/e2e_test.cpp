@@ -17,24 +17,17 @@ struct ShortRun {
 };
 void PrintTo(const ShortRun& run, std::ostream* out) { *out << run.name; }
 
+// clang-format off
 const ShortRun kShortRuns[] = {
     {"UnknownOption", {"--no-such-option"}, 0, 2, "--camera-file", {}, ""},  // the usage
     {"Version", {"--version"}, 0, 0, MIVEX_E2E_VERSION, {}, ""},
-    {"RestartLoop",
-     {"--camera-file", "camera.avi", "--no-dialogs"},
-     31,
-     1,
-     "ERROR: reboot loop > 30",
-     {"ERROR: reboot loop > 30", "ExitInstance begin", "ExitInstance end"},
-     "Start camera"},
-    {"NoCamera",
-     {"--camera-file", "no-such-video.avi", "--no-dialogs"},
-     0,
-     1,
+    {"RestartLoop", {"--camera-file", "camera.avi", "--no-dialogs"}, 31, 1, "ERROR: reboot loop > 30",
+     {"ERROR: reboot loop > 30", "ExitInstance begin", "ExitInstance end"}, "Start camera"},
+    {"NoCamera", {"--camera-file", "no-such-video.avi", "--no-dialogs"}, 0, 1,
      "ERROR: no camera detected, or camera in use",
-     {"Start camera", "ERROR: no camera detected, or camera in use", "ExitInstance end"},
-     "Reboot"},
+     {"Start camera", "ERROR: no camera detected, or camera in use", "ExitInstance end"}, "Reboot"},
 };
+// clang-format on
 
 class ShortRuns : public ProgramTest, public ::testing::WithParamInterface<ShortRun> {};
 

@@ -81,14 +81,13 @@ TEST_F(SettingsStore, AbsentKeysReadTheirDefaultAndReadingCreatesNothing) {
 }
 
 TEST_F(SettingsStore, ClampedReadsForceTheRangeWithoutWritingBack) {
-    const struct {
-        SettingKey key;
-        int stored, read;
-    } cases[] = {
+    // clang-format off
+    const struct { SettingKey key; int stored, read; } cases[] = {
         {Setting::kSliderLrMouse, 0, 1},  {Setting::kSliderLrMouse, 99, 20}, {Setting::kCameraFps, 0, 1},
         {Setting::kCameraFps, -5, 1},     {Setting::kCameraFps, 60, 60},     {Setting::kSliderLrSimFS, 50, 50},
         {Setting::kSliderAccMouse, 3, 4},
     };
+    // clang-format on
     for (const auto& c : cases) {
         m_store.Write(c.key, c.stored);
         EXPECT_EQ(m_store.ReadClamped(c.key), c.read) << c.key.key << "=" << c.stored;
@@ -255,21 +254,17 @@ TEST_F(Logging, ConcurrentWritesAreAppendedWholeAndInEachWritersOrder) {
 TEST(SystemVersion, ReportsTheSystemThenWhatIsKnownOfTheProgram) {
     const OsRecord debian{"Linux", "6.1.0-18-amd64", "x86_64", "Debian GNU/Linux 12 (bookworm)"};
     const std::string os = "Linux: V 6.1.0-18-amd64, machine: x86_64, Debian GNU/Linux 12 (bookworm)\r\n\r\n";
-    const struct {
-        std::optional<OsRecord> os;
-        VersionRecord version;
-        std::string system, fileVersion;
-    } cases[] = {
-        {debian,
-         {"Mivex", "Copyright (C) 2026 KordO", "1.2.3", "1.2.3.4"},
-         os + "Mivex\r\n\r\nCopyright (C) 2026 KordO\r\nProgram version: 1.2.3\r\n1.2.3.4\r\n",
-         "1.2.3"},
+    // clang-format off
+    const struct { std::optional<OsRecord> os; VersionRecord version; std::string system, fileVersion; } cases[] = {
+        {debian, {"Mivex", "Copyright (C) 2026 KordO", "1.2.3", "1.2.3.4"},
+         os + "Mivex\r\n\r\nCopyright (C) 2026 KordO\r\nProgram version: 1.2.3\r\n1.2.3.4\r\n", "1.2.3"},
         {debian, {}, os, ""},
         // Missing entries are skipped with their line ends; the label stays.
         {debian, {"Mivex", "", "", "9"}, os + "Mivex\r\n\r\nProgram version: 9\r\n", ""},
         {OsRecord{"Linux", "6.1", "aarch64", ""}, {}, "Linux: V 6.1, machine: aarch64\r\n\r\n", ""},
         {std::nullopt, {"Mivex", "c", "1", "1"}, "No system info found", ""},
     };
+    // clang-format on
     for (const auto& c : cases) {
         const CSystemVersion report(c.os, c.version);
         EXPECT_EQ(std::tie(report.m_strSystem, report.m_strVersion), std::tie(c.system, c.fileVersion));

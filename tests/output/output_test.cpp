@@ -226,17 +226,15 @@ constexpr EvdevEvent kSyn{EV_SYN, SYN_REPORT, 0};
 Kernel Key(unsigned int code, int value) { return {{EV_KEY, code, value}, kSyn}; }
 
 TEST(UinputTranslation, EachButtonAndKeyTransitionIsAReportOfItsOwn) {
+    // clang-format off
     const std::pair<InputEvent, Kernel> cases[] = {
         {InputEvent::Mouse(MOUSEEVENTF_MOVE, 10, -5), {{EV_REL, REL_X, 10}, {EV_REL, REL_Y, -5}, kSyn}},
         {InputEvent::Mouse(MOUSEEVENTF_MOVE, 0, 7), {{EV_REL, REL_Y, 7}, kSyn}},
         {InputEvent::Mouse(MOUSEEVENTF_MOVE, 0, 0), {}},
         {InputEvent::Mouse(0, 10, 10), {}},  // amounts without the MOVE flag are ignored
-        {Button(MOUSEEVENTF_LEFTDOWN), Key(BTN_LEFT, 1)},
-        {Button(MOUSEEVENTF_LEFTUP), Key(BTN_LEFT, 0)},
-        {Button(MOUSEEVENTF_RIGHTDOWN), Key(BTN_RIGHT, 1)},
-        {Button(MOUSEEVENTF_RIGHTUP), Key(BTN_RIGHT, 0)},
-        {Button(MOUSEEVENTF_MIDDLEDOWN), Key(BTN_MIDDLE, 1)},
-        {Button(MOUSEEVENTF_MIDDLEUP), Key(BTN_MIDDLE, 0)},
+        {Button(MOUSEEVENTF_LEFTDOWN), Key(BTN_LEFT, 1)},     {Button(MOUSEEVENTF_LEFTUP), Key(BTN_LEFT, 0)},
+        {Button(MOUSEEVENTF_RIGHTDOWN), Key(BTN_RIGHT, 1)},   {Button(MOUSEEVENTF_RIGHTUP), Key(BTN_RIGHT, 0)},
+        {Button(MOUSEEVENTF_MIDDLEDOWN), Key(BTN_MIDDLE, 1)}, {Button(MOUSEEVENTF_MIDDLEUP), Key(BTN_MIDDLE, 0)},
         // A click in one event must stay a press and a release, not one report that cancels out.
         {InputEvent::Mouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_LEFTUP, 2, 0),
          {{EV_REL, REL_X, 2}, kSyn, {EV_KEY, BTN_LEFT, 1}, kSyn, {EV_KEY, BTN_LEFT, 0}, kSyn}},
@@ -245,6 +243,7 @@ TEST(UinputTranslation, EachButtonAndKeyTransitionIsAReportOfItsOwn) {
         {InputEvent::Keyboard(VK_SPACE, KEYEVENTF_KEYUP), Key(KEY_SPACE, 0)},
         {InputEvent::Keyboard(0xFF, 0), {}},  // a key without a code is dropped
     };
+    // clang-format on
     for (const auto& [event, kernel] : cases) {
         const EvdevBatch batch = TranslateToEvdev(event);
         EXPECT_EQ(Kernel(batch.begin(), batch.end()), kernel) << event;
@@ -331,17 +330,16 @@ TEST(XTest, IsChosenWithoutUinputAndMovesClicksTypesAndLetsGo) {
     XSetInputFocus(x, window, RevertToParent, CurrentTime);
     XSync(x, False);
     // What arrives for each: its type, and the button number or the key symbol.
+    // clang-format off
     const std::tuple<InputEvent, int, unsigned long> cases[] = {
-        {Button(MOUSEEVENTF_LEFTDOWN), ButtonPress, Button1},
-        {Button(MOUSEEVENTF_LEFTUP), ButtonRelease, Button1},
-        {Button(MOUSEEVENTF_MIDDLEDOWN), ButtonPress, Button2},
-        {Button(MOUSEEVENTF_MIDDLEUP), ButtonRelease, Button2},
-        {Button(MOUSEEVENTF_RIGHTDOWN), ButtonPress, Button3},
-        {Button(MOUSEEVENTF_RIGHTUP), ButtonRelease, Button3},
+        {Button(MOUSEEVENTF_LEFTDOWN), ButtonPress, Button1},   {Button(MOUSEEVENTF_LEFTUP), ButtonRelease, Button1},
+        {Button(MOUSEEVENTF_MIDDLEDOWN), ButtonPress, Button2}, {Button(MOUSEEVENTF_MIDDLEUP), ButtonRelease, Button2},
+        {Button(MOUSEEVENTF_RIGHTDOWN), ButtonPress, Button3},  {Button(MOUSEEVENTF_RIGHTUP), ButtonRelease, Button3},
         {InputEvent::Keyboard(VK_CONTROL, 0), KeyPress, XK_Control_L},
         {InputEvent::Keyboard(VK_CONTROL, KEYEVENTF_KEYUP), KeyRelease, XK_Control_L},
         {InputEvent::Keyboard('A', 0), KeyPress, XK_a},
         {InputEvent::Keyboard('A', KEYEVENTF_KEYUP), KeyRelease, XK_a}};
+    // clang-format on
     for (const auto& [sent, type, detail] : cases) {
         injector.Send(sent);
         XEvent event{};

@@ -61,12 +61,13 @@ TEST_F(SpeedProfile, SimulationTemplateGivesTheExactSinglePrecisionFactors) {
     Write(0, kPos, kSimulation);
     Write(1, kNeg, kSimulation);
     m_profile.BuildSpeedTables();
-    const std::pair<int, float> expected[] = {{1, kLevelZero},   {10, kLevelZero},
-                                              {15, 0.29411766f}, {19, 0.29940119f},
-                                              {20, 0.30075186f}, {30, 0.40404040f},
-                                              {60, 1.0f},        {70, 1.5f},
-                                              {79, 1.5449994f},  // the accumulated position, not 1.545
-                                              {80, 1.55f}};
+    // clang-format off
+    const std::pair<int, float> expected[] = {
+        {1, kLevelZero},     {10, kLevelZero},    {15, 0.29411766f}, {19, 0.29940119f},
+        {20, 0.30075186f},   {30, 0.40404040f},   {60, 1.0f},        {70, 1.5f},
+        {79, 1.5449994f},  // the accumulated position, not 1.545
+        {80, 1.55f}};
+    // clang-format on
     for (auto [axis, side] : {std::pair{0u, kPos}, std::pair{1u, kNeg}})
         for (auto [entry, factor] : expected) EXPECT_EQ(Entry(axis, side, entry), factor) << axis << " " << entry;
     EXPECT_EQ(Entry(0, kPos, 0), kLevelZero);

@@ -49,15 +49,14 @@ struct MappingCase {
 };
 void PrintTo(const MappingCase& c, std::ostream* out) { *out << c.name; }
 
+// clang-format off
 const std::vector<MappingCase> kCases = {
     // The plain path: the average motion times the gain and the size multiplier.
     {"PlainMirrored", nullptr, {{Plain, 4, 8, -4}, {Plain, 4, 8, -4, 2}, {Plain}}, {{'M', -16, -10}, {'M', -32, -20}}},
     {"PlainPictureX", [](CSettingsMirror& s) { s.m_bLrMouse = true; }, {{Plain, 4, 8, -4}}, {{'M', 16, -10}}},
     {"MotionOff", [](CSettingsMirror& s) { s.m_bMouseActive = false; }, {{Plain, 4, 8, -4}, {Profile, 1, 5, 0}}, {}},
-    {"MotionOffForTheView",
-     [](CSettingsMirror& s) { s.m_bMouseActive = false, s.m_bFlightConnected = true; },
-     {{Plain, 2, 4, 2}, {Profile, 1, 5, 0}},
-     {}},
+    {"MotionOffForTheView", [](CSettingsMirror& s) { s.m_bMouseActive = false, s.m_bFlightConnected = true; },
+     {{Plain, 2, 4, 2}, {Profile, 1, 5, 0}}, {}},
     // Acceleration by 8 * 0.25 beyond 18 - 5 on the signed sum of both axes (v = 8 * (ax + ay)):
     // v = 12, 14, 0, 14, then a frame without points, which leaves the flag.
     {"Acceleration",
@@ -66,30 +65,24 @@ const std::vector<MappingCase> kCases = {
          s.m_nSliderLrMouse = 1, s.m_nSliderUdMouse = 1;
      },
      {{Plain, 1, 1, 0.5f}, {Plain, 1, 1, 0.75f}, {Plain, 1, 2, -2}, {Plain, 1, 1, 0.75f}, {Plain}},
-     {{'M', -1, 0.5f}, {'M', -2, 1.5f}, {'M', -2, -2}, {'M', -2, 1.5f}},
-     true},
+     {{'M', -1, 0.5f}, {'M', -2, 1.5f}, {'M', -2, -2}, {'M', -2, 1.5f}}, true},
     // A pipe client takes the motion before the mouse, always with the mirrored x.
-    {"PipeBeforeMouse",
-     [](CSettingsMirror& s) { s.m_bSdkActive = true, s.m_bLrMouse = true; },
+    {"PipeBeforeMouse", [](CSettingsMirror& s) { s.m_bSdkActive = true, s.m_bLrMouse = true; },
      {{Plain, 4, 8, -4}, {Profile, 1, 0.4f, 0}, {Profile, 1, 0.4f, 0}, {Profile, 1, 0.4f, 0}},
      {{'S', -16, -10}, {'S', 0, 0}, {'S', 0, 0}, {'S', -8, 0}}},
     // The view comes before the pipe and gets the motion scaled by sixteenths; nothing without points.
     {"ViewScaled",
      [](CSettingsMirror& s) { s.m_bFlightConnected = true, s.m_bSdkActive = true, s.m_nSliderUdSimFS = 16; },
-     {{Plain, 2, 4, 2}, {Plain}},
-     {{'V', -1, 1}}},
+     {{Plain, 2, 4, 2}, {Plain}}, {{'V', -1, 1}}},
     // The profile path sends whole steps and carries the fraction; without points the offset stays.
-    {"ProfileSteps",
-     nullptr,
-     {{Profile, 1, 0.4f, 0}, {Profile, 1, 0.4f, 0}, {Profile, 1, 0.4f, 0}, {Profile}},
+    {"ProfileSteps", nullptr, {{Profile, 1, 0.4f, 0}, {Profile, 1, 0.4f, 0}, {Profile, 1, 0.4f, 0}, {Profile}},
      {{'M', 0, 0}, {'M', 0, 0}, {'M', -8, 0}, {'M', 0, 0}}},
     {"ProfileView", [](CSettingsMirror& s) { s.m_bFlightConnected = true; }, {{Profile, 1, 2, 1}}, {{'A', -1, 0.625f}}},
     // After a reset the first step starts from zero and is not sent; the next go on from there.
-    {"ProfileReset",
-     nullptr,
-     {{Profile, 1, 5, 0}, {Reset}, {Profile, 1, 3, 2}, {Profile, 1, 1, 0}},
+    {"ProfileReset", nullptr, {{Profile, 1, 5, 0}, {Reset}, {Profile, 1, 3, 2}, {Profile, 1, 1, 0}},
      {{'M', -40, 0}, {'M', -8, 0}}},
 };
+// clang-format on
 
 class MotionMappingCases : public MotionMapping, public ::testing::WithParamInterface<MappingCase> {};
 

@@ -162,13 +162,13 @@ TEST_F(Sheet, MessagesShowTheSheetTheAboutBoxOrTheUpdateWindowAndOthersNothing) 
     EXPECT_EQ(log, QStringList({"Settings init", "Settings active"}));
     // Each message in turn, then whether the sheet and the about box show and how often the update
     // window was asked for.
-    const std::tuple<int, int, bool, bool, int> cases[] = {{kMsgHide, 0, true, false, 0},
-                                                           {kMsgHide, 2, true, false, 0},
-                                                           {kMsgHide, kHideConfirmed, false, false, 0},
-                                                           {kMsgAbout, 0, false, true, 0},
-                                                           {kMsgUpdate, 0, false, true, 1},
-                                                           {kMsgNone, 0, false, true, 1},  // a tray menu dismissed
-                                                           {0x046B, kHideConfirmed, false, true, 1}};
+    // clang-format off
+    const std::tuple<int, int, bool, bool, int> cases[] = {
+        {kMsgHide, 0, true, false, 0},     {kMsgHide, 2, true, false, 0}, {kMsgHide, kHideConfirmed, false, false, 0},
+        {kMsgAbout, 0, false, true, 0},    {kMsgUpdate, 0, false, true, 1},
+        {kMsgNone, 0, false, true, 1},  // a tray menu dismissed
+        {0x046B, kHideConfirmed, false, true, 1}};
+    // clang-format on
     for (const auto& [message, wParam, sheetUp, aboutUp, asked] : cases) {
         Post(message, wParam);
         EXPECT_EQ(std::tuple(sheet.isVisible(), about.isVisible(), updates), std::tuple(sheetUp, aboutUp, asked))
