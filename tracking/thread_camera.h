@@ -5,7 +5,7 @@
 //   CThreadCamera camera(state, &tracker, width, height);
 //   camera.Start();                         // publishes itself as the frame target
 //
-// The program starts the thread before the camera is open and gives the size later:
+// The engine starts the thread before the camera is open and gives the size later:
 //   CThreadCamera camera(state, &tracker);  camera.Start();  ...  camera.SetFrameSize(w, h);
 //   ... capture calls state.m_pFrameTarget.load()->ProcessFrame(bytes, length) ...
 //   camera.Stop();                          // after capture has stopped
