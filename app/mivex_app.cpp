@@ -201,7 +201,15 @@ std::unique_ptr<ICaptureLayer> CmivexApp::MakeCaptureLayer() const {
 
 void CmivexApp::StartCamera() {
     Log("Start camera");
-    const int cameras = m_pEngine->OpenCamera(MakeCaptureLayer(), m_iCameraSelected, m_iCameraWidth, m_iCameraFps);
+    std::unique_ptr<ICaptureLayer> layer = MakeCaptureLayer();
+    // The engine keeps the layer, so the file's reason can still be asked for after it failed.
+    const auto* videoFile = dynamic_cast<const CVideoFileCapture*>(layer.get());
+    const int cameras = m_pEngine->OpenCamera(std::move(layer), m_iCameraSelected, m_iCameraWidth, m_iCameraFps);
+    if (videoFile && !videoFile->LastError().empty()) {
+        const std::string text = "cannot open video file " + m_options.cameraFile + ": " + videoFile->LastError();
+        Log(text.c_str());
+        std::fprintf(stderr, "%s\n", text.c_str());
+    }
     const CNCVideoInputTrack& camera = *m_pEngine->Camera();
     LogInt("camera's found: ", cameras);
     LogInt("selected camera numer: ", camera.SelectedCamera());

@@ -19,6 +19,22 @@ constexpr std::size_t CaptureFrameLength(int width, int height) {
     return static_cast<std::size_t>(CaptureRowStep(width)) * static_cast<std::size_t>(height);
 }
 
+// Head detection works on the frame reduced by 4 above 500 pixels of width, by 2 above 300.
+constexpr int kDetectQuarterAboveWidth = 500;
+constexpr int kDetectHalfAboveWidth = 300;
+constexpr int DetectReduction(int width) {
+    return width > kDetectQuarterAboveWidth ? 4 : width > kDetectHalfAboveWidth ? 2 : 1;
+}
+// The smallest reduced frame it can work on; OpenCV asserts on anything smaller.
+constexpr int kMinReducedWidth = 1;
+constexpr int kMinReducedHeight = 1;
+
+// Whether frames of this size can be tracked at all.
+constexpr bool TrackableFrameSize(int width, int height) {
+    const int reduction = DetectReduction(width);
+    return width / reduction >= kMinReducedWidth && height / reduction >= kMinReducedHeight;
+}
+
 // Receives each captured sample on the capture thread: frame preparation in the program, the
 // engine's synchronous road in tools.
 class IFrameTarget {

@@ -1,31 +1,49 @@
 #include "settings_store.h"
 
+#include <QDateTime>
+#include <QFile>
 #include <QIODevice>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QStringDecoder>
+#include <QStringTokenizer>
 #include <algorithm>
+#include <cstdio>
+#include <utility>
 
 namespace {
 
 // A plain INI layout: "[section]" then "key=value" lines, names exactly as given. QSettings' own
 // INI format would store the section "general" as "[%General]" and read it back under another
 // name, and escapes blanks in keys; this one keeps the file as a person would write it.
-bool ReadIni(QIODevice& device, QSettings::SettingsMap& map) {
+// Returns false, leaving map untouched, for bytes that are not such a file: NUL bytes (UTF-16
+// among others), text that is not UTF-8, or a line that is neither blank, a comment ("; " or
+// "#"), a "[section]" nor a "key=value". map may be null to only check.
+bool ParseIni(const QByteArray& bytes, QSettings::SettingsMap* map) {
+    if (bytes.contains('\0')) return false;
+    QStringDecoder decoder(QStringDecoder::Utf8);  // drops a leading byte order mark, as editors write one
+    const QString text = decoder.decode(bytes);
+    if (decoder.hasError()) return false;
+    QSettings::SettingsMap parsed;
     QString section;
-    while (!device.atEnd()) {
-        const QString line = QString::fromUtf8(device.readLine()).trimmed();
+    for (const QStringView raw : QStringTokenizer(text, u'\n')) {
+        const QStringView line = raw.trimmed();
         if (line.isEmpty() || line.startsWith(u';') || line.startsWith(u'#')) continue;
-        if (line.startsWith(u'[') && line.endsWith(u']')) {
-            section = line.mid(1, line.size() - 2).trimmed();
+        if (line.startsWith(u'[')) {
+            if (!line.endsWith(u']')) return false;
+            section = line.mid(1, line.size() - 2).trimmed().toString();
             continue;
         }
         const qsizetype equals = line.indexOf(u'=');
-        if (equals <= 0) continue;  // not a setting: ignored, and dropped at the next write
-        const QString key = line.left(equals).trimmed();
-        map.insert(section.isEmpty() ? key : section + u'/' + key, line.mid(equals + 1).trimmed());
+        if (equals <= 0) return false;
+        const QString key = line.left(equals).trimmed().toString();
+        parsed.insert(section.isEmpty() ? key : section + u'/' + key, line.mid(equals + 1).trimmed().toString());
     }
+    if (map) map->insert(parsed);
     return true;
 }
+
+bool ReadIni(QIODevice& device, QSettings::SettingsMap& map) { return ParseIni(device.readAll(), &map); }
 
 bool WriteIni(QIODevice& device, const QSettings::SettingsMap& map) {
     QString rootLines;  // hand-written keys outside any section must stay above the first header
@@ -55,6 +73,42 @@ bool WriteIni(QIODevice& device, const QSettings::SettingsMap& map) {
 QSettings::Format IniFormat() {
     static const QSettings::Format format = QSettings::registerFormat(QStringLiteral("ini"), ReadIni, WriteIni);
     return format;
+}
+
+// What the last copy of an unreadable file left to say, until taken.
+std::string& UnreadableNotice() {
+    static std::string notice;
+    return notice;
+}
+
+// A free name "<file>.unreadable-<date>[-n]" beside the file.
+QString UnreadableCopyName(const QString& file) {
+    const QString base = file + QStringLiteral(".unreadable-") +
+                         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString name = base;
+    for (int n = 2; QFile::exists(name); ++n) name = base + u'-' + QString::number(n);
+    return name;
+}
+
+// A file that exists but would read as nothing is copied aside before a write replaces it, so
+// that what the user had in it can be recovered. Returns false when it should not be replaced.
+bool KeepUnreadableFile(const QString& path) {
+    QFile file(path);
+    if (!file.exists() || !file.open(QIODevice::ReadOnly)) return true;  // nothing to lose, or nothing to read
+    if (ParseIni(file.readAll(), nullptr)) return true;
+    file.close();
+    const QString copy = UnreadableCopyName(path);
+    std::string notice;
+    const bool copied = QFile::copy(path, copy);
+    if (copied)
+        notice = "settings file " + path.toStdString() + " could not be read, so defaults were used; it was kept as " +
+                 copy.toStdString() + " before being rewritten";
+    else
+        notice = "settings file " + path.toStdString() +
+                 " could not be read, and a copy could not be made; it is left as it is and settings are not saved";
+    std::fprintf(stderr, "%s\n", notice.c_str());
+    UnreadableNotice() = notice;
+    return copied;
 }
 
 QString KeyPath(const char* section, const char* key) {
@@ -91,13 +145,17 @@ int CSettingsStore::GetProfileInt(const char* section, const char* key, int defa
 }
 
 bool CSettingsStore::WriteProfileInt(const char* section, const char* key, int value) {
+    if (!KeepUnreadableFile(QString::fromStdString(m_strPath))) return false;
     return WithSettings([&](QSettings& settings) {
         settings.setAtomicSyncRequired(true);  // through a temporary file renamed over the old one
         settings.setValue(KeyPath(section, key), value);
         settings.sync();
-        return settings.status() == QSettings::NoError;
+        // A format error is the old file's, read before it was replaced; the write itself succeeded.
+        return settings.status() == QSettings::NoError || settings.status() == QSettings::FormatError;
     });
 }
+
+std::string CSettingsStore::TakeUnreadableNotice() { return std::exchange(UnreadableNotice(), std::string()); }
 
 int CSettingsStore::Read(const SettingKey& key) const { return GetProfileInt(key.section, key.key, key.defaultValue); }
 

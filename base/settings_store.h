@@ -7,6 +7,9 @@
 //
 // Reads never fail: a missing key, or a value that is not an integer, yields the default.
 // Every write replaces the file atomically and at once, so a crash leaves the old or the new file.
+// A file that exists but cannot be read (not text, not UTF-8, or a line that is none of blank,
+// comment, "[section]" or "key=value") reads as all defaults; before the first write replaces
+// it, it is copied aside as "Mivex.ini.unreadable-YYYYMMDD-HHMMSS" and standard error says so.
 // Use the store from the main thread only.
 #pragma once
 
@@ -37,6 +40,10 @@ public:
     bool Write(const SettingKey& key, int value);
 
     bool Contains(const char* section, const char* key) const;
+
+    // What the last copy of an unreadable file had to say (the file and its copy), once, for the
+    // diagnostic log; empty when nothing was copied since the last call. Any store's write counts.
+    static std::string TakeUnreadableNotice();
     const std::string& FilePath() const { return m_strPath; }
 
 private:

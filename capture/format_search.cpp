@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "camera_frame.h"
 #include "logging.h"
 
 namespace {
@@ -38,12 +39,15 @@ bool SearchPass(ICaptureLayer& layer, int count, int searchBits, int& wantedWidt
         if (list.count < ResolutionList::kCapacity)
             list.entries[list.count++] = Resolution{caps.biWidth, caps.biHeight};
 
-        if (wantedWidth == 0)
-            wantedWidth = caps.biWidth;
-        else if (caps.biWidth != wantedWidth)
-            continue;
         // The rest of the list is still walked so that the camera page sees every resolution.
-        if (selected) continue;
+        if ((wantedWidth != 0 && caps.biWidth != wantedWidth) || selected) continue;
+        // Head detection could not reduce such frames; the format is passed over as unusable.
+        if (!TrackableFrameSize(caps.biWidth, caps.biHeight)) {
+            LogInt(log, caps.biWidth, " x ", false);
+            LogInt(log, caps.biHeight, " is too small to track, not selected", true);
+            continue;
+        }
+        if (wantedWidth == 0) wantedWidth = caps.biWidth;
 
         layer.SetFormat(i, frameInterval);  // a refusal still leaves this format chosen
         list.selected = list.count - 1;

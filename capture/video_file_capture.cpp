@@ -2,7 +2,9 @@
 
 #include "frame_conversion.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <utility>
 
 #include <opencv2/imgproc.hpp>
@@ -23,33 +25,54 @@ CVideoFileCapture::CVideoFileCapture(std::filesystem::path file, VideoFileCaptur
 
 CVideoFileCapture::~CVideoFileCapture() { Close(); }
 
-bool CVideoFileCapture::OpenFile(cv::VideoCapture& capture) const {
+bool CVideoFileCapture::OpenFile(cv::VideoCapture& capture, std::string* reason) const {
+    auto fail = [&](const char* why) {
+        if (reason) *reason = why;
+        return false;
+    };
     // Without a file there is nothing to ask the backends, some of which would take the name
     // for a stream address or go looking for cameras.
     std::error_code error;
-    if (!std::filesystem::is_regular_file(m_file, error)) return false;
+    const auto status = std::filesystem::status(m_file, error);
+    if (!std::filesystem::exists(status)) return fail("no such file");
+    if (!std::filesystem::is_regular_file(status)) return fail("not a regular file");
+    if (std::FILE* file = std::fopen(m_file.c_str(), "rb"))
+        std::fclose(file);
+    else
+        return fail(errno == EACCES ? "permission denied" : "cannot be read");
     try {
         // FFmpeg reads every common video file; the other backends are for cameras and streams,
         // and probing them for a file they cannot read only costs time (and leaks in gPhoto2's).
-        return capture.open(m_file.string(), cv::CAP_FFMPEG) && capture.isOpened();
+        if (capture.open(m_file.string(), cv::CAP_FFMPEG) && capture.isOpened()) return true;
     } catch (const cv::Exception&) {
-        return false;
     }
+    return fail("not a video OpenCV can read");
+}
+
+bool CVideoFileCapture::ReadFirstFrame(cv::VideoCapture& capture, cv::Mat& frame) {
+    m_lastError.clear();
+    if (!OpenFile(capture, &m_lastError)) return false;
+    if (capture.read(frame) && !frame.empty()) return true;
+    m_lastError = "no frame of it could be decoded";
+    return false;
 }
 
 std::vector<CaptureDeviceInfo> CVideoFileCapture::EnumerateDevices() {
     cv::VideoCapture capture;
     cv::Mat frame;
-    if (!OpenFile(capture) || !capture.read(frame) || frame.empty()) return {};
+    if (!ReadFirstFrame(capture, frame)) return {};
     return {CaptureDeviceInfo{m_file.filename().string(), "video file", m_file.string()}};
 }
 
 bool CVideoFileCapture::Open(int deviceIndex) {
     Close();
-    if (deviceIndex != 0) return false;
+    if (deviceIndex != 0) {
+        m_lastError = "a video file is device 0 only";
+        return false;
+    }
     cv::VideoCapture capture;
     cv::Mat frame;
-    if (!OpenFile(capture) || !capture.read(frame) || frame.empty()) return false;
+    if (!ReadFirstFrame(capture, frame)) return false;
     m_width = frame.cols;
     m_height = frame.rows;
     const double fps = capture.get(cv::CAP_PROP_FPS);

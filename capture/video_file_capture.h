@@ -18,14 +18,16 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "capture_layer.h"
 
 namespace cv {
+class Mat;
 class VideoCapture;
-}
+}  // namespace cv
 
 struct VideoFileCaptureOptions {
     bool loop = true;   // start again at the first frame after the last; else delivery ends there
@@ -67,9 +69,14 @@ public:
     void WaitUntilFinished();
     // The file's own rate, known after Open.
     double FileFramesPerSecond() const { return m_fileFps; }
+    // Why the last EnumerateDevices or Open found no usable file ("no such file", "permission
+    // denied", "not a video OpenCV can read", ...); empty after a success.
+    const std::string& LastError() const { return m_lastError; }
 
 private:
-    bool OpenFile(cv::VideoCapture& capture) const;
+    // reason, when given, says why the file did not open.
+    bool OpenFile(cv::VideoCapture& capture, std::string* reason = nullptr) const;
+    bool ReadFirstFrame(cv::VideoCapture& capture, cv::Mat& frame);
     void Stream(CaptureFrameCallback callback);
     bool WaitForNextFrame(std::chrono::steady_clock::time_point& due);
 
@@ -80,6 +87,7 @@ private:
     int m_width = 0;
     int m_height = 0;
     double m_fileFps = 0;
+    std::string m_lastError;
     std::atomic<int> m_capability{0};
     std::atomic<std::int64_t> m_interval{0};  // 100-ns units
     CaptureFrameCallback m_callback;

@@ -24,8 +24,9 @@ const ShortRun kShortRuns[] = {
     {"RestartLoop", {"--camera-file", "camera.avi", "--no-dialogs"}, 31, 1, "ERROR: reboot loop > 30",
      {"ERROR: reboot loop > 30", "ExitInstance begin", "ExitInstance end"}, "Start camera"},
     {"NoCamera", {"--camera-file", "no-such-video.avi", "--no-dialogs"}, 0, 1,
-     "ERROR: no camera detected, or camera in use",
-     {"Start camera", "ERROR: no camera detected, or camera in use", "ExitInstance end"}, "Reboot"},
+     "cannot open video file no-such-video.avi: no such file\nERROR: no camera detected, or camera in use",
+     {"Start camera", "cannot open video file no-such-video.avi: no such file",
+      "ERROR: no camera detected, or camera in use", "ExitInstance end"}, "Reboot"},
 };
 // clang-format on
 

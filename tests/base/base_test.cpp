@@ -106,6 +106,49 @@ TEST_F(SettingsStore, EachWriteReportsItsOwnFailure) {
     EXPECT_EQ(CSettingsStore().Read(Setting::kSliderLrMouse), 13);
 }
 
+TEST_F(SettingsStore, AnUnreadableFileIsCopiedAsideWholeBeforeTheFirstWriteAndSaidOnce) {
+    auto copies = [&] {
+        std::vector<std::filesystem::path> found;
+        for (const auto& entry : std::filesystem::directory_iterator(m_home.SettingsFile().parent_path()))
+            if (entry.path().filename().string().starts_with("Mivex.ini.unreadable-")) found.push_back(entry.path());
+        return found;
+    };
+    using namespace std::string_literals;
+    const std::string hostile[] = {
+        "\x7f"
+        "ELF\x02\x01\x01\0\0\0\0\x03\0>\0[settings]\nsliderLrMouse=3\n"s,
+        "\xff\xfe[\0s\0e\0t\0]\0\n\0a\0=\0"
+        "1\0\n\0"s,
+        "[settings\nsliderLrMouse=3\n",
+        "[settings]\nsliderLrMouse=3\n\xc3\x28=1\n",
+    };
+    for (const std::string& bytes : hostile) {
+        test::WriteFile(m_home.SettingsFile(), bytes);
+        const std::size_t before = copies().size();
+        EXPECT_EQ(m_store.Read(Setting::kSliderLrMouse), Setting::kSliderLrMouse.defaultValue);
+        EXPECT_EQ(CSettingsStore::TakeUnreadableNotice(), "") << "reading alone copies nothing";
+        EXPECT_TRUE(m_store.Write(Setting::kSliderUdMouse, 12));
+        const auto found = copies();
+        ASSERT_EQ(found.size(), before + 1) << "an earlier copy of the same second is kept";
+        const std::string notice = CSettingsStore::TakeUnreadableNotice();
+        bool named = false;
+        for (const auto& copy : found)
+            if (test::ReadFile(copy) == bytes) named = named || notice.find(copy.string()) != std::string::npos;
+        EXPECT_TRUE(named) << "the notice names a whole copy: " << notice;
+        EXPECT_TRUE(m_store.Write(Setting::kSliderUdMouse, 13));
+        EXPECT_EQ(copies().size(), before + 1);
+        EXPECT_EQ(CSettingsStore::TakeUnreadableNotice(), "") << "said once";
+        EXPECT_EQ(CSettingsStore().Read(Setting::kSliderUdMouse), 13);
+    }
+    // A good file, comments included, is rewritten without a copy.
+    test::WriteFile(m_home.SettingsFile(), "\xef\xbb\xbf; mine\r\n[settings]\r\nsliderLrMouse=3\r\n");
+    const std::size_t before = copies().size();
+    EXPECT_TRUE(m_store.Write(Setting::kSliderUdMouse, 14));
+    EXPECT_EQ(copies().size(), before);
+    EXPECT_EQ(CSettingsStore::TakeUnreadableNotice(), "");
+    EXPECT_EQ(CSettingsStore().Read(Setting::kSliderLrMouse), 3);
+}
+
 TEST_F(SettingsStore, AWriterKilledMidWriteNeverLeavesACorruptFile) {
     for (int round = 0; round < 12; ++round) {
         // A writer killed between creating its lock file and filling it leaves a lock that Qt

@@ -67,6 +67,7 @@ std::string End(int pass) {
     return "\r\nTimeout == " + std::to_string(pass) + next[pass - 1] + "\r\n";
 }
 const std::string kSelected = "Resolution selected\r\n";
+std::string TooSmall(const std::string& size) { return size + " is too small to track, not selected\r\n"; }
 
 using FormatSearch = CaptureLog;
 
@@ -116,6 +117,13 @@ TEST_F(FormatSearch, ChoosesLogsAndAppliesTheFormat) {
         // A refused format still counts as chosen; an undescribed one is skipped unlogged.
         {"undescribed and refused", {Caps(24, 640, 480), Caps(24, 640, 360)}, 640, 12, 0, true, 1, 640, 360, 1, 0,
          {640, 360}, {"SetFormat 1 833333 failed"}, Header(2) + Seen(1, 24, 24, 640, 360) + kSelected + End(1)},
+        // Frames head detection could not reduce are passed over, without fixing the width.
+        {"too small to track", {Caps(24, 1000, 2), Caps(24, 1000, 4)}, 1000, 12, -1, false, 1, 1000, 4, 2, 1, {1000, 4},
+         {"SetFormat 1 833333"},
+         Header(2) + Seen(0, 24, 24, 1000, 2) + TooSmall("1000 x 2") + Seen(1, 24, 24, 1000, 4) + kSelected + End(1)},
+        {"too small, any width", {Caps(24, 400, 1), Caps(24, 320, 240)}, 0, 12, -1, false, 1, 320, 240, 2, 1, {320, 240},
+         {"SetFormat 1 833333"},
+         Header(2) + Seen(0, 24, 24, 400, 1) + TooSmall("400 x 1") + Seen(1, 24, 24, 320, 240) + kSelected + End(1)},
         // clang-format on
     };
     for (const auto& c : cases) {
@@ -285,11 +293,20 @@ TEST_F(VideoFileCamera, IsOneDeviceOfferingItsSizeAndHalfOfIt) {
                                                                      {true, 24, kWidth / 2, kHeight / 2}}));
     EXPECT_FALSE(camera.SetFormat(2, 333'333) || camera.SetFormat(0, 0) || camera.SetFrameInterval(-5));
 
+    EXPECT_EQ(camera.LastError(), "");
+
     test::WriteFile(s_dir->path() / "notes.avi", "RIFF but not a video at all");
-    for (const auto& path : {s_dir->path() / "missing.avi", s_dir->path() / "notes.avi"}) {
+    const std::pair<std::filesystem::path, std::string> unreadables[] = {
+        {s_dir->path() / "missing.avi", "no such file"},
+        {s_dir->path(), "not a regular file"},
+        {s_dir->path() / "notes.avi", "not a video OpenCV can read"},
+    };
+    for (const auto& [path, reason] : unreadables) {
         CVideoFileCapture unreadable(path);
         EXPECT_TRUE(unreadable.EnumerateDevices().empty()) << path;
+        EXPECT_EQ(unreadable.LastError(), reason);
         EXPECT_FALSE(unreadable.Open(0) || unreadable.Run()) << path;
+        EXPECT_EQ(unreadable.LastError(), reason);
     }
 }
 
