@@ -17,7 +17,7 @@ namespace {
 // INI format would store the section "general" as "[%General]" and read it back under another
 // name, and escapes blanks in keys; this one keeps the file as a person would write it.
 // Returns false, leaving map untouched, for bytes that are not such a file: NUL bytes (UTF-16
-// among others), text that is not UTF-8, or a line that is neither blank, a comment ("; " or
+// among others), text that is not UTF-8, or a line that is neither blank, a comment (";" or
 // "#"), a "[section]" nor a "key=value". map may be null to only check.
 bool ParseIni(const QByteArray& bytes, QSettings::SettingsMap* map) {
     if (bytes.contains('\0')) return false;
@@ -106,6 +106,10 @@ bool KeepUnreadableFile(const QString& path) {
     else
         notice = "settings file " + path.toStdString() +
                  " could not be read, and a copy could not be made; it is left as it is and settings are not saved";
+    // A folder that refuses the copy refuses it on every write: that is said once.
+    static std::string s_lastSaid;
+    if (notice == s_lastSaid) return copied;
+    s_lastSaid = notice;
     std::fprintf(stderr, "%s\n", notice.c_str());
     UnreadableNotice() = notice;
     return copied;
