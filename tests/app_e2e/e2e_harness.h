@@ -195,13 +195,6 @@ protected:
         return pids;
     }
     bool Running(pid_t pid) const { return std::ranges::count(Copies(), pid) > 0; }
-    // Whether the process has a handler of its own for the signal.
-    static bool Catches(pid_t pid, int signal) {
-        std::istringstream status(test::ReadFile("/proc/" + std::to_string(pid) + "/status"));
-        for (std::string line; std::getline(status, line);)
-            if (line.starts_with("SigCgt:")) return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
-        return false;
-    }
 
     Point Pointer() const {
         Window root, child;

@@ -140,39 +140,6 @@ INSTANTIATE_TEST_SUITE_P(Program, EndsInOrder, ::testing::Values(SIGTERM, SIGINT
     return std::string(info.param == SIGTERM ? "SIGTERM" : info.param == SIGINT ? "SIGINT" : "TrayExit");
 });
 
-// A signal as soon as the program can take one, most likely in the middle of its start-up: the
-// request waits until start-up is done and then takes its usual path.
-class EarlySignal : public ProgramTest, public ::testing::WithParamInterface<int> {};
-
-TEST_P(EarlySignal, IsTakenOnceStartUpIsDone) {
-    const ProgramRun run = Start(CameraArgs());
-    ASSERT_TRUE(WaitUntil([&] { return Catches(run.pid, GetParam()) || !Running(run.pid); }, kSlow * 10s));
-    ::kill(run.pid, GetParam());
-    EXPECT_EQ(Ending(run.pid, kSlow * 20s), "exit code 0") << Diagnostics(run);
-    const bool restart = GetParam() == SIGUSR1;
-    EXPECT_EQ(MissingInOrder(Log(run),
-                             {"InitInstance exit OK", "ExitInstance begin", restart ? "Reboot" : "ExitInstance end"}),
-              "")
-        << Diagnostics(run);
-    EXPECT_EQ(CSettingsStore().Read(Setting::kRebootCount), restart ? 1 : 0);
-    if (!restart) return;
-    pid_t second = 0;
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            const auto copies = Copies();
-            second = copies.size() == 1 ? copies[0] : 0;
-            return second > 0;
-        },
-        kSlow * 10s))
-        << "no new copy of the program" << Diagnostics(run);
-    ASSERT_TRUE(WaitUntil([&] { return Catches(second, SIGTERM); }, kSlow * 10s));
-    ::kill(second, SIGTERM);
-    EXPECT_EQ(Ending(second, kSlow * 20s), "exit code 0");
-}
-
-INSTANTIATE_TEST_SUITE_P(Program, EarlySignal, ::testing::Values(SIGTERM, SIGUSR1),
-                         [](const auto& info) { return std::string(info.param == SIGTERM ? "SIGTERM" : "SIGUSR1"); });
-
 TEST_F(ProgramTest, ARunThatDeliversFramesForAWhileClearsTheRestartCount) {
     // Else a program restarted now and then, weeks apart, would one day be refused as a loop.
     CSettingsStore().Write(Setting::kRebootCount, 5);
