@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "mivex_app.h"
+#include "termination_signals.h"
 #include "version_info.h"
 
 namespace {
@@ -18,6 +19,9 @@ bool HasDisplay() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything else: until then an end or restart request would kill the program outright.
+    // The requests wait until start-up is done.
+    CTerminationSignals::Install();
     std::string error;
     const auto options = ParseProgramOptions(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!options) {

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QSystemTrayIcon>
+#include <cstdio>
 
 #include "about_dialog.h"
 #include "detect_window.h"
@@ -29,6 +30,17 @@ constexpr const char* kNoTray =
 
 constexpr int kUpdateReminderLimit = 100;
 
+// Set only by the end-to-end tests, which run copies at once and cannot wait a minute: the lock's
+// folder, and the healthy run time in milliseconds.
+constexpr const char* kTestLockFolderVariable = "MIVEX_TEST_LOCK_FOLDER";
+constexpr const char* kTestHealthyRunVariable = "MIVEX_TEST_HEALTHY_RUN_MS";
+
+std::chrono::milliseconds HealthyRunTime() {
+    if (const char* value = std::getenv(kTestHealthyRunVariable); value && *value)
+        return std::chrono::milliseconds(std::atoi(value));
+    return CmivexApp::kHealthyRunTime;
+}
+
 class CDiscardingInjector final : public IInputInjector {
 public:
     void Send(const InputEvent&) noexcept override {}
@@ -43,10 +55,8 @@ CmivexApp::CmivexApp(int& argc, char** argv, ProgramOptions options)
     setApplicationName(CSettingsStore::kAppTitle);
     // The program lives in the tray: hiding or closing its last window must not end it.
     setQuitOnLastWindowClosed(false);
-    connect(&m_signals, &CTerminationSignals::exitRequested, this, [this] {
-        if (m_pDlgMain) PostSheetMessage(m_pDlgMain.get(), kMsgExit);
-    });
-    connect(&m_signals, &CTerminationSignals::restartRequested, this, [this] { RequestReboot(); });
+    m_healthyRunTimer.setSingleShot(true);
+    connect(&m_healthyRunTimer, &QTimer::timeout, this, [this] { ClearRebootCountWhenHealthy(); });
 }
 
 CmivexApp::~CmivexApp() {
@@ -65,8 +75,11 @@ CmivexApp::~CmivexApp() {
 int CmivexApp::Run() {
     if (!InitInstance())
         m_iExitCode = 1;
-    else if (!m_pDlgMain->IsClosed())
+    else if (!m_pDlgMain->IsClosed()) {
+        ConnectSignals();
+        m_healthyRunTimer.start(HealthyRunTime());
         exec();
+    }
     const int exitCode = ExitInstance();
     return m_iExitCode != 0 ? m_iExitCode : exitCode;
 }
@@ -79,6 +92,24 @@ void CmivexApp::LogInt(const char* label, int value) {
     if (!m_pLogging) return;
     m_pLogging->Write(label, false);
     m_pLogging->WriteInt(value, "", true);
+}
+
+CSingleInstance CmivexApp::MakeSingleInstance() {
+    if (const char* folder = std::getenv(kTestLockFolderVariable); folder && *folder)
+        return CSingleInstance(CSingleInstance::LockFileIn(folder));
+    return CSingleInstance();
+}
+
+void CmivexApp::ConnectSignals() {
+    m_pSignals = std::make_unique<CTerminationSignals>();
+    connect(m_pSignals.get(), &CTerminationSignals::exitRequested, this,
+            [this] { PostSheetMessage(m_pDlgMain.get(), kMsgExit); });
+    connect(m_pSignals.get(), &CTerminationSignals::restartRequested, this, [this] { RequestReboot(); });
+}
+
+void CmivexApp::ClearRebootCountWhenHealthy() {
+    if (!m_pEngine || m_pEngine->StopAll() || m_pEngine->Status().frames <= 0) return;
+    m_store.Write(Setting::kRebootCount, 0);
 }
 
 bool CmivexApp::InitInstance() {
@@ -94,7 +125,11 @@ bool CmivexApp::InitInstance() {
     m_pLogging = std::make_unique<CLogging>(m_store);
     m_pLogging->Open();
     m_messages.SetLog(m_pLogging.get());
-    if (!m_hMutex.Error().empty()) Log(("Single instance not guarded: " + m_hMutex.Error()).c_str());
+    if (!m_hMutex.Error().empty()) {
+        const std::string text = "Single instance not guarded: " + m_hMutex.Error();
+        Log(text.c_str());
+        std::fprintf(stderr, "%s\n", text.c_str());
+    }
     CreateInputInjection();
     CreateEngine();
 

@@ -9,6 +9,8 @@
 #pragma once
 
 #include <QApplication>
+#include <QTimer>
+#include <chrono>
 #include <memory>
 
 #include "engine.h"
@@ -33,6 +35,10 @@ struct PageHost;
 
 class CmivexApp : public QApplication {
 public:
+    // How long a run must stay up, delivering frames, before its restarts stop counting: only
+    // restarts in quick succession are a loop.
+    static constexpr std::chrono::milliseconds kHealthyRunTime{60'000};
+
     CmivexApp(int& argc, char** argv, ProgramOptions options);
     ~CmivexApp() override;
 
@@ -65,15 +71,20 @@ private:
     void StartCamera();
     void CountUpdateReminder();
     void ShowInTray();
+    // Takes the signals' requests, held since the process started, now that start-up is done.
+    void ConnectSignals();
+    void ClearRebootCountWhenHealthy();
     std::unique_ptr<ICaptureLayer> MakeCaptureLayer() const;
 
     const ProgramOptions m_options;
     CSettingsStore m_store;
     CUserMessages m_messages;
-    CTerminationSignals m_signals;
+    std::unique_ptr<CTerminationSignals> m_pSignals;
+    QTimer m_healthyRunTimer;
     int m_iExitCode = 0;
 
-    CSingleInstance m_hMutex;
+    static CSingleInstance MakeSingleInstance();
+    CSingleInstance m_hMutex = MakeSingleInstance();
     std::unique_ptr<CLogging> m_pLogging;
 
     // Input injection, made once this copy knows it is the only one: a second copy must not

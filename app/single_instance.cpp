@@ -1,22 +1,67 @@
 #include "single_instance.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
-std::filesystem::path CSingleInstance::DefaultLockFile() {
-    const std::string name = kMutexName;
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
-        std::error_code error;
-        if (std::filesystem::is_directory(runtime, error)) return std::filesystem::path(runtime) / (name + ".lock");
+namespace {
+
+// "" when the folder is a real folder (no link) of the user's, which the user may write to and
+// nobody else; else why not. forbidden: the mode bits that others must not have.
+std::string Unfit(const std::filesystem::path& folder, uid_t user, mode_t forbidden) {
+    struct stat status {};
+    if (::lstat(folder.c_str(), &status) != 0) return folder.string() + ": " + std::strerror(errno);
+    if (!S_ISDIR(status.st_mode)) return folder.string() + ": not a folder";
+    if (status.st_uid != user)
+        return folder.string() + ": belongs to user " + std::to_string(status.st_uid) + ", not to " +
+               std::to_string(user);
+    if ((status.st_mode & forbidden) != 0) return folder.string() + ": others have access to it";
+    // Asked of the running process: a test may name a user other than the one it runs as.
+    if (user == ::getuid() && ::access(folder.c_str(), W_OK | X_OK) != 0)
+        return folder.string() + ": " + std::strerror(errno);
+    return "";
+}
+
+}  // namespace
+
+std::filesystem::path PrivateRuntimeDirectory(const std::filesystem::path& userRuntime,
+                                              const std::filesystem::path& home, uid_t user, std::string& error) {
+    const std::string runtimeUnfit = Unfit(userRuntime, user, S_IRWXG | S_IRWXO);
+    if (runtimeUnfit.empty()) return userRuntime;
+    if (home.empty()) {
+        error = runtimeUnfit + "; no home folder";
+        return {};
     }
-    // /tmp is shared: the user id keeps one user's copy from blocking another's.
-    return std::filesystem::path("/tmp") / (name + "-" + std::to_string(::getuid()) + ".lock");
+    const std::filesystem::path cache = home / ".cache", folder = cache / "KordO";
+    // Made private from the start; an existing folder is checked, not changed.
+    ::mkdir(cache.c_str(), S_IRWXU);
+    ::mkdir(folder.c_str(), S_IRWXU);
+    const std::string homeUnfit = Unfit(folder, user, S_IWGRP | S_IWOTH);
+    if (homeUnfit.empty()) return folder;
+    error = runtimeUnfit + "; " + homeUnfit;
+    return {};
+}
+
+std::filesystem::path PrivateRuntimeDirectory(std::string& error) {
+    const uid_t user = ::getuid();
+    // The user database, not $HOME: the folder must not follow the environment.
+    const passwd* entry = ::getpwuid(user);
+    const std::filesystem::path home = entry && entry->pw_dir ? entry->pw_dir : "";
+    return PrivateRuntimeDirectory("/run/user/" + std::to_string(user), home, user, error);
+}
+
+std::filesystem::path CSingleInstance::LockFileIn(const std::filesystem::path& folder) {
+    return folder / (std::string(kMutexName) + ".lock");
+}
+
+CSingleInstance::CSingleInstance() {
+    const std::filesystem::path folder = PrivateRuntimeDirectory(m_strError);
+    if (!folder.empty()) m_lockFile = LockFileIn(folder);
 }
 
 CSingleInstance::CSingleInstance(std::filesystem::path lockFile) : m_lockFile(std::move(lockFile)) {}
@@ -25,12 +70,13 @@ CSingleInstance::~CSingleInstance() { Release(); }
 
 CSingleInstance::Result CSingleInstance::Acquire() {
     if (m_fd >= 0) return Result::Acquired;
+    if (m_lockFile.empty()) return Result::Failed;  // the reason is the folder's, already in m_strError
     // Close-on-exec: a restarted copy must not inherit the lock of the copy that started it.
-    const int fd = ::open(m_lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    const int fd = ::open(m_lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR);
     if (fd < 0) {
-        const int error = errno;
-        m_strError = "cannot open " + m_lockFile.string() + ": " + std::strerror(error);
-        return error == EACCES || error == EPERM ? Result::AlreadyRunning : Result::Failed;
+        // Whatever the reason, no copy is known to run: refusing would keep the user out.
+        m_strError = "cannot open " + m_lockFile.string() + ": " + std::strerror(errno);
+        return Result::Failed;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;

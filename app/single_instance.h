@@ -1,6 +1,6 @@
 // Keeps the program to one copy per user: an advisory lock on a file named after the program's
-// mutex, in the user's runtime folder. The kernel drops the lock when the process ends, however
-// it ends, so a crashed copy never blocks the next start.
+// mutex, in the user's private runtime folder. The kernel drops the lock when the process ends,
+// however it ends, so a crashed copy never blocks the next start.
 //
 //   CSingleInstance instance;
 //   if (instance.Acquire() == CSingleInstance::Result::AlreadyRunning) { ...tell the user, end... }
@@ -8,8 +8,20 @@
 //   instance.Release();   // before starting a new copy of the program
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <string>
+
+// The folder of the program's runtime files (the lock, the local socket): /run/user/<uid> when it
+// is the user's own and private, else ~/.cache/KordO (made private when missing), with the home
+// folder of the user database. It depends on the user alone, never on the environment, so that
+// every copy of the user's finds the same one and no other user can plant files in it. Empty, with
+// the reason in error, when neither is fit.
+std::filesystem::path PrivateRuntimeDirectory(std::string& error);
+// The same choice for a given user between a given per-user runtime folder and home folder.
+std::filesystem::path PrivateRuntimeDirectory(const std::filesystem::path& userRuntime,
+                                              const std::filesystem::path& home, uid_t user, std::string& error);
 
 class CSingleInstance {
 public:
@@ -17,14 +29,16 @@ public:
 
     enum class Result {
         Acquired,
-        AlreadyRunning,  // another copy holds the lock, or the lock file belongs to someone else
+        AlreadyRunning,  // another copy holds the lock
         Failed,          // no lock could be had for another reason: see Error(); the program goes on
     };
 
-    // $XDG_RUNTIME_DIR/<mutex name>.lock, or a per-user file in /tmp without a runtime folder.
-    static std::filesystem::path DefaultLockFile();
+    // The lock file in this folder.
+    static std::filesystem::path LockFileIn(const std::filesystem::path& folder);
 
-    explicit CSingleInstance(std::filesystem::path lockFile = DefaultLockFile());
+    // The lock in PrivateRuntimeDirectory(); without one, Acquire fails with its reason.
+    CSingleInstance();
+    explicit CSingleInstance(std::filesystem::path lockFile);
     ~CSingleInstance();
     CSingleInstance(const CSingleInstance&) = delete;
     CSingleInstance& operator=(const CSingleInstance&) = delete;
@@ -37,7 +51,7 @@ public:
     const std::string& Error() const { return m_strError; }
 
 private:
-    const std::filesystem::path m_lockFile;
+    std::filesystem::path m_lockFile;
     int m_fd = -1;
     std::string m_strError;
 };

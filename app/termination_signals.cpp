@@ -11,13 +11,14 @@ namespace {
 constexpr int kExitSignals[] = {SIGTERM, SIGINT, SIGHUP};
 constexpr int kRestartSignal = SIGUSR1;
 
-int g_writeEnd = -1;
+// For the life of the process: a signal may come at any time, up to the very end.
+int g_pipe[2] = {-1, -1};
 
 void OnSignal(int number) {
     const int savedErrno = errno;
     const unsigned char byte = static_cast<unsigned char>(number);
     // A full pipe already holds a request; dropping this one loses nothing.
-    [[maybe_unused]] const ssize_t written = ::write(g_writeEnd, &byte, 1);
+    [[maybe_unused]] const ssize_t written = ::write(g_pipe[1], &byte, 1);
     errno = savedErrno;
 }
 
@@ -31,28 +32,27 @@ void SetHandler(int number, void (*handler)(int)) {
 
 }  // namespace
 
-CTerminationSignals::CTerminationSignals() {
-    if (::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;  // the signals keep their default
-    g_writeEnd = m_pipe[1];
-    m_notifier = std::make_unique<QSocketNotifier>(m_pipe[0], QSocketNotifier::Read);
-    connect(m_notifier.get(), &QSocketNotifier::activated, this, &CTerminationSignals::OnSignalReady);
+void CTerminationSignals::Install() {
+    if (g_pipe[0] >= 0) return;
+    if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;  // the signals keep their default
     for (int number : kExitSignals) SetHandler(number, OnSignal);
     SetHandler(kRestartSignal, OnSignal);
 }
 
-CTerminationSignals::~CTerminationSignals() {
-    if (m_pipe[0] < 0) return;
-    for (int number : kExitSignals) SetHandler(number, SIG_DFL);
-    SetHandler(kRestartSignal, SIG_DFL);
-    m_notifier.reset();
-    g_writeEnd = -1;
-    ::close(m_pipe[0]);
-    ::close(m_pipe[1]);
+CTerminationSignals::CTerminationSignals() {
+    Install();
+    if (g_pipe[0] < 0) return;
+    m_notifier = std::make_unique<QSocketNotifier>(g_pipe[0], QSocketNotifier::Read);
+    connect(m_notifier.get(), &QSocketNotifier::activated, this, &CTerminationSignals::OnSignalReady);
 }
+
+// The handlers stay: a signal while the program ends must not end it out of order. Requests then
+// wait in the pipe, unread.
+CTerminationSignals::~CTerminationSignals() = default;
 
 void CTerminationSignals::OnSignalReady() {
     unsigned char byte = 0;
-    while (::read(m_pipe[0], &byte, 1) == 1) {
+    while (::read(g_pipe[0], &byte, 1) == 1) {
         if (byte == kRestartSignal)
             emit restartRequested();
         else

@@ -3,7 +3,9 @@
 // SIGUSR1 asks to restart. A signal handler may do next to nothing, so it only writes the signal
 // number into a pipe that the event loop watches.
 //
-//   CTerminationSignals signals;            // handlers installed; one object per process
+//   CTerminationSignals::Install();         // first thing in main: no signal finds its default
+//   ...start-up...
+//   CTerminationSignals signals;            // the requests since Install arrive now; one per process
 //   QObject::connect(&signals, &CTerminationSignals::exitRequested, ...);
 #pragma once
 
@@ -14,6 +16,10 @@
 class CTerminationSignals : public QObject {
     Q_OBJECT
 public:
+    // Installs the handlers; a signal that comes before a CTerminationSignals exists waits in the
+    // pipe for it. Needs no Qt object; harmless when called again.
+    static void Install();
+
     CTerminationSignals();
     ~CTerminationSignals() override;
 
@@ -24,6 +30,5 @@ signals:
 private:
     void OnSignalReady();
 
-    int m_pipe[2] = {-1, -1};
     std::unique_ptr<QSocketNotifier> m_notifier;
 };

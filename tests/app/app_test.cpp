@@ -14,6 +14,7 @@
 #include "logging.h"
 #include "program_options.h"
 #include "single_instance.h"
+#include "termination_signals.h"
 #include "test_support.h"
 #include "user_messages.h"
 
@@ -49,14 +50,67 @@ TEST(ProgramOptions, AcceptsEveryOptionRefusesTheRestAndKeepsTheCommandLineForAR
     }
 }
 
-TEST(SingleInstance, TheLockLivesInTheRuntimeFolderElseInTmpPerUser) {
-    test::TempDir runtime;
-    {
-        test::ScopedEnv env("XDG_RUNTIME_DIR", runtime.path().string());
-        EXPECT_EQ(CSingleInstance::DefaultLockFile(), runtime.path() / "KORDO mivex! running.lock");
+TEST(SingleInstance, TheLockFolderIsTheUsersPrivateRuntimeFolderElseAPrivateOneInTheHomeFolder) {
+    namespace fs = std::filesystem;
+    const struct {
+        const char* name;
+        fs::perms runtime, cache;  // none: missing
+        uid_t otherUser;           // added to the user's id
+        const char* chosen;        // "run", "home" or "" for none
+    } cases[] = {
+        {"private runtime folder", fs::perms::owner_all, fs::perms::none, 0, "run"},
+        {"runtime folder others read", fs::perms::owner_all | fs::perms::group_read, fs::perms::none, 0, "home"},
+        {"no runtime folder", fs::perms::none, fs::perms::none, 0, "home"},
+        {"home folder kept", fs::perms::none, fs::perms::owner_all | fs::perms::others_read, 0, "home"},
+        {"both shared", fs::perms::all, fs::perms::all, 0, ""},
+        {"another user's", fs::perms::owner_all, fs::perms::owner_all, 1, ""},
+    };
+    for (const auto& c : cases) {
+        test::TempDir root;
+        const fs::path run = root.path() / "run", home = root.path() / "home", cache = home / ".cache" / "KordO";
+        fs::create_directories(home);
+        if (c.runtime != fs::perms::none) fs::create_directory(run), fs::permissions(run, c.runtime);
+        if (c.cache != fs::perms::none) fs::create_directories(cache), fs::permissions(cache, c.cache);
+        std::string error;
+        const fs::path chosen = PrivateRuntimeDirectory(run, home, ::getuid() + c.otherUser, error);
+        const fs::path wanted = c.chosen == std::string("run") ? run : c.chosen == std::string("home") ? cache : "";
+        EXPECT_EQ(chosen, wanted) << c.name;
+        EXPECT_EQ(error.empty(), !wanted.empty()) << c.name << ": " << error;
+        if (c.cache == fs::perms::none && wanted == cache)
+            EXPECT_EQ(fs::status(cache).permissions(), fs::perms::owner_all) << c.name << ": made private";
     }
-    test::ScopedEnv env("XDG_RUNTIME_DIR", (runtime.path() / "missing").string());
-    EXPECT_EQ(CSingleInstance::DefaultLockFile(), "/tmp/KORDO mivex! running-" + std::to_string(::getuid()) + ".lock");
+}
+
+TEST(SingleInstance, TheEnvironmentDoesNotMoveTheLock) {
+    test::TempDir runtime;
+    std::filesystem::path unset;
+    {
+        test::ScopedEnv env("XDG_RUNTIME_DIR", std::nullopt);
+        unset = CSingleInstance().LockFile();
+    }
+    test::ScopedEnv env("XDG_RUNTIME_DIR", runtime.path().string());
+    EXPECT_EQ(CSingleInstance().LockFile(), unset);
+    EXPECT_FALSE(unset.empty()) << CSingleInstance().Error();
+}
+
+TEST(SingleInstance, ALockFileTheUserCannotOpenIsNoRunningCopy) {
+    // A file of someone else's, as another user could make in a shared folder: the program runs
+    // unguarded rather than never. The check runs in a child, which an administrator leaves for
+    // an ordinary user, since an administrator may open any file.
+    test::TempDir folder;
+    const auto lockFile = folder.path() / "lock";
+    test::WriteFile(lockFile, "");
+    std::filesystem::permissions(folder.path(), std::filesystem::perms::all);
+    std::filesystem::permissions(lockFile, std::filesystem::perms::none);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::getuid() == 0 && ::setuid(65534) != 0) ::_exit(100);
+        ::_exit(static_cast<int>(CSingleInstance(lockFile).Acquire()));
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(CSingleInstance::Result::Failed));
 }
 
 TEST(SingleInstance, ASecondCopyIsRefusedUntilTheFirstReleasesTheLock) {
@@ -106,6 +160,20 @@ TEST(SingleInstance, AProgramStartedByTheHolderDoesNotInheritTheLock) {
     EXPECT_EQ(CSingleInstance(runtime.path() / "lock").Acquire(), CSingleInstance::Result::Acquired);
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
+}
+
+TEST(TerminationSignals, RequestsRaisedBeforeTheObjectExistsArriveOnceItDoes) {
+    CTerminationSignals::Install();
+    ::raise(SIGUSR1);
+    ::raise(SIGTERM);
+    CTerminationSignals termination;
+    Strings requests;
+    QObject::connect(&termination, &CTerminationSignals::restartRequested, [&] { requests.push_back("restart"); });
+    QObject::connect(&termination, &CTerminationSignals::exitRequested, [&] { requests.push_back("exit"); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (requests.size() < 2 && std::chrono::steady_clock::now() < deadline)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(requests, (Strings{"restart", "exit"}));
 }
 
 class UserMessages : public ::testing::Test {

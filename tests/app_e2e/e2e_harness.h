@@ -122,9 +122,13 @@ protected:
         fs::create_directory(Root() / "run");
         fs::permissions(Root() / "run", fs::perms::owner_all, fs::perm_options::replace);
         // The programs started inherit these; without a session bus the icon goes to the X tray.
+        // MIVEX_TEST_LOCK_FOLDER, read only for tests, gives each test a one-copy lock of its own,
+        // so that tests run at once; MIVEX_TEST_HEALTHY_RUN_MS shortens the minute after which a
+        // run that delivers frames clears the restart count.
         const std::pair<const char*, std::optional<std::string>> env[] = {
             {"DISPLAY", m_xvfb.DisplayName()},
             {"XDG_RUNTIME_DIR", (Root() / "run").string()},
+            {"MIVEX_TEST_LOCK_FOLDER", (Root() / "run").string()},
             {"XDG_CACHE_HOME", (Root() / "cache").string()},
             {"XDG_DATA_HOME", (Root() / "share").string()},
             {"MIVEX_INJECTOR", "xtest"},

@@ -141,6 +141,17 @@ INSTANTIATE_TEST_SUITE_P(Program, EndsInOrder, ::testing::Values(SIGTERM, SIGINT
     return std::string(info.param == SIGTERM ? "SIGTERM" : info.param == SIGINT ? "SIGINT" : "TrayExit");
 });
 
+TEST_F(ProgramTest, ARunThatDeliversFramesForAWhileClearsTheRestartCount) {
+    // Else a program restarted now and then, weeks apart, would one day be refused as a loop.
+    CSettingsStore().Write(Setting::kRebootCount, 5);
+    test::ScopedEnv shortened("MIVEX_TEST_HEALTHY_RUN_MS", "1000");
+    const ProgramRun run = Start(CameraArgs());
+    ASSERT_TRUE(WaitForLogLine(run, "InitInstance exit OK")) << Diagnostics(run);
+    EXPECT_TRUE(WaitUntil([] { return CSettingsStore().Read(Setting::kRebootCount) == 0; }, kSlow * 20s))
+        << Diagnostics(run);
+    EXPECT_EQ(Ending(run.pid, 0s), "still running") << Diagnostics(run);
+}
+
 TEST_F(ProgramTest, ARestartRequestStartsANewCopyThatKeepsMouseControl) {
     CSettingsStore().Write(Setting::kUseMouse, 1);
     MovePointer(Centre());
