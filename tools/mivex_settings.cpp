@@ -13,7 +13,7 @@ constexpr const char* kUsage =
     "Shows or changes the settings of Mivex, kept in $XDG_CONFIG_HOME/KordO/Mivex.ini.\n"
     "  --list                   every known key with its stored value, default and range (the default)\n"
     "  --get SECTION/KEY        the stored value, or the default when none is stored\n"
-    "  --set SECTION/KEY=VALUE  store an integer value\n";
+    "  --set SECTION/KEY=VALUE  store an integer value within the key's range\n";
 
 std::string RangeText(const SettingKey& key) {
     const SettingKey unranged{};
@@ -22,17 +22,30 @@ std::string RangeText(const SettingKey& key) {
     return std::to_string(key.minValue) + ".." + std::to_string(key.maxValue);
 }
 
-void PrintRow(const CSettingsStore& store, const SettingKey& key) {
+bool InRange(const SettingKey& key, int value) { return value >= key.minValue && value <= key.maxValue; }
+
+// Marks a stored value outside the key's range, which the program does not use as stored.
+void PrintRow(const CSettingsStore& store, const SettingKey& key, bool& anyClamped) {
     const std::string name = std::string(key.section) + "/" + key.key;
-    const std::string stored = store.Contains(key.section, key.key) ? std::to_string(store.Read(key)) : "(not set)";
+    std::string stored = "(not set)";
+    if (store.Contains(key.section, key.key)) {
+        const int value = store.Read(key);
+        stored = std::to_string(value);
+        if (!InRange(key, value)) {
+            stored += "*";
+            anyClamped = true;
+        }
+    }
     std::printf("%-32s %-12s %-8d %s\n", name.c_str(), stored.c_str(), key.defaultValue, RangeText(key).c_str());
 }
 
 int List(const CSettingsStore& store) {
     std::printf("# %s\n%-32s %-12s %-8s %s\n", store.FilePath().c_str(), "key", "stored", "default", "range");
-    for (const SettingKey& key : Setting::kNamedKeys) PrintRow(store, key);
+    bool anyClamped = false;
+    for (const SettingKey& key : Setting::kNamedKeys) PrintRow(store, key, anyClamped);
     for (const auto& axis : Setting::kProfilePoints)
-        for (const SettingKey& key : axis) PrintRow(store, key);
+        for (const SettingKey& key : axis) PrintRow(store, key, anyClamped);
+    if (anyClamped) std::printf("* outside the range: the program reads it as a value within the range\n");
     return 0;
 }
 
@@ -53,6 +66,11 @@ int Set(CSettingsStore& store, std::string_view text) {
     std::string error;
     const auto assignment = ParseSettingAssignment(text, error);
     if (!assignment) return Fail(error, 2);
+    const SettingKey& key = *assignment->key;
+    if (!InRange(key, assignment->value))
+        return Fail(std::to_string(assignment->value) + " is outside the range of " + key.section + "/" + key.key +
+                        " (" + RangeText(key) + "); nothing stored",
+                    2);
     if (!store.Write(*assignment->key, assignment->value)) return Fail("could not write " + store.FilePath(), 1);
     return 0;
 }

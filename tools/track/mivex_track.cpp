@@ -1,5 +1,6 @@
 // mivex-track: runs frame preparation, head detection and point tracking over a recorded video
 // and writes what the tracker did on each frame as CSV, to study tracking without a camera.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -55,7 +56,9 @@ constexpr const char* kUsage =
     "                    used when \"flight\" or \"profile enable\" is on.\n"
     "  --set S/K=V       with --map, use V for the setting S/K (e.g. settings/sliderLrMouse=12);\n"
     "                    your stored settings are not changed\n"
-    "  --help            show this text\n";
+    "  --help            show this text\n"
+    "Ctrl-C or SIGTERM stops the run between frames: the rows so far are kept and the exit code is\n"
+    "130 (SIGINT) or 143 (SIGTERM). Exit codes otherwise: 0 done, 1 failed, 2 bad command line.\n";
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(200);
 
@@ -73,6 +76,14 @@ struct Options {
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "mivex-track: %s\n%s", message.c_str(), kUsage);
     return 2;
+}
+
+// Whether both names lead to one file (links resolved), as writing the one would destroy the other.
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat first = {};
+    struct stat second = {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
 }
 
 // Fills options; returns an exit code when the program should stop here.
@@ -133,6 +144,12 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options) {
     if (sources > 1) return UsageError("give one of VIDEO, --camera and --camera-file");
     if (options.fast && options.cameraFile.empty()) return UsageError("--fast applies only with --camera-file");
     if (!options.overrides.empty() && !options.map) return UsageError("--set applies only with --map");
+    const std::string& input = options.video.empty() ? options.cameraFile : options.video;
+    if (!options.csv.empty() && !input.empty() && SameFile(options.csv, input)) {
+        std::fprintf(stderr, "mivex-track: --csv %s is the input video %s itself; give another file\n",
+                     options.csv.c_str(), input.c_str());
+        return 2;
+    }
     return std::nullopt;
 }
 
@@ -273,6 +290,8 @@ public:
         std::fprintf(m_csv, "%d,%d,%d,%.4f,%.4f,%d,%d,%d,%d,%d%s\n", frames.load(), status.points, m_motion.summed,
                      m_motion.sumX, m_motion.sumY, status.headFound ? 1 : 0, head.left, head.top, head.right,
                      head.bottom, m_pointer ? m_pointer->Columns().c_str() : "");
+        // Whole rows as they come, for whoever follows a camera run through a pipe.
+        std::fflush(m_csv);
         ++frames;
         pointSum += status.points;
         if (m_motion.summed > 0) ++framesWithMotion;
@@ -308,6 +327,31 @@ private:
     std::chrono::steady_clock::time_point m_lastProgress = std::chrono::steady_clock::now();
 };
 
+// The smallest frame of this width that head detection accepts, or nothing when the size is
+// fine: detection works on the frame reduced by 4 above 500 pixels of width and by 2 above 300,
+// and the reduced picture needs at least one row and column.
+std::optional<cv::Size> SmallestFrameFor(cv::Size frame) {
+    const int reduction = frame.width > 500 ? 4 : frame.width > 300 ? 2 : 1;
+    if (frame.width >= reduction && frame.height >= reduction) return std::nullopt;
+    return cv::Size(std::max(frame.width, reduction), reduction);
+}
+
+// The signal that asked the run to stop, 0 while none did.
+std::atomic<int> g_stopSignal{0};
+
+extern "C" void OnStopSignal(int signal) { g_stopSignal = signal; }
+
+// Ctrl-C and SIGTERM end the run between frames so that the rows so far are kept; a second one
+// of the same kind ends the program at once, should a run not stop.
+void CatchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
 // A video file read directly: its size, and the samples fed one after another.
 class FileSource {
 public:
@@ -330,6 +374,7 @@ public:
         cv::Mat converted;
         try {
             do {
+                if (g_stopSignal != 0) return true;
                 if (m_decoded.size() != size) {
                     std::fprintf(stderr, "%smivex-track: frame %d of %s is %dx%d, not %dx%d like the first\n",
                                  progress ? "\n" : "", rows.frames.load(), path.c_str(), m_decoded.cols, m_decoded.rows,
@@ -355,8 +400,6 @@ private:
     cv::VideoCapture m_video;
     cv::Mat m_decoded;
 };
-
-std::atomic<bool> g_interrupted{false};
 
 // A camera through the engine's capture facade, as the program opens it.
 class CameraSource {
@@ -399,14 +442,17 @@ public:
             std::fprintf(stderr, "mivex-track: the camera does not start\n");
             return false;
         }
-        if (m_pFile) {
-            m_pFile->WaitUntilFinished();
-        } else {
-            std::signal(SIGINT, [](int) { g_interrupted = true; });
-            std::signal(SIGTERM, [](int) { g_interrupted = true; });
-            while (!g_interrupted) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
+        // A camera runs until a stop signal; a file also ends on its own.
+        std::atomic<bool> finished{false};
+        std::thread waiter;
+        if (m_pFile)
+            waiter = std::thread([this, &finished] {
+                m_pFile->WaitUntilFinished();
+                finished = true;
+            });
+        while (!finished && g_stopSignal == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
         engine.Camera()->Stop();
+        if (waiter.joinable()) waiter.join();
         return true;
     }
 
@@ -414,11 +460,57 @@ private:
     CVideoFileCapture* m_pFile = nullptr;
 };
 
+// The rows go to a temporary file beside the target, renamed over it once complete, so that
+// a run that dies midway never leaves a truncated file in place of an old one.
+class CsvFile {
+public:
+    ~CsvFile() {
+        if (m_file) std::fclose(m_file);
+        if (!m_temporary.empty()) ::unlink(m_temporary.c_str());
+    }
+
+    std::FILE* Open(const std::string& target) {
+        std::error_code error;
+        // A link keeps pointing at the new rows.
+        m_target =
+            std::filesystem::is_symlink(target, error) ? std::filesystem::canonical(target, error).string() : target;
+        if (m_target.empty()) m_target = target;
+        const std::filesystem::path path(m_target);
+        std::string pattern = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+        const int fd = ::mkstemp(pattern.data());
+        if (fd < 0) return nullptr;
+        m_temporary = pattern;
+        // mkstemp makes the file private; the rows get the permissions a new file would have.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, 0666 & ~mask);
+        m_file = ::fdopen(fd, "w");
+        if (!m_file) ::close(fd);
+        return m_file;
+    }
+
+    // Closes the rows and puts them in place; false when they could not all be written.
+    bool Commit() {
+        const bool written = std::fflush(m_file) == 0 && !std::ferror(m_file);
+        const bool closed = std::fclose(m_file) == 0;
+        m_file = nullptr;
+        if (!written || !closed || ::rename(m_temporary.c_str(), m_target.c_str()) != 0) return false;
+        m_temporary.clear();
+        return true;
+    }
+
+private:
+    std::string m_target;
+    std::string m_temporary;
+    std::FILE* m_file = nullptr;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
     Options options;
     if (const auto exit = ParseOptions(argc, argv, options)) return *exit;
+    CatchStopSignals();
 
     // While opening, each video backend that declines the file and the cascade loader log their
     // own errors; they would only bury the one message that says what went wrong.
@@ -432,6 +524,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "mivex-track: cannot read video %s%s\n", options.video.c_str(),
                      missing ? " (no such file)" : "");
         return 1;
+    }
+
+    if (!fromCamera) {
+        if (const auto smallest = SmallestFrameFor(file.Size())) {
+            std::fprintf(stderr, "mivex-track: frames of %dx%d are too small to track (at least %dx%d needed)\n",
+                         file.Size().width, file.Size().height, smallest->width, smallest->height);
+            return 1;
+        }
     }
 
     std::unique_ptr<MappedPointer> pointer;
@@ -461,8 +561,9 @@ int main(int argc, char** argv) {
     cv::utils::logging::setLogLevel(logLevel);
 
     std::FILE* csv = stdout;
+    CsvFile csvFile;
     if (!options.csv.empty()) {
-        csv = std::fopen(options.csv.c_str(), "w");
+        csv = csvFile.Open(options.csv);
         if (!csv) {
             std::fprintf(stderr, "mivex-track: cannot write %s\n", options.csv.c_str());
             return 1;
@@ -481,11 +582,12 @@ int main(int argc, char** argv) {
         rows.frameTotal = file.FrameTotal();
         fed = file.FeedAll(engine, rows, options.video, showProgress);
     }
-    int exitCode = fed ? 0 : 1;
+    const int stopSignal = g_stopSignal;
+    int exitCode = !fed ? 1 : stopSignal != 0 ? 128 + stopSignal : 0;
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (showProgress) std::fputs("\r\033[K", stderr);
 
-    const bool csvFailed = std::fflush(csv) != 0 || std::ferror(csv) || (csv != stdout && std::fclose(csv) != 0);
+    const bool csvFailed = csv == stdout ? std::fflush(csv) != 0 || std::ferror(csv) : !csvFile.Commit();
     if (csvFailed) {
         std::fprintf(stderr, "mivex-track: cannot write %s\n",
                      options.csv.empty() ? "to standard output" : options.csv.c_str());

@@ -22,6 +22,23 @@ expect_exit() {
     [ "$got" -eq "$want" ] || fail "'$*' exited with $got, not $want; stderr: $(head -c 400 "$work/err")"
 }
 
+# start_run DIR COMMAND...: runs COMMAND in the background as $run and returns once the files in
+# DIR hold a header and two rows more than before, or the run has ended, or after 30 s.
+lines_in() { cat "$1"/* "$1"/.[!.]* 2>/dev/null | wc -l; }
+start_run() {
+    local dir=$1
+    shift
+    local before
+    before=$(lines_in "$dir")
+    "$@" >"$work/out" 2>"$work/err" &
+    run=$!
+    for _ in $(seq 3000); do
+        [ "$(lines_in "$dir")" -ge $((before + 3)) ] && return
+        kill -0 "$run" 2>/dev/null || return
+        sleep 0.01
+    done
+}
+
 rm -rf "$work" && mkdir -p "$work" || exit 1
 
 # Options.
@@ -50,6 +67,27 @@ if ! "$make_sequence" --trajectory circle --frames 60 --out "$work/circle" >"$wo
     exit 1
 fi
 
+# The input as the output, by its name or a link, is refused and left intact.
+cp "$work/circle.avi" "$work/input.avi" && ln -s input.avi "$work/symbolic.avi" && ln "$work/input.avi" "$work/hard.avi"
+while read -r input output source; do
+    # shellcheck disable=SC2086  # an empty source is meant to vanish
+    expect_exit 2 "$track" $source "$work/$input" --csv "$work/$output"
+    grep -q 'is the input video' "$work/err" || fail "$input as --csv $output: no reason given: $(cat "$work/err")"
+    cmp -s "$work/input.avi" "$work/circle.avi" || fail "$input as --csv $output changed the input video"
+done <<'CASES'
+input.avi input.avi
+input.avi symbolic.avi
+symbolic.avi hard.avi
+input.avi hard.avi --camera-file
+CASES
+
+# Too small for head detection's reduction: refused before tracking, naming the sizes.
+"$make_sequence" --trajectory circle --frames 2 --size 1000x2 --out "$work/flat" >"$work/make.log" 2>&1 ||
+    fail "cannot make the flat sequence: $(cat "$work/make.log")"
+expect_exit 1 "$track" "$work/flat.avi"
+grep -qx 'mivex-track: frames of 1000x2 are too small to track (at least 1000x4 needed)' "$work/err" ||
+    fail "flat frames not refused clearly: $(cat "$work/err")"
+
 expect_exit 1 "$track" "$work/circle.avi" --csv "$work/no/such/dir/rows.csv"
 grep -q "cannot write $work/no/such/dir/rows.csv" "$work/err" || fail "no message naming the unwritable CSV"
 
@@ -64,6 +102,41 @@ grep -Eq '^mivex-track: 60 frames, [0-9]+ with motion, mean points [0-9.]+, dete
     fail "unexpected summary: $(cat "$work/err")"
 [ "$(head -1 "$work/rows.csv")" = "frame,points,summed,sum_dx,sum_dy,head_found,left,top,right,bottom" ] ||
     fail "wrong CSV header: $(head -1 "$work/rows.csv")"
+
+leftovers=("$work"/.[!.]*)
+[ ! -e "${leftovers[0]}" ] || fail "temporary files left: ${leftovers[*]}"
+
+# A run that dies midway leaves the old rows in place.
+mkdir -p "$work/killed" && echo "old rows" >"$work/killed/rows.csv"
+start_run "$work/killed" "$track" "$work/circle.avi" --csv "$work/killed/rows.csv"
+kill -KILL "$run" 2>/dev/null
+{ wait "$run"; } 2>/dev/null
+[ "$(cat "$work/killed/rows.csv")" = "old rows" ] || fail "a killed run replaced the old rows"
+
+# SIGINT and SIGTERM stop the run between frames, in the file loop and through the capture path:
+# the rows so far are kept whole under their header, the summary is shown, and the exit code
+# tells which signal it was.
+while read -r signal code source; do
+    rm -rf "$work/stopped" && mkdir -p "$work/stopped"
+    # shellcheck disable=SC2086  # the arguments are meant to split
+    start_run "$work/stopped" "$track" $source "$work/circle.avi" --csv "$work/stopped/rows.csv"
+    kill "-$signal" "$run"
+    wait "$run"
+    got=$?
+    [ "$got" -eq "$code" ] || fail "$signal on '$source' exited with $got, not $code: $(cat "$work/err")"
+    grep -Eq '^mivex-track: [0-9]+ frames' "$work/err" || fail "$signal on '$source': no summary: $(cat "$work/err")"
+    [ "$(ls -A "$work/stopped")" = rows.csv ] || fail "$signal on '$source' left $(ls -A "$work/stopped")"
+    head -1 "$work/stopped/rows.csv" | grep -q '^frame,points,' || fail "$signal on '$source': no CSV header"
+    [ "$(wc -l <"$work/stopped/rows.csv")" -ge 3 ] || fail "$signal on '$source' lost the rows written before it"
+    if ! awk -F, 'NF != 10 { exit 1 }' "$work/stopped/rows.csv" || [ "$(tail -c 1 "$work/stopped/rows.csv")" != "" ]; then
+        fail "$signal on '$source' left a partial row: $(tail -2 "$work/stopped/rows.csv")"
+    fi
+done <<'CASES'
+INT 130
+TERM 143
+INT 130 --camera-file
+TERM 143 --camera-file
+CASES
 
 # Standard output carries the same rows as --csv; --detect-every changes the detection count.
 expect_exit 0 "$track" "$work/circle.avi"

@@ -1,0 +1,54 @@
+#!/bin/bash
+# mivex-settings from the outside: --set keeps values within a key's range, --list marks stored
+# values that the program would not use as they are.
+#   mivex_settings_test.sh MIVEX_SETTINGS WORK_DIR
+set -u
+settings=$1
+work=$2
+failures=0
+
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+rm -rf "$work" && mkdir -p "$work" || exit 1
+export XDG_CONFIG_HOME="$work/config"
+ini="$XDG_CONFIG_HOME/KordO/Mivex.ini"
+
+# Out of range: refused with the range named, exit 2, nothing stored.
+while read -r assignment range; do
+    "$settings" --set "$assignment" >"$work/out" 2>"$work/err"
+    code=$?
+    [ "$code" -eq 2 ] || fail "--set $assignment exited with $code, not 2"
+    grep -q "($range)" "$work/err" || fail "--set $assignment does not name the range $range: $(cat "$work/err")"
+    [ ! -e "$ini" ] || fail "--set $assignment stored something: $(cat "$ini")"
+done <<'CASES'
+settings/sliderLrMouse=-2147483648 1..20
+settings/sliderLrMouse=21 1..20
+settings/sliderSmoothMouse=1 2..10
+camera1/fps=0 >= 1
+profile/profileAxis1_18=221 20..220
+CASES
+
+# In range, at the ends and without a range: stored as given.
+for assignment in settings/sliderLrMouse=1 settings/sliderUdMouse=20 camera1/fps=2147483647 \
+                  settings/floatLeft=-2147483648; do
+    "$settings" --set "$assignment" 2>"$work/err" || fail "--set $assignment refused: $(cat "$work/err")"
+    [ "$("$settings" --get "${assignment%=*}")" = "${assignment#*=}" ] || fail "--set $assignment not stored"
+done
+
+# --list: a value out of range written by other means is marked, with the legend.
+"$settings" --list >"$work/out" || fail "--list failed"
+grep -q '^\*' "$work/out" && fail "--list has a legend with nothing marked"
+sed -i 's/^sliderLrMouse=1$/sliderLrMouse=40/' "$ini"
+"$settings" --list >"$work/out" || fail "--list failed"
+grep -Eq '^settings/sliderLrMouse +40\* ' "$work/out" || fail "out-of-range value not marked: $(cat "$work/out")"
+grep -Eq '^settings/sliderUdMouse +20 ' "$work/out" || fail "in-range value marked: $(cat "$work/out")"
+grep -q '^\* outside the range' "$work/out" || fail "no legend for the marker"
+
+if [ "$failures" -gt 0 ]; then
+    echo "$failures failure(s)" >&2
+    exit 1
+fi
+echo "all mivex-settings checks passed"
