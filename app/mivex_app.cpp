@@ -125,6 +125,8 @@ bool CmivexApp::InitInstance() {
     m_pLogging = std::make_unique<CLogging>(m_store);
     m_pLogging->Open();
     m_messages.SetLog(m_pLogging.get());
+    // The log's own counter was the first write: an unreadable settings file was set aside then.
+    if (const std::string notice = CSettingsStore::TakeUnreadableNotice(); !notice.empty()) Log(notice.c_str());
     if (!m_hMutex.Error().empty()) {
         const std::string text = "Single instance not guarded: " + m_hMutex.Error();
         Log(text.c_str());

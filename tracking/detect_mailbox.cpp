@@ -2,15 +2,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-namespace {
-
-int DetectScaleFor(int width) {
-    if (width > 500) return 4;
-    if (width > 300) return 2;
-    return 1;
-}
-
-}  // namespace
+#include "camera_frame.h"
 
 void CDetectMailbox::Request() {
     std::lock_guard lock(m_mutex);
@@ -42,7 +34,7 @@ void CDetectMailbox::Serve(const cv::Mat& frame) {
     {
         std::lock_guard lock(m_mutex);
         if (m_pDetectImage.empty()) {
-            m_iDetectScale = DetectScaleFor(frame.cols);
+            m_iDetectScale = DetectReduction(frame.cols);
             const int scale = m_iDetectScale;
             m_pDetectImage.create(frame.rows / scale, frame.cols / scale, CV_8UC(frame.channels()));
         }

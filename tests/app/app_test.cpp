@@ -76,8 +76,9 @@ TEST(SingleInstance, TheLockFolderIsTheUsersPrivateRuntimeFolderElseAPrivateOneI
         const fs::path wanted = c.chosen == std::string("run") ? run : c.chosen == std::string("home") ? cache : "";
         EXPECT_EQ(chosen, wanted) << c.name;
         EXPECT_EQ(error.empty(), !wanted.empty()) << c.name << ": " << error;
-        if (c.cache == fs::perms::none && wanted == cache)
+        if (c.cache == fs::perms::none && wanted == cache) {
             EXPECT_EQ(fs::status(cache).permissions(), fs::perms::owner_all) << c.name << ": made private";
+        }
     }
 }
 

@@ -23,6 +23,7 @@
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "camera_frame.h"
 #include "command_line.h"
 #include "engine.h"
 #include "frame_conversion.h"
@@ -327,13 +328,12 @@ private:
     std::chrono::steady_clock::time_point m_lastProgress = std::chrono::steady_clock::now();
 };
 
-// The smallest frame of this width that head detection accepts, or nothing when the size is
-// fine: detection works on the frame reduced by 4 above 500 pixels of width and by 2 above 300,
-// and the reduced picture needs at least one row and column.
+// The smallest frame of this width that head detection can reduce, or nothing when the frame is
+// fine.
 std::optional<cv::Size> SmallestFrameFor(cv::Size frame) {
-    const int reduction = frame.width > 500 ? 4 : frame.width > 300 ? 2 : 1;
-    if (frame.width >= reduction && frame.height >= reduction) return std::nullopt;
-    return cv::Size(std::max(frame.width, reduction), reduction);
+    if (TrackableFrameSize(frame.width, frame.height)) return std::nullopt;
+    const int reduction = DetectReduction(frame.width);
+    return cv::Size(std::max(frame.width, kMinReducedWidth * reduction), kMinReducedHeight * reduction);
 }
 
 // The signal that asked the run to stop, 0 while none did.
