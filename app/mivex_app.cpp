@@ -211,7 +211,7 @@ void CmivexApp::CreateMainSheet() {
 }
 
 void CmivexApp::ReadCameraSettings() {
-    m_iCameraSelected = m_store.Read(Setting::kCameraSelected);
+    m_iCameraSelected = m_store.ReadClamped(Setting::kCameraSelected);
     m_iCameraWidth = m_store.Read(Setting::kCameraWidth);
     m_iCameraFps = m_store.ReadClamped(Setting::kCameraFps);
     LogInt("camera wanted: ", m_iCameraSelected);

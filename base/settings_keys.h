@@ -44,7 +44,8 @@ inline constexpr int kRebootLimit = 30;
 inline constexpr SettingKey kBootUseMouse{kBoot, "useMouse", kFalse};
 
 // Camera.
-inline constexpr SettingKey kCameraSelected{kCamera, "cameraSelected", 0};
+// The camera list offers the first ten cameras; a negative index would name none.
+inline constexpr SettingKey kCameraSelected{kCamera, "cameraSelected", 0, 0, 9};
 inline constexpr SettingKey kCameraWidth{kCamera1, "width", 0};  // 0: no resolution chosen yet
 inline constexpr SettingKey kCameraFps{kCamera1, "fps", 12, 1};
 inline constexpr SettingKey kRebootResolution{kCamera1, "rebootResolution", kFalse};

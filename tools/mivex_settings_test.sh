@@ -28,6 +28,7 @@ settings/sliderLrMouse=-2147483648 1..20
 settings/sliderLrMouse=21 1..20
 settings/sliderSmoothMouse=1 2..10
 camera1/fps=0 >= 1
+camera/cameraSelected=-5 0..9
 profile/profileAxis1_18=221 20..220
 CASES
 
