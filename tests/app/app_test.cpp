@@ -236,11 +236,3 @@ TEST_F(UserMessages, WithoutDialogsTheTextGoesToStandardErrorAndTheLog) {
 }
 
 }  // namespace
-
-// The message boxes need a QApplication, made before any test runs; offscreen, no display needed.
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
