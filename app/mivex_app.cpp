@@ -88,6 +88,11 @@ void CmivexApp::Log(const char* text) {
     if (m_pLogging) m_pLogging->Write(text, true);
 }
 
+void CmivexApp::LogAndPrint(const std::string& text) {
+    Log(text.c_str());
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+
 void CmivexApp::LogInt(const char* label, int value) {
     if (!m_pLogging) return;
     m_pLogging->Write(label, false);
@@ -127,11 +132,7 @@ bool CmivexApp::InitInstance() {
     m_messages.SetLog(m_pLogging.get());
     // The log's own counter was the first write: an unreadable settings file was set aside then.
     if (const std::string notice = CSettingsStore::TakeUnreadableNotice(); !notice.empty()) Log(notice.c_str());
-    if (!m_hMutex.Error().empty()) {
-        const std::string text = "Single instance not guarded: " + m_hMutex.Error();
-        Log(text.c_str());
-        std::fprintf(stderr, "%s\n", text.c_str());
-    }
+    if (!m_hMutex.Error().empty()) LogAndPrint("Single instance not guarded: " + m_hMutex.Error());
     CreateInputInjection();
     CreateEngine();
 
@@ -242,11 +243,8 @@ void CmivexApp::StartCamera() {
     // The engine keeps the layer, so the file's reason can still be asked for after it failed.
     const auto* videoFile = dynamic_cast<const CVideoFileCapture*>(layer.get());
     const int cameras = m_pEngine->OpenCamera(std::move(layer), m_iCameraSelected, m_iCameraWidth, m_iCameraFps);
-    if (videoFile && !videoFile->LastError().empty()) {
-        const std::string text = "cannot open video file " + m_options.cameraFile + ": " + videoFile->LastError();
-        Log(text.c_str());
-        std::fprintf(stderr, "%s\n", text.c_str());
-    }
+    if (videoFile && !videoFile->LastError().empty())
+        LogAndPrint("cannot open video file " + m_options.cameraFile + ": " + videoFile->LastError());
     const CNCVideoInputTrack& camera = *m_pEngine->Camera();
     LogInt("camera's found: ", cameras);
     LogInt("selected camera numer: ", camera.SelectedCamera());

@@ -60,6 +60,8 @@ public:
 
 private:
     void Log(const char* text);
+    // A line for the log that also goes to standard error, where no message box is due.
+    void LogAndPrint(const std::string& text);
     void LogInt(const char* label, int value);
     void CreateInputInjection();
     // False when restarts loop: the start is refused.
