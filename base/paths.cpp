@@ -1,5 +1,8 @@
 #include "paths.h"
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <string_view>
 
 std::filesystem::path RunningExecutable() {
@@ -18,3 +21,18 @@ std::filesystem::path ExecutableDirectory() {
 }
 
 std::filesystem::path DataDirectory() { return ExecutableDirectory() / "data"; }
+
+std::filesystem::path LogDirectory() {
+    const std::filesystem::path data = DataDirectory();
+    if (::access(data.c_str(), W_OK) == 0) return data;
+    const char* stateHome = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    // A relative XDG_STATE_HOME is invalid by the XDG rules and ignored.
+    const std::filesystem::path base = stateHome && *stateHome == '/'
+                                           ? std::filesystem::path(stateHome)
+                                           : std::filesystem::path(home ? home : "") / ".local" / "state";
+    const std::filesystem::path logs = base / "KordO" / "Mivex";
+    std::error_code ignored;  // a folder that cannot be made leaves the program without a log
+    std::filesystem::create_directories(logs, ignored);
+    return logs;
+}

@@ -13,3 +13,8 @@ std::filesystem::path ExecutableDirectory();
 
 // data/ beside the executable: the face cascade and the log files. The program never creates it.
 std::filesystem::path DataDirectory();
+
+// Where the diagnostic log goes: data/ beside the executable while it is writable (a build
+// tree), else $XDG_STATE_HOME/KordO/Mivex (default ~/.local/state/KordO/Mivex), made when missing,
+// for an installed program whose folder belongs to the system.
+std::filesystem::path LogDirectory();

@@ -14,8 +14,8 @@ packages=(
   opencv-data python3-imageio
   # tests and benchmarks; Xvfb gives the X tests a display of their own
   libgtest-dev libgmock-dev libbenchmark-dev xvfb
-  # the check of the autostart entry
-  desktop-file-utils
+  # the checks of the desktop entries; the Debian package and its check
+  desktop-file-utils dpkg-dev file lintian
   # a system tray for the program's icon under Xvfb
   trayer
   # the format check
