@@ -1,0 +1,53 @@
+// Another program on the desktop takes the head's motion through the local socket, with
+// mivex-pipe as its client.
+#include "e2e_harness.h"
+
+namespace e2e {
+namespace {
+
+class PipeClientTest : public ProgramTest {
+protected:
+    // mivex-pipe's output (standard output and error) and exit code.
+    std::pair<std::string, int> Pipe(std::vector<std::string> args) const {
+        const fs::path out = Root() / "pipe-output";
+        fs::remove(out);
+        args.insert(args.begin(), MIVEX_E2E_PIPE_CLIENT);
+        int status = 0;
+        ::waitpid(test::Spawn(args, out, out), &status, 0);
+        return {test::ReadFile(out), WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+    }
+};
+
+TEST_F(PipeClientTest, TakesTheHeadsMotionInsteadOfThePointerAndGivesItBack) {
+    const auto [notRunning, code] = Pipe({"version"});
+    EXPECT_TRUE(code == 1 && notRunning.starts_with("mivex-pipe: Mivex is not running (")) << notRunning;
+    CSettingsStore().Write(Setting::kUseMouse, 1);
+    MovePointer(Centre());
+    const ProgramRun run = Start(CameraArgs());
+    ASSERT_TRUE(WaitForLogLine(run, "InitInstance exit OK")) << Diagnostics(run);
+    ASSERT_TRUE(PointerMoves()) << "no mouse control to take over" << Diagnostics(run);
+    EXPECT_EQ(Pipe({"version"}), std::pair(std::string(MIVEX_E2E_VERSION "\n"), 0));
+    ASSERT_EQ(Pipe({"een"}), std::pair(std::string("??\n"), 0));
+    // Until the first sample, "xy" replies at once that there is none.
+    ASSERT_TRUE(WaitUntil([&] { return !Pipe({"xy"}).first.ends_with("#-1\n"); }, kSlow * 10s))
+        << "no sample after the stream was switched on" << Diagnostics(run);
+
+    // The head goes a quarter circle left and down and back: the pointer, mirrored, goes right
+    // and down and back, so the two values of a sample share their sign.
+    const Point still = Pointer();
+    const auto [samples, status] = Pipe({"xy", "--count", "30"});
+    ASSERT_EQ(status, 0) << samples << Diagnostics(run);
+    EXPECT_EQ(Pointer(), still) << "the pointer moved while the client had the motion";
+    std::istringstream lines(samples);
+    int slot = 0, same = 0, opposite = 0;
+    for (double x, y; lines >> x && lines.ignore(1) >> y && lines.ignore(1) >> slot;)
+        if (std::min(std::abs(x), std::abs(y)) >= 1) ++(x * y > 0 ? same : opposite);
+    EXPECT_GE(same, 10) << samples;
+    EXPECT_GE(same, 4 * opposite) << samples;
+
+    ASSERT_EQ(Pipe({"edi"}), std::pair(std::string("??\n"), 0));
+    EXPECT_TRUE(PointerMoves()) << "the pointer did not get the motion back" << Diagnostics(run);
+}
+
+}  // namespace
+}  // namespace e2e
