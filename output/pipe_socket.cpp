@@ -58,9 +58,11 @@ PipeResult PipeTransact(const std::filesystem::path& socket, std::string_view me
     }
     ucred peer{};
     socklen_t peerSize = sizeof peer;
-    if (::getsockopt(fd.Get(), SOL_SOCKET, SO_PEERCRED, &peer, &peerSize) != 0 || peer.uid != ::geteuid())
-        return Unreachable(socket.string() + " is served by another user (" + std::to_string(peer.uid) +
-                           "): not talking to it");
+    if (::getsockopt(fd.Get(), SOL_SOCKET, SO_PEERCRED, &peer, &peerSize) != 0)
+        return Unreachable("cannot tell who serves " + socket.string() + ": " + std::strerror(errno));
+    if (peer.uid != ::geteuid())
+        return Unreachable(socket.string() + " is served by user " + std::to_string(peer.uid) +
+                           ", not by you: not talking to it");
     if (::send(fd.Get(), message.data(), message.size(), MSG_NOSIGNAL) < 0)
         return Unreachable("cannot send to " + socket.string() + ": " + std::strerror(errno));
 
