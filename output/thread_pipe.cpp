@@ -33,6 +33,19 @@ void AppendNumber(std::string& text, auto value, auto... format) {
     text.append(digits.data(), result.ptr);
 }
 
+// "%f#%f#%d" in the C locale, whatever the program's locale.
+std::string FormatSample(float x, float y, int slot) {
+    // to_chars with a precision is printf's "%f" in the C locale; printf itself would follow
+    // the user's decimal comma.
+    std::string text;
+    AppendNumber(text, static_cast<double>(x), std::chars_format::fixed, 6);
+    text += '#';
+    AppendNumber(text, static_cast<double>(y), std::chars_format::fixed, 6);
+    text += '#';
+    AppendNumber(text, slot);
+    return text;
+}
+
 }  // namespace
 
 CThreadPipe::CThreadPipe(CSdk& sdk, std::atomic<bool>& sdkActive, std::atomic<bool>& stopAll, std::string version,
@@ -45,18 +58,6 @@ CThreadPipe::CThreadPipe(CSdk& sdk, std::atomic<bool>& sdkActive, std::atomic<bo
       m_options(options) {}
 
 CThreadPipe::~CThreadPipe() { Stop(); }
-
-std::string CThreadPipe::FormatSample(float x, float y, int slot) {
-    // to_chars with a precision is printf's "%f" in the C locale; printf itself would follow
-    // the user's decimal comma.
-    std::string text;
-    AppendNumber(text, static_cast<double>(x), std::chars_format::fixed, 6);
-    text += '#';
-    AppendNumber(text, static_cast<double>(y), std::chars_format::fixed, 6);
-    text += '#';
-    AppendNumber(text, slot);
-    return text;
-}
 
 bool CThreadPipe::Start(const std::filesystem::path& socket) {
     if (m_thread.joinable()) return true;

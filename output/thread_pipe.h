@@ -57,9 +57,6 @@ public:
 
     const std::string& Error() const { return m_strError; }
 
-    // "%f#%f#%d" in the C locale, whatever the program's locale.
-    static std::string FormatSample(float x, float y, int slot);
-
 private:
     enum class Wait { Ready, TimedOut, Stopped };
 
