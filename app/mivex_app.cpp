@@ -10,9 +10,13 @@
 #include "keyboard.h"
 #include "main_sheet.h"
 #include "mouse.h"
+#include "pipe_socket.h"
 #include "profile_dialog.h"
 #include "program_restart.h"
+#include "sdk.h"
 #include "settings_pages.h"
+#include "system_version.h"
+#include "thread_pipe.h"
 #include "v4l2_capture.h"
 #include "video_file_capture.h"
 #include "video_input_track.h"
@@ -67,7 +71,9 @@ CmivexApp::~CmivexApp() {
     m_pDlgProfile.reset();
     m_pDlgMain.reset();  // and its pages
     m_pPageHost.reset();
-    m_pEngine.reset();    // before the pointer it moves
+    m_pThreadPipe.reset();
+    m_pEngine.reset();  // before the pointer it moves and the samples it pushes
+    m_pSdk.reset();
     m_pMouse.reset();     // lets go of a held middle button
     m_pKeyboard.reset();  // and of the hotkey's keys
     m_pDetectWindow.reset();
@@ -125,8 +131,10 @@ bool CmivexApp::InitInstance() {
         case CSingleInstance::Result::AlreadyRunning:
             m_messages.Display(kAlreadyRunning);
             return false;
-        case CSingleInstance::Result::Failed:
         case CSingleInstance::Result::Acquired:
+            m_bHoldsLock = true;
+            break;
+        case CSingleInstance::Result::Failed:
             break;
     }
 
@@ -144,7 +152,8 @@ bool CmivexApp::InitInstance() {
 
     if (!ReadRebootState()) return false;
 
-    // Place of the values shared with the local socket, once they exist.
+    m_pSdk = std::make_unique<CSdk>();
+    m_pEngine->RegisterSocket(m_pSdk.get());
     m_pDlgAbout = std::make_unique<CAboutDlg>();
     // Place of the update window's creation (hidden), once it exists.
     m_pDlgLive = std::make_unique<QDialog>();
@@ -164,7 +173,7 @@ bool CmivexApp::InitInstance() {
     // Place of clearing the camera page's "Show tracking points" box, once the page exists.
     Log("InitInstance exit OK");
     if (!m_pEngine->StopAll()) CreateProfileDialog();
-    // Place of the local socket's thread start, once it exists.
+    if (!m_pEngine->StopAll()) StartThreadPipe();
     return true;
 }
 
@@ -301,6 +310,16 @@ void CmivexApp::ShowInTray() {
     }
 }
 
+void CmivexApp::StartThreadPipe() {
+    std::string error;
+    const std::filesystem::path socket = PipeSocketPath(PipeFolder::Create, error);
+    m_pThreadPipe = std::make_unique<CThreadPipe>(*m_pSdk, m_mirror.m_bSdkActive, m_pEngine->StopAll(),
+                                                  BuiltVersionRecord().fileVersion, m_pLogging.get(),
+                                                  CThreadPipe::Options{.replaceStale = m_bHoldsLock});
+    if (socket.empty() || !m_pThreadPipe->Start(socket))
+        LogAndPrint("Local socket not offered: " + (socket.empty() ? error : m_pThreadPipe->Error()));
+}
+
 void CmivexApp::RequestReboot() {
     if (!m_pDlgMain || m_pDlgMain->IsClosed()) return;
     m_pEngine->StopAll() = true;
@@ -312,8 +331,9 @@ int CmivexApp::ExitInstance() {
     Log("ExitInstance begin");
     // Capture first, then head detection, then the camera thread; the road is released.
     if (m_pEngine) m_pEngine->Stop();
-    // Place of destroying the floating window, once it exists; the local socket's thread will
-    // end with the process.
+    // Place of destroying the floating window, once it exists.
+    // The socket goes before the lock: the next copy may then make its own.
+    if (m_pThreadPipe) m_pThreadPipe->Stop();
 
     m_hMutex.Release();
 
