@@ -18,7 +18,7 @@ prefix=$root/dest/usr
 
 files=(lib/mivex/data/cascade_ff_d.xml share/applications/mivex.desktop lib/udev/rules.d/70-mivex-uinput.rules
        lib/modules-load.d/mivex.conf share/doc/mivex/copyright share/doc/mivex/changelog.gz)
-for program in mivex mivex-track mivex-settings mivex-make-sequence; do
+for program in mivex mivex-track mivex-settings mivex-pipe mivex-make-sequence; do
   files+=("lib/mivex/$program" "bin/$program")
   [[ -x "$prefix/bin/$program" ]] || fail "bin/$program does not run"
 done
