@@ -6,12 +6,15 @@
 #include <cstdio>
 
 #include "about_dialog.h"
+#include "click_sound.h"
+#include "dialog_float.h"
 #include "detect_window.h"
 #include "keyboard.h"
 #include "main_sheet.h"
 #include "mouse.h"
 #include "program_restart.h"
 #include "settings_pages.h"
+#include "thread_float.h"
 #include "v4l2_capture.h"
 #include "video_file_capture.h"
 #include "video_input_track.h"
@@ -60,6 +63,8 @@ CmivexApp::CmivexApp(int& argc, char** argv, ProgramOptions options)
 }
 
 CmivexApp::~CmivexApp() {
+    m_pThreadFloat.reset();
+    m_pDlgFloat.reset();  // before the pointer and the history its tick uses
     m_pDlgAbout.reset();
     m_pDlgLive.reset();
     m_pDlgMain.reset();  // and its pages
@@ -136,7 +141,7 @@ bool CmivexApp::InitInstance() {
     CreateInputInjection();
     CreateEngine();
 
-    // Place of the floating window's creation (hidden), once it exists.
+    CreateFloatWindow();
     m_pEngine->StopAll() = false;
 
     if (!ReadRebootState()) return false;
@@ -146,7 +151,8 @@ bool CmivexApp::InitInstance() {
     // Place of the update window's creation (hidden), once it exists.
     m_pDlgLive = std::make_unique<QDialog>();
     m_pLivePicture = new QLabel(m_pDlgLive.get());
-    // Place of the floating window's thread start, once it exists.
+    m_pThreadFloat = std::make_unique<CThreadFloat>(*m_pDlgFloat, m_mirror, m_pEngine->StopAll());
+    m_pThreadFloat->Start();
 
     CreateMainSheet();
     ReadCameraSettings();
@@ -199,6 +205,11 @@ bool CmivexApp::ReadRebootState() {
     return true;
 }
 
+void CmivexApp::CreateFloatWindow() {
+    m_pClickSound = std::make_unique<CClickSound>(ClickSoundFile(), [this](const std::string& line) { Log(line.c_str()); });
+    m_pDlgFloat = std::make_unique<CDialogFloat>(m_store, m_mirror, *m_pMouse, *m_pDetectWindow, *m_pClickSound);
+}
+
 void CmivexApp::CreateEngine() {
     m_pEngine = std::make_unique<CEngine>(m_mirror, m_store, m_messages, m_pLogging.get());
     m_pEngine->RegisterPointer(m_pMouse.get());
@@ -207,7 +218,7 @@ void CmivexApp::CreateEngine() {
 void CmivexApp::CreateMainSheet() {
     m_pDlgMain = std::make_unique<CmivexDlgMain>(m_pEngine->StopAll());
     m_pDlgMain->SetAboutDialog(m_pDlgAbout.get());
-    m_pPageHost = std::make_unique<PageHost>(PageHost{m_store, m_mirror, *m_pEngine, *m_pMouse});
+    m_pPageHost = std::make_unique<PageHost>(PageHost{m_store, m_mirror, *m_pEngine, *m_pMouse, m_pDlgFloat.get(), m_pClickSound.get()});
     AddSettingsPages(*m_pDlgMain, *m_pPageHost);
 }
 
@@ -306,8 +317,10 @@ int CmivexApp::ExitInstance() {
     Log("ExitInstance begin");
     // Capture first, then head detection, then the camera thread; the road is released.
     if (m_pEngine) m_pEngine->Stop();
-    // Place of destroying the floating window, once it exists; the local socket's thread will
-    // end with the process.
+    // The floating window stores its place as it goes; the local socket's thread will end with
+    // the process.
+    m_pThreadFloat.reset();
+    m_pDlgFloat.reset();
 
     m_hMutex.Release();
 

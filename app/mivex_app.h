@@ -24,6 +24,9 @@
 #include "user_messages.h"
 
 class CAboutDlg;
+class CClickSound;
+class CDialogFloat;
+class CThreadFloat;
 class ICaptureLayer;
 class CDetectWindow;
 class CKeyboard;
@@ -64,6 +67,7 @@ private:
     void LogAndPrint(const std::string& text);
     void LogInt(const char* label, int value);
     void CreateInputInjection();
+    void CreateFloatWindow();
     // False when restarts loop: the start is refused.
     bool ReadRebootState();
     void CreateMainSheet();
@@ -96,6 +100,12 @@ private:
     std::unique_ptr<CMouse> m_pMouse;
     std::unique_ptr<CKeyboard> m_pKeyboard;
     std::unique_ptr<CDetectWindow> m_pDetectWindow;
+
+    // The auto click sound and the floating window, with the timer that shows it while auto click
+    // is on.
+    std::unique_ptr<CClickSound> m_pClickSound;
+    std::unique_ptr<CDialogFloat> m_pDlgFloat;
+    std::unique_ptr<CThreadFloat> m_pThreadFloat;
 
     // The frame road: capture, frame preparation, detection, tracking, mapping, outputs.
     std::unique_ptr<CEngine> m_pEngine;

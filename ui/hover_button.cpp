@@ -15,8 +15,9 @@ void CHoverButton::LoadBitmaps(const QPixmap& normal, const QPixmap& hover, cons
     m_hover = hover;
     m_active = active;
     m_alternative = alternative;
-    m_width = normal.width();
-    m_height = normal.height();
+    // Pictures drawn for a high-density screen keep their size in device-independent pixels.
+    m_width = qRound(normal.deviceIndependentSize().width());
+    m_height = qRound(normal.deviceIndependentSize().height());
     resize(m_width, m_height);
     updateGeometry();
     update();
@@ -88,7 +89,8 @@ void CHoverButton::paintEvent(QPaintEvent*) {
     }
     QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawPixmap(0, 0, picture, 0, 0, m_width, m_height);
+    painter.setClipRect(0, 0, m_width, m_height);
+    painter.drawPixmap(0, 0, picture);
 }
 
 void CHoverButton::enterEvent(QEnterEvent* event) {

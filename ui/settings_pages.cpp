@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "dlg_click.h"
 #include "main_sheet.h"
 #include "page_tooltips.h"
 
@@ -10,13 +11,15 @@ namespace {
 // The pages that do not yet have a class of their own: an empty page.
 CMyPropertyPageToolTips* MakeEmptyPage(PageHost&) { return new CMyPropertyPageToolTips; }
 
+CMyPropertyPageToolTips* MakeAutoClickPage(PageHost& host) { return new CmivexDlgClick(host); }
+
 }  // namespace
 
 const std::array<SettingsPageEntry, 6> kSettingsPages = {{
     {SettingsPage::Settings, "Settings", 5, MakeEmptyPage},
     {SettingsPage::System, "System setup", 0, MakeEmptyPage},
     {SettingsPage::Hotkeys, "Hotkeys", 3, MakeEmptyPage},
-    {SettingsPage::AutoClick, "Auto click", 1, MakeEmptyPage},
+    {SettingsPage::AutoClick, "Auto click", 1, MakeAutoClickPage},
     {SettingsPage::Flight, "Flight", 2, MakeEmptyPage},
     {SettingsPage::Camera, "Camera", 4, MakeEmptyPage},
 }};

@@ -8,21 +8,26 @@
 
 #include <array>
 
+class CDialogFloat;
 class CMouse;
 class CMyPropertyPageToolTips;
 class CSettingsStore;
 class CmivexDlgMain;
+class IClickSound;
 class IEngineControl;
 struct CSettingsMirror;
 
 // What a page may reach of the running program, handed to it at construction: the settings and
 // their mirror (written when the user changes a value), the frame road, and the pointer for
-// arming clicks. Tests hand in a settings store in a private folder and a fake engine.
+// arming clicks, the floating window and the click sound (either may be null: not there). Tests
+// hand in a settings store in a private folder and a fake engine.
 struct PageHost {
     CSettingsStore& store;
     CSettingsMirror& mirror;
     IEngineControl& engine;
     CMouse& mouse;
+    CDialogFloat* floatWindow = nullptr;
+    IClickSound* clickSound = nullptr;
 };
 
 enum class SettingsPage { Settings, System, Hotkeys, AutoClick, Flight, Camera };
