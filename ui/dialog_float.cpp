@@ -97,8 +97,8 @@ CDialogFloat::CDialogFloat(CSettingsStore& store, CSettingsMirror& mirror, CMous
         m_buttons[code - kPause] = button;
     }
     m_pProgress = new QProgressBar(this);
-    m_pProgress->setGeometry(QRect(FromDialogUnits(kProgressUnits.x(), kProgressUnits.y()),
-                                   FromDialogUnits(kProgressSizeUnits)));
+    m_pProgress->setGeometry(
+        QRect(FromDialogUnits(kProgressUnits.x(), kProgressUnits.y()), FromDialogUnits(kProgressSizeUnits)));
     m_pProgress->setTextVisible(false);
     m_pProgress->setAccessibleName("Still time left");
 

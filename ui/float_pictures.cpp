@@ -2,8 +2,8 @@
 
 #include <QGuiApplication>
 #include <QPainter>
-#include <QPalette>
 #include <QPainterPath>
+#include <QPalette>
 #include <QPolygonF>
 
 namespace {
@@ -109,9 +109,8 @@ QPixmap FloatPicture(FloatGlyph glyph, FloatLook look, qreal devicePixelRatio) {
     const qreal edge = look == FloatLook::Hover ? 2.0 : 1.0;
     painter.setPen(QPen(colours.edge, edge));
     painter.setBrush(colours.face);
-    painter.drawRoundedRect(QRectF(QPointF(0, 0), QSizeF(kFloatPictureSize)).adjusted(edge / 2, edge / 2, -edge / 2,
-                                                                                       -edge / 2),
-                            4, 4);
+    painter.drawRoundedRect(
+        QRectF(QPointF(0, 0), QSizeF(kFloatPictureSize)).adjusted(edge / 2, edge / 2, -edge / 2, -edge / 2), 4, 4);
     switch (glyph) {
         case FloatGlyph::Left:
         case FloatGlyph::Middle:
