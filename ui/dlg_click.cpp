@@ -13,7 +13,6 @@
 #include "control_ids.h"
 #include "dialog_float.h"
 #include "settings_mirror.h"
-#include "settings_pages.h"
 #include "settings_store.h"
 #include "tooltip_strings.h"
 
@@ -50,8 +49,9 @@ QAbstractSpinBox::StepEnabled CUpDownField::stepEnabled() const {
     return enabled;
 }
 
-CmivexDlgClick::CmivexDlgClick(PageHost& host)
-    : m_store(host.store), m_mirror(host.mirror), m_pFloat(host.floatWindow), m_pClickSound(host.clickSound) {
+CmivexDlgClick::CmivexDlgClick(CSettingsStore& store, CSettingsMirror& mirror, CDialogFloat* floatWindow,
+                               IClickSound* sound)
+    : m_store(store), m_mirror(mirror), m_pFloat(floatWindow), m_pClickSound(sound) {
     m_pEnableBox = new QCheckBox("Enable auto click", this);
     m_pSeconds = new CUpDownField(this);
     auto* secondsLabel = new QLabel("Seconds before auto click", this);

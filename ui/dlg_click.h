@@ -1,8 +1,7 @@
 // The "Auto click" page: switches dwell clicking on and off, sets the still time before a click
 // (2..50 tenths of a second) and the click sound. The floating window shows while it is on.
 //
-//   PageHost host{store, mirror, engine, mouse, &floating, &sound};
-//   sheet.AddPage(new CmivexDlgClick(host));
+//   sheet.AddPage(new CmivexDlgClick(store, mirror, &floating, &sound));
 #pragma once
 
 #include <QAbstractSpinBox>
@@ -15,7 +14,6 @@ class QCheckBox;
 class QPushButton;
 class CSettingsStore;
 struct CSettingsMirror;
-struct PageHost;
 
 // A read-only number with up and down arrows: shows the text it is given and reports each step
 // (arrow, key or wheel) as -1 or +1; what the number becomes is the owner's business.
@@ -46,7 +44,8 @@ class CmivexDlgClick : public CMyPropertyPageToolTips {
 public:
     static constexpr int kDefaultValue = 15;
 
-    explicit CmivexDlgClick(PageHost& host);
+    // The floating window and the sound may be null: nothing to select, move or play then.
+    CmivexDlgClick(CSettingsStore& store, CSettingsMirror& mirror, CDialogFloat* floatWindow, IClickSound* sound);
 
     void OnInitDialog() override;
 

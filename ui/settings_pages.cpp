@@ -11,7 +11,9 @@ namespace {
 // The pages that do not yet have a class of their own: an empty page.
 CMyPropertyPageToolTips* MakeEmptyPage(PageHost&) { return new CMyPropertyPageToolTips; }
 
-CMyPropertyPageToolTips* MakeAutoClickPage(PageHost& host) { return new CmivexDlgClick(host); }
+CMyPropertyPageToolTips* MakeAutoClickPage(PageHost& host) {
+    return new CmivexDlgClick(host.store, host.mirror, host.floatWindow, host.clickSound);
+}
 
 }  // namespace
 
