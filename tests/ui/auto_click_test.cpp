@@ -60,10 +60,6 @@ protected:
         injector.Clear();
         return flags;
     }
-    void PointAt(int code) {
-        floating->show();
-        QCursor::setPos(floating->Button(code)->mapToGlobal(QPoint(5, 5)));
-    }
 
     test::TempConfigHome home;
     CSettingsStore store;
@@ -99,7 +95,8 @@ TEST_F(AutoClick, DwellingOnTheWindowsButtonsSelectsThemAndPressingThemToo) {
     // From pause one sound, from a button two: one for the run-out, one for the choice.
     for (const auto& [from, sounds] : {std::pair{Float::kPause, 1}, std::pair{Float::kRight, 3}}) {
         floating->SelectButton(from);
-        PointAt(Float::kLeft);
+        floating->show();
+        QCursor::setPos(floating->Button(Float::kLeft)->mapToGlobal(QPoint(5, 5)));
         EXPECT_EQ(TicksToArm(16), std::nullopt);
         EXPECT_TRUE(floating->SelectedButton() == Float::kLeft && floating->Button(Float::kLeft)->IsActive());
         EXPECT_EQ(sound.played, sounds) << "from " << from;
@@ -180,9 +177,9 @@ TEST_F(AutoClick, ThePageStoresEachChangeAndShowsTheWindowWhileAutoClickIsOn) {
 
 TEST(ClickSound, WithoutTheFileOrASoundServerNothingIsPlayedAndTheReasonIsGivenOnce) {
     test::ScopedEnv noServer("PULSE_SERVER", "unix:/nonexistent/mivex-test/native");
+    using Case = std::pair<std::string, std::string>;  // file, reason
     for (const auto& [file, reason] :
-         {std::pair<std::filesystem::path, std::string>("/nonexistent.wav", "cannot read"),
-          std::pair<std::filesystem::path, std::string>(ClickSoundFile(), "no sound server")}) {
+         {Case("/nonexistent.wav", "cannot read"), Case(ClickSoundFile(), "no sound server")}) {
         std::vector<std::string> reported;
         CClickSound player(file, [&](const std::string& line) { reported.push_back(line); });
         player.PlayClickSound();
