@@ -130,8 +130,12 @@ CHoverButton* CDialogFloat::Button(int code) const {
 }
 
 void CDialogFloat::closeEvent(QCloseEvent* event) {
-    // The "Enable auto click" box decides whether the window is up.
-    event->ignore();
+    // The "Enable auto click" box decides whether the window is up, not its title bar; the
+    // program's own closing of every window (as at the end of a session) goes through.
+    if (event->spontaneous())
+        event->ignore();
+    else
+        QWidget::closeEvent(event);
 }
 
 void CDialogFloat::Select(int code) {
