@@ -7,8 +7,8 @@
 
 #include "about_dialog.h"
 #include "click_sound.h"
-#include "dialog_float.h"
 #include "detect_window.h"
+#include "dialog_float.h"
 #include "keyboard.h"
 #include "main_sheet.h"
 #include "mouse.h"
@@ -206,7 +206,8 @@ bool CmivexApp::ReadRebootState() {
 }
 
 void CmivexApp::CreateFloatWindow() {
-    m_pClickSound = std::make_unique<CClickSound>(ClickSoundFile(), [this](const std::string& line) { Log(line.c_str()); });
+    m_pClickSound =
+        std::make_unique<CClickSound>(ClickSoundFile(), [this](const std::string& line) { Log(line.c_str()); });
     m_pDlgFloat = std::make_unique<CDialogFloat>(m_store, m_mirror, *m_pMouse, *m_pDetectWindow, *m_pClickSound);
 }
 
@@ -218,7 +219,8 @@ void CmivexApp::CreateEngine() {
 void CmivexApp::CreateMainSheet() {
     m_pDlgMain = std::make_unique<CmivexDlgMain>(m_pEngine->StopAll());
     m_pDlgMain->SetAboutDialog(m_pDlgAbout.get());
-    m_pPageHost = std::make_unique<PageHost>(PageHost{m_store, m_mirror, *m_pEngine, *m_pMouse, m_pDlgFloat.get(), m_pClickSound.get()});
+    m_pPageHost = std::make_unique<PageHost>(
+        PageHost{m_store, m_mirror, *m_pEngine, *m_pMouse, m_pDlgFloat.get(), m_pClickSound.get()});
     AddSettingsPages(*m_pDlgMain, *m_pPageHost);
 }
 
