@@ -6,7 +6,9 @@
 #include <cstdio>
 
 #include "about_dialog.h"
+#include "click_sound.h"
 #include "detect_window.h"
+#include "dialog_float.h"
 #include "keyboard.h"
 #include "main_sheet.h"
 #include "mouse.h"
@@ -16,6 +18,7 @@
 #include "sdk.h"
 #include "settings_pages.h"
 #include "system_version.h"
+#include "thread_float.h"
 #include "thread_pipe.h"
 #include "v4l2_capture.h"
 #include "video_file_capture.h"
@@ -65,6 +68,8 @@ CmivexApp::CmivexApp(int& argc, char** argv, ProgramOptions options)
 }
 
 CmivexApp::~CmivexApp() {
+    m_pThreadFloat.reset();
+    m_pDlgFloat.reset();  // before the pointer and the history its tick uses
     m_pDlgAbout.reset();
     m_pDlgLive.reset();
     m_profileLink.Attach(nullptr);
@@ -147,7 +152,7 @@ bool CmivexApp::InitInstance() {
     CreateInputInjection();
     CreateEngine();
 
-    // Place of the floating window's creation (hidden), once it exists.
+    CreateFloatWindow();
     m_pEngine->StopAll() = false;
 
     if (!ReadRebootState()) return false;
@@ -158,7 +163,8 @@ bool CmivexApp::InitInstance() {
     // Place of the update window's creation (hidden), once it exists.
     m_pDlgLive = std::make_unique<QDialog>();
     m_pLivePicture = new QLabel(m_pDlgLive.get());
-    // Place of the floating window's thread start, once it exists.
+    m_pThreadFloat = std::make_unique<CThreadFloat>(*m_pDlgFloat, m_mirror, m_pEngine->StopAll());
+    m_pThreadFloat->Start();
 
     CreateMainSheet();
     ReadCameraSettings();
@@ -210,6 +216,12 @@ bool CmivexApp::ReadRebootState() {
     return true;
 }
 
+void CmivexApp::CreateFloatWindow() {
+    m_pClickSound =
+        std::make_unique<CClickSound>(ClickSoundFile(), [this](const std::string& line) { Log(line.c_str()); });
+    m_pDlgFloat = std::make_unique<CDialogFloat>(m_store, m_mirror, *m_pMouse, *m_pDetectWindow, *m_pClickSound);
+}
+
 void CmivexApp::CreateEngine() {
     m_pEngine = std::make_unique<CEngine>(m_mirror, m_store, m_messages, m_pLogging.get());
     m_pEngine->RegisterPointer(m_pMouse.get());
@@ -218,8 +230,8 @@ void CmivexApp::CreateEngine() {
 void CmivexApp::CreateMainSheet() {
     m_pDlgMain = std::make_unique<CmivexDlgMain>(m_pEngine->StopAll());
     m_pDlgMain->SetAboutDialog(m_pDlgAbout.get());
-    m_pPageHost =
-        std::make_unique<PageHost>(PageHost{m_store, m_mirror, *m_pEngine, *m_pMouse, m_profileLink, m_pLogging.get()});
+    m_pPageHost = std::make_unique<PageHost>(PageHost{m_store, m_mirror, *m_pEngine, *m_pMouse, m_profileLink,
+                                                      m_pLogging.get(), m_pDlgFloat.get(), m_pClickSound.get()});
     AddSettingsPages(*m_pDlgMain, *m_pPageHost);
 }
 
@@ -331,7 +343,9 @@ int CmivexApp::ExitInstance() {
     Log("ExitInstance begin");
     // Capture first, then head detection, then the camera thread; the road is released.
     if (m_pEngine) m_pEngine->Stop();
-    // Place of destroying the floating window, once it exists.
+    // The floating window stores its place as it goes.
+    m_pThreadFloat.reset();
+    m_pDlgFloat.reset();
     // The socket goes before the lock: the next copy may then make its own.
     if (m_pThreadPipe) m_pThreadPipe->Stop();
 

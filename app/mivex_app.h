@@ -25,6 +25,9 @@
 #include "user_messages.h"
 
 class CAboutDlg;
+class CClickSound;
+class CDialogFloat;
+class CThreadFloat;
 class ICaptureLayer;
 class CDetectWindow;
 class CKeyboard;
@@ -68,6 +71,7 @@ private:
     void LogAndPrint(const std::string& text);
     void LogInt(const char* label, int value);
     void CreateInputInjection();
+    void CreateFloatWindow();
     // False when restarts loop: the start is refused.
     bool ReadRebootState();
     void CreateMainSheet();
@@ -108,6 +112,11 @@ private:
     // The samples for the local socket's clients, pushed by the frame road, and the server.
     std::unique_ptr<CSdk> m_pSdk;
     std::unique_ptr<CThreadPipe> m_pThreadPipe;
+    // The auto click sound and the floating window, with the timer that shows it while auto click
+    // is on.
+    std::unique_ptr<CClickSound> m_pClickSound;
+    std::unique_ptr<CDialogFloat> m_pDlgFloat;
+    std::unique_ptr<CThreadFloat> m_pThreadFloat;
 
     // The frame road: capture, frame preparation, detection, tracking, mapping, outputs.
     std::unique_ptr<CEngine> m_pEngine;

@@ -10,6 +10,9 @@ packages=(
   qt6-base-dev libopencv-dev
   # pointer and key injection: uinput and the X test extension
   libevdev-dev libx11-dev libxtst-dev
+  # the click sound: libsndfile reads it, PulseAudio (or PipeWire's server for it) plays it;
+  # python3 writes it at build time
+  libsndfile1-dev libpulse-dev python3
   # the face cascade; the face photograph of the synthetic test videos
   opencv-data python3-imageio
   # tests and benchmarks; Xvfb gives the X tests a display of their own
