@@ -1,13 +1,12 @@
 #include "mivex_app.h"
 
-#include <QDialog>
-#include <QLabel>
 #include <QSystemTrayIcon>
 #include <cstdio>
 
 #include "about_dialog.h"
 #include "detect_window.h"
 #include "keyboard.h"
+#include "live_dialog.h"
 #include "main_sheet.h"
 #include "mouse.h"
 #include "program_restart.h"
@@ -144,8 +143,7 @@ bool CmivexApp::InitInstance() {
     // Place of the values shared with the local socket, once they exist.
     m_pDlgAbout = std::make_unique<CAboutDlg>();
     // Place of the update window's creation (hidden), once it exists.
-    m_pDlgLive = std::make_unique<QDialog>();
-    m_pLivePicture = new QLabel(m_pDlgLive.get());
+    m_pDlgLive = std::make_unique<CmivexDlgLive>();
     // Place of the floating window's thread start, once it exists.
 
     CreateMainSheet();
@@ -158,7 +156,6 @@ bool CmivexApp::InitInstance() {
     StartCamera();
     CountUpdateReminder();
     if (!m_pEngine->StopAll()) ShowInTray();
-    // Place of clearing the camera page's "Show tracking points" box, once the page exists.
     Log("InitInstance exit OK");
     // What the speed profile dialog's initialisation does: the tables and the profile switch.
     if (!m_pEngine->StopAll()) m_pEngine->LoadSpeedProfile();
@@ -207,7 +204,7 @@ void CmivexApp::CreateEngine() {
 void CmivexApp::CreateMainSheet() {
     m_pDlgMain = std::make_unique<CmivexDlgMain>(m_pEngine->StopAll());
     m_pDlgMain->SetAboutDialog(m_pDlgAbout.get());
-    m_pPageHost = std::make_unique<PageHost>(PageHost{m_store, m_mirror, *m_pEngine, *m_pMouse});
+    m_pPageHost = std::make_unique<PageHost>(PageHost{m_store, m_mirror, *m_pEngine, *m_pMouse, m_pLogging.get()});
     AddSettingsPages(*m_pDlgMain, *m_pPageHost);
 }
 
@@ -253,7 +250,7 @@ void CmivexApp::StartCamera() {
     if (cameras != 0) {
         if (camera.Width() == 0) {
             m_messages.Show(kResolutionNotSet);
-        } else if (m_pEngine->AttachCamera(reinterpret_cast<WindowToken>(m_pLivePicture))) {
+        } else if (m_pEngine->AttachCamera(reinterpret_cast<WindowToken>(m_pDlgLive->Picture()))) {
             if (!m_pEngine->RunCamera()) {
                 Log(kRunFailed);
                 m_pEngine->StopAll() = true;
@@ -297,9 +294,7 @@ void CmivexApp::ShowInTray() {
 
 void CmivexApp::RequestReboot() {
     if (!m_pDlgMain || m_pDlgMain->IsClosed()) return;
-    m_pEngine->StopAll() = true;
-    m_bReboot = true;
-    m_pDlgMain->CloseProgram();
+    m_pDlgMain->CloseProgramForRestart();
 }
 
 int CmivexApp::ExitInstance() {
@@ -311,7 +306,7 @@ int CmivexApp::ExitInstance() {
 
     m_hMutex.Release();
 
-    if (m_bReboot) {
+    if (m_pDlgMain && m_pDlgMain->RestartRequested()) {
         m_store.Write(Setting::kRebootCount, m_store.Read(Setting::kRebootCount) + 1);
         m_store.Write(Setting::kBootUseMouse, m_mirror.m_bMouseActive ? 1 : 0);
         Log("Reboot");

@@ -28,9 +28,8 @@ class ICaptureLayer;
 class CDetectWindow;
 class CKeyboard;
 class CMouse;
+class CmivexDlgLive;
 class CmivexDlgMain;
-class QDialog;
-class QLabel;
 struct PageHost;
 
 class CmivexApp : public QApplication {
@@ -105,12 +104,10 @@ private:
     std::unique_ptr<CmivexDlgMain> m_pDlgMain;
     std::unique_ptr<CAboutDlg> m_pDlgAbout;
     // The hidden live video dialog; capture delivers frames while its picture control is attached.
-    std::unique_ptr<QDialog> m_pDlgLive;
-    QLabel* m_pLivePicture = nullptr;
+    std::unique_ptr<CmivexDlgLive> m_pDlgLive;
 
     int m_iCameraSelected = 0;
     int m_iCameraWidth = 0;
     int m_iCameraFps = 0;
-    bool m_bReboot = false;
     bool m_bRebootResolution = false;
 };

@@ -8,6 +8,7 @@
 
 #include <array>
 
+class CLogging;
 class CMouse;
 class CMyPropertyPageToolTips;
 class CSettingsStore;
@@ -16,13 +17,15 @@ class IEngineControl;
 struct CSettingsMirror;
 
 // What a page may reach of the running program, handed to it at construction: the settings and
-// their mirror (written when the user changes a value), the frame road, and the pointer for
-// arming clicks. Tests hand in a settings store in a private folder and a fake engine.
+// their mirror (written when the user changes a value), the frame road, the pointer for arming
+// clicks, and the diagnostic log (null for none). Tests hand in a settings store in a private
+// folder and a fake engine.
 struct PageHost {
     CSettingsStore& store;
     CSettingsMirror& mirror;
     IEngineControl& engine;
     CMouse& mouse;
+    CLogging* log = nullptr;
 };
 
 enum class SettingsPage { Settings, System, Hotkeys, AutoClick, Flight, Camera };

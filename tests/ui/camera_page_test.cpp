@@ -1,0 +1,262 @@
+// The camera page offscreen, its 100 ms ticks driven by the test: the live view's marks and
+// picture, the lists, "Fps wanted", the tray warnings' rhythm, the restarts, "Set camera", and
+// the camera settings dialog over a scripted camera.
+#include <gtest/gtest.h>
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include "camera_controls_dialog.h"
+#include "camera_frame.h"
+#include "camera_page.h"
+#include "fake_engine.h"
+#include "live_view.h"
+#include "logging.h"
+#include "main_sheet.h"
+#include "mouse.h"
+#include "recording_injector.h"
+#include "settings_pages.h"
+#include "test_support.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+struct MarksCase {
+    int width, height;
+    std::optional<HeadRect> head;
+    int headX, headY;
+    bool stretched;
+    std::optional<ViewRect> drawnHead;
+    ViewRect drawnPosition;
+};
+
+TEST(LiveViewMarks, ScaleFramesWiderThanTheViewTruncateAndHoldWithinTheFrame) {
+    // clang-format off
+    const MarksCase cases[] = {
+        {640, 480, HeadRect{120, 80, 320, 280}, 320, 240, true, ViewRect{60, 40, 160, 140}, {159, 119, 161, 121}},
+        {320, 240, std::nullopt, 3, 3, false, std::nullopt, {8, 8, 8, 8}},
+        {320, 240, HeadRect{0, -4, 400, 300}, 400, 300, false, ViewRect{1, 1, 319, 239}, {312, 232, 312, 232}},
+        {1280, 720, HeadRect{5, 3, 1279, 719}, 641, 363, true, ViewRect{1, 1, 319, 239}, {159, 120, 160, 121}},
+    };
+    // clang-format on
+    for (const MarksCase& c : cases) {
+        const LiveViewMarks marks = LiveViewMarks::Compute(c.width, c.height, c.head, c.headX, c.headY);
+        EXPECT_EQ(marks.stretched, c.stretched) << c.width;
+        EXPECT_EQ(marks.head, c.drawnHead) << c.width;
+        EXPECT_EQ(marks.position, c.drawnPosition) << c.width;
+    }
+}
+
+CScriptedCapture::Device Camera(const std::string& name) {
+    return {{name, "", ""}, {{true, 24, 320, 240}, {true, 24, 640, 480}}};
+}
+
+class CameraPage : public testing::Test {
+protected:
+    void SetUp() override {
+        log.Open();
+        sheet.AddPage(page);
+        sheet.AddPage(new CMyPropertyPageToolTips);
+        QObject::connect(&sheet, &CmivexDlgMain::balloonShown,
+                         [this](const QString& title) { balloons.emplace_back(tick * 100, title.toStdString()); });
+    }
+    void Tick(int ticks, int framesPerSecond = 12) {
+        for (int i = 0; i < ticks; ++i) {
+            // Each status update sees 2.2 s of frames, counted as fps over two seconds.
+            if (++tick % 22 == 0) engine.status.frames += 2 * framesPerSecond;
+            page->OnTimer();
+        }
+    }
+
+    test::TempConfigHome home;
+    CSettingsStore store;
+    CSettingsMirror mirror;
+    FakeEngine engine{store};
+    CRecordingInjector injector;
+    CMouse mouse{injector, mirror};
+    test::TempDir data;
+    CLogging log{store, data.path()};
+    PageHost host{store, mirror, engine, mouse, &log};
+    int screenHeight = 768;
+    int tick = 0;
+    std::atomic<bool> stopAll{false};
+    CmivexDlgMain sheet{stopAll};
+    CmivexDlgCamera* page = new CmivexDlgCamera(host, [this] { return screenHeight; });
+    std::vector<std::pair<int, std::string>> balloons;  // when, in ms of ticks, and title
+    QSignalSpy closed{&sheet, &CmivexDlgMain::programClosed};
+};
+
+TEST_F(CameraPage, ListsAtMostNineCamerasAndTheFormatsAndDrawsTheLatestFrameWithTheHead) {
+    std::vector<CScriptedCapture::Device> cameras;
+    for (int i = 0; i < 12; ++i) cameras.push_back(Camera("Cam " + std::to_string(i)));
+    engine.RunCamera(cameras, 2);
+    engine.status = {.frames = 0, .points = 7, .headFound = true, .head = {120, 80, 320, 280}, .cameraRunning = true};
+    engine.display.headX = 320, engine.display.headY = 240;
+    // Bottom-up rows: the first 40 in memory are the bottom of the picture.
+    engine.liveFrame.assign(CaptureFrameLength(640, 480), 0);
+    std::fill_n(engine.liveFrame.begin(), CaptureRowStep(640) * 40, 255);
+    sheet.SetActivePage(0);
+    page->ShowHeadDetect()->setChecked(true);
+    Tick(22);
+
+    EXPECT_EQ(page->CameraList()->count(), 9);
+    EXPECT_EQ(page->CameraList()->currentItem()->text(), "Cam 2");
+    EXPECT_EQ(page->FormatList()->item(0)->text(), "320 x 240");
+    EXPECT_EQ(page->FormatList()->currentItem()->text(), "640 x 480");
+    EXPECT_EQ(page->FpsCamera()->text(), "12  ");
+    EXPECT_EQ(page->Information()->toPlainText(),
+              "Cam 2\nCamera resolution: width: 640 , height: 480\nTracking points  : 7");
+    EXPECT_TRUE(page->CameraSetupButton()->isEnabled());
+    EXPECT_EQ(engine.morePointsGranted, 3);
+
+    const QImage shown = page->LiveView()->grab().toImage();
+    EXPECT_EQ(shown.pixelColor(100, 230), Qt::white) << "the picture is upside down";
+    EXPECT_EQ(shown.pixelColor(100, 100), Qt::black);
+    EXPECT_EQ(shown.pixelColor(60, 90), QColor(0, 0, 255)) << "no head rectangle";
+    EXPECT_EQ(shown.pixelColor(159, 120), QColor(0, 255, 0)) << "no head position";
+
+    sheet.SetActivePage(1);
+    EXPECT_FALSE(engine.liveView) << "the live view runs on while the page is not current";
+}
+
+struct FpsCase {
+    const char* typed;
+    int stored;
+    Strings calls;  // of the capture, after start-up's
+};
+
+TEST_F(CameraPage, FpsWantedAppliesANumberAtOnceAndStoresEvenNoneWithoutTouchingTheCamera) {
+    const FpsCase cases[] = {
+        {"15", 15, {"Stop", "SetFrameInterval 666666", "Run"}},
+        {"0", 0, {}},
+        {"abc", 0, {}},
+    };
+    for (const FpsCase& c : cases) {
+        CScriptedCapture& layer = engine.RunCamera({Camera("Cam")});
+        CmivexDlgCamera fresh(host);
+        fresh.Activate();
+        const std::size_t before = layer.Calls().size();
+        fresh.FpsWanted()->setText(c.typed);
+        EXPECT_EQ(store.Read(Setting::kCameraFps), c.stored) << c.typed;
+        const Strings calls = layer.Calls();
+        EXPECT_EQ(Strings(calls.begin() + before, calls.end()), c.calls) << c.typed;
+        store.Write(Setting::kCameraFps, 12);
+    }
+}
+
+struct WarningCase {
+    int fps, points;
+    std::vector<std::pair<int, std::string>> balloons;
+};
+
+TEST_F(CameraPage, WarnsOfAPersistingConditionAtTheFirstCheckAndEveryThird) {
+    // clang-format off
+    const WarningCase cases[] = {
+        {5, 9, {{26'400, "Frame rate low"}, {105'600, "Frame rate low"}, {184'800, "Frame rate low"}}},
+        {12, 3, {{26'400, "Tracking is poor"}, {105'600, "Tracking is poor"}, {184'800, "Tracking is poor"}}},
+        {12, 9, {}},
+        {2, 9, {}},
+    };
+    // clang-format on
+    for (const WarningCase& c : cases) {
+        CmivexDlgCamera* watched = new CmivexDlgCamera(host, [] { return 768; });
+        sheet.AddPage(watched);
+        engine.RunCamera({Camera("Cam")});
+        engine.status.points = c.points, engine.status.frames = 0;
+        balloons.clear(), tick = 0;
+        for (int i = 0; i < 7 * 264; ++i) {
+            if (++tick % 22 == 0) engine.status.frames += 2 * c.fps;
+            watched->OnTimer();
+        }
+        EXPECT_EQ(balloons, c.balloons) << c.fps << " fps, " << c.points << " points";
+        delete watched;
+    }
+    EXPECT_EQ(closed.count(), 0);
+}
+
+TEST_F(CameraPage, ACameraWithoutFramesRestartsOnceWithALogLine) {
+    engine.RunCamera({Camera("Cam")});
+    page->Activate();
+    Tick(44, 0);
+    EXPECT_TRUE(sheet.RestartRequested());
+    EXPECT_EQ(closed.count(), 1);
+    EXPECT_NE(test::ReadFile(log.FilePath()).find("\r\nCamera error: fps == 0, rebooting\r\n"), std::string::npos);
+}
+
+TEST_F(CameraPage, AnotherScreenHeightRestartsWithTheRestartCountCleared) {
+    store.Write(Setting::kRebootCount, 7);
+    engine.RunCamera({Camera("Cam")});
+    page->Activate();
+    Tick(22);
+    screenHeight = 600;
+    Tick(22);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return sheet.RestartRequested(); }, 5000));
+    EXPECT_EQ(store.Read(Setting::kRebootCount), 0);
+    EXPECT_EQ(closed.count(), 1);
+}
+
+TEST_F(CameraPage, SetCameraAsksFirstAndRestartsWithTheChosenCameraAndWidthOnlyOnYes) {
+    engine.RunCamera({Camera("Cam A"), Camera("Cam B")});
+    page->Activate();
+    page->CameraList()->setCurrentRow(1);
+    page->FormatList()->setCurrentRow(0);
+    QStringList asked;
+    QList answers{QMessageBox::No, QMessageBox::Ok, QMessageBox::Yes};
+    QTimer answering;
+    QObject::connect(&answering, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || answers.isEmpty()) return;
+        asked << box->text();
+        box->button(answers.takeFirst())->click();
+    });
+    answering.start(10);
+    page->SetCameraButton()->click();  // declined: nothing is stored
+    EXPECT_EQ(store.Contains(Section::kCamera1, "width"), false);
+    page->SetCameraButton()->click();
+    EXPECT_EQ(asked, QStringList({"This change requires restarting Mivex! Select Yes to close Mivex!\nand change "
+                                  "resolution and or camera",
+                                  "Resolution change aborted",
+                                  "This change requires restarting Mivex! Select Yes to close Mivex!\nand change "
+                                  "resolution and or camera"}));
+    EXPECT_EQ(std::make_tuple(store.Read(Setting::kCameraWidth), store.Read(Setting::kRebootResolution),
+                              store.Read(Setting::kCameraSelected)),
+              std::make_tuple(320, 1, 1));
+    EXPECT_TRUE(sheet.RestartRequested());
+}
+
+TEST_F(CameraPage, CameraSetupShowsTheCamerasSettingsChangesThemAtOnceAndShowsARefusal) {
+    using Kind = CaptureControl::Kind;
+    CScriptedCapture& layer = engine.RunCamera({Camera("Cam")});
+    layer.SetControls({{.id = 1, .name = "Brightness", .maximum = 255, .defaultValue = 128, .value = 40},
+                       {.id = 2,
+                        .name = "Power Line Frequency",
+                        .kind = Kind::Menu,
+                        .maximum = 2,
+                        .value = 1,
+                        .menu = {{0, "Disabled"}, {1, "50 Hz"}, {2, "60 Hz"}}},
+                       {.id = 3, .name = "Exposure", .maximum = 5000, .value = 300, .inactive = true},
+                       {.id = 4, .name = "Focus", .maximum = 1, .error = "Input/output error"}});
+    layer.FailSetControl(1, "Device or resource busy");
+    page->Activate();
+    page->OnTimer();
+    page->CameraSetupButton()->click();
+    CCameraControlsDialog& dialog = *page->CameraControls();
+    EXPECT_TRUE(dialog.isVisible());
+    auto* menu = qobject_cast<QComboBox*>(dialog.Editor(2));
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->currentText(), "50 Hz");
+    EXPECT_FALSE(dialog.Editor(3)->isEnabled());
+    EXPECT_FALSE(dialog.Editor(4)->isEnabled());
+    EXPECT_EQ(dialog.ErrorText(), "Focus: Input/output error");
+
+    QTest::keyClick(menu, Qt::Key_Down);  // activates "60 Hz"
+    EXPECT_EQ(layer.Calls().back(), "SetControl 2 2");
+    qobject_cast<QSlider*>(dialog.Editor(1))->setValue(90);
+    EXPECT_EQ(dialog.ErrorText(), "Brightness: Device or resource busy\nFocus: Input/output error");
+    EXPECT_EQ(qobject_cast<QSlider*>(dialog.Editor(1))->value(), 40) << "shows the value the camera kept";
+    dialog.ResetButton()->click();
+    EXPECT_EQ(layer.Calls().back(), "SetControl 2 0");
+}
+
+}  // namespace
