@@ -59,7 +59,6 @@ CCameraControlsDialog::CCameraControlsDialog(CNCVideoInput& camera, QWidget* par
     layout->addWidget(m_pScroll, 1);
     layout->addWidget(m_pError);
     layout->addWidget(buttons);
-    resize(460, 420);
 }
 
 QWidget* CCameraControlsDialog::Editor(std::uint32_t id) const {
@@ -103,6 +102,7 @@ void CCameraControlsDialog::Rebuild() {
     m_pScroll->setVisible(!m_controls.empty());
     m_pReset->setEnabled(!m_controls.empty());
     UpdateRows();
+    resize(m_controls.empty() ? sizeHint() : QSize(460, 420).expandedTo(sizeHint()));
 }
 
 void CCameraControlsDialog::AddRow(const CaptureControl& control) {

@@ -125,10 +125,14 @@ CmivexDlgCamera::CmivexDlgCamera(PageHost& host, ScreenHeightSource screenHeight
     rates->addWidget(m_pFpsCamera, 1, 1);
     lists->addLayout(rates, 5, 0);
 
+    auto* viewOptions = new QHBoxLayout;
+    viewOptions->addWidget(m_pShowHeadDetect);
+    viewOptions->addStretch(1);
+    viewOptions->addWidget(m_pCameraSetup);
     auto* view = new QVBoxLayout;
     view->addWidget(m_pLiveView);
-    view->addWidget(m_pShowHeadDetect);
-    view->addWidget(m_pCameraSetup, 0, Qt::AlignLeft);
+    view->addLayout(viewOptions);
+    view->addStretch(1);
     auto* top = new QHBoxLayout;
     top->addLayout(view);
     top->addLayout(lists, 1);
