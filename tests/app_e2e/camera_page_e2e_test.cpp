@@ -31,15 +31,13 @@ protected:
     static std::vector<Point> LiveView(const cv::Mat3b& screen) {
         cv::Mat1b block;
         cv::erode(Wall(screen), block, cv::Mat::ones(12, 12, CV_8U), Point(0, 0));
-        std::vector<Point> corners;
-        cv::findNonZero(block, corners);  // row by row
-        return corners;
+        std::vector<Point> corners;  // row by row
+        return cv::findNonZero(block, corners), corners;
     }
 };
 
 TEST_F(CameraPageShown, FollowsTheHeadAndSquaresTheFace) {
-    CSettingsStore().Write(Setting::kRebootCount, 1);
-    CSettingsStore().Write(Setting::kRebootResolution, 1);
+    CSettingsStore().Write(Setting::kRebootCount, 1), CSettingsStore().Write(Setting::kRebootResolution, 1);
     const ProgramRun run = Start(CameraArgs());
     ASSERT_TRUE(WaitForLogLine(run, "InitInstance exit OK")) << Diagnostics(run);
     std::vector<Point> view;

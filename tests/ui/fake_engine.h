@@ -17,10 +17,7 @@ public:
     EngineStatus Status() const override { return status; }
     PointDisplay Display() const override { return display; }
     void SetLiveView(bool on) override { liveView = on; }
-    bool ReadLiveView(std::vector<std::uint8_t>& out) const override {
-        out = liveFrame;
-        return !liveFrame.empty();
-    }
+    bool ReadLiveView(std::vector<std::uint8_t>& out) const override { return !(out = liveFrame).empty(); }
     void AllowMorePoints() override { ++morePointsGranted; }
     CNCVideoInputTrack* Camera() override { return camera.get(); }
     void UseSpeedProfile(bool on) override { useProfile = on; }
@@ -44,9 +41,8 @@ public:
     EngineStatus status;
     PointDisplay display;
     std::vector<std::uint8_t> liveFrame;
-    bool liveView = false;
+    bool liveView = false, useProfile = false;
     int morePointsGranted = 0;
-    bool useProfile = false;
     CSpeedProfile profile;
     FrameTargetSlot frameTarget{nullptr};
     std::unique_ptr<CNCVideoInputTrack> camera;
