@@ -1,5 +1,6 @@
 #include "camera_page.h"
 
+#include <algorithm>
 #include <limits>
 
 #include <QCheckBox>
