@@ -1,7 +1,5 @@
 #include "mivex_app.h"
 
-#include <QDialog>
-#include <QLabel>
 #include <QSystemTrayIcon>
 #include <cstdio>
 
@@ -10,6 +8,7 @@
 #include "detect_window.h"
 #include "dialog_float.h"
 #include "keyboard.h"
+#include "live_dialog.h"
 #include "main_sheet.h"
 #include "mouse.h"
 #include "pipe_socket.h"
@@ -161,8 +160,7 @@ bool CmivexApp::InitInstance() {
     m_pEngine->RegisterSocket(m_pSdk.get());
     m_pDlgAbout = std::make_unique<CAboutDlg>();
     // Place of the update window's creation (hidden), once it exists.
-    m_pDlgLive = std::make_unique<QDialog>();
-    m_pLivePicture = new QLabel(m_pDlgLive.get());
+    m_pDlgLive = std::make_unique<CmivexDlgLive>();
     m_pThreadFloat = std::make_unique<CThreadFloat>(*m_pDlgFloat, m_mirror, m_pEngine->StopAll());
     m_pThreadFloat->Start();
 
@@ -176,7 +174,6 @@ bool CmivexApp::InitInstance() {
     StartCamera();
     CountUpdateReminder();
     if (!m_pEngine->StopAll()) ShowInTray();
-    // Place of clearing the camera page's "Show tracking points" box, once the page exists.
     Log("InitInstance exit OK");
     if (!m_pEngine->StopAll()) CreateProfileDialog();
     if (!m_pEngine->StopAll()) StartThreadPipe();
@@ -280,7 +277,7 @@ void CmivexApp::StartCamera() {
     if (cameras != 0) {
         if (camera.Width() == 0) {
             m_messages.Show(kResolutionNotSet);
-        } else if (m_pEngine->AttachCamera(reinterpret_cast<WindowToken>(m_pLivePicture))) {
+        } else if (m_pEngine->AttachCamera(reinterpret_cast<WindowToken>(m_pDlgLive->Picture()))) {
             if (!m_pEngine->RunCamera()) {
                 Log(kRunFailed);
                 m_pEngine->StopAll() = true;
@@ -334,9 +331,7 @@ void CmivexApp::StartThreadPipe() {
 
 void CmivexApp::RequestReboot() {
     if (!m_pDlgMain || m_pDlgMain->IsClosed()) return;
-    m_pEngine->StopAll() = true;
-    m_bReboot = true;
-    m_pDlgMain->CloseProgram();
+    m_pDlgMain->CloseProgramForRestart();
 }
 
 int CmivexApp::ExitInstance() {
@@ -351,7 +346,7 @@ int CmivexApp::ExitInstance() {
 
     m_hMutex.Release();
 
-    if (m_bReboot) {
+    if (m_pDlgMain && m_pDlgMain->RestartRequested()) {
         m_store.Write(Setting::kRebootCount, m_store.Read(Setting::kRebootCount) + 1);
         m_store.Write(Setting::kBootUseMouse, m_mirror.m_bMouseActive ? 1 : 0);
         Log("Reboot");

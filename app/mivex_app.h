@@ -34,6 +34,7 @@ class CKeyboard;
 class CMouse;
 class CSdk;
 class CThreadPipe;
+class CmivexDlgLive;
 class CmivexDlgMain;
 class CmivexDlgProfile;
 class QDialog;
@@ -129,12 +130,10 @@ private:
     CProfileDialogLink m_profileLink;
     std::unique_ptr<CmivexDlgProfile> m_pDlgProfile;
     // The hidden live video dialog; capture delivers frames while its picture control is attached.
-    std::unique_ptr<QDialog> m_pDlgLive;
-    QLabel* m_pLivePicture = nullptr;
+    std::unique_ptr<CmivexDlgLive> m_pDlgLive;
 
     int m_iCameraSelected = 0;
     int m_iCameraWidth = 0;
     int m_iCameraFps = 0;
-    bool m_bReboot = false;
     bool m_bRebootResolution = false;
 };

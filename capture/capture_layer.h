@@ -35,17 +35,32 @@ struct CaptureCapability {
     std::int32_t biHeight = 0;
 };
 
-// One of the device's own settings (brightness, exposure, ...).
+// One of the device's own settings (brightness, exposure, ...), as its settings dialog shows it.
 struct CaptureControl {
+    enum class Kind { Integer, Boolean, Menu, IntegerMenu, Button };
+    struct MenuEntry {
+        std::int32_t value = 0;
+        std::string text;
+        bool operator==(const MenuEntry&) const = default;
+    };
+
     std::uint32_t id = 0;
-    std::string name;
+    std::string name{};
+    Kind kind = Kind::Integer;
     std::int32_t minimum = 0;
     std::int32_t maximum = 0;
     std::int32_t step = 1;
     std::int32_t defaultValue = 0;
     std::int32_t value = 0;
-};
+    std::vector<MenuEntry> menu{};  // the entries the device lists, for the two menu kinds
+    // Shown but not changeable: another setting rules it now (an exposure while exposure is
+    // automatic), or the device only reports it.
+    bool inactive = false;
+    bool readOnly = false;
+    std::string error{};  // why the value could not be read; empty when it could
 
+    bool Changeable() const { return !inactive && !readOnly && error.empty(); }
+};
 // Called once per frame on a thread of the layer; bytes are valid, and may be modified, only
 // during the call; the next frame waits until it returns. Must not throw.
 using CaptureFrameCallback = std::function<void(std::uint8_t* bytes, std::uint32_t length)>;
@@ -71,9 +86,10 @@ public:
     // 6. Starts and stops delivery. Stop returns only after the last callback has returned.
     virtual bool Run() = 0;
     virtual bool Stop() = 0;
-    // 7. The device's own settings, and a change of one.
+    // 7. The device's own settings, in the device's order, and a change of one: false, with
+    // the device's reason in error, when it was refused.
     virtual std::vector<CaptureControl> Controls() = 0;
-    virtual bool SetControl(std::uint32_t id, std::int32_t value) = 0;
+    virtual bool SetControl(std::uint32_t id, std::int32_t value, std::string& error) = 0;
     // 8. Stops if needed and releases the device.
     virtual void Close() = 0;
 };

@@ -1,5 +1,6 @@
 #include "scripted_capture.h"
 
+#include <algorithm>
 #include <utility>
 
 CScriptedCapture::CScriptedCapture(std::vector<Device> devices) : m_devices(std::move(devices)) {}
@@ -163,9 +164,40 @@ bool CScriptedCapture::StopLocked(std::unique_lock<std::mutex>& lock) {
     return true;
 }
 
-std::vector<CaptureControl> CScriptedCapture::Controls() { return {}; }
+void CScriptedCapture::SetControls(std::vector<CaptureControl> controls) {
+    std::lock_guard lock(m_mutex);
+    m_controls = std::move(controls);
+}
 
-bool CScriptedCapture::SetControl(std::uint32_t, std::int32_t) { return false; }
+void CScriptedCapture::FailSetControl(std::uint32_t id, std::string reason) {
+    std::lock_guard lock(m_mutex);
+    m_failedControls[id] = std::move(reason);
+}
+
+std::vector<CaptureControl> CScriptedCapture::Controls() {
+    std::lock_guard lock(m_mutex);
+    return m_iOpenDevice < 0 ? std::vector<CaptureControl>{} : m_controls;
+}
+
+bool CScriptedCapture::SetControl(std::uint32_t id, std::int32_t value, std::string& error) {
+    std::lock_guard lock(m_mutex);
+    const auto control = std::find_if(m_controls.begin(), m_controls.end(), [id](auto& c) { return c.id == id; });
+    if (m_iOpenDevice < 0 || control == m_controls.end())
+        error = "no such control";
+    else if (const auto failed = m_failedControls.find(id); failed != m_failedControls.end())
+        error = failed->second;
+    else if (!control->Changeable())
+        error = "read-only";
+    else if (value < control->minimum || value > control->maximum)
+        error = "outside the range";
+    else
+        error.clear();
+    m_calls.push_back("SetControl " + std::to_string(id) + " " + std::to_string(value) +
+                      (error.empty() ? "" : " failed"));
+    if (!error.empty()) return false;
+    control->value = value;
+    return true;
+}
 
 void CScriptedCapture::Close() {
     std::unique_lock lock(m_mutex);

@@ -8,11 +8,13 @@
 //   layer.QueueFrames({921'600, 230'400});      // delivered in order while running
 //   layer.WaitUntilDelivered();
 //   layer.Calls();                              // {"Open 0", "SetFormat 0 833333", ...}
+//   layer.SetControls({{.id = 1, .name = "Brightness", .maximum = 255}});
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -41,6 +43,10 @@ public:
     void FailSetFormat(bool fail);
     void FailSetFrameInterval(bool fail);
     void FailRun(bool fail);
+    // The device's own settings; SetControl keeps within their ranges and flags, and a control
+    // named here refuses every change with that reason.
+    void SetControls(std::vector<CaptureControl> controls);
+    void FailSetControl(std::uint32_t id, std::string reason);
 
     // Frames of these lengths go to the callback, in order, while running; each is filled with
     // its number in the whole run (0, 1, ...) modulo 256.
@@ -51,7 +57,7 @@ public:
 
     // What happened: one line per layer call that changes something, e.g. "Open 1",
     // "SetFormat 2 333333", "SetFrameInterval 833333", "SetFrameCallback set", "Run", "Stop",
-    // "Close". Refused calls end in " failed".
+    // "SetControl 1 128", "Close". Refused calls end in " failed".
     std::vector<std::string> Calls() const;
     int OpenDevice() const;  // -1 when closed
     bool IsRunning() const;
@@ -68,7 +74,7 @@ public:
     bool Run() override;
     bool Stop() override;
     std::vector<CaptureControl> Controls() override;
-    bool SetControl(std::uint32_t id, std::int32_t value) override;
+    bool SetControl(std::uint32_t id, std::int32_t value, std::string& error) override;
     void Close() override;
 
 private:
@@ -84,6 +90,8 @@ private:
     bool m_bFailSetFormat = false;
     bool m_bFailSetFrameInterval = false;
     bool m_bFailRun = false;
+    std::vector<CaptureControl> m_controls;
+    std::map<std::uint32_t, std::string> m_failedControls;
 
     std::vector<std::string> m_calls;
     int m_iOpenDevice = -1;

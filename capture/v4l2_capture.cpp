@@ -103,6 +103,41 @@ double FramesPerSecond(std::int64_t frameInterval100ns) {
     return std::max(1.0, std::round(10'000'000.0 / static_cast<double>(frameInterval100ns)));
 }
 
+// The control types the settings dialog can show; others (strings, 64-bit values, class
+// headings) are left out.
+std::optional<CaptureControl::Kind> ControlKind(std::uint32_t type) {
+    switch (type) {
+        case V4L2_CTRL_TYPE_INTEGER:
+            return CaptureControl::Kind::Integer;
+        case V4L2_CTRL_TYPE_BOOLEAN:
+            return CaptureControl::Kind::Boolean;
+        case V4L2_CTRL_TYPE_MENU:
+            return CaptureControl::Kind::Menu;
+        case V4L2_CTRL_TYPE_INTEGER_MENU:
+            return CaptureControl::Kind::IntegerMenu;
+        case V4L2_CTRL_TYPE_BUTTON:
+            return CaptureControl::Kind::Button;
+        default:
+            return std::nullopt;
+    }
+}
+
+// The entries of a menu control; drivers may leave gaps in the index range, which are skipped.
+std::vector<CaptureControl::MenuEntry> MenuEntries(IV4l2Device& device, int fd, const v4l2_queryctrl& control) {
+    std::vector<CaptureControl::MenuEntry> entries;
+    for (std::int64_t index = control.minimum; index <= control.maximum; ++index) {
+        v4l2_querymenu item{};
+        item.id = control.id;
+        item.index = static_cast<__u32>(index);
+        if (device.Ioctl(fd, VIDIOC_QUERYMENU, &item) != 0) continue;
+        const std::string text = control.type == V4L2_CTRL_TYPE_INTEGER_MENU
+                                     ? std::to_string(static_cast<long long>(item.value))
+                                     : FixedString(item.name);
+        entries.push_back({static_cast<std::int32_t>(index), text});
+    }
+    return entries;
+}
+
 bool CanCapture(const v4l2_capability& capability) {
     const std::uint32_t caps =
         (capability.capabilities & V4L2_CAP_DEVICE_CAPS) ? capability.device_caps : capability.capabilities;
@@ -374,40 +409,64 @@ std::vector<CaptureControl> CV4l2Capture::Controls() {
         const v4l2_queryctrl found = query;
         query = {};
         query.id = found.id | V4L2_CTRL_FLAG_NEXT_CTRL;
-        if (found.flags & (V4L2_CTRL_FLAG_DISABLED | V4L2_CTRL_FLAG_WRITE_ONLY)) continue;
-        if (found.type != V4L2_CTRL_TYPE_INTEGER && found.type != V4L2_CTRL_TYPE_BOOLEAN &&
-            found.type != V4L2_CTRL_TYPE_MENU)
-            continue;
-        v4l2_control value{};
-        value.id = found.id;
-        if (m_device->Ioctl(m_fd, VIDIOC_G_CTRL, &value) != 0) continue;
+        const auto kind = ControlKind(found.type);
+        if (!kind || (found.flags & (V4L2_CTRL_FLAG_DISABLED | V4L2_CTRL_FLAG_WRITE_ONLY))) continue;
         CaptureControl control;
         control.id = found.id;
         control.name = FixedString(found.name);
+        control.kind = *kind;
         control.minimum = found.minimum;
         control.maximum = found.maximum;
-        control.step = found.step;
+        control.step = std::max<std::int32_t>(1, found.step);
         control.defaultValue = found.default_value;
-        control.value = value.value;
+        control.inactive = (found.flags & V4L2_CTRL_FLAG_INACTIVE) != 0;
+        control.readOnly = (found.flags & (V4L2_CTRL_FLAG_READ_ONLY | V4L2_CTRL_FLAG_GRABBED)) != 0;
+        if (*kind == CaptureControl::Kind::Menu || *kind == CaptureControl::Kind::IntegerMenu)
+            control.menu = MenuEntries(*m_device, m_fd, found);
+        if (*kind != CaptureControl::Kind::Button) {
+            v4l2_control value{};
+            value.id = found.id;
+            if (const int error = m_device->Ioctl(m_fd, VIDIOC_G_CTRL, &value); error != 0)
+                control.error = std::strerror(error);
+            else
+                control.value = value.value;
+        }
         controls.push_back(std::move(control));
     }
     return controls;
 }
 
-bool CV4l2Capture::SetControl(std::uint32_t id, std::int32_t value) {
-    if (m_fd < 0) return false;
+bool CV4l2Capture::SetControl(std::uint32_t id, std::int32_t value, std::string& error) {
+    if (m_fd < 0) {
+        error = "the camera is not open";
+        return false;
+    }
     v4l2_queryctrl query{};
     query.id = id;
-    if (m_device->Ioctl(m_fd, VIDIOC_QUERYCTRL, &query) != 0 || query.id != id) return false;
-    if (query.flags & (V4L2_CTRL_FLAG_DISABLED | V4L2_CTRL_FLAG_READ_ONLY)) return false;
-    if (query.type != V4L2_CTRL_TYPE_INTEGER && query.type != V4L2_CTRL_TYPE_BOOLEAN &&
-        query.type != V4L2_CTRL_TYPE_MENU)
+    if (const int failed = m_device->Ioctl(m_fd, VIDIOC_QUERYCTRL, &query); failed != 0 || query.id != id) {
+        error = failed != 0 ? std::strerror(failed) : "no such control";
         return false;
-    if (value < query.minimum || value > query.maximum) return false;
+    }
+    if (!ControlKind(query.type) || (query.flags & V4L2_CTRL_FLAG_DISABLED)) {
+        error = "not a control that can be set here";
+        return false;
+    }
+    if (query.flags & (V4L2_CTRL_FLAG_READ_ONLY | V4L2_CTRL_FLAG_GRABBED | V4L2_CTRL_FLAG_INACTIVE)) {
+        error = (query.flags & V4L2_CTRL_FLAG_INACTIVE) ? "inactive while another setting rules it" : "read-only";
+        return false;
+    }
+    if (query.type != V4L2_CTRL_TYPE_BUTTON && (value < query.minimum || value > query.maximum)) {
+        error = "outside " + std::to_string(query.minimum) + ".." + std::to_string(query.maximum);
+        return false;
+    }
     v4l2_control control{};
     control.id = id;
     control.value = value;
-    return m_device->Ioctl(m_fd, VIDIOC_S_CTRL, &control) == 0;
+    if (const int failed = m_device->Ioctl(m_fd, VIDIOC_S_CTRL, &control); failed != 0) {
+        error = std::strerror(failed);
+        return false;
+    }
+    return true;
 }
 
 void CV4l2Capture::Close() {

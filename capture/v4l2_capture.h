@@ -72,10 +72,13 @@ public:
     // Called from inside the frame callback it only asks delivery to end and returns false, as
     // the thread cannot wait for itself.
     bool Stop() override;
-    // Integer, boolean and menu controls that are enabled and readable.
+    // Integer, boolean, menu and button controls that the driver does not mark disabled or
+    // write-only (VIDIOC_QUERYCTRL, VIDIOC_QUERYMENU, VIDIOC_G_CTRL). A value that cannot be read
+    // leaves the control listed, with the reason.
     std::vector<CaptureControl> Controls() override;
-    // Fails for an unknown, read-only or disabled control and for a value outside its range.
-    bool SetControl(std::uint32_t id, std::int32_t value) override;
+    // Fails for an unknown, read-only, inactive or disabled control, for a value outside its
+    // range, and when the driver refuses (its errno text).
+    bool SetControl(std::uint32_t id, std::int32_t value, std::string& error) override;
     void Close() override;
 
 private:

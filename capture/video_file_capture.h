@@ -60,8 +60,12 @@ public:
     // Called from inside the frame callback it only asks delivery to end and returns false, as
     // the thread cannot wait for itself.
     bool Stop() override;
+    // A file has no settings of its own.
     std::vector<CaptureControl> Controls() override { return {}; }
-    bool SetControl(std::uint32_t, std::int32_t) override { return false; }
+    bool SetControl(std::uint32_t, std::int32_t, std::string& error) override {
+        error = "a video file has no controls";
+        return false;
+    }
     void Close() override;
 
     // Waits until delivery has ended (the last frame's callback returned, without looping) or was

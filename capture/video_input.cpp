@@ -105,7 +105,18 @@ void CNCVideoInput::TearDownGraph() {
     m_iDevice = -1;
 }
 
-bool CNCVideoInput::ShowProperties(WindowToken /*parent*/) { return false; }
+std::vector<CaptureControl> CNCVideoInput::Controls() {
+    if (!m_bOpen) return {};
+    return m_layer->Controls();
+}
+
+bool CNCVideoInput::SetControl(std::uint32_t id, std::int32_t value, std::string& error) {
+    if (!m_bOpen) {
+        error = "no camera is open";
+        return false;
+    }
+    return m_layer->SetControl(id, value, error);
+}
 
 void CNCVideoInput::ReleaseAll() {
     DetachWindow();

@@ -59,8 +59,10 @@ public:
     WindowToken DetachWindow();
     // Detaches and closes the camera; BuildGraph opens it again.
     void TearDownGraph();
-    // The camera's own settings dialog is not there yet: returns false and changes nothing.
-    bool ShowProperties(WindowToken parent);
+    // The open camera's own settings (none while no camera is open), and a change of one: false,
+    // with the reason in error, when refused.
+    std::vector<CaptureControl> Controls();
+    bool SetControl(std::uint32_t id, std::int32_t value, std::string& error);
     // Detaches, closes the camera, forgets the devices and the chosen size.
     void ReleaseAll();
     // Changes the frame rate of the format in use; does nothing while no camera is open.

@@ -31,8 +31,6 @@ bool CNCVideoInputTrack::Run() { return m_input.Run(); }
 
 bool CNCVideoInputTrack::Stop() { return m_input.Stop(false); }
 
-bool CNCVideoInputTrack::ShowProperties(WindowToken parent) { return m_input.ShowProperties(parent); }
-
 void CNCVideoInputTrack::SetFrameRate(int fps, int capabilityIndex) { m_input.SetFrameRate(fps, capabilityIndex); }
 
 int CNCVideoInputTrack::GetResolution(int entry, int& width, int& height, int& selectedEntry) const {

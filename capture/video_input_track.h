@@ -2,6 +2,7 @@
 // the frame rate, and read the names and resolutions for the camera page.
 //
 //   CNCVideoInputTrack track(std::move(layer), frameTarget, &log);
+//   // the camera's own settings: track.Input().Controls(), track.Input().SetControl(...)
 //   if (track.Open(cameraIndex, wantedWidth, fps) > 0 && track.Width() != 0) {
 //       track.AttachWindow(liveView);
 //       track.Run();
@@ -27,7 +28,6 @@ public:
     bool AttachWindow(WindowToken window);
     bool Run();
     bool Stop();
-    bool ShowProperties(WindowToken parent);  // always false, see CNCVideoInput
     void SetFrameRate(int fps, int capabilityIndex);
 
     // Returns the number of resolution entries; for an entry below it, writes its size and the

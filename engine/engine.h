@@ -84,7 +84,7 @@ public:
     // Opens the camera as the capture facade does: the number of cameras found, 0 when none
     // could be opened. The facade stays for the camera page (Camera()).
     int OpenCamera(std::unique_ptr<ICaptureLayer> layer, int cameraIndex, int wantedWidth, int fps);
-    CNCVideoInputTrack* Camera() { return m_pVideoTrack.get(); }
+    CNCVideoInputTrack* Camera() override { return m_pVideoTrack.get(); }
     // Enables delivery to the road at the opened format's size; then RunCamera starts it.
     bool AttachCamera(WindowToken window);
     bool RunCamera();

@@ -1,6 +1,6 @@
 // What the settings pages may do with the running frame road: read its status and live view,
-// grant the tracker more points, switch and centre the speed profile, and register the outputs
-// of mapped motion. CEngine implements it; page tests hand in a fake.
+// grant the tracker more points, reach the camera, switch and centre the speed profile, and
+// register the outputs of mapped motion. CEngine implements it; page tests hand in a fake.
 //
 // Every call runs on the user-interface thread.
 #pragma once
@@ -12,6 +12,7 @@
 #include "motion_output.h"
 #include "tracking_state.h"
 
+class CNCVideoInputTrack;
 class CSpeedProfile;
 
 // A snapshot of the frame road for the status texts and warnings.
@@ -40,6 +41,10 @@ public:
 
     // Lets the tracker keep its larger number of points on the next frame.
     virtual void AllowMorePoints() = 0;
+
+    // The camera the road was opened on (names, formats, frame rate, its own settings), or null
+    // before a camera was opened.
+    virtual CNCVideoInputTrack* Camera() = 0;
 
     // The response curves: switched on or off for the mapping, their tables, and centring.
     virtual void UseSpeedProfile(bool on) = 0;

@@ -1,16 +1,21 @@
-// The ids of the controls that have a tooltip: the pages give them to their controls with
-// SetControlId, and the tooltip table is keyed by them.
+// The ids of the pages' controls: the pages give them to their controls with SetControlId, and
+// the tooltip table is keyed by them.
 #pragma once
 
 namespace ControlIds {
 
 inline constexpr int kSetDefault = 4;  // every "Set Default" button
 
-// Camera page.
+// Camera page, and the hidden live video dialog's picture.
 inline constexpr int kShowHeadDetect = 1001;
+inline constexpr int kCameraSetup = 1036;
 inline constexpr int kSetCamera = 1039;
 inline constexpr int kCameraInformation = 1043;
+inline constexpr int kFpsWanted = 1056;
+inline constexpr int kFpsCamera = 1060;
 inline constexpr int kResolutionList = 1083;
+inline constexpr int kLivePicture = 1085;
+inline constexpr int kCameraList = 1087;
 inline constexpr int kCameraView = 1089;
 
 // System page.

@@ -112,7 +112,7 @@ bool CmivexDlgMain::SetActivePage(int index) {
         return false;
     }
     if (m_tabs->currentIndex() == index) {
-        page->Activate();
+        OnTabChanged(index);
     } else {
         m_tabs->setCurrentIndex(index);  // activates through OnTabChanged
     }
@@ -125,6 +125,12 @@ void CmivexDlgMain::OnTabChanged(int index) {
     if (m_bAddingPage) {
         return;
     }
+    if (index != m_iActivePage) {
+        if (CMyPropertyPageToolTips* previous = GetPage(m_iActivePage)) {
+            previous->OnKillActive();
+        }
+    }
+    m_iActivePage = index;
     if (CMyPropertyPageToolTips* page = GetPage(index)) {
         page->Activate();
     }
@@ -219,7 +225,10 @@ void CmivexDlgMain::TrayIconRemove() { m_tray.hide(); }
 bool CmivexDlgMain::IsTrayIconShown() const { return m_tray.isVisible(); }
 
 void CmivexDlgMain::TrayBalloon(const QString& title, const QString& text, int iconKind, int timeoutMs) {
-    m_tray.showMessage(Cut(title, kBalloonTitleMax), Cut(text, kBalloonTextMax), BalloonIcon(iconKind), timeoutMs);
+    const QString shownTitle = Cut(title, kBalloonTitleMax);
+    const QString shownText = Cut(text, kBalloonTextMax);
+    m_tray.showMessage(shownTitle, shownText, BalloonIcon(iconKind), timeoutMs);
+    emit balloonShown(shownTitle, shownText);
 }
 
 void CmivexDlgMain::OnTrayActivated(QSystemTrayIcon::ActivationReason reason) {
@@ -247,6 +256,13 @@ std::unique_ptr<QMenu> CmivexDlgMain::BuildTrayMenu() {
 void CmivexDlgMain::ShowTrayMenu() {
     const std::unique_ptr<QMenu> menu = BuildTrayMenu();
     menu->exec(QCursor::pos());
+}
+
+void CmivexDlgMain::CloseProgramForRestart() {
+    if (!m_bClosed) {
+        m_bReboot = true;
+    }
+    CloseProgram();
 }
 
 void CmivexDlgMain::CloseProgram() {

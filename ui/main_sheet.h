@@ -70,7 +70,8 @@ public:
     // The page at index, or nullptr.
     CMyPropertyPageToolTips* GetPage(int index) const;
     // Makes the tab current and activates its page (OnInitDialog the first time, OnSetActive
-    // every time), also while the window is hidden. False for an index without a page.
+    // every time; OnKillActive of the page it replaces), also while the window is hidden. False
+    // for an index without a page.
     bool SetActivePage(int index);
     int GetActiveIndex() const;
 
@@ -102,10 +103,15 @@ public:
     // nothing more.
     void CloseProgram();
     bool IsClosed() const { return m_bClosed; }
+    // CloseProgram for a restart: the program starts a new copy of itself once it has ended.
+    void CloseProgramForRestart();
+    bool RestartRequested() const { return m_bReboot; }
 
 signals:
     // Emitted once, by the first CloseProgram.
     void programClosed();
+    // Every tray notification, also where the desktop has no tray to show it.
+    void balloonShown(const QString& title, const QString& text);
 
 protected:
     bool event(QEvent* event) override;
@@ -128,5 +134,7 @@ private:
     std::function<void()> m_showUpdateWindow;
     // While a tab is added the tab widget may switch tabs; that is no activation.
     bool m_bAddingPage = false;
+    int m_iActivePage = -1;  // the page last activated
     bool m_bClosed = false;
+    bool m_bReboot = false;
 };

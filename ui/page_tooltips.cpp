@@ -108,6 +108,8 @@ void CMyPropertyPageToolTips::SetTabOrder(std::initializer_list<QWidget*> contro
     }
 }
 
+void CMyPropertyPageToolTips::OnKillActive() {}
+
 void CMyPropertyPageToolTips::OnOK() { PostSheetMessage(window(), kMsgHide, kHideConfirmed); }
 
 bool CMyPropertyPageToolTips::eventFilter(QObject* watched, QEvent* event) {

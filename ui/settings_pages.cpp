@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "camera_page.h"
 #include "dlg_click.h"
 #include "main_sheet.h"
 #include "page_tooltips.h"
@@ -30,7 +31,7 @@ const std::array<SettingsPageEntry, 6> kSettingsPages = {{
     {SettingsPage::Hotkeys, "Hotkeys", 3, MakeEmptyPage},
     {SettingsPage::AutoClick, "Auto click", 1, MakeAutoClickPage},
     {SettingsPage::Flight, "Flight", 2, MakeEmptyPage},
-    {SettingsPage::Camera, "Camera", 4, MakeEmptyPage},
+    {SettingsPage::Camera, "Camera", 4, MakeCameraPage},
 }};
 
 int SettingsPageIndex(SettingsPage page) {

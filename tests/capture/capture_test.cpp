@@ -163,7 +163,16 @@ void CopyText(const std::string& text, __u8 (&field)[N]) {
     std::memcpy(field, text.data(), std::min(text.size(), N));  // full-width text has no NUL
 }
 
-// A /dev of scripted V4L2 nodes that answer VIDIOC_QUERYCAP only; node i's descriptor is 100 + i.
+// One of the device's settings: its description, menu entries (an empty text is a gap in the
+// menu), value, and the errno its reading or setting fails with (0: none).
+struct ScriptedControl {
+    v4l2_queryctrl query;
+    Strings menu;
+    int value = 0, getError = 0, setError = 0;
+};
+
+// A /dev of scripted V4L2 nodes that answer VIDIOC_QUERYCAP and the control requests; node i's
+// descriptor is 100 + i.
 class ScriptedV4l2 final : public IV4l2Device {
 public:
     std::vector<std::string> VideoNodes() override {
@@ -179,6 +188,15 @@ public:
     void Close(int) override { --openDescriptors; }
     int Ioctl(int fd, unsigned long request, void* arg) override {
         const ScriptedNode& node = nodes.at(static_cast<std::size_t>(fd - 100));
+        if (request == VIDIOC_QUERYCTRL || request == VIDIOC_QUERYMENU) return QueryControl(request, arg);
+        if (request == VIDIOC_G_CTRL || request == VIDIOC_S_CTRL) {
+            auto& value = *static_cast<v4l2_control*>(arg);
+            ScriptedControl* control = Find(value.id, false);
+            if (!control) return EINVAL;
+            if (request == VIDIOC_G_CTRL)
+                return control->getError ? control->getError : (value.value = control->value, 0);
+            return control->setError ? control->setError : (control->value = value.value, 0);
+        }
         if (request != VIDIOC_QUERYCAP || node.queryFails) return ENOTTY;
         auto& cap = *static_cast<v4l2_capability*>(arg);
         CopyText(node.driver, cap.driver), CopyText(node.card, cap.card), CopyText(node.bus, cap.bus_info);
@@ -187,7 +205,28 @@ public:
         return 0;
     }
 
+    ScriptedControl* Find(std::uint32_t id, bool next) {
+        for (ScriptedControl& control : controls)
+            if (next ? control.query.id > id : control.query.id == id) return &control;
+        return nullptr;
+    }
+    int QueryControl(unsigned long request, void* arg) {
+        if (request == VIDIOC_QUERYCTRL) {
+            auto& query = *static_cast<v4l2_queryctrl*>(arg);
+            const ScriptedControl* control =
+                Find(query.id & ~V4L2_CTRL_FLAG_NEXT_CTRL, (query.id & V4L2_CTRL_FLAG_NEXT_CTRL) != 0);
+            return control ? (query = control->query, 0) : EINVAL;
+        }
+        auto& item = *static_cast<v4l2_querymenu*>(arg);
+        const ScriptedControl* control = Find(item.id, false);
+        if (!control || item.index >= control->menu.size() || control->menu[item.index].empty()) return EINVAL;
+        const std::string& text = control->menu[item.index];
+        std::memcpy(item.name, text.c_str(), std::min(text.size() + 1, sizeof item.name));
+        return 0;
+    }
+
     std::vector<ScriptedNode> nodes;
+    std::vector<ScriptedControl> controls;
     int openDescriptors = 0;
 };
 
@@ -241,6 +280,44 @@ TEST_F(V4l2Capture, ListsCapturingNodesAndSkipsWhatCannotBeOpenedQueriedOrCaptur
     EXPECT_TRUE(m_layer.Open(0));
     m_layer.Close();
     EXPECT_EQ(std::make_tuple(m_dev.openDescriptors, m_layer.CapabilityCount()), std::make_tuple(0, 0));
+}
+
+ScriptedControl Control(std::uint32_t id, const char* name, std::uint32_t type, int maximum, std::uint32_t flags = 0) {
+    v4l2_queryctrl query{};
+    query.id = id, query.type = type, query.maximum = maximum, query.step = 1, query.flags = flags;
+    CopyText(name, query.name);
+    return {query, {}};
+}
+
+TEST_F(V4l2Capture, ListsTheSettingsWithTheirMenusAndStatesAndSaysWhyOneCannotBeReadOrSet) {
+    m_dev.nodes.resize(1);
+    // clang-format off
+    m_dev.controls = {Control(1, "Brightness", V4L2_CTRL_TYPE_INTEGER, 255), Control(2, "Power Line", V4L2_CTRL_TYPE_MENU, 2),
+                      Control(3, "Exposure", V4L2_CTRL_TYPE_INTEGER, 5000, V4L2_CTRL_FLAG_INACTIVE),
+                      Control(4, "Gain", V4L2_CTRL_TYPE_INTEGER, 100, V4L2_CTRL_FLAG_READ_ONLY),
+                      Control(5, "Serial", V4L2_CTRL_TYPE_STRING, 16), Control(6, "Focus", V4L2_CTRL_TYPE_BOOLEAN, 1)};
+    // clang-format on
+    m_dev.controls[1].menu = {"Disabled", "", "60 Hz"};
+    m_dev.controls[1].setError = EBUSY;
+    m_dev.controls[5].getError = EIO;
+    ASSERT_TRUE(m_layer.Open(0));
+    Strings listed;
+    for (const CaptureControl& c : m_layer.Controls())
+        listed.push_back(c.name + (c.inactive ? " inactive" : "") + (c.readOnly ? " read-only" : "") + c.error);
+    EXPECT_EQ(listed,
+              (Strings{"Brightness", "Power Line", "Exposure inactive", "Gain read-only", "FocusInput/output error"}));
+    EXPECT_EQ(m_layer.Controls()[1].menu, (std::vector<CaptureControl::MenuEntry>{{0, "Disabled"}, {2, "60 Hz"}}));
+
+    // clang-format off
+    const std::tuple<std::uint32_t, int, std::string> changes[] = {{1, 200, ""}, {1, 256, "outside 0..255"},
+        {2, 2, "Device or resource busy"}, {3, 10, "inactive while another setting rules it"}, {4, 1, "read-only"},
+        {9, 1, "Invalid argument"}};
+    // clang-format on
+    for (const auto& [id, value, reason] : changes) {
+        std::string error;
+        EXPECT_EQ(std::make_pair(m_layer.SetControl(id, value, error), error), std::make_pair(reason.empty(), reason));
+    }
+    EXPECT_EQ(m_layer.Controls()[0].value, 200);
 }
 
 // 322 pixels make 966 bytes a row, so every row carries two bytes of padding.

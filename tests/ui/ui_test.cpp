@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "about_dialog.h"
-#include "engine_control.h"
+#include "fake_engine.h"
 #include "hover_button.h"
 #include "label.h"
 #include "main_sheet.h"

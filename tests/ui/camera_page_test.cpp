@@ -1,0 +1,197 @@
+// The camera page offscreen, its 100 ms ticks driven by the test: the live view's marks and
+// picture, the lists, "Fps wanted", the tray warnings' rhythm, the restarts, "Set camera", and
+// the camera settings dialog over a scripted camera.
+#include <gtest/gtest.h>
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include "camera_controls_dialog.h"
+#include "camera_frame.h"
+#include "camera_page.h"
+#include "live_view.h"
+#include "logging.h"
+#include "main_sheet.h"
+#include "mouse.h"
+#include "page_fixture.h"
+#include "recording_injector.h"
+#include "settings_pages.h"
+#include "test_support.h"
+
+namespace {
+
+struct MarksCase {
+    int width, height;
+    std::optional<HeadRect> head;
+    int headX, headY;
+    bool stretched;
+    std::optional<ViewRect> drawnHead;
+    ViewRect drawnPosition;
+};
+
+TEST(LiveViewMarks, ScaleFramesWiderThanTheViewTruncateAndHoldWithinTheFrame) {
+    // clang-format off
+    const MarksCase cases[] = {
+        {640, 480, HeadRect{120, 80, 320, 280}, 320, 240, true, ViewRect{60, 40, 160, 140}, {159, 119, 161, 121}},
+        {320, 240, std::nullopt, 3, 3, false, std::nullopt, {8, 8, 8, 8}},
+        {320, 240, HeadRect{0, -4, 400, 300}, 400, 300, false, ViewRect{1, 1, 319, 239}, {312, 232, 312, 232}},
+        {1280, 720, HeadRect{5, 3, 1279, 719}, 641, 363, true, ViewRect{1, 1, 319, 239}, {159, 120, 160, 121}},
+    };
+    // clang-format on
+    for (const MarksCase& c : cases) {
+        const LiveViewMarks marks = LiveViewMarks::Compute(c.width, c.height, c.head, c.headX, c.headY);
+        EXPECT_TRUE(marks.stretched == c.stretched && marks.head == c.drawnHead && marks.position == c.drawnPosition)
+            << c.width << " x " << c.height;
+    }
+}
+
+CScriptedCapture::Device Camera(const std::string& name) {
+    return {{name, "", ""}, {{true, 24, 320, 240}, {true, 24, 640, 480}}};
+}
+
+class CameraPage : public PageFixture {
+protected:
+    void SetUp() override {
+        host.log = &log;
+        log.Open();
+        sheet.AddPage(page);
+        sheet.AddPage(new CMyPropertyPageToolTips);
+        QObject::connect(&sheet, &CmivexDlgMain::balloonShown,
+                         [this](const QString& title) { balloons.emplace_back(tick * 100, title.toStdString()); });
+    }
+    // Ticks the page, with the frames of that rate arriving.
+    void Tick(int ticks, int framesPerSecond = 12) {
+        for (int i = 0; i < ticks; ++i) {
+            // Each status update sees 2.2 s of frames, counted as fps over two seconds.
+            if (++tick % 22 == 0) engine.status.frames += 2 * framesPerSecond;
+            page->OnTimer();
+        }
+    }
+
+    test::TempDir data;
+    CLogging log{store, data.path()};
+    int screenHeight = 768;
+    int tick = 0;
+    std::atomic<bool> stopAll{false};
+    CmivexDlgMain sheet{stopAll};
+    CmivexDlgCamera* page = new CmivexDlgCamera(host, [this] { return screenHeight; });
+    std::vector<std::pair<int, std::string>> balloons;  // when, in ms of ticks, and title
+    QSignalSpy closed{&sheet, &CmivexDlgMain::programClosed};
+};
+
+TEST_F(CameraPage, ListsAtMostNineCamerasAndTheFormatsAndDrawsTheLatestFrameWithTheHead) {
+    std::vector<CScriptedCapture::Device> cameras(12, Camera("Cam"));
+    for (int i = 0; i < 12; ++i) cameras[i].info.friendlyName = "Cam " + std::to_string(i);
+    engine.RunCamera(cameras, 2);
+    engine.status = {.frames = 0, .points = 7, .headFound = true, .head = {120, 80, 320, 280}, .cameraRunning = true};
+    engine.display.headX = 320, engine.display.headY = 240;
+    // Bottom-up rows: the first 40 in memory are the bottom of the picture.
+    engine.liveFrame.assign(CaptureFrameLength(640, 480), 0);
+    std::fill_n(engine.liveFrame.begin(), CaptureRowStep(640) * 40, 255);
+    sheet.SetActivePage(0);
+    page->ShowHeadDetect()->setChecked(true);
+    Tick(22);
+
+    EXPECT_EQ(std::make_tuple(page->CameraList()->count(), page->CameraList()->currentItem()->text(),
+                              page->FormatList()->currentItem()->text()),
+              std::make_tuple(9, QString("Cam 2"), QString("640 x 480")));
+    EXPECT_EQ(page->FpsCamera()->text(), "12  ");
+    EXPECT_EQ(page->Information()->toPlainText(),
+              "Cam 2\nCamera resolution: width: 640 , height: 480\nTracking points  : 7");
+    EXPECT_EQ(engine.morePointsGranted, 3);
+
+    const QImage shown = page->LiveView()->grab().toImage();
+    EXPECT_TRUE(shown.pixelColor(100, 230) == Qt::white && shown.pixelColor(100, 100) == Qt::black) << "upside down";
+    EXPECT_EQ(shown.pixelColor(60, 90), QColor(0, 0, 255)) << "no head rectangle";
+    EXPECT_EQ(shown.pixelColor(159, 120), QColor(0, 255, 0)) << "no head position";
+
+    sheet.SetActivePage(1);
+    EXPECT_FALSE(engine.liveView) << "the live view runs on while the page is not current";
+}
+
+TEST_F(CameraPage, FpsWantedAppliesANumberAtOnceAndStoresEvenNoneWithoutTouchingTheCamera) {
+    const std::tuple<const char*, int, std::vector<std::string>> cases[] = {
+        {"15", 15, {"Stop", "SetFrameInterval 666666", "Run"}}, {"0", 0, {}}, {"abc", 0, {}}};
+    for (const auto& [typed, stored, applied] : cases) {
+        CScriptedCapture& layer = engine.RunCamera({Camera("Cam")});
+        CmivexDlgCamera fresh(host);
+        fresh.Activate();
+        const std::size_t before = layer.Calls().size();
+        fresh.FpsWanted()->setText(typed);
+        EXPECT_EQ(store.Read(Setting::kCameraFps), stored) << typed;
+        const std::vector<std::string> calls = layer.Calls();
+        EXPECT_EQ(std::vector(calls.begin() + before, calls.end()), applied) << typed;
+        store.Write(Setting::kCameraFps, 12);
+    }
+}
+
+TEST_F(CameraPage, WarnsOfAPersistingConditionAtTheFirstCheckAndEveryThird) {
+    const std::tuple<int, int, const char*> cases[] = {
+        {5, 9, "Frame rate low"}, {12, 3, "Tracking is poor"}, {12, 9, nullptr}, {2, 9, nullptr}};
+    engine.RunCamera({Camera("Cam")});
+    for (const auto& [fps, points, warning] : cases) {
+        std::unique_ptr<CmivexDlgCamera> watched(page = new CmivexDlgCamera(host, [] { return 768; }));
+        sheet.AddPage(page);
+        engine.status.points = points, engine.status.frames = 0;
+        balloons.clear(), tick = 0;
+        Tick(7 * 264, fps);  // seven checks, 26.4 s apart
+        decltype(balloons) expected;
+        if (warning)
+            for (int ms : {26'400, 105'600, 184'800}) expected.emplace_back(ms, warning);
+        EXPECT_EQ(balloons, expected) << fps << " fps, " << points << " points";
+    }
+    EXPECT_EQ(closed.count(), 0);
+}
+
+TEST_F(CameraPage, NoFramesOrAnotherScreenHeightRestartOnce) {
+    engine.RunCamera({Camera("Cam")});
+    // Frames per second, the screen's height after the first status, logged, restart count (7 before).
+    for (const auto& [fps, height, logged, count] : {std::tuple{12, 600, false, 0}, std::tuple{0, 768, true, 7}}) {
+        store.Write(Setting::kRebootCount, 7);
+        CmivexDlgMain window(stopAll);
+        window.AddPage(page = new CmivexDlgCamera(host, [this] { return screenHeight; }));
+        QSignalSpy ended(&window, &CmivexDlgMain::programClosed);
+        screenHeight = 768;
+        Tick(22, fps);
+        screenHeight = height;
+        Tick(44, fps);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return window.RestartRequested(); }, 5000)) << fps;
+        EXPECT_EQ(std::make_pair(ended.count(), store.Read(Setting::kRebootCount)),
+                  std::make_pair(qsizetype{1}, count));
+        const std::string line = "\r\nCamera error: fps == 0, rebooting\r\n";
+        EXPECT_EQ(test::ReadFile(log.FilePath()).find(line) != std::string::npos, logged) << fps;
+    }
+}
+
+TEST_F(CameraPage, CameraSetupShowsTheCamerasSettingsChangesThemAtOnceAndShowsARefusal) {
+    using Kind = CaptureControl::Kind;
+    CScriptedCapture& layer = engine.RunCamera({Camera("Cam")});
+    // clang-format off
+    layer.SetControls({{.id = 1, .name = "Brightness", .maximum = 255, .defaultValue = 128, .value = 40},
+                       {.id = 2, .name = "Power Line Frequency", .kind = Kind::Menu, .maximum = 2, .value = 1,
+                        .menu = {{0, "Disabled"}, {1, "50 Hz"}, {2, "60 Hz"}}},
+                       {.id = 3, .name = "Exposure", .maximum = 5000, .value = 300, .inactive = true},
+                       {.id = 4, .name = "Focus", .maximum = 1, .error = "Input/output error"}});
+    // clang-format on
+    layer.FailSetControl(1, "Device or resource busy");
+    page->Activate();
+    page->OnTimer();
+    page->CameraSetupButton()->click();
+    CCameraControlsDialog& dialog = *page->CameraControls();
+    auto* menu = qobject_cast<QComboBox*>(dialog.Editor(2));
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->currentText(), "50 Hz");
+    EXPECT_FALSE(dialog.Editor(3)->isEnabled());
+    EXPECT_FALSE(dialog.Editor(4)->isEnabled());
+    EXPECT_EQ(dialog.ErrorText(), "Focus: Input/output error");
+
+    QTest::keyClick(menu, Qt::Key_Down);  // activates "60 Hz"
+    EXPECT_EQ(layer.Calls().back(), "SetControl 2 2");
+    qobject_cast<QSlider*>(dialog.Editor(1))->setValue(90);
+    EXPECT_EQ(dialog.ErrorText(), "Brightness: Device or resource busy\nFocus: Input/output error");
+    EXPECT_EQ(qobject_cast<QSlider*>(dialog.Editor(1))->value(), 40) << "shows the value the camera kept";
+    dialog.ResetButton()->click();
+    EXPECT_EQ(layer.Calls().back(), "SetControl 2 0");
+}
+
+}  // namespace

@@ -1,0 +1,383 @@
+#include "camera_page.h"
+
+#include <algorithm>
+#include <limits>
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHideEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include "camera_controls_dialog.h"
+#include "control_ids.h"
+#include "engine_control.h"
+#include "live_view.h"
+#include "logging.h"
+#include "main_sheet.h"
+#include "settings_pages.h"
+#include "settings_store.h"
+#include "tooltip_strings.h"
+#include "video_input_track.h"
+
+namespace {
+
+constexpr const char* kSetCameraQuestion =
+    "This change requires restarting Mivex! Select Yes to close Mivex!\nand change resolution and or camera";
+constexpr const char* kResolutionChangeAborted = "Resolution change aborted";
+constexpr const char* kNoCameraLine = "Camera setup....2";
+constexpr const char* kFpsZeroLog = "Camera error: fps == 0, rebooting";
+constexpr const char* kFrameRateLowTitle = "Frame rate low";
+constexpr const char* kFrameRateLowText =
+    "For proper operation the frame rate should be above 10 (see mivex dialog->camera). Read manual";
+constexpr const char* kTrackingPoorTitle = "Tracking is poor";
+constexpr const char* kTrackingPoorText =
+    "There are not enough tracking point for proper operation (camera not ok, or no head detection. see mivex "
+    "dialog->camera) ";
+
+constexpr int kWarningIcon = 2;
+constexpr int kWarningTimeoutMs = 10'000;
+constexpr int kScreenRestartDelayMs = 1000;
+
+// Ticks between grants of the larger point limit, between status updates, and status updates
+// between warning checks: 700 ms, 2.2 s and 26.4 s.
+constexpr int kPointTicks = 5;
+constexpr int kStatusTicks = 20;
+constexpr int kWarnTicks = 10;
+constexpr int kFpsGood = 10;
+constexpr unsigned int kFpsTooLowToTell = 2;
+constexpr int kPointsGood = 4;
+
+// The whole number the text starts with, 0 when it starts with none.
+int LeadingNumber(const QString& text) {
+    static const QRegularExpression number(QStringLiteral("^\\s*([+-]?\\d+)"));
+    const QRegularExpressionMatch match = number.match(text);
+    if (!match.hasMatch()) return 0;
+    bool ok = false;
+    const qlonglong value = match.captured(1).toLongLong(&ok);
+    if (!ok)
+        return match.captured(1).startsWith(u'-') ? std::numeric_limits<int>::min() : std::numeric_limits<int>::max();
+    return static_cast<int>(
+        std::clamp<qlonglong>(value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+}
+
+QLabel* BuddyLabel(const QString& text, QWidget* buddy, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setBuddy(buddy);
+    buddy->setAccessibleName(QString(text).remove(u'&'));
+    return label;
+}
+
+}  // namespace
+
+CmivexDlgCamera::CmivexDlgCamera(PageHost& host, ScreenHeightSource screenHeight)
+    : m_host(host), m_screenHeight(std::move(screenHeight)), m_iFpsWanted(host.store.ReadClamped(Setting::kCameraFps)) {
+    m_pCameraList = new QListWidget(this);
+    m_pFormatList = new QListWidget(this);
+    m_pSetCamera = new QPushButton(QStringLiteral("Set camera"), this);
+    m_pFpsWanted = new QLineEdit(this);
+    m_pFpsCamera = new QLineEdit(this);
+    m_pInformation = new QPlainTextEdit(this);
+    m_pShowHeadDetect = new QCheckBox(QStringLiteral("Show head detect"), this);
+    m_pCameraSetup = new QPushButton(QStringLiteral("Camera Setup"), this);
+    m_pLiveView = new CLiveView(this);
+
+    SetControlId(m_pCameraList, ControlIds::kCameraList);
+    SetControlId(m_pFormatList, ControlIds::kResolutionList);
+    SetControlId(m_pSetCamera, ControlIds::kSetCamera);
+    SetControlId(m_pFpsWanted, ControlIds::kFpsWanted);
+    SetControlId(m_pFpsCamera, ControlIds::kFpsCamera);
+    SetControlId(m_pInformation, ControlIds::kCameraInformation);
+    SetControlId(m_pShowHeadDetect, ControlIds::kShowHeadDetect);
+    SetControlId(m_pCameraSetup, ControlIds::kCameraSetup);
+    SetControlId(m_pLiveView, ControlIds::kCameraView);
+
+    m_pFpsWanted->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d{0,3}")), this));
+    m_pFpsCamera->setReadOnly(true);
+    m_pFpsCamera->setFocusPolicy(Qt::TabFocus);
+    m_pInformation->setReadOnly(true);
+    m_pInformation->setTabChangesFocus(true);
+    m_pInformation->setAccessibleName(QStringLiteral("Camera information"));
+    m_pLiveView->setAccessibleName(QStringLiteral("Camera view"));
+    m_pSetCamera->setEnabled(false);    // until there is a camera and a resolution to choose
+    m_pCameraSetup->setEnabled(false);  // until the camera runs
+
+    auto* lists = new QGridLayout;
+    lists->addWidget(BuddyLabel(QStringLiteral("C&amera"), m_pCameraList, this), 0, 0);
+    lists->addWidget(m_pCameraList, 1, 0);
+    lists->addWidget(BuddyLabel(QStringLiteral("&Resolution"), m_pFormatList, this), 2, 0);
+    lists->addWidget(m_pFormatList, 3, 0);
+    lists->addWidget(m_pSetCamera, 4, 0);
+    auto* rates = new QGridLayout;
+    rates->addWidget(BuddyLabel(QStringLiteral("&Fps wanted"), m_pFpsWanted, this), 0, 0);
+    rates->addWidget(m_pFpsWanted, 0, 1);
+    rates->addWidget(BuddyLabel(QStringLiteral("Fps camera"), m_pFpsCamera, this), 1, 0);
+    rates->addWidget(m_pFpsCamera, 1, 1);
+    lists->addLayout(rates, 5, 0);
+
+    auto* viewOptions = new QHBoxLayout;
+    viewOptions->addWidget(m_pShowHeadDetect);
+    viewOptions->addStretch(1);
+    viewOptions->addWidget(m_pCameraSetup);
+    auto* view = new QVBoxLayout;
+    view->addWidget(m_pLiveView);
+    view->addLayout(viewOptions);
+    view->addStretch(1);
+    auto* top = new QHBoxLayout;
+    top->addLayout(view);
+    top->addLayout(lists, 1);
+    auto* page = new QVBoxLayout(this);
+    page->addLayout(top);
+    page->addWidget(m_pInformation, 1);
+
+    setTabOrder(m_pShowHeadDetect, m_pCameraSetup);
+    setTabOrder(m_pCameraSetup, m_pCameraList);
+    setTabOrder(m_pCameraList, m_pFormatList);
+    setTabOrder(m_pFormatList, m_pSetCamera);
+    setTabOrder(m_pSetCamera, m_pFpsWanted);
+    setTabOrder(m_pFpsWanted, m_pFpsCamera);
+    setTabOrder(m_pFpsCamera, m_pInformation);
+
+    connect(m_pSetCamera, &QPushButton::clicked, this, &CmivexDlgCamera::OnSetCamera);
+    connect(m_pCameraSetup, &QPushButton::clicked, this, &CmivexDlgCamera::OnCameraSetup);
+    connect(m_pFpsWanted, &QLineEdit::textChanged, this, &CmivexDlgCamera::OnFpsWantedChanged);
+    m_timer.setInterval(kTimerMs);
+    connect(&m_timer, &QTimer::timeout, this, &CmivexDlgCamera::OnTimer);
+}
+
+CmivexDlgCamera::~CmivexDlgCamera() { SetLiveView(false); }
+
+int CmivexDlgCamera::PrimaryScreenHeight() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? screen->geometry().height() : 0;
+}
+
+CMyPropertyPageToolTips* MakeCameraPage(PageHost& host) { return new CmivexDlgCamera(host); }
+
+CmivexDlgMain* CmivexDlgCamera::Sheet() const { return qobject_cast<CmivexDlgMain*>(window()); }
+
+void CmivexDlgCamera::SetLiveView(bool on) {
+    m_bLiveView = on;
+    m_host.engine.SetLiveView(on);
+}
+
+void CmivexDlgCamera::OnInitDialog() {
+    SetToolTipsEnabled(true);
+    m_timer.start();
+    m_bFormatsListed = false;
+    m_bCamerasListed = false;
+    m_iFpsWanted = m_host.store.ReadClamped(Setting::kCameraFps);
+    m_pFpsWanted->setText(QString::number(m_iFpsWanted));
+    CMyPropertyPageToolTips::OnInitDialog();
+}
+
+void CmivexDlgCamera::OnSetActive() {
+    FillFormatList();
+    FillCameraList();
+    SetLiveView(true);
+}
+
+void CmivexDlgCamera::OnKillActive() { SetLiveView(false); }
+
+void CmivexDlgCamera::hideEvent(QHideEvent* event) {
+    // The window was hidden or closed with this page current: no one sees the picture.
+    if (!event->spontaneous()) SetLiveView(false);
+    CMyPropertyPageToolTips::hideEvent(event);
+}
+
+void CmivexDlgCamera::OnOK() {
+    SetLiveView(false);
+    CMyPropertyPageToolTips::OnOK();
+}
+
+void CmivexDlgCamera::FillFormatList() {
+    CNCVideoInputTrack* camera = m_host.engine.Camera();
+    if (!m_host.engine.Status().cameraRunning || !camera || m_bFormatsListed) return;
+    int width = 0, height = 0, selected = -1;
+    const int count = camera->GetResolution(0, width, height, selected);
+    for (int i = 0; i < count; ++i) {
+        camera->GetResolution(i, width, height, selected);
+        m_pFormatList->addItem(QString::asprintf("%d x %d", width, height));
+    }
+    m_pFormatList->setCurrentRow(selected);
+    m_bFormatsListed = true;
+    m_pSetCamera->setEnabled(m_bCamerasListed && m_pFormatList->count() > 0);
+}
+
+void CmivexDlgCamera::FillCameraList() {
+    CNCVideoInputTrack* camera = m_host.engine.Camera();
+    if (!m_host.engine.Status().cameraRunning || !camera || m_bCamerasListed) return;
+    std::string name;
+    int selected = -1;
+    const int count = camera->GetCameraName(0, name, selected);
+    if (count <= 0) return;
+    if (selected >= 0) {
+        for (int i = 0; i < std::min(count, kMaxListedCameras); ++i) {
+            camera->GetCameraName(i, name, selected);
+            m_pCameraList->addItem(QString::fromStdString(name));
+        }
+    }
+    m_pCameraList->setCurrentRow(selected);
+    m_bCamerasListed = true;
+    m_pSetCamera->setEnabled(m_bFormatsListed && m_pFormatList->count() > 0 && m_pCameraList->count() > 0);
+}
+
+void CmivexDlgCamera::OnFpsWantedChanged(const QString& text) {
+    CNCVideoInputTrack* camera = m_host.engine.Camera();
+    if (!camera || camera->SelectedCamera() == -1) return;
+    const int fps = LeadingNumber(text);
+    if (fps == m_iFpsWanted) return;
+    m_iFpsWanted = fps;
+    if (fps >= 1) {
+        camera->Stop();
+        camera->SetFrameRate(fps, camera->CapabilityIndex());
+        camera->Run();
+    }
+    m_host.store.Write(Setting::kCameraFps, fps);
+}
+
+void CmivexDlgCamera::OnSetCamera() {
+    CNCVideoInputTrack* camera = m_host.engine.Camera();
+    const int format = m_pFormatList->currentRow();
+    const int cameraIndex = m_pCameraList->currentRow();
+    if (!camera || format < 0 || cameraIndex < 0) return;
+    const QString title = QCoreApplication::applicationName();
+    if (QMessageBox::question(this, title, QString::fromLatin1(kSetCameraQuestion)) != QMessageBox::Yes) {
+        QMessageBox::information(this, title, QString::fromLatin1(kResolutionChangeAborted));
+        return;
+    }
+    int width = 0, height = 0, selected = -1;
+    camera->GetResolution(format, width, height, selected);
+    m_host.store.Write(Setting::kCameraWidth, width);
+    m_host.store.Write(Setting::kRebootResolution, 1);
+    m_host.store.Write(Setting::kCameraSelected, cameraIndex);
+    if (CmivexDlgMain* sheet = Sheet()) sheet->CloseProgramForRestart();
+}
+
+void CmivexDlgCamera::OnCameraSetup() {
+    CNCVideoInputTrack* camera = m_host.engine.Camera();
+    if (!camera) return;
+    if (!m_pControls) m_pControls = new CCameraControlsDialog(camera->Input(), window());
+    m_pControls->Refresh();
+    m_pControls->show();
+    m_pControls->raise();
+    m_pControls->activateWindow();
+}
+
+void CmivexDlgCamera::PaintLiveView(int width, int height, std::vector<std::uint8_t>& bytes) {
+    if (!m_bLiveView) return;
+    const EngineStatus status = m_host.engine.Status();
+    std::optional<HeadRect> head;
+    if (status.headFound && m_pShowHeadDetect->isChecked()) head = status.head;
+    const PointDisplay display = m_host.engine.Display();
+    m_pLiveView->PaintLiveView(width, height, bytes,
+                               LiveViewMarks::Compute(width, height, head, display.headX, display.headY));
+}
+
+void CmivexDlgCamera::ShowInformation(const QString& text) {
+    if (m_pInformation->toPlainText() != text) m_pInformation->setPlainText(text);
+}
+
+void CmivexDlgCamera::OnTimer() {
+    if (m_bRestarting) return;
+    const EngineStatus status = m_host.engine.Status();
+    CNCVideoInputTrack* camera = m_host.engine.Camera();
+    if (status.cameraRunning && camera) {
+        if (m_bLiveView && m_host.engine.ReadLiveView(m_liveFrame))
+            PaintLiveView(camera->Width(), camera->Height(), m_liveFrame);
+        m_pCameraSetup->setEnabled(true);
+        m_strCameraLine = QString::fromStdString(camera->CameraName());
+    } else {
+        m_strCameraLine = QString::fromLatin1(kNoCameraLine);
+        ShowInformation(m_strCameraLine);
+    }
+    if (m_pInformation->toPlainText().isEmpty()) ShowInformation(m_strCameraLine);
+
+    if (m_iPointTicks++ > kPointTicks) {
+        m_host.engine.AllowMorePoints();
+        m_iPointTicks = 0;
+    }
+    if (m_iStatusTicks++ <= kStatusTicks) return;
+    m_iStatusTicks = 0;
+    StatusUpdate(status);
+}
+
+void CmivexDlgCamera::StatusUpdate(const EngineStatus& status) {
+    if (const int screenHeight = m_screenHeight(); screenHeight != m_iScreenHeight) {
+        if (m_iScreenHeight != 0) {
+            RestartAfterScreenChange();
+            return;
+        }
+        m_iScreenHeight = screenHeight;
+    }
+
+    // Unsigned, so that a frame counter that wrapped still gives the frames in between.
+    unsigned int fps = (static_cast<unsigned int>(status.frames) - static_cast<unsigned int>(m_iLastFrameCount)) / 2;
+    CNCVideoInputTrack* camera = m_host.engine.Camera();
+    if (status.cameraRunning && camera) {
+        m_pFpsCamera->setText(QString::asprintf("%d  ", static_cast<int>(fps)));
+        ShowInformation(
+            m_strCameraLine + u'\n' +
+            QString::asprintf("Camera resolution: width: %d , height: %d", camera->Width(), camera->Height()) + u'\n' +
+            QString::asprintf("Tracking points  : %d", status.points));
+        if (fps == 0) {
+            if (m_host.log) m_host.log->Write(kFpsZeroLog, true);
+            m_bRestarting = true;
+            if (CmivexDlgMain* sheet = Sheet()) sheet->CloseProgramForRestart();
+            return;
+        }
+    } else {
+        fps = 0;
+    }
+    m_iLastFrameCount = status.frames;
+
+    if (m_iWarnTicks++ > kWarnTicks) {
+        m_iWarnTicks = 0;
+        CheckWarnings(fps, status.points);
+    }
+}
+
+void CmivexDlgCamera::CheckWarnings(unsigned int fps, int points) {
+    // A condition that persists is reported at its first check and then at every third.
+    if (fps >= kFpsGood) {
+        m_iFpsWarn = 0;
+    } else if (fps > kFpsTooLowToTell) {
+        if (++m_iFpsWarn == 0)
+            TrayWarning(kFrameRateLowTitle, kFrameRateLowText);
+        else if (m_iFpsWarn > 1)
+            m_iFpsWarn = -1;
+    }
+    if (points >= kPointsGood) {
+        m_iPointsWarn = 0;
+    } else if (++m_iPointsWarn == 0) {
+        TrayWarning(kTrackingPoorTitle, kTrackingPoorText);
+    } else if (m_iPointsWarn > 1) {
+        m_iPointsWarn = -1;
+    }
+}
+
+void CmivexDlgCamera::TrayWarning(const char* title, const char* text) {
+    if (CmivexDlgMain* sheet = Sheet())
+        sheet->TrayBalloon(QString::fromLatin1(title), QString::fromLatin1(text), kWarningIcon, kWarningTimeoutMs);
+}
+
+void CmivexDlgCamera::RestartAfterScreenChange() {
+    // A new screen is no failure: the restart does not count toward the restart loop. The program
+    // waits a moment for the desktop to settle on the new size first.
+    m_bRestarting = true;
+    QTimer::singleShot(kScreenRestartDelayMs, this, [this] {
+        m_host.store.Write(Setting::kRebootCount, 0);
+        if (CmivexDlgMain* sheet = Sheet()) sheet->CloseProgramForRestart();
+    });
+}

@@ -1,0 +1,117 @@
+// The "Camera" page: choose the camera, its resolution and the wanted frame rate, see the live
+// picture with the detected head, open the camera's own settings, and watch the health of
+// tracking. Its 100 ms timer runs from the page's initialisation to the program's end, shown or
+// not: it draws the live view while the page is current, grants the tracker its larger point
+// limit every 700 ms, and every 2.2 s updates the status, warns in the tray when the frame rate
+// or the number of points is low, and restarts the program when the camera delivers no frames
+// or the primary screen's height changes.
+//
+//   PageHost host{store, mirror, engine, mouse, &log};
+//   sheet.AddPage(new CmivexDlgCamera(host));
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <QTimer>
+
+#include "page_tooltips.h"
+
+class CCameraControlsDialog;
+class CLiveView;
+class CmivexDlgMain;
+class QCheckBox;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+struct EngineStatus;
+struct PageHost;
+
+class CmivexDlgCamera : public CMyPropertyPageToolTips {
+    Q_OBJECT
+public:
+    using ScreenHeightSource = std::function<int()>;
+    static constexpr int kTimerMs = 100;
+    static constexpr int kMaxListedCameras = 9;
+
+    // screenHeight gives the primary screen's height; a test may give another source.
+    explicit CmivexDlgCamera(PageHost& host, ScreenHeightSource screenHeight = PrimaryScreenHeight);
+    ~CmivexDlgCamera() override;
+
+    static int PrimaryScreenHeight();
+
+    void OnInitDialog() override;
+    void OnSetActive() override;
+    void OnKillActive() override;
+    void OnOK() override;
+
+    // One tick of the 100 ms timer.
+    void OnTimer();
+    // Draws a frame (bottom-up BGR rows) with the head marks while the page is current; the
+    // bytes are taken over.
+    void PaintLiveView(int width, int height, std::vector<std::uint8_t>& bytes);
+
+    // The controls, as the user reaches them.
+    QListWidget* CameraList() const { return m_pCameraList; }
+    QListWidget* FormatList() const { return m_pFormatList; }
+    QPushButton* SetCameraButton() const { return m_pSetCamera; }
+    QLineEdit* FpsWanted() const { return m_pFpsWanted; }
+    QLineEdit* FpsCamera() const { return m_pFpsCamera; }
+    QPlainTextEdit* Information() const { return m_pInformation; }
+    QCheckBox* ShowHeadDetect() const { return m_pShowHeadDetect; }
+    QPushButton* CameraSetupButton() const { return m_pCameraSetup; }
+    CLiveView* LiveView() const { return m_pLiveView; }
+    CCameraControlsDialog* CameraControls() const { return m_pControls; }
+
+protected:
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    CmivexDlgMain* Sheet() const;
+    void SetLiveView(bool on);
+    void FillFormatList();
+    void FillCameraList();
+    void OnFpsWantedChanged(const QString& text);
+    void OnSetCamera();
+    void OnCameraSetup();
+    void StatusUpdate(const EngineStatus& status);
+    void CheckWarnings(unsigned int fps, int points);
+    void TrayWarning(const char* title, const char* text);
+    void RestartAfterScreenChange();
+    void ShowInformation(const QString& text);
+
+    PageHost& m_host;
+    const ScreenHeightSource m_screenHeight;
+    QTimer m_timer;
+
+    QListWidget* m_pCameraList = nullptr;
+    QListWidget* m_pFormatList = nullptr;
+    QPushButton* m_pSetCamera = nullptr;
+    QLineEdit* m_pFpsWanted = nullptr;
+    QLineEdit* m_pFpsCamera = nullptr;
+    QPlainTextEdit* m_pInformation = nullptr;
+    QCheckBox* m_pShowHeadDetect = nullptr;
+    QPushButton* m_pCameraSetup = nullptr;
+    CLiveView* m_pLiveView = nullptr;
+    CCameraControlsDialog* m_pControls = nullptr;  // made on first use
+
+    bool m_bLiveView = false;
+    bool m_bFormatsListed = false;
+    bool m_bCamerasListed = false;
+    bool m_bRestarting = false;
+    int m_iFpsWanted = 0;
+    int m_iLastFrameCount = 0;
+    int m_iFpsWarn = -1;
+    int m_iPointsWarn = -1;
+    int m_iWarnTicks = 0;
+    int m_iPointTicks = 0;
+    int m_iStatusTicks = 0;
+    int m_iScreenHeight = 0;
+    QString m_strCameraLine;  // the information text's first line
+    std::vector<std::uint8_t> m_liveFrame;
+};
+
+// The settings pages' factory for this page.
+CMyPropertyPageToolTips* MakeCameraPage(PageHost& host);
