@@ -12,6 +12,9 @@
 #include "mouse.h"
 #include "program_restart.h"
 #include "settings_pages.h"
+#include "system_version.h"
+#include "update_dialog.h"
+#include "update_reminder.h"
 #include "v4l2_capture.h"
 #include "video_file_capture.h"
 #include "video_input_track.h"
@@ -27,8 +30,6 @@ constexpr const char* kNoCamera = "ERROR: no camera detected, or camera in use";
 constexpr const char* kNoTray =
     "No system tray: the settings window is shown instead of a tray icon (closing it keeps the program "
     "running; end it with Exit)";
-
-constexpr int kUpdateReminderLimit = 100;
 
 // Set only by the end-to-end tests, which run copies at once and cannot wait a minute: the lock's
 // folder, and the healthy run time in milliseconds.
@@ -61,6 +62,7 @@ CmivexApp::CmivexApp(int& argc, char** argv, ProgramOptions options)
 
 CmivexApp::~CmivexApp() {
     m_pDlgAbout.reset();
+    m_pDlgUpdate.reset();
     m_pDlgLive.reset();
     m_pDlgMain.reset();  // and its pages
     m_pPageHost.reset();
@@ -143,7 +145,7 @@ bool CmivexApp::InitInstance() {
 
     // Place of the values shared with the local socket, once they exist.
     m_pDlgAbout = std::make_unique<CAboutDlg>();
-    // Place of the update window's creation (hidden), once it exists.
+    CreateUpdateWindow();
     m_pDlgLive = std::make_unique<QDialog>();
     m_pLivePicture = new QLabel(m_pDlgLive.get());
     // Place of the floating window's thread start, once it exists.
@@ -204,9 +206,20 @@ void CmivexApp::CreateEngine() {
     m_pEngine->RegisterPointer(m_pMouse.get());
 }
 
+void CmivexApp::CreateUpdateWindow() {
+    std::string problem;
+    const UpdateServer server = UpdateServerFromEnvironment(problem);
+    if (!problem.empty()) LogAndPrint(problem);
+    // The check logs from its worker thread; ExitInstance ends it before the log goes.
+    m_pDlgUpdate = std::make_unique<CMivexDlgUpdate>(server, CSystemVersion().m_strVersion,
+                                                     [this](const std::string& line) { Log(line.c_str()); });
+}
+
 void CmivexApp::CreateMainSheet() {
     m_pDlgMain = std::make_unique<CmivexDlgMain>(m_pEngine->StopAll());
     m_pDlgMain->SetAboutDialog(m_pDlgAbout.get());
+    m_pDlgMain->SetUpdateWindow([this] { m_pDlgUpdate->ShowWindow(); });
+    m_pDlgUpdate->SetCloseProgram([this] { m_pDlgMain->CloseProgram(); });
     m_pPageHost = std::make_unique<PageHost>(PageHost{m_store, m_mirror, *m_pEngine, *m_pMouse});
     AddSettingsPages(*m_pDlgMain, *m_pPageHost);
 }
@@ -269,13 +282,9 @@ void CmivexApp::StartCamera() {
 }
 
 void CmivexApp::CountUpdateReminder() {
-    int updateCount = m_store.Read(Setting::kUpdateCount) + 1;
-    if (updateCount > kUpdateReminderLimit) {
-        // Place of showing the update window, once it exists.
-        updateCount = 0;
-    }
-    m_store.Write(Setting::kUpdateCount, updateCount);
-    LogInt("UpdateCount: ", updateCount);
+    const UpdateReminder reminder = AdvanceUpdateReminder(m_store, !m_pEngine->StopAll());
+    if (reminder.show) m_pDlgUpdate->ShowReminder();
+    LogInt("UpdateCount: ", reminder.count);
 }
 
 void CmivexApp::ShowInTray() {
@@ -304,6 +313,7 @@ void CmivexApp::RequestReboot() {
 
 int CmivexApp::ExitInstance() {
     Log("ExitInstance begin");
+    if (m_pDlgUpdate) m_pDlgUpdate->CancelCheck();
     // Capture first, then head detection, then the camera thread; the road is released.
     if (m_pEngine) m_pEngine->Stop();
     // Place of destroying the floating window, once it exists; the local socket's thread will

@@ -29,6 +29,7 @@ class CDetectWindow;
 class CKeyboard;
 class CMouse;
 class CmivexDlgMain;
+class CMivexDlgUpdate;
 class QDialog;
 class QLabel;
 struct PageHost;
@@ -66,6 +67,7 @@ private:
     void CreateInputInjection();
     // False when restarts loop: the start is refused.
     bool ReadRebootState();
+    void CreateUpdateWindow();
     void CreateMainSheet();
     void InitialisePages();
     void CreateEngine();
@@ -104,6 +106,7 @@ private:
     std::unique_ptr<PageHost> m_pPageHost;
     std::unique_ptr<CmivexDlgMain> m_pDlgMain;
     std::unique_ptr<CAboutDlg> m_pDlgAbout;
+    std::unique_ptr<CMivexDlgUpdate> m_pDlgUpdate;
     // The hidden live video dialog; capture delivers frames while its picture control is attached.
     std::unique_ptr<QDialog> m_pDlgLive;
     QLabel* m_pLivePicture = nullptr;
