@@ -12,7 +12,7 @@
 namespace {
 
 constexpr const char* kTitle = "Find Mivex! Update";
-constexpr QSize kMinimumSize(440, 200);
+constexpr QSize kMinimumSize(440, 170);
 
 QString FromStd(const std::string& text) { return QString::fromStdString(text); }
 

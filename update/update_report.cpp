@@ -15,8 +15,8 @@ constexpr const char* kMostCurrent = "You already have the most current version 
 }  // namespace
 
 UpdateLines WelcomeLines(const UpdateServer& server) {
-    return {kPressCheck, "The check asks the web server " + server.Authority() + " over HTTP, port " +
-                             std::to_string(server.port) + "."};
+    return {kPressCheck,
+            "It connects to the web server " + server.host + " on port " + std::to_string(server.port) + " over HTTP."};
 }
 
 std::string RunningLine(const UpdateServer& server) {
