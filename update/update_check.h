@@ -26,7 +26,8 @@ struct UpdateTimeouts {
     // After a connection that could not be made, the one retry waits this long first.
     std::chrono::milliseconds retryDelay{1'000};
     int connectRetries = 1;
-    // From the connection to the end of the answer.
+    // What the whole exchange may take beyond the connect time-out: a server that accepts and
+    // never answers is given up.
     std::chrono::milliseconds answer{30'000};
 };
 
