@@ -18,10 +18,9 @@ const char* const kNoConnection = "Can't make an internet connection";
 
 // The window of a program at version "3.00 A", what it logged, and what "Update" did.
 struct Window {
-    explicit Window(const std::string& authority, UpdateTimeouts timeouts = {2s, 50ms, 1, 300ms})
+    explicit Window(const std::string& authority, UpdateTimeouts waits = {2s, 50ms, 1, 300ms})
         : dialog(
-              *ParseUpdateServer(authority), "3.00 A", [this](const std::string& line) { log.push_back(line); },
-              timeouts) {
+              *ParseUpdateServer(authority), "3.00 A", [this](const std::string& l) { log.push_back(l); }, waits) {
         dialog.SetUrlOpener([this](const QUrl& url) { return opened.push_back(url.toString()), true; });
         dialog.SetCloseProgram([this] { ++closed; });
     }
@@ -35,18 +34,19 @@ struct Window {
 struct Answer {
     const char* name;
     test::LocalHttpServer::Reply reply;
-    std::string shown;     // the first line
+    const char* shown;     // the first line
     const char* download;  // what "Update" opens after the server, or "" when it stays disabled
 };
 void PrintTo(const Answer& answer, std::ostream* out) { *out << answer.name; }
 
 const std::string kPadding(1999 - std::string_view("3:M!:s.exe").size(), '0');
+const std::string kPaddedVersion = "New version of Mivex! found: " + kPadding + "3";
 // clang-format off
 const Answer kAnswers[] = {
     {"NewVersion", {200, "3.10 A:M!:setup310.exe"}, "New version of Mivex! found: 3.10 A", "/download/setup310.exe"},
     {"SameVersionMoreText", {200, "3.00 A:M!:setup300.exe and more\r\n:M!:x.exe"}, "Latest version of Mivex!: 3.00 A", "/download/setup300.exe"},
     {"VersionsDifferInCase", {200, "3.00 a:M!:setup300.exe"}, "New version of Mivex! found: 3.00 a", "/download/setup300.exe"},
-    {"EndsAtTheLastByteRead", {200, kPadding + "3:M!:s.exe"}, "New version of Mivex! found: " + kPadding + "3", "/download/s.exe"},
+    {"EndsAtTheLastByteRead", {200, kPadding + "3:M!:s.exe"}, kPaddedVersion.c_str(), "/download/s.exe"},
     {"EndsOneBytePastIt", {200, kPadding + "3:M!:s1.exe"}, kNoConnection, ""},
     {"FiveThousandBytes", {200, std::string(3000, ' ') + "3:M!:s.exe" + std::string(1990, ' ')}, kNoConnection, ""},
     {"NotFound", {404, "3.10 A:M!:setup310.exe"}, kNoConnection, ""},
