@@ -1,3 +1,4 @@
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -5,6 +6,7 @@
 
 #include "mivex_app.h"
 #include "termination_signals.h"
+#include "update_command.h"
 #include "version_info.h"
 
 namespace {
@@ -35,6 +37,11 @@ int main(int argc, char** argv) {
     if (options->version) {
         std::printf("%s %s\n", MIVEX_PRODUCT_NAME, MIVEX_PRODUCT_VERSION);
         return 0;
+    }
+    if (options->checkUpdate) {
+        // No program to end in order: Ctrl-C simply stops the check.
+        for (int number : {SIGTERM, SIGINT, SIGHUP, SIGUSR1}) std::signal(number, SIG_DFL);
+        return RunUpdateCheckCommand(stdout, stderr);
     }
     if (!HasDisplay()) {
         std::fputs("mivex: no graphical session (DISPLAY and WAYLAND_DISPLAY are not set)\n", stderr);

@@ -19,6 +19,8 @@
 #include "system_version.h"
 #include "thread_float.h"
 #include "thread_pipe.h"
+#include "update_dialog.h"
+#include "update_reminder.h"
 #include "v4l2_capture.h"
 #include "video_file_capture.h"
 #include "video_input_track.h"
@@ -34,8 +36,6 @@ constexpr const char* kNoCamera = "ERROR: no camera detected, or camera in use";
 constexpr const char* kNoTray =
     "No system tray: the settings window is shown instead of a tray icon (closing it keeps the program "
     "running; end it with Exit)";
-
-constexpr int kUpdateReminderLimit = 100;
 
 // Set only by the end-to-end tests, which run copies at once and cannot wait a minute: the lock's
 // folder, and the healthy run time in milliseconds.
@@ -70,6 +70,7 @@ CmivexApp::~CmivexApp() {
     m_pThreadFloat.reset();
     m_pDlgFloat.reset();  // before the pointer and the history its tick uses
     m_pDlgAbout.reset();
+    m_pDlgUpdate.reset();
     m_pDlgLive.reset();
     m_profileLink.Attach(nullptr);
     m_pDlgProfile.reset();
@@ -159,7 +160,7 @@ bool CmivexApp::InitInstance() {
     m_pSdk = std::make_unique<CSdk>();
     m_pEngine->RegisterSocket(m_pSdk.get());
     m_pDlgAbout = std::make_unique<CAboutDlg>();
-    // Place of the update window's creation (hidden), once it exists.
+    CreateUpdateWindow();
     m_pDlgLive = std::make_unique<CmivexDlgLive>();
     m_pThreadFloat = std::make_unique<CThreadFloat>(*m_pDlgFloat, m_mirror, m_pEngine->StopAll());
     m_pThreadFloat->Start();
@@ -224,9 +225,20 @@ void CmivexApp::CreateEngine() {
     m_pEngine->RegisterPointer(m_pMouse.get());
 }
 
+void CmivexApp::CreateUpdateWindow() {
+    std::string problem;
+    const UpdateServer server = UpdateServerFromEnvironment(problem);
+    if (!problem.empty()) LogAndPrint(problem);
+    // The check logs from its worker thread; ExitInstance ends it before the log goes.
+    m_pDlgUpdate = std::make_unique<CMivexDlgUpdate>(server, CSystemVersion().m_strVersion,
+                                                     [this](const std::string& line) { Log(line.c_str()); });
+}
+
 void CmivexApp::CreateMainSheet() {
     m_pDlgMain = std::make_unique<CmivexDlgMain>(m_pEngine->StopAll());
     m_pDlgMain->SetAboutDialog(m_pDlgAbout.get());
+    m_pDlgMain->SetUpdateWindow([this] { m_pDlgUpdate->ShowWindow(); });
+    m_pDlgUpdate->SetCloseProgram([this] { m_pDlgMain->CloseProgram(); });
     m_pPageHost = std::make_unique<PageHost>(PageHost{m_store, m_mirror, *m_pEngine, *m_pMouse, m_profileLink,
                                                       m_pLogging.get(), m_pDlgFloat.get(), m_pClickSound.get()});
     AddSettingsPages(*m_pDlgMain, *m_pPageHost);
@@ -293,13 +305,9 @@ void CmivexApp::StartCamera() {
 }
 
 void CmivexApp::CountUpdateReminder() {
-    int updateCount = m_store.Read(Setting::kUpdateCount) + 1;
-    if (updateCount > kUpdateReminderLimit) {
-        // Place of showing the update window, once it exists.
-        updateCount = 0;
-    }
-    m_store.Write(Setting::kUpdateCount, updateCount);
-    LogInt("UpdateCount: ", updateCount);
+    const UpdateReminder reminder = AdvanceUpdateReminder(m_store, !m_pEngine->StopAll());
+    if (reminder.show) m_pDlgUpdate->ShowReminder();
+    LogInt("UpdateCount: ", reminder.count);
 }
 
 void CmivexApp::ShowInTray() {
@@ -336,6 +344,7 @@ void CmivexApp::RequestReboot() {
 
 int CmivexApp::ExitInstance() {
     Log("ExitInstance begin");
+    if (m_pDlgUpdate) m_pDlgUpdate->CancelCheck();
     // Capture first, then head detection, then the camera thread; the road is released.
     if (m_pEngine) m_pEngine->Stop();
     // The floating window stores its place as it goes.

@@ -37,6 +37,7 @@ class CThreadPipe;
 class CmivexDlgLive;
 class CmivexDlgMain;
 class CmivexDlgProfile;
+class CMivexDlgUpdate;
 class QDialog;
 class QLabel;
 struct PageHost;
@@ -75,6 +76,7 @@ private:
     void CreateFloatWindow();
     // False when restarts loop: the start is refused.
     bool ReadRebootState();
+    void CreateUpdateWindow();
     void CreateMainSheet();
     void InitialisePages();
     void CreateProfileDialog();
@@ -129,6 +131,7 @@ private:
     // The speed profile dialog, made after the pages; the pages reach it through the link.
     CProfileDialogLink m_profileLink;
     std::unique_ptr<CmivexDlgProfile> m_pDlgProfile;
+    std::unique_ptr<CMivexDlgUpdate> m_pDlgUpdate;
     // The hidden live video dialog; capture delivers frames while its picture control is attached.
     std::unique_ptr<CmivexDlgLive> m_pDlgLive;
 

@@ -1,20 +1,23 @@
 #include "program_options.h"
 
 const char* const kProgramUsage =
-    "Usage: mivex [--camera-file FILE] [--no-dialogs] [--version] [--help]\n"
+    "Usage: mivex [--camera-file FILE] [--no-dialogs] [--check-update] [--version] [--help]\n"
     "Moves the pointer with the motion of your head, seen by a webcam. The program lives in the\n"
     "system tray; click its icon for the settings.\n"
     "\n"
     "  --camera-file FILE  use the video FILE as the only camera (played in a loop at the\n"
     "                      configured frame rate), e.g. one made by mivex-make-sequence\n"
     "  --no-dialogs        write error messages to standard error instead of showing them\n"
+    "  --check-update      ask the maker's web server for a newer version, print what the\n"
+    "                      update window would show and exit (0: answered, 1: failed)\n"
     "  --version           print the version and exit\n"
     "  --help              print this help and exit\n"
     "\n"
     "Signals: SIGTERM, SIGINT and SIGHUP end the program as its Exit menu item does;\n"
     "SIGUSR1 restarts it.\n"
     "Environment: MIVEX_INJECTOR=xtest moves the pointer through the X test extension even\n"
-    "where /dev/uinput is writable.\n";
+    "where /dev/uinput is writable. MIVEX_UPDATE_HOST=HOST[:PORT] makes the update check ask\n"
+    "that server instead of the maker's.\n";
 
 std::optional<ProgramOptions> ParseProgramOptions(const std::vector<std::string>& arguments, std::string& error) {
     ProgramOptions options;
@@ -35,6 +38,8 @@ std::optional<ProgramOptions> ParseProgramOptions(const std::vector<std::string>
             }
         } else if (argument == "--no-dialogs") {
             options.noDialogs = true;
+        } else if (argument == "--check-update") {
+            options.checkUpdate = true;
         } else if (argument == "--version") {
             options.version = true;
         } else if (argument == "--help" || argument == "-h") {

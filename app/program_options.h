@@ -1,5 +1,5 @@
 // The program's command line:
-//   mivex [--camera-file FILE] [--no-dialogs] [--version] [--help]
+//   mivex [--camera-file FILE] [--no-dialogs] [--check-update] [--version] [--help]
 //
 //   std::string error;
 //   auto options = ParseProgramOptions(arguments, error);   // arguments without the program name
@@ -11,8 +11,9 @@
 #include <vector>
 
 struct ProgramOptions {
-    std::string cameraFile;  // a video file that stands in for the camera list; empty: the webcams
-    bool noDialogs = false;  // messages to standard error instead of message boxes
+    std::string cameraFile;    // a video file that stands in for the camera list; empty: the webcams
+    bool noDialogs = false;    // messages to standard error instead of message boxes
+    bool checkUpdate = false;  // ask the update server, print the answer and end
     bool version = false;
     bool help = false;
     std::vector<std::string> arguments;  // as given, for a restart with the same command line

@@ -5,12 +5,12 @@
 #   tools/check-format.sh [SOURCE_ROOT] [CLANG_FORMAT]    (defaults: this script's parent folder, clang-format)
 #
 # Reformat everything instead (from the source root):
-#   find base capture profile output tracking engine ui app tools tests bench -type f \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 clang-format -i
+#   find base capture profile output tracking engine ui update app tools tests bench -type f \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 clang-format -i
 set -euo pipefail
 
 root=${1:-"$(cd "$(dirname "$0")/.." && pwd)"}
 clang_format=${2:-clang-format}
-folders=(base capture profile output tracking engine ui app tools tests bench)
+folders=(base capture profile output tracking engine ui update app tools tests bench)
 
 if [[ ! -f "$root/.clang-format" ]]; then
   echo "check-format: no .clang-format in $root" >&2

@@ -8,6 +8,8 @@ packages=(
   g++ make cmake pkg-config
   # libraries
   qt6-base-dev libopencv-dev
+  # the update check's HTTP request
+  libcurl4-openssl-dev
   # pointer and key injection: uinput and the X test extension
   libevdev-dev libx11-dev libxtst-dev
   # the click sound: libsndfile reads it, PulseAudio (or PipeWire's server for it) plays it;

@@ -1,0 +1,130 @@
+// The update check against a local HTTP server, through the update window as the user meets it,
+// and the start-up reminder.
+#include <gtest/gtest.h>
+
+#include <QPushButton>
+#include <QtTest>
+
+#include "local_http_server.h"
+#include "settings_store.h"
+#include "test_support.h"
+#include "update_dialog.h"
+#include "update_reminder.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+const char* const kNoConnection = "Can't make an internet connection";
+
+// The window of a program at version "3.00 A", what it logged, and what "Update" did.
+struct Window {
+    explicit Window(const std::string& authority, UpdateTimeouts waits = {2s, 50ms, 1, 300ms})
+        : dialog(
+              *ParseUpdateServer(authority), "3.00 A", [this](const std::string& l) { log.push_back(l); }, waits) {
+        dialog.SetUrlOpener([this](const QUrl& url) { return opened.push_back(url.toString()), true; });
+        dialog.SetCloseProgram([this] { ++closed; });
+    }
+
+    std::vector<std::string> log;  // written on the worker, read once the check is over and joined
+    std::vector<QString> opened;
+    int closed = 0;
+    CMivexDlgUpdate dialog;
+};
+
+struct Answer {
+    const char* name;
+    test::LocalHttpServer::Reply reply;
+    const char* shown;     // the first line
+    const char* download;  // what "Update" opens after the server, or "" when it stays disabled
+};
+void PrintTo(const Answer& answer, std::ostream* out) { *out << answer.name; }
+
+const std::string kPadding(1999 - std::string_view("3:M!:s.exe").size(), '0');
+const std::string kPaddedVersion = "New version of Mivex! found: " + kPadding + "3";
+// clang-format off
+const Answer kAnswers[] = {
+    {"NewVersion", {200, "3.10 A:M!:setup310.exe"}, "New version of Mivex! found: 3.10 A", "/download/setup310.exe"},
+    {"SameVersionMoreText", {200, "3.00 A:M!:setup300.exe and more\r\n:M!:x.exe"}, "Latest version of Mivex!: 3.00 A", "/download/setup300.exe"},
+    {"VersionsDifferInCase", {200, "3.00 a:M!:setup300.exe"}, "New version of Mivex! found: 3.00 a", "/download/setup300.exe"},
+    {"EndsAtTheLastByteRead", {200, kPadding + "3:M!:s.exe"}, kPaddedVersion.c_str(), "/download/s.exe"},
+    {"EndsOneBytePastIt", {200, kPadding + "3:M!:s1.exe"}, kNoConnection, ""},
+    {"FiveThousandBytes", {200, std::string(3000, ' ') + "3:M!:s.exe" + std::string(1990, ' ')}, kNoConnection, ""},
+    {"NotFound", {404, "3.10 A:M!:setup310.exe"}, kNoConnection, ""},
+    {"EmptyBody", {200, ""}, kNoConnection, ""},
+    {"NoMarker", {200, "3.10 A setup310.exe"}, kNoConnection, ""},
+    {"NoInstaller", {200, "3.10 A:M!:setup310.zip"}, kNoConnection, ""},
+    {"NameWithSlash", {200, "3.10 A:M!:evil/setup.exe"}, kNoConnection, ""},
+    {"NameWithDotDot", {200, "3.10 A:M!:..setup.exe"}, kNoConnection, ""},
+    {"NoVersion", {200, ":M!:setup310.exe"}, kNoConnection, ""},
+    {"NeverAnswers", {200, "", true}, kNoConnection, ""},
+    {"ConnectionRefused", {200, ""}, kNoConnection, ""},
+};
+// clang-format on
+
+class Answers : public testing::TestWithParam<Answer> {};
+
+TEST_P(Answers, ShowTheirVersionOrTheConnectionFailureAndEnableUpdateOnlyForAPlainInstallerName) {
+    const Answer& c = GetParam();
+    std::optional<test::LocalHttpServer> server(c.reply);
+    const std::string authority = server->Authority();
+    if (std::string_view(c.name) == "ConnectionRefused") server.reset();
+    Window window(authority);
+    QSignalSpy finished(&window.dialog, &CMivexDlgUpdate::checkFinished);
+    window.dialog.CheckButton()->click();
+    ASSERT_TRUE(finished.wait(10'000));
+
+    const QStringList lines = window.dialog.Text().split('\n');
+    EXPECT_EQ(lines[0].toStdString(), c.shown);
+    EXPECT_EQ(window.log.front(), "Check for update: " + authority + " file:download/update_info.html");
+    EXPECT_EQ(window.log.back(), lines[1].toStdString()) << "the lines shown are logged";
+    EXPECT_TRUE(window.dialog.CheckButton()->isEnabled());
+    EXPECT_EQ(window.dialog.UpdateButton()->isEnabled(), *c.download != '\0');
+    window.dialog.UpdateButton()->click();
+    const std::vector<QString> opened{QString::fromStdString("http://" + authority + c.download)};
+    EXPECT_EQ(window.opened, *c.download ? opened : std::vector<QString>{});
+    EXPECT_EQ(window.closed, *c.download ? 1 : 0) << "Update ends the program";
+    // One plain GET; the agent's User-Agent is there, so the second one is not added.
+    const std::string request = "GET /download/update_info.html HTTP/1.1\r\nHost: " + authority +
+                                "\r\nUser-Agent: Mivex!\r\nAccept: text/html, text/htm\r\n\r\n";
+    EXPECT_EQ(server ? server->Requests() : std::vector{request}, std::vector{request});
+}
+
+INSTANTIATE_TEST_SUITE_P(Update, Answers, testing::ValuesIn(kAnswers),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(UpdateWindow, StaysResponsiveWhileACheckRunsAndHidingItCancelsTheCheckAtOnce) {
+    test::LocalHttpServer server({200, "", true});
+    Window window(server.Authority(), UpdateTimeouts{});  // the product's minute of patience
+    const QString welcome = window.dialog.Text();
+    window.dialog.CheckButton()->click();
+    EXPECT_FALSE(window.dialog.CheckButton()->isEnabled());
+    EXPECT_TRUE(window.dialog.Text().startsWith("Checking " + QString::fromStdString(server.Authority())));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !server.Requests().empty(); }, 5000));
+    EXPECT_TRUE(window.dialog.IsChecking());
+
+    const auto hidden = std::chrono::steady_clock::now();
+    window.dialog.OkButton()->click();
+    EXPECT_LT(std::chrono::steady_clock::now() - hidden, 10s) << "hiding waited for the check to time out";
+    EXPECT_FALSE(window.dialog.IsChecking());
+    EXPECT_EQ(window.dialog.Text(), welcome);
+    EXPECT_TRUE(window.dialog.CheckButton()->isEnabled());
+}
+
+TEST(UpdateReminder, ShowsAtTheFirstStartAndEvery101stAndWaitsForAStartThatCanShowIt) {
+    // The count stored before (none: a first start), whether the start can show the window, the
+    // count stored after; the window shows when that is 0.
+    for (const auto& [before, canShow, after] : {std::tuple{std::optional<int>(), true, 0},
+                                                 {99, true, 100},
+                                                 {100, true, 0},
+                                                 {100, false, 101},
+                                                 {2147483647, true, 0}}) {
+        test::TempConfigHome home;
+        CSettingsStore store;
+        if (before) store.Write(Setting::kUpdateCount, *before);
+        const UpdateReminder reminder = AdvanceUpdateReminder(store, canShow);
+        EXPECT_EQ(std::pair(reminder.count, reminder.show), std::pair(after, after == 0)) << before.value_or(-1);
+        EXPECT_EQ(store.Read(Setting::kUpdateCount), after);
+    }
+}
+
+}  // namespace
