@@ -208,6 +208,7 @@ void CmivexApp::CreateMainSheet() {
     m_pDlgMain = std::make_unique<CmivexDlgMain>(m_pEngine->StopAll());
     m_pDlgMain->SetAboutDialog(m_pDlgAbout.get());
     m_pPageHost = std::make_unique<PageHost>(PageHost{m_store, m_mirror, *m_pEngine, *m_pMouse});
+    m_pPageHost->log = m_pLogging.get();
     AddSettingsPages(*m_pDlgMain, *m_pPageHost);
 }
 

@@ -112,6 +112,7 @@ bool CmivexDlgMain::SetActivePage(int index) {
         return false;
     }
     if (m_tabs->currentIndex() == index) {
+        m_activePage = page;
         page->Activate();
     } else {
         m_tabs->setCurrentIndex(index);  // activates through OnTabChanged
@@ -125,7 +126,12 @@ void CmivexDlgMain::OnTabChanged(int index) {
     if (m_bAddingPage) {
         return;
     }
-    if (CMyPropertyPageToolTips* page = GetPage(index)) {
+    CMyPropertyPageToolTips* page = GetPage(index);
+    if (m_activePage != nullptr && m_activePage != page) {
+        m_activePage->OnKillActive();
+    }
+    m_activePage = page;
+    if (page != nullptr) {
         page->Activate();
     }
 }

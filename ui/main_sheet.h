@@ -124,6 +124,7 @@ private:
     std::atomic<bool>& m_stopAll;
     QTabWidget* m_tabs = nullptr;
     QPointer<CAboutDlg> m_about;
+    QPointer<CMyPropertyPageToolTips> m_activePage;  // the page activated last
     QSystemTrayIcon m_tray;
     std::function<void()> m_showUpdateWindow;
     // While a tab is added the tab widget may switch tabs; that is no activation.

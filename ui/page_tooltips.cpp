@@ -100,6 +100,8 @@ void CMyPropertyPageToolTips::OnInitDialog() { InitToolTips(); }
 
 void CMyPropertyPageToolTips::OnSetActive() {}
 
+void CMyPropertyPageToolTips::OnKillActive() {}
+
 void CMyPropertyPageToolTips::OnOK() { PostSheetMessage(window(), kMsgHide, kHideConfirmed); }
 
 bool CMyPropertyPageToolTips::eventFilter(QObject* watched, QEvent* event) {

@@ -57,6 +57,8 @@ public:
     virtual void OnInitDialog();
     // On every activation, after OnInitDialog the first time.
     virtual void OnSetActive();
+    // When another page becomes the active one.
+    virtual void OnKillActive();
     // The window's OK button while this page is current: asks the window holding the page to
     // hide. Overrides store what they must first and then call this.
     virtual void OnOK();

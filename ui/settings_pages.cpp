@@ -2,20 +2,26 @@
 
 #include <algorithm>
 
+#include "hotkey_page.h"
 #include "main_sheet.h"
 #include "page_tooltips.h"
+#include "x11_hotkey_grabber.h"
 
 namespace {
 
 // The pages that do not yet have a class of their own: an empty page.
 CMyPropertyPageToolTips* MakeEmptyPage(PageHost&) { return new CMyPropertyPageToolTips; }
 
+CMyPropertyPageToolTips* MakeHotkeyPage(PageHost& host) {
+    return new CMivexDlgHotkey(host, std::make_unique<CX11HotkeyGrabber>());
+}
+
 }  // namespace
 
 const std::array<SettingsPageEntry, 6> kSettingsPages = {{
     {SettingsPage::Settings, "Settings", 5, MakeEmptyPage},
     {SettingsPage::System, "System setup", 0, MakeEmptyPage},
-    {SettingsPage::Hotkeys, "Hotkeys", 3, MakeEmptyPage},
+    {SettingsPage::Hotkeys, "Hotkeys", 3, MakeHotkeyPage},
     {SettingsPage::AutoClick, "Auto click", 1, MakeEmptyPage},
     {SettingsPage::Flight, "Flight", 2, MakeEmptyPage},
     {SettingsPage::Camera, "Camera", 4, MakeEmptyPage},

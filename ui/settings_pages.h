@@ -8,21 +8,27 @@
 
 #include <array>
 
+class CLogging;
 class CMouse;
 class CMyPropertyPageToolTips;
 class CSettingsStore;
 class CmivexDlgMain;
 class IEngineControl;
+class IViewCentre;
 struct CSettingsMirror;
 
 // What a page may reach of the running program, handed to it at construction: the settings and
 // their mirror (written when the user changes a value), the frame road, and the pointer for
-// arming clicks. Tests hand in a settings store in a private folder and a fake engine.
+// arming clicks; the simulator view that the centre hotkey centres, set by the page that owns it
+// (pages keep the host and look it up when they need it); the diagnostic log, if any. Tests hand
+// in a settings store in a private folder and a fake engine.
 struct PageHost {
     CSettingsStore& store;
     CSettingsMirror& mirror;
     IEngineControl& engine;
     CMouse& mouse;
+    IViewCentre* viewCentre = nullptr;
+    CLogging* log = nullptr;
 };
 
 enum class SettingsPage { Settings, System, Hotkeys, AutoClick, Flight, Camera };
