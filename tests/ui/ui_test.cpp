@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "about_dialog.h"
-#include "engine_control.h"
+#include "fake_engine.h"
 #include "hover_button.h"
 #include "label.h"
 #include "main_sheet.h"
@@ -84,29 +84,6 @@ TEST_F(Sheet, ShowsATabPerPageAndInitialisesEachPageOnceOnItsFirstActivation) {
     Tabs().setCurrentIndex(5);  // as a click on the tab does
     EXPECT_EQ(log, QStringList({"Camera active"}));
 }
-
-// The frame road as a page sees it, with nothing running behind it.
-class FakeEngine final : public IEngineControl {
-public:
-    explicit FakeEngine(const CSettingsStore& store) : profile(store) {}
-    EngineStatus Status() const override { return status; }
-    PointDisplay Display() const override { return {}; }
-    void SetLiveView(bool on) override { liveView = on; }
-    bool ReadLiveView(std::vector<std::uint8_t>&) const override { return false; }
-    void AllowMorePoints() override {}
-    void UseSpeedProfile(bool on) override { useProfile = on; }
-    bool UsesSpeedProfile() const override { return useProfile; }
-    CSpeedProfile& SpeedProfile() override { return profile; }
-    void ResetProfile() override {}
-    void RegisterPointer(IPointerOutput*) override {}
-    void RegisterView(IViewOutput*) override {}
-    void RegisterSocket(ISocketOutput*) override {}
-
-    EngineStatus status;
-    bool liveView = false;
-    bool useProfile = false;
-    CSpeedProfile profile;
-};
 
 TEST(SettingsPages, ComeFromTheTableAndStartUpInitialisesEachOnceLeavingTheSettingsPageCurrent) {
     test::TempConfigHome home;
