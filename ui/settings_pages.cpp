@@ -5,12 +5,19 @@
 #include "hotkey_page.h"
 #include "main_sheet.h"
 #include "page_tooltips.h"
+#include "settings_page.h"
+#include "system_page.h"
 #include "x11_hotkey_grabber.h"
 
 namespace {
 
 // The pages that do not yet have a class of their own: an empty page.
 CMyPropertyPageToolTips* MakeEmptyPage(PageHost&) { return new CMyPropertyPageToolTips; }
+
+template <typename Page>
+CMyPropertyPageToolTips* Make(PageHost& host) {
+    return new Page(host);
+}
 
 CMyPropertyPageToolTips* MakeHotkeyPage(PageHost& host) {
     return new CMivexDlgHotkey(host, std::make_unique<CX11HotkeyGrabber>());
@@ -19,8 +26,8 @@ CMyPropertyPageToolTips* MakeHotkeyPage(PageHost& host) {
 }  // namespace
 
 const std::array<SettingsPageEntry, 6> kSettingsPages = {{
-    {SettingsPage::Settings, "Settings", 5, MakeEmptyPage},
-    {SettingsPage::System, "System setup", 0, MakeEmptyPage},
+    {SettingsPage::Settings, "Settings", 5, Make<CmivexDlgSettings>},
+    {SettingsPage::System, "System setup", 0, Make<CmivexDlgSystem>},
     {SettingsPage::Hotkeys, "Hotkeys", 3, MakeHotkeyPage},
     {SettingsPage::AutoClick, "Auto click", 1, MakeEmptyPage},
     {SettingsPage::Flight, "Flight", 2, MakeEmptyPage},

@@ -15,11 +15,12 @@
 #include <vector>
 
 #include "about_dialog.h"
-#include "fake_engine.h"
+#include "engine_control.h"
 #include "hover_button.h"
 #include "label.h"
 #include "main_sheet.h"
 #include "mouse.h"
+#include "page_fixture.h"
 #include "page_tooltips.h"
 #include "recording_injector.h"
 #include "settings_pages.h"
@@ -85,14 +86,9 @@ TEST_F(Sheet, ShowsATabPerPageAndInitialisesEachPageOnceOnItsFirstActivation) {
     EXPECT_EQ(log, QStringList({"Camera active"}));
 }
 
-TEST(SettingsPages, ComeFromTheTableAndStartUpInitialisesEachOnceLeavingTheSettingsPageCurrent) {
-    test::TempConfigHome home;
-    CSettingsStore store;
-    CSettingsMirror mirror;
-    FakeEngine engine(store);
-    CRecordingInjector injector;
-    CMouse mouse(injector, mirror);
-    PageHost host{store, mirror, engine, mouse};
+using SettingsPages = PageFixture;
+
+TEST_F(SettingsPages, ComeFromTheTableAndStartUpInitialisesEachOnceLeavingTheSettingsPageCurrent) {
     std::atomic<bool> stopAll{false};
     CmivexDlgMain sheet(stopAll);
     AddSettingsPages(sheet, host);
