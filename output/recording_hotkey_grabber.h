@@ -1,9 +1,7 @@
-// A hotkey grabber that grabs nothing: it keeps what is registered, in order, refuses the
-// combinations it is told another program holds, and reports a press when told to.
+// A hotkey grabber that grabs nothing: it keeps what is registered and every call in order.
 #pragma once
 
 #include <map>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,8 +18,8 @@ public:
     bool Register(const std::string& id, std::uint16_t virtualKey, std::uint16_t modifiers,
                   std::string& whyNot) override {
         calls.push_back("register " + id);
-        if (!m_unavailable.empty() || heldElsewhere.contains({virtualKey, modifiers})) {
-            whyNot = m_unavailable.empty() ? "held by another program" : m_unavailable;
+        if (!m_unavailable.empty()) {
+            whyNot = m_unavailable;
             return false;
         }
         grabbed[id] = {virtualKey, modifiers};
@@ -31,23 +29,11 @@ public:
         calls.push_back("unregister " + id);
         grabbed.erase(id);
     }
-    void SetHandler(Handler handler) override { m_handler = std::move(handler); }
-
-    // A press, reported as the desktop would when some id holds the combination.
-    bool Press(std::uint16_t virtualKey, std::uint16_t modifiers) const {
-        for (const auto& [id, combination] : grabbed)
-            if (combination == Combination{virtualKey, modifiers}) {
-                if (m_handler) m_handler(virtualKey, modifiers);
-                return true;
-            }
-        return false;
-    }
+    void SetHandler(Handler) override {}
 
     std::vector<std::string> calls;
     std::map<std::string, Combination> grabbed;
-    std::set<Combination> heldElsewhere;
 
 private:
     std::string m_unavailable;
-    Handler m_handler;
 };
