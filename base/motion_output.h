@@ -17,6 +17,15 @@ public:
     virtual void MoveCamera(float x, float y, bool absolute) = 0;
 };
 
+// The centre hotkey's request to the simulator view: heading and pitch back to 0, and the
+// centred view sent at once while the view link is connected. Called on the user-interface
+// thread.
+class IViewCentre {
+public:
+    virtual ~IViewCentre() = default;
+    virtual void CentreView() = 0;
+};
+
 class ISocketOutput {
 public:
     virtual ~ISocketOutput() = default;

@@ -100,6 +100,8 @@ void CMyPropertyPageToolTips::OnInitDialog() { InitToolTips(); }
 
 void CMyPropertyPageToolTips::OnSetActive() {}
 
+void CMyPropertyPageToolTips::OnKillActive() {}
+
 void CMyPropertyPageToolTips::SetTabOrder(std::initializer_list<QWidget*> controls) {
     QWidget* previous = nullptr;
     for (QWidget* control : controls) {
@@ -107,8 +109,6 @@ void CMyPropertyPageToolTips::SetTabOrder(std::initializer_list<QWidget*> contro
         previous = control;
     }
 }
-
-void CMyPropertyPageToolTips::OnKillActive() {}
 
 void CMyPropertyPageToolTips::OnOK() { PostSheetMessage(window(), kMsgHide, kHideConfirmed); }
 

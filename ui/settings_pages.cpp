@@ -4,10 +4,12 @@
 
 #include "camera_page.h"
 #include "dlg_click.h"
+#include "hotkey_page.h"
 #include "main_sheet.h"
 #include "page_tooltips.h"
 #include "settings_page.h"
 #include "system_page.h"
+#include "x11_hotkey_grabber.h"
 
 namespace {
 
@@ -23,12 +25,16 @@ CMyPropertyPageToolTips* MakeAutoClickPage(PageHost& host) {
     return new CmivexDlgClick(host.store, host.mirror, host.floatWindow, host.clickSound);
 }
 
+CMyPropertyPageToolTips* MakeHotkeyPage(PageHost& host) {
+    return new CMivexDlgHotkey(host, std::make_unique<CX11HotkeyGrabber>());
+}
+
 }  // namespace
 
 const std::array<SettingsPageEntry, 6> kSettingsPages = {{
     {SettingsPage::Settings, "Settings", 5, Make<CmivexDlgSettings>},
     {SettingsPage::System, "System setup", 0, Make<CmivexDlgSystem>},
-    {SettingsPage::Hotkeys, "Hotkeys", 3, MakeEmptyPage},
+    {SettingsPage::Hotkeys, "Hotkeys", 3, MakeHotkeyPage},
     {SettingsPage::AutoClick, "Auto click", 1, MakeAutoClickPage},
     {SettingsPage::Flight, "Flight", 2, MakeEmptyPage},
     {SettingsPage::Camera, "Camera", 4, MakeCameraPage},

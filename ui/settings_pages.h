@@ -17,13 +17,15 @@ class CSettingsStore;
 class CmivexDlgMain;
 class IClickSound;
 class IEngineControl;
+class IViewCentre;
 struct CSettingsMirror;
 
 // What a page may reach of the running program, handed to it at construction: the settings and
 // their mirror (written when the user changes a value), the frame road, the pointer for arming
 // clicks, the speed profile dialog, the diagnostic log, the floating window and the click sound
-// (the last three may be null: not there). Tests hand in a settings store in a private folder and
-// a fake engine.
+// (these three may be null: not there), and the simulator view that the centre hotkey centres,
+// set by the page that owns it (pages keep the host and look it up when they need it). Tests hand
+// in a settings store in a private folder and a fake engine.
 struct PageHost {
     CSettingsStore& store;
     CSettingsMirror& mirror;
@@ -33,6 +35,7 @@ struct PageHost {
     CLogging* log = nullptr;
     CDialogFloat* floatWindow = nullptr;
     IClickSound* clickSound = nullptr;
+    IViewCentre* viewCentre = nullptr;
 };
 
 enum class SettingsPage { Settings, System, Hotkeys, AutoClick, Flight, Camera };

@@ -29,6 +29,7 @@ TEST_F(ProgramTest, AutoClickClicksOnceWhereThePointerRestsAndItsWindowNeverTake
     CSettingsStore store;
     for (const SettingKey& on : {Setting::kUseMouse, Setting::kEnableAutoClick}) store.Write(on, 1);
     store.Write(Setting::kValueAutoClick, 5);  // 0.5 s
+    store.Write(Setting::kUpdateCount, 1);     // no update reminder: this case watches the floating window alone
     // A window of the test's own under the pointer everywhere, holding the keyboard focus.
     const Window own =
         XCreateSimpleWindow(m_x, DefaultRootWindow(m_x), 0, 0, DisplayWidth(m_x, 0), DisplayHeight(m_x, 0), 0, 0, 0);

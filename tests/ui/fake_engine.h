@@ -23,7 +23,7 @@ public:
     void UseSpeedProfile(bool on) override { useProfile = on; }
     bool UsesSpeedProfile() const override { return useProfile; }
     CSpeedProfile& SpeedProfile() override { return profile; }
-    void ResetProfile() override {}
+    void ResetProfile() override { ++resets; }
     void RegisterPointer(IPointerOutput*) override {}
     void RegisterView(IViewOutput*) override {}
     void RegisterSocket(ISocketOutput*) override {}
@@ -43,6 +43,7 @@ public:
     std::vector<std::uint8_t> liveFrame;
     bool liveView = false, useProfile = false;
     int morePointsGranted = 0;
+    int resets = 0;
     CSpeedProfile profile;
     FrameTargetSlot frameTarget{nullptr};
     std::unique_ptr<CNCVideoInputTrack> camera;

@@ -1,0 +1,223 @@
+// The "Hotkeys" page: its controls, what it stores and grabs and when, and what each hotkey does;
+// with a recording grabber offscreen, and with the X11 grabber on a private Xvfb.
+#include <gtest/gtest.h>
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include "control_ids.h"
+#include "hotkey_ctrl.h"
+#include "hotkey_page.h"
+#include "input_event.h"
+#include "logging.h"
+#include "main_sheet.h"
+#include "page_fixture.h"
+#include "recording_hotkey_grabber.h"
+#include "x11_hotkey_grabber.h"
+#include "xvfb_server.h"  // Xlib last: its macros break Qt's headers
+
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+namespace {
+
+using namespace ControlIds;
+
+constexpr std::uint16_t kF5 = VK_F1 + 4, kF6 = VK_F1 + 5, kF9 = VK_F1 + 8;
+
+using Combo = CRecordingHotkeyGrabber::Combination;
+
+struct FakeViewCentre final : IViewCentre {
+    void CentreView() override { ++centred; }
+    int centred = 0;
+};
+
+// The page's rows, in order; the dispatch tests give them F1 ... F8.
+constexpr int kRows[] = {kHotkeyActivate, kHotkeyLeft,       kHotkeyMiddle,       kHotkeyRight,
+                         kHotkeyDouble,   kHotkeyMiddleLock, kHotkeyMiddleUnlock, kHotkeyCentre};
+std::uint16_t KeyOf(int controlId) {
+    return VK_F1 + static_cast<std::uint16_t>(std::ranges::find(kRows, controlId) - kRows);
+}
+
+class HotkeyPage : public PageFixture {
+protected:
+    // Starts the page as start-up does, with the recording grabber unless given another.
+    void Start(IHotkeyGrabber* other = nullptr) {
+        log.Open();
+        host.log = &log;
+        host.viewCentre = &view;
+        page = new CMivexDlgHotkey(host, std::unique_ptr<IHotkeyGrabber>(other ? other : grabber));
+        if (other) delete grabber;
+        sheet.AddPage(page);
+        sheet.SetActivePage(0);
+    }
+    void ShowFKeys() {
+        for (int id : kRows) page->Control(id)->SetHotKey(KeyOf(id), 0);
+    }
+    std::string LogText() const { return test::ReadFile(log.FilePath()); }
+
+    FakeViewCentre view;
+    CLogging log{store, home.path()};
+    std::atomic<bool> stopAll{false};
+    CmivexDlgMain sheet{stopAll};
+    CMivexDlgHotkey* page = nullptr;
+    CRecordingHotkeyGrabber* grabber = new CRecordingHotkeyGrabber;
+};
+
+TEST_F(HotkeyPage, StartUpShowsAndGrabsTheStoredHotkeysInItsOrder) {
+    for (const SettingKey* key : {&Setting::kHotkeyMouseRight, &Setting::kHotkeyMouseMiddleLock})
+        store.Write(*key, MakeHotkeyWord(kF9, HOTKEYF_ALT));
+    store.Write(Setting::kHotkeyMouse, MakeHotkeyWord(kF5, HOTKEYF_SHIFT));
+    Start();
+    EXPECT_EQ(page->Control(kHotkeyActivate)->text(), "Shift+F5");
+    EXPECT_EQ(grabber->calls,
+              (std::vector<std::string>{"unregister mouseActive", "register mouseActive", "unregister mouseMiddleLock",
+                                        "register mouseMiddleLock", "unregister mouseRight", "register mouseRight"}));
+    EXPECT_EQ(grabber->grabbed["mouseActive"], Combo(kF5, HOTKEYF_SHIFT));
+}
+
+// What a press does with mouse control on or off.
+struct Press {
+    const char* name;
+    bool mouseActive;
+    int pressed;  // control id
+    bool activeAfter;
+    std::uint32_t injected;  // mouse event flags, 0 for no event
+    int button, clickType;   // armed
+    int centred;             // view centred and head position reset
+};
+void PrintTo(const Press& press, std::ostream* out) { *out << press.name; }
+
+// clang-format off
+const Press kPresses[] = {
+    {"ActivationSwitchesOn", false, kHotkeyActivate, true, 0, CMouse::kButtonNone, 0, 0},
+    {"ActivationSwitchesOffReleasingTheMiddleButton", true, kHotkeyActivate, false, MOUSEEVENTF_MIDDLEUP, CMouse::kButtonNone, 0, 0},
+    {"ClicksDoNothingWhileOff", false, kHotkeyLeft, false, 0, CMouse::kButtonNone, 0, 0},
+    {"LeftArmsASingleClick", true, kHotkeyLeft, true, 0, CMouse::kButtonLeft, CMouse::kClickSingle, 0},
+    {"MiddleArmsASingleClick", true, kHotkeyMiddle, true, 0, CMouse::kButtonMiddle, CMouse::kClickSingle, 0},
+    {"RightArmsASingleClick", true, kHotkeyRight, true, 0, CMouse::kButtonRight, CMouse::kClickSingle, 0},
+    {"DoubleArmsADoubleClick", true, kHotkeyDouble, true, 0, CMouse::kButtonLeft, CMouse::kClickDouble, 0},
+    {"HoldPressesTheMiddleButtonAtOnce", true, kHotkeyMiddleLock, true, MOUSEEVENTF_MIDDLEDOWN, CMouse::kButtonNone, 0, 0},
+    {"ReleaseLetsGoAtOnce", true, kHotkeyMiddleUnlock, true, MOUSEEVENTF_MIDDLEUP, CMouse::kButtonNone, 0, 0},
+    {"CentreCentresTheViewAndResetsTheHead", true, kHotkeyCentre, true, 0, CMouse::kButtonNone, 0, 1},
+};
+// clang-format on
+
+class HotkeyPress : public HotkeyPage, public testing::WithParamInterface<Press> {};
+
+TEST_P(HotkeyPress, ActsAsTheTableSays) {
+    const Press& c = GetParam();
+    Start();
+    ShowFKeys();
+    mirror.m_bMouseActive = c.mouseActive;
+    page->OnHotKey(KeyOf(c.pressed), 0);
+    EXPECT_EQ(mirror.m_bMouseActive, c.activeAfter);
+    EXPECT_EQ(injector.Events(), c.injected ? std::vector{InputEvent::Mouse(c.injected)} : std::vector<InputEvent>{});
+    EXPECT_EQ(mouse.GetButton(), c.button);
+    EXPECT_EQ(mouse.GetClickType(), c.clickType);
+    EXPECT_EQ(view.centred, c.centred);
+    EXPECT_EQ(engine.resets, c.centred);
+}
+
+INSTANTIATE_TEST_SUITE_P(Page, HotkeyPress, testing::ValuesIn(kPresses),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(HotkeyPage, TwoControlsWithOneCombinationActAsTheFirstInDispatchOrderAndOthersNone) {
+    Start();
+    ShowFKeys();
+    mirror.m_bMouseActive = true;
+    // The hold row comes before the middle row on the page, after it in the dispatch.
+    page->Control(kHotkeyMiddleLock)->SetHotKey(KeyOf(kHotkeyMiddle), 0);
+    page->OnHotKey(KeyOf(kHotkeyMiddle), 0);
+    page->OnHotKey(KeyOf(kHotkeyLeft), HOTKEYF_SHIFT);
+    EXPECT_EQ(mouse.GetButton(), CMouse::kButtonMiddle);
+    EXPECT_TRUE(injector.Events().empty()) << "the hold hotkey acted too";
+}
+
+TEST_F(HotkeyPage, AChangeWhileActiveIsStoredAndGrabbedAndOkGrabsAllEightAndHides) {
+    Start();
+    ShowFKeys();
+    sheet.show();
+    CHotKeyCtrl& left = *page->Control(kHotkeyLeft);
+    QTest::keyClick(&left, Qt::Key_F9, Qt::ShiftModifier | Qt::AltModifier);
+    const std::uint32_t word = MakeHotkeyWord(kF9, HOTKEYF_SHIFT | HOTKEYF_ALT);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return store.Read(Setting::kHotkeyMouseLeft) == static_cast<int>(word); }, 5000));
+    EXPECT_EQ(grabber->grabbed["mouseLeft"], Combo(kF9, HOTKEYF_SHIFT | HOTKEYF_ALT));
+
+    QTest::keyClick(&left, Qt::Key_Backspace);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return store.Read(Setting::kHotkeyMouseLeft) == 0; }, 5000));
+    EXPECT_FALSE(grabber->grabbed.contains("mouseLeft"));
+
+    grabber->calls.clear();
+    sheet.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(grabber->calls.size(), 15u) << "all but the cleared one unregistered and registered";
+    EXPECT_FALSE(sheet.isVisible());
+}
+
+TEST_F(HotkeyPage, WithoutX11ThePageSaysSoInOneLineAndTheLogOnce) {
+    Start(new CRecordingHotkeyGrabber("cannot open the X11 display \"\""));
+    EXPECT_EQ(page->findChildren<QLabel*>().front()->text(), CMivexDlgHotkey::kNeedsX11);
+    const std::string text = LogText(), line = "Hotkeys off: global hotkeys need an X11 session (cannot open";
+    EXPECT_TRUE(text.find(line) != std::string::npos && text.find(line) == text.rfind(line)) << text;
+}
+
+// The control: what a key press records and how it reads.
+struct Typed {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    std::uint32_t word;
+    const char* text;
+};
+
+TEST(HotKeyCtrl, RecordsOneKeyWithShiftCtrlAltAndReadsAsItsCombination) {
+    // clang-format off
+    const Typed cases[] = {
+        {Qt::Key_F5, Qt::ShiftModifier, MakeHotkeyWord(kF5, HOTKEYF_SHIFT), "Shift+F5"},
+        {Qt::Key_A, Qt::ControlModifier | Qt::AltModifier, MakeHotkeyWord('A', HOTKEYF_CONTROL | HOTKEYF_ALT), "Ctrl+Alt+A"},
+        {Qt::Key_1, Qt::KeypadModifier, MakeHotkeyWord(VK_NUMPAD0 + 1, 0), "Num+1"},
+        {Qt::Key_Space, Qt::MetaModifier, MakeHotkeyWord(VK_SPACE, 0), "Space"},   // no Meta in a hotkey
+        {Qt::Key_Shift, Qt::ShiftModifier, 0, "None"},                             // a modifier alone is none
+    };
+    // clang-format on
+    for (const Typed& c : cases) {
+        CHotKeyCtrl control;
+        QTest::keyClick(&control, c.key, c.modifiers);
+        EXPECT_EQ(control.HotkeyWord(), c.word) << c.text;
+        EXPECT_EQ(control.text(), c.text);
+    }
+}
+
+// The X11 grabber on a private X server, through the page as the program runs it.
+TEST_F(HotkeyPage, OnX11ShiftF5WorksWithAndWithoutNumLockACombinationHeldElsewhereIsLoggedAndTheEndLetsGo) {
+    test::XvfbServer xvfb;
+    ASSERT_TRUE(xvfb.Ok()) << xvfb.Error();
+    Display* keyboard = XOpenDisplay(xvfb.DisplayName().c_str());
+    ASSERT_NE(keyboard, nullptr);
+    const char* name = xvfb.DisplayName().c_str();
+    store.Write(Setting::kHotkeyMouse, MakeHotkeyWord(kF5, HOTKEYF_SHIFT));
+    store.Write(Setting::kHotkeyMouseLeft, MakeHotkeyWord(kF6, HOTKEYF_SHIFT));
+    CX11HotkeyGrabber other(name);
+    std::string whyNot;
+    ASSERT_TRUE(other.Register("any", kF6, HOTKEYF_SHIFT, whyNot)) << whyNot;
+    Start(new CX11HotkeyGrabber(name));
+    EXPECT_TRUE(LogText().ends_with("Hotkey Shift+F6 not registered: another program holds it\r\n")) << LogText();
+    auto press = [&](std::initializer_list<KeySym> keys) {
+        for (bool down : {true, false})
+            for (KeySym key : keys) XTestFakeKeyEvent(keyboard, XKeysymToKeycode(keyboard, key), down, CurrentTime);
+        XSync(keyboard, False);
+    };
+    press({XK_Shift_L, XK_F5});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return mirror.m_bMouseActive.load(); }, 5000)) << "Shift+F5";
+    press({XK_Num_Lock});
+    press({XK_Shift_L, XK_F5});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !mirror.m_bMouseActive; }, 5000)) << "Shift+F5 with Num Lock";
+    press({XK_Num_Lock});
+    XCloseDisplay(keyboard);
+
+    EXPECT_FALSE(other.Register("mouseActive", kF5, HOTKEYF_SHIFT, whyNot)) << "the page holds it";
+    delete page;
+    EXPECT_TRUE(other.Register("mouseActive", kF5, HOTKEYF_SHIFT, whyNot)) << "the page let go: " << whyNot;
+}
+
+}  // namespace
