@@ -72,6 +72,18 @@ TEST_F(SettingsStore, ValuesRoundTripThroughAFileAPersonCouldHaveWrittenAndHandE
     EXPECT_EQ(reopened.GetProfileInt("", "loose", 0), 1);
 }
 
+TEST_F(SettingsStore, TextValuesSitBesideTheIntegersAndRefuseLineBreaks) {
+    EXPECT_EQ(m_store.ReadText(Setting::kFlightTarget), "127.0.0.1:4242");
+    EXPECT_TRUE(m_store.Write(Setting::kSliderLrSimFS, 20));
+    EXPECT_TRUE(m_store.WriteText(Setting::kFlightTarget, " [::1]:5000 "));
+    EXPECT_FALSE(m_store.WriteText(Setting::kFlightTarget, "10.0.0.1:1\nflight=1"));
+    EXPECT_NE(test::ReadFile(m_home.SettingsFile()).find("flightTarget=[::1]:5000\nsliderLrSimFS=20\n"),
+              std::string::npos);
+    CSettingsStore reopened;
+    EXPECT_EQ(reopened.ReadText(Setting::kFlightTarget), "[::1]:5000");
+    EXPECT_EQ(reopened.Read(Setting::kSliderLrSimFS), 20);
+}
+
 TEST_F(SettingsStore, AbsentKeysReadTheirDefaultAndReadingCreatesNothing) {
     for (const SettingKey& key : Setting::kNamedKeys) EXPECT_EQ(m_store.Read(key), key.defaultValue) << key.key;
     for (const auto& axis : Setting::kProfilePoints)
