@@ -38,7 +38,7 @@ public:
     using Sleep = std::function<void(std::chrono::milliseconds)>;
 
     // settings: reads m_nSliderSmoothSimFS and m_bFlightAutoCenter, writes m_bFlightConnected.
-    // sleep: the pauses of the orderly close; tests pass one that only counts.
+    // sleep: the pauses of the orderly close (empty: really sleep); tests pass one that counts.
     CFlightLink(CSettingsMirror& settings, std::unique_ptr<ISimLink> link, Sleep sleep = DefaultSleep);
     // Closes a connection that is open.
     ~CFlightLink() override;

@@ -2,11 +2,13 @@
 // retry cycle and orderly close with a recording link, and the UDP link against a receiver.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <limits>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "flight_link.h"
@@ -161,6 +163,22 @@ TEST_F(OrderlyClose, SendsTheCentredViewTwiceThenClosesWhileFramesSendNothing) {
     sim->Clear();
     link->EnableLink(false);
     EXPECT_TRUE(sim->Calls().empty()) << "not connected: nothing to close";
+}
+
+TEST_F(FlightLink, FramesOnTheirThreadMeetTheTimerAndTheSwitchWithoutRaces) {
+    Connect();
+    std::atomic<bool> stop{false};
+    std::thread frames([&] {
+        while (!stop) link->MoveCamera(3, -2, false);
+    });
+    for (int tick = 0; tick < 300; ++tick) {
+        link->OnTimer();
+        if (tick % 30 == 0) link->EnableLink(tick % 60 != 0);
+        if (tick % 7 == 0) link->CentreView();
+    }
+    stop = true;
+    frames.join();
+    EXPECT_LE(std::fabs(link->Heading()), 180.0f);
 }
 
 TEST(SimTarget, ParsesWhatAUserTypesAndRefusesTheRest) {
