@@ -173,4 +173,7 @@ inline constexpr std::array kNamedKeys{kLogCount,
                                        kFloatTop,
                                        kProfileEnable};
 
+// Every text key.
+inline constexpr std::array kTextKeys{kFlightTarget};
+
 }  // namespace Setting

@@ -209,6 +209,12 @@ const SettingKey* FindSettingKey(std::string_view section, std::string_view key)
     return nullptr;
 }
 
+const TextSettingKey* FindTextSettingKey(std::string_view name) {
+    for (const TextSettingKey& key : Setting::kTextKeys)
+        if (name == std::string(key.section) + "/" + key.key) return &key;
+    return nullptr;
+}
+
 const SettingKey* FindSettingKey(std::string_view name, std::string& error) {
     const auto slash = name.find('/');
     const SettingKey* key =

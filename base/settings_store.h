@@ -69,6 +69,9 @@ std::string SettingsFilePath(const std::string& company = CSettingsStore::kRegis
 // The table entry for "section" and "key", or null when the table has none.
 const SettingKey* FindSettingKey(std::string_view section, std::string_view key);
 
+// The text key for "section/key", or null when the table has none.
+const TextSettingKey* FindTextSettingKey(std::string_view name);
+
 // "section/key" of the table, or null with the reason in error.
 const SettingKey* FindSettingKey(std::string_view name, std::string& error);
 
