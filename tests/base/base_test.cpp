@@ -74,14 +74,10 @@ TEST_F(SettingsStore, ValuesRoundTripThroughAFileAPersonCouldHaveWrittenAndHandE
 
 TEST_F(SettingsStore, TextValuesSitBesideTheIntegersAndRefuseLineBreaks) {
     EXPECT_EQ(m_store.ReadText(Setting::kFlightTarget), "127.0.0.1:4242");
-    EXPECT_TRUE(m_store.Write(Setting::kSliderLrSimFS, 20));
-    EXPECT_TRUE(m_store.WriteText(Setting::kFlightTarget, " [::1]:5000 "));
-    EXPECT_FALSE(m_store.WriteText(Setting::kFlightTarget, "10.0.0.1:1\nflight=1"));
-    EXPECT_NE(test::ReadFile(m_home.SettingsFile()).find("flightTarget=[::1]:5000\nsliderLrSimFS=20\n"),
-              std::string::npos);
-    CSettingsStore reopened;
-    EXPECT_EQ(reopened.ReadText(Setting::kFlightTarget), "[::1]:5000");
-    EXPECT_EQ(reopened.Read(Setting::kSliderLrSimFS), 20);
+    EXPECT_TRUE(m_store.Write(Setting::kSliderLrSimFS, 20) && m_store.WriteText(Setting::kFlightTarget, " [::1]:5 "));
+    EXPECT_FALSE(m_store.WriteText(Setting::kFlightTarget, "1.2.3.4:1\nflight=1"));
+    const std::string file = test::ReadFile(m_home.SettingsFile());
+    EXPECT_NE(file.find("flightTarget=[::1]:5\nsliderLrSimFS=20\n"), std::string::npos) << file;
 }
 
 TEST_F(SettingsStore, AbsentKeysReadTheirDefaultAndReadingCreatesNothing) {
