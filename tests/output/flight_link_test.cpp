@@ -46,7 +46,7 @@ TEST_F(FlightLink, SendsTheSmoothedWrappedAnglesOfEachMove) {
         {true, false, 2, {0, 0, 0, 0}, {0.9f, 0, 0.9f, 0}},  // the drift alone alternates
         {false, true, 3, {30, 30, 30}, {10, 20, 30}},        // smoothing 3 from rest
         {true, true, 2, {40, 40}, {20, 40}},                 // absolute overwrites the drift
-        {false, false, 2, {200, 200, 200}, {100, -60, 140}}};
+        {false, false, 3, {300, 300, 300}, {100, -60, -120}}};  // a new smoothing starts from rest
     // clang-format on
     for (const auto& c : cases) {
         settings.m_bFlightAutoCenter = c.autoCentre;
@@ -108,7 +108,8 @@ TEST(UdpSimLink, OpensWhereAReceiverListensSendsThePoseAndReconnectsOnTheRetryCy
     int ticks = 0;
     for (; !link.Connected() && ticks < 40; ++ticks) link.OnTimer();
     EXPECT_EQ(ticks, 32) << "the attempt after the first comes 64 s later";
-    EXPECT_FALSE(CUdpSimLink(SimTarget{"127.0.0.1", test::UdpReceiver().Port()}).Open()) << "no receiver there";
+    const int unused = test::UdpReceiver().Port();
+    EXPECT_FALSE(CUdpSimLink(SimTarget{"127.0.0.1", unused}).Open()) << "no receiver there";
 }
 
 }  // namespace
