@@ -10,6 +10,7 @@
 #include "keyboard.h"
 #include "main_sheet.h"
 #include "mouse.h"
+#include "profile_dialog.h"
 #include "program_restart.h"
 #include "settings_pages.h"
 #include "v4l2_capture.h"
@@ -62,6 +63,8 @@ CmivexApp::CmivexApp(int& argc, char** argv, ProgramOptions options)
 CmivexApp::~CmivexApp() {
     m_pDlgAbout.reset();
     m_pDlgLive.reset();
+    m_profileLink.Attach(nullptr);
+    m_pDlgProfile.reset();
     m_pDlgMain.reset();  // and its pages
     m_pPageHost.reset();
     m_pEngine.reset();    // before the pointer it moves
@@ -160,8 +163,7 @@ bool CmivexApp::InitInstance() {
     if (!m_pEngine->StopAll()) ShowInTray();
     // Place of clearing the camera page's "Show tracking points" box, once the page exists.
     Log("InitInstance exit OK");
-    // What the speed profile dialog's initialisation does: the tables and the profile switch.
-    if (!m_pEngine->StopAll()) m_pEngine->LoadSpeedProfile();
+    if (!m_pEngine->StopAll()) CreateProfileDialog();
     // Place of the local socket's thread start, once it exists.
     return true;
 }
@@ -207,7 +209,8 @@ void CmivexApp::CreateEngine() {
 void CmivexApp::CreateMainSheet() {
     m_pDlgMain = std::make_unique<CmivexDlgMain>(m_pEngine->StopAll());
     m_pDlgMain->SetAboutDialog(m_pDlgAbout.get());
-    m_pPageHost = std::make_unique<PageHost>(PageHost{m_store, m_mirror, *m_pEngine, *m_pMouse});
+    m_pPageHost =
+        std::make_unique<PageHost>(PageHost{m_store, m_mirror, *m_pEngine, *m_pMouse, m_profileLink, m_pLogging.get()});
     AddSettingsPages(*m_pDlgMain, *m_pPageHost);
 }
 
@@ -221,14 +224,17 @@ void CmivexApp::ReadCameraSettings() {
 }
 
 void CmivexApp::InitialisePages() {
-    // Every page initialises now, while the sheet stays hidden; the settings page stays active.
+    // Every page initialises now, while the sheet stays hidden, and reads its settings into the
+    // mirrors; the settings page stays active.
     ActivateSettingsPagesOnce(*m_pDlgMain);
+}
 
-    // What the system page's initialisation does for mouse control: switched on at start when
-    // the user asked for it, unless a restart already restored it.
-    if (!m_mirror.m_bMouseActive) m_mirror.m_bMouseActive = m_store.ReadBool(Setting::kUseMouse);
-    // The mouse and flight pages' mirrors, with the defaults and clamps of the settings table.
-    m_mirror.Load(m_store);
+void CmivexApp::CreateProfileDialog() {
+    // Hidden until a profile button shows it; its initialisation builds the speed tables and
+    // switches the profile as stored.
+    m_pDlgProfile = std::make_unique<CmivexDlgProfile>(m_store, *m_pEngine, m_profileLink);
+    m_pDlgProfile->OnInitDialog();
+    m_profileLink.Attach(m_pDlgProfile.get());
 }
 
 std::unique_ptr<ICaptureLayer> CmivexApp::MakeCaptureLayer() const {

@@ -16,6 +16,7 @@
 #include "engine.h"
 #include "injector_selection.h"
 #include "logging.h"
+#include "profile_dialog_link.h"
 #include "program_options.h"
 #include "settings_mirror.h"
 #include "settings_store.h"
@@ -29,6 +30,7 @@ class CDetectWindow;
 class CKeyboard;
 class CMouse;
 class CmivexDlgMain;
+class CmivexDlgProfile;
 class QDialog;
 class QLabel;
 struct PageHost;
@@ -68,6 +70,7 @@ private:
     bool ReadRebootState();
     void CreateMainSheet();
     void InitialisePages();
+    void CreateProfileDialog();
     void CreateEngine();
     void ReadCameraSettings();
     void StartCamera();
@@ -104,6 +107,9 @@ private:
     std::unique_ptr<PageHost> m_pPageHost;
     std::unique_ptr<CmivexDlgMain> m_pDlgMain;
     std::unique_ptr<CAboutDlg> m_pDlgAbout;
+    // The speed profile dialog, made after the pages; the pages reach it through the link.
+    CProfileDialogLink m_profileLink;
+    std::unique_ptr<CmivexDlgProfile> m_pDlgProfile;
     // The hidden live video dialog; capture delivers frames while its picture control is attached.
     std::unique_ptr<QDialog> m_pDlgLive;
     QLabel* m_pLivePicture = nullptr;

@@ -7,24 +7,12 @@
 #include <cstring>
 #include <filesystem>
 
+#include "paths.h"
+
 extern char** environ;
 
-namespace {
-
-// The running executable's path. After an upgrade replaced the file, the kernel names the old
-// one "<path> (deleted)": the program now at that path is the one to start.
-std::string RunningExecutable() {
-    std::error_code error;
-    std::string path = std::filesystem::read_symlink("/proc/self/exe", error).string();
-    constexpr std::string_view kDeleted = " (deleted)";
-    if (path.ends_with(kDeleted)) path.erase(path.size() - kDeleted.size());
-    return path;
-}
-
-}  // namespace
-
 bool StartProgramCopy(const std::vector<std::string>& arguments, std::string& error) {
-    const std::string executable = RunningExecutable();
+    const std::string executable = RunningExecutable().string();
     if (executable.empty()) {
         error = "cannot find the running program's file";
         return false;

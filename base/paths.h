@@ -3,7 +3,12 @@
 
 #include <filesystem>
 
-// The folder holding the running executable (from /proc/self/exe).
+// The running executable's file (from /proc/self/exe); empty when it cannot be found. After an
+// upgrade replaced the file, the kernel names the old one "<path> (deleted)": the program now at
+// that path is the one meant.
+std::filesystem::path RunningExecutable();
+
+// The folder holding the running executable.
 std::filesystem::path ExecutableDirectory();
 
 // data/ beside the executable: the face cascade and the log files. The program never creates it.

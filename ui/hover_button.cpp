@@ -15,8 +15,9 @@ void CHoverButton::LoadBitmaps(const QPixmap& normal, const QPixmap& hover, cons
     m_hover = hover;
     m_active = active;
     m_alternative = alternative;
-    m_width = normal.width();
-    m_height = normal.height();
+    // In window pixels, so a picture drawn for a 200 % screen keeps its size and stays sharp.
+    m_width = qRound(normal.deviceIndependentSize().width());
+    m_height = qRound(normal.deviceIndependentSize().height());
     resize(m_width, m_height);
     updateGeometry();
     update();
@@ -88,7 +89,13 @@ void CHoverButton::paintEvent(QPaintEvent*) {
     }
     QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawPixmap(0, 0, picture, 0, 0, m_width, m_height);
+    painter.drawPixmap(QRect(0, 0, m_width, m_height), picture);
+    if (hasFocus()) {
+        // Keyboard users must see which picture button Space would press.
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
 }
 
 void CHoverButton::enterEvent(QEnterEvent* event) {

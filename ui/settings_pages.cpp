@@ -2,22 +2,30 @@
 
 #include <algorithm>
 
+#include "flight_page.h"
 #include "main_sheet.h"
 #include "page_tooltips.h"
+#include "settings_page.h"
+#include "system_page.h"
 
 namespace {
 
 // The pages that do not yet have a class of their own: an empty page.
 CMyPropertyPageToolTips* MakeEmptyPage(PageHost&) { return new CMyPropertyPageToolTips; }
 
+template <typename Page>
+CMyPropertyPageToolTips* Make(PageHost& host) {
+    return new Page(host);
+}
+
 }  // namespace
 
 const std::array<SettingsPageEntry, 6> kSettingsPages = {{
-    {SettingsPage::Settings, "Settings", 5, MakeEmptyPage},
-    {SettingsPage::System, "System setup", 0, MakeEmptyPage},
+    {SettingsPage::Settings, "Settings", 5, Make<CmivexDlgSettings>},
+    {SettingsPage::System, "System setup", 0, Make<CmivexDlgSystem>},
     {SettingsPage::Hotkeys, "Hotkeys", 3, MakeEmptyPage},
     {SettingsPage::AutoClick, "Auto click", 1, MakeEmptyPage},
-    {SettingsPage::Flight, "Flight", 2, MakeEmptyPage},
+    {SettingsPage::Flight, "Flight", 2, Make<CMivexDlgFlight>},
     {SettingsPage::Camera, "Camera", 4, MakeEmptyPage},
 }};
 

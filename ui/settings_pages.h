@@ -1,28 +1,33 @@
 // The six pages of the settings window, listed once: their tab order, tab texts, the classes that
 // make them, and the order in which start-up activates each once while the window stays hidden.
 //
-//   PageHost host{store, mirror, engine, mouse};
+//   PageHost host{store, mirror, engine, mouse, profileLink};
 //   AddSettingsPages(sheet, host);     // tabs in order
 //   ActivateSettingsPagesOnce(sheet);  // every page initialises; the settings page stays current
 #pragma once
 
 #include <array>
 
+class CLogging;
 class CMouse;
 class CMyPropertyPageToolTips;
+class CProfileDialogLink;
 class CSettingsStore;
 class CmivexDlgMain;
 class IEngineControl;
 struct CSettingsMirror;
 
 // What a page may reach of the running program, handed to it at construction: the settings and
-// their mirror (written when the user changes a value), the frame road, and the pointer for
-// arming clicks. Tests hand in a settings store in a private folder and a fake engine.
+// their mirror (written when the user changes a value), the frame road, the pointer for arming
+// clicks, the speed profile dialog, and the diagnostic log (none in tests). Tests hand in a
+// settings store in a private folder and a fake engine.
 struct PageHost {
     CSettingsStore& store;
     CSettingsMirror& mirror;
     IEngineControl& engine;
     CMouse& mouse;
+    CProfileDialogLink& profile;
+    CLogging* log = nullptr;
 };
 
 enum class SettingsPage { Settings, System, Hotkeys, AutoClick, Flight, Camera };

@@ -20,6 +20,7 @@
 #include "label.h"
 #include "main_sheet.h"
 #include "mouse.h"
+#include "page_fixture.h"
 #include "page_tooltips.h"
 #include "recording_injector.h"
 #include "settings_pages.h"
@@ -85,37 +86,9 @@ TEST_F(Sheet, ShowsATabPerPageAndInitialisesEachPageOnceOnItsFirstActivation) {
     EXPECT_EQ(log, QStringList({"Camera active"}));
 }
 
-// The frame road as a page sees it, with nothing running behind it.
-class FakeEngine final : public IEngineControl {
-public:
-    explicit FakeEngine(const CSettingsStore& store) : profile(store) {}
-    EngineStatus Status() const override { return status; }
-    PointDisplay Display() const override { return {}; }
-    void SetLiveView(bool on) override { liveView = on; }
-    bool ReadLiveView(std::vector<std::uint8_t>&) const override { return false; }
-    void AllowMorePoints() override {}
-    void UseSpeedProfile(bool on) override { useProfile = on; }
-    bool UsesSpeedProfile() const override { return useProfile; }
-    CSpeedProfile& SpeedProfile() override { return profile; }
-    void ResetProfile() override {}
-    void RegisterPointer(IPointerOutput*) override {}
-    void RegisterView(IViewOutput*) override {}
-    void RegisterSocket(ISocketOutput*) override {}
+using SettingsPages = PageFixture;
 
-    EngineStatus status;
-    bool liveView = false;
-    bool useProfile = false;
-    CSpeedProfile profile;
-};
-
-TEST(SettingsPages, ComeFromTheTableAndStartUpInitialisesEachOnceLeavingTheSettingsPageCurrent) {
-    test::TempConfigHome home;
-    CSettingsStore store;
-    CSettingsMirror mirror;
-    FakeEngine engine(store);
-    CRecordingInjector injector;
-    CMouse mouse(injector, mirror);
-    PageHost host{store, mirror, engine, mouse};
+TEST_F(SettingsPages, ComeFromTheTableAndStartUpInitialisesEachOnceLeavingTheSettingsPageCurrent) {
     std::atomic<bool> stopAll{false};
     CmivexDlgMain sheet(stopAll);
     AddSettingsPages(sheet, host);

@@ -1,0 +1,22 @@
+// The desktop session's autostart entry that starts the program at login:
+// $XDG_CONFIG_HOME/autostart/KORDO_mivex!.desktop (default ~/.config/autostart), as the XDG
+// Autostart specification has it.
+//
+//   std::string error;
+//   if (!SetRunAtStartup(true, RunningExecutable(), error)) log(error);
+//
+// The entry starts the given executable by its absolute path, quoted as the Desktop Entry
+// Specification requires, so a path with blanks or quotes works.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+inline constexpr const char* kAutostartEntryName = "KORDO_mivex!.desktop";
+
+// Where the entry lives, honouring XDG_CONFIG_HOME at the moment of the call.
+std::filesystem::path AutostartEntryPath();
+
+// Writes the entry (replacing it in one step) or removes it. False with the reason when the
+// folder or the file could not be written or removed; a missing entry to remove is no failure.
+bool SetRunAtStartup(bool enable, const std::filesystem::path& executable, std::string& error);

@@ -1,0 +1,212 @@
+#include "profile_dialog.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "engine_control.h"
+#include "profile_dialog_link.h"
+#include "profile_window.h"
+#include "settings_store.h"
+#include "speed_profile.h"
+
+namespace {
+
+constexpr int kHalf = Setting::kProfilePointsPerSide;
+
+bool AskYesNo(QWidget* parent, const QString& text) {
+    return QMessageBox::question(parent, QString::fromUtf8(CSettingsStore::kAppTitle), text,
+                                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+// The settings key shown in a column: columns 0..7 hold points "8".."1" (table slots 7..0),
+// columns 8..15 points "11".."18" (table slots 8..15).
+const SettingKey& ColumnKey(int axis, int column) {
+    const int slot = column < kHalf ? kHalf - 1 - column : column;
+    return Setting::kProfilePoints[axis][slot];
+}
+
+// A template's points "1".."8" laid out on both halves, "1" next to the middle.
+CProfileWindow::ColumnValues TemplateColumns(const SpeedProfileTemplate& chosen) {
+    CProfileWindow::ColumnValues values{};
+    for (int point = 0; point < kHalf; ++point) {
+        values[kHalf - 1 - point] = chosen.points[point];
+        values[kHalf + point] = chosen.points[point];
+    }
+    return values;
+}
+
+// A list box as tall as its items, so both choices show without scrolling at any scale.
+QListWidget* MakeShortList(const QString& name, QWidget* parent) {
+    auto* list = new QListWidget(parent);
+    list->setAccessibleName(name);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    return list;
+}
+
+void FitToItems(QListWidget* list) {
+    const int rows = list->count();
+    list->setFixedHeight(rows * list->sizeHintForRow(0) + 2 * list->frameWidth());
+    list->setMinimumWidth(list->sizeHintForColumn(0) + 2 * list->frameWidth() + 8);
+}
+
+}  // namespace
+
+CmivexDlgProfile::CmivexDlgProfile(CSettingsStore& store, IEngineControl& engine, const CProfileDialogLink& link,
+                                   QWidget* parent)
+    : QDialog(parent),
+      m_store(store),
+      m_engine(engine),
+      m_link(link),
+      m_pAxisList(MakeShortList(tr("Axis"), this)),
+      m_pTemplateList(MakeShortList(tr("Template"), this)),
+      m_pMirror(new QCheckBox(tr("Mirror sides"), this)),
+      m_pEnable(new QCheckBox(tr("Enable profile"), this)),
+      m_pApply(new QPushButton(tr("Apply"), this)),
+      m_question(&AskYesNo) {
+    setWindowTitle(tr("Speed profile"));
+    m_pWindow = new CProfileWindow(m_pApply, this);
+    m_pMirror->setEnabled(false);  // the halves always mirror each other
+    m_pApply->setEnabled(false);
+    auto* cancel = new QPushButton(tr("Cancel"), this);
+    auto* ok = new QPushButton(tr("OK"), this);
+    for (QPushButton* button : {m_pApply, cancel, ok}) button->setAutoDefault(false);
+    m_pApply->setDefault(true);
+
+    auto* axisLabel = new QLabel(tr("Axis"), this);
+    axisLabel->setBuddy(m_pAxisList);
+    auto* templateLabel = new QLabel(tr("Template"), this);
+    templateLabel->setBuddy(m_pTemplateList);
+    auto* lists = new QHBoxLayout;
+    lists->addWidget(axisLabel, 0, Qt::AlignTop);
+    lists->addWidget(m_pAxisList, 0, Qt::AlignTop);
+    lists->addStretch(1);
+    lists->addWidget(templateLabel, 0, Qt::AlignTop);
+    lists->addWidget(m_pTemplateList, 0, Qt::AlignTop);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_pEnable);
+    buttons->addStretch(1);
+    buttons->addWidget(m_pApply);
+    buttons->addWidget(cancel);
+    buttons->addWidget(ok);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(lists);
+    layout->addWidget(m_pWindow, 1);
+    layout->addWidget(m_pMirror);
+    layout->addLayout(buttons);
+
+    connect(m_pAxisList, &QListWidget::currentRowChanged, this, &CmivexDlgProfile::OnAxisChanged);
+    connect(m_pTemplateList, &QListWidget::currentRowChanged, this, &CmivexDlgProfile::OnTemplateChosen);
+    connect(m_pApply, &QPushButton::clicked, this, &CmivexDlgProfile::OnApply);
+    connect(m_pEnable, &QCheckBox::clicked, this, &CmivexDlgProfile::OnEnableProfile);
+    connect(ok, &QPushButton::clicked, this, &CmivexDlgProfile::OnOK);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::hide);
+}
+
+void CmivexDlgProfile::OnInitDialog() {
+    m_pMirror->setChecked(true);
+    m_bInAxisChange = false;
+    const bool enabled = m_store.ReadBool(Setting::kProfileEnable);
+    {
+        const QSignalBlocker quietTemplates(m_pTemplateList);
+        const QSignalBlocker quietAxes(m_pAxisList);
+        m_pTemplateList->clear();
+        for (const SpeedProfileTemplate& chosen : kSpeedProfileTemplates)
+            m_pTemplateList->addItem(QString::fromUtf8(chosen.name));
+        m_pTemplateList->setCurrentRow(-1);
+        m_pAxisList->clear();
+        for (const char* name : kSpeedProfileAxisNames) m_pAxisList->addItem(QString::fromUtf8(name));
+        m_pAxisList->setCurrentRow(0);
+    }
+    FitToItems(m_pAxisList);
+    FitToItems(m_pTemplateList);
+    LoadAxisIntoEditor(0);
+    m_iShownAxis = 0;
+
+    m_engine.SpeedProfile().BuildSpeedTables();
+    SetProfileSwitch(m_link.FlightChecked() || enabled);
+    m_pEnable->setEnabled(!m_link.FlightChecked());
+}
+
+void CmivexDlgProfile::ShowDialog() {
+    show();
+    raise();
+    activateWindow();
+}
+
+void CmivexDlgProfile::OnFlightChecked(bool checked) {
+    if (checked) SetProfileSwitch(true);
+    m_pEnable->setEnabled(!checked);
+}
+
+void CmivexDlgProfile::LoadAxisIntoEditor(int axis) {
+    CProfileWindow::ColumnValues values{};
+    for (int column = 0; column < CProfileWindow::kColumns; ++column)
+        values[column] = m_store.Read(ColumnKey(axis, column));
+    m_pWindow->SetRegions(values);
+    m_pApply->setEnabled(false);
+}
+
+void CmivexDlgProfile::SaveAxisFromEditor(int axis) {
+    const CProfileWindow::ColumnValues values = m_pWindow->Values();
+    for (int column = 0; column < CProfileWindow::kColumns; ++column)
+        m_store.Write(ColumnKey(axis, column), values[column]);
+}
+
+void CmivexDlgProfile::OnAxisChanged(int axis) {
+    if (m_bInAxisChange || axis < 0) return;
+    m_bInAxisChange = true;
+    // Saving here stores the points only; the running tables change at the next Apply.
+    if (m_pWindow->Modified() && m_question(this, tr("Save current selection?"))) SaveAxisFromEditor(m_iShownAxis);
+    LoadAxisIntoEditor(axis);
+    m_iShownAxis = axis;
+    m_pAxisList->setCurrentRow(axis);
+    m_bInAxisChange = false;
+}
+
+void CmivexDlgProfile::OnTemplateChosen(int index) {
+    if (index < 0) return;
+    if (m_question(this, tr("Copy template to current profile?"))) {
+        if (index < static_cast<int>(kSpeedProfileTemplates.size()))
+            m_pWindow->SetRegions(TemplateColumns(kSpeedProfileTemplates[index]));
+        m_pWindow->OnProfileEdit();
+        const QSignalBlocker quiet(m_pAxisList);
+        m_pAxisList->setCurrentRow(m_iShownAxis);
+    }
+    // Cleared, so choosing the same template again asks again.
+    const QSignalBlocker quiet(m_pTemplateList);
+    m_pTemplateList->setCurrentRow(-1);
+    m_pTemplateList->clearSelection();
+}
+
+void CmivexDlgProfile::OnApply() {
+    SaveAxisFromEditor(m_pAxisList->currentRow());
+    m_engine.SpeedProfile().BuildSpeedTables();
+    m_pApply->setEnabled(false);
+    m_pWindow->SetModified(false);
+    m_store.Write(Setting::kProfileEnable, Setting::kTrue);
+    SetProfileSwitch(true);
+}
+
+void CmivexDlgProfile::OnEnableProfile(bool checked) {
+    m_store.Write(Setting::kProfileEnable, checked ? Setting::kTrue : Setting::kFalse);
+    m_engine.UseSpeedProfile(checked);
+}
+
+void CmivexDlgProfile::OnOK() {
+    if (m_pWindow->Modified()) OnApply();
+    hide();
+}
+
+void CmivexDlgProfile::SetProfileSwitch(bool on) {
+    m_pEnable->setChecked(on);
+    m_engine.UseSpeedProfile(on);
+}

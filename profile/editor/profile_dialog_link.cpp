@@ -1,0 +1,12 @@
+#include "profile_dialog_link.h"
+
+#include "profile_dialog.h"
+
+void CProfileDialogLink::ShowDialog() {
+    if (m_pDialog) m_pDialog->ShowDialog();
+}
+
+void CProfileDialogLink::SetFlightChecked(bool checked) {
+    m_bFlightChecked = checked;
+    if (m_pDialog) m_pDialog->OnFlightChecked(checked);
+}

@@ -1,0 +1,172 @@
+#include "settings_page.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "control_ids.h"
+#include "hover_button.h"
+#include "page_pictures.h"
+#include "settings_mirror.h"
+#include "settings_store.h"
+#include "slider_row.h"
+#include "tooltip_strings.h"
+
+namespace {
+
+struct MouseSliderRow {
+    SliderRowSpec spec;
+    std::atomic<int> CSettingsMirror::*mirror;
+    int setDefault;  // what "Set Default" puts there
+};
+
+// In the page's order of CmivexDlgSettings::Row.
+const std::array<MouseSliderRow, CmivexDlgSettings::kRowCount> kMouseSliderRows{{
+    {{Setting::kSliderLrMouse, "Mouse Left and Right movement", ControlIds::kSliderLrMouse,
+      [](int position) { return position * 5; }},
+     &CSettingsMirror::m_nSliderLrMouse,
+     Setting::kSliderLrMouse.defaultValue},
+    {{Setting::kSliderUdMouse, "Mouse Up and Down movement", ControlIds::kSliderUdMouse,
+      [](int position) { return position * 5; }},
+     &CSettingsMirror::m_nSliderUdMouse,
+     Setting::kSliderUdMouse.defaultValue},
+    {{Setting::kSliderSmoothMouse, "Mouse Smooth", ControlIds::kSliderSmoothMouse,
+      [](int position) { return position * 10; }},
+     &CSettingsMirror::m_nSliderSmoothMouse,
+     Setting::kSliderSmoothMouse.defaultValue},
+    {{Setting::kSliderAccWindowMouse, "Mouse window for acceleration", ControlIds::kSliderAccWindowMouse,
+      [](int position) { return position * 100 / 16; }},
+     &CSettingsMirror::m_nSliderAccWindowMouse,
+     Setting::kSliderAccWindowMouse.defaultValue},
+    {{Setting::kSliderAccMouse, "Mouse acceleration", ControlIds::kSliderAccMouse,
+      [](int position) { return position * 100 / 16; }},
+     &CSettingsMirror::m_nSliderAccMouse,
+     Setting::kSliderAccMouseSetDefault},
+}};
+
+}  // namespace
+
+CmivexDlgSettings::CmivexDlgSettings(PageHost& host)
+    : m_host(host),
+      m_pAccMouse(new QCheckBox(tr("Enable mouse acceleration"), this)),
+      m_pLrMouse(new QCheckBox(tr("Change mouse direction Left <-> Right"), this)),
+      m_pIndicator(new QLabel(this)),
+      m_pProfileButton(MakeSpeedProfileButton(host.profile, this)),
+      m_pSetDefault(new QPushButton(tr("Set Default"), this)) {
+    for (int row = 0; row < kRowCount; ++row)
+        m_rows[row] =
+            new CSliderRow(kMouseSliderRows[row].spec, host.store, host.mirror.*kMouseSliderRows[row].mirror, this);
+    SetControlId(m_pAccMouse, ControlIds::kAccelerationEnable);
+    SetControlId(m_pLrMouse, ControlIds::kDirectionLeftRight);
+    SetControlId(m_pSetDefault, ControlIds::kSetDefault);
+    m_pIndicator->setAccessibleName(tr("Acceleration applied"));
+    m_pIndicator->setFixedSize(AccelerationPicture(false, 1).deviceIndependentSize().toSize());
+    auto* profileLabel = new QLabel(tr("the speed profile dialog"), this);
+    profileLabel->setBuddy(m_pProfileButton);
+    auto* ok = new QPushButton(tr("OK"), this);
+
+    auto* grid = new QGridLayout;
+    grid->setColumnStretch(1, 1);
+    m_rows[kLeftRight]->AddTo(grid, 0);
+    m_rows[kUpDown]->AddTo(grid, 1);
+    m_rows[kSmooth]->AddTo(grid, 2);
+    auto* acceleration = new QHBoxLayout;
+    acceleration->addWidget(m_pAccMouse);
+    acceleration->addStretch(1);
+    acceleration->addWidget(m_pIndicator);
+    grid->addLayout(acceleration, 3, 0, 1, 4);
+    m_rows[kAccWindow]->AddTo(grid, 4);
+    m_rows[kAccAmount]->AddTo(grid, 5);
+    grid->addWidget(m_pLrMouse, 6, 0, 1, 4);
+
+    auto* profile = new QHBoxLayout;
+    profile->addWidget(m_pProfileButton);
+    profile->addWidget(profileLabel);
+    profile->addStretch(1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_pSetDefault);
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addSpacing(fontMetrics().height() / 2);
+    layout->addLayout(profile);
+    layout->addStretch(1);
+    layout->addLayout(buttons);
+
+    m_timer.setInterval(kIndicatorIntervalMs);
+    connect(&m_timer, &QTimer::timeout, this, &CmivexDlgSettings::OnTimer);
+    connect(m_pAccMouse, &QCheckBox::clicked, this, &CmivexDlgSettings::OnAccMouse);
+    connect(m_pLrMouse, &QCheckBox::clicked, this, &CmivexDlgSettings::OnLrMouse);
+    connect(m_pSetDefault, &QPushButton::clicked, this, &CmivexDlgSettings::OnSetDefault);
+    connect(ok, &QPushButton::clicked, this, &CmivexDlgSettings::OnOK);
+}
+
+void CmivexDlgSettings::OnInitDialog() {
+    SetToolTipsEnabled(true);
+    const bool lrMouse = m_host.store.ReadBool(Setting::kLrMouse);
+    m_pLrMouse->setChecked(lrMouse);
+    m_host.mirror.m_bLrMouse = lrMouse;
+    const bool accMouse = m_host.store.ReadBool(Setting::kAccMouse);
+    m_pAccMouse->setChecked(accMouse);
+    m_host.mirror.m_bAccMouse = accMouse;
+    m_rows[kAccWindow]->SetEnabled(accMouse);
+    m_rows[kAccAmount]->SetEnabled(accMouse);
+    for (CSliderRow* row : m_rows) row->Load();
+    // Blank until acceleration is first applied.
+    m_host.mirror.m_bAccelerating = false;
+    m_bIndicatorApplied = false;
+    m_pIndicator->clear();
+    CMyPropertyPageToolTips::OnInitDialog();
+}
+
+void CmivexDlgSettings::OnAccMouse(bool checked) {
+    m_host.store.Write(Setting::kAccMouse, checked ? Setting::kTrue : Setting::kFalse);
+    m_rows[kAccWindow]->SetEnabled(checked);
+    m_rows[kAccAmount]->SetEnabled(checked);
+    m_host.mirror.m_bAccMouse = checked;
+}
+
+void CmivexDlgSettings::OnLrMouse(bool checked) {
+    m_host.store.Write(Setting::kLrMouse, checked ? Setting::kTrue : Setting::kFalse);
+    m_host.mirror.m_bLrMouse = checked;
+}
+
+void CmivexDlgSettings::OnSetDefault() {
+    m_pAccMouse->setChecked(false);
+    OnAccMouse(false);
+    m_pLrMouse->setChecked(false);
+    OnLrMouse(false);
+    for (int row = 0; row < kRowCount; ++row) m_rows[row]->SetPosition(kMouseSliderRows[row].setDefault);
+}
+
+void CmivexDlgSettings::OnTimer() {
+    const bool applied = m_host.mirror.m_bAccelerating;
+    if (applied != m_bIndicatorApplied) ShowIndicator(applied);
+}
+
+void CmivexDlgSettings::ShowIndicator(bool applied) {
+    m_bIndicatorApplied = applied;
+    m_pIndicator->setPixmap(AccelerationPicture(applied, devicePixelRatioF()));
+    m_pIndicator->setAccessibleDescription(applied ? tr("yes") : tr("no"));
+}
+
+void CmivexDlgSettings::OnOK() {
+    m_timer.stop();
+    CMyPropertyPageToolTips::OnOK();
+}
+
+// The indicator is only worth refreshing while someone can see it.
+void CmivexDlgSettings::showEvent(QShowEvent* event) {
+    m_timer.start();
+    CMyPropertyPageToolTips::showEvent(event);
+}
+
+void CmivexDlgSettings::hideEvent(QHideEvent* event) {
+    m_timer.stop();
+    CMyPropertyPageToolTips::hideEvent(event);
+}

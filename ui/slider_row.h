@@ -1,0 +1,96 @@
+// One setting shown the way every page shows a gain or a smoothing: a slider, up and down arrows
+// that step it by one, and a read-only field with the percentage. A row is made from the
+// setting's table entry and the rule that turns a position into the percentage shown, so a page
+// lists its rows instead of repeating ranges and keys.
+//
+//   CSliderRow lr({Setting::kSliderLrMouse, "Mouse Left and Right movement", ControlIds::kSliderLrMouse,
+//                  [](int position) { return position * 5; }},
+//                 store, mirror.m_nSliderLrMouse, page);
+//   lr.AddTo(grid, 0);
+//   lr.Load();            // at the page's initialisation: stored value, clamped into the range
+//   lr.SetPosition(8);    // "Set Default"
+//
+// The mirror follows every change at once (the frame road reads it on the next frame). The
+// store is written whenever the position shown differs from the stored one: on every change,
+// and at Load when the stored value had to be clamped. A missing key stays missing until the
+// user changes the value, since it already reads as what is shown.
+#pragma once
+
+#include <atomic>
+
+#include <QObject>
+#include <QWidget>
+
+#include "settings_keys.h"
+
+class CSettingsStore;
+class QGridLayout;
+class QLabel;
+class QLineEdit;
+class QSlider;
+class QToolButton;
+
+// The arrows beside a slider. Their position lives in 0..1000 and is put back to 500 after each
+// step, so they never reach an end and only ever report one step up or down.
+class CUpDown : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kCentre = 500;
+    static constexpr int kRange = 1000;
+
+    explicit CUpDown(QWidget* parent = nullptr);
+
+    int Position() const { return m_iPosition; }
+    void Recentre() { m_iPosition = kCentre; }
+    // Names both arrows for screen readers after the setting they step.
+    void SetAccessibleNames(const QString& setting);
+    QToolButton* UpArrow() const { return m_pUp; }
+    QToolButton* DownArrow() const { return m_pDown; }
+
+signals:
+    void DeltaPos(int delta);
+
+private:
+    void Step(int delta);
+
+    QToolButton* m_pUp;
+    QToolButton* m_pDown;
+    int m_iPosition = kCentre;
+};
+
+struct SliderRowSpec {
+    SettingKey key;                // section, key, default and the slider's range
+    const char* caption;           // the text before the slider
+    int controlId;                 // keys the slider's tooltip
+    int (*percent)(int position);  // what the field shows, before "%"
+};
+
+class CSliderRow : public QObject {
+    Q_OBJECT
+public:
+    CSliderRow(const SliderRowSpec& spec, CSettingsStore& store, std::atomic<int>& mirror, QWidget* page);
+
+    // Caption, slider, arrows and percentage field in columns 0..3 of one grid row.
+    void AddTo(QGridLayout* grid, int row);
+
+    void Load();
+    void SetPosition(int position);
+    int Position() const;
+    // Greys the slider and its arrows (the percentage field stays as it is).
+    void SetEnabled(bool enabled);
+
+    QSlider* Slider() const { return m_pSlider; }
+    CUpDown* UpDown() const { return m_pUpDown; }
+    QLineEdit* PercentField() const { return m_pPercent; }
+
+private:
+    void Show(int position);
+
+    SliderRowSpec m_spec;
+    CSettingsStore& m_store;
+    std::atomic<int>& m_mirror;
+    QLabel* m_pCaption;
+    QSlider* m_pSlider;
+    CUpDown* m_pUpDown;
+    QLineEdit* m_pPercent;
+};

@@ -1,0 +1,31 @@
+// The "System setup" tab: whether the desktop session starts the program at login, and whether
+// mouse control is on as soon as the program runs (a click switches it at once, too).
+#pragma once
+
+#include "page_tooltips.h"
+#include "settings_pages.h"
+
+class QCheckBox;
+
+class CmivexDlgSystem : public CMyPropertyPageToolTips {
+    Q_OBJECT
+public:
+    explicit CmivexDlgSystem(PageHost& host);
+
+    // Mouse control from "useMouse" unless a restart already restored it; the autostart entry
+    // written or removed again from "startupProgram", so an entry deleted by hand comes back.
+    void OnInitDialog() override;
+
+    QCheckBox* StartAtLoginBox() const { return m_pStartAtLogin; }
+    QCheckBox* MouseAtStartBox() const { return m_pMouseAtStart; }
+
+private:
+    void OnMouseAtStart(bool checked);
+    void OnStartAtLogin(bool checked);
+    // A folder that cannot be written is only logged; the setting is kept either way.
+    void SetRunAtStartup(bool enable);
+
+    PageHost& m_host;
+    QCheckBox* m_pStartAtLogin;
+    QCheckBox* m_pMouseAtStart;
+};
