@@ -14,6 +14,8 @@ packages=(
   opencv-data python3-imageio
   # tests and benchmarks; Xvfb gives the X tests a display of their own
   libgtest-dev libgmock-dev libbenchmark-dev xvfb
+  # the check of the autostart entry
+  desktop-file-utils
   # a system tray for the program's icon under Xvfb
   trayer
   # the format check

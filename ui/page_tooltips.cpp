@@ -100,6 +100,14 @@ void CMyPropertyPageToolTips::OnInitDialog() { InitToolTips(); }
 
 void CMyPropertyPageToolTips::OnSetActive() {}
 
+void CMyPropertyPageToolTips::SetTabOrder(std::initializer_list<QWidget*> controls) {
+    QWidget* previous = nullptr;
+    for (QWidget* control : controls) {
+        if (previous) setTabOrder(previous, control);
+        previous = control;
+    }
+}
+
 void CMyPropertyPageToolTips::OnOK() { PostSheetMessage(window(), kMsgHide, kHideConfirmed); }
 
 bool CMyPropertyPageToolTips::eventFilter(QObject* watched, QEvent* event) {

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <optional>
 
@@ -63,6 +64,8 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Tab walks the given controls in this order (the order they appear on the page).
+    static void SetTabOrder(std::initializer_list<QWidget*> controls);
 
 private:
     QWidget* ToolOwner(QWidget* widget) const;

@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QSlider>
 #include <QVBoxLayout>
 
 #include "control_ids.h"
@@ -97,6 +98,10 @@ CmivexDlgSettings::CmivexDlgSettings(PageHost& host)
     layout->addLayout(profile);
     layout->addStretch(1);
     layout->addLayout(buttons);
+
+    SetTabOrder({m_rows[kLeftRight]->Slider(), m_rows[kUpDown]->Slider(), m_rows[kSmooth]->Slider(), m_pAccMouse,
+                 m_rows[kAccWindow]->Slider(), m_rows[kAccAmount]->Slider(), m_pLrMouse, m_pProfileButton,
+                 m_pSetDefault, ok});
 
     m_timer.setInterval(kIndicatorIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, &CmivexDlgSettings::OnTimer);

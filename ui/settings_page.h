@@ -37,6 +37,7 @@ public:
     QCheckBox* DirectionBox() const { return m_pLrMouse; }
     QLabel* Indicator() const { return m_pIndicator; }
     CHoverButton* ProfileButton() const { return m_pProfileButton; }
+    QPushButton* SetDefaultButton() const { return m_pSetDefault; }
     bool IndicatorShowsApplied() const { return m_bIndicatorApplied; }
     bool TimerRunning() const { return m_timer.isActive(); }
 

@@ -17,7 +17,8 @@ QToolButton* MakeArrow(Qt::ArrowType arrow, QWidget* parent) {
     auto* button = new QToolButton(parent);
     button->setArrowType(arrow);
     button->setAutoRepeat(true);
-    button->setFocusPolicy(Qt::TabFocus);
+    // The slider takes the same steps from the arrow keys; one Tab stop per row is enough.
+    button->setFocusPolicy(Qt::NoFocus);
     button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     return button;
 }

@@ -103,8 +103,15 @@ CmivexDlgProfile::CmivexDlgProfile(CSettingsStore& store, IEngineControl& engine
     layout->addWidget(m_pMirror);
     layout->addLayout(buttons);
 
+    // Tab follows the dialog from top to bottom.
+    QWidget* order[] = {m_pAxisList, m_pTemplateList, m_pWindow, m_pEnable, m_pApply, cancel, ok};
+    for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+
     connect(m_pAxisList, &QListWidget::currentRowChanged, this, &CmivexDlgProfile::OnAxisChanged);
-    connect(m_pTemplateList, &QListWidget::currentRowChanged, this, &CmivexDlgProfile::OnTemplateChosen);
+    // Queued: the list finishes the click or key that chose the template before the question
+    // shows, so clearing the choice afterwards sticks.
+    connect(m_pTemplateList, &QListWidget::currentRowChanged, this, &CmivexDlgProfile::OnTemplateChosen,
+            Qt::QueuedConnection);
     connect(m_pApply, &QPushButton::clicked, this, &CmivexDlgProfile::OnApply);
     connect(m_pEnable, &QCheckBox::clicked, this, &CmivexDlgProfile::OnEnableProfile);
     connect(ok, &QPushButton::clicked, this, &CmivexDlgProfile::OnOK);

@@ -1,0 +1,60 @@
+// The settings window of the running program, driven from the keyboard as a user without a mouse
+// would: the "Mouse Left and Right movement" slider changes the pointer's horizontal gain on the
+// frames that follow, and the start-at-login entry starts this very program.
+#include "e2e_harness.h"
+
+namespace e2e {
+namespace {
+
+class SettingsWindow : public ProgramTest {
+protected:
+    bool WithTray() const override { return false; }
+
+    // Horizontal over vertical travel of the pointer over about three seconds of head motion;
+    // the vertical gain stays put, so the ratio follows the horizontal gain alone.
+    double HorizontalShare() const {
+        double across = 0, down = 0;
+        for (int i = 0; i < 12 * kSlow; ++i) {
+            const Point from = Pointer();
+            std::this_thread::sleep_for(250ms);
+            const Point step = Pointer() - from;
+            across += std::abs(step.x), down += std::abs(step.y);
+            if (cv::norm(Pointer() - Centre()) > Centre().y - 150) MovePointer(Centre());
+        }
+        return across / std::max(down, 1.0);
+    }
+    void Key(KeySym key) const { Press(0, key); }
+};
+
+TEST_F(SettingsWindow, TheLeftRightSliderChangesTheHorizontalGainAndTheLoginEntryStartsTheProgram) {
+    CSettingsStore().Write(Setting::kUseMouse, 1);
+    CSettingsStore().Write(Setting::kStartupProgram, 1);
+    MovePointer(Centre());
+    const ProgramRun run = Start(CameraArgs());
+    ASSERT_TRUE(WaitForLogLine(run, "InitInstance exit OK")) << Diagnostics(run);
+    Window sheet = None;
+    ASSERT_TRUE(WaitUntil([&] { return (sheet = FindWindow("Kordo Mivex!")) != None; }, kSlow * 10s));
+    ASSERT_TRUE(PointerMoves()) << Diagnostics(run);
+
+    // Focus lands on the tab bar, then on the first slider of the "Settings" tab.
+    XSetInputFocus(m_x, sheet, RevertToParent, CurrentTime);
+    Key(XK_Tab), Key(XK_Tab), Key(XK_End);
+    ASSERT_TRUE(WaitUntil([] { return CSettingsStore().Read(Setting::kSliderLrMouse) == 20; }, kSlow * 5s))
+        << "the slider did not reach its end" << Diagnostics(run);
+    const double strong = HorizontalShare();
+    Key(XK_Home);
+    ASSERT_TRUE(WaitUntil([] { return CSettingsStore().Read(Setting::kSliderLrMouse) == 1; }, kSlow * 5s));
+    const double weak = HorizontalShare();
+    EXPECT_GT(strong, 5 * weak) << "gain 20 against gain 1: " << strong << " vs " << weak;
+
+    const std::string entry = test::ReadFile(Root() / "autostart" / "KORDO_mivex!.desktop");
+    const std::string exec = "Exec=\"" + Program().string() + "\"\n";
+    ASSERT_NE(entry.find(exec), std::string::npos) << entry;
+    const fs::path version = Root() / "version";
+    const std::string command = exec.substr(5, exec.size() - 6) + " --version > " + version.string();
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    EXPECT_NE(test::ReadFile(version).find(MIVEX_E2E_VERSION), std::string::npos);
+}
+
+}  // namespace
+}  // namespace e2e

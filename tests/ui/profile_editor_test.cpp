@@ -1,0 +1,171 @@
+// The speed profile dialog through its widgets: dragging handles with their partners, templates,
+// axis changes, Apply, OK and Cancel, the keyboard, and the profile switch at initialisation.
+#include <gtest/gtest.h>
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include "page_fixture.h"
+#include "profile_dialog.h"
+#include "profile_window.h"
+
+namespace {
+
+constexpr int kLeftPoint3 = 5;     // columns 0..7 show points "8".."1"
+constexpr int kRightPoint13 = 10;  // its partner, point "13"
+
+bool g_answer = true;  // what the questions are answered
+QStringList g_asked;
+
+class ProfileEditor : public PageFixture {
+protected:
+    void SetUp() override {
+        g_asked.clear();
+        g_answer = true;
+        dialog.SetQuestion([](QWidget*, const QString& text) {
+            g_asked << text;
+            return g_answer;
+        });
+        dialog.OnInitDialog();
+        profileLink.Attach(&dialog);
+        dialog.resize(640, 400);
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    }
+    CProfileWindow& Curve() { return *dialog.CurveWindow(); }
+    QPoint Handle(int column) {
+        const int width = Curve().width() / CProfileWindow::kColumns;
+        return {column * width + width / 2, Curve().Values()[column]};
+    }
+    void Mouse(QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, at, Curve().mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                          buttons, Qt::NoModifier);
+        QApplication::sendEvent(&Curve(), &event);
+    }
+    void Drag(int column, std::initializer_list<QPoint> moves) {
+        Mouse(QEvent::MouseButtonPress, Handle(column), Qt::LeftButton);
+        for (const QPoint& to : moves) {
+            Mouse(QEvent::MouseMove, to, Qt::LeftButton);
+            EXPECT_EQ(Curve().Values()[column], Curve().Values()[CProfileWindow::kColumns - 1 - column])
+                << "the partner follows every move";
+        }
+        Mouse(QEvent::MouseButtonRelease, moves.size() ? *(moves.end() - 1) : Handle(column), Qt::NoButton);
+    }
+    int Stored(int axis, int slot) { return store.Read(Setting::kProfilePoints[axis][slot]); }
+
+    CmivexDlgProfile dialog{store, engine, profileLink};
+};
+
+TEST_F(ProfileEditor, DraggingAHandleMovesItsPartnerAndApplyStoresBothAndRebuildsTheTables) {
+    const float before = engine.profile.GetSpeedFactor(0, 30);
+    EXPECT_FALSE(dialog.ApplyButton()->isEnabled());
+    const int x = Handle(kLeftPoint3).x();
+    // Leaving the column keeps the drag going; only its start needs the handle.
+    Drag(kLeftPoint3, {{x, 100}, {x + 200, 80}});
+    EXPECT_EQ(Curve().Values()[kLeftPoint3], 80);
+    EXPECT_TRUE(dialog.ApplyButton()->isEnabled());
+    EXPECT_EQ(Stored(0, 2), 120) << "nothing stored before Apply";
+
+    dialog.ApplyButton()->click();
+    EXPECT_EQ(Stored(0, 2), 80);   // point "3"
+    EXPECT_EQ(Stored(0, 10), 80);  // point "13"
+    EXPECT_NE(engine.profile.GetSpeedFactor(0, 30), before);
+    EXPECT_TRUE(dialog.EnableProfile()->isChecked());
+    EXPECT_TRUE(engine.useProfile);
+    EXPECT_EQ(store.Read(Setting::kProfileEnable), 1);
+    EXPECT_FALSE(dialog.ApplyButton()->isEnabled());
+}
+
+TEST_F(ProfileEditor, ADragPastEitherEndStopsThere) {
+    const int x = Handle(2).x();
+    Drag(2, {{x, 5}, {x, 100}});
+    EXPECT_EQ(Curve().Values()[2], 20);
+    Drag(3, {{x, 400}, {x, 100}});
+    EXPECT_EQ(Curve().Values()[3], 220);
+}
+
+TEST_F(ProfileEditor, ATemplateCopiedInShowsItsLevelsFromTheMiddleOutAndLeavesTheListUnselected) {
+    dialog.TemplateList()->setCurrentRow(1);
+    QTRY_COMPARE(g_asked, QStringList({"Copy template to current profile?"}));
+    const std::vector<int> levels = {0, 6, 40, 60, 80, 100, 120, 122};
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(220 - Curve().Values()[7 - i], levels[i]);
+        EXPECT_EQ(220 - Curve().Values()[8 + i], levels[i]);
+    }
+    EXPECT_EQ(dialog.TemplateList()->currentRow(), -1);
+    EXPECT_TRUE(dialog.TemplateList()->selectedItems().isEmpty());
+    EXPECT_TRUE(dialog.ApplyButton()->isEnabled());
+}
+
+TEST_F(ProfileEditor, ChangingTheAxisAsksAndOnlyApplyChangesTheTables) {
+    Drag(kLeftPoint3, {{Handle(kLeftPoint3).x(), 60}});
+    g_answer = false;
+    dialog.AxisList()->setCurrentRow(1);
+    dialog.AxisList()->setCurrentRow(0);
+    EXPECT_EQ(g_asked, QStringList({"Save current selection?"})) << "only the modified editor asks";
+    EXPECT_EQ(Curve().Values()[kLeftPoint3], 120) << "No discards the drag";
+
+    const float before = engine.profile.GetSpeedFactor(0, 30);
+    Drag(kLeftPoint3, {{Handle(kLeftPoint3).x(), 60}});
+    g_answer = true;
+    dialog.AxisList()->setCurrentRow(1);
+    EXPECT_EQ(Stored(0, 2), 60);
+    EXPECT_EQ(engine.profile.GetSpeedFactor(0, 30), before) << "the tables wait for Apply";
+    EXPECT_EQ(dialog.ShownAxis(), 1);
+    EXPECT_FALSE(dialog.ApplyButton()->isEnabled());
+    Drag(0, {{Handle(0).x(), 110}});  // an Apply on the other axis rebuilds both
+    dialog.ApplyButton()->click();
+    EXPECT_NE(engine.profile.GetSpeedFactor(0, 30), before);
+}
+
+TEST_F(ProfileEditor, CancelKeepsTheDragAndALaterOkAppliesIt) {
+    Drag(kLeftPoint3, {{Handle(kLeftPoint3).x(), 70}});
+    for (QPushButton* button : dialog.findChildren<QPushButton*>())
+        if (button->text() == "Cancel") button->click();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(Stored(0, 2), 120);
+    profileLink.ShowDialog();
+    for (QPushButton* button : dialog.findChildren<QPushButton*>())
+        if (button->text() == "OK") button->click();
+    EXPECT_EQ(Stored(0, 2), 70);
+    EXPECT_TRUE(engine.useProfile);
+}
+
+TEST_F(ProfileEditor, TheKeyboardChoosesAColumnAndMovesItWithItsPartner) {
+    Curve().setFocus();
+    for (int i = 0; i < kLeftPoint3; ++i) QTest::keyClick(&Curve(), Qt::Key_Right);
+    QTest::keyClick(&Curve(), Qt::Key_Up);
+    EXPECT_EQ(Curve().Values()[kLeftPoint3], 119);
+    QTest::keyClick(&Curve(), Qt::Key_PageDown);
+    EXPECT_EQ(Curve().Values()[kLeftPoint3], 129);
+    EXPECT_EQ(Curve().Values()[kRightPoint13], 129);
+    EXPECT_TRUE(dialog.ApplyButton()->isEnabled());
+    QTest::keyClick(&Curve(), Qt::Key_Tab);
+    EXPECT_EQ(Curve().SelectedColumn(), kLeftPoint3 + 1);
+    for (int i = 0; i < 12; ++i) QTest::keyClick(&Curve(), Qt::Key_PageUp);
+    EXPECT_EQ(Curve().Values()[kLeftPoint3 + 1], 20);
+}
+
+TEST_F(ProfileEditor, StoredValuesOutsideTheRangeShowAtTheMiddleAndTheSwitchFollowsTheFlightBox) {
+    store.Write(Setting::kProfilePoints[0][0], 250);
+    dialog.LoadAxisIntoEditor(0);
+    EXPECT_EQ(Curve().Values()[7], 120);
+
+    EXPECT_FALSE(dialog.EnableProfile()->isChecked());
+    profileLink.SetFlightChecked(true);
+    EXPECT_TRUE(dialog.EnableProfile()->isChecked());
+    EXPECT_FALSE(dialog.EnableProfile()->isEnabled());
+    EXPECT_TRUE(engine.useProfile);
+    profileLink.SetFlightChecked(false);
+    EXPECT_TRUE(dialog.EnableProfile()->isEnabled());
+    dialog.EnableProfile()->click();
+    EXPECT_FALSE(engine.useProfile);
+    EXPECT_EQ(store.Read(Setting::kProfileEnable), 0);
+
+    store.Write(Setting::kProfileEnable, 1);  // the profile the user last enabled is on at start
+    dialog.OnInitDialog();
+    EXPECT_TRUE(dialog.EnableProfile()->isChecked());
+    EXPECT_TRUE(engine.useProfile);
+}
+
+}  // namespace
