@@ -6,13 +6,20 @@
 #include <cstdio>
 
 #include "about_dialog.h"
+#include "click_sound.h"
 #include "detect_window.h"
+#include "dialog_float.h"
 #include "keyboard.h"
 #include "main_sheet.h"
 #include "mouse.h"
+#include "pipe_socket.h"
 #include "profile_dialog.h"
 #include "program_restart.h"
+#include "sdk.h"
 #include "settings_pages.h"
+#include "system_version.h"
+#include "thread_float.h"
+#include "thread_pipe.h"
 #include "v4l2_capture.h"
 #include "video_file_capture.h"
 #include "video_input_track.h"
@@ -61,13 +68,17 @@ CmivexApp::CmivexApp(int& argc, char** argv, ProgramOptions options)
 }
 
 CmivexApp::~CmivexApp() {
+    m_pThreadFloat.reset();
+    m_pDlgFloat.reset();  // before the pointer and the history its tick uses
     m_pDlgAbout.reset();
     m_pDlgLive.reset();
     m_profileLink.Attach(nullptr);
     m_pDlgProfile.reset();
     m_pDlgMain.reset();  // and its pages
     m_pPageHost.reset();
-    m_pEngine.reset();    // before the pointer it moves
+    m_pThreadPipe.reset();
+    m_pEngine.reset();  // before the pointer it moves and the samples it pushes
+    m_pSdk.reset();
     m_pMouse.reset();     // lets go of a held middle button
     m_pKeyboard.reset();  // and of the hotkey's keys
     m_pDetectWindow.reset();
@@ -125,8 +136,10 @@ bool CmivexApp::InitInstance() {
         case CSingleInstance::Result::AlreadyRunning:
             m_messages.Display(kAlreadyRunning);
             return false;
-        case CSingleInstance::Result::Failed:
         case CSingleInstance::Result::Acquired:
+            m_bHoldsLock = true;
+            break;
+        case CSingleInstance::Result::Failed:
             break;
     }
 
@@ -139,17 +152,19 @@ bool CmivexApp::InitInstance() {
     CreateInputInjection();
     CreateEngine();
 
-    // Place of the floating window's creation (hidden), once it exists.
+    CreateFloatWindow();
     m_pEngine->StopAll() = false;
 
     if (!ReadRebootState()) return false;
 
-    // Place of the values shared with the local socket, once they exist.
+    m_pSdk = std::make_unique<CSdk>();
+    m_pEngine->RegisterSocket(m_pSdk.get());
     m_pDlgAbout = std::make_unique<CAboutDlg>();
     // Place of the update window's creation (hidden), once it exists.
     m_pDlgLive = std::make_unique<QDialog>();
     m_pLivePicture = new QLabel(m_pDlgLive.get());
-    // Place of the floating window's thread start, once it exists.
+    m_pThreadFloat = std::make_unique<CThreadFloat>(*m_pDlgFloat, m_mirror, m_pEngine->StopAll());
+    m_pThreadFloat->Start();
 
     CreateMainSheet();
     ReadCameraSettings();
@@ -164,7 +179,7 @@ bool CmivexApp::InitInstance() {
     // Place of clearing the camera page's "Show tracking points" box, once the page exists.
     Log("InitInstance exit OK");
     if (!m_pEngine->StopAll()) CreateProfileDialog();
-    // Place of the local socket's thread start, once it exists.
+    if (!m_pEngine->StopAll()) StartThreadPipe();
     return true;
 }
 
@@ -201,6 +216,12 @@ bool CmivexApp::ReadRebootState() {
     return true;
 }
 
+void CmivexApp::CreateFloatWindow() {
+    m_pClickSound =
+        std::make_unique<CClickSound>(ClickSoundFile(), [this](const std::string& line) { Log(line.c_str()); });
+    m_pDlgFloat = std::make_unique<CDialogFloat>(m_store, m_mirror, *m_pMouse, *m_pDetectWindow, *m_pClickSound);
+}
+
 void CmivexApp::CreateEngine() {
     m_pEngine = std::make_unique<CEngine>(m_mirror, m_store, m_messages, m_pLogging.get());
     m_pEngine->RegisterPointer(m_pMouse.get());
@@ -209,8 +230,8 @@ void CmivexApp::CreateEngine() {
 void CmivexApp::CreateMainSheet() {
     m_pDlgMain = std::make_unique<CmivexDlgMain>(m_pEngine->StopAll());
     m_pDlgMain->SetAboutDialog(m_pDlgAbout.get());
-    m_pPageHost =
-        std::make_unique<PageHost>(PageHost{m_store, m_mirror, *m_pEngine, *m_pMouse, m_profileLink, m_pLogging.get()});
+    m_pPageHost = std::make_unique<PageHost>(PageHost{m_store, m_mirror, *m_pEngine, *m_pMouse, m_profileLink,
+                                                      m_pLogging.get(), m_pDlgFloat.get(), m_pClickSound.get()});
     AddSettingsPages(*m_pDlgMain, *m_pPageHost);
 }
 
@@ -301,6 +322,16 @@ void CmivexApp::ShowInTray() {
     }
 }
 
+void CmivexApp::StartThreadPipe() {
+    std::string error;
+    const std::filesystem::path socket = PipeSocketPath(PipeFolder::Create, error);
+    m_pThreadPipe = std::make_unique<CThreadPipe>(*m_pSdk, m_mirror.m_bSdkActive, m_pEngine->StopAll(),
+                                                  BuiltVersionRecord().fileVersion, m_pLogging.get(),
+                                                  CThreadPipe::Options{.replaceStale = m_bHoldsLock});
+    if (socket.empty() || !m_pThreadPipe->Start(socket))
+        LogAndPrint("Local socket not offered: " + (socket.empty() ? error : m_pThreadPipe->Error()));
+}
+
 void CmivexApp::RequestReboot() {
     if (!m_pDlgMain || m_pDlgMain->IsClosed()) return;
     m_pEngine->StopAll() = true;
@@ -312,8 +343,11 @@ int CmivexApp::ExitInstance() {
     Log("ExitInstance begin");
     // Capture first, then head detection, then the camera thread; the road is released.
     if (m_pEngine) m_pEngine->Stop();
-    // Place of destroying the floating window, once it exists; the local socket's thread will
-    // end with the process.
+    // The floating window stores its place as it goes.
+    m_pThreadFloat.reset();
+    m_pDlgFloat.reset();
+    // The socket goes before the lock: the next copy may then make its own.
+    if (m_pThreadPipe) m_pThreadPipe->Stop();
 
     m_hMutex.Release();
 

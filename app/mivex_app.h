@@ -25,10 +25,15 @@
 #include "user_messages.h"
 
 class CAboutDlg;
+class CClickSound;
+class CDialogFloat;
+class CThreadFloat;
 class ICaptureLayer;
 class CDetectWindow;
 class CKeyboard;
 class CMouse;
+class CSdk;
+class CThreadPipe;
 class CmivexDlgMain;
 class CmivexDlgProfile;
 class QDialog;
@@ -66,6 +71,7 @@ private:
     void LogAndPrint(const std::string& text);
     void LogInt(const char* label, int value);
     void CreateInputInjection();
+    void CreateFloatWindow();
     // False when restarts loop: the start is refused.
     bool ReadRebootState();
     void CreateMainSheet();
@@ -76,6 +82,8 @@ private:
     void StartCamera();
     void CountUpdateReminder();
     void ShowInTray();
+    // Other programs' way in: the local socket's server, when its socket can be made.
+    void StartThreadPipe();
     // Takes the signals' requests, held since the process started, now that start-up is done.
     void ConnectSignals();
     void ClearRebootCountWhenHealthy();
@@ -90,6 +98,7 @@ private:
 
     static CSingleInstance MakeSingleInstance();
     CSingleInstance m_hMutex = MakeSingleInstance();
+    bool m_bHoldsLock = false;  // the lock was had, not only left unguarded
     std::unique_ptr<CLogging> m_pLogging;
 
     // Input injection, made once this copy knows it is the only one: a second copy must not
@@ -99,6 +108,15 @@ private:
     std::unique_ptr<CMouse> m_pMouse;
     std::unique_ptr<CKeyboard> m_pKeyboard;
     std::unique_ptr<CDetectWindow> m_pDetectWindow;
+
+    // The samples for the local socket's clients, pushed by the frame road, and the server.
+    std::unique_ptr<CSdk> m_pSdk;
+    std::unique_ptr<CThreadPipe> m_pThreadPipe;
+    // The auto click sound and the floating window, with the timer that shows it while auto click
+    // is on.
+    std::unique_ptr<CClickSound> m_pClickSound;
+    std::unique_ptr<CDialogFloat> m_pDlgFloat;
+    std::unique_ptr<CThreadFloat> m_pThreadFloat;
 
     // The frame road: capture, frame preparation, detection, tracking, mapping, outputs.
     std::unique_ptr<CEngine> m_pEngine;

@@ -9,29 +9,11 @@
 #include <cerrno>
 #include <cstring>
 
-namespace {
-
-// "" when the folder is a real folder (no link) of the user's, which the user may write to and
-// nobody else; else why not. forbidden: the mode bits that others must not have.
-std::string Unfit(const std::filesystem::path& folder, uid_t user, mode_t forbidden) {
-    struct stat status {};
-    if (::lstat(folder.c_str(), &status) != 0) return folder.string() + ": " + std::strerror(errno);
-    if (!S_ISDIR(status.st_mode)) return folder.string() + ": not a folder";
-    if (status.st_uid != user)
-        return folder.string() + ": belongs to user " + std::to_string(status.st_uid) + ", not to " +
-               std::to_string(user);
-    if ((status.st_mode & forbidden) != 0) return folder.string() + ": others have access to it";
-    // Asked of the running process: a test may name a user other than the one it runs as.
-    if (user == ::getuid() && ::access(folder.c_str(), W_OK | X_OK) != 0)
-        return folder.string() + ": " + std::strerror(errno);
-    return "";
-}
-
-}  // namespace
+#include "paths.h"
 
 std::filesystem::path PrivateRuntimeDirectory(const std::filesystem::path& userRuntime,
                                               const std::filesystem::path& home, uid_t user, std::string& error) {
-    const std::string runtimeUnfit = Unfit(userRuntime, user, S_IRWXG | S_IRWXO);
+    const std::string runtimeUnfit = PrivateFolderProblem(userRuntime, user, S_IRWXG | S_IRWXO);
     if (runtimeUnfit.empty()) return userRuntime;
     if (home.empty()) {
         error = runtimeUnfit + "; no home folder";
@@ -41,7 +23,7 @@ std::filesystem::path PrivateRuntimeDirectory(const std::filesystem::path& userR
     // Made private from the start; an existing folder is checked, not changed.
     ::mkdir(cache.c_str(), S_IRWXU);
     ::mkdir(folder.c_str(), S_IRWXU);
-    const std::string homeUnfit = Unfit(folder, user, S_IWGRP | S_IWOTH);
+    const std::string homeUnfit = PrivateFolderProblem(folder, user, S_IWGRP | S_IWOTH);
     if (homeUnfit.empty()) return folder;
     error = runtimeUnfit + "; " + homeUnfit;
     return {};

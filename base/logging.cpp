@@ -54,7 +54,7 @@ CLogging::CLogging(CSettingsStore& store, std::filesystem::path dataDirectory, L
     store.Write(Setting::kLogCount, m_iLogCount + 1);
 }
 
-CLogging::CLogging(CSettingsStore& store) : CLogging(store, DataDirectory()) {}
+CLogging::CLogging(CSettingsStore& store) : CLogging(store, LogDirectory()) {}
 
 CLogging::~CLogging() {
     std::lock_guard lock(m_mutex);

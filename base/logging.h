@@ -30,7 +30,7 @@ public:
     static std::optional<std::tm> SystemLocalTime();
 
     explicit CLogging(CSettingsStore& store, std::filesystem::path dataDirectory, LocalClock clock = SystemLocalTime);
-    explicit CLogging(CSettingsStore& store);  // the data folder beside the executable
+    explicit CLogging(CSettingsStore& store);  // in LogDirectory()
     virtual ~CLogging();
     CLogging(const CLogging&) = delete;
     CLogging& operator=(const CLogging&) = delete;

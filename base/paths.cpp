@@ -1,5 +1,11 @@
 #include "paths.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 std::filesystem::path RunningExecutable() {
@@ -18,3 +24,32 @@ std::filesystem::path ExecutableDirectory() {
 }
 
 std::filesystem::path DataDirectory() { return ExecutableDirectory() / "data"; }
+
+std::filesystem::path LogDirectory() {
+    const std::filesystem::path data = DataDirectory();
+    if (::access(data.c_str(), W_OK) == 0) return data;
+    const char* stateHome = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    // A relative XDG_STATE_HOME is invalid by the XDG rules and ignored.
+    const std::filesystem::path base = stateHome && *stateHome == '/'
+                                           ? std::filesystem::path(stateHome)
+                                           : std::filesystem::path(home ? home : "") / ".local" / "state";
+    const std::filesystem::path logs = base / "KordO" / "Mivex";
+    std::error_code ignored;  // a folder that cannot be made leaves the program without a log
+    std::filesystem::create_directories(logs, ignored);
+    return logs;
+}
+
+std::string PrivateFolderProblem(const std::filesystem::path& folder, uid_t user, mode_t forbidden) {
+    struct stat status {};
+    if (::lstat(folder.c_str(), &status) != 0) return folder.string() + ": " + std::strerror(errno);
+    if (!S_ISDIR(status.st_mode)) return folder.string() + ": not a folder";
+    if (status.st_uid != user)
+        return folder.string() + ": belongs to user " + std::to_string(status.st_uid) + ", not to " +
+               std::to_string(user);
+    if ((status.st_mode & forbidden) != 0) return folder.string() + ": others have access to it";
+    // Asked of the running process: a test may name a user other than the one it runs as.
+    if (user == ::getuid() && ::access(folder.c_str(), W_OK | X_OK) != 0)
+        return folder.string() + ": " + std::strerror(errno);
+    return "";
+}

@@ -1,7 +1,10 @@
 // Folders beside the running executable, where the program keeps its data files.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
+#include <string>
 
 // The running executable's file (from /proc/self/exe); empty when it cannot be found. After an
 // upgrade replaced the file, the kernel names the old one "<path> (deleted)": the program now at
@@ -13,3 +16,12 @@ std::filesystem::path ExecutableDirectory();
 
 // data/ beside the executable: the face cascade and the log files. The program never creates it.
 std::filesystem::path DataDirectory();
+
+// Where the diagnostic log goes: data/ beside the executable while it is writable (a build
+// tree), else $XDG_STATE_HOME/KordO/Mivex (default ~/.local/state/KordO/Mivex), made when missing,
+// for an installed program whose folder belongs to the system.
+std::filesystem::path LogDirectory();
+
+// "" when the folder is a real folder (no link) of the user's, which the user may write to and
+// which gives others none of the forbidden mode bits; else why not.
+std::string PrivateFolderProblem(const std::filesystem::path& folder, uid_t user, mode_t forbidden);

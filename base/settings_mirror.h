@@ -29,6 +29,12 @@ struct CSettingsMirror {
     std::atomic<bool> m_bMouseLimit{Setting::kMouseLimit.defaultValue != 0};
     std::atomic<bool> m_bClicksOff{Setting::kFlightVersion.defaultValue != 0};  // any flight version
 
+    // Auto click page, read by the floating window's dwell tick. The delay is in ticks of 100 ms,
+    // used as stored.
+    std::atomic<bool> m_bAutoClick{Setting::kEnableAutoClick.defaultValue != 0};
+    std::atomic<int> m_nAutoClickDelay{Setting::kValueAutoClick.defaultValue};
+    std::atomic<bool> m_bAutoClickSound{Setting::kEnableAutoClickSound.defaultValue != 0};
+
     // Run-time switches: head motion on, a pipe client streaming, the simulator link open.
     std::atomic<bool> m_bMouseActive{false};
     std::atomic<bool> m_bSdkActive{false};
@@ -36,6 +42,7 @@ struct CSettingsMirror {
     // Written by the mapping: acceleration applied on the last mouse frame with points.
     std::atomic<bool> m_bAccelerating{false};
 
-    // Reads every mirrored key with its default and clamp (not the run-time switches).
+    // Reads every mirrored key with its default and clamp (not the run-time switches, nor the
+    // auto click values, which the auto click page reads).
     void Load(const CSettingsStore& store);
 };

@@ -10,12 +10,15 @@ packages=(
   qt6-base-dev libopencv-dev
   # pointer and key injection: uinput and the X test extension
   libevdev-dev libx11-dev libxtst-dev
+  # the click sound: libsndfile reads it, PulseAudio (or PipeWire's server for it) plays it;
+  # python3 writes it at build time
+  libsndfile1-dev libpulse-dev python3
   # the face cascade; the face photograph of the synthetic test videos
   opencv-data python3-imageio
   # tests and benchmarks; Xvfb gives the X tests a display of their own
   libgtest-dev libgmock-dev libbenchmark-dev xvfb
-  # the check of the autostart entry
-  desktop-file-utils
+  # the checks of the desktop entries; the Debian package and its check
+  desktop-file-utils dpkg-dev file lintian
   # a system tray for the program's icon under Xvfb
   trayer
   # the format check

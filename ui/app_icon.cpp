@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -21,8 +22,10 @@ const QColor kHead(0xFF, 0xFF, 0xFF);
 const QColor kArrow(0xFF, 0xC1, 0x07);
 const QColor kArrowEdge(0x20, 0x20, 0x20);
 
-QPixmap DrawIcon(int size) {
-    QPixmap pixmap(size, size);
+}  // namespace
+
+QImage DrawMivexIcon(int size) {
+    QImage pixmap(size, size, QImage::Format_ARGB32_Premultiplied);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -52,15 +55,14 @@ QPixmap DrawIcon(int size) {
     painter.setPen(QPen(kArrowEdge, std::max(1.6, pixel) / 1.35, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     painter.setBrush(kArrow);
     painter.drawPolygon(arrow);
+    painter.end();
     return pixmap;
 }
-
-}  // namespace
 
 QIcon MivexIcon() {
     QIcon icon;
     for (int size : kIconSizes) {
-        icon.addPixmap(DrawIcon(size));
+        icon.addPixmap(QPixmap::fromImage(DrawMivexIcon(size)));
     }
     return icon;
 }

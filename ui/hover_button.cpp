@@ -89,7 +89,8 @@ void CHoverButton::paintEvent(QPaintEvent*) {
     }
     QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawPixmap(QRect(0, 0, m_width, m_height), picture);
+    painter.setClipRect(0, 0, m_width, m_height);
+    painter.drawPixmap(0, 0, picture);
     if (hasFocus()) {
         // Keyboard users must see which picture button Space would press.
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);

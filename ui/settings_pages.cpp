@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "dlg_click.h"
 #include "flight_page.h"
 #include "main_sheet.h"
 #include "page_tooltips.h"
@@ -18,13 +19,17 @@ CMyPropertyPageToolTips* Make(PageHost& host) {
     return new Page(host);
 }
 
+CMyPropertyPageToolTips* MakeAutoClickPage(PageHost& host) {
+    return new CmivexDlgClick(host.store, host.mirror, host.floatWindow, host.clickSound);
+}
+
 }  // namespace
 
 const std::array<SettingsPageEntry, 6> kSettingsPages = {{
     {SettingsPage::Settings, "Settings", 5, Make<CmivexDlgSettings>},
     {SettingsPage::System, "System setup", 0, Make<CmivexDlgSystem>},
     {SettingsPage::Hotkeys, "Hotkeys", 3, MakeEmptyPage},
-    {SettingsPage::AutoClick, "Auto click", 1, MakeEmptyPage},
+    {SettingsPage::AutoClick, "Auto click", 1, MakeAutoClickPage},
     {SettingsPage::Flight, "Flight", 2, Make<CMivexDlgFlight>},
     {SettingsPage::Camera, "Camera", 4, MakeEmptyPage},
 }};

@@ -8,19 +8,22 @@
 
 #include <array>
 
+class CDialogFloat;
 class CLogging;
 class CMouse;
 class CMyPropertyPageToolTips;
 class CProfileDialogLink;
 class CSettingsStore;
 class CmivexDlgMain;
+class IClickSound;
 class IEngineControl;
 struct CSettingsMirror;
 
 // What a page may reach of the running program, handed to it at construction: the settings and
 // their mirror (written when the user changes a value), the frame road, the pointer for arming
-// clicks, the speed profile dialog, and the diagnostic log (none in tests). Tests hand in a
-// settings store in a private folder and a fake engine.
+// clicks, the speed profile dialog, the diagnostic log, the floating window and the click sound
+// (the last three may be null: not there). Tests hand in a settings store in a private folder and
+// a fake engine.
 struct PageHost {
     CSettingsStore& store;
     CSettingsMirror& mirror;
@@ -28,6 +31,8 @@ struct PageHost {
     CMouse& mouse;
     CProfileDialogLink& profile;
     CLogging* log = nullptr;
+    CDialogFloat* floatWindow = nullptr;
+    IClickSound* clickSound = nullptr;
 };
 
 enum class SettingsPage { Settings, System, Hotkeys, AutoClick, Flight, Camera };

@@ -24,7 +24,8 @@ void PrintTo(Trajectory t, std::ostream* os) { *os << TrajectoryName(t); }
 
 namespace {
 
-constexpr Trajectory kTrajectories[] = {Trajectory::Circle, Trajectory::Sweep, Trajectory::Brightness};
+constexpr Trajectory kTrajectories[] = {Trajectory::Circle, Trajectory::Sweep, Trajectory::Brightness,
+                                        Trajectory::Rests};
 
 std::string Name(Trajectory t) { return std::string(TrajectoryName(t)); }
 

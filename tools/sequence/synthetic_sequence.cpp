@@ -35,10 +35,10 @@ double Triangle(double i, double period) {
 }  // namespace
 
 Trajectory ParseTrajectory(std::string_view name) {
-    for (Trajectory t : {Trajectory::Circle, Trajectory::Sweep, Trajectory::Brightness})
+    for (Trajectory t : {Trajectory::Circle, Trajectory::Sweep, Trajectory::Brightness, Trajectory::Rests})
         if (TrajectoryName(t) == name) return t;
     throw std::invalid_argument("unknown trajectory '" + std::string(name) +
-                                "' (expected circle, sweep or brightness)");
+                                "' (expected circle, sweep, brightness or rests)");
 }
 
 std::string_view TrajectoryName(Trajectory trajectory) {
@@ -49,6 +49,8 @@ std::string_view TrajectoryName(Trajectory trajectory) {
             return "sweep";
         case Trajectory::Brightness:
             return "brightness";
+        case Trajectory::Rests:
+            return "rests";
     }
     return "?";
 }
@@ -99,6 +101,16 @@ cv::Point2d SyntheticSequence::Position(int i) const {
             // Barely moving, so any tracking error comes from the lighting.
             offset = {6 * std::sin(0.05 * i), 4 * std::sin(0.07 * i)};
             break;
+        case Trajectory::Rests: {
+            // Quick moves of 6 px a frame that start and stop at once, as a head that turns to a
+            // target and holds still there; a loop of the video ends where it started.
+            constexpr int kRest = 24, kMove = 5, kStep = 6;
+            const int phase = i % (2 * (kRest + kMove));
+            const int out = std::clamp(phase - kRest + 1, 0, kMove),
+                      back = std::clamp(phase - 2 * kRest - kMove + 1, 0, kMove);
+            offset = {static_cast<double>(kStep * (out - back)), 0};
+            break;
+        }
     }
     return m_rest + offset * m_scale;
 }

@@ -27,9 +27,10 @@ enum class Trajectory {
     Circle,      // slow circle, radius 20 px, 0.8 px per frame
     Sweep,       // from rest, fast left-right sweeps up to ~7 px per frame, dipping mid-sweep
     Brightness,  // slow small drift while the brightness ramps between 70% and 130%
+    Rests,       // still for 24 frames, 30 px to the right in 5, still for 24, back in 5: dwelling
 };
 
-// "circle", "sweep" or "brightness"; throws std::invalid_argument naming the valid ones.
+// "circle", "sweep", "brightness" or "rests"; throws std::invalid_argument naming the valid ones.
 Trajectory ParseTrajectory(std::string_view name);
 std::string_view TrajectoryName(Trajectory trajectory);
 

@@ -1,0 +1,78 @@
+#include "pipe_socket.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "paths.h"
+#include "unique_fd.h"
+
+std::filesystem::path PipeSocketPath(PipeFolder folder, std::string& error) {
+    const uid_t user = ::geteuid();
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
+        // The session's folder is the user's to manage; it only must not be writable by others.
+        error = PrivateFolderProblem(runtime, user, S_IWGRP | S_IWOTH);
+        return error.empty() ? std::filesystem::path(runtime) / kPipeName : std::filesystem::path();
+    }
+    const std::filesystem::path fallback = "/tmp/KordO-" + std::to_string(user);
+    // Made private from the start; one that exists is checked, not changed: in /tmp another
+    // user may have made it first.
+    if (folder == PipeFolder::Create) ::mkdir(fallback.c_str(), S_IRWXU);
+    error = PrivateFolderProblem(fallback, user, S_IRWXG | S_IRWXO);
+    return error.empty() ? fallback / kPipeName : std::filesystem::path();
+}
+
+std::string PipeRequest(std::string_view text) {
+    std::string message(text);
+    message.push_back('\0');
+    return message;
+}
+
+namespace {
+
+PipeResult Unreachable(std::string error) { return {PipeResult::Status::Unreachable, "", std::move(error)}; }
+
+}  // namespace
+
+PipeResult PipeTransact(const std::filesystem::path& socket, std::string_view message,
+                        std::chrono::milliseconds timeout) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (socket.empty() || socket.native().size() >= sizeof address.sun_path)
+        return Unreachable("no usable socket path: \"" + socket.string() + "\"");
+    std::memcpy(address.sun_path, socket.c_str(), socket.native().size());
+
+    const UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    if (!fd.Valid()) return Unreachable(std::string("cannot make a socket: ") + std::strerror(errno));
+    if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ECONNREFUSED)
+            return Unreachable("Mivex is not running (" + socket.string() + ": " + std::strerror(error) + ")");
+        return Unreachable("cannot connect to " + socket.string() + ": " + std::strerror(error));
+    }
+    ucred peer{};
+    socklen_t peerSize = sizeof peer;
+    if (::getsockopt(fd.Get(), SOL_SOCKET, SO_PEERCRED, &peer, &peerSize) != 0)
+        return Unreachable("cannot tell who serves " + socket.string() + ": " + std::strerror(errno));
+    if (peer.uid != ::geteuid())
+        return Unreachable(socket.string() + " is served by user " + std::to_string(peer.uid) +
+                           ", not by you: not talking to it");
+    if (::send(fd.Get(), message.data(), message.size(), MSG_NOSIGNAL) < 0)
+        return Unreachable("cannot send to " + socket.string() + ": " + std::strerror(errno));
+
+    pollfd ready{fd.Get(), POLLIN, 0};
+    const int polled = ::poll(&ready, 1, static_cast<int>(timeout.count()));
+    if (polled == 0)
+        return {PipeResult::Status::NoReply, "", "no reply within " + std::to_string(timeout.count()) + " ms"};
+    char reply[kPipeRequestBytes + 1] = {};
+    const ssize_t received = polled > 0 ? ::recv(fd.Get(), reply, kPipeRequestBytes, 0) : -1;
+    if (received < 0) return Unreachable("cannot read from " + socket.string() + ": " + std::strerror(errno));
+    if (received == 0) return {PipeResult::Status::NoReply, "", "the connection was closed without a reply"};
+    return {PipeResult::Status::Replied, std::string(reply), ""};
+}

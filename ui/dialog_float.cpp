@@ -1,0 +1,245 @@
+#include "dialog_float.h"
+
+#include <chrono>
+#include <thread>
+
+#include <QCloseEvent>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QProgressBar>
+#include <QScreen>
+#include <QTimer>
+
+#include "app_icon.h"
+#include "click_sound.h"
+#include "detect_window.h"
+#include "float_pictures.h"
+#include "hover_button.h"
+#include "mouse.h"
+#include "settings_mirror.h"
+#include "settings_store.h"
+#include "tooltip_strings.h"
+
+namespace {
+
+constexpr const char* kCaption = "Mivex!";
+
+// The window's template is laid out in dialog units; one is 1.5 pixels across and 1.625 down
+// with the dialog font the layout was made for.
+QPoint FromDialogUnits(int x, int y) { return {x * 3 / 2, y * 13 / 8}; }
+QSize FromDialogUnits(QSize size) {
+    const QPoint p = FromDialogUnits(size.width(), size.height());
+    return {p.x(), p.y()};
+}
+
+constexpr QSize kWindowUnits(124, 59);
+constexpr QPoint kProgressUnits(6, 48);
+constexpr QSize kProgressSizeUnits(114, 11);
+
+struct FloatButton {
+    int code;  // what a press selects
+    int controlId;
+    FloatGlyph glyph;
+    QPoint units;
+    const char* name;
+};
+
+// In the order of the selection codes, kPause first.
+constexpr std::array<FloatButton, 7> kFloatButtons{{
+    {CDialogFloat::kPause, 1032, FloatGlyph::Pause, {6, 24}, "Pause"},
+    {CDialogFloat::kLeft, 1033, FloatGlyph::Left, {6, 0}, "Left button"},
+    {CDialogFloat::kMiddle, 1034, FloatGlyph::Middle, {36, 0}, "Middle button"},
+    {CDialogFloat::kRight, 1035, FloatGlyph::Right, {66, 0}, "Right button"},
+    {CDialogFloat::kSingle, 1038, FloatGlyph::Single, {36, 24}, "Single click"},
+    {CDialogFloat::kDouble, 1041, FloatGlyph::Double, {66, 24}, "Double click"},
+    {CDialogFloat::kDrag, 1044, FloatGlyph::Drag, {96, 24}, "Drag"},
+}};
+
+bool OnSomeScreen(const QRect& window) {
+    for (const QScreen* screen : QGuiApplication::screens())
+        if (screen->geometry().intersects(window)) return true;
+    return false;
+}
+
+}  // namespace
+
+CDialogFloat::CDialogFloat(CSettingsStore& store, CSettingsMirror& mirror, CMouse& mouse, CDetectWindow& detectWindow,
+                           IClickSound& sound, Ticks ticks)
+    : QWidget(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint |
+                           Qt::WindowDoesNotAcceptFocus),
+      m_store(store),
+      m_mirror(mirror),
+      m_mouse(mouse),
+      m_detectWindow(detectWindow),
+      m_sound(sound) {
+    setWindowTitle(QString::fromLatin1(kCaption));
+    setWindowIcon(MivexIcon());
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    // The window is never active, and its one tooltip must show all the same.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
+    setFocusPolicy(Qt::NoFocus);
+    setFixedSize(FromDialogUnits(kWindowUnits));
+    PlaceAtStoredPosition();
+
+    const qreal density = devicePixelRatioF();
+    for (const FloatButton& spec : kFloatButtons) {
+        auto* button = new CHoverButton(this);
+        button->move(FromDialogUnits(spec.units.x(), spec.units.y()));
+        const auto picture = [&](FloatLook look) { return FloatPicture(spec.glyph, look, density); };
+        button->LoadBitmaps(picture(FloatLook::Normal), picture(FloatLook::Hover), picture(FloatLook::Active),
+                            spec.code == kDrag ? picture(FloatLook::Alternative) : QPixmap());
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setAccessibleName(QString::fromLatin1(spec.name));
+        SetControlId(button, spec.controlId);
+        if (const std::optional<QString> tip = TooltipString(spec.controlId)) button->setToolTip(*tip);
+        const int code = spec.code;
+        connect(button, &QAbstractButton::clicked, this, [this, code] { Select(code); });
+        m_buttons[code - kPause] = button;
+    }
+    m_pProgress = new QProgressBar(this);
+    m_pProgress->setGeometry(
+        QRect(FromDialogUnits(kProgressUnits.x(), kProgressUnits.y()), FromDialogUnits(kProgressSizeUnits)));
+    m_pProgress->setTextVisible(false);
+    m_pProgress->setAccessibleName("Still time left");
+
+    SelectButton(kPause);
+    DwellReset();
+    SelectKind(kSingle);
+    if (ticks == Ticks::Timer) {
+        m_pTimer = new QTimer(this);
+        connect(m_pTimer, &QTimer::timeout, this, &CDialogFloat::OnDwellTick);
+        m_pTimer->start(kTickMs);
+    }
+}
+
+CDialogFloat::~CDialogFloat() {
+    m_store.Write(Setting::kFloatLeft, pos().x());
+    m_store.Write(Setting::kFloatTop, pos().y());
+}
+
+void CDialogFloat::PlaceAtStoredPosition() {
+    const QPoint stored(m_store.Read(Setting::kFloatLeft), m_store.Read(Setting::kFloatTop));
+    // A screen taken away since the place was stored must not take the window with it.
+    move(OnSomeScreen(QRect(stored, size())) ? stored : kDefaultPlace);
+}
+
+void CDialogFloat::MoveToDefaultPlace() { move(kDefaultPlace); }
+
+CHoverButton* CDialogFloat::Button(int code) const {
+    return code >= kPause && code <= kDrag ? m_buttons[code - kPause] : nullptr;
+}
+
+void CDialogFloat::closeEvent(QCloseEvent* event) {
+    // The "Enable auto click" box decides whether the window is up, not its title bar; the
+    // program's own closing of every window (as at the end of a session) goes through.
+    if (event->spontaneous())
+        event->ignore();
+    else
+        QWidget::closeEvent(event);
+}
+
+void CDialogFloat::Select(int code) {
+    if (code <= kRight)
+        SelectButton(code);
+    else
+        SelectKind(code);
+}
+
+void CDialogFloat::SelectButton(int button) {
+    EndHeldDrag();
+    for (int code : {kPause, kLeft, kMiddle, kRight}) Button(code)->SetActive(code == button);
+    m_nButton = button;
+    if (button == kPause)
+        m_nThreshold = m_mirror.m_nAutoClickDelay;
+    else
+        DwellReset();
+}
+
+void CDialogFloat::SelectKind(int kind) {
+    EndHeldDrag();
+    for (int code : {kSingle, kDouble, kDrag}) Button(code)->SetActive(code == kind);
+    m_nKind = kind;
+}
+
+void CDialogFloat::EndHeldDrag() {
+    if (m_nKind != kDragging) return;
+    m_mouse.SetClickType(CMouse::kClickRelease);
+    m_mouse.SetButton(m_nDragButton);
+    m_nKind = kDrag;
+    Button(kDrag)->SetActive(true);
+}
+
+void CDialogFloat::DwellReset() {
+    m_detectWindow.Reset();
+    m_nThreshold = m_mirror.m_nAutoClickDelay;
+    m_pProgress->setRange(0, m_nThreshold);
+}
+
+void CDialogFloat::PlaySoundIfOn() {
+    if (m_mirror.m_bAutoClickSound) m_sound.PlayClickSound();
+}
+
+int CDialogFloat::HoveredButton() const {
+    if (!isVisible()) return 0;
+    // From where the pointer really is, so a pointer moved by the program counts as well.
+    const QPoint pointer = QCursor::pos();
+    for (const FloatButton& spec : kFloatButtons) {
+        const CHoverButton* button = Button(spec.code);
+        if (button->rect().contains(button->mapFromGlobal(pointer))) return spec.code;
+    }
+    return 0;
+}
+
+void CDialogFloat::OnDwellTick() {
+    using std::chrono::milliseconds;
+    if (!m_mirror.m_bMouseActive) {
+        DwellReset();
+        return;
+    }
+    if (!m_mouse.IsMoved()) return;
+    const float dx = m_mouse.GetLastDx(), dy = m_mouse.GetLastDy();
+    m_detectWindow.Push(dx, dy);
+    m_nStillCount = m_detectWindow.CountStill(dx, dy);
+    m_pProgress->setValue(m_nThreshold - m_nStillCount + 1);
+    if (m_nStillCount <= m_nThreshold) return;
+
+    // The still time has run out.
+    if (m_nButton != kPause) PlaySoundIfOn();
+    if (const int hovered = HoveredButton()) {
+        Select(hovered);
+        PlaySoundIfOn();
+        DwellReset();
+        return;
+    }
+    if (m_nButton == kPause) {
+        DwellReset();
+        return;
+    }
+    switch (m_nKind) {
+        case kDrag:
+            m_nKind = kDragging;
+            m_nDragButton = m_nButton;
+            m_mouse.SetClickType(CMouse::kClickHold);
+            m_mouse.SetButton(m_nButton);
+            std::this_thread::sleep_for(milliseconds(kDragSleepMs));
+            PlaySoundIfOn();
+            DwellReset();
+            Button(kDrag)->SetAlternative(true);
+            break;
+        case kDragging:
+            m_mouse.SetClickType(CMouse::kClickRelease);
+            m_mouse.SetButton(m_nButton);
+            PlaySoundIfOn();
+            std::this_thread::sleep_for(milliseconds(kDragSleepMs));
+            DwellReset();
+            m_nKind = kDrag;  // released: selecting pause has nothing left to let go
+            SelectButton(kPause);
+            Button(kDrag)->SetActive(true);
+            break;
+        default:
+            m_mouse.SetClickType(m_nKind);
+            m_mouse.SetButton(m_nButton);
+            DwellReset();
+            break;
+    }
+}

@@ -1,0 +1,72 @@
+// The "Auto click" page: switches dwell clicking on and off, sets the still time before a click
+// (2..50 tenths of a second) and the click sound. The floating window shows while it is on.
+//
+//   sheet.AddPage(new CmivexDlgClick(store, mirror, &floating, &sound));
+#pragma once
+
+#include <QAbstractSpinBox>
+
+#include "page_tooltips.h"
+
+class CDialogFloat;
+class IClickSound;
+class QCheckBox;
+class QPushButton;
+class CSettingsStore;
+struct CSettingsMirror;
+
+// A read-only number with up and down arrows: shows the text it is given and reports each step
+// (arrow, key or wheel) as -1 or +1; what the number becomes is the owner's business.
+class CUpDownField : public QAbstractSpinBox {
+    Q_OBJECT
+public:
+    explicit CUpDownField(QWidget* parent = nullptr);
+
+    void SetText(const QString& text);
+    // Which arrows are enabled.
+    void SetSteps(bool down, bool up);
+
+    void stepBy(int steps) override;
+
+signals:
+    void stepped(int delta);
+
+protected:
+    StepEnabled stepEnabled() const override;
+
+private:
+    bool m_bDown = true;
+    bool m_bUp = true;
+};
+
+class CmivexDlgClick : public CMyPropertyPageToolTips {
+    Q_OBJECT
+public:
+    static constexpr int kDefaultValue = 15;
+
+    // The floating window and the sound may be null: nothing to select, move or play then.
+    CmivexDlgClick(CSettingsStore& store, CSettingsMirror& mirror, CDialogFloat* floatWindow, IClickSound* sound);
+
+    void OnInitDialog() override;
+
+    // The still time in tenths of a second, as the arrows left it.
+    int Position() const { return m_nPosition; }
+
+private:
+    void OnEnableAutoClick(bool on);
+    void OnStep(int delta);
+    void OnSound(bool on);
+    void OnSetDefault();
+    void ShowValue(int value);
+
+    CSettingsStore& m_store;
+    CSettingsMirror& m_mirror;
+    CDialogFloat* m_pFloat;
+    IClickSound* m_pClickSound;
+
+    QCheckBox* m_pEnableBox = nullptr;
+    CUpDownField* m_pSeconds = nullptr;
+    QCheckBox* m_pSoundBox = nullptr;
+    QPushButton* m_pSetDefault = nullptr;
+    int m_nPosition = kDefaultValue;
+};

@@ -1,0 +1,28 @@
+#include "thread_float.h"
+
+#include "dialog_float.h"
+#include "settings_mirror.h"
+
+CThreadFloat::CThreadFloat(CDialogFloat& window, const CSettingsMirror& mirror, const std::atomic<bool>& stopAll)
+    : m_window(window), m_mirror(mirror), m_stopAll(stopAll) {
+    connect(&m_timer, &QTimer::timeout, this, &CThreadFloat::Poll);
+}
+
+void CThreadFloat::Start() {
+    if (!m_stopAll) m_timer.start(kPollMs);
+}
+
+void CThreadFloat::Poll() {
+    if (m_stopAll) {
+        m_timer.stop();
+        return;
+    }
+    const bool wanted = m_mirror.m_bAutoClick;
+    if (wanted && !m_bShown) {
+        m_window.show();
+        m_bShown = true;
+    } else if (!wanted && m_bShown) {
+        m_window.hide();
+        m_bShown = false;
+    }
+}
