@@ -20,6 +20,13 @@ struct SettingKey {
     int maxValue = std::numeric_limits<int>::max();
 };
 
+// A key whose value is text, not a number.
+struct TextSettingKey {
+    const char* section;
+    const char* key;
+    const char* defaultValue;
+};
+
 namespace Section {
 inline constexpr const char* kGeneral = "general";
 inline constexpr const char* kSettings = "settings";
@@ -72,6 +79,8 @@ inline constexpr SettingKey kFlight{kSettings, "flight", kFalse};
 inline constexpr SettingKey kFlightAutoCenter{kSettings, "flightAutoCenter", kTrue};
 inline constexpr SettingKey kFlightVersion{kSettings, "flightVersion", 0};  // never written by the program
 inline constexpr SettingKey kMouseLimit{kSettings, "MouseLimit", kFalse};
+// Where the view link sends the head's pose: "host:port" of a UDP receiver.
+inline constexpr TextSettingKey kFlightTarget{kSettings, "flightTarget", "127.0.0.1:4242"};
 
 // Auto click page. The spin control keeps new values within 2..50; a stored value is used as it is.
 inline constexpr SettingKey kEnableAutoClick{kSettings, "enableAutoClick", kFalse};
@@ -163,5 +172,8 @@ inline constexpr std::array kNamedKeys{kLogCount,
                                        kFloatLeft,
                                        kFloatTop,
                                        kProfileEnable};
+
+// Every text key.
+inline constexpr std::array kTextKeys{kFlightTarget};
 
 }  // namespace Setting

@@ -149,6 +149,30 @@ int CSettingsStore::GetProfileInt(const char* section, const char* key, int defa
 }
 
 bool CSettingsStore::WriteProfileInt(const char* section, const char* key, int value) {
+    return WriteValue(section, key, value);
+}
+
+std::string CSettingsStore::GetProfileString(const char* section, const char* key,
+                                             const std::string& defaultValue) const {
+    const QVariant value = WithSettings([&](QSettings& settings) { return settings.value(KeyPath(section, key)); });
+    return value.isValid() ? value.toString().trimmed().toStdString() : defaultValue;
+}
+
+bool CSettingsStore::WriteProfileString(const char* section, const char* key, const std::string& value) {
+    // The file holds one key a line: a line break would cut the value and make the file unreadable.
+    if (value.find_first_of("\r\n") != std::string::npos) return false;
+    return WriteValue(section, key, QString::fromStdString(value).trimmed());
+}
+
+std::string CSettingsStore::ReadText(const TextSettingKey& key) const {
+    return GetProfileString(key.section, key.key, key.defaultValue);
+}
+
+bool CSettingsStore::WriteText(const TextSettingKey& key, const std::string& value) {
+    return WriteProfileString(key.section, key.key, value);
+}
+
+bool CSettingsStore::WriteValue(const char* section, const char* key, const QVariant& value) {
     if (!KeepUnreadableFile(QString::fromStdString(m_strPath))) return false;
     return WithSettings([&](QSettings& settings) {
         settings.setAtomicSyncRequired(true);  // through a temporary file renamed over the old one
@@ -182,6 +206,12 @@ const SettingKey* FindSettingKey(std::string_view section, std::string_view key)
     for (const auto& axis : Setting::kProfilePoints)
         for (const SettingKey& entry : axis)
             if (matches(entry)) return &entry;
+    return nullptr;
+}
+
+const TextSettingKey* FindTextSettingKey(std::string_view name) {
+    for (const TextSettingKey& key : Setting::kTextKeys)
+        if (name == std::string(key.section) + "/" + key.key) return &key;
     return nullptr;
 }
 

@@ -1,4 +1,4 @@
-// The settings store: 32-bit integers by section and key, kept in an INI file
+// The settings store: 32-bit integers (and a few texts) by section and key, kept in an INI file
 // ($XDG_CONFIG_HOME/KordO/Mivex.ini, else ~/.config/KordO/Mivex.ini).
 //
 //   CSettingsStore store;                                   // organisation "KordO", application "Mivex"
@@ -18,6 +18,8 @@
 #include <string_view>
 
 #include "settings_keys.h"
+
+class QVariant;
 
 class CSettingsStore {
 public:
@@ -39,6 +41,13 @@ public:
     bool ReadBool(const SettingKey& key) const;    // non-zero is true
     bool Write(const SettingKey& key, int value);
 
+    // Text values: a missing key yields the default. Text is stored as written, trimmed of
+    // blanks at both ends; a line break cannot be stored (false, nothing written).
+    std::string GetProfileString(const char* section, const char* key, const std::string& defaultValue) const;
+    bool WriteProfileString(const char* section, const char* key, const std::string& value);
+    std::string ReadText(const TextSettingKey& key) const;
+    bool WriteText(const TextSettingKey& key, const std::string& value);
+
     bool Contains(const char* section, const char* key) const;
 
     // What the last copy of an unreadable file had to say (the file and its copy), once, for the
@@ -47,6 +56,7 @@ public:
     const std::string& FilePath() const { return m_strPath; }
 
 private:
+    bool WriteValue(const char* section, const char* key, const QVariant& value);
     template <typename Use>
     auto WithSettings(Use use) const;
 
@@ -58,6 +68,9 @@ std::string SettingsFilePath(const std::string& company = CSettingsStore::kRegis
 
 // The table entry for "section" and "key", or null when the table has none.
 const SettingKey* FindSettingKey(std::string_view section, std::string_view key);
+
+// The text key for "section/key", or null when the table has none.
+const TextSettingKey* FindTextSettingKey(std::string_view name);
 
 // "section/key" of the table, or null with the reason in error.
 const SettingKey* FindSettingKey(std::string_view name, std::string& error);

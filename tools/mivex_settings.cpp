@@ -13,7 +13,7 @@ constexpr const char* kUsage =
     "Shows or changes the settings of Mivex, kept in $XDG_CONFIG_HOME/KordO/Mivex.ini.\n"
     "  --list                   every known key with its stored value, default and range (the default)\n"
     "  --get SECTION/KEY        the stored value, or the default when none is stored\n"
-    "  --set SECTION/KEY=VALUE  store an integer value within the key's range\n";
+    "  --set SECTION/KEY=VALUE  store an integer value within the key's range, or a text\n";
 
 std::string RangeText(const SettingKey& key) {
     const SettingKey unranged{};
@@ -45,6 +45,11 @@ int List(const CSettingsStore& store) {
     for (const SettingKey& key : Setting::kNamedKeys) PrintRow(store, key, anyClamped);
     for (const auto& axis : Setting::kProfilePoints)
         for (const SettingKey& key : axis) PrintRow(store, key, anyClamped);
+    for (const TextSettingKey& key : Setting::kTextKeys) {
+        const std::string name = std::string(key.section) + "/" + key.key;
+        const std::string stored = store.Contains(key.section, key.key) ? store.ReadText(key) : "(not set)";
+        std::printf("%-32s %-12s %-8s %s\n", name.c_str(), stored.c_str(), key.defaultValue, "text");
+    }
     if (anyClamped) std::printf("* outside the range: the program reads it as a value within the range\n");
     return 0;
 }
@@ -55,6 +60,10 @@ int Fail(const std::string& error, int code) {
 }
 
 int Get(const CSettingsStore& store, std::string_view name) {
+    if (const TextSettingKey* text = FindTextSettingKey(name)) {
+        std::printf("%s\n", store.ReadText(*text).c_str());
+        return 0;
+    }
     std::string error;
     const SettingKey* key = FindSettingKey(name, error);
     if (!key) return Fail(error, 1);
@@ -63,6 +72,13 @@ int Get(const CSettingsStore& store, std::string_view name) {
 }
 
 int Set(CSettingsStore& store, std::string_view text) {
+    const auto equals = text.find('=');
+    if (const TextSettingKey* key =
+            equals == std::string_view::npos ? nullptr : FindTextSettingKey(text.substr(0, equals))) {
+        if (!store.WriteText(*key, std::string(text.substr(equals + 1))))
+            return Fail("could not write " + store.FilePath() + " (a text cannot hold a line break)", 1);
+        return 0;
+    }
     std::string error;
     const auto assignment = ParseSettingAssignment(text, error);
     if (!assignment) return Fail(error, 2);

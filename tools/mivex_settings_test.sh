@@ -34,7 +34,7 @@ CASES
 
 # In range, at the ends and without a range: stored as given.
 for assignment in settings/sliderLrMouse=1 settings/sliderUdMouse=20 camera1/fps=2147483647 \
-                  settings/floatLeft=-2147483648; do
+                  settings/floatLeft=-2147483648 settings/flightTarget=10.0.0.2:4242; do
     "$settings" --set "$assignment" 2>"$work/err" || fail "--set $assignment refused: $(cat "$work/err")"
     [ "$("$settings" --get "${assignment%=*}")" = "${assignment#*=}" ] || fail "--set $assignment not stored"
 done

@@ -54,6 +54,7 @@ inline constexpr int kFlightAutoCentre = 1080;
 inline constexpr int kSliderLrSimFS = 1090;
 inline constexpr int kSliderUdSimFS = 1092;
 inline constexpr int kSliderSmoothSimFS = 1094;
+inline constexpr int kFlightTarget = 2001;  // the address the view link sends to
 
 inline constexpr int kSpeedProfileButton = 1097;  // mouse settings and flight pages
 

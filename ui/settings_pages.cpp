@@ -4,6 +4,7 @@
 
 #include "camera_page.h"
 #include "dlg_click.h"
+#include "flight_page.h"
 #include "hotkey_page.h"
 #include "main_sheet.h"
 #include "page_tooltips.h"
@@ -12,9 +13,6 @@
 #include "x11_hotkey_grabber.h"
 
 namespace {
-
-// The pages that do not yet have a class of their own: an empty page.
-CMyPropertyPageToolTips* MakeEmptyPage(PageHost&) { return new CMyPropertyPageToolTips; }
 
 template <typename Page>
 CMyPropertyPageToolTips* Make(PageHost& host) {
@@ -36,7 +34,7 @@ const std::array<SettingsPageEntry, 6> kSettingsPages = {{
     {SettingsPage::System, "System setup", 0, Make<CmivexDlgSystem>},
     {SettingsPage::Hotkeys, "Hotkeys", 3, MakeHotkeyPage},
     {SettingsPage::AutoClick, "Auto click", 1, MakeAutoClickPage},
-    {SettingsPage::Flight, "Flight", 2, MakeEmptyPage},
+    {SettingsPage::Flight, "Flight", 2, Make<CMivexDlgFlight>},
     {SettingsPage::Camera, "Camera", 4, MakeCameraPage},
 }};
 

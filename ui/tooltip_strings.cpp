@@ -62,6 +62,9 @@ constexpr std::array kTooltips = std::to_array<TooltipEntry>({
     {kSpeedProfileButton, "Setup the speed profile (opens new dialog)"},
     {kAutoClickEnable, "Enable hands-free mode, using time delay activation."},
     {kAboutInformation, "Mivex! & camera information"},
+    {kFlightTarget,
+     "Where the head's pose is sent, as host:port: opentrack's input \"UDP over network\" "
+     "listens at 127.0.0.1:4242."},
 });
 
 static_assert(std::is_sorted(kTooltips.begin(), kTooltips.end(),

@@ -72,6 +72,14 @@ TEST_F(SettingsStore, ValuesRoundTripThroughAFileAPersonCouldHaveWrittenAndHandE
     EXPECT_EQ(reopened.GetProfileInt("", "loose", 0), 1);
 }
 
+TEST_F(SettingsStore, TextValuesSitBesideTheIntegersAndRefuseLineBreaks) {
+    EXPECT_EQ(m_store.ReadText(Setting::kFlightTarget), "127.0.0.1:4242");
+    EXPECT_TRUE(m_store.Write(Setting::kSliderLrSimFS, 20) && m_store.WriteText(Setting::kFlightTarget, " [::1]:5 "));
+    EXPECT_FALSE(m_store.WriteText(Setting::kFlightTarget, "1.2.3.4:1\nflight=1"));
+    const std::string file = test::ReadFile(m_home.SettingsFile());
+    EXPECT_NE(file.find("flightTarget=[::1]:5\nsliderLrSimFS=20\n"), std::string::npos) << file;
+}
+
 TEST_F(SettingsStore, AbsentKeysReadTheirDefaultAndReadingCreatesNothing) {
     for (const SettingKey& key : Setting::kNamedKeys) EXPECT_EQ(m_store.Read(key), key.defaultValue) << key.key;
     for (const auto& axis : Setting::kProfilePoints)

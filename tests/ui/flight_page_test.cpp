@@ -1,0 +1,74 @@
+// The "Flight" tab offscreen: its settings, the link switched by the check box and kept by the
+// timer, and the address field, with a recording link in place of the network.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+
+#include <memory>
+
+#include "flight_page.h"
+#include "page_fixture.h"
+#include "recording_sim_link.h"
+#include "slider_row.h"
+
+namespace {
+
+using Call = CRecordingSimLink::Call;
+
+class FlightPage : public PageFixture {
+protected:
+    // Made once the test has stored what it needs, and initialised as at start-up.
+    CMivexDlgFlight& Page() {
+        auto record = [this](const SimTarget& target) {
+            lastTarget = target;
+            return std::unique_ptr<ISimLink>(sim = new CRecordingSimLink);
+        };
+        if (!page) {
+            page = std::make_unique<CMivexDlgFlight>(host, record, [](std::chrono::milliseconds) {});
+            page->Activate();
+        }
+        return *page;
+    }
+
+    SimTarget lastTarget;
+    CRecordingSimLink* sim = nullptr;
+    std::unique_ptr<CMivexDlgFlight> page;
+};
+
+TEST_F(FlightPage, StartsTheStoredLinkWithoutForcingTheProfileAndOnlyAClickForcesIt) {
+    store.Write(Setting::kFlight, 1);
+    store.Write(Setting::kSliderLrSimFS, 0);
+    EXPECT_EQ(Page().SliderRow(CMivexDlgFlight::kLeftRight).PercentField()->text(), "2%");
+    EXPECT_EQ(Page().StatusField()->text(), "Init.....");
+    EXPECT_EQ(Page().LinkTimer().interval(), 2000);
+    EXPECT_FALSE(engine.useProfile);
+    Page().OnTimer();
+    EXPECT_EQ(Page().StatusField()->text(), "Mivex! connected to FSX");
+
+    Page().DetectBox()->click();
+    EXPECT_EQ(sim->Calls(), (std::vector<Call>{{Call::Open}, {Call::Send}, {Call::Send}, {Call::Close}}));
+    EXPECT_TRUE(Page().StatusField()->isHidden() && !Page().LinkTimer().isActive());
+    Page().DetectBox()->click();
+    EXPECT_EQ(store.Read(Setting::kFlight), 1);
+    EXPECT_TRUE(engine.useProfile && profileLink.FlightChecked());
+}
+
+TEST_F(FlightPage, TheAddressFieldRefusesWhatIsNoAddressAndMovesTheLinkToOneThatIs) {
+    store.WriteText(Setting::kFlightTarget, "no address");
+    EXPECT_EQ(Page().TargetField()->text(), "127.0.0.1:4242");
+    EXPECT_TRUE(Page().TargetMessage()->text().contains("no address"));
+    Page().TargetField()->setText(" 192.168.1.7:5000");
+    Page().OnTargetEntered();
+    EXPECT_EQ(lastTarget, (SimTarget{"192.168.1.7", 5000}));
+    Page().TargetField()->setText("192.168.1.8:0");
+    Page().OnTargetEntered();
+    EXPECT_EQ(Page().TargetMessage()->text(),
+              "'192.168.1.8:0' was not taken: the port must be a number from 1 to 65535 "
+              "(expected host:port, e.g. 127.0.0.1:4242). Still sending to 192.168.1.7:5000.");
+    EXPECT_EQ(Page().TargetField()->text(), "192.168.1.7:5000");
+    EXPECT_EQ(store.ReadText(Setting::kFlightTarget), "192.168.1.7:5000");
+}
+
+}  // namespace

@@ -1,0 +1,230 @@
+#include "flight_page.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "control_ids.h"
+#include "engine_control.h"
+#include "hover_button.h"
+#include "mouse.h"
+#include "page_pictures.h"
+#include "profile_dialog_link.h"
+#include "settings_mirror.h"
+#include "settings_store.h"
+#include "slider_row.h"
+#include "tooltip_strings.h"
+#include "udp_sim_link.h"
+
+namespace {
+
+struct FlightSliderRow {
+    SliderRowSpec spec;
+    std::atomic<int> CSettingsMirror::*mirror;
+};
+
+// In the page's order of CMivexDlgFlight::Row; "Set Default" puts each back to its default.
+const std::array<FlightSliderRow, CMivexDlgFlight::kRowCount> kFlightSliderRows{{
+    {{Setting::kSliderLrSimFS, "Camera Left and Right", ControlIds::kSliderLrSimFS,
+      [](int position) { return position * 2; }},
+     &CSettingsMirror::m_nSliderLrSimFS},
+    {{Setting::kSliderUdSimFS, "Camera Up and Down", ControlIds::kSliderUdSimFS,
+      [](int position) { return position * 2; }},
+     &CSettingsMirror::m_nSliderUdSimFS},
+    {{Setting::kSliderSmoothSimFS, "Camera Smooth movement", ControlIds::kSliderSmoothSimFS,
+      [](int position) { return position * 10; }},
+     &CSettingsMirror::m_nSliderSmoothSimFS},
+}};
+
+// The stored address, or the default one with the reason when the stored text is no address.
+SimTarget StoredTarget(const CSettingsStore& store, std::string& refusal) {
+    std::string error;
+    const std::string text = store.ReadText(Setting::kFlightTarget);
+    if (auto target = ParseSimTarget(text, error)) return *target;
+    const SimTarget fallback = *ParseSimTarget(Setting::kFlightTarget.defaultValue, error);
+    refusal = "The stored address '" + text + "' is not usable: " + error + ". Sending to " + fallback.Text() + ".";
+    return fallback;
+}
+
+}  // namespace
+
+std::unique_ptr<ISimLink> CMivexDlgFlight::UdpLink(const SimTarget& target) {
+    return std::make_unique<CUdpSimLink>(target);
+}
+
+CMivexDlgFlight::CMivexDlgFlight(PageHost& host, LinkFactory makeLink, CFlightLink::Sleep sleep)
+    : m_host(host),
+      m_makeLink(std::move(makeLink)),
+      m_link(host.mirror, m_makeLink(m_target), std::move(sleep)),
+      m_pDetect(new QCheckBox(tr("Detect Flightsimulator"), this)),
+      m_pTarget(new QLineEdit(this)),
+      m_pTargetMessage(new QLabel(this)),
+      m_pStatus(new QLineEdit(this)),
+      m_pAutoCentre(new QCheckBox(tr("Centre camera automatically"), this)),
+      m_pMouseLimit(new QCheckBox(tr("Limit mouse movement"), this)),
+      m_pProfileButton(MakeSpeedProfileButton(host.profile, this)),
+      m_pSetDefault(new QPushButton(tr("Set Default"), this)) {
+    for (int row = 0; row < kRowCount; ++row)
+        m_rows[row] =
+            new CSliderRow(kFlightSliderRows[row].spec, host.store, host.mirror.*kFlightSliderRows[row].mirror, this);
+    SetControlId(m_pDetect, ControlIds::kDetectSimulator);
+    SetControlId(m_pAutoCentre, ControlIds::kFlightAutoCentre);
+    SetControlId(m_pTarget, ControlIds::kFlightTarget);
+    SetControlId(m_pSetDefault, ControlIds::kSetDefault);
+
+    auto* targetLabel = new QLabel(tr("&Address:"), this);
+    targetLabel->setBuddy(m_pTarget);
+    m_pTarget->setPlaceholderText(QString::fromUtf8(Setting::kFlightTarget.defaultValue));
+    m_pTargetMessage->setWordWrap(true);
+    m_pTargetMessage->setAccessibleName(tr("Address message"));
+    m_pTargetMessage->hide();
+    m_pStatus->setReadOnly(true);
+    m_pStatus->setFocusPolicy(Qt::NoFocus);
+    m_pStatus->setAccessibleName(tr("Connection status"));
+    m_pStatus->hide();
+    auto* profileLabel = new QLabel(tr("the speed profile dialog"), this);
+    profileLabel->setBuddy(m_pProfileButton);
+    auto* ok = new QPushButton(tr("OK"), this);
+
+    auto* grid = new QGridLayout;
+    grid->setColumnStretch(1, 1);
+    for (CSliderRow* row : m_rows) row->AddTo(grid, grid->rowCount());
+
+    auto* link = new QHBoxLayout;
+    link->addWidget(m_pDetect);
+    link->addSpacing(fontMetrics().averageCharWidth() * 2);
+    link->addWidget(targetLabel);
+    link->addWidget(m_pTarget, 1);
+
+    auto* profile = new QHBoxLayout;
+    profile->addWidget(m_pProfileButton);
+    profile->addWidget(profileLabel);
+    profile->addStretch(1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_pSetDefault);
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addSpacing(fontMetrics().height() / 2);
+    layout->addLayout(link);
+    layout->addWidget(m_pTargetMessage);
+    layout->addWidget(m_pStatus);
+    layout->addWidget(m_pAutoCentre);
+    layout->addWidget(m_pMouseLimit);
+    layout->addSpacing(fontMetrics().height() / 2);
+    layout->addLayout(profile);
+    layout->addStretch(1);
+    layout->addLayout(buttons);
+
+    m_timer.setInterval(CFlightLink::kTimerInterval);
+    connect(&m_timer, &QTimer::timeout, this, &CMivexDlgFlight::OnTimer);
+    connect(m_pDetect, &QCheckBox::clicked, this, &CMivexDlgFlight::OnDetect);
+    connect(m_pTarget, &QLineEdit::editingFinished, this, &CMivexDlgFlight::OnTargetEntered);
+    connect(m_pAutoCentre, &QCheckBox::clicked, this, [this](bool checked) {
+        m_host.store.Write(Setting::kFlightAutoCenter, checked ? Setting::kTrue : Setting::kFalse);
+        m_host.mirror.m_bFlightAutoCenter = checked;
+    });
+    connect(m_pMouseLimit, &QCheckBox::clicked, this, [this](bool checked) {
+        m_host.store.Write(Setting::kMouseLimit, checked ? Setting::kTrue : Setting::kFalse);
+        m_host.mirror.m_bMouseLimit = checked;
+    });
+    connect(m_pSetDefault, &QPushButton::clicked, this, &CMivexDlgFlight::OnSetDefault);
+    connect(ok, &QPushButton::clicked, this, &CMivexDlgFlight::OnOK);
+
+    m_host.engine.RegisterView(&m_link);
+    m_host.viewCentre = &m_link;  // the centre hotkey centres this view
+}
+
+CMivexDlgFlight::~CMivexDlgFlight() {
+    if (m_host.viewCentre == &m_link) m_host.viewCentre = nullptr;
+    m_host.engine.RegisterView(nullptr);
+}
+
+void CMivexDlgFlight::OnInitDialog() {
+    SetToolTipsEnabled(true);
+    for (CSliderRow* row : m_rows) row->Load();
+    std::string refusal;
+    m_target = StoredTarget(m_host.store, refusal);
+    m_link.SetLink(m_makeLink(m_target));
+    ShowTarget(QString::fromStdString(refusal));
+    m_pDetect->setChecked(m_host.store.ReadBool(Setting::kFlight));
+    // The profile dialog, made later, reads this; only a click forces the profile on now.
+    m_host.profile.SetFlightChecked(m_pDetect->isChecked());
+    EnableLink();
+    const bool autoCentre = m_host.store.ReadBool(Setting::kFlightAutoCenter);
+    m_pAutoCentre->setChecked(autoCentre);
+    m_host.mirror.m_bFlightAutoCenter = autoCentre;
+    const int flightVersion = m_host.store.Read(Setting::kFlightVersion);
+    ReleaseMiddleButton(m_host.mouse);
+    if (flightVersion != 0) m_host.mirror.m_bClicksOff = true;
+    const bool mouseLimit = m_host.store.ReadBool(Setting::kMouseLimit);
+    m_pMouseLimit->setChecked(mouseLimit);
+    m_host.mirror.m_bMouseLimit = mouseLimit;
+    CMyPropertyPageToolTips::OnInitDialog();
+}
+
+void CMivexDlgFlight::OnDetect(bool checked) {
+    m_host.store.Write(Setting::kFlight, checked ? Setting::kTrue : Setting::kFalse);
+    // Checked: the view follows the head's position, which the profile path gives.
+    if (checked) m_host.engine.UseSpeedProfile(true);
+    m_host.profile.SetFlightChecked(checked);
+    EnableLink();
+}
+
+void CMivexDlgFlight::EnableLink() {
+    const bool on = m_pDetect->isChecked();
+    if (on) {
+        m_link.EnableLink(true);
+        m_pStatus->setText(QString::fromStdString(m_link.StatusText()));
+        m_pStatus->show();
+        m_timer.start();
+    } else {
+        m_timer.stop();
+        m_pStatus->hide();
+        m_link.EnableLink(false);
+    }
+}
+
+void CMivexDlgFlight::OnTimer() {
+    m_link.OnTimer();
+    m_pStatus->setText(QString::fromStdString(m_link.StatusText()));
+}
+
+bool CMivexDlgFlight::OnTargetEntered() {
+    const std::string text = m_pTarget->text().toStdString();
+    std::string error;
+    const auto target = ParseSimTarget(text, error);
+    if (!target) {
+        ShowTarget(tr("'%1' was not taken: %2. Still sending to %3.")
+                       .arg(QString::fromStdString(text), QString::fromStdString(error),
+                            QString::fromStdString(m_target.Text())));
+        return false;
+    }
+    ShowTarget(QString());
+    if (*target == m_target) return true;
+    m_target = *target;
+    m_host.store.WriteText(Setting::kFlightTarget, m_target.Text());
+    m_pTarget->setText(QString::fromStdString(m_target.Text()));
+    // A link that is on closes in order and tries the new address at the next tick.
+    const bool on = m_pDetect->isChecked();
+    if (on) m_link.EnableLink(false);
+    m_link.SetLink(m_makeLink(m_target));
+    if (on) EnableLink();
+    return true;
+}
+
+void CMivexDlgFlight::ShowTarget(const QString& refusal) {
+    m_pTarget->setText(QString::fromStdString(m_target.Text()));
+    m_pTargetMessage->setText(refusal);
+    m_pTargetMessage->setVisible(!refusal.isEmpty());
+}
+
+void CMivexDlgFlight::OnSetDefault() {
+    for (int row = 0; row < kRowCount; ++row) m_rows[row]->SetPosition(kFlightSliderRows[row].spec.key.defaultValue);
+}
