@@ -86,8 +86,6 @@ CMivexDlgFlight::CMivexDlgFlight(PageHost& host, LinkFactory makeLink, CFlightLi
     m_pStatus->setFocusPolicy(Qt::NoFocus);
     m_pStatus->setAccessibleName(tr("Connection status"));
     m_pStatus->hide();
-    auto* profileLabel = new QLabel(tr("the speed profile dialog"), this);
-    profileLabel->setBuddy(m_pProfileButton);
     auto* ok = new QPushButton(tr("OK"), this);
 
     auto* grid = new QGridLayout;
@@ -100,10 +98,6 @@ CMivexDlgFlight::CMivexDlgFlight(PageHost& host, LinkFactory makeLink, CFlightLi
     link->addWidget(targetLabel);
     link->addWidget(m_pTarget, 1);
 
-    auto* profile = new QHBoxLayout;
-    profile->addWidget(m_pProfileButton);
-    profile->addWidget(profileLabel);
-    profile->addStretch(1);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_pSetDefault);
     buttons->addStretch(1);
@@ -118,7 +112,7 @@ CMivexDlgFlight::CMivexDlgFlight(PageHost& host, LinkFactory makeLink, CFlightLi
     layout->addWidget(m_pAutoCentre);
     layout->addWidget(m_pMouseLimit);
     layout->addSpacing(fontMetrics().height() / 2);
-    layout->addLayout(profile);
+    layout->addLayout(SpeedProfileRow(m_pProfileButton));
     layout->addStretch(1);
     layout->addLayout(buttons);
 

@@ -1,5 +1,7 @@
 #include "page_pictures.h"
 
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -64,4 +66,14 @@ CHoverButton* MakeSpeedProfileButton(CProfileDialogLink& link, QWidget* parent) 
     SetControlId(button, ControlIds::kSpeedProfileButton);
     QObject::connect(button, &CHoverButton::clicked, [&link] { link.ShowDialog(); });
     return button;
+}
+
+QHBoxLayout* SpeedProfileRow(CHoverButton* button) {
+    auto* label = new QLabel(QObject::tr("the speed profile dialog"), button->parentWidget());
+    label->setBuddy(button);
+    auto* row = new QHBoxLayout;
+    row->addWidget(button);
+    row->addWidget(label);
+    row->addStretch(1);
+    return row;
 }

@@ -65,8 +65,6 @@ CmivexDlgSettings::CmivexDlgSettings(PageHost& host)
     SetControlId(m_pSetDefault, ControlIds::kSetDefault);
     m_pIndicator->setAccessibleName(tr("Acceleration applied"));
     m_pIndicator->setFixedSize(AccelerationPicture(false, 1).deviceIndependentSize().toSize());
-    auto* profileLabel = new QLabel(tr("the speed profile dialog"), this);
-    profileLabel->setBuddy(m_pProfileButton);
     auto* ok = new QPushButton(tr("OK"), this);
 
     auto* grid = new QGridLayout;
@@ -83,10 +81,6 @@ CmivexDlgSettings::CmivexDlgSettings(PageHost& host)
     m_rows[kAccAmount]->AddTo(grid, 5);
     grid->addWidget(m_pLrMouse, 6, 0, 1, 4);
 
-    auto* profile = new QHBoxLayout;
-    profile->addWidget(m_pProfileButton);
-    profile->addWidget(profileLabel);
-    profile->addStretch(1);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_pSetDefault);
     buttons->addStretch(1);
@@ -95,7 +89,7 @@ CmivexDlgSettings::CmivexDlgSettings(PageHost& host)
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addSpacing(fontMetrics().height() / 2);
-    layout->addLayout(profile);
+    layout->addLayout(SpeedProfileRow(m_pProfileButton));
     layout->addStretch(1);
     layout->addLayout(buttons);
 
