@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QAbstractSpinBox>
+#include <QPointer>
 
 #include "page_tooltips.h"
 
@@ -61,7 +62,7 @@ private:
 
     CSettingsStore& m_store;
     CSettingsMirror& m_mirror;
-    CDialogFloat* m_pFloat;
+    QPointer<CDialogFloat> m_pFloat;  // gone before the page at the end of the program
     IClickSound* m_pClickSound;
 
     QCheckBox* m_pEnableBox = nullptr;
