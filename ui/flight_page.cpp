@@ -22,22 +22,14 @@
 
 namespace {
 
-struct FlightSliderRow {
-    SliderRowSpec spec;
-    std::atomic<int> CSettingsMirror::*mirror;
-};
-
 // In the page's order of CMivexDlgFlight::Row; "Set Default" puts each back to its default.
-const std::array<FlightSliderRow, CMivexDlgFlight::kRowCount> kFlightSliderRows{{
-    {{Setting::kSliderLrSimFS, "Camera Left and Right", ControlIds::kSliderLrSimFS,
-      [](int position) { return position * 2; }},
-     &CSettingsMirror::m_nSliderLrSimFS},
-    {{Setting::kSliderUdSimFS, "Camera Up and Down", ControlIds::kSliderUdSimFS,
-      [](int position) { return position * 2; }},
-     &CSettingsMirror::m_nSliderUdSimFS},
-    {{Setting::kSliderSmoothSimFS, "Camera Smooth movement", ControlIds::kSliderSmoothSimFS,
-      [](int position) { return position * 10; }},
-     &CSettingsMirror::m_nSliderSmoothSimFS},
+const std::array<SliderRowSpec, CMivexDlgFlight::kRowCount> kFlightSliderRows{{
+    {Setting::kSliderLrSimFS, "Camera Left and Right", ControlIds::kSliderLrSimFS,
+     [](int position) { return position * 2; }, &CSettingsMirror::m_nSliderLrSimFS},
+    {Setting::kSliderUdSimFS, "Camera Up and Down", ControlIds::kSliderUdSimFS,
+     [](int position) { return position * 2; }, &CSettingsMirror::m_nSliderUdSimFS},
+    {Setting::kSliderSmoothSimFS, "Camera Smooth movement", ControlIds::kSliderSmoothSimFS,
+     [](int position) { return position * 10; }, &CSettingsMirror::m_nSliderSmoothSimFS},
 }};
 
 // The stored address, or the default one with the reason when the stored text is no address.
@@ -60,6 +52,7 @@ CMivexDlgFlight::CMivexDlgFlight(PageHost& host, LinkFactory makeLink, CFlightLi
     : m_host(host),
       m_makeLink(std::move(makeLink)),
       m_link(host.mirror, m_makeLink(m_target), std::move(sleep)),
+      m_rows(MakeSliderRows(kFlightSliderRows, host.store, host.mirror, this)),
       m_pDetect(new QCheckBox(tr("Detect Flightsimulator"), this)),
       m_pTarget(new QLineEdit(this)),
       m_pTargetMessage(new QLabel(this)),
@@ -68,9 +61,6 @@ CMivexDlgFlight::CMivexDlgFlight(PageHost& host, LinkFactory makeLink, CFlightLi
       m_pMouseLimit(new QCheckBox(tr("Limit mouse movement"), this)),
       m_pProfileButton(MakeSpeedProfileButton(host.profile, this)),
       m_pSetDefault(new QPushButton(tr("Set Default"), this)) {
-    for (int row = 0; row < kRowCount; ++row)
-        m_rows[row] =
-            new CSliderRow(kFlightSliderRows[row].spec, host.store, host.mirror.*kFlightSliderRows[row].mirror, this);
     SetControlId(m_pDetect, ControlIds::kDetectSimulator);
     SetControlId(m_pAutoCentre, ControlIds::kFlightAutoCentre);
     SetControlId(m_pTarget, ControlIds::kFlightTarget);
@@ -220,5 +210,5 @@ void CMivexDlgFlight::ShowTarget(const QString& refusal) {
 }
 
 void CMivexDlgFlight::OnSetDefault() {
-    for (int row = 0; row < kRowCount; ++row) m_rows[row]->SetPosition(kFlightSliderRows[row].spec.key.defaultValue);
+    for (CSliderRow* row : m_rows) row->SetDefault();
 }

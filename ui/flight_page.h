@@ -65,7 +65,7 @@ private:
     const LinkFactory m_makeLink;
     SimTarget m_target;
     CFlightLink m_link;
-    std::array<CSliderRow*, kRowCount> m_rows{};
+    std::array<CSliderRow*, kRowCount> m_rows;
     QCheckBox* m_pDetect;
     QLineEdit* m_pTarget;
     QLabel* m_pTargetMessage;

@@ -18,33 +18,18 @@
 
 namespace {
 
-struct MouseSliderRow {
-    SliderRowSpec spec;
-    std::atomic<int> CSettingsMirror::*mirror;
-    int setDefault;  // what "Set Default" puts there
-};
-
 // In the page's order of CmivexDlgSettings::Row.
-const std::array<MouseSliderRow, CmivexDlgSettings::kRowCount> kMouseSliderRows{{
-    {{Setting::kSliderLrMouse, "Mouse Left and Right movement", ControlIds::kSliderLrMouse,
-      [](int position) { return position * 5; }},
-     &CSettingsMirror::m_nSliderLrMouse,
-     Setting::kSliderLrMouse.defaultValue},
-    {{Setting::kSliderUdMouse, "Mouse Up and Down movement", ControlIds::kSliderUdMouse,
-      [](int position) { return position * 5; }},
-     &CSettingsMirror::m_nSliderUdMouse,
-     Setting::kSliderUdMouse.defaultValue},
-    {{Setting::kSliderSmoothMouse, "Mouse Smooth", ControlIds::kSliderSmoothMouse,
-      [](int position) { return position * 10; }},
-     &CSettingsMirror::m_nSliderSmoothMouse,
-     Setting::kSliderSmoothMouse.defaultValue},
-    {{Setting::kSliderAccWindowMouse, "Mouse window for acceleration", ControlIds::kSliderAccWindowMouse,
-      [](int position) { return position * 100 / 16; }},
-     &CSettingsMirror::m_nSliderAccWindowMouse,
-     Setting::kSliderAccWindowMouse.defaultValue},
-    {{Setting::kSliderAccMouse, "Mouse acceleration", ControlIds::kSliderAccMouse,
-      [](int position) { return position * 100 / 16; }},
-     &CSettingsMirror::m_nSliderAccMouse,
+const std::array<SliderRowSpec, CmivexDlgSettings::kRowCount> kMouseSliderRows{{
+    {Setting::kSliderLrMouse, "Mouse Left and Right movement", ControlIds::kSliderLrMouse,
+     [](int position) { return position * 5; }, &CSettingsMirror::m_nSliderLrMouse},
+    {Setting::kSliderUdMouse, "Mouse Up and Down movement", ControlIds::kSliderUdMouse,
+     [](int position) { return position * 5; }, &CSettingsMirror::m_nSliderUdMouse},
+    {Setting::kSliderSmoothMouse, "Mouse Smooth", ControlIds::kSliderSmoothMouse,
+     [](int position) { return position * 10; }, &CSettingsMirror::m_nSliderSmoothMouse},
+    {Setting::kSliderAccWindowMouse, "Mouse window for acceleration", ControlIds::kSliderAccWindowMouse,
+     [](int position) { return position * 100 / 16; }, &CSettingsMirror::m_nSliderAccWindowMouse},
+    {Setting::kSliderAccMouse, "Mouse acceleration", ControlIds::kSliderAccMouse,
+     [](int position) { return position * 100 / 16; }, &CSettingsMirror::m_nSliderAccMouse,
      Setting::kSliderAccMouseSetDefault},
 }};
 
@@ -52,14 +37,12 @@ const std::array<MouseSliderRow, CmivexDlgSettings::kRowCount> kMouseSliderRows{
 
 CmivexDlgSettings::CmivexDlgSettings(PageHost& host)
     : m_host(host),
+      m_rows(MakeSliderRows(kMouseSliderRows, host.store, host.mirror, this)),
       m_pAccMouse(new QCheckBox(tr("Enable mouse acceleration"), this)),
       m_pLrMouse(new QCheckBox(tr("Change mouse direction Left <-> Right"), this)),
       m_pIndicator(new QLabel(this)),
       m_pProfileButton(MakeSpeedProfileButton(host.profile, this)),
       m_pSetDefault(new QPushButton(tr("Set Default"), this)) {
-    for (int row = 0; row < kRowCount; ++row)
-        m_rows[row] =
-            new CSliderRow(kMouseSliderRows[row].spec, host.store, host.mirror.*kMouseSliderRows[row].mirror, this);
     SetControlId(m_pAccMouse, ControlIds::kAccelerationEnable);
     SetControlId(m_pLrMouse, ControlIds::kDirectionLeftRight);
     SetControlId(m_pSetDefault, ControlIds::kSetDefault);
@@ -140,7 +123,7 @@ void CmivexDlgSettings::OnSetDefault() {
     OnAccMouse(false);
     m_pLrMouse->setChecked(false);
     OnLrMouse(false);
-    for (int row = 0; row < kRowCount; ++row) m_rows[row]->SetPosition(kMouseSliderRows[row].setDefault);
+    for (CSliderRow* row : m_rows) row->SetDefault();
 }
 
 void CmivexDlgSettings::OnTimer() {

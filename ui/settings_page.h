@@ -51,7 +51,7 @@ private:
     void ShowIndicator(bool applied);
 
     PageHost& m_host;
-    std::array<CSliderRow*, kRowCount> m_rows{};
+    std::array<CSliderRow*, kRowCount> m_rows;
     QCheckBox* m_pAccMouse;
     QCheckBox* m_pLrMouse;
     QLabel* m_pIndicator;

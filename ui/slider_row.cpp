@@ -48,11 +48,11 @@ void CUpDown::Step(int delta) {
     emit DeltaPos(delta);
 }
 
-CSliderRow::CSliderRow(const SliderRowSpec& spec, CSettingsStore& store, std::atomic<int>& mirror, QWidget* page)
+CSliderRow::CSliderRow(const SliderRowSpec& spec, CSettingsStore& store, CSettingsMirror& mirror, QWidget* page)
     : QObject(page),
       m_spec(spec),
       m_store(store),
-      m_mirror(mirror),
+      m_mirror(mirror.*spec.mirror),
       m_pCaption(new QLabel(QString::fromUtf8(spec.caption), page)),
       m_pSlider(new QSlider(Qt::Horizontal, page)),
       m_pUpDown(new CUpDown(page)),
@@ -104,6 +104,8 @@ void CSliderRow::Load() {
 }
 
 void CSliderRow::SetPosition(int position) { m_pSlider->setValue(position); }
+
+void CSliderRow::SetDefault() { SetPosition(m_spec.setDefault.value_or(m_spec.key.defaultValue)); }
 
 int CSliderRow::Position() const { return m_pSlider->value(); }
 

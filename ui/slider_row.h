@@ -3,12 +3,12 @@
 // setting's table entry and the rule that turns a position into the percentage shown, so a page
 // lists its rows instead of repeating ranges and keys.
 //
-//   CSliderRow lr({Setting::kSliderLrMouse, "Mouse Left and Right movement", ControlIds::kSliderLrMouse,
-//                  [](int position) { return position * 5; }},
-//                 store, mirror.m_nSliderLrMouse, page);
-//   lr.AddTo(grid, 0);
-//   lr.Load();            // at the page's initialisation: stored value, clamped into the range
-//   lr.SetPosition(8);    // "Set Default"
+//   const std::array<SliderRowSpec, 1> kRows{{{Setting::kSliderLrMouse, "Mouse Left and Right movement",
+//       ControlIds::kSliderLrMouse, [](int position) { return position * 5; }, &CSettingsMirror::m_nSliderLrMouse}}};
+//   std::array<CSliderRow*, 1> rows = MakeSliderRows(kRows, store, mirror, page);
+//   rows[0]->AddTo(grid, 0);
+//   rows[0]->Load();          // at the page's initialisation: stored value, clamped into the range
+//   rows[0]->SetDefault();    // "Set Default"
 //
 // The mirror follows every change at once (the frame road reads it on the next frame). The
 // store is written whenever the position shown differs from the stored one: on every change,
@@ -16,12 +16,16 @@
 // user changes the value, since it already reads as what is shown.
 #pragma once
 
+#include <array>
 #include <atomic>
+#include <cstddef>
+#include <optional>
 
 #include <QObject>
 #include <QWidget>
 
 #include "settings_keys.h"
+#include "settings_mirror.h"
 
 class CSettingsStore;
 class QGridLayout;
@@ -59,22 +63,25 @@ private:
 };
 
 struct SliderRowSpec {
-    SettingKey key;                // section, key, default and the slider's range
-    const char* caption;           // the text before the slider
-    int controlId;                 // keys the slider's tooltip
-    int (*percent)(int position);  // what the field shows, before "%"
+    SettingKey key;                             // section, key, default and the slider's range
+    const char* caption;                        // the text before the slider
+    int controlId;                              // keys the slider's tooltip
+    int (*percent)(int position);               // what the field shows, before "%"
+    std::atomic<int> CSettingsMirror::*mirror;  // where the frame road reads the value
+    std::optional<int> setDefault{};            // what "Set Default" puts there, if not the key's default
 };
 
 class CSliderRow : public QObject {
     Q_OBJECT
 public:
-    CSliderRow(const SliderRowSpec& spec, CSettingsStore& store, std::atomic<int>& mirror, QWidget* page);
+    CSliderRow(const SliderRowSpec& spec, CSettingsStore& store, CSettingsMirror& mirror, QWidget* page);
 
     // Caption, slider, arrows and percentage field in columns 0..3 of one grid row.
     void AddTo(QGridLayout* grid, int row);
 
     void Load();
     void SetPosition(int position);
+    void SetDefault();
     int Position() const;
     // Greys the slider and its arrows (the percentage field stays as it is).
     void SetEnabled(bool enabled);
@@ -94,3 +101,12 @@ private:
     CUpDown* m_pUpDown;
     QLineEdit* m_pPercent;
 };
+
+// One row per entry, in the table's order.
+template <std::size_t N>
+std::array<CSliderRow*, N> MakeSliderRows(const std::array<SliderRowSpec, N>& specs, CSettingsStore& store,
+                                          CSettingsMirror& mirror, QWidget* page) {
+    std::array<CSliderRow*, N> rows{};
+    for (std::size_t i = 0; i < N; ++i) rows[i] = new CSliderRow(specs[i], store, mirror, page);
+    return rows;
+}
