@@ -2,8 +2,8 @@
 
 #include <QDir>
 #include <QSaveFile>
+#include <QStandardPaths>
 
-#include <cstdlib>
 #include <string_view>
 
 #include "version_info.h"
@@ -63,15 +63,9 @@ std::string EntryText(const std::filesystem::path& executable) {
 }  // namespace
 
 std::filesystem::path AutostartEntryPath() {
-    const char* configHome = std::getenv("XDG_CONFIG_HOME");
-    std::filesystem::path base;
-    if (configHome && *configHome == '/') {
-        base = configHome;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::filesystem::path(home ? home : "") / ".config";
-    }
-    return base / "autostart" / kAutostartEntryName;
+    // The same configuration folder as the settings file's.
+    const QString configHome = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return std::filesystem::path(configHome.toStdString()) / "autostart" / kAutostartEntryName;
 }
 
 bool SetRunAtStartup(bool enable, const std::filesystem::path& executable, std::string& error) {

@@ -1,12 +1,12 @@
 // The desktop session's autostart entry that starts the program at login:
-// $XDG_CONFIG_HOME/autostart/KORDO_mivex!.desktop (default ~/.config/autostart), as the XDG
-// Autostart specification has it.
+// $XDG_CONFIG_HOME/autostart/KORDO_mivex!.desktop (default ~/.config/autostart), where desktop
+// sessions look for the programs they start at login.
 //
 //   std::string error;
 //   if (!SetRunAtStartup(true, RunningExecutable(), error)) log(error);
 //
-// The entry starts the given executable by its absolute path, quoted as the Desktop Entry
-// Specification requires, so a path with blanks or quotes works.
+// The entry starts the given executable by its absolute path, quoted the way desktop entries
+// quote their Exec lines, so a path with blanks or quotes works.
 #pragma once
 
 #include <filesystem>
