@@ -164,9 +164,9 @@ void CProfileWindow::HandleMouse(bool leftButtonDown, const QPoint& position) {
     bool overHandle = false;
     for (CProfileRegion& region : m_regions)
         if (region.HandleRegionMouse(leftButtonDown, position.x(), position.y())) overHandle = true;
-    if (overHandle != m_bOverHandle || cursor().shape() != (overHandle ? Qt::SizeVerCursor : Qt::ArrowCursor))
-        setCursor(overHandle ? Qt::SizeVerCursor : Qt::ArrowCursor);
-    m_bOverHandle = overHandle;
+    // Set only when it changes, as the cursor is set on every move.
+    const Qt::CursorShape wanted = overHandle ? Qt::SizeVerCursor : Qt::ArrowCursor;
+    if (cursor().shape() != wanted) setCursor(wanted);
 }
 
 void CProfileWindow::mousePressEvent(QMouseEvent* event) {

@@ -82,7 +82,6 @@ public:
     void OnProfileEdit();
 
     int SelectedColumn() const { return m_iSelected; }
-    bool OverHandle() const { return m_bOverHandle; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -105,6 +104,5 @@ private:
     QPushButton* m_pApply;
     std::array<CProfileRegion, kColumns> m_regions;
     bool m_bModified = false;
-    bool m_bOverHandle = false;
     int m_iSelected = 0;  // the column the keyboard moves
 };
