@@ -4,7 +4,6 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPixmap>
 #include <QPushButton>
 
 namespace {
@@ -243,12 +242,9 @@ void CProfileWindow::DescribeSelection() {
 }
 
 void CProfileWindow::paintEvent(QPaintEvent*) {
-    // Drawn into a picture first and copied in one go, so a drag never flickers.
-    QPixmap picture(size() * devicePixelRatioF());
-    picture.setDevicePixelRatio(devicePixelRatioF());
-    picture.fill(Qt::white);
-    QPainter painter(&picture);
-    painter.setFont(font());
+    // Qt's backing store already buffers the window, so a drag never flickers.
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::white);
     painter.setPen(QPen(kGuideGrey, 1, Qt::DotLine));
     for (const int y : {CProfileRegion::kTop, CProfileRegion::kNeutral, CProfileRegion::kBottom})
         painter.drawLine(0, y, width(), y);
@@ -268,6 +264,4 @@ void CProfileWindow::paintEvent(QPaintEvent*) {
         painter.setBrush(Qt::NoBrush);
         painter.drawRect(selected.Left() + 1, 1, selected.Width() - 2, height() - 2);
     }
-    painter.end();
-    QPainter(this).drawPixmap(0, 0, picture);
 }
