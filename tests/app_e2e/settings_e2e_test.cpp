@@ -24,6 +24,12 @@ protected:
         return across / std::max(down, 1.0);
     }
     void Key(KeySym key) const { Press(0, key); }
+    Window FocusedWindow() const {
+        Window focus = None;
+        int revert = 0;
+        XGetInputFocus(m_x, &focus, &revert);
+        return focus;
+    }
 };
 
 TEST_F(SettingsWindow, TheLeftRightSliderChangesTheHorizontalGainAndTheLoginEntryStartsTheProgram) {
@@ -36,11 +42,18 @@ TEST_F(SettingsWindow, TheLeftRightSliderChangesTheHorizontalGainAndTheLoginEntr
     ASSERT_TRUE(WaitUntil([&] { return (sheet = FindWindow("Kordo Mivex!")) != None; }, kSlow * 10s));
     ASSERT_TRUE(PointerMoves()) << Diagnostics(run);
 
-    // Focus lands on the tab bar, then on the first slider of the "Settings" tab.
+    // The user tabs forward from wherever the window put the focus (the tab bar, or a control
+    // before the first slider of the "Settings" tab) until End takes that slider to its end.
     XSetInputFocus(m_x, sheet, RevertToParent, CurrentTime);
-    Key(XK_Tab), Key(XK_Tab), Key(XK_End);
-    ASSERT_TRUE(WaitUntil([] { return CSettingsStore().Read(Setting::kSliderLrMouse) == 20; }, kSlow * 5s))
-        << "the slider did not reach its end" << Diagnostics(run);
+    ASSERT_TRUE(WaitUntil([&] { return FocusedWindow() == sheet; }, kSlow * 5s)) << "the window never took the focus";
+    const auto atEnd = [] { return CSettingsStore().Read(Setting::kSliderLrMouse) == 20; };
+    for (int tabs = 0; tabs < 4 && !atEnd(); ++tabs) {
+        Key(XK_End);
+        if (WaitUntil(atEnd, kSlow * 1s)) break;
+        Key(XK_Tab);
+    }
+    ASSERT_TRUE(atEnd()) << "the slider did not reach its end; settings:\n"
+                         << test::ReadFile(CSettingsStore().FilePath()) << Diagnostics(run);
     const double strong = HorizontalShare();
     Key(XK_Home);
     ASSERT_TRUE(WaitUntil([] { return CSettingsStore().Read(Setting::kSliderLrMouse) == 1; }, kSlow * 5s));
