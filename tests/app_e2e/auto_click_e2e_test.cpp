@@ -29,7 +29,8 @@ TEST_F(ProgramTest, AutoClickClicksOnceWhereThePointerRestsAndItsWindowNeverTake
     CSettingsStore store;
     for (const SettingKey& on : {Setting::kUseMouse, Setting::kEnableAutoClick}) store.Write(on, 1);
     store.Write(Setting::kValueAutoClick, 5);  // 0.5 s
-    store.Write(Setting::kUpdateCount, 1);     // no update reminder: this case watches the floating window alone
+    // No update reminder: it sits where the head rests, and a dwell click there would rightly give it the focus.
+    store.Write(Setting::kUpdateCount, 1);
     // A window of the test's own under the pointer everywhere, holding the keyboard focus.
     const Window own =
         XCreateSimpleWindow(m_x, DefaultRootWindow(m_x), 0, 0, DisplayWidth(m_x, 0), DisplayHeight(m_x, 0), 0, 0, 0);
