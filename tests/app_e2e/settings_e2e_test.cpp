@@ -42,14 +42,19 @@ TEST_F(SettingsWindow, TheLeftRightSliderChangesTheHorizontalGainAndTheLoginEntr
     ASSERT_TRUE(WaitUntil([&] { return (sheet = FindWindow("Kordo Mivex!")) != None; }, kSlow * 10s));
     ASSERT_TRUE(PointerMoves()) << Diagnostics(run);
 
-    // The user tabs forward from wherever the window put the focus (the tab bar, or a control
-    // before the first slider of the "Settings" tab) until End takes that slider to its end.
-    XSetInputFocus(m_x, sheet, RevertToParent, CurrentTime);
-    ASSERT_TRUE(WaitUntil([&] { return FocusedWindow() == sheet; }, kSlow * 5s)) << "the window never took the focus";
+    // The window may exist before it is mapped, and the focus cannot go to it until then. The user
+    // then tabs forward from wherever the window put the focus (the tab bar, or a control before
+    // the first slider of the "Settings" tab) until End takes that slider to its end.
+    const auto focusSheet = [&] {
+        XSetInputFocus(m_x, sheet, RevertToParent, CurrentTime);
+        XSync(m_x, False);
+        return FocusedWindow() == sheet;
+    };
+    ASSERT_TRUE(WaitUntil(focusSheet, kSlow * 5s)) << "the window never took the focus";
     const auto atEnd = [] { return CSettingsStore().Read(Setting::kSliderLrMouse) == 20; };
     for (int tabs = 0; tabs < 4 && !atEnd(); ++tabs) {
         Key(XK_End);
-        if (WaitUntil(atEnd, kSlow * 1s)) break;
+        if (WaitUntil(atEnd, kSlow * 3s)) break;
         Key(XK_Tab);
     }
     ASSERT_TRUE(atEnd()) << "the slider did not reach its end; settings:\n"
