@@ -52,4 +52,8 @@ public:
     // Called on the user-interface thread for every press of a registered combination; a key
     // held down is one press.
     virtual void SetHandler(Handler handler) = 0;
+    // The virtual key of the keyboard key with this X key code as it reads without Shift (the key
+    // of "!" gives '1' on most layouts), 0 when it names none here or hotkeys are unavailable.
+    // A combination with Shift is grabbed by that key.
+    virtual std::uint16_t UnshiftedVirtualKey(std::uint32_t keycode) const = 0;
 };

@@ -108,6 +108,11 @@ void CX11HotkeyGrabber::Unregister(const std::string& id) {
     if (!HeldByAnotherId(grab, id)) UngrabAllVariants(grab);
 }
 
+std::uint16_t CX11HotkeyGrabber::UnshiftedVirtualKey(std::uint32_t keycode) const {
+    if (!m_display || keycode > 255) return 0;  // X key codes fit a byte
+    return KeySymToVirtualKey(XkbKeycodeToKeysym(m_display, static_cast<KeyCode>(keycode), 0, 0));
+}
+
 bool CX11HotkeyGrabber::HeldByAnotherId(const Grab& grab, const std::string& id) const {
     for (const auto& [other, held] : m_grabs)
         if (other != id && held.keycode == grab.keycode && held.state == grab.state) return true;

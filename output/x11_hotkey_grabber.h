@@ -29,6 +29,7 @@ public:
                   std::string& whyNot) override;
     void Unregister(const std::string& id) override;
     void SetHandler(Handler handler) override { m_handler = std::move(handler); }
+    std::uint16_t UnshiftedVirtualKey(std::uint32_t keycode) const override;
 
 private:
     struct Grab {

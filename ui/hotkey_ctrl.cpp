@@ -72,7 +72,9 @@ void CHotKeyCtrl::keyPressEvent(QKeyEvent* event) {
         emit hotKeyChanged();
         return;
     }
-    const std::uint16_t virtualKey = QtKeyToVirtualKey(key | (event->modifiers() & Qt::KeypadModifier));
+    std::uint16_t virtualKey = QtKeyToVirtualKey(key | (event->modifiers() & Qt::KeypadModifier));
+    if (virtualKey == 0 && (held & Qt::ShiftModifier) && m_unshiftedKey)
+        virtualKey = m_unshiftedKey(event->nativeScanCode());
     if (virtualKey == 0) return;  // a key that no hotkey can name
     SetHotKey(virtualKey, FlagsOf(held));
     emit hotKeyChanged();

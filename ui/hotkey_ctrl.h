@@ -9,6 +9,7 @@
 
 #include <QLineEdit>
 #include <cstdint>
+#include <functional>
 
 class CHotKeyCtrl : public QLineEdit {
     Q_OBJECT
@@ -25,6 +26,11 @@ public:
     // How a hotkey word reads, in the control and in the log: "Ctrl+Alt+F5", "None".
     static QString Text(std::uint32_t word);
 
+    // Names the key of a combination with Shift whose symbol names no key ("!" of Shift+1) by the
+    // key's native scan code, as it reads without Shift; 0 when it names none either.
+    using UnshiftedKey = std::function<std::uint16_t(std::uint32_t scanCode)>;
+    void SetUnshiftedKey(UnshiftedKey unshiftedKey) { m_unshiftedKey = std::move(unshiftedKey); }
+
 signals:
     // The user entered or cleared a combination.
     void hotKeyChanged();
@@ -40,4 +46,5 @@ private:
 
     std::uint16_t m_virtualKey = 0;
     std::uint16_t m_flags = 0;
+    UnshiftedKey m_unshiftedKey;
 };

@@ -54,6 +54,8 @@ CMivexDlgHotkey::CMivexDlgHotkey(PageHost& host, std::unique_ptr<IHotkeyGrabber>
     for (Hotkey& hotkey : m_hotkeys) {
         auto* label = new QLabel(hotkey.label, this);
         hotkey.control = new CHotKeyCtrl(this);
+        hotkey.control->SetUnshiftedKey(
+            [grabber = m_pGrabber.get()](std::uint32_t scanCode) { return grabber->UnshiftedVirtualKey(scanCode); });
         SetControlId(hotkey.control, hotkey.controlId);
         label->setBuddy(hotkey.control);
         hotkey.control->setAccessibleName(QString(hotkey.label).trimmed());

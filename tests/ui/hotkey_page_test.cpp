@@ -18,6 +18,7 @@
 
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+#undef KeyPress  // Qt's event type is meant below
 
 namespace {
 
@@ -189,7 +190,7 @@ TEST(HotKeyCtrl, RecordsOneKeyWithShiftCtrlAltAndReadsAsItsCombination) {
 }
 
 // The X11 grabber on a private X server, through the page as the program runs it.
-TEST_F(HotkeyPage, OnX11ShiftF5WorksWithAndWithoutNumLockACombinationHeldElsewhereIsLoggedAndTheEndLetsGo) {
+TEST_F(HotkeyPage, OnX11ShiftedCombinationsWorkWithAndWithoutNumLockOneHeldElsewhereIsLoggedAndTheEndLetsGo) {
     test::XvfbServer xvfb;
     ASSERT_TRUE(xvfb.Ok()) << xvfb.Error();
     Display* keyboard = XOpenDisplay(xvfb.DisplayName().c_str());
@@ -213,11 +214,22 @@ TEST_F(HotkeyPage, OnX11ShiftF5WorksWithAndWithoutNumLockACombinationHeldElsewhe
     press({XK_Shift_L, XK_F5});
     ASSERT_TRUE(QTest::qWaitFor([&] { return !mirror.m_bMouseActive; }, 5000)) << "Shift+F5 with Num Lock";
     press({XK_Num_Lock});
+
+    // Shift+1 types "!", which names no key: the control names the key by its place on the keyboard.
+    sheet.show();
+    QKeyEvent exclam(QEvent::KeyPress, Qt::Key_Exclam, Qt::ShiftModifier, XKeysymToKeycode(keyboard, XK_1), XK_exclam,
+                     ShiftMask, "!");
+    QApplication::sendEvent(page->Control(kHotkeyActivate), &exclam);
+    const int shiftOne = static_cast<int>(MakeHotkeyWord('1', HOTKEYF_SHIFT));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return store.Read(Setting::kHotkeyMouse) == shiftOne; }, 5000))
+        << CHotKeyCtrl::Text(store.Read(Setting::kHotkeyMouse)).toStdString();
+    press({XK_Shift_L, XK_1});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return mirror.m_bMouseActive.load(); }, 5000)) << "Shift+1";
     XCloseDisplay(keyboard);
 
-    EXPECT_FALSE(other.Register("mouseActive", kF5, HOTKEYF_SHIFT, whyNot)) << "the page holds it";
+    EXPECT_FALSE(other.Register("mouseActive", '1', HOTKEYF_SHIFT, whyNot)) << "the page holds it";
     delete page;
-    EXPECT_TRUE(other.Register("mouseActive", kF5, HOTKEYF_SHIFT, whyNot)) << "the page let go: " << whyNot;
+    EXPECT_TRUE(other.Register("mouseActive", '1', HOTKEYF_SHIFT, whyNot)) << "the page let go: " << whyNot;
 }
 
 }  // namespace
