@@ -36,11 +36,11 @@ void PrintRow(const CSettingsStore& store, const SettingKey& key, bool& anyClamp
             anyClamped = true;
         }
     }
-    std::printf("%-32s %-12s %-8d %s\n", name.c_str(), stored.c_str(), key.defaultValue, RangeText(key).c_str());
+    std::printf("%-32s %-21s %-14d %s\n", name.c_str(), stored.c_str(), key.defaultValue, RangeText(key).c_str());
 }
 
 int List(const CSettingsStore& store) {
-    std::printf("# %s\n%-32s %-12s %-8s %s\n", store.FilePath().c_str(), "key", "stored", "default", "range");
+    std::printf("# %s\n%-32s %-21s %-14s %s\n", store.FilePath().c_str(), "key", "stored", "default", "range");
     bool anyClamped = false;
     for (const SettingKey& key : Setting::kNamedKeys) PrintRow(store, key, anyClamped);
     for (const auto& axis : Setting::kProfilePoints)
@@ -48,7 +48,7 @@ int List(const CSettingsStore& store) {
     for (const TextSettingKey& key : Setting::kTextKeys) {
         const std::string name = std::string(key.section) + "/" + key.key;
         const std::string stored = store.Contains(key.section, key.key) ? store.ReadText(key) : "(not set)";
-        std::printf("%-32s %-12s %-8s %s\n", name.c_str(), stored.c_str(), key.defaultValue, "text");
+        std::printf("%-32s %-21s %-14s %s\n", name.c_str(), stored.c_str(), key.defaultValue, "text");
     }
     if (anyClamped) std::printf("* outside the range: the program reads it as a value within the range\n");
     return 0;
