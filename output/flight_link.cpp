@@ -45,12 +45,19 @@ CFlightLink::CFlightLink(CSettingsMirror& settings, std::unique_ptr<ISimLink> li
 
 CFlightLink::~CFlightLink() {
     std::lock_guard lock(m_lock);
-    if (m_settings.m_bFlightConnected.exchange(false)) m_pLink->Close();
+    CloseCentred();
+}
+
+void CFlightLink::CloseCentred() {
+    // The simulator keeps the last view it was sent: a pilot must not be left looking sideways.
+    if (!m_settings.m_bFlightConnected.exchange(false)) return;
+    m_pLink->SendOrientation(0.0f, 0.0f);
+    m_pLink->Close();
 }
 
 void CFlightLink::SetLink(std::unique_ptr<ISimLink> link) {
     std::lock_guard lock(m_lock);
-    if (m_settings.m_bFlightConnected.exchange(false)) m_pLink->Close();
+    CloseCentred();
     m_pLink = std::move(link);
     m_iRetryCount = 0;
 }

@@ -40,13 +40,13 @@ public:
     // settings: reads m_nSliderSmoothSimFS and m_bFlightAutoCenter, writes m_bFlightConnected.
     // sleep: the pauses of the orderly close (empty: really sleep); tests pass one that counts.
     CFlightLink(CSettingsMirror& settings, std::unique_ptr<ISimLink> link, Sleep sleep = DefaultSleep);
-    // Closes a connection that is open.
+    // Closes a connection that is open, the view centred first.
     ~CFlightLink() override;
     CFlightLink(const CFlightLink&) = delete;
     CFlightLink& operator=(const CFlightLink&) = delete;
 
-    // Another link (a new target): the current one is closed without centring; the new one is
-    // opened by the next attempt.
+    // Another link (a new target): the current one is closed, the view centred first; the new one
+    // is opened by the next attempt.
     void SetLink(std::unique_ptr<ISimLink> link);
 
     // x drives the heading, y the pitch, in degrees; absolute replaces the view's angles, else
@@ -69,6 +69,7 @@ public:
 private:
     static void DefaultSleep(std::chrono::milliseconds pause);
     void Send(float heading, float pitch);  // with the lock held
+    void CloseCentred();                    // with the lock held
 
     CSettingsMirror& m_settings;
     const Sleep m_sleep;

@@ -86,6 +86,37 @@ TEST_F(FlightLink, SwitchedOffItSendsTheCentredViewTwiceThenClosesWhileFramesSen
     EXPECT_FALSE(link.Connected());
 }
 
+// The simulator keeps the last view it got: a link given up while connected leaves it centred.
+TEST(FlightLinkEnd, ALinkReplacedOrEndedWhileConnectedCentresTheViewOnceAndCloses) {
+    // Outlives the link that owns it, so what the link did can be read after it is gone.
+    struct LoggingSimLink final : ISimLink {
+        explicit LoggingSimLink(std::vector<Call>& calls) : calls(calls) {}
+        bool Open() override { return calls.push_back({Call::Open}), true; }
+        bool SendOrientation(float heading, float pitch) override {
+            return calls.push_back({Call::Send, heading, pitch}), true;
+        }
+        bool Close() override { return calls.push_back({Call::Close}), true; }
+        std::string LastError() const override { return {}; }
+        std::vector<Call>& calls;
+    };
+    CSettingsMirror settings;
+    std::vector<Call> first, second;
+    auto link = std::make_unique<CFlightLink>(settings, std::make_unique<LoggingSimLink>(first));
+    link->OnTimer();
+    link->MoveCamera(20, 10, true);
+    link->SetLink(std::make_unique<LoggingSimLink>(second));
+    link->OnTimer();
+    link->MoveCamera(20, 10, true);
+    link.reset();
+    for (const std::vector<Call>& calls : {first, second}) {
+        ASSERT_EQ(calls.size(), 4u);
+        EXPECT_NE(calls[1], (Call{Call::Send, 0, 0})) << "the head turned the view";
+        EXPECT_EQ(calls[2], (Call{Call::Send, 0, 0}));
+        EXPECT_EQ(calls[3], Call{Call::Close});
+    }
+    EXPECT_FALSE(settings.m_bFlightConnected);
+}
+
 TEST(UdpSimLink, OpensWhereAReceiverListensSendsThePoseAndReconnectsOnTheRetryCycle) {
     CSettingsMirror settings;
     settings.m_bFlightAutoCenter = false;
