@@ -30,14 +30,10 @@ public:
         grabbed.erase(id);
     }
     void SetHandler(Handler) override {}
-    std::uint16_t UnshiftedVirtualKey(std::uint32_t keycode) const override {
-        const auto key = unshifted.find(keycode);
-        return key == unshifted.end() ? 0 : key->second;
-    }
+    std::uint16_t UnshiftedVirtualKey(std::uint32_t) const override { return 0; }  // it knows no keyboard
 
     std::vector<std::string> calls;
     std::map<std::string, Combination> grabbed;
-    std::map<std::uint32_t, std::uint16_t> unshifted;  // X key code to the virtual key it reads as
 
 private:
     std::string m_unavailable;
