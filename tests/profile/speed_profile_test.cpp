@@ -57,24 +57,6 @@ TEST_F(SpeedProfile, FactorsAreOneUntilPointsAreStoredAndTheTablesRebuilt) {
     EXPECT_EQ(m_profile.GetSpeedFactor(1, -80), 1.0f);
 }
 
-TEST_F(SpeedProfile, SimulationTemplateGivesTheExactSinglePrecisionFactors) {
-    Write(0, kPos, kSimulation);
-    Write(1, kNeg, kSimulation);
-    m_profile.BuildSpeedTables();
-    // clang-format off
-    const std::pair<int, float> expected[] = {
-        {1, kLevelZero},     {10, kLevelZero},    {15, 0.29411766f}, {19, 0.29940119f},
-        {20, 0.30075186f},   {30, 0.40404040f},   {60, 1.0f},        {70, 1.5f},
-        {79, 1.5449994f},  // the accumulated position, not 1.545
-        {80, 1.55f}};
-    // clang-format on
-    for (auto [axis, side] : {std::pair{0u, kPos}, std::pair{1u, kNeg}})
-        for (auto [entry, factor] : expected) EXPECT_EQ(Entry(axis, side, entry), factor) << axis << " " << entry;
-    EXPECT_EQ(Entry(0, kPos, 0), kLevelZero);
-    EXPECT_EQ(Entry(0, kNeg, 1), 1.0f) << "the other two tables keep the defaults";
-    EXPECT_EQ(Entry(1, kPos, 0), 1.0f);
-}
-
 TEST_F(SpeedProfile, StoredValuesOutsideTheEditorRangeAreUsedUnchecked) {
     Write(0, kPos, {300, 300, 120, 120, 120, 120, -100, -100});
     Write(1, kPos, {INT_MIN, INT_MIN, 120, 120, 120, 120, INT_MAX, INT_MAX});
@@ -88,12 +70,23 @@ TEST_F(SpeedProfile, StoredValuesOutsideTheEditorRangeAreUsedUnchecked) {
     }
 }
 
-TEST_F(SpeedProfile, LookupClampsTheIndexKeepsTheSidesApartAndRefusesOtherAxes) {
+// The other side of axis 0 holds a curve of its own, so that the sides are told apart.
+TEST_F(SpeedProfile, SimulationTemplateGivesTheExactSinglePrecisionFactorsAndTheLookupClampsTheIndex) {
     Write(0, kPos, kSimulation);
     Write(0, kNeg, {20, 20, 20, 20, 20, 20, 20, -100});
+    Write(1, kNeg, kSimulation);
     m_profile.BuildSpeedTables();
+    // clang-format off
+    const std::pair<int, float> expected[] = {
+        {1, kLevelZero},     {10, kLevelZero},    {15, 0.29411766f}, {19, 0.29940119f},
+        {20, 0.30075186f},   {30, 0.40404040f},   {60, 1.0f},        {70, 1.5f},
+        {79, 1.5449994f},  // the accumulated position, not 1.545
+        {80, 1.55f}};
+    // clang-format on
+    for (auto [axis, side] : {std::pair{0u, kPos}, std::pair{1u, kNeg}})
+        for (auto [entry, factor] : expected) EXPECT_EQ(Entry(axis, side, entry), factor) << axis << " " << entry;
+    EXPECT_EQ(Entry(1, kPos, 0), 1.0f) << "a table not stored keeps the default";
     EXPECT_EQ(m_profile.GetSpeedFactor(0, 0), kLevelZero);
-    EXPECT_EQ(m_profile.GetSpeedFactor(0, 1), kLevelZero);
     EXPECT_EQ(m_profile.GetSpeedFactor(0, -1), 3.5f);
     EXPECT_NE(m_profile.GetSpeedFactor(0, -79), 6.5f);
     for (int index : {80, 81, 100000, INT_MAX}) EXPECT_EQ(m_profile.GetSpeedFactor(0, index), 1.55f) << index;

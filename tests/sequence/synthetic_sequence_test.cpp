@@ -93,12 +93,9 @@ TEST(SyntheticSequence, EachTrajectoryMovesOffTheGridAtItsOwnPaceAndLighting) {
     }
 }
 
-TEST(SyntheticSequence, FramesDependOnlyOnTheirNumberAndCarryGainAndNoise) {
+// That a frame depends only on its number is checked by the files, which render every frame again.
+TEST(SyntheticSequence, FramesCarryFreshNoiseAndTheGain) {
     const SyntheticSequence seq(Trajectory::Sweep, 10);
-    const cv::Mat first = seq.Frame(7);
-    seq.Frame(3);
-    EXPECT_EQ(cv::norm(first, seq.Frame(7), cv::NORM_INF), 0);
-    EXPECT_EQ(cv::norm(first, SyntheticSequence(Trajectory::Sweep, 10).Frame(7), cv::NORM_INF), 0);
     // Fresh sensor noise on every frame, even where the scene is unchanged.
     const cv::Rect corner(0, 0, 32, 32);
     EXPECT_GT(cv::norm(seq.Frame(0)(corner), seq.Frame(1)(corner), cv::NORM_INF), 0);

@@ -167,16 +167,10 @@ TEST(FeatureTrackerFlow, MatchesOpenCvsPyramidalLucasKanadeBitForBit) {
 
     CTrackingState state;
     CFeatureTracker tracker(state, nullptr);
-    for (const auto& [x, y] : {std::pair{320, 240},
-                               {12, 12},
-                               {628, 12},
-                               {12, 468},
-                               {628, 468},
-                               {100, 300},
-                               {400, 30},
-                               {600, 250},
-                               {250, 460}})
-        FrameWithHead(state, tracker, first, x, y);
+    // The middle, the four corners at the border and points between.
+    const cv::Point heads[] = {{320, 240}, {12, 12},  {628, 12},  {12, 468}, {628, 468},
+                               {100, 300}, {400, 30}, {600, 250}, {250, 460}};
+    for (const cv::Point& head : heads) FrameWithHead(state, tracker, first, head.x, head.y);
     const auto points = [&] { return std::vector(tracker.Points(), tracker.Points() + tracker.Count()); };
     const std::vector<cv::Point2f> before = points();
     ASSERT_GE(before.size(), 6u);

@@ -1,10 +1,9 @@
-// Frame preparation, head detection and the two threads that run them, meeting in the detection
-// mailbox. Run under ThreadSanitizer to check the hand-overs.
+// Frame preparation and its thread, and head detection publishing to the detection mailbox. The
+// threads' hand-overs under load are checked end to end, under ThreadSanitizer too.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <opencv2/imgproc.hpp>
-#include <thread>
 
 #include "camera_frame.h"
 #include "paths.h"
@@ -47,6 +46,16 @@ TEST(FramePreparation, FramesAreFlippedInPlaceAcrossPaddedRowsAfterTheLiveViewCo
     ASSERT_TRUE(state.m_liveView.ReadLatest(live));
     EXPECT_EQ(live, RowNumbered(322, 10)) << "the copy keeps the capture's bytes";
     EXPECT_EQ(state.m_iFrameCount, 2);
+
+    // The thread publishes the camera as capture's target, and on its way out unhooks it and
+    // frees the live view.
+    camera.Start();
+    ASSERT_TRUE(state.m_bCameraThreadRunning.WaitFor(true, 10s));
+    EXPECT_EQ(state.m_pFrameTarget.load(), &camera);
+    camera.Stop();
+    EXPECT_FALSE(state.m_bCameraThreadRunning);
+    EXPECT_EQ(state.m_pFrameTarget.load(), nullptr);
+    EXPECT_FALSE(state.m_liveView.ReadLatest(live));
 }
 
 TEST(FramePreparation, DetectionGetsAReducedTopDownCopyOnRequestOnly) {
@@ -141,65 +150,6 @@ TEST_F(HeadDetectTest, AMissingOrBrokenCascadeIsReportedWithThePathTried) {
     EXPECT_TRUE(thread.Stop(true));
     EXPECT_FALSE(state.m_bHeadDetectRunning);
     EXPECT_EQ(m_messages.texts, std::vector<std::string>(3, message));
-}
-
-// Counts the frames that reached the motion mapping with points; read from another thread.
-struct CountingMotionSink : IMotionSink {
-    void MapMotion(int, float, float, int) override { ++calls; }
-    void MapMotionProfile(int, float, float, int) override { ++calls; }
-    std::atomic<int> calls{0};
-};
-
-TEST(TrackingThreads, DetectionAndTrackingMeetThroughTheSharedState) {
-    CTrackingState state;
-    test::RecordingMessages messages;
-    CountingMotionSink sink;
-    CFeatureTracker tracker(state, &sink);
-    CThreadHeadDetect detection(state, messages);
-    ASSERT_TRUE(detection.Start(true)) << (messages.texts.empty() ? "" : messages.texts[0]);
-    CThreadCamera camera(state, &tracker, 640, 480);
-    camera.Start();
-    ASSERT_TRUE(state.m_bCameraThreadRunning.WaitFor(true, 10s));
-
-    // The feeder plays the capture thread at about 30 frames a second with the live view on,
-    // while this thread reads what the user interface reads, until frames, detections and tracked
-    // points have all come through (sanitizer builds are slow: the deadline is generous).
-    std::atomic<bool> feeding{true};
-    std::thread feeder([&] {
-        std::vector<std::uint8_t> prepared, sample;
-        ToCaptureLayout(FaceFrame(false), prepared);
-        while (feeding) {
-            sample = prepared;
-            if (IFrameTarget* target = state.m_pFrameTarget.load())
-                target->ProcessFrame(sample.data(), static_cast<std::uint32_t>(sample.size()));
-            std::this_thread::sleep_for(30ms);
-        }
-    });
-    state.m_bLiveView = true;
-    std::vector<std::uint8_t> live;
-    const auto enough = [&] {
-        return state.m_iFrameCount > 30 && state.m_detect.m_iHeadDetectCount >= 2 && sink.calls > 0;
-    };
-    for (auto end = std::chrono::steady_clock::now() + 60s; !enough() && std::chrono::steady_clock::now() < end;) {
-        (void)state.m_display.Load();
-        state.m_liveView.ReadLatest(live);
-        (void)state.m_detect.m_rcHead.Load();
-        tracker.m_bAllowMorePoints = true;
-        std::this_thread::sleep_for(20ms);
-    }
-    feeding = false;
-    feeder.join();
-    EXPECT_TRUE(detection.Stop(true));
-    camera.Stop();
-
-    EXPECT_FALSE(state.m_bCameraThreadRunning);
-    EXPECT_EQ(state.m_pFrameTarget.load(), nullptr);
-    EXPECT_FALSE(live.empty());
-    EXPECT_FALSE(state.m_liveView.ReadLatest(live)) << "the camera thread frees the live view";
-    EXPECT_TRUE(enough()) << state.m_iFrameCount << " frames, " << state.m_detect.m_iHeadDetectCount
-                          << " detections in a row, " << sink.calls << " frames tracked";
-    EXPECT_TRUE(state.m_detect.m_bHeadFound);
-    EXPECT_TRUE(messages.texts.empty());
 }
 
 }  // namespace
