@@ -1,7 +1,7 @@
 // The program's process concerns: the command line, one copy per user, and the texts for the user
-// (logged, then shown in a message box on the user-interface thread, or on standard error).
+// (logged, then shown in a message box on the user-interface thread; standard error is the
+// end-to-end tests' part).
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +17,7 @@
 #include "termination_signals.h"
 #include "test_support.h"
 #include "user_messages.h"
+#include "xvfb_server.h"  // the process helpers
 
 namespace {
 
@@ -140,22 +141,12 @@ TEST(SingleInstance, AProgramStartedByTheHolderDoesNotInheritTheLock) {
     test::TempDir runtime;
     CSingleInstance holder(runtime.path() / "lock");
     ASSERT_EQ(holder.Acquire(), CSingleInstance::Result::Acquired);
-    // The exec closes inherited descriptors only after posix_spawn has returned: wait until the
+    // The exec closes inherited descriptors only after the spawn has returned: wait until the
     // started program runs its own code.
-    int started[2];
-    ASSERT_EQ(::pipe(started), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, started[1], STDOUT_FILENO);
-    char shell[] = "/bin/sh", option[] = "-c", script[] = "echo started; exec sleep 5";
-    char* argv[] = {shell, option, script, nullptr};
-    pid_t child = 0;
-    ASSERT_EQ(posix_spawn(&child, shell, &actions, nullptr, argv, environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(started[1]);
-    char byte = 0;
-    ASSERT_EQ(::read(started[0], &byte, 1), 1) << "the started program never ran";
-    ::close(started[0]);
+    const auto started = runtime.path() / "started";
+    const pid_t child = test::Spawn({"/bin/sh", "-c", "echo started; exec sleep 5"}, started);
+    ASSERT_TRUE(test::WaitUntil([&] { return test::ReadFile(started) == "started\n"; }, std::chrono::seconds(5)))
+        << "the started program never ran";
     holder.Release();
 
     EXPECT_EQ(CSingleInstance(runtime.path() / "lock").Acquire(), CSingleInstance::Result::Acquired);
@@ -222,17 +213,6 @@ TEST_F(UserMessages, AWorkerThreadsTextIsLoggedAndShownOnTheUserInterfaceThread)
     messages.Display("ERROR: Mivex! program already running");
     EXPECT_EQ(m_boxes, Strings{"ERROR: Mivex! program already running"});
     EXPECT_FALSE(Logged("ERROR: Mivex! program already running"));
-}
-
-TEST_F(UserMessages, WithoutDialogsTheTextGoesToStandardErrorAndTheLog) {
-    CUserMessages messages(CUserMessages::Mode::StandardError);
-    messages.SetLog(&m_log);
-    testing::internal::CaptureStderr();
-    messages.Show("ERROR: no camera detected, or camera in use");
-    messages.Display("shown only");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "ERROR: no camera detected, or camera in use\nshown only\n");
-    EXPECT_TRUE(Logged("ERROR: no camera detected, or camera in use"));
-    EXPECT_FALSE(Logged("shown only"));
 }
 
 }  // namespace
