@@ -67,7 +67,7 @@ protected:
     QSignalSpy closed{&sheet, &CmivexDlgMain::programClosed};
 };
 
-TEST_F(Sheet, ShowsATabPerPageAndInitialisesEachPageOnceOnItsFirstActivation) {
+TEST_F(Sheet, ActivatesThePageOfEachTabAndInitialisesEachPageOnceOnItsFirstActivation) {
     EXPECT_TRUE(log.isEmpty()) << "adding a page must not activate it";
     QStringList expected;
     for (int i = 0; i < 6; ++i) {
