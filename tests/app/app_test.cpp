@@ -1,7 +1,7 @@
 // The program's process concerns: the command line, one copy per user, and the texts for the user
-// (logged, then shown in a message box on the user-interface thread, or on standard error).
+// (logged, then shown in a message box on the user-interface thread; standard error is the
+// end-to-end tests' part).
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "logging.h"
@@ -17,6 +18,7 @@
 #include "termination_signals.h"
 #include "test_support.h"
 #include "user_messages.h"
+#include "xvfb_server.h"  // the process helpers
 
 namespace {
 
@@ -140,27 +142,24 @@ TEST(SingleInstance, AProgramStartedByTheHolderDoesNotInheritTheLock) {
     test::TempDir runtime;
     CSingleInstance holder(runtime.path() / "lock");
     ASSERT_EQ(holder.Acquire(), CSingleInstance::Result::Acquired);
-    // The exec closes inherited descriptors only after posix_spawn has returned: wait until the
+    // The exec closes inherited descriptors only after the spawn has returned: wait until the
     // started program runs its own code.
-    int started[2];
-    ASSERT_EQ(::pipe(started), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, started[1], STDOUT_FILENO);
-    char shell[] = "/bin/sh", option[] = "-c", script[] = "echo started; exec sleep 5";
-    char* argv[] = {shell, option, script, nullptr};
-    pid_t child = 0;
-    ASSERT_EQ(posix_spawn(&child, shell, &actions, nullptr, argv, environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(started[1]);
-    char byte = 0;
-    ASSERT_EQ(::read(started[0], &byte, 1), 1) << "the started program never ran";
-    ::close(started[0]);
+    const auto started = runtime.path() / "started";
+    const pid_t child = test::Spawn({"/bin/sh", "-c", "echo started; exec sleep 5"}, started);
+    ASSERT_TRUE(test::WaitUntil([&] { return test::ReadFile(started) == "started\n"; }, std::chrono::seconds(5)))
+        << "the started program never ran";
     holder.Release();
 
     EXPECT_EQ(CSingleInstance(runtime.path() / "lock").Acquire(), CSingleInstance::Result::Acquired);
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
+}
+
+// Runs the event loop until `done` holds, for five seconds at most.
+void ProcessEventsUntil(const std::function<bool()>& done) {
+    for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+         !done() && std::chrono::steady_clock::now() < end;)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
 TEST(TerminationSignals, RequestsRaisedBeforeTheObjectExistsArriveOnceItDoes) {
@@ -171,68 +170,42 @@ TEST(TerminationSignals, RequestsRaisedBeforeTheObjectExistsArriveOnceItDoes) {
     Strings requests;
     QObject::connect(&termination, &CTerminationSignals::restartRequested, [&] { requests.push_back("restart"); });
     QObject::connect(&termination, &CTerminationSignals::exitRequested, [&] { requests.push_back("exit"); });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (requests.size() < 2 && std::chrono::steady_clock::now() < deadline)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ProcessEventsUntil([&] { return requests.size() >= 2; });
     EXPECT_EQ(requests, (Strings{"restart", "exit"}));
 }
 
-class UserMessages : public ::testing::Test {
-protected:
-    UserMessages() {
-        m_log.Open();
-        // Answers every message box that opens: records its text and presses its button.
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                m_boxes.push_back(box->text().toStdString());
-                box->accept();
-            }
-        });
-        m_timer.start(10);
-    }
-    // Runs the event loop until a box was answered; gives up after five seconds.
-    Strings WaitForBoxes() {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (m_boxes.empty() && std::chrono::steady_clock::now() < deadline)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        return m_boxes;
-    }
-    bool Logged(const std::string& text) const {
-        return test::ReadFile(m_log.FilePath()).find(text + "\r\n") != std::string::npos;
-    }
-
-    test::TempConfigHome m_config;
-    test::TempDir m_data;
-    CSettingsStore m_store;
-    CLogging m_log{m_store, m_data.path()};
-    QTimer m_timer;
-    Strings m_boxes;
-};
-
-TEST_F(UserMessages, AWorkerThreadsTextIsLoggedAndShownOnTheUserInterfaceThread) {
+TEST(UserMessages, AWorkerThreadsTextIsLoggedAndShownOnTheUserInterfaceThread) {
+    test::TempConfigHome config;
+    test::TempDir data;
+    CSettingsStore store;
+    CLogging log(store, data.path());
+    log.Open();
+    const auto logged = [&](const std::string& text) {
+        return test::ReadFile(log.FilePath()).find(text + "\r\n") != std::string::npos;
+    };
+    // Answers every message box that opens: records its text and presses its button.
+    Strings boxes;
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            boxes.push_back(box->text().toStdString());
+            box->accept();
+        }
+    });
+    answerer.start(10);
     CUserMessages messages(CUserMessages::Mode::Dialogs);
-    messages.SetLog(&m_log);
+    messages.SetLog(&log);
     // Show must return at once on a worker thread: the box waits for the user elsewhere.
     std::thread([&] { messages.Show("ERROR: file: [cascade_ff_d.xml] not found"); }).join();
-    EXPECT_EQ(WaitForBoxes(), Strings{"ERROR: file: [cascade_ff_d.xml] not found"});
-    EXPECT_TRUE(Logged("ERROR: file: [cascade_ff_d.xml] not found"));
+    ProcessEventsUntil([&] { return !boxes.empty(); });
+    EXPECT_EQ(boxes, Strings{"ERROR: file: [cascade_ff_d.xml] not found"});
+    EXPECT_TRUE(logged("ERROR: file: [cascade_ff_d.xml] not found"));
 
     // On the user-interface thread the box is answered before the call returns.
-    m_boxes.clear();
+    boxes.clear();
     messages.Display("ERROR: Mivex! program already running");
-    EXPECT_EQ(m_boxes, Strings{"ERROR: Mivex! program already running"});
-    EXPECT_FALSE(Logged("ERROR: Mivex! program already running"));
-}
-
-TEST_F(UserMessages, WithoutDialogsTheTextGoesToStandardErrorAndTheLog) {
-    CUserMessages messages(CUserMessages::Mode::StandardError);
-    messages.SetLog(&m_log);
-    testing::internal::CaptureStderr();
-    messages.Show("ERROR: no camera detected, or camera in use");
-    messages.Display("shown only");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "ERROR: no camera detected, or camera in use\nshown only\n");
-    EXPECT_TRUE(Logged("ERROR: no camera detected, or camera in use"));
-    EXPECT_FALSE(Logged("shown only"));
+    EXPECT_EQ(boxes, Strings{"ERROR: Mivex! program already running"});
+    EXPECT_FALSE(logged("ERROR: Mivex! program already running"));
 }
 
 }  // namespace

@@ -98,58 +98,34 @@ TEST_F(Mouse, ChangingTheSmoothingDrainsTheOldAverageInTenMovesFirst) {
     EXPECT_EQ(Move(50, -50), Events{MoveBy(20, -20)});
 }
 
-TEST_F(Mouse, AnArmedButtonClicksAfterItsMoveOnceAndTheClickTypeStays) {
-    m_mouse->SetButton(CMouse::kButtonRight);  // no click type yet: one click
-    EXPECT_EQ(Move(0, 0), (Events{MoveBy(0, 0), kRightDown, kRightUp}));
-    m_mouse->SetClickType(CMouse::kClickSingle);  // a type alone does nothing
-    EXPECT_EQ(Move(0, 0), Events{MoveBy(0, 0)});
-    m_mouse->Arm(CMouse::kButtonLeft, CMouse::kClickSingle);
-    EXPECT_EQ(Move(4, 2), (Events{MoveBy(2, 1), kLeftDown, kLeftUp}));
-    EXPECT_EQ(m_mouse->GetButton(), CMouse::kButtonNone);
-    EXPECT_EQ(Move(0, 0), Events{MoveBy(2, 1)});
-    m_mouse->SetButton(CMouse::kButtonMiddle);  // the kept type applies to a button set alone
-    EXPECT_EQ(Move(0, 0), (Events{MoveBy(0, 0), kMiddleDown, kMiddleUp}));
-}
-
-TEST_F(Mouse, DoubleClickRepeatsAtTheStartOfTheNextMoveStep) {
-    m_mouse->Arm(CMouse::kButtonLeft, CMouse::kClickDouble);
-    EXPECT_EQ(Move(0, 0), (Events{MoveBy(0, 0), kLeftDown, kLeftUp}));
-    EXPECT_EQ(m_mouse->GetButton(), CMouse::kButtonNone);
-    EXPECT_EQ(Move(0, 0), (Events{kLeftDown, kLeftUp, MoveBy(0, 0)}));
-    EXPECT_EQ(Move(0, 0), Events{MoveBy(0, 0)});
-    // A click armed before the repeat went out comes after it.
-    m_mouse->Arm(CMouse::kButtonLeft, CMouse::kClickDouble);
-    EXPECT_EQ(Move(0, 0), (Events{MoveBy(0, 0), kLeftDown, kLeftUp}));
-    m_mouse->Arm(CMouse::kButtonRight, CMouse::kClickSingle);
-    EXPECT_EQ(Move(0, 0), (Events{kLeftDown, kLeftUp, MoveBy(0, 0), kRightDown, kRightUp}));
-}
-
-TEST_F(Mouse, HoldPressesAtEveryMoveUntilReleaseIsArmed) {
-    m_mouse->Arm(CMouse::kButtonRight, CMouse::kClickHold);
-    for (int frame = 0; frame < 3; ++frame) {
-        EXPECT_EQ(Move(0, 0), (Events{MoveBy(0, 0), kRightDown, kNoButtons})) << "frame " << frame;
-        EXPECT_EQ(m_mouse->GetButton(), CMouse::kButtonRight);
+// Each step: what is set or armed, then the events of the next frame and the button left armed.
+TEST_F(Mouse, ArmedClicksFollowTheirFramesMoveAsTheirTypeSaysAndTheTypeStays) {
+    using M = CMouse;
+    const auto arm = [this](int button, int type) { return [=, this] { m_mouse->Arm(button, type); }; };
+    const auto nothing = [] {};
+    // clang-format off
+    const struct { std::function<void()> before; Events sent; int armedAfter = M::kButtonNone; } steps[] = {
+        {[this] { m_mouse->SetButton(M::kButtonRight); }, {MoveBy(0, 0), kRightDown, kRightUp}},  // no type yet: one click
+        {[this] { m_mouse->SetClickType(M::kClickSingle); }, {MoveBy(0, 0)}},  // a type alone does nothing
+        {[this] { m_mouse->SetButton(M::kButtonMiddle); }, {MoveBy(0, 0), kMiddleDown, kMiddleUp}},  // with the kept type
+        {arm(M::kButtonLeft, M::kClickDouble), {MoveBy(0, 0), kLeftDown, kLeftUp}},
+        {nothing, {kLeftDown, kLeftUp, MoveBy(0, 0)}},  // the repeat, at the start of the next move step
+        {nothing, {MoveBy(0, 0)}},
+        {arm(M::kButtonLeft, M::kClickDouble), {MoveBy(0, 0), kLeftDown, kLeftUp}},
+        {arm(M::kButtonRight, M::kClickSingle), {kLeftDown, kLeftUp, MoveBy(0, 0), kRightDown, kRightUp}},  // after the repeat
+        {arm(M::kButtonRight, M::kClickHold), {MoveBy(0, 0), kRightDown, kNoButtons}, M::kButtonRight},
+        {nothing, {MoveBy(0, 0), kRightDown, kNoButtons}, M::kButtonRight},  // pressed at every move
+        {arm(M::kButtonRight, M::kClickRelease), {MoveBy(0, 0), kNoButtons, kRightUp}},
+        {nothing, {MoveBy(0, 0)}},
+        {[this] { m_settings.m_bClicksOff = true, m_mouse->Arm(M::kButtonLeft, M::kClickDouble); }, {MoveBy(0, 0)}},
+        {[this] { m_settings.m_bClicksOff = false; }, {MoveBy(0, 0)}},  // the dropped click left no repeat
+    };
+    // clang-format on
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        steps[i].before();
+        EXPECT_EQ(Move(0, 0), steps[i].sent) << "step " << i;
+        EXPECT_EQ(m_mouse->GetButton(), steps[i].armedAfter) << "step " << i;
     }
-    m_mouse->Arm(CMouse::kButtonRight, CMouse::kClickRelease);
-    EXPECT_EQ(Move(0, 0), (Events{MoveBy(0, 0), kNoButtons, kRightUp}));
-    EXPECT_EQ(Move(0, 0), Events{MoveBy(0, 0)});
-}
-
-TEST_F(Mouse, ClicksOffDropsTheArmedClickAndDisarms) {
-    m_settings.m_bClicksOff = true;
-    m_mouse->Arm(CMouse::kButtonLeft, CMouse::kClickDouble);
-    EXPECT_EQ(Move(0, 0), Events{MoveBy(0, 0)});
-    EXPECT_EQ(m_mouse->GetButton(), CMouse::kButtonNone);
-    m_settings.m_bClicksOff = false;
-    EXPECT_EQ(Move(0, 0), Events{MoveBy(0, 0)}) << "no repeat was left pending";
-}
-
-TEST_F(Mouse, ButtonEventsGoOutAtOnceAndTheMiddleButtonIsReleasedAtTheEnd) {
-    m_mouse->SendButtonEvent(MOUSEEVENTF_MIDDLEDOWN);
-    m_mouse->SendButtons(MOUSEEVENTF_LEFTDOWN, 0);
-    ReleaseMiddleButton(*m_mouse);
-    m_mouse.reset();
-    EXPECT_EQ(m_injector.Events(), (Events{kMiddleDown, kLeftDown, kNoButtons, kMiddleUp, kMiddleUp}));
 }
 
 // The capture thread moving while the user-interface thread arms clicks, as in the program; run
@@ -249,16 +225,11 @@ TEST(UinputTranslation, EachButtonAndKeyTransitionIsAReportOfItsOwn) {
         EXPECT_EQ(Kernel(batch.begin(), batch.end()), kernel) << event;
     }
     // Letters follow the keyboard's rows in KEY_* numbering, not the alphabet.
-    for (auto [vk, code] : std::vector<std::pair<std::uint16_t, int>>{{'A', KEY_A},
-                                                                      {'Q', KEY_Q},
-                                                                      {'Z', KEY_Z},
-                                                                      {'0', KEY_0},
-                                                                      {'9', KEY_9},
-                                                                      {VK_F1, KEY_F1},
-                                                                      {VK_F1 + 11, KEY_F12},
-                                                                      {VK_F24, KEY_F24},
-                                                                      {VK_NUMPAD0 + 7, KEY_KP7}})
-        EXPECT_EQ(VirtualKeyToEvdevCode(vk), code) << "virtual key 0x" << std::hex << vk;
+    // clang-format off
+    const std::pair<std::uint16_t, int> keys[] = {{'A', KEY_A}, {'Q', KEY_Q}, {'Z', KEY_Z}, {'0', KEY_0}, {'9', KEY_9},
+        {VK_F1, KEY_F1}, {VK_F1 + 11, KEY_F12}, {VK_F24, KEY_F24}, {VK_NUMPAD0 + 7, KEY_KP7}};
+    // clang-format on
+    for (auto [vk, code] : keys) EXPECT_EQ(VirtualKeyToEvdevCode(vk), code) << "virtual key 0x" << std::hex << vk;
 }
 
 TEST(UinputDevice, IsCreatedAndRemovedWhenDevUinputIsWritable) {
@@ -275,15 +246,6 @@ TEST(UinputDevice, IsCreatedAndRemovedWhenDevUinputIsWritable) {
     injector->Send(InputEvent::Mouse(MOUSEEVENTF_MOVE, -1, 0));
     injector->Send(Button(MOUSEEVENTF_MIDDLEDOWN));
     injector.reset();  // releases the middle button, then removes the device
-}
-
-// Waits for what the server does on behalf of another connection.
-bool WaitFor(const std::function<bool()>& done) {
-    for (auto end = std::chrono::steady_clock::now() + 5s; std::chrono::steady_clock::now() < end;) {
-        if (done()) return true;
-        std::this_thread::sleep_for(5ms);
-    }
-    return done();
 }
 
 // One private server for the whole sequence: XTest is chosen, then moves, clicks and types into a
@@ -315,7 +277,7 @@ TEST(XTest, IsChosenWithoutUinputAndMovesClicksTypesAndLetsGo) {
     XWarpPointer(x, None, root, 0, 0, 0, 0, 500, 400);
     XSync(x, False);
     injector.Send(InputEvent::Mouse(MOUSEEVENTF_MOVE, 10, -5));
-    ASSERT_TRUE(WaitFor([&] { return queryPointer(), pointerX != 500; })) << "the pointer did not move";
+    ASSERT_TRUE(test::WaitUntil([&] { return queryPointer(), pointerX != 500; }, 5s)) << "the pointer did not move";
     EXPECT_EQ(std::pair(pointerX, pointerY), std::pair(510, 395));
 
     // A 100x100 window at (200, 200) with the pointer in its middle and the keyboard focus.
@@ -343,7 +305,8 @@ TEST(XTest, IsChosenWithoutUinputAndMovesClicksTypesAndLetsGo) {
     for (const auto& [sent, type, detail] : cases) {
         injector.Send(sent);
         XEvent event{};
-        WaitFor([&] { return XCheckWindowEvent(x, window, attributes.event_mask & ~StructureNotifyMask, &event); });
+        test::WaitUntil(
+            [&] { return XCheckWindowEvent(x, window, attributes.event_mask & ~StructureNotifyMask, &event); }, 5s);
         ASSERT_EQ(event.type, type) << sent << ": no such event arrived";
         const bool isKey = type == KeyPress || type == KeyRelease;
         EXPECT_EQ(isKey ? XLookupKeysym(&event.xkey, 0) : event.xbutton.button, detail) << sent;
@@ -353,9 +316,9 @@ TEST(XTest, IsChosenWithoutUinputAndMovesClicksTypesAndLetsGo) {
     injector.Send(Button(MOUSEEVENTF_LEFTDOWN));
     injector.Send(Button(MOUSEEVENTF_MIDDLEDOWN));
     const unsigned int held = Button1Mask | Button2Mask;
-    ASSERT_TRUE(WaitFor([&] { return queryPointer(), (buttons & held) == held; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return queryPointer(), (buttons & held) == held; }, 5s));
     selection.injector.reset();  // the server would keep both down after the client is gone
-    EXPECT_TRUE(WaitFor([&] { return queryPointer(), (buttons & held) == 0; })) << "a button stayed down";
+    EXPECT_TRUE(test::WaitUntil([&] { return queryPointer(), (buttons & held) == 0; }, 5s)) << "a button stayed down";
 }
 
 TEST(InjectorSelection, NoneWhenNeitherUinputNorADisplayIsThere) {

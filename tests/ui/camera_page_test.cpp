@@ -20,25 +20,17 @@
 
 namespace {
 
-struct MarksCase {
-    int width, height;
-    std::optional<HeadRect> head;
-    int headX, headY;
-    bool stretched;
-    std::optional<ViewRect> drawnHead;
-    ViewRect drawnPosition;
-};
-
 TEST(LiveViewMarks, ScaleFramesWiderThanTheViewTruncateAndHoldWithinTheFrame) {
     // clang-format off
-    const MarksCase cases[] = {
+    const struct { int width, height; std::optional<HeadRect> head; int headX, headY; bool stretched;
+                   std::optional<ViewRect> drawnHead; ViewRect drawnPosition; } cases[] = {
         {640, 480, HeadRect{120, 80, 320, 280}, 320, 240, true, ViewRect{60, 40, 160, 140}, {159, 119, 161, 121}},
         {320, 240, std::nullopt, 3, 3, false, std::nullopt, {8, 8, 8, 8}},
         {320, 240, HeadRect{0, -4, 400, 300}, 400, 300, false, ViewRect{1, 1, 319, 239}, {312, 232, 312, 232}},
         {1280, 720, HeadRect{5, 3, 1279, 719}, 641, 363, true, ViewRect{1, 1, 319, 239}, {159, 120, 160, 121}},
     };
     // clang-format on
-    for (const MarksCase& c : cases) {
+    for (const auto& c : cases) {
         const LiveViewMarks marks = LiveViewMarks::Compute(c.width, c.height, c.head, c.headX, c.headY);
         EXPECT_TRUE(marks.stretched == c.stretched && marks.head == c.drawnHead && marks.position == c.drawnPosition)
             << c.width << " x " << c.height;
@@ -95,15 +87,15 @@ TEST_F(CameraPage, ListsAtMostNineCamerasAndTheFormatsAndDrawsTheLatestFrameWith
     EXPECT_EQ(std::make_tuple(page->CameraList()->count(), page->CameraList()->currentItem()->text(),
                               page->FormatList()->currentItem()->text()),
               std::make_tuple(9, QString("Cam 2"), QString("640 x 480")));
-    EXPECT_EQ(page->FpsCamera()->text(), "12  ");
-    EXPECT_EQ(page->Information()->toPlainText(),
-              "Cam 2\nCamera resolution: width: 640 , height: 480\nTracking points  : 7");
-    EXPECT_EQ(engine.morePointsGranted, 3);
+    EXPECT_EQ(std::tuple(page->FpsCamera()->text(), page->Information()->toPlainText(), engine.morePointsGranted),
+              std::tuple(QString("12  "),
+                         QString("Cam 2\nCamera resolution: width: 640 , height: 480\nTracking points  : 7"), 3));
 
     const QImage shown = page->LiveView()->grab().toImage();
     EXPECT_TRUE(shown.pixelColor(100, 230) == Qt::white && shown.pixelColor(100, 100) == Qt::black) << "upside down";
-    EXPECT_EQ(shown.pixelColor(60, 90), QColor(0, 0, 255)) << "no head rectangle";
-    EXPECT_EQ(shown.pixelColor(159, 120), QColor(0, 255, 0)) << "no head position";
+    EXPECT_EQ(std::pair(shown.pixelColor(60, 90), shown.pixelColor(159, 120)),
+              std::pair(QColor(Qt::blue), QColor(Qt::green)))
+        << "the head's rectangle and position";
 
     sheet.SetActivePage(1);
     EXPECT_FALSE(engine.liveView) << "the live view runs on while the page is not current";
@@ -181,8 +173,7 @@ TEST_F(CameraPage, CameraSetupShowsTheCamerasSettingsChangesThemAtOnceAndShowsAR
     auto* menu = qobject_cast<QComboBox*>(dialog.Editor(2));
     ASSERT_NE(menu, nullptr);
     EXPECT_EQ(menu->currentText(), "50 Hz");
-    EXPECT_FALSE(dialog.Editor(3)->isEnabled());
-    EXPECT_FALSE(dialog.Editor(4)->isEnabled());
+    EXPECT_FALSE(dialog.Editor(3)->isEnabled() || dialog.Editor(4)->isEnabled()) << "inactive, or unreadable";
     EXPECT_EQ(dialog.ErrorText(), "Focus: Input/output error");
 
     QTest::keyClick(menu, Qt::Key_Down);  // activates "60 Hz"

@@ -40,10 +40,9 @@ protected:
 TEST_F(FlightPage, StartsTheStoredLinkWithoutForcingTheProfileAndOnlyAClickForcesIt) {
     store.Write(Setting::kFlight, 1);
     store.Write(Setting::kSliderLrSimFS, 0);
-    EXPECT_EQ(Page().SliderRow(CMivexDlgFlight::kLeftRight).PercentField()->text(), "2%");
-    EXPECT_EQ(Page().StatusField()->text(), "Init.....");
-    EXPECT_EQ(Page().LinkTimer().interval(), 2000);
-    EXPECT_FALSE(engine.useProfile);
+    EXPECT_EQ(std::tuple(Page().SliderRow(CMivexDlgFlight::kLeftRight).PercentField()->text(),
+                         Page().StatusField()->text(), Page().LinkTimer().interval(), engine.useProfile),
+              std::tuple(QString("2%"), QString("Init....."), 2000, false));
     Page().OnTimer();
     EXPECT_EQ(Page().StatusField()->text(), "Mivex! connected to FSX");
 
@@ -67,8 +66,8 @@ TEST_F(FlightPage, TheAddressFieldRefusesWhatIsNoAddressAndMovesTheLinkToOneThat
     EXPECT_EQ(Page().TargetMessage()->text(),
               "'192.168.1.8:0' was not taken: the port must be a number from 1 to 65535 "
               "(expected host:port, e.g. 127.0.0.1:4242). Still sending to 192.168.1.7:5000.");
-    EXPECT_EQ(Page().TargetField()->text(), "192.168.1.7:5000");
-    EXPECT_EQ(store.ReadText(Setting::kFlightTarget), "192.168.1.7:5000");
+    EXPECT_EQ(std::pair(Page().TargetField()->text().toStdString(), store.ReadText(Setting::kFlightTarget)),
+              std::pair(std::string("192.168.1.7:5000"), std::string("192.168.1.7:5000")));
 }
 
 }  // namespace

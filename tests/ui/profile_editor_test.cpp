@@ -5,9 +5,11 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include "hover_button.h"
 #include "page_fixture.h"
 #include "profile_dialog.h"
 #include "profile_window.h"
+#include "settings_page.h"
 
 namespace {
 
@@ -52,6 +54,10 @@ protected:
         Mouse(QEvent::MouseButtonRelease, moves.size() ? *(moves.end() - 1) : Handle(column), Qt::NoButton);
     }
     int Stored(int axis, int slot) { return store.Read(Setting::kProfilePoints[axis][slot]); }
+    void Click(const QString& text) {
+        for (QPushButton* button : dialog.findChildren<QPushButton*>())
+            if (button->text() == text) button->click();
+    }
 
     CmivexDlgProfile dialog{store, engine, profileLink};
 };
@@ -67,21 +73,14 @@ TEST_F(ProfileEditor, DraggingAHandleMovesItsPartnerAndApplyStoresBothAndRebuild
     EXPECT_EQ(Stored(0, 2), 120) << "nothing stored before Apply";
 
     dialog.ApplyButton()->click();
-    EXPECT_EQ(Stored(0, 2), 80);   // point "3"
-    EXPECT_EQ(Stored(0, 10), 80);  // point "13"
+    EXPECT_EQ(std::pair(Stored(0, 2), Stored(0, 10)), std::pair(80, 80)) << "points 3 and 13";
     EXPECT_NE(engine.profile.GetSpeedFactor(0, 30), before);
-    EXPECT_TRUE(dialog.EnableProfile()->isChecked());
-    EXPECT_TRUE(engine.useProfile);
+    EXPECT_TRUE(dialog.EnableProfile()->isChecked() && engine.useProfile && !dialog.ApplyButton()->isEnabled());
     EXPECT_EQ(store.Read(Setting::kProfileEnable), 1);
-    EXPECT_FALSE(dialog.ApplyButton()->isEnabled());
-}
-
-TEST_F(ProfileEditor, ADragPastEitherEndStopsThere) {
-    const int x = Handle(2).x();
-    Drag(2, {{x, 5}, {x, 100}});
-    EXPECT_EQ(Curve().Values()[2], 20);
-    Drag(3, {{x, 400}, {x, 100}});
-    EXPECT_EQ(Curve().Values()[3], 220);
+    // A drag past either end stops there.
+    Drag(2, {{Handle(2).x(), 5}, {x, 100}});
+    Drag(3, {{Handle(3).x(), 400}, {x, 100}});
+    EXPECT_EQ(std::pair(Curve().Values()[2], Curve().Values()[3]), std::pair(20, 220));
 }
 
 TEST_F(ProfileEditor, ATemplateCopiedInShowsItsLevelsFromTheMiddleOutAndLeavesTheListUnselected) {
@@ -92,8 +91,7 @@ TEST_F(ProfileEditor, ATemplateCopiedInShowsItsLevelsFromTheMiddleOutAndLeavesTh
         EXPECT_EQ(220 - Curve().Values()[7 - i], levels[i]);
         EXPECT_EQ(220 - Curve().Values()[8 + i], levels[i]);
     }
-    EXPECT_EQ(dialog.TemplateList()->currentRow(), -1);
-    EXPECT_TRUE(dialog.TemplateList()->selectedItems().isEmpty());
+    EXPECT_TRUE(dialog.TemplateList()->currentRow() == -1 && dialog.TemplateList()->selectedItems().isEmpty());
     EXPECT_TRUE(dialog.ApplyButton()->isEnabled());
 }
 
@@ -120,13 +118,12 @@ TEST_F(ProfileEditor, ChangingTheAxisAsksAndOnlyApplyChangesTheTables) {
 
 TEST_F(ProfileEditor, CancelKeepsTheDragAndALaterOkAppliesIt) {
     Drag(kLeftPoint3, {{Handle(kLeftPoint3).x(), 70}});
-    for (QPushButton* button : dialog.findChildren<QPushButton*>())
-        if (button->text() == "Cancel") button->click();
+    Click("Cancel");
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(Stored(0, 2), 120);
-    profileLink.ShowDialog();
-    for (QPushButton* button : dialog.findChildren<QPushButton*>())
-        if (button->text() == "OK") button->click();
+    CmivexDlgSettings(host).ProfileButton()->click();  // the "Settings" page's button shows it again
+    ASSERT_TRUE(dialog.isVisible());
+    Click("OK");
     EXPECT_EQ(Stored(0, 2), 70);
     EXPECT_TRUE(engine.useProfile);
 }
@@ -137,8 +134,7 @@ TEST_F(ProfileEditor, TheKeyboardChoosesAColumnAndMovesItWithItsPartner) {
     QTest::keyClick(&Curve(), Qt::Key_Up);
     EXPECT_EQ(Curve().Values()[kLeftPoint3], 119);
     QTest::keyClick(&Curve(), Qt::Key_PageDown);
-    EXPECT_EQ(Curve().Values()[kLeftPoint3], 129);
-    EXPECT_EQ(Curve().Values()[kRightPoint13], 129);
+    EXPECT_EQ(std::pair(Curve().Values()[kLeftPoint3], Curve().Values()[kRightPoint13]), std::pair(129, 129));
     EXPECT_TRUE(dialog.ApplyButton()->isEnabled());
     QTest::keyClick(&Curve(), Qt::Key_Tab);
     EXPECT_EQ(Curve().SelectedColumn(), kLeftPoint3 + 1);
@@ -153,19 +149,15 @@ TEST_F(ProfileEditor, StoredValuesOutsideTheRangeShowAtTheMiddleAndTheSwitchFoll
 
     EXPECT_FALSE(dialog.EnableProfile()->isChecked());
     profileLink.SetFlightChecked(true);
-    EXPECT_TRUE(dialog.EnableProfile()->isChecked());
-    EXPECT_FALSE(dialog.EnableProfile()->isEnabled());
-    EXPECT_TRUE(engine.useProfile);
+    EXPECT_TRUE(dialog.EnableProfile()->isChecked() && !dialog.EnableProfile()->isEnabled() && engine.useProfile);
     profileLink.SetFlightChecked(false);
     EXPECT_TRUE(dialog.EnableProfile()->isEnabled());
     dialog.EnableProfile()->click();
-    EXPECT_FALSE(engine.useProfile);
-    EXPECT_EQ(store.Read(Setting::kProfileEnable), 0);
+    EXPECT_EQ(std::pair(engine.useProfile, store.Read(Setting::kProfileEnable)), std::pair(false, 0));
 
     store.Write(Setting::kProfileEnable, 1);  // the profile the user last enabled is on at start
     dialog.OnInitDialog();
-    EXPECT_TRUE(dialog.EnableProfile()->isChecked());
-    EXPECT_TRUE(engine.useProfile);
+    EXPECT_TRUE(dialog.EnableProfile()->isChecked() && engine.useProfile);
 }
 
 }  // namespace

@@ -67,20 +67,16 @@ protected:
     QSignalSpy closed{&sheet, &CmivexDlgMain::programClosed};
 };
 
-TEST_F(Sheet, ShowsATabPerPageAndInitialisesEachPageOnceOnItsFirstActivation) {
-    ASSERT_EQ(sheet.PageCount(), 6);
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(Tabs().tabText(i), kTitles[i]);
+TEST_F(Sheet, ActivatesThePageOfEachTabAndInitialisesEachPageOnceOnItsFirstActivation) {
     EXPECT_TRUE(log.isEmpty()) << "adding a page must not activate it";
     QStringList expected;
     for (int i = 0; i < 6; ++i) {
         EXPECT_TRUE(sheet.SetActivePage(i));
         expected << kTitles[i] + " init" << kTitles[i] + " active";
     }
-    EXPECT_TRUE(sheet.SetActivePage(0));
-    EXPECT_FALSE(sheet.SetActivePage(6));
+    EXPECT_TRUE(sheet.SetActivePage(0) && !sheet.SetActivePage(6));
     EXPECT_EQ(log, expected << "Settings active");
-    EXPECT_FALSE(sheet.isVisible());
-    EXPECT_EQ(sheet.GetActiveIndex(), 0);
+    EXPECT_EQ(std::pair(sheet.isVisible(), sheet.GetActiveIndex()), std::pair(false, 0));
     log.clear();
     Tabs().setCurrentIndex(5);  // as a click on the tab does
     EXPECT_EQ(log, QStringList({"Camera active"}));
@@ -99,9 +95,8 @@ TEST_F(SettingsPages, ComeFromTheTableAndStartUpInitialisesEachOnceLeavingTheSet
     ActivateSettingsPagesOnce(sheet);
     EXPECT_EQ(activated, QStringList({"System setup", "Auto click", "Flight", "Hotkeys", "Camera", "Settings"}));
     for (int i = 0; i < sheet.PageCount(); ++i) EXPECT_TRUE(sheet.GetPage(i)->IsInitialised()) << i;
-    EXPECT_EQ(sheet.GetActiveIndex(), SettingsPageIndex(SettingsPage::Settings));
-    EXPECT_EQ(tabs.tabText(SettingsPageIndex(SettingsPage::Camera)), "Camera");
-    EXPECT_FALSE(sheet.isVisible());
+    EXPECT_EQ(std::pair(sheet.GetActiveIndex(), sheet.isVisible()),
+              std::pair(SettingsPageIndex(SettingsPage::Settings), false));
 }
 
 TEST_F(Sheet, OkAsksTheCurrentPageToHideTheSheetAndCloseOrEscapeOnlyHide) {
@@ -116,9 +111,7 @@ TEST_F(Sheet, OkAsksTheCurrentPageToHideTheSheetAndCloseOrEscapeOnlyHide) {
     EXPECT_FALSE(sheet.isVisible());
     sheet.show();
     EXPECT_FALSE(sheet.close());  // refused: the window stays, hidden
-    EXPECT_FALSE(sheet.isVisible());
-    EXPECT_FALSE(sheet.IsClosed());
-    EXPECT_FALSE(stopAll.load());
+    EXPECT_FALSE(sheet.isVisible() || sheet.IsClosed() || stopAll);
 }
 
 TEST_F(Sheet, MessagesShowTheSheetTheAboutBoxOrTheUpdateWindowAndOthersNothing) {
@@ -130,8 +123,7 @@ TEST_F(Sheet, MessagesShowTheSheetTheAboutBoxOrTheUpdateWindowAndOthersNothing) 
     log.clear();
     std::thread([&] { PostSheetMessage(&sheet, kMsgSetup); }).join();  // any thread may post
     ASSERT_TRUE(QTest::qWaitFor([&] { return sheet.isVisible(); }, kDeadlineMs));
-    EXPECT_TRUE(sheet.isEnabled());
-    EXPECT_EQ(sheet.GetActiveIndex(), 0);
+    EXPECT_EQ(std::pair(sheet.isEnabled(), sheet.GetActiveIndex()), std::pair(true, 0));
     EXPECT_EQ(log, QStringList({"Settings init", "Settings active"}));
     // Each message in turn, then whether the sheet and the about box show and how often the update
     // window was asked for.
@@ -153,9 +145,7 @@ TEST_F(Sheet, MessagesShowTheSheetTheAboutBoxOrTheUpdateWindowAndOthersNothing) 
 TEST_F(Sheet, CloseProgramBeforeTheLoopSetsTheStopFlagOnceAndLeavesLaterModalLoopsRunning) {
     sheet.show();
     sheet.CloseProgram();
-    EXPECT_TRUE(sheet.IsClosed());
-    EXPECT_TRUE(stopAll.load());
-    EXPECT_FALSE(sheet.isVisible());
+    EXPECT_TRUE(sheet.IsClosed() && stopAll && !sheet.isVisible());
     sheet.CloseProgram();
     EXPECT_EQ(closed.count(), 1);
     // A message box about the failed start runs a loop of its own; it must wait for its user.
@@ -207,7 +197,7 @@ protected:
     QListWidget* list = nullptr;
 };
 
-TEST_F(PageToolTips, ControlsShowTheirTableTextOnlyWhileEnabled) {
+TEST_F(PageToolTips, ControlsShowTheirTableTextOnlyWhileEnabledAndAnExpandingListBoxTheItemUnderTheMouse) {
     Build("Resolutions");
     EXPECT_EQ(ShownAt(defaults, {5, 5}), std::nullopt) << "tooltips start disabled";
     page->SetToolTipsEnabled(true);
@@ -216,9 +206,8 @@ TEST_F(PageToolTips, ControlsShowTheirTableTextOnlyWhileEnabled) {
     EXPECT_EQ(page->ToolTipAt(seconds->findChild<QLineEdit*>(), {2, 2}), TooltipString(1004));
     EXPECT_EQ(page->ToolTipAt(list->viewport(), Item(0)), "Resolutions");
     EXPECT_EQ(page->ToolTipAt(seconds->parentWidget(), {1, 1}), std::nullopt);
-}
 
-TEST_F(PageToolTips, AnExpandingListBoxShowsTheItemUnderTheMouse) {
+    // A list box whose text is the marker shows the item under the mouse.
     Build("ToolTipExpand");
     page->SetToolTipsEnabled(true);
     EXPECT_EQ(page->ToolTipAt(list, list->viewport()->mapTo(list, Item(1))), "320 x 240");
@@ -315,8 +304,7 @@ TEST(AboutBox, MakesItsContentsOnFirstShowKeepsThemAndItsLinkOpensTheMakersSite)
     about.SetUrlOpener([&](const QUrl& url) { return opened.push_back(url), true; });
     EXPECT_FALSE(about.HasContents() || about.Link()) << "made before it was shown";
     about.show();
-    const QString report = QString::fromStdString(CSystemVersion().m_strSystem).replace("\r\n", "\n");
-    EXPECT_EQ(about.Report(), report);
+    EXPECT_EQ(about.Report(), QString::fromStdString(CSystemVersion().m_strSystem).replace("\r\n", "\n"));
     QPlainTextEdit* reportBox = about.findChild<QPlainTextEdit*>();
     QTest::mouseClick(about.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
     EXPECT_FALSE(about.isVisible());
