@@ -73,7 +73,7 @@ void CMouse::Smooth(float dx, float dy, int count, float& ax, float& ay) {
 void CMouse::MoveStep(float ax, float ay) {
     m_bBusy = true;
     if (m_bRepeatPending) {
-        InjectButtons(m_dwRepeatPress, m_dwRepeatRelease);
+        SendButtons(m_dwRepeatPress, m_dwRepeatRelease);
         m_bRepeatPending = false;
     }
     m_fLastDx = ax;
@@ -87,13 +87,13 @@ void CMouse::MoveStep(float ax, float ay) {
     if (!m_settings.m_bClicksOff && flags.press != 0) {
         switch (m_nClickType) {
             case kClickHold:
-                InjectButtons(flags.press, 0);
+                SendButtons(flags.press, 0);
                 break;
             case kClickRelease:
-                InjectButtons(0, flags.release);
+                SendButtons(0, flags.release);
                 break;
             default:
-                InjectButtons(flags.press, flags.release);
+                SendButtons(flags.press, flags.release);
                 break;
         }
         if (m_nClickType == kClickDouble) {
@@ -106,7 +106,7 @@ void CMouse::MoveStep(float ax, float ay) {
     m_bBusy = false;
 }
 
-void CMouse::InjectButtons(std::uint32_t pressFlags, std::uint32_t releaseFlags) {
+void CMouse::SendButtons(std::uint32_t pressFlags, std::uint32_t releaseFlags) {
     m_injector.Send(InputEvent::Mouse(pressFlags));
     m_injector.Send(InputEvent::Mouse(releaseFlags));
 }
@@ -135,11 +135,6 @@ int CMouse::GetButton() const {
 int CMouse::GetClickType() const {
     std::lock_guard lock(m_lock);
     return m_nClickType;
-}
-
-void CMouse::SendButtons(std::uint32_t pressFlags, std::uint32_t releaseFlags) {
-    std::lock_guard lock(m_lock);
-    InjectButtons(pressFlags, releaseFlags);
 }
 
 void CMouse::SendButtonEvent(std::uint32_t flags) {

@@ -49,9 +49,6 @@ public:
     void SetButton(int button);
     void SetClickType(int type);
 
-    // Two mouse events, the first with the press flags, the second with the release flags; a
-    // word of 0 gives an event without flags, which changes nothing.
-    void SendButtons(std::uint32_t pressFlags, std::uint32_t releaseFlags);
     // One mouse event with the given flags, e.g. MOUSEEVENTF_MIDDLEDOWN for the hold hotkey.
     void SendButtonEvent(std::uint32_t flags);
 
@@ -70,7 +67,9 @@ private:
     void Smooth(float dx, float dy, int count, float& ax, float& ay);
     // The parts below run with m_lock held.
     void MoveStep(float ax, float ay);
-    void InjectButtons(std::uint32_t pressFlags, std::uint32_t releaseFlags);
+    // Two mouse events, the first with the press flags, the second with the release flags; a
+    // word of 0 gives an event without flags, which changes nothing.
+    void SendButtons(std::uint32_t pressFlags, std::uint32_t releaseFlags);
 
     IInputInjector& m_injector;
     const CSettingsMirror& m_settings;
