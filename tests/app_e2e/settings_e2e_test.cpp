@@ -30,6 +30,13 @@ protected:
         XGetInputFocus(m_x, &focus, &revert);
         return focus;
     }
+    std::string FocusedName() const {
+        char* title = nullptr;
+        const Window focus = FocusedWindow();
+        const std::string name = focus > PointerRoot && XFetchName(m_x, focus, &title) && title ? title : "?";
+        if (title) XFree(title);
+        return "\"" + name + "\" (" + std::to_string(focus) + ")";
+    }
 };
 
 TEST_F(SettingsWindow, TheLeftRightSliderChangesTheHorizontalGainAndTheLoginEntryStartsTheProgram) {
@@ -57,7 +64,7 @@ TEST_F(SettingsWindow, TheLeftRightSliderChangesTheHorizontalGainAndTheLoginEntr
         if (WaitUntil(atEnd, kSlow * 3s)) break;
         Key(XK_Tab);
     }
-    ASSERT_TRUE(atEnd()) << "the slider did not reach its end; settings:\n"
+    ASSERT_TRUE(atEnd()) << "the slider did not reach its end; the focus is on " << FocusedName() << "; settings:\n"
                          << test::ReadFile(CSettingsStore().FilePath()) << Diagnostics(run);
     const double strong = HorizontalShare();
     Key(XK_Home);
