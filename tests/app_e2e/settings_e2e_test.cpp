@@ -58,10 +58,19 @@ TEST_F(SettingsWindow, TheLeftRightSliderChangesTheHorizontalGainAndTheLoginEntr
         return FocusedWindow() == sheet;
     };
     ASSERT_TRUE(WaitUntil(focusSheet, kSlow * 5s)) << "the window never took the focus";
+    // An End that moves any slider ends the search, so a slow window never makes the user tab
+    // past the one that moved.
+    const auto sliders = [] {
+        const CSettingsStore store;
+        return std::array{store.Read(Setting::kSliderLrMouse), store.Read(Setting::kSliderUdMouse),
+                          store.Read(Setting::kSliderSmoothMouse), store.Read(Setting::kSliderAccWindowMouse),
+                          store.Read(Setting::kSliderAccMouse)};
+    };
     const auto atEnd = [] { return CSettingsStore().Read(Setting::kSliderLrMouse) == 20; };
-    for (int tabs = 0; tabs < 4 && !atEnd(); ++tabs) {
+    for (int tabs = 0; tabs < 4; ++tabs) {
+        const auto before = sliders();
         Key(XK_End);
-        if (WaitUntil(atEnd, kSlow * 3s)) break;
+        if (WaitUntil([&] { return sliders() != before; }, kSlow * 5s)) break;
         Key(XK_Tab);
     }
     ASSERT_TRUE(atEnd()) << "the slider did not reach its end; the focus is on " << FocusedName() << "; settings:\n"
