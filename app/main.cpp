@@ -1,4 +1,3 @@
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -21,9 +20,6 @@ bool HasDisplay() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Before anything else: until then an end or restart request would kill the program outright.
-    // The requests wait until start-up is done.
-    CTerminationSignals::Install();
     std::string error;
     const auto options = ParseProgramOptions(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!options) {
@@ -38,11 +34,11 @@ int main(int argc, char** argv) {
         std::printf("%s %s\n", MIVEX_PRODUCT_NAME, MIVEX_PRODUCT_VERSION);
         return 0;
     }
-    if (options->checkUpdate) {
-        // No program to end in order: Ctrl-C simply stops the check.
-        for (int number : {SIGTERM, SIGINT, SIGHUP, SIGUSR1}) std::signal(number, SIG_DFL);
-        return RunUpdateCheckCommand(stdout, stderr);
-    }
+    // No program to end in order: Ctrl-C simply stops the check.
+    if (options->checkUpdate) return RunUpdateCheckCommand(stdout, stderr);
+    // Before the program starts: until then an end or restart request would kill it outright. The
+    // requests wait until start-up is done.
+    CTerminationSignals::Install();
     if (!HasDisplay()) {
         std::fputs("mivex: no graphical session (DISPLAY and WAYLAND_DISPLAY are not set)\n", stderr);
         return 1;
