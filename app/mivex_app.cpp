@@ -136,10 +136,8 @@ bool CmivexApp::InitInstance() {
         case CSingleInstance::Result::AlreadyRunning:
             m_messages.Display(kAlreadyRunning);
             return false;
-        case CSingleInstance::Result::Acquired:
-            m_bHoldsLock = true;
-            break;
         case CSingleInstance::Result::Failed:
+        case CSingleInstance::Result::Acquired:
             break;
     }
 
@@ -332,7 +330,7 @@ void CmivexApp::StartThreadPipe() {
     const std::filesystem::path socket = PipeSocketPath(PipeFolder::Create, error);
     m_pThreadPipe = std::make_unique<CThreadPipe>(*m_pSdk, m_mirror.m_bSdkActive, m_pEngine->StopAll(),
                                                   BuiltVersionRecord().fileVersion, m_pLogging.get(),
-                                                  CThreadPipe::Options{.replaceStale = m_bHoldsLock});
+                                                  CThreadPipe::Options{.replaceStale = m_hMutex.Held()});
     if (socket.empty() || !m_pThreadPipe->Start(socket))
         LogAndPrint("Local socket not offered: " + (socket.empty() ? error : m_pThreadPipe->Error()));
 }

@@ -38,8 +38,6 @@ class CmivexDlgLive;
 class CmivexDlgMain;
 class CmivexDlgProfile;
 class CMivexDlgUpdate;
-class QDialog;
-class QLabel;
 struct PageHost;
 
 class CmivexApp : public QApplication {
@@ -101,7 +99,6 @@ private:
 
     static CSingleInstance MakeSingleInstance();
     CSingleInstance m_hMutex = MakeSingleInstance();
-    bool m_bHoldsLock = false;  // the lock was had, not only left unguarded
     std::unique_ptr<CLogging> m_pLogging;
 
     // Input injection, made once this copy knows it is the only one: a second copy must not

@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 
 #include "paths.h"
 

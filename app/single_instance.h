@@ -47,6 +47,8 @@ public:
     // Lets the next copy start. Harmless when nothing is held.
     void Release();
 
+    // Whether this copy holds the lock now, not only goes on without one.
+    bool Held() const { return m_fd >= 0; }
     const std::filesystem::path& LockFile() const { return m_lockFile; }
     const std::string& Error() const { return m_strError; }
 
