@@ -145,13 +145,3 @@ std::string CFlightLink::StatusText() const {
     std::lock_guard lock(m_lock);
     return m_strStatus;
 }
-
-float CFlightLink::Heading() const {
-    std::lock_guard lock(m_lock);
-    return m_fHeading;
-}
-
-float CFlightLink::Pitch() const {
-    std::lock_guard lock(m_lock);
-    return m_fPitch;
-}

@@ -63,8 +63,6 @@ public:
 
     bool Connected() const { return m_settings.m_bFlightConnected; }
     std::string StatusText() const;
-    float Heading() const;
-    float Pitch() const;
 
 private:
     static void DefaultSleep(std::chrono::milliseconds pause);

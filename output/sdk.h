@@ -32,8 +32,6 @@ public:
 
     // The slot of the newest sample, -1 until the first one.
     int LastWrittenIndex() const { return m_iLastWritten.load(std::memory_order_acquire); }
-    // The slot the next sample goes to.
-    int WriteIndex() const { return m_iWriteIndex.load(std::memory_order_relaxed); }
 
     // The sample in slot (0..kSamples-1), which is then marked as served: its values become the
     // served counter and the counter + 1.

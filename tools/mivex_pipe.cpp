@@ -1,6 +1,5 @@
 // mivex-pipe: talks to the running program over its local socket, as any other program would.
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <string_view>
 

@@ -56,7 +56,6 @@ public:
     // The controls, as the user reaches them.
     QListWidget* CameraList() const { return m_pCameraList; }
     QListWidget* FormatList() const { return m_pFormatList; }
-    QPushButton* SetCameraButton() const { return m_pSetCamera; }
     QLineEdit* FpsWanted() const { return m_pFpsWanted; }
     QLineEdit* FpsCamera() const { return m_pFpsCamera; }
     QPlainTextEdit* Information() const { return m_pInformation; }

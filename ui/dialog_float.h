@@ -66,8 +66,6 @@ public:
 
     int SelectedButton() const { return m_nButton; }
     int SelectedKind() const { return m_nKind; }
-    int Threshold() const { return m_nThreshold; }
-    int LastStillCount() const { return m_nStillCount; }
     // The button with a selection code (kPause .. kDrag).
     CHoverButton* Button(int code) const;
     const QProgressBar& Progress() const { return *m_pProgress; }

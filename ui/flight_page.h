@@ -47,8 +47,6 @@ public:
     CFlightLink& Link() { return m_link; }
     CSliderRow& SliderRow(Row row) const { return *m_rows[row]; }
     QCheckBox* DetectBox() const { return m_pDetect; }
-    QCheckBox* AutoCentreBox() const { return m_pAutoCentre; }
-    QCheckBox* MouseLimitBox() const { return m_pMouseLimit; }
     QLineEdit* StatusField() const { return m_pStatus; }
     QLineEdit* TargetField() const { return m_pTarget; }
     QLabel* TargetMessage() const { return m_pTargetMessage; }

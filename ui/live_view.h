@@ -48,7 +48,6 @@ public:
 
     // Takes the frame (swapped with the view's own buffer, so no copy) and repaints.
     void PaintLiveView(int width, int height, std::vector<std::uint8_t>& frame, const LiveViewMarks& marks);
-    bool HasFrame() const { return !m_frame.empty(); }
 
     QSize sizeHint() const override { return {LiveViewMarks::kWidth, LiveViewMarks::kHeight}; }
 

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <optional>
 
 namespace {
 
@@ -94,15 +93,13 @@ void CUpdateCheck::Log(const std::string& line) const {
 bool CUpdateCheck::Fail(std::string reason) {
     if (reason.empty()) reason = kUnknownError;
     if (reason.size() > kMaxErrorText) reason.resize(kMaxErrorText);
-    m_strFailure = std::move(reason);
-    Log(m_strFailure);
+    Log(reason);
     return false;
 }
 
 bool CUpdateCheck::Check() {
     m_strVersion.clear();
     m_strDownload.clear();
-    m_strFailure.clear();
     Log(std::string("Check for update: ") + m_server.Authority() + " file:" + kObject);
     if (m_pMulti == nullptr) return Fail("Update check: libcurl could not be set up");
 

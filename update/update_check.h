@@ -5,7 +5,7 @@
 //   if (check.Check())                      // blocks: run it on a worker thread
 //       use(check.m_strVersion, check.m_strDownload);
 //   else
-//       show(check.Failure());
+//       ...                                 // why is in the log
 //
 //   check.Cancel();                         // from any thread: Check returns false at once
 //
@@ -57,9 +57,6 @@ public:
     void Cancel();
     bool IsCancelled() const { return m_bCancelled.load(); }
 
-    // Why Check returned false; empty after a success.
-    const std::string& Failure() const { return m_strFailure; }
-
     std::string m_strVersion;   // the version text before the marker
     std::string m_strDownload;  // the installer's full address on the server
 
@@ -76,5 +73,4 @@ private:
     const UpdateTimeouts m_timeouts;
     void* m_pMulti = nullptr;  // the transfer's multi handle; its wake-up is how Cancel reaches Check
     std::atomic<bool> m_bCancelled{false};
-    std::string m_strFailure;
 };

@@ -116,7 +116,6 @@ void CMivexDlgUpdate::OnCheckDone(int checkNumber) {
     SetLines(report.lines);
     for (const std::string& line : report.lines) Log(line);
     if (report.checked) {
-        m_strLatest = FromStd(check->m_strVersion);
         m_strUpdateFile = FromStd(check->m_strDownload);
         m_update->setEnabled(true);
     }

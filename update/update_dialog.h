@@ -61,7 +61,6 @@ public:
     QPushButton* UpdateButton() const { return m_update; }
     QPushButton* OkButton() const { return m_ok; }
 
-    QString m_strLatest;      // the version of the last successful check
     QString m_strUpdateFile;  // the download address of the last successful check
 
     void setVisible(bool visible) override;

@@ -26,8 +26,7 @@ std::string RunningLine(const UpdateServer& server) {
 UpdateReport ReportCheck(bool checked, const CUpdateCheck& check, const std::string& ownVersion) {
     if (!checked)
         return {false,
-                false,
                 {kNoConnection, std::string("Please look for a new version on ") + MIVEX_MAKER_SITE + " yourself."}};
-    if (check.m_strVersion != ownVersion) return {true, true, {kNewVersion + check.m_strVersion, kClickUpdate}};
-    return {true, false, {kLatestVersion + check.m_strVersion, kMostCurrent}};
+    if (check.m_strVersion != ownVersion) return {true, {kNewVersion + check.m_strVersion, kClickUpdate}};
+    return {true, {kLatestVersion + check.m_strVersion, kMostCurrent}};
 }

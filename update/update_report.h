@@ -16,8 +16,7 @@ class CUpdateCheck;
 using UpdateLines = std::array<std::string, 2>;
 
 struct UpdateReport {
-    bool checked = false;     // the server answered as it should: "Update" may be offered
-    bool newVersion = false;  // its version differs from this copy's
+    bool checked = false;  // the server answered as it should: "Update" may be offered
     UpdateLines lines;
 };
 

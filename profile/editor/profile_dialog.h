@@ -40,7 +40,6 @@ public:
     CProfileWindow* CurveWindow() const { return m_pWindow; }
     QListWidget* AxisList() const { return m_pAxisList; }
     QListWidget* TemplateList() const { return m_pTemplateList; }
-    QCheckBox* MirrorSides() const { return m_pMirror; }
     QCheckBox* EnableProfile() const { return m_pEnable; }
     QPushButton* ApplyButton() const { return m_pApply; }
     int ShownAxis() const { return m_iShownAxis; }

@@ -14,7 +14,6 @@ class CProfileDialogLink {
 public:
     // The dialog reads FlightChecked at its initialisation and is told of every later change.
     void Attach(CmivexDlgProfile* dialog) { m_pDialog = dialog; }
-    CmivexDlgProfile* Dialog() const { return m_pDialog; }
 
     // Shows the dialog and brings it to the front; nothing before Attach.
     void ShowDialog();

@@ -79,7 +79,6 @@ bool CProfileRegion::HandleRegionMouse(bool leftButtonDown, int x, int y) {
         m_pWindow->update();
     } else if (onHandle) {
         m_pWindow->OnProfileEdit();
-        m_iYStart = m_iY;
         m_bDragging = true;
         m_iOffset = 0;
         m_iMouseStart = y;

@@ -56,7 +56,6 @@ private:
     int m_iY = kNeutral;
     int m_iOffset = 0;
     int m_iMouseStart = 0;
-    int m_iYStart = 0;
     QString m_strLabel;
     CProfileRegion* m_pPartner = nullptr;
     CProfileWindow* m_pWindow = nullptr;
