@@ -141,13 +141,8 @@ CmivexDlgCamera::CmivexDlgCamera(PageHost& host, ScreenHeightSource screenHeight
     page->addLayout(top);
     page->addWidget(m_pInformation, 1);
 
-    setTabOrder(m_pShowHeadDetect, m_pCameraSetup);
-    setTabOrder(m_pCameraSetup, m_pCameraList);
-    setTabOrder(m_pCameraList, m_pFormatList);
-    setTabOrder(m_pFormatList, m_pSetCamera);
-    setTabOrder(m_pSetCamera, m_pFpsWanted);
-    setTabOrder(m_pFpsWanted, m_pFpsCamera);
-    setTabOrder(m_pFpsCamera, m_pInformation);
+    SetTabOrder({m_pShowHeadDetect, m_pCameraSetup, m_pCameraList, m_pFormatList, m_pSetCamera, m_pFpsWanted,
+                 m_pFpsCamera, m_pInformation});
 
     connect(m_pSetCamera, &QPushButton::clicked, this, &CmivexDlgCamera::OnSetCamera);
     connect(m_pCameraSetup, &QPushButton::clicked, this, &CmivexDlgCamera::OnCameraSetup);
@@ -162,8 +157,6 @@ int CmivexDlgCamera::PrimaryScreenHeight() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     return screen ? screen->geometry().height() : 0;
 }
-
-CMyPropertyPageToolTips* MakeCameraPage(PageHost& host) { return new CmivexDlgCamera(host); }
 
 CmivexDlgMain* CmivexDlgCamera::Sheet() const { return qobject_cast<CmivexDlgMain*>(window()); }
 

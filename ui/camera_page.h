@@ -111,6 +111,3 @@ private:
     QString m_strCameraLine;  // the information text's first line
     std::vector<std::uint8_t> m_liveFrame;
 };
-
-// The settings pages' factory for this page.
-CMyPropertyPageToolTips* MakeCameraPage(PageHost& host);

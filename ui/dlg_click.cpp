@@ -127,8 +127,8 @@ void CmivexDlgClick::OnSound(bool on) {
 }
 
 void CmivexDlgClick::OnSetDefault() {
-    ShowValue(kDefaultValue);
-    m_store.Write(Setting::kValueAutoClick, kDefaultValue);
+    ShowValue(Setting::kValueAutoClick.defaultValue);
+    m_store.Write(Setting::kValueAutoClick, Setting::kValueAutoClick.defaultValue);
     m_pSoundBox->setChecked(true);
     m_mirror.m_bAutoClickSound = true;
     // Stored too, so that the box shows what the next start will use.

@@ -8,6 +8,7 @@
 #include <QPointer>
 
 #include "page_tooltips.h"
+#include "settings_keys.h"
 
 class CDialogFloat;
 class IClickSound;
@@ -43,8 +44,6 @@ private:
 class CmivexDlgClick : public CMyPropertyPageToolTips {
     Q_OBJECT
 public:
-    static constexpr int kDefaultValue = 15;
-
     // The floating window and the sound may be null: nothing to select, move or play then.
     CmivexDlgClick(CSettingsStore& store, CSettingsMirror& mirror, CDialogFloat* floatWindow, IClickSound* sound);
 
@@ -69,5 +68,5 @@ private:
     CUpDownField* m_pSeconds = nullptr;
     QCheckBox* m_pSoundBox = nullptr;
     QPushButton* m_pSetDefault = nullptr;
-    int m_nPosition = kDefaultValue;
+    int m_nPosition = Setting::kValueAutoClick.defaultValue;
 };

@@ -35,7 +35,7 @@ const std::array<SettingsPageEntry, 6> kSettingsPages = {{
     {SettingsPage::Hotkeys, "Hotkeys", 3, MakeHotkeyPage},
     {SettingsPage::AutoClick, "Auto click", 1, MakeAutoClickPage},
     {SettingsPage::Flight, "Flight", 2, Make<CMivexDlgFlight>},
-    {SettingsPage::Camera, "Camera", 4, MakeCameraPage},
+    {SettingsPage::Camera, "Camera", 4, Make<CmivexDlgCamera>},
 }};
 
 int SettingsPageIndex(SettingsPage page) {
