@@ -96,7 +96,6 @@ void CMivexDlgHotkey::OnInitDialog() {
     for (int id : kRegistrationOrder) {
         Hotkey& hotkey = Find(id);
         const auto word = static_cast<std::uint32_t>(m_host.store.Read(*hotkey.key));
-        hotkey.registered = word;
         if (word == 0) continue;
         hotkey.control->SetHotKey(HotkeyVirtualKey(word), HotkeyFlags(word));
         RegisterHotkey(hotkey);
@@ -117,16 +116,16 @@ void CMivexDlgHotkey::OnOK() {
 void CMivexDlgHotkey::OnTimer() {
     for (int id : kRegistrationOrder) {
         Hotkey& hotkey = Find(id);
-        const std::uint32_t word = hotkey.control->HotkeyWord();
-        if (word == hotkey.registered) continue;
-        hotkey.registered = word;
-        RegisterHotkey(hotkey);
+        if (hotkey.control->HotkeyWord() != hotkey.registered) RegisterHotkey(hotkey);
     }
 }
 
 void CMivexDlgHotkey::RegisterHotkey(Hotkey& hotkey) {
     const std::uint32_t word = hotkey.control->HotkeyWord();
-    m_host.store.Write(*hotkey.key, static_cast<int>(word));
+    hotkey.registered = word;
+    // Start-up registers what it has just read: no need to write it back.
+    if (m_host.store.Read(*hotkey.key) != static_cast<int>(word))
+        m_host.store.Write(*hotkey.key, static_cast<int>(word));
     m_pGrabber->Unregister(hotkey.atomName);
     if (word == 0 || m_pUnavailable != nullptr) return;
     std::string whyNot;
