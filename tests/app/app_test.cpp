@@ -7,9 +7,9 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QTest>
 #include <QTimer>
 #include <chrono>
-#include <functional>
 #include <thread>
 
 #include "logging.h"
@@ -155,13 +155,6 @@ TEST(SingleInstance, AProgramStartedByTheHolderDoesNotInheritTheLock) {
     ::waitpid(child, nullptr, 0);
 }
 
-// Runs the event loop until `done` holds, for five seconds at most.
-void ProcessEventsUntil(const std::function<bool()>& done) {
-    for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-         !done() && std::chrono::steady_clock::now() < end;)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-}
-
 TEST(TerminationSignals, RequestsRaisedBeforeTheObjectExistsArriveOnceItDoes) {
     CTerminationSignals::Install();
     ::raise(SIGUSR1);
@@ -170,7 +163,7 @@ TEST(TerminationSignals, RequestsRaisedBeforeTheObjectExistsArriveOnceItDoes) {
     Strings requests;
     QObject::connect(&termination, &CTerminationSignals::restartRequested, [&] { requests.push_back("restart"); });
     QObject::connect(&termination, &CTerminationSignals::exitRequested, [&] { requests.push_back("exit"); });
-    ProcessEventsUntil([&] { return requests.size() >= 2; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return requests.size() >= 2; }, 5000));
     EXPECT_EQ(requests, (Strings{"restart", "exit"}));
 }
 
@@ -197,7 +190,7 @@ TEST(UserMessages, AWorkerThreadsTextIsLoggedAndShownOnTheUserInterfaceThread) {
     messages.SetLog(&log);
     // Show must return at once on a worker thread: the box waits for the user elsewhere.
     std::thread([&] { messages.Show("ERROR: file: [cascade_ff_d.xml] not found"); }).join();
-    ProcessEventsUntil([&] { return !boxes.empty(); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.empty(); }, 5000));
     EXPECT_EQ(boxes, Strings{"ERROR: file: [cascade_ff_d.xml] not found"});
     EXPECT_TRUE(logged("ERROR: file: [cascade_ff_d.xml] not found"));
 
