@@ -2,6 +2,7 @@
 // keyboard focus, left is chosen on it with a real click, and a head that moves and rests makes
 // the program click, once, where the pointer rests, in a window of the test's own.
 #include <deque>
+#include <numeric>
 
 #include "e2e_harness.h"
 
@@ -9,18 +10,13 @@ namespace e2e {
 namespace {
 
 // The "rests" trajectory at 12 frames a second: 2 s still, 0.4 s of quick moves, and so on. Only
-// this test uses it, so it is written in place.
+// this test uses it.
 const fs::path& RestingHeadVideo() {
     static const fs::path video = [] {
-        const fs::path path = fs::path(MIVEX_E2E_SEQUENCE_DIR) / "head-rests.avi";
-        if (fs::exists(path)) return path;
-        const SyntheticSequence source(Trajectory::Rests, 58);
-        fs::create_directories(path.parent_path());
-        cv::VideoWriter writer(path.string(), cv::CAP_FFMPEG, cv::VideoWriter::fourcc('F', 'F', 'V', '1'), 12,
-                               source.FrameSize(), true);
-        if (!writer.isOpened()) throw std::runtime_error("cannot write " + path.string());
-        for (int i = 0; i < source.FrameCount(); ++i) writer.write(source.Frame(i));
-        return path;
+        constexpr int kFrames = 58;
+        std::vector<int> order(kFrames);
+        std::iota(order.begin(), order.end(), 0);
+        return SequenceVideo("head-rests.avi", Trajectory::Rests, kFrames, order);
     }();
     return video;
 }
@@ -38,21 +34,15 @@ TEST_F(ProgramTest, AutoClickClicksOnceWhereThePointerRestsAndItsWindowNeverTake
     XMapRaised(m_x, own);
     XSync(m_x, False);
     XSetInputFocus(m_x, own, RevertToParent, CurrentTime);
-    const auto focus = [&] {
-        Window window = None;
-        int revert = 0;
-        XGetInputFocus(m_x, &window, &revert);
-        return window;
-    };
-    ASSERT_EQ(focus(), own);
+    ASSERT_EQ(FocusedWindow(), own);
 
     const ProgramRun run = Start({"--camera-file", RestingHeadVideo().string(), "--no-dialogs"});
     const Point left{100 + 26, 100 + 14};  // the left button, on the window's first start
     ASSERT_TRUE(WaitUntil([&] { return OwnerAt(left) == run.pid; }, kSlow * 20s))
         << "no floating window at (100, 100)" << Diagnostics(run);
-    EXPECT_EQ(focus(), own) << "shown, the floating window took the focus";
+    EXPECT_EQ(FocusedWindow(), own) << "shown, the floating window took the focus";
     MovePointer(left);
-    for (bool down : {true, false}) XTestFakeButtonEvent(m_x, Button1, down, CurrentTime);
+    Press(Button1);
     MovePointer(Centre());
 
     // The pointer's places over time, and the test window's button events from now on.
@@ -78,7 +68,7 @@ TEST_F(ProgramTest, AutoClickClicksOnceWhereThePointerRestsAndItsWindowNeverTake
     const Point at{buttons[0].x_root, buttons[0].y_root};
     for (const auto& [when, place] : places)
         EXPECT_TRUE(when > *pressed || cv::norm(place - at) <= 10) << "the pointer moved just before the click";
-    EXPECT_EQ(focus(), own) << "pressed, the floating window took the focus";
+    EXPECT_EQ(FocusedWindow(), own) << "pressed, the floating window took the focus";
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <optional>
 #include <set>
 #include <sstream>
+#include <vector>
 
 #include "settings_store.h"
 #include "synthetic_sequence.h"
@@ -34,26 +35,35 @@ using test::WaitUntil;
 // Sanitizer builds run the program several times slower; every deadline stretches with them.
 inline const int kSlow = std::string_view(MIVEX_E2E_SANITIZER).empty() ? 1 : 5;
 
+// A camera video named `name` in the sequence folder: the trajectory's frames in this order, at 12
+// frames a second. Written by the first test that needs it, under a private name then renamed, as
+// tests run at once.
+inline fs::path SequenceVideo(const std::string& name, Trajectory trajectory, int frameCount,
+                              const std::vector<int>& order) {
+    const fs::path path = fs::path(MIVEX_E2E_SEQUENCE_DIR) / name;
+    if (fs::exists(path)) return path;
+    const SyntheticSequence source(trajectory, frameCount);
+    fs::create_directories(path.parent_path());
+    const fs::path temporary = path.parent_path() / (path.stem().string() + "." + std::to_string(::getpid()) + ".avi");
+    cv::VideoWriter writer(temporary.string(), cv::CAP_FFMPEG, cv::VideoWriter::fourcc('F', 'F', 'V', '1'), 12,
+                           source.FrameSize(), true);
+    if (!writer.isOpened()) throw std::runtime_error("cannot write " + temporary.string());
+    for (int i : order) writer.write(source.Frame(i));
+    writer.release();
+    fs::rename(temporary, path);
+    return path;
+}
+
 // The camera: a head going a quarter circle left and down in the picture on every second frame,
-// then back on every frame, at 12 frames a second. From the pointer alone, without knowing where
-// in the loop the program is, a test tells which way the head went: the fast moves. Written by
-// the first test that needs it, under a private name then renamed, as tests run at once.
+// then back on every frame. From the pointer alone, without knowing where in the loop the program
+// is, a test tells which way the head went: the fast moves.
 inline const fs::path& HeadVideo() {
     static const fs::path video = [] {
-        const fs::path path = fs::path(MIVEX_E2E_SEQUENCE_DIR) / "head-quarter-circle.avi";
-        if (fs::exists(path)) return path;
         constexpr int kQuarter = 41;  // frames of a quarter turn of the circle trajectory
-        const SyntheticSequence source(Trajectory::Circle, kQuarter);
-        fs::create_directories(path.parent_path());
-        const fs::path temporary = path.parent_path() / ("head." + std::to_string(::getpid()) + ".avi");
-        cv::VideoWriter writer(temporary.string(), cv::CAP_FFMPEG, cv::VideoWriter::fourcc('F', 'F', 'V', '1'), 12,
-                               source.FrameSize(), true);
-        if (!writer.isOpened()) throw std::runtime_error("cannot write " + temporary.string());
-        for (int i = 0; i < kQuarter; i += 2) writer.write(source.Frame(i));
-        for (int i = kQuarter - 2; i >= 1; --i) writer.write(source.Frame(i));  // 1 -> 0 closes the loop
-        writer.release();
-        fs::rename(temporary, path);
-        return path;
+        std::vector<int> order;
+        for (int i = 0; i < kQuarter; i += 2) order.push_back(i);
+        for (int i = kQuarter - 2; i >= 1; --i) order.push_back(i);  // 1 -> 0 closes the loop
+        return SequenceVideo("head-quarter-circle.avi", Trajectory::Circle, kQuarter, order);
     }();
     return video;
 }
@@ -227,6 +237,13 @@ protected:
                 XTestFakeKeyEvent(m_x, XKeysymToKeycode(m_x, key), down, CurrentTime);
             XSync(m_x, False);
         }
+    }
+
+    Window FocusedWindow() const {
+        Window focus = None;
+        int revert = 0;
+        XGetInputFocus(m_x, &focus, &revert);
+        return focus;
     }
 
     // A top-level window of ours named `name`, or None.

@@ -24,12 +24,6 @@ protected:
         return across / std::max(down, 1.0);
     }
     void Key(KeySym key) const { Press(0, key); }
-    Window FocusedWindow() const {
-        Window focus = None;
-        int revert = 0;
-        XGetInputFocus(m_x, &focus, &revert);
-        return focus;
-    }
     std::string FocusedName() const {
         char* title = nullptr;
         const Window focus = FocusedWindow();
