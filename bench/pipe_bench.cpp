@@ -14,30 +14,17 @@
 
 #include "pipe_socket.h"
 #include "sdk.h"
+#include "test_support.h"
 #include "thread_pipe.h"
 
 namespace {
 
-// A private folder for the socket, removed at the end.
-class SocketFolder {
-public:
-    SocketFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "mivex-bench-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
-    }
-    ~SocketFolder() { std::filesystem::remove_all(m_path); }
-    std::filesystem::path Socket() const { return m_path / kPipeName; }
-
-private:
-    std::filesystem::path m_path;
-};
-
 struct Server {
     explicit Server(CThreadPipe::Options options) : pipe(sdk, active, stopAll, "1.0.0", nullptr, options) {
-        if (!pipe.Start(folder.Socket())) throw std::runtime_error(pipe.Error());
+        if (!pipe.Start(socket)) throw std::runtime_error(pipe.Error());
     }
-    SocketFolder folder;
+    test::TempDir folder;
+    const std::filesystem::path socket = folder.path() / kPipeName;
     CSdk sdk;
     std::atomic<bool> active{true}, stopAll{false};
     CThreadPipe pipe;
@@ -59,7 +46,7 @@ void BM_PipeXyRoundTrip(benchmark::State& state) {
     const std::string request = PipeRequest("xy");
     for (auto _ : state) {
         server.sdk.Push(1.0f, 2.0f);  // keeps the stream ahead of the client
-        const PipeResult result = PipeTransact(server.folder.Socket(), request, std::chrono::seconds(5));
+        const PipeResult result = PipeTransact(server.socket, request, std::chrono::seconds(5));
         if (result.status != PipeResult::Status::Replied) state.SkipWithError(result.error.c_str());
     }
     state.counters["requests_per_second"] =
@@ -72,11 +59,11 @@ void BM_PipeStopWhileXyWaits(benchmark::State& state) {
     for (auto _ : state) {
         Server server({.sampleWait = std::chrono::hours(1)});
         server.sdk.Push(1.0f, 2.0f);
-        PipeTransact(server.folder.Socket(), PipeRequest("xy"), std::chrono::seconds(5));  // served: none left
+        PipeTransact(server.socket, PipeRequest("xy"), std::chrono::seconds(5));  // served: none left
         const int client = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
-        sockaddr_un address{AF_UNIX, {}};
-        server.folder.Socket().native().copy(address.sun_path, sizeof address.sun_path - 1);
-        ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        std::string error;
+        const sockaddr_un address = PipeAddress(server.socket, error).value();
+        ::connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address);
         ::send(client, "xy", 3, 0);
         const auto start = std::chrono::steady_clock::now();
         server.pipe.Stop();

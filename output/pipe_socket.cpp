@@ -34,6 +34,24 @@ std::string PipeRequest(std::string_view text) {
     return message;
 }
 
+std::optional<sockaddr_un> PipeAddress(const std::filesystem::path& socket, std::string& error) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (socket.empty() || socket.native().size() >= sizeof address.sun_path) {
+        error = "no usable socket path: \"" + socket.string() + "\"";
+        return std::nullopt;
+    }
+    std::memcpy(address.sun_path, socket.c_str(), socket.native().size());
+    return address;
+}
+
+std::optional<uid_t> PeerUser(int fd) {
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return std::nullopt;
+    return peer.uid;
+}
+
 namespace {
 
 PipeResult Unreachable(std::string error) { return {PipeResult::Status::Unreachable, "", std::move(error)}; }
@@ -42,26 +60,22 @@ PipeResult Unreachable(std::string error) { return {PipeResult::Status::Unreacha
 
 PipeResult PipeTransact(const std::filesystem::path& socket, std::string_view message,
                         std::chrono::milliseconds timeout) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (socket.empty() || socket.native().size() >= sizeof address.sun_path)
-        return Unreachable("no usable socket path: \"" + socket.string() + "\"");
-    std::memcpy(address.sun_path, socket.c_str(), socket.native().size());
+    std::string error;
+    const std::optional<sockaddr_un> address = PipeAddress(socket, error);
+    if (!address) return Unreachable(error);
 
     const UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
     if (!fd.Valid()) return Unreachable(std::string("cannot make a socket: ") + std::strerror(errno));
-    if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0) {
         const int error = errno;
         if (error == ENOENT || error == ECONNREFUSED)
             return Unreachable("Mivex is not running (" + socket.string() + ": " + std::strerror(error) + ")");
         return Unreachable("cannot connect to " + socket.string() + ": " + std::strerror(error));
     }
-    ucred peer{};
-    socklen_t peerSize = sizeof peer;
-    if (::getsockopt(fd.Get(), SOL_SOCKET, SO_PEERCRED, &peer, &peerSize) != 0)
-        return Unreachable("cannot tell who serves " + socket.string() + ": " + std::strerror(errno));
-    if (peer.uid != ::geteuid())
-        return Unreachable(socket.string() + " is served by user " + std::to_string(peer.uid) +
+    const std::optional<uid_t> server = PeerUser(fd.Get());
+    if (!server) return Unreachable("cannot tell who serves " + socket.string() + ": " + std::strerror(errno));
+    if (*server != ::geteuid())
+        return Unreachable(socket.string() + " is served by user " + std::to_string(*server) +
                            ", not by you: not talking to it");
     if (::send(fd.Get(), message.data(), message.size(), MSG_NOSIGNAL) < 0)
         return Unreachable("cannot send to " + socket.string() + ": " + std::strerror(errno));

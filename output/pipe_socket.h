@@ -11,9 +11,13 @@
 //   if (result.status == PipeResult::Status::Replied) puts(result.reply.c_str());
 #pragma once
 
+#include <sys/types.h>
+#include <sys/un.h>
+
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,6 +34,14 @@ enum class PipeFolder {
 // private folder /tmp/KordO-<uid>. Empty, with the reason in error, when the folder is missing or
 // others could change what is in it.
 std::filesystem::path PipeSocketPath(PipeFolder folder, std::string& error);
+
+// The socket's address for bind or connect; none, with the reason in error, when the path is
+// empty or too long for one.
+std::optional<sockaddr_un> PipeAddress(const std::filesystem::path& socket, std::string& error);
+
+// The user of the process at the other end of a connected socket; none (errno tells why) when the
+// system cannot say.
+std::optional<uid_t> PeerUser(int fd);
 
 // A request as it goes on the wire: the text and its zero byte.
 std::string PipeRequest(std::string_view text);

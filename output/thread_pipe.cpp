@@ -61,13 +61,8 @@ CThreadPipe::~CThreadPipe() { Stop(); }
 
 bool CThreadPipe::Start(const std::filesystem::path& socket) {
     if (m_thread.joinable()) return true;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (socket.empty() || socket.native().size() >= sizeof address.sun_path) {
-        m_strError = "no usable socket path: \"" + socket.string() + "\"";
-        return false;
-    }
-    std::memcpy(address.sun_path, socket.c_str(), socket.native().size());
+    const std::optional<sockaddr_un> address = PipeAddress(socket, m_strError);
+    if (!address) return false;
 
     struct stat status {};
     if (::lstat(socket.c_str(), &status) == 0) {
@@ -87,7 +82,7 @@ bool CThreadPipe::Start(const std::filesystem::path& socket) {
         m_strError = Failure("cannot make the socket", socket);
         return false;
     }
-    if (::bind(listen.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    if (::bind(listen.Get(), reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0) {
         m_strError = Failure("cannot bind", socket);
         return false;
     }
@@ -143,12 +138,11 @@ void CThreadPipe::Run() {
 }
 
 bool CThreadPipe::PeerIsUser(int client) {
-    ucred peer{};
-    socklen_t size = sizeof peer;
-    if (::getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::geteuid()) return true;
+    const std::optional<uid_t> peer = PeerUser(client);
+    if (peer == ::geteuid()) return true;
     if (!m_bStrangerLogged && m_pLog) {
         m_pLog->Write("Local socket: refused a client of another user, uid ", false);
-        m_pLog->WriteInt(static_cast<int>(peer.uid), "", true);
+        m_pLog->WriteInt(static_cast<int>(peer.value_or(0)), "", true);
     }
     m_bStrangerLogged = true;
     return false;
