@@ -8,9 +8,10 @@
 
 #include <bit>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <utility>
+
+#include "network_port.h"
 
 namespace {
 
@@ -54,12 +55,9 @@ std::optional<SimTarget> ParseSimTarget(std::string_view text, std::string& erro
     std::string_view host = text.substr(0, colon);
     const std::string_view portText = text.substr(colon + 1);
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-    int port = 0;
-    const auto [end, result] = std::from_chars(portText.data(), portText.data() + portText.size(), port);
-    if (portText.empty() || result != std::errc() || end != portText.data() + portText.size() || port < 1 ||
-        port > 65535)
-        return fail("the port must be a number from 1 to 65535");
-    SimTarget target{std::string(host), port};
+    const std::optional<int> port = ParsePort(portText);
+    if (!port) return fail("the port must be a number from 1 to 65535");
+    SimTarget target{std::string(host), *port};
     sockaddr_storage address;
     socklen_t length = 0;
     if (!ToAddress(target, address, length)) return fail("'" + target.host + "' is not an IP address or localhost");

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cstdlib>
 
+#include "network_port.h"
 #include "version_info.h"
 
 namespace {
@@ -35,11 +35,9 @@ std::optional<UpdateServer> ParseUpdateServer(std::string_view text) {
     UpdateServer server{std::string(text.substr(0, colon))};
     if (!IsHostName(server.host)) return std::nullopt;
     if (colon == std::string_view::npos) return server;
-    const std::string_view port = text.substr(colon + 1);
-    const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), server.port);
-    if (port.empty() || error != std::errc() || end != port.data() + port.size() || server.port < 1 ||
-        server.port > 65535)
-        return std::nullopt;
+    const std::optional<int> port = ParsePort(text.substr(colon + 1));
+    if (!port) return std::nullopt;
+    server.port = *port;
     return server;
 }
 
