@@ -15,15 +15,6 @@ constexpr std::size_t kCheckingPrefix = 23;  // "Not connected, checking"
 constexpr std::chrono::milliseconds kCloseFirstPause{100};
 constexpr std::chrono::milliseconds kCloseSecondPause{200};
 
-// Moves the newest value into the history and returns the average of the newest count entries.
-float PushAndAverage(float (&history)[CFlightLink::kHistorySize], float value, int count) {
-    std::copy_backward(history, history + CFlightLink::kHistorySize - 1, history + CFlightLink::kHistorySize);
-    history[0] = value;
-    float sum = 0.0f;
-    for (int i = 0; i < count; ++i) sum += history[i];
-    return sum / static_cast<float>(count);
-}
-
 float DriftToCentre(float angle) { return angle > 0.0f ? angle - kCentreDrift : angle + kCentreDrift; }
 
 }  // namespace
@@ -72,15 +63,15 @@ void CFlightLink::MoveCamera(float x, float y, bool absolute) {
         m_fHeading = DriftToCentre(m_fHeading);
         m_fPitch = DriftToCentre(m_fPitch);
     }
-    const int count = std::clamp(m_settings.m_nSliderSmoothSimFS.load(), 1, kHistorySize);
+    const int count = std::clamp(m_settings.m_nSliderSmoothSimFS.load(), 1, CSmoothingHistory::kSize);
     if (count != m_nSmoothCount) {
         // A new smoothing starts from rest.
-        std::fill(std::begin(m_fHistoryX), std::end(m_fHistoryX), 0.0f);
-        std::fill(std::begin(m_fHistoryY), std::end(m_fHistoryY), 0.0f);
+        m_historyX.Clear();
+        m_historyY.Clear();
         m_nSmoothCount = count;
     }
-    const float averageX = PushAndAverage(m_fHistoryX, x, m_nSmoothCount);
-    const float averageY = PushAndAverage(m_fHistoryY, y, m_nSmoothCount);
+    const float averageX = m_historyX.PushAndAverage(x, m_nSmoothCount);
+    const float averageY = m_historyY.PushAndAverage(y, m_nSmoothCount);
     if (absolute) {
         m_fHeading = WrapAngle(averageX);
         m_fPitch = WrapAngle(averageY);

@@ -23,6 +23,7 @@
 #include "motion_output.h"
 #include "settings_mirror.h"
 #include "sim_link.h"
+#include "smoothing_history.h"
 
 // a brought within -180..180 in steps of 360, each rounded to a 32-bit float; -180 and 180 stay.
 float WrapAngle(float a);
@@ -33,7 +34,6 @@ public:
     static constexpr const char* kStatusInit = "Init.....";
     static constexpr const char* kStatusConnected = "Mivex! connected to FSX";
     static constexpr const char* kStatusChecking = "Not connected, checking..............";
-    static constexpr int kHistorySize = 10;
 
     using Sleep = std::function<void(std::chrono::milliseconds)>;
 
@@ -77,8 +77,8 @@ private:
     bool m_bClosing = false;  // the orderly close runs: frames send nothing
     float m_fHeading = 0.0f;
     float m_fPitch = 0.0f;
-    float m_fHistoryX[kHistorySize] = {};  // index 0 newest
-    float m_fHistoryY[kHistorySize] = {};
+    CSmoothingHistory m_historyX;
+    CSmoothingHistory m_historyY;
     int m_nSmoothCount = 2;
     int m_iRetryCount = 0;
     int m_iDotCount = 0;

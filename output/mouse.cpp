@@ -42,7 +42,7 @@ void CMouse::Move(float dx, float dy) {
     }
     // The slider's range is 2..10; anything else that slipped into the mirror must not index
     // past the history or divide by zero.
-    const int smoothCount = std::clamp(m_settings.m_nSliderSmoothMouse.load(), 1, kHistory);
+    const int smoothCount = std::clamp(m_settings.m_nSliderSmoothMouse.load(), 1, CSmoothingHistory::kSize);
     float ax = 0.0f, ay = 0.0f;
     if (smoothCount != m_nSmoothCount) {
         // Carry the rest of the old average down to 0 before the new count applies.
@@ -57,17 +57,8 @@ void CMouse::Move(float dx, float dy) {
 }
 
 void CMouse::Smooth(float dx, float dy, int count, float& ax, float& ay) {
-    std::copy_backward(m_fHistoryX, m_fHistoryX + kHistory - 1, m_fHistoryX + kHistory);
-    std::copy_backward(m_fHistoryY, m_fHistoryY + kHistory - 1, m_fHistoryY + kHistory);
-    m_fHistoryX[0] = dx;
-    m_fHistoryY[0] = dy;
-    float sumX = 0.0f, sumY = 0.0f;
-    for (int i = 0; i < count; ++i) {
-        sumX += m_fHistoryX[i];
-        sumY += m_fHistoryY[i];
-    }
-    ax = sumX / static_cast<float>(count);
-    ay = sumY / static_cast<float>(count);
+    ax = m_historyX.PushAndAverage(dx, count);
+    ay = m_historyY.PushAndAverage(dy, count);
 }
 
 void CMouse::MoveStep(float ax, float ay) {

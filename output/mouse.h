@@ -17,6 +17,7 @@
 #include "input_injector.h"
 #include "motion_output.h"
 #include "settings_mirror.h"
+#include "smoothing_history.h"
 
 class CMouse final : public IPointerOutput {
 public:
@@ -30,8 +31,6 @@ public:
     static constexpr int kClickDouble = 6;
     static constexpr int kClickHold = 7;  // press at every move step until something else is armed
     static constexpr int kClickRelease = 9;
-
-    static constexpr int kHistory = 10;  // entries of each smoothing history
 
     // Reads m_nSliderSmoothMouse, m_bMouseLimit and m_bClicksOff from settings at every move.
     // Both must outlive the mouse.
@@ -88,8 +87,8 @@ private:
     std::atomic<bool> m_bMoved{false};
 
     // Index 0 newest; only Move touches them.
-    float m_fHistoryX[kHistory] = {};
-    float m_fHistoryY[kHistory] = {};
+    CSmoothingHistory m_historyX;
+    CSmoothingHistory m_historyY;
     int m_nSmoothCount = 2;
 };
 
