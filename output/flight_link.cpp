@@ -29,10 +29,11 @@ float WrapAngle(float a) {
     return a;
 }
 
-void CFlightLink::DefaultSleep(std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }
-
 CFlightLink::CFlightLink(CSettingsMirror& settings, std::unique_ptr<ISimLink> link, Sleep sleep)
-    : m_settings(settings), m_sleep(sleep ? std::move(sleep) : Sleep(DefaultSleep)), m_pLink(std::move(link)) {}
+    : m_settings(settings),
+      m_sleep(sleep ? std::move(sleep)
+                    : Sleep([](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); })),
+      m_pLink(std::move(link)) {}
 
 CFlightLink::~CFlightLink() {
     std::lock_guard lock(m_lock);

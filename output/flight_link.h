@@ -39,7 +39,7 @@ public:
 
     // settings: reads m_nSliderSmoothSimFS and m_bFlightAutoCenter, writes m_bFlightConnected.
     // sleep: the pauses of the orderly close (empty: really sleep); tests pass one that counts.
-    CFlightLink(CSettingsMirror& settings, std::unique_ptr<ISimLink> link, Sleep sleep = DefaultSleep);
+    CFlightLink(CSettingsMirror& settings, std::unique_ptr<ISimLink> link, Sleep sleep = {});
     // Closes a connection that is open, the view centred first.
     ~CFlightLink() override;
     CFlightLink(const CFlightLink&) = delete;
@@ -65,7 +65,6 @@ public:
     std::string StatusText() const;
 
 private:
-    static void DefaultSleep(std::chrono::milliseconds pause);
     void Send(float heading, float pitch);  // with the lock held
     void CloseCentred();                    // with the lock held
 
