@@ -15,11 +15,7 @@ namespace {
 constexpr const char* kClientName = "Mivex";
 constexpr const char* kStreamName = "click";
 
-struct SoundData {
-    std::vector<std::int16_t> samples;  // interleaved
-    int rate = 0;
-    int channels = 0;
-};
+using SoundData = CClickSound::SoundData;
 
 // The whole file as 16-bit samples, or the reason it cannot be had.
 bool ReadSound(const std::filesystem::path& file, SoundData& sound, std::string& error) {
@@ -56,12 +52,15 @@ void CClickSound::ReportOnce(const std::string& line) {
 }
 
 void CClickSound::PlayClickSound() {
-    SoundData sound;
-    std::string error;
-    if (!ReadSound(m_file, sound, error)) {
-        ReportOnce("click sound not played: " + error);
-        return;
+    // Read at the first play, not at every dwell click on the user-interface thread.
+    if (m_sound.samples.empty()) {
+        std::string error;
+        if (!ReadSound(m_file, m_sound, error)) {
+            ReportOnce("click sound not played: " + error);
+            return;
+        }
     }
+    const SoundData& sound = m_sound;
     pa_sample_spec spec{};
     spec.format = PA_SAMPLE_S16NE;
     spec.rate = static_cast<std::uint32_t>(sound.rate);

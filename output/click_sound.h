@@ -7,9 +7,11 @@
 // serves). Without the file or a sound server nothing is played, and the reason is reported once.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 // What auto click and the floating window play; tests count the calls.
 class IClickSound {
@@ -31,10 +33,17 @@ public:
 
     void PlayClickSound() override;
 
+    struct SoundData {
+        std::vector<std::int16_t> samples;  // interleaved
+        int rate = 0;
+        int channels = 0;
+    };
+
 private:
     void ReportOnce(const std::string& line);
 
     const std::filesystem::path m_file;
     const Report m_report;
     bool m_bReported = false;
+    SoundData m_sound;  // empty until the file was read
 };
