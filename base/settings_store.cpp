@@ -193,6 +193,10 @@ int CSettingsStore::ReadClamped(const SettingKey& key) const {
 
 bool CSettingsStore::ReadBool(const SettingKey& key) const { return Read(key) != 0; }
 
+bool CSettingsStore::WriteBool(const SettingKey& key, bool value) {
+    return Write(key, value ? Setting::kTrue : Setting::kFalse);
+}
+
 bool CSettingsStore::Write(const SettingKey& key, int value) { return WriteProfileInt(key.section, key.key, value); }
 
 bool CSettingsStore::Contains(const char* section, const char* key) const {

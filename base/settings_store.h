@@ -40,6 +40,7 @@ public:
     int ReadClamped(const SettingKey& key) const;  // forced into the key's range; nothing is written back
     bool ReadBool(const SettingKey& key) const;    // non-zero is true
     bool Write(const SettingKey& key, int value);
+    bool WriteBool(const SettingKey& key, bool value);  // stored as Setting::kTrue or kFalse
 
     // Text values: a missing key yields the default. Text is stored as written, trimmed of
     // blanks at both ends; a line break cannot be stored (false, nothing written).

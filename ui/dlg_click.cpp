@@ -108,7 +108,7 @@ void CmivexDlgClick::ShowValue(int value) {
 }
 
 void CmivexDlgClick::OnEnableAutoClick(bool on) {
-    m_store.Write(Setting::kEnableAutoClick, on ? Setting::kTrue : Setting::kFalse);
+    m_store.WriteBool(Setting::kEnableAutoClick, on);
     m_pSeconds->setEnabled(on);
     m_mirror.m_bAutoClick = on;
     if (!on && m_pFloat) m_pFloat->SelectButton(CDialogFloat::kPause);
@@ -121,7 +121,7 @@ void CmivexDlgClick::OnStep(int delta) {
 }
 
 void CmivexDlgClick::OnSound(bool on) {
-    m_store.Write(Setting::kEnableAutoClickSound, on ? Setting::kTrue : Setting::kFalse);
+    m_store.WriteBool(Setting::kEnableAutoClickSound, on);
     if (on && m_pClickSound) m_pClickSound->PlayClickSound();
     m_mirror.m_bAutoClickSound = on;
 }

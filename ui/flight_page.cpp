@@ -111,11 +111,11 @@ CMivexDlgFlight::CMivexDlgFlight(PageHost& host, LinkFactory makeLink, CFlightLi
     connect(m_pDetect, &QCheckBox::clicked, this, &CMivexDlgFlight::OnDetect);
     connect(m_pTarget, &QLineEdit::editingFinished, this, &CMivexDlgFlight::OnTargetEntered);
     connect(m_pAutoCentre, &QCheckBox::clicked, this, [this](bool checked) {
-        m_host.store.Write(Setting::kFlightAutoCenter, checked ? Setting::kTrue : Setting::kFalse);
+        m_host.store.WriteBool(Setting::kFlightAutoCenter, checked);
         m_host.mirror.m_bFlightAutoCenter = checked;
     });
     connect(m_pMouseLimit, &QCheckBox::clicked, this, [this](bool checked) {
-        m_host.store.Write(Setting::kMouseLimit, checked ? Setting::kTrue : Setting::kFalse);
+        m_host.store.WriteBool(Setting::kMouseLimit, checked);
         m_host.mirror.m_bMouseLimit = checked;
     });
     connect(m_pSetDefault, &QPushButton::clicked, this, &CMivexDlgFlight::OnSetDefault);
@@ -154,7 +154,7 @@ void CMivexDlgFlight::OnInitDialog() {
 }
 
 void CMivexDlgFlight::OnDetect(bool checked) {
-    m_host.store.Write(Setting::kFlight, checked ? Setting::kTrue : Setting::kFalse);
+    m_host.store.WriteBool(Setting::kFlight, checked);
     // Checked: the view follows the head's position, which the profile path gives.
     if (checked) m_host.engine.UseSpeedProfile(true);
     m_host.profile.SetFlightChecked(checked);

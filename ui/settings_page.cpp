@@ -107,14 +107,14 @@ void CmivexDlgSettings::OnInitDialog() {
 }
 
 void CmivexDlgSettings::OnAccMouse(bool checked) {
-    m_host.store.Write(Setting::kAccMouse, checked ? Setting::kTrue : Setting::kFalse);
+    m_host.store.WriteBool(Setting::kAccMouse, checked);
     m_rows[kAccWindow]->SetEnabled(checked);
     m_rows[kAccAmount]->SetEnabled(checked);
     m_host.mirror.m_bAccMouse = checked;
 }
 
 void CmivexDlgSettings::OnLrMouse(bool checked) {
-    m_host.store.Write(Setting::kLrMouse, checked ? Setting::kTrue : Setting::kFalse);
+    m_host.store.WriteBool(Setting::kLrMouse, checked);
     m_host.mirror.m_bLrMouse = checked;
 }
 

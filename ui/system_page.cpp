@@ -47,12 +47,12 @@ void CmivexDlgSystem::OnInitDialog() {
 }
 
 void CmivexDlgSystem::OnMouseAtStart(bool checked) {
-    m_host.store.Write(Setting::kUseMouse, checked ? Setting::kTrue : Setting::kFalse);
+    m_host.store.WriteBool(Setting::kUseMouse, checked);
     m_host.mirror.m_bMouseActive = checked;
 }
 
 void CmivexDlgSystem::OnStartAtLogin(bool checked) {
-    m_host.store.Write(Setting::kStartupProgram, checked ? Setting::kTrue : Setting::kFalse);
+    m_host.store.WriteBool(Setting::kStartupProgram, checked);
     SetRunAtStartup(checked);
 }
 

@@ -204,7 +204,7 @@ void CmivexDlgProfile::OnApply() {
 }
 
 void CmivexDlgProfile::OnEnableProfile(bool checked) {
-    m_store.Write(Setting::kProfileEnable, checked ? Setting::kTrue : Setting::kFalse);
+    m_store.WriteBool(Setting::kProfileEnable, checked);
     m_engine.UseSpeedProfile(checked);
 }
 
