@@ -164,7 +164,7 @@ void CDialogFloat::SelectKind(int kind) {
 void CDialogFloat::EndHeldDrag() {
     if (m_nKind != kDragging) return;
     m_mouse.SetClickType(CMouse::kClickRelease);
-    m_mouse.SetButton(m_nDragButton);
+    m_mouse.SetButton(m_nButton);  // a drag ends before the button changes
     m_nKind = kDrag;
     Button(kDrag)->SetActive(true);
 }
@@ -218,7 +218,6 @@ void CDialogFloat::OnDwellTick() {
     switch (m_nKind) {
         case kDrag:
             m_nKind = kDragging;
-            m_nDragButton = m_nButton;
             m_mouse.SetClickType(CMouse::kClickHold);
             m_mouse.SetButton(m_nButton);
             std::this_thread::sleep_for(milliseconds(kDragSleepMs));
@@ -227,14 +226,11 @@ void CDialogFloat::OnDwellTick() {
             Button(kDrag)->SetAlternative(true);
             break;
         case kDragging:
-            m_mouse.SetClickType(CMouse::kClickRelease);
-            m_mouse.SetButton(m_nButton);
+            EndHeldDrag();
             PlaySoundIfOn();
             std::this_thread::sleep_for(milliseconds(kDragSleepMs));
             DwellReset();
-            m_nKind = kDrag;  // released: selecting pause has nothing left to let go
             SelectButton(kPause);
-            Button(kDrag)->SetActive(true);
             break;
         default:
             m_mouse.SetClickType(m_nKind);

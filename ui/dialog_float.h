@@ -97,7 +97,6 @@ private:
 
     int m_nButton = kPause;
     int m_nKind = kSingle;
-    int m_nDragButton = 0;  // the button a drag holds down
     int m_nThreshold = 0;
     int m_nStillCount = 0;
 };
