@@ -140,8 +140,12 @@ auto CSettingsStore::WithSettings(Use use) const {
     return use(settings);
 }
 
+QVariant CSettingsStore::ReadValue(const char* section, const char* key) const {
+    return WithSettings([&](QSettings& settings) { return settings.value(KeyPath(section, key)); });
+}
+
 int CSettingsStore::GetProfileInt(const char* section, const char* key, int defaultValue) const {
-    const QVariant value = WithSettings([&](QSettings& settings) { return settings.value(KeyPath(section, key)); });
+    const QVariant value = ReadValue(section, key);
     if (!value.isValid()) return defaultValue;
     bool ok = false;
     const int number = value.toString().trimmed().toInt(&ok);
@@ -154,7 +158,7 @@ bool CSettingsStore::WriteProfileInt(const char* section, const char* key, int v
 
 std::string CSettingsStore::GetProfileString(const char* section, const char* key,
                                              const std::string& defaultValue) const {
-    const QVariant value = WithSettings([&](QSettings& settings) { return settings.value(KeyPath(section, key)); });
+    const QVariant value = ReadValue(section, key);
     return value.isValid() ? value.toString().trimmed().toStdString() : defaultValue;
 }
 

@@ -57,6 +57,7 @@ public:
     const std::string& FilePath() const { return m_strPath; }
 
 private:
+    QVariant ReadValue(const char* section, const char* key) const;  // invalid when missing
     bool WriteValue(const char* section, const char* key, const QVariant& value);
     template <typename Use>
     auto WithSettings(Use use) const;
