@@ -8,6 +8,8 @@
 
 namespace {
 
+constexpr const char* kNotSet = "(not set)";
+
 constexpr const char* kUsage =
     "Usage: mivex-settings [--list | --get SECTION/KEY | --set SECTION/KEY=VALUE | --help]\n"
     "Shows or changes the settings of Mivex, kept in $XDG_CONFIG_HOME/KordO/Mivex.ini.\n"
@@ -24,10 +26,16 @@ std::string RangeText(const SettingKey& key) {
 
 bool InRange(const SettingKey& key, int value) { return value >= key.minValue && value <= key.maxValue; }
 
+void PrintLine(const std::string& name, const std::string& stored, const std::string& defaultValue,
+               const std::string& range) {
+    std::printf("%-32s %-21s %-14s %s\n", name.c_str(), stored.c_str(), defaultValue.c_str(), range.c_str());
+}
+
+std::string NameOf(const char* section, const char* key) { return std::string(section) + "/" + key; }
+
 // Marks a stored value outside the key's range, which the program does not use as stored.
 void PrintRow(const CSettingsStore& store, const SettingKey& key, bool& anyClamped) {
-    const std::string name = std::string(key.section) + "/" + key.key;
-    std::string stored = "(not set)";
+    std::string stored = kNotSet;
     if (store.Contains(key.section, key.key)) {
         const int value = store.Read(key);
         stored = std::to_string(value);
@@ -36,20 +44,19 @@ void PrintRow(const CSettingsStore& store, const SettingKey& key, bool& anyClamp
             anyClamped = true;
         }
     }
-    std::printf("%-32s %-21s %-14d %s\n", name.c_str(), stored.c_str(), key.defaultValue, RangeText(key).c_str());
+    PrintLine(NameOf(key.section, key.key), stored, std::to_string(key.defaultValue), RangeText(key));
 }
 
 int List(const CSettingsStore& store) {
-    std::printf("# %s\n%-32s %-21s %-14s %s\n", store.FilePath().c_str(), "key", "stored", "default", "range");
+    std::printf("# %s\n", store.FilePath().c_str());
+    PrintLine("key", "stored", "default", "range");
     bool anyClamped = false;
     for (const SettingKey& key : Setting::kNamedKeys) PrintRow(store, key, anyClamped);
     for (const auto& axis : Setting::kProfilePoints)
         for (const SettingKey& key : axis) PrintRow(store, key, anyClamped);
-    for (const TextSettingKey& key : Setting::kTextKeys) {
-        const std::string name = std::string(key.section) + "/" + key.key;
-        const std::string stored = store.Contains(key.section, key.key) ? store.ReadText(key) : "(not set)";
-        std::printf("%-32s %-21s %-14s %s\n", name.c_str(), stored.c_str(), key.defaultValue, "text");
-    }
+    for (const TextSettingKey& key : Setting::kTextKeys)
+        PrintLine(NameOf(key.section, key.key), store.Contains(key.section, key.key) ? store.ReadText(key) : kNotSet,
+                  key.defaultValue, "text");
     if (anyClamped) std::printf("* outside the range: the program reads it as a value within the range\n");
     return 0;
 }
