@@ -205,7 +205,7 @@ void CmivexDlgCamera::FillFormatList() {
     }
     m_pFormatList->setCurrentRow(selected);
     m_bFormatsListed = true;
-    m_pSetCamera->setEnabled(m_bCamerasListed && m_pFormatList->count() > 0);
+    EnableSetCamera();
 }
 
 void CmivexDlgCamera::FillCameraList() {
@@ -223,7 +223,13 @@ void CmivexDlgCamera::FillCameraList() {
     }
     m_pCameraList->setCurrentRow(selected);
     m_bCamerasListed = true;
-    m_pSetCamera->setEnabled(m_bFormatsListed && m_pFormatList->count() > 0 && m_pCameraList->count() > 0);
+    EnableSetCamera();
+}
+
+void CmivexDlgCamera::EnableSetCamera() {
+    // Both lists filled: otherwise the choice could store camera -1 or an undefined width.
+    m_pSetCamera->setEnabled(m_bFormatsListed && m_bCamerasListed && m_pFormatList->count() > 0 &&
+                             m_pCameraList->count() > 0);
 }
 
 void CmivexDlgCamera::OnFpsWantedChanged(const QString& text) {

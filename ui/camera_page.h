@@ -72,6 +72,7 @@ private:
     void SetLiveView(bool on);
     void FillFormatList();
     void FillCameraList();
+    void EnableSetCamera();
     void OnFpsWantedChanged(const QString& text);
     void OnSetCamera();
     void OnCameraSetup();
