@@ -176,8 +176,7 @@ void CCameraControlsDialog::UpdateRows() {
         row.editor->setToolTip(control.error.empty() ? QString() : QString::fromStdString(control.error));
         if (!control.error.empty()) continue;
         if (auto* slider = qobject_cast<QSlider*>(row.editor)) {
-            slider->setValue(control.value);
-            row.number->setValue(control.value);
+            slider->setValue(control.value);  // the number follows
         } else if (auto* box = qobject_cast<QCheckBox*>(row.editor)) {
             box->setChecked(control.value != 0);
         } else if (auto* list = qobject_cast<QComboBox*>(row.editor)) {

@@ -190,11 +190,11 @@ bool CMivexDlgFlight::OnTargetEntered() {
                             QString::fromStdString(m_target.Text())));
         return false;
     }
-    ShowTarget(QString());
-    if (*target == m_target) return true;
+    const bool changed = *target != m_target;
     m_target = *target;
+    ShowTarget(QString());
+    if (!changed) return true;
     m_host.store.WriteText(Setting::kFlightTarget, m_target.Text());
-    m_pTarget->setText(QString::fromStdString(m_target.Text()));
     // A link that is on closes in order and tries the new address at the next tick.
     const bool on = m_pDetect->isChecked();
     if (on) m_link.EnableLink(false);
