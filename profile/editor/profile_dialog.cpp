@@ -27,17 +27,15 @@ bool AskYesNo(QWidget* parent, const QString& text) {
 // The settings key shown in a column: columns 0..7 hold points "8".."1" (table slots 7..0),
 // columns 8..15 points "11".."18" (table slots 8..15).
 const SettingKey& ColumnKey(int axis, int column) {
-    const int slot = column < kHalf ? kHalf - 1 - column : column;
-    return Setting::kProfilePoints[axis][slot];
+    const int fromMiddle = CProfileWindow::FromMiddle(column);
+    return Setting::kProfilePoints[axis][column < kHalf ? fromMiddle : kHalf + fromMiddle];
 }
 
 // A template's points "1".."8" laid out on both halves, "1" next to the middle.
 CProfileWindow::ColumnValues TemplateColumns(const SpeedProfileTemplate& chosen) {
     CProfileWindow::ColumnValues values{};
-    for (int point = 0; point < kHalf; ++point) {
-        values[kHalf - 1 - point] = chosen.points[point];
-        values[kHalf + point] = chosen.points[point];
-    }
+    for (int column = 0; column < CProfileWindow::kColumns; ++column)
+        values[column] = chosen.points[CProfileWindow::FromMiddle(column)];
     return values;
 }
 

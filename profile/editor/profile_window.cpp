@@ -18,10 +18,7 @@ constexpr int kLabelRise = 20;
 
 // Columns 0..7 show points "8".."1", columns 8..15 points "11".."18": both read "1" next to the
 // middle.
-QString ColumnLabel(int column) {
-    const int half = CProfileWindow::kColumns / 2;
-    return QString::number(column < half ? half - column : column - half + 1);
-}
+QString ColumnLabel(int column) { return QString::number(CProfileWindow::FromMiddle(column) + 1); }
 
 }  // namespace
 

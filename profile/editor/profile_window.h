@@ -68,6 +68,12 @@ public:
     static constexpr int kColumns = 16;
     using ColumnValues = std::array<int, kColumns>;
 
+    // How far a column is from the middle, 0 for the two beside it: columns 0..7 give 7..0,
+    // columns 8..15 give 0..7. Point "n" of a side is the column at n - 1.
+    static constexpr int FromMiddle(int column) {
+        return column < kColumns / 2 ? kColumns / 2 - 1 - column : column - kColumns / 2;
+    }
+
     explicit CProfileWindow(QPushButton* apply, QWidget* parent = nullptr);
 
     // Lays the columns out over the present width, puts each handle at its value (120 when
