@@ -162,7 +162,7 @@ CUpdateCheck::Transfer CUpdateCheck::Fetch() {
     char error[CURL_ERROR_SIZE] = {};
     RequestHeaders headers;
     for (const char* line : kExtraHeaders) headers.AddIfNew(line);
-    const std::string url = "http://" + m_server.Authority() + "/" + kObject;
+    const std::string url = m_server.Url(kObject);
     const auto write = +[](char* data, size_t, size_t size, void* context) -> size_t {
         auto& target = *static_cast<Transfer*>(context);
         const size_t take = std::min(size, kMaxAnswerBytes - target.answer.size());

@@ -24,8 +24,10 @@ std::string_view HostOfSite(std::string_view site) {
 
 std::string UpdateServer::Authority() const { return port == kHttpPort ? host : host + ":" + std::to_string(port); }
 
+std::string UpdateServer::Url(std::string_view path) const { return "http://" + Authority() + "/" + std::string(path); }
+
 std::string UpdateServer::DownloadUrl(std::string_view fileName) const {
-    return "http://" + Authority() + "/download/" + std::string(fileName);
+    return Url("download/" + std::string(fileName));
 }
 
 UpdateServer MakerUpdateServer() { return UpdateServer{std::string(HostOfSite(MIVEX_MAKER_SITE))}; }

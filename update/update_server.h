@@ -21,6 +21,8 @@ struct UpdateServer {
 
     // "host", or "host:port" for a port other than 80.
     std::string Authority() const;
+    // The address of a path on the server, as in Url("download/update_info.html").
+    std::string Url(std::string_view path) const;
     // Where a file of the download folder is fetched from.
     std::string DownloadUrl(std::string_view fileName) const;
 };
