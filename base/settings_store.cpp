@@ -218,8 +218,10 @@ const SettingKey* FindSettingKey(std::string_view section, std::string_view key)
 }
 
 const TextSettingKey* FindTextSettingKey(std::string_view name) {
+    const auto slash = name.find('/');
+    if (slash == std::string_view::npos) return nullptr;
     for (const TextSettingKey& key : Setting::kTextKeys)
-        if (name == std::string(key.section) + "/" + key.key) return &key;
+        if (name.substr(0, slash) == key.section && name.substr(slash + 1) == key.key) return &key;
     return nullptr;
 }
 
