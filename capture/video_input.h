@@ -23,6 +23,7 @@
 #include "camera_frame.h"
 #include "capture_layer.h"
 #include "format_search.h"
+#include "settings_keys.h"
 
 class CLogging;
 
@@ -104,3 +105,6 @@ private:
     // Written by the streaming thread, read by anyone.
     std::atomic<std::uint32_t> m_iFirstBufferLength{0};
 };
+
+// A stored camera choice names one of the cameras the program keeps names of.
+static_assert(Setting::kCameraSelected.maxValue == CNCVideoInput::kNamedCameras - 1);
