@@ -132,7 +132,6 @@ void CProfileWindow::LayoutRegions() {
 }
 
 void CProfileWindow::SetRegions(const CProfileWindow::ColumnValues& values) {
-    LayoutRegions();
     for (int column = 0; column < kColumns; ++column) m_regions[column].SetValue(values[column]);
     m_bModified = false;
     update();
