@@ -76,6 +76,11 @@ bool SetRunAtStartup(bool enable, const std::filesystem::path& executable, std::
         if (removeError) error = "cannot remove " + entry.string() + ": " + removeError.message();
         return !removeError;
     }
+    // Anything but an absolute path would start nothing, or whatever the login's PATH finds.
+    if (!executable.is_absolute()) {
+        error = "no absolute path of the program to start at login (got '" + executable.string() + "')";
+        return false;
+    }
     if (!QDir().mkpath(QString::fromStdString(entry.parent_path().string()))) {
         error = "cannot create the folder " + entry.parent_path().string();
         return false;

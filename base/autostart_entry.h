@@ -18,5 +18,6 @@ inline constexpr const char* kAutostartEntryName = "KORDO_mivex!.desktop";
 std::filesystem::path AutostartEntryPath();
 
 // Writes the entry (replacing it in one step) or removes it. False with the reason when the
+// executable's path is not absolute (an empty one included: nothing is written then), or the
 // folder or the file could not be written or removed; a missing entry to remove is no failure.
 bool SetRunAtStartup(bool enable, const std::filesystem::path& executable, std::string& error);

@@ -105,8 +105,10 @@ CmivexDlgCamera::CmivexDlgCamera(PageHost& host, ScreenHeightSource screenHeight
 
     m_pFpsWanted->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d{0,3}")), this));
     m_pFpsCamera->setReadOnly(true);
-    m_pFpsCamera->setFocusPolicy(Qt::TabFocus);
+    m_pFpsCamera->setFocusPolicy(Qt::NoFocus);  // a number to read, as the percentage fields are
     m_pInformation->setReadOnly(true);
+    // A Tab stop, so the keyboard can scroll and copy it; the caret shows where the focus is.
+    m_pInformation->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
     m_pInformation->setTabChangesFocus(true);
     m_pInformation->setAccessibleName(QStringLiteral("Camera information"));
     m_pLiveView->setAccessibleName(QStringLiteral("Camera view"));
@@ -141,8 +143,8 @@ CmivexDlgCamera::CmivexDlgCamera(PageHost& host, ScreenHeightSource screenHeight
     page->addLayout(top);
     page->addWidget(m_pInformation, 1);
 
-    SetTabOrder({m_pShowHeadDetect, m_pCameraSetup, m_pCameraList, m_pFormatList, m_pSetCamera, m_pFpsWanted,
-                 m_pFpsCamera, m_pInformation});
+    SetTabOrder(
+        {m_pShowHeadDetect, m_pCameraSetup, m_pCameraList, m_pFormatList, m_pSetCamera, m_pFpsWanted, m_pInformation});
 
     connect(m_pSetCamera, &QPushButton::clicked, this, &CmivexDlgCamera::OnSetCamera);
     connect(m_pCameraSetup, &QPushButton::clicked, this, &CmivexDlgCamera::OnCameraSetup);

@@ -78,20 +78,20 @@ CmivexDlgClick::CmivexDlgClick(CSettingsStore& store, CSettingsMirror& mirror, C
     layout->addStretch(1);
     layout->addLayout(buttonRow);
 
-    // Only the user's changes: the page's own settings of the boxes store nothing.
-    connect(m_pEnableBox, &QCheckBox::clicked, this, &CmivexDlgClick::OnEnableAutoClick);
+    // Only the user's changes, by click, key or screen reader: the page sets its boxes quietly.
+    connect(m_pEnableBox, &QCheckBox::toggled, this, &CmivexDlgClick::OnEnableAutoClick);
     connect(m_pSeconds, &CUpDownField::stepped, this, &CmivexDlgClick::OnStep);
-    connect(m_pSoundBox, &QCheckBox::clicked, this, &CmivexDlgClick::OnSound);
+    connect(m_pSoundBox, &QCheckBox::toggled, this, &CmivexDlgClick::OnSound);
     connect(m_pSetDefault, &QPushButton::clicked, this, &CmivexDlgClick::OnSetDefault);
 }
 
 void CmivexDlgClick::OnInitDialog() {
     const bool enabled = m_store.ReadBool(Setting::kEnableAutoClick);
-    m_pEnableBox->setChecked(enabled);
+    SetCheckQuietly(m_pEnableBox, enabled);
     m_pSeconds->setEnabled(enabled);
     m_mirror.m_bAutoClick = enabled;
     const bool sound = m_store.ReadBool(Setting::kEnableAutoClickSound);
-    m_pSoundBox->setChecked(sound);
+    SetCheckQuietly(m_pSoundBox, sound);
     m_mirror.m_bAutoClickSound = sound;
     // A stored value outside 2..50 is used as it is until the user changes it.
     const int value = m_store.Read(Setting::kValueAutoClick);
@@ -129,7 +129,7 @@ void CmivexDlgClick::OnSound(bool on) {
 void CmivexDlgClick::OnSetDefault() {
     ShowValue(Setting::kValueAutoClick.defaultValue);
     m_store.Write(Setting::kValueAutoClick, Setting::kValueAutoClick.defaultValue);
-    m_pSoundBox->setChecked(true);
+    SetCheckQuietly(m_pSoundBox, true);
     m_mirror.m_bAutoClickSound = true;
     // Stored too, so that the box shows what the next start will use.
     m_store.Write(Setting::kEnableAutoClickSound, Setting::kTrue);

@@ -76,7 +76,6 @@ CMivexDlgFlight::CMivexDlgFlight(PageHost& host, LinkFactory makeLink, CFlightLi
     m_pStatus->setFocusPolicy(Qt::NoFocus);
     m_pStatus->setAccessibleName(tr("Connection status"));
     m_pStatus->hide();
-    auto* ok = new QPushButton(tr("OK"), this);
 
     auto* grid = new QGridLayout;
     grid->setColumnStretch(1, 1);
@@ -91,7 +90,6 @@ CMivexDlgFlight::CMivexDlgFlight(PageHost& host, LinkFactory makeLink, CFlightLi
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_pSetDefault);
     buttons->addStretch(1);
-    buttons->addWidget(ok);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
@@ -108,18 +106,18 @@ CMivexDlgFlight::CMivexDlgFlight(PageHost& host, LinkFactory makeLink, CFlightLi
 
     m_timer.setInterval(CFlightLink::kTimerInterval);
     connect(&m_timer, &QTimer::timeout, this, &CMivexDlgFlight::OnTimer);
-    connect(m_pDetect, &QCheckBox::clicked, this, &CMivexDlgFlight::OnDetect);
+    // toggled, not clicked: a screen reader toggles a box without clicking it.
+    connect(m_pDetect, &QCheckBox::toggled, this, &CMivexDlgFlight::OnDetect);
     connect(m_pTarget, &QLineEdit::editingFinished, this, &CMivexDlgFlight::OnTargetEntered);
-    connect(m_pAutoCentre, &QCheckBox::clicked, this, [this](bool checked) {
+    connect(m_pAutoCentre, &QCheckBox::toggled, this, [this](bool checked) {
         m_host.store.WriteBool(Setting::kFlightAutoCenter, checked);
         m_host.mirror.m_bFlightAutoCenter = checked;
     });
-    connect(m_pMouseLimit, &QCheckBox::clicked, this, [this](bool checked) {
+    connect(m_pMouseLimit, &QCheckBox::toggled, this, [this](bool checked) {
         m_host.store.WriteBool(Setting::kMouseLimit, checked);
         m_host.mirror.m_bMouseLimit = checked;
     });
     connect(m_pSetDefault, &QPushButton::clicked, this, &CMivexDlgFlight::OnSetDefault);
-    connect(ok, &QPushButton::clicked, this, &CMivexDlgFlight::OnOK);
 
     m_host.engine.RegisterView(&m_link);
     m_host.viewCentre = &m_link;  // the centre hotkey centres this view
@@ -137,18 +135,18 @@ void CMivexDlgFlight::OnInitDialog() {
     m_target = StoredTarget(m_host.store, refusal);
     m_link.SetLink(m_makeLink(m_target));
     ShowTarget(QString::fromStdString(refusal));
-    m_pDetect->setChecked(m_host.store.ReadBool(Setting::kFlight));
+    SetCheckQuietly(m_pDetect, m_host.store.ReadBool(Setting::kFlight));
     // The profile dialog, made later, reads this; only a click forces the profile on now.
     m_host.profile.SetFlightChecked(m_pDetect->isChecked());
     EnableLink();
     const bool autoCentre = m_host.store.ReadBool(Setting::kFlightAutoCenter);
-    m_pAutoCentre->setChecked(autoCentre);
+    SetCheckQuietly(m_pAutoCentre, autoCentre);
     m_host.mirror.m_bFlightAutoCenter = autoCentre;
     const int flightVersion = m_host.store.Read(Setting::kFlightVersion);
     ReleaseMiddleButton(m_host.mouse);
     if (flightVersion != 0) m_host.mirror.m_bClicksOff = true;
     const bool mouseLimit = m_host.store.ReadBool(Setting::kMouseLimit);
-    m_pMouseLimit->setChecked(mouseLimit);
+    SetCheckQuietly(m_pMouseLimit, mouseLimit);
     m_host.mirror.m_bMouseLimit = mouseLimit;
     CMyPropertyPageToolTips::OnInitDialog();
 }

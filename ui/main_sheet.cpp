@@ -82,11 +82,12 @@ CmivexDlgMain::CmivexDlgMain(std::atomic<bool>& stopAll, QWidget* parent) : QDia
     m_tabs = new QTabWidget(this);
     m_tabs->setUsesScrollButtons(false);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+    m_pOk = buttons->button(QDialogButtonBox::Ok);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_tabs, 1);
     layout->addWidget(buttons);
 
-    connect(buttons->button(QDialogButtonBox::Ok), &QPushButton::clicked, this, &CmivexDlgMain::OnOk);
+    connect(m_pOk, &QPushButton::clicked, this, &CmivexDlgMain::OnOk);
     connect(m_tabs, &QTabWidget::currentChanged, this, &CmivexDlgMain::OnTabChanged);
 
     // Queued so that the tray menu's own event loop never runs inside the icon's mouse
@@ -98,6 +99,9 @@ void CmivexDlgMain::AddPage(CMyPropertyPageToolTips* page) {
     m_bAddingPage = true;
     m_tabs->addTab(page, page->windowTitle());
     m_bAddingPage = false;
+    // The page's controls joined the end of the window's Tab chain, behind OK: put OK back last,
+    // so that Tab goes from the tab bar into the page and reaches OK after it.
+    if (QWidget* last = previousInFocusChain(); last != m_pOk) setTabOrder(last, m_pOk);
 }
 
 int CmivexDlgMain::PageCount() const { return m_tabs->count(); }

@@ -1,7 +1,8 @@
 // The settings window and the tray icon. The program has no ordinary main window: it lives in
-// the tray, and the settings window (six pages as tabs with an OK button under them) is created
-// hidden and shown from the tray icon. Other threads and the pages reach the window only by
-// posting messages to it; they are handled on the main thread.
+// the tray, and the settings window (six pages as tabs with one OK button under them, which runs
+// the current page's OnOK; the pages have none of their own) is created hidden and shown from
+// the tray icon. Other threads and the pages reach the window only by posting messages to it;
+// they are handled on the main thread.
 //
 //   std::atomic<bool> stopAll{false};
 //   CmivexDlgMain sheet(stopAll);
@@ -27,6 +28,7 @@
 class CAboutDlg;
 class CMyPropertyPageToolTips;
 class QMenu;
+class QPushButton;
 class QTabWidget;
 
 // The messages the window handles. The tray menu's item ids double as message numbers.
@@ -129,6 +131,7 @@ private:
 
     std::atomic<bool>& m_stopAll;
     QTabWidget* m_tabs = nullptr;
+    QPushButton* m_pOk = nullptr;  // the one OK, under the tabs, last in the Tab order
     QPointer<CAboutDlg> m_about;
     QSystemTrayIcon m_tray;
     std::function<void()> m_showUpdateWindow;

@@ -1,7 +1,9 @@
 #include "page_tooltips.h"
 
+#include <QAbstractButton>
 #include <QHelpEvent>
 #include <QListView>
+#include <QSignalBlocker>
 #include <QToolTip>
 
 #include "main_sheet.h"
@@ -108,6 +110,11 @@ void CMyPropertyPageToolTips::SetTabOrder(std::initializer_list<QWidget*> contro
         if (previous) setTabOrder(previous, control);
         previous = control;
     }
+}
+
+void CMyPropertyPageToolTips::SetCheckQuietly(QAbstractButton* box, bool checked) {
+    const QSignalBlocker quiet(box);
+    box->setChecked(checked);
 }
 
 void CMyPropertyPageToolTips::OnOK() { PostSheetMessage(window(), kMsgHide, kHideConfirmed); }

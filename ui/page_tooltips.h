@@ -23,6 +23,8 @@
 #include <QString>
 #include <QWidget>
 
+class QAbstractButton;
+
 class CMyPropertyPageToolTips : public QWidget {
     Q_OBJECT
 public:
@@ -68,6 +70,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     // Tab walks the given controls in this order (the order they appear on the page).
     static void SetTabOrder(std::initializer_list<QWidget*> controls);
+    // Sets a check box as the program does when it loads or resets a value: pages listen to
+    // `toggled` (which the accessibility bus's toggle sends too), and this sends none of it.
+    static void SetCheckQuietly(QAbstractButton* box, bool checked);
 
 private:
     QWidget* ToolOwner(QWidget* widget) const;

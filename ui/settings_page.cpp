@@ -48,7 +48,6 @@ CmivexDlgSettings::CmivexDlgSettings(PageHost& host)
     SetControlId(m_pSetDefault, ControlIds::kSetDefault);
     m_pIndicator->setAccessibleName(tr("Acceleration applied"));
     m_pIndicator->setFixedSize(AccelerationPicture(false, 1).deviceIndependentSize().toSize());
-    auto* ok = new QPushButton(tr("OK"), this);
 
     auto* grid = new QGridLayout;
     grid->setColumnStretch(1, 1);
@@ -67,7 +66,6 @@ CmivexDlgSettings::CmivexDlgSettings(PageHost& host)
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_pSetDefault);
     buttons->addStretch(1);
-    buttons->addWidget(ok);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
@@ -78,23 +76,22 @@ CmivexDlgSettings::CmivexDlgSettings(PageHost& host)
 
     SetTabOrder({m_rows[kLeftRight]->Slider(), m_rows[kUpDown]->Slider(), m_rows[kSmooth]->Slider(), m_pAccMouse,
                  m_rows[kAccWindow]->Slider(), m_rows[kAccAmount]->Slider(), m_pLrMouse, m_pProfileButton,
-                 m_pSetDefault, ok});
+                 m_pSetDefault});
 
     m_timer.setInterval(kIndicatorIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, &CmivexDlgSettings::OnTimer);
-    connect(m_pAccMouse, &QCheckBox::clicked, this, &CmivexDlgSettings::OnAccMouse);
-    connect(m_pLrMouse, &QCheckBox::clicked, this, &CmivexDlgSettings::OnLrMouse);
+    connect(m_pAccMouse, &QCheckBox::toggled, this, &CmivexDlgSettings::OnAccMouse);
+    connect(m_pLrMouse, &QCheckBox::toggled, this, &CmivexDlgSettings::OnLrMouse);
     connect(m_pSetDefault, &QPushButton::clicked, this, &CmivexDlgSettings::OnSetDefault);
-    connect(ok, &QPushButton::clicked, this, &CmivexDlgSettings::OnOK);
 }
 
 void CmivexDlgSettings::OnInitDialog() {
     SetToolTipsEnabled(true);
     const bool lrMouse = m_host.store.ReadBool(Setting::kLrMouse);
-    m_pLrMouse->setChecked(lrMouse);
+    SetCheckQuietly(m_pLrMouse, lrMouse);
     m_host.mirror.m_bLrMouse = lrMouse;
     const bool accMouse = m_host.store.ReadBool(Setting::kAccMouse);
-    m_pAccMouse->setChecked(accMouse);
+    SetCheckQuietly(m_pAccMouse, accMouse);
     m_host.mirror.m_bAccMouse = accMouse;
     m_rows[kAccWindow]->SetEnabled(accMouse);
     m_rows[kAccAmount]->SetEnabled(accMouse);
@@ -119,9 +116,9 @@ void CmivexDlgSettings::OnLrMouse(bool checked) {
 }
 
 void CmivexDlgSettings::OnSetDefault() {
-    m_pAccMouse->setChecked(false);
+    SetCheckQuietly(m_pAccMouse, false);
     OnAccMouse(false);
-    m_pLrMouse->setChecked(false);
+    SetCheckQuietly(m_pLrMouse, false);
     OnLrMouse(false);
     for (CSliderRow* row : m_rows) row->SetDefault();
 }

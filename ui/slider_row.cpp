@@ -112,6 +112,7 @@ int CSliderRow::Position() const { return m_pSlider->value(); }
 void CSliderRow::SetEnabled(bool enabled) {
     m_pSlider->setEnabled(enabled);
     m_pUpDown->setEnabled(enabled);
+    m_pPercent->setEnabled(enabled);
 }
 
 void CSliderRow::Show(int position) {

@@ -83,7 +83,7 @@ public:
     void SetPosition(int position);
     void SetDefault();
     int Position() const;
-    // Greys the slider and its arrows (the percentage field stays as it is).
+    // Greys the slider, its arrows and its percentage field.
     void SetEnabled(bool enabled);
 
     QSlider* Slider() const { return m_pSlider; }

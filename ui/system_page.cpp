@@ -1,8 +1,6 @@
 #include "system_page.h"
 
 #include <QCheckBox>
-#include <QHBoxLayout>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "autostart_entry.h"
@@ -19,31 +17,28 @@ CmivexDlgSystem::CmivexDlgSystem(PageHost& host)
       m_pMouseAtStart(new QCheckBox(tr("Enable mouse at startup"), this)) {
     SetControlId(m_pStartAtLogin, ControlIds::kStartAtLogin);
     SetControlId(m_pMouseAtStart, ControlIds::kMouseAtStart);
-    auto* ok = new QPushButton(tr("OK"), this);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(ok);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_pStartAtLogin);
     layout->addWidget(m_pMouseAtStart);
     layout->addStretch(1);
-    layout->addLayout(buttons);
 
-    connect(m_pMouseAtStart, &QCheckBox::clicked, this, &CmivexDlgSystem::OnMouseAtStart);
-    connect(m_pStartAtLogin, &QCheckBox::clicked, this, &CmivexDlgSystem::OnStartAtLogin);
-    connect(ok, &QPushButton::clicked, this, &CmivexDlgSystem::OnOK);
+    // toggled, not clicked: a screen reader toggles a box without clicking it.
+    connect(m_pMouseAtStart, &QCheckBox::toggled, this, &CmivexDlgSystem::OnMouseAtStart);
+    connect(m_pStartAtLogin, &QCheckBox::toggled, this, &CmivexDlgSystem::OnStartAtLogin);
 }
 
 void CmivexDlgSystem::OnInitDialog() {
     SetToolTipsEnabled(true);
     CMyPropertyPageToolTips::OnInitDialog();
-    if (!m_host.mirror.m_bMouseActive) {
-        const bool useMouse = m_host.store.ReadBool(Setting::kUseMouse);
-        m_pMouseAtStart->setChecked(useMouse);
-        m_host.mirror.m_bMouseActive = useMouse;
-    }
-    // The box opens unchecked whatever is stored; only the entry follows the stored value.
-    SetRunAtStartup(m_host.store.ReadBool(Setting::kStartupProgram));
+    // Each box shows what the next start will do, whatever the live state is: a restart may have
+    // brought mouse control back on, and a hotkey may switch it later, without touching the box.
+    const bool useMouse = m_host.store.ReadBool(Setting::kUseMouse);
+    const bool startupProgram = m_host.store.ReadBool(Setting::kStartupProgram);
+    SetCheckQuietly(m_pMouseAtStart, useMouse);
+    SetCheckQuietly(m_pStartAtLogin, startupProgram);
+    // A restart may have switched mouse control on already; the stored choice only adds to that.
+    if (useMouse) m_host.mirror.m_bMouseActive = true;
+    SetRunAtStartup(startupProgram);
 }
 
 void CmivexDlgSystem::OnMouseAtStart(bool checked) {

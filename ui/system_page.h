@@ -12,7 +12,8 @@ class CmivexDlgSystem : public CMyPropertyPageToolTips {
 public:
     explicit CmivexDlgSystem(PageHost& host);
 
-    // Mouse control from "useMouse" unless a restart already restored it; the autostart entry
+    // The boxes show the stored "startupProgram" and "useMouse"; mouse control is switched on
+    // when "useMouse" is set (a restart may have switched it on already); the autostart entry is
     // written or removed again from "startupProgram", so an entry deleted by hand comes back.
     void OnInitDialog() override;
 

@@ -168,8 +168,12 @@ TEST_F(AutoClick, ThePageStoresEachChangeAndShowsTheWindowWhileAutoClickIsOn) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return floating->isVisible(); }, 5000));
     floating->SelectButton(Float::kRight);
     floating->move(400, 300);
+    boxes[1]->click();                        // sound off
     page.findChild<QPushButton*>()->click();  // "Set Default"
     EXPECT_EQ(std::pair(floating->pos(), store.Read(Setting::kValueAutoClick)), std::pair(QPoint(100, 100), 15));
+    EXPECT_EQ(std::tuple(boxes[1]->isChecked(), store.ReadBool(Setting::kEnableAutoClickSound), sound.played),
+              std::tuple(true, true, 1))
+        << "the sound is switched back on without playing it, as loading it is";
     boxes[0]->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !floating->isVisible(); }, 5000));
     EXPECT_EQ(floating->SelectedButton(), Float::kPause);

@@ -32,17 +32,22 @@ protected:
             shown << Page().SliderRow(CmivexDlgSettings::Row(row)).PercentField()->text();
         return shown;
     }
-    bool AccelerationRowsEnabled() {
-        return Page().SliderRow(CmivexDlgSettings::kAccWindow).Slider()->isEnabled() &&
-               Page().SliderRow(CmivexDlgSettings::kAccAmount).UpDown()->isEnabled();
+    // How many of the two acceleration rows' sliders, arrows and percentage fields are enabled.
+    int AccelerationControlsEnabled() {
+        int enabled = 0;
+        for (const auto row : {CmivexDlgSettings::kAccWindow, CmivexDlgSettings::kAccAmount}) {
+            const CSliderRow& r = Page().SliderRow(row);
+            enabled += r.Slider()->isEnabled() + r.UpDown()->isEnabled() + r.PercentField()->isEnabled();
+        }
+        return enabled;
     }
     std::unique_ptr<CmivexDlgSettings> m_page;
 };
 
 TEST_F(MousePage, AnEmptyProfileShowsTheDefaultsWithAccelerationOffAndWritesNothing) {
     EXPECT_EQ(Percentages(), QStringList({"40%", "50%", "30%", "31%", "31%"}));
-    EXPECT_FALSE(Page().AccelerationBox()->isChecked() || AccelerationRowsEnabled() ||
-                 Page().DirectionBox()->isChecked());
+    EXPECT_FALSE(Page().AccelerationBox()->isChecked() || Page().DirectionBox()->isChecked());
+    EXPECT_EQ(AccelerationControlsEnabled(), 0);
     EXPECT_EQ(std::pair(mirror.m_nSliderLrMouse.load(), mirror.m_nSliderAccMouse.load()), std::pair(8, 5));
     EXPECT_FALSE(fs::exists(home.SettingsFile())) << "what is shown is what a missing key reads as";
 }
@@ -59,11 +64,11 @@ TEST_F(MousePage, StoredValuesOutOfRangeAreUsedAndStoredClampedAndSetDefaultStor
     EXPECT_EQ(std::tuple(mirror.m_nSliderSmoothMouse.load(), store.Read(Setting::kSliderSmoothMouse),
                          mirror.m_nSliderUdMouse.load(), store.Read(Setting::kSliderUdMouse)),
               std::tuple(2, 2, 20, 20));
-    EXPECT_TRUE(AccelerationRowsEnabled() && mirror.m_bLrMouse);
+    EXPECT_TRUE(AccelerationControlsEnabled() == 6 && mirror.m_bLrMouse);
 
     Page().SetDefaultButton()->click();
     EXPECT_EQ(Percentages(), QStringList({"40%", "50%", "30%", "31%", "62%"}));
-    EXPECT_FALSE(AccelerationRowsEnabled() || mirror.m_bAccMouse || mirror.m_bLrMouse);
+    EXPECT_FALSE(AccelerationControlsEnabled() || mirror.m_bAccMouse || mirror.m_bLrMouse);
     EXPECT_EQ(
         std::tuple(store.Read(Setting::kAccMouse), store.Read(Setting::kLrMouse), store.Read(Setting::kSliderAccMouse),
                    store.Read(Setting::kSliderLrMouse), mirror.m_nSliderAccMouse.load()),
@@ -110,13 +115,17 @@ protected:
     fs::path Entry() const { return home.path() / "autostart" / kAutostartEntryName; }
 };
 
-TEST_F(SystemPage, MouseControlFollowsTheStoredChoiceUnlessARestartAlreadyRestoredIt) {
+TEST_F(SystemPage, TheMouseBoxShowsTheStoredChoiceAndMouseControlFollowsItUnlessARestartAlreadyRestoredIt) {
     store.Write(Setting::kUseMouse, 1);
     EXPECT_TRUE(Init()->MouseAtStartBox()->isChecked() && mirror.m_bMouseActive);
 
-    store.Write(Setting::kUseMouse, 0);  // mouse control already on, as after a restart: it stays on
+    // Mouse control already on, as after a restart: it stays on, and the box shows what is stored.
+    for (const int stored : {1, 0}) {
+        store.Write(Setting::kUseMouse, stored);
+        EXPECT_EQ(std::pair(Init()->MouseAtStartBox()->isChecked(), mirror.m_bMouseActive.load()),
+                  std::pair(stored == 1, true));
+    }
     auto page = Init();
-    EXPECT_TRUE(mirror.m_bMouseActive && !page->MouseAtStartBox()->isChecked());
     page->MouseAtStartBox()->click();
     page->MouseAtStartBox()->click();
     EXPECT_FALSE(mirror.m_bMouseActive) << "a click switches mouse control at once";
@@ -125,13 +134,13 @@ TEST_F(SystemPage, MouseControlFollowsTheStoredChoiceUnlessARestartAlreadyRestor
 
 TEST_F(SystemPage, TheAutostartEntryFollowsTheStoredSettingAtEveryStartAndEveryClick) {
     store.Write(Setting::kStartupProgram, 1);
-    EXPECT_FALSE(Init()->StartAtLoginBox()->isChecked());
+    EXPECT_TRUE(Init()->StartAtLoginBox()->isChecked());
     ASSERT_TRUE(fs::exists(Entry()));
     fs::remove(Entry());
     auto page = Init();
     EXPECT_TRUE(fs::exists(Entry())) << "an entry deleted by hand comes back at the next start";
 
-    for (const int checked : {1, 0}) {
+    for (const int checked : {0, 1, 0}) {
         page->StartAtLoginBox()->click();
         EXPECT_EQ(std::pair(store.Read(Setting::kStartupProgram), fs::exists(Entry())),
                   std::pair(checked, checked == 1));
@@ -165,6 +174,14 @@ TEST(AutostartEntry, PassesTheValidatorAndItsExecLineStartsTheProgramWhateverIts
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
         EXPECT_EQ(test::ReadFile(marker), "started\n") << "Exec=" << command;
     }
+    // Without an absolute path there is nothing to start: refused, and no entry written.
+    test::TempConfigHome home;
+    for (const char* program : {"", "mivex"}) {
+        std::string error;
+        EXPECT_FALSE(SetRunAtStartup(true, program, error)) << program;
+        EXPECT_NE(error.find("absolute path"), std::string::npos) << error;
+    }
+    EXPECT_FALSE(fs::exists(home.path() / "autostart" / kAutostartEntryName));
 }
 
 }  // namespace

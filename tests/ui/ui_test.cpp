@@ -6,6 +6,7 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <optional>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "about_dialog.h"
+#include "camera_page.h"
 #include "fake_engine.h"
 #include "hover_button.h"
 #include "label.h"
@@ -82,13 +84,15 @@ TEST_F(Sheet, ActivatesThePageOfEachTabAndInitialisesEachPageOnceOnItsFirstActiv
     EXPECT_EQ(log, QStringList({"Camera active"}));
 }
 
-using SettingsPages = PageFixture;
+// The program's six pages in a window.
+class SettingsPages : public PageFixture {
+protected:
+    void SetUp() override { AddSettingsPages(sheet, host); }
+    std::atomic<bool> stopAll{false};
+    CmivexDlgMain sheet{stopAll};
+};
 
 TEST_F(SettingsPages, ComeFromTheTableAndStartUpInitialisesEachOnceLeavingTheSettingsPageCurrent) {
-    std::atomic<bool> stopAll{false};
-    CmivexDlgMain sheet(stopAll);
-    AddSettingsPages(sheet, host);
-
     QTabWidget& tabs = *sheet.findChild<QTabWidget*>();
     QStringList activated;
     QObject::connect(&tabs, &QTabWidget::currentChanged, [&](int index) { activated << tabs.tabText(index); });
@@ -97,6 +101,57 @@ TEST_F(SettingsPages, ComeFromTheTableAndStartUpInitialisesEachOnceLeavingTheSet
     for (int i = 0; i < sheet.PageCount(); ++i) EXPECT_TRUE(sheet.GetPage(i)->IsInitialised()) << i;
     EXPECT_EQ(std::pair(sheet.GetActiveIndex(), sheet.isVisible()),
               std::pair(SettingsPageIndex(SettingsPage::Settings), false));
+}
+
+TEST_F(SettingsPages, EveryTabHasTheWindowsOneOkWhichTabReachesAfterThePagesControls) {
+    ActivateSettingsPagesOnce(sheet);
+    const auto* camera = static_cast<CmivexDlgCamera*>(sheet.GetPage(SettingsPageIndex(SettingsPage::Camera)));
+    QPushButton* ok = sheet.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+    QList<QPushButton*> oks = sheet.findChildren<QPushButton*>();
+    oks.removeIf([](const QPushButton* button) { return button->text() != "OK"; });
+    EXPECT_EQ(oks, QList<QPushButton*>({ok}));
+
+    sheet.show();
+    sheet.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&sheet));
+    for (int tab = 0; tab < sheet.PageCount(); ++tab) {
+        sheet.SetActivePage(tab);
+        sheet.findChild<QTabBar*>()->setFocus();
+        QWidgetList outside;
+        for (int step = 0; step < 40 && QApplication::focusWidget() != ok; ++step) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* focus = QApplication::focusWidget();
+            if (focus != ok && !sheet.GetPage(tab)->isAncestorOf(focus)) outside << focus;
+            // A read-only number shows no focus: no Tab stop.
+            EXPECT_NE(focus, camera->FpsCamera());
+        }
+        EXPECT_EQ(QApplication::focusWidget(), ok) << tab;
+        EXPECT_EQ(outside, QWidgetList()) << tab;
+    }
+}
+
+TEST_F(SettingsPages, EveryCheckBoxToggledThroughTheAccessibilityBusStoresItsSetting) {
+    ActivateSettingsPagesOnce(sheet);
+    const std::pair<QString, const SettingKey*> boxes[] = {
+        {"Enable mouse acceleration", &Setting::kAccMouse},
+        {"Change mouse direction Left <-> Right", &Setting::kLrMouse},
+        {"Start Mivex! at startup", &Setting::kStartupProgram},
+        {"Enable mouse at startup", &Setting::kUseMouse},
+        {"Enable auto click", &Setting::kEnableAutoClick},
+        {"Play sound after auto click time", &Setting::kEnableAutoClickSound},
+        {"Detect Flightsimulator", &Setting::kFlight},
+        {"Centre camera automatically", &Setting::kFlightAutoCenter},
+        {"Limit mouse movement", &Setting::kMouseLimit},
+    };
+    const QList<QCheckBox*> all = sheet.findChildren<QCheckBox*>();
+    for (const auto& [text, key] : boxes) {
+        const auto box = std::find_if(all.begin(), all.end(), [&](QCheckBox* b) { return b->text() == text; });
+        ASSERT_NE(box, all.end()) << text.toStdString();
+        const bool was = (*box)->isChecked();
+        QAccessible::queryAccessibleInterface(*box)->actionInterface()->doAction(
+            QAccessibleActionInterface::toggleAction());
+        EXPECT_EQ(std::pair((*box)->isChecked(), store.ReadBool(*key)), std::pair(!was, !was)) << text.toStdString();
+    }
 }
 
 TEST_F(Sheet, OkAsksTheCurrentPageToHideTheSheetAndCloseOrEscapeOnlyHide) {
