@@ -60,13 +60,13 @@ CMivexDlgHotkey::CMivexDlgHotkey(PageHost& host, std::unique_ptr<IHotkeyGrabber>
         SetControlId(hotkey.control, hotkey.controlId);
         label->setBuddy(hotkey.control);
         hotkey.control->setAccessibleName(hotkey.Name());
-        // Under its control, shown only while it has something to say.
+        // Under its row, shown only while it has something to say.
         hotkey.note = new QLabel(this);
         hotkey.note->setWordWrap(true);
         hotkey.note->hide();
         rows->addWidget(label, row, 0);
         rows->addWidget(hotkey.control, row, 1);
-        rows->addWidget(hotkey.note, row + 1, 1);
+        rows->addWidget(hotkey.note, row + 1, 0, 1, 2);
         row += 2;
     }
     rows->setColumnStretch(1, 1);
