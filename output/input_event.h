@@ -42,8 +42,10 @@ inline constexpr std::uint16_t VK_LEFT = 0x25;
 inline constexpr std::uint16_t VK_UP = 0x26;
 inline constexpr std::uint16_t VK_RIGHT = 0x27;
 inline constexpr std::uint16_t VK_DOWN = 0x28;
+inline constexpr std::uint16_t VK_SNAPSHOT = 0x2C;  // Print
 inline constexpr std::uint16_t VK_INSERT = 0x2D;
 inline constexpr std::uint16_t VK_DELETE = 0x2E;
+inline constexpr std::uint16_t VK_APPS = 0x5D;     // Menu
 inline constexpr std::uint16_t VK_NUMPAD0 = 0x60;  // ..VK_NUMPAD9 0x69
 inline constexpr std::uint16_t VK_MULTIPLY = 0x6A;
 inline constexpr std::uint16_t VK_ADD = 0x6B;
@@ -52,12 +54,26 @@ inline constexpr std::uint16_t VK_DECIMAL = 0x6E;
 inline constexpr std::uint16_t VK_DIVIDE = 0x6F;
 inline constexpr std::uint16_t VK_F1 = 0x70;  // ..VK_F24 0x87
 inline constexpr std::uint16_t VK_F24 = 0x87;
+inline constexpr std::uint16_t VK_NUMLOCK = 0x90;
+inline constexpr std::uint16_t VK_SCROLL = 0x91;
 inline constexpr std::uint16_t VK_LSHIFT = 0xA0;
 inline constexpr std::uint16_t VK_RSHIFT = 0xA1;
 inline constexpr std::uint16_t VK_LCONTROL = 0xA2;
 inline constexpr std::uint16_t VK_RCONTROL = 0xA3;
 inline constexpr std::uint16_t VK_LMENU = 0xA4;
 inline constexpr std::uint16_t VK_RMENU = 0xA5;
+// The punctuation keys, named after what they type on the US layout.
+inline constexpr std::uint16_t VK_OEM_1 = 0xBA;     // ;
+inline constexpr std::uint16_t VK_OEM_PLUS = 0xBB;  // =
+inline constexpr std::uint16_t VK_OEM_COMMA = 0xBC;
+inline constexpr std::uint16_t VK_OEM_MINUS = 0xBD;
+inline constexpr std::uint16_t VK_OEM_PERIOD = 0xBE;
+inline constexpr std::uint16_t VK_OEM_2 = 0xBF;  // /
+inline constexpr std::uint16_t VK_OEM_3 = 0xC0;  // `
+inline constexpr std::uint16_t VK_OEM_4 = 0xDB;  // [
+inline constexpr std::uint16_t VK_OEM_5 = 0xDC;  // backslash
+inline constexpr std::uint16_t VK_OEM_6 = 0xDD;  // ]
+inline constexpr std::uint16_t VK_OEM_7 = 0xDE;  // '
 
 struct MouseInput {
     std::int32_t dx = 0;

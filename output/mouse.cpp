@@ -32,7 +32,7 @@ ButtonFlags FlagsOf(int button) {
 CMouse::CMouse(IInputInjector& injector, const CSettingsMirror& settings)
     : m_injector(injector), m_settings(settings) {}
 
-CMouse::~CMouse() { ReleaseMiddleButton(*this); }
+CMouse::~CMouse() { ReleaseButtons(); }
 
 void CMouse::Move(float dx, float dy) {
     std::lock_guard lock(m_lock);
@@ -131,6 +131,18 @@ int CMouse::GetClickType() const {
 void CMouse::SendButtonEvent(std::uint32_t flags) {
     std::lock_guard lock(m_lock);
     m_injector.Send(InputEvent::Mouse(flags));
+}
+
+void CMouse::ReleaseButtons() {
+    std::lock_guard lock(m_lock);
+    if (m_nClickType == kClickHold) {
+        // The middle button's release follows in any case.
+        if (m_nButton == kButtonLeft || m_nButton == kButtonRight)
+            m_injector.Send(InputEvent::Mouse(FlagsOf(m_nButton).release));
+        m_nButton = kButtonNone;
+        m_nClickType = 0;
+    }
+    m_injector.Send(InputEvent::Mouse(MOUSEEVENTF_MIDDLEUP));
 }
 
 void ReleaseMiddleButton(CMouse& mouse) { mouse.SendButtonEvent(MOUSEEVENTF_MIDDLEUP); }

@@ -35,7 +35,7 @@ public:
     // Reads m_nSliderSmoothMouse, m_bMouseLimit and m_bClicksOff from settings at every move.
     // Both must outlive the mouse.
     CMouse(IInputInjector& injector, const CSettingsMirror& settings);
-    // Releases the middle button, which a hotkey may have left down.
+    // Lets go of every button (ReleaseButtons).
     ~CMouse();
     CMouse(const CMouse&) = delete;
     CMouse& operator=(const CMouse&) = delete;
@@ -50,6 +50,10 @@ public:
 
     // One mouse event with the given flags, e.g. MOUSEEVENTF_MIDDLEDOWN for the hold hotkey.
     void SendButtonEvent(std::uint32_t flags);
+    // Lets go at once of every button the program may hold down: the middle button of the hold
+    // hotkey, and the button of a drag (press and hold armed), which is disarmed. For switching
+    // mouse control off, when no move step would release it.
+    void ReleaseButtons();
 
     // The smoothed amounts of the latest move before truncation, read by the dwell logic.
     float GetLastDx() const { return m_fLastDx.load(); }

@@ -15,11 +15,16 @@ namespace {
 // Keypad keys carry Qt's keypad flag with their Qt key, as Qt's key events report them.
 constexpr int kKeypadKey = Qt::KeypadModifier;
 
+// What sets a key apart.
+constexpr int kExtended = 1;  // an extended key: HOTKEYF_EXT in a hotkey word
+constexpr int kByPlace = 2;   // named by its place on the keyboard, whatever the layout makes it type
+
 struct VirtualKey {
     std::uint16_t vk;
     unsigned long keysym;
     int evdev;
     int qtKey;
+    int traits = 0;
 };
 
 std::vector<VirtualKey> BuildTable() {
@@ -34,27 +39,45 @@ std::vector<VirtualKey> BuildTable() {
         {VK_CAPITAL, XK_Caps_Lock, KEY_CAPSLOCK, Qt::Key_CapsLock},
         {VK_ESCAPE, XK_Escape, KEY_ESC, Qt::Key_Escape},
         {VK_SPACE, XK_space, KEY_SPACE, Qt::Key_Space},
-        {VK_PRIOR, XK_Prior, KEY_PAGEUP, Qt::Key_PageUp},
-        {VK_NEXT, XK_Next, KEY_PAGEDOWN, Qt::Key_PageDown},
-        {VK_END, XK_End, KEY_END, Qt::Key_End},
-        {VK_HOME, XK_Home, KEY_HOME, Qt::Key_Home},
-        {VK_LEFT, XK_Left, KEY_LEFT, Qt::Key_Left},
-        {VK_UP, XK_Up, KEY_UP, Qt::Key_Up},
-        {VK_RIGHT, XK_Right, KEY_RIGHT, Qt::Key_Right},
-        {VK_DOWN, XK_Down, KEY_DOWN, Qt::Key_Down},
-        {VK_INSERT, XK_Insert, KEY_INSERT, Qt::Key_Insert},
-        {VK_DELETE, XK_Delete, KEY_DELETE, Qt::Key_Delete},
+        {VK_PRIOR, XK_Prior, KEY_PAGEUP, Qt::Key_PageUp, kExtended},
+        {VK_NEXT, XK_Next, KEY_PAGEDOWN, Qt::Key_PageDown, kExtended},
+        {VK_END, XK_End, KEY_END, Qt::Key_End, kExtended},
+        {VK_HOME, XK_Home, KEY_HOME, Qt::Key_Home, kExtended},
+        {VK_LEFT, XK_Left, KEY_LEFT, Qt::Key_Left, kExtended},
+        {VK_UP, XK_Up, KEY_UP, Qt::Key_Up, kExtended},
+        {VK_RIGHT, XK_Right, KEY_RIGHT, Qt::Key_Right, kExtended},
+        {VK_DOWN, XK_Down, KEY_DOWN, Qt::Key_Down, kExtended},
+        {VK_INSERT, XK_Insert, KEY_INSERT, Qt::Key_Insert, kExtended},
+        {VK_DELETE, XK_Delete, KEY_DELETE, Qt::Key_Delete, kExtended},
         {VK_MULTIPLY, XK_KP_Multiply, KEY_KPASTERISK, Qt::Key_Asterisk | kKeypadKey},
         {VK_ADD, XK_KP_Add, KEY_KPPLUS, Qt::Key_Plus | kKeypadKey},
         {VK_SUBTRACT, XK_KP_Subtract, KEY_KPMINUS, Qt::Key_Minus | kKeypadKey},
         {VK_DECIMAL, XK_KP_Decimal, KEY_KPDOT, Qt::Key_Period | kKeypadKey},
-        {VK_DIVIDE, XK_KP_Divide, KEY_KPSLASH, Qt::Key_Slash | kKeypadKey},
+        {VK_DIVIDE, XK_KP_Divide, KEY_KPSLASH, Qt::Key_Slash | kKeypadKey, kExtended},
         {VK_LSHIFT, XK_Shift_L, KEY_LEFTSHIFT, Qt::Key_Shift},
         {VK_RSHIFT, XK_Shift_R, KEY_RIGHTSHIFT, Qt::Key_Shift},
         {VK_LCONTROL, XK_Control_L, KEY_LEFTCTRL, Qt::Key_Control},
-        {VK_RCONTROL, XK_Control_R, KEY_RIGHTCTRL, Qt::Key_Control},
+        {VK_RCONTROL, XK_Control_R, KEY_RIGHTCTRL, Qt::Key_Control, kExtended},
         {VK_LMENU, XK_Alt_L, KEY_LEFTALT, Qt::Key_Alt},
-        {VK_RMENU, XK_Alt_R, KEY_RIGHTALT, Qt::Key_Alt},
+        {VK_RMENU, XK_Alt_R, KEY_RIGHTALT, Qt::Key_Alt, kExtended},
+        // After Enter: a word without the extended flag names Enter.
+        {VK_RETURN, XK_KP_Enter, KEY_KPENTER, Qt::Key_Enter | kKeypadKey, kExtended},
+        {VK_SNAPSHOT, XK_Print, KEY_SYSRQ, Qt::Key_Print, kExtended},
+        {VK_SCROLL, XK_Scroll_Lock, KEY_SCROLLLOCK, Qt::Key_ScrollLock},
+        {VK_NUMLOCK, XK_Num_Lock, KEY_NUMLOCK, Qt::Key_NumLock, kExtended},
+        {VK_APPS, XK_Menu, KEY_COMPOSE, Qt::Key_Menu, kExtended},
+        // The punctuation keys by their place on the keyboard, with what they type on the US layout.
+        {VK_OEM_1, XK_semicolon, KEY_SEMICOLON, Qt::Key_Semicolon, kByPlace},
+        {VK_OEM_PLUS, XK_equal, KEY_EQUAL, Qt::Key_Equal, kByPlace},
+        {VK_OEM_COMMA, XK_comma, KEY_COMMA, Qt::Key_Comma, kByPlace},
+        {VK_OEM_MINUS, XK_minus, KEY_MINUS, Qt::Key_Minus, kByPlace},
+        {VK_OEM_PERIOD, XK_period, KEY_DOT, Qt::Key_Period, kByPlace},
+        {VK_OEM_2, XK_slash, KEY_SLASH, Qt::Key_Slash, kByPlace},
+        {VK_OEM_3, XK_grave, KEY_GRAVE, Qt::Key_QuoteLeft, kByPlace},
+        {VK_OEM_4, XK_bracketleft, KEY_LEFTBRACE, Qt::Key_BracketLeft, kByPlace},
+        {VK_OEM_5, XK_backslash, KEY_BACKSLASH, Qt::Key_Backslash, kByPlace},
+        {VK_OEM_6, XK_bracketright, KEY_RIGHTBRACE, Qt::Key_BracketRight, kByPlace},
+        {VK_OEM_7, XK_apostrophe, KEY_APOSTROPHE, Qt::Key_Apostrophe, kByPlace},
     };
     // KEY_* codes follow the keyboard's rows, not the alphabet.
     static constexpr int kLetters[26] = {KEY_A, KEY_B, KEY_C, KEY_D, KEY_E, KEY_F, KEY_G, KEY_H, KEY_I,
@@ -87,16 +110,22 @@ const std::vector<VirtualKey>& Table() {
     return table;
 }
 
-const VirtualKey* Find(std::uint16_t vk) {
-    for (const VirtualKey& key : Table())
-        if (key.vk == vk) return &key;
-    return nullptr;
+// The key of a virtual key; where two keys share one code (Enter and keypad Enter), extended
+// picks one; any other key is found with or without it.
+const VirtualKey* Find(std::uint16_t vk, bool extended = false) {
+    const VirtualKey* found = nullptr;
+    for (const VirtualKey& key : Table()) {
+        if (key.vk != vk) continue;
+        if (((key.traits & kExtended) != 0) == extended) return &key;
+        if (found == nullptr) found = &key;
+    }
+    return found;
 }
 
 }  // namespace
 
-unsigned long VirtualKeyToKeySym(std::uint16_t vk) {
-    const VirtualKey* key = Find(vk);
+unsigned long VirtualKeyToKeySym(std::uint16_t vk, bool extended) {
+    const VirtualKey* key = Find(vk, extended);
     return key ? key->keysym : 0;
 }
 
@@ -124,15 +153,33 @@ std::span<const int> EvdevKeyCodes() {
     return codes;
 }
 
-int VirtualKeyToQtKey(std::uint16_t vk) {
-    const VirtualKey* key = Find(vk);
+int VirtualKeyToQtKey(std::uint16_t vk, bool extended) {
+    const VirtualKey* key = Find(vk, extended);
     return key ? key->qtKey : 0;
 }
 
-std::uint16_t QtKeyToVirtualKey(int qtKey) {
+NamedKey QtKeyToVirtualKey(int qtKey) {
     for (const VirtualKey& key : Table())
-        if (key.qtKey == qtKey) return key.vk;
-    // Keypad keys without a number of their own (arrows, Home) are the main keys.
-    if ((qtKey & kKeypadKey) != 0) return QtKeyToVirtualKey(qtKey & ~kKeypadKey);
+        if (key.qtKey == qtKey) return {key.vk, (key.traits & kExtended) != 0};
+    // Keypad keys without a code of their own (arrows, Home) are the main keys; the keypad's "=" or
+    // "," is not the punctuation key of that name.
+    if ((qtKey & kKeypadKey) != 0)
+        if (const NamedKey main = QtKeyToVirtualKey(qtKey & ~kKeypadKey); !IsNamedByPlace(main.vk)) return main;
+    return {};
+}
+
+bool IsExtendedKey(std::uint16_t vk) {
+    const VirtualKey* key = Find(vk);
+    return key != nullptr && (key->traits & kExtended) != 0;
+}
+
+bool IsNamedByPlace(std::uint16_t vk) {
+    const VirtualKey* key = Find(vk);
+    return key != nullptr && (key->traits & kByPlace) != 0;
+}
+
+std::uint16_t PlacedVirtualKey(int evdevCode) {
+    for (const VirtualKey& key : Table())
+        if ((key.traits & kByPlace) != 0 && key.evdev == evdevCode) return key.vk;
     return 0;
 }

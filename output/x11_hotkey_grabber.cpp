@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr int kEvdevToXKeycode = 8;
+
 // Xlib reports a refused grab asynchronously, through one process-wide error handler: while a
 // grab is checked, errors of this connection are noted and every other error goes on to the
 // handler that was installed before.
@@ -40,9 +42,9 @@ unsigned int ModifierMaskOf(Display* display, KeySym keysym) {
     return mask;
 }
 
-unsigned int XModifiers(std::uint16_t modifiers) {
-    return ((modifiers & HOTKEYF_SHIFT) ? ShiftMask : 0) | ((modifiers & HOTKEYF_CONTROL) ? ControlMask : 0) |
-           ((modifiers & HOTKEYF_ALT) ? Mod1Mask : 0);
+unsigned int XModifiers(std::uint16_t flags) {
+    return ((flags & HOTKEYF_SHIFT) ? ShiftMask : 0) | ((flags & HOTKEYF_CONTROL) ? ControlMask : 0) |
+           ((flags & HOTKEYF_ALT) ? Mod1Mask : 0);
 }
 
 }  // namespace
@@ -77,20 +79,19 @@ CX11HotkeyGrabber::~CX11HotkeyGrabber() {
     XCloseDisplay(m_display);
 }
 
-bool CX11HotkeyGrabber::Register(const std::string& id, std::uint16_t virtualKey, std::uint16_t modifiers,
+bool CX11HotkeyGrabber::Register(const std::string& id, std::uint16_t virtualKey, std::uint16_t flags,
                                  std::string& whyNot) {
     if (m_display == nullptr) {
         whyNot = m_strUnavailable;
         return false;
     }
     Unregister(id);
-    const KeySym keysym = VirtualKeyToKeySym(virtualKey);
-    const int keycode = keysym == 0 ? 0 : XKeysymToKeycode(m_display, keysym);
+    const int keycode = KeycodeOf(virtualKey, (flags & HOTKEYF_EXT) != 0);
     if (keycode == 0) {
         whyNot = "the keyboard has no such key";
         return false;
     }
-    const Grab grab{keycode, XModifiers(modifiers), virtualKey, modifiers};
+    const Grab grab{keycode, XModifiers(flags), virtualKey, flags};
     // Another id of ours may hold it already: one X grab serves both.
     if (!HeldByAnotherId(grab, id) && !GrabAllVariants(grab)) {
         whyNot = "another program holds it";
@@ -98,6 +99,20 @@ bool CX11HotkeyGrabber::Register(const std::string& id, std::uint16_t virtualKey
     }
     m_grabs[id] = grab;
     return true;
+}
+
+int CX11HotkeyGrabber::KeycodeOf(std::uint16_t virtualKey, bool extended) const {
+    if (!IsNamedByPlace(virtualKey)) {
+        const KeySym keysym = VirtualKeyToKeySym(virtualKey, extended);
+        return keysym == 0 ? 0 : XKeysymToKeycode(m_display, keysym);
+    }
+    // By its place: X key codes are the Linux input codes plus 8 (evdev key codes), and in the
+    // main block of keys under older keyboard drivers too.
+    const int keycode = VirtualKeyToEvdevCode(virtualKey) + kEvdevToXKeycode;
+    int lowest = 0, highest = 0;
+    XDisplayKeycodes(m_display, &lowest, &highest);
+    if (keycode < lowest || keycode > highest) return 0;
+    return XkbKeycodeToKeysym(m_display, static_cast<KeyCode>(keycode), 0, 0) == NoSymbol ? 0 : keycode;
 }
 
 void CX11HotkeyGrabber::Unregister(const std::string& id) {
@@ -108,8 +123,9 @@ void CX11HotkeyGrabber::Unregister(const std::string& id) {
     if (!HeldByAnotherId(grab, id)) UngrabAllVariants(grab);
 }
 
-std::uint16_t CX11HotkeyGrabber::UnshiftedVirtualKey(std::uint32_t keycode) const {
-    if (!m_display || keycode > 255) return 0;  // X key codes fit a byte
+std::uint16_t CX11HotkeyGrabber::VirtualKeyAt(std::uint32_t keycode) const {
+    if (!m_display || keycode < std::uint32_t{kEvdevToXKeycode} || keycode > 255) return 0;  // X key codes fit a byte
+    if (const std::uint16_t placed = PlacedVirtualKey(static_cast<int>(keycode) - kEvdevToXKeycode)) return placed;
     return KeySymToVirtualKey(XkbKeycodeToKeysym(m_display, static_cast<KeyCode>(keycode), 0, 0));
 }
 
@@ -125,12 +141,9 @@ bool CX11HotkeyGrabber::GrabAllVariants(const Grab& grab) {
     g_previousHandler = XSetErrorHandler(NoteGrabError);
     for (unsigned int lock : m_lockStates)
         XGrabKey(m_display, grab.keycode, grab.state | lock, m_root, False, GrabModeAsync, GrabModeAsync);
-    XSync(m_display, False);
+    Sync();
     XSetErrorHandler(g_previousHandler.load());
     g_checkedDisplay = nullptr;
-    // Events that the round trip queued are not announced by the socket any more.
-    QMetaObject::invokeMethod(
-        m_notifier.get(), [this] { ReadEvents(); }, Qt::QueuedConnection);
     if (!g_refused) return true;
     // Lets go of the variants that were granted; another client's grabs stay untouched.
     UngrabAllVariants(grab);
@@ -139,7 +152,16 @@ bool CX11HotkeyGrabber::GrabAllVariants(const Grab& grab) {
 
 void CX11HotkeyGrabber::UngrabAllVariants(const Grab& grab) {
     for (unsigned int lock : m_lockStates) XUngrabKey(m_display, grab.keycode, grab.state | lock, m_root);
-    XFlush(m_display);
+    // Done when this returns: another program (a new copy of this one) may grab the key next.
+    Sync();
+}
+
+void CX11HotkeyGrabber::Sync() {
+    XSync(m_display, False);
+    // Events that the round trip queued are not announced by the socket any more.
+    if (m_notifier)
+        QMetaObject::invokeMethod(
+            m_notifier.get(), [this] { ReadEvents(); }, Qt::QueuedConnection);
 }
 
 void CX11HotkeyGrabber::ReadEvents() {
@@ -153,7 +175,7 @@ void CX11HotkeyGrabber::ReadEvents() {
         const unsigned int state = event.xkey.state & (ShiftMask | ControlMask | Mod1Mask);
         for (const auto& [id, grab] : m_grabs)
             if (grab.keycode == keycode && grab.state == state) {
-                if (m_handler) m_handler(grab.virtualKey, grab.modifiers);
+                if (m_handler) m_handler(grab.virtualKey, grab.flags);
                 break;
             }
     }

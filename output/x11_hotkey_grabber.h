@@ -25,24 +25,27 @@ public:
     ~CX11HotkeyGrabber() override;
 
     const std::string& Unavailable() const override { return m_strUnavailable; }
-    bool Register(const std::string& id, std::uint16_t virtualKey, std::uint16_t modifiers,
-                  std::string& whyNot) override;
+    bool Register(const std::string& id, std::uint16_t virtualKey, std::uint16_t flags, std::string& whyNot) override;
     void Unregister(const std::string& id) override;
     void SetHandler(Handler handler) override { m_handler = std::move(handler); }
-    std::uint16_t UnshiftedVirtualKey(std::uint32_t keycode) const override;
+    std::uint16_t VirtualKeyAt(std::uint32_t keycode) const override;
 
 private:
     struct Grab {
         int keycode = 0;
         unsigned int state = 0;  // X modifier mask
         std::uint16_t virtualKey = 0;
-        std::uint16_t modifiers = 0;
+        std::uint16_t flags = 0;
     };
 
     // True when the X server accepted every lock-state variant of the grab.
     bool GrabAllVariants(const Grab& grab);
     void UngrabAllVariants(const Grab& grab);
+    // A round trip: the server has handled every request sent so far.
+    void Sync();
     bool HeldByAnotherId(const Grab& grab, const std::string& id) const;
+    // The X key code of a virtual key, 0 when the keyboard has no such key.
+    int KeycodeOf(std::uint16_t virtualKey, bool extended) const;
     void ReadEvents();
 
     _XDisplay* m_display = nullptr;

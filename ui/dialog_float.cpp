@@ -165,6 +165,10 @@ void CDialogFloat::EndHeldDrag() {
     if (m_nKind != kDragging) return;
     m_mouse.SetClickType(CMouse::kClickRelease);
     m_mouse.SetButton(m_nButton);  // a drag ends before the button changes
+    ShowDragEnded();
+}
+
+void CDialogFloat::ShowDragEnded() {
     m_nKind = kDrag;
     Button(kDrag)->SetActive(true);
 }
@@ -193,6 +197,8 @@ int CDialogFloat::HoveredButton() const {
 void CDialogFloat::OnDwellTick() {
     using std::chrono::milliseconds;
     if (!m_mirror.m_bMouseActive) {
+        // Switching mouse control off let go of a held drag's button: the next dwell starts a drag.
+        if (m_nKind == kDragging) ShowDragEnded();
         DwellReset();
         return;
     }

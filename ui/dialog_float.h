@@ -82,6 +82,8 @@ private:
     void PlaySoundIfOn();
     // A held drag button is let go before the selection changes, so no button stays down.
     void EndHeldDrag();
+    // The drag kind selected again, its button no longer held.
+    void ShowDragEnded();
     void PlaceAtStoredPosition();
 
     CSettingsStore& m_store;

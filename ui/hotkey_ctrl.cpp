@@ -1,5 +1,6 @@
 #include "hotkey_ctrl.h"
 
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QKeySequence>
 
@@ -9,6 +10,8 @@
 namespace {
 
 constexpr const char* kNone = "None";
+// The modifiers a hotkey may have.
+constexpr Qt::KeyboardModifiers kHotkeyModifiers = Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier;
 
 std::uint16_t FlagsOf(Qt::KeyboardModifiers modifiers) {
     return ((modifiers & Qt::ShiftModifier) ? HOTKEYF_SHIFT : 0) |
@@ -35,6 +38,8 @@ CHotKeyCtrl::CHotKeyCtrl(QWidget* parent) : QLineEdit(parent) {
     // The text only shows the combination: typing records keys instead of editing it.
     setReadOnly(true);
     setFocusPolicy(Qt::StrongFocus);
+    m_heldCheck.setInterval(kHeldCheckMs);
+    connect(&m_heldCheck, &QTimer::timeout, this, [this] { CheckHeldModifiers(); });
     ShowHotKey();
 }
 
@@ -47,7 +52,7 @@ void CHotKeyCtrl::SetHotKey(std::uint16_t virtualKey, std::uint16_t flags) {
 std::uint32_t CHotKeyCtrl::HotkeyWord() const { return m_virtualKey == 0 ? 0 : MakeHotkeyWord(m_virtualKey, m_flags); }
 
 QString CHotKeyCtrl::Text(std::uint32_t word) {
-    const int qtKey = VirtualKeyToQtKey(HotkeyVirtualKey(word));
+    const int qtKey = VirtualKeyToQtKey(HotkeyVirtualKey(word), (HotkeyFlags(word) & HOTKEYF_EXT) != 0);
     if (word == 0) return kNone;
     if (qtKey == 0) return QString("Key 0x%1").arg(HotkeyVirtualKey(word), 2, 16, QChar('0'));
     const QKeyCombination combination(
@@ -56,9 +61,19 @@ QString CHotKeyCtrl::Text(std::uint32_t word) {
     return QKeySequence(combination).toString(QKeySequence::NativeText);
 }
 
+bool CHotKeyCtrl::SameCombination(std::uint32_t a, std::uint32_t b) {
+    if (a == 0 || b == 0 || HotkeyVirtualKey(a) != HotkeyVirtualKey(b) || HotkeyModifiers(a) != HotkeyModifiers(b))
+        return a == b;
+    // The key the flag picks, with or without it.
+    const auto keysymOf = [](std::uint32_t word) {
+        return VirtualKeyToKeySym(HotkeyVirtualKey(word), (HotkeyFlags(word) & HOTKEYF_EXT) != 0);
+    };
+    return keysymOf(a) == keysymOf(b);
+}
+
 void CHotKeyCtrl::keyPressEvent(QKeyEvent* event) {
     const int key = event->key();
-    const Qt::KeyboardModifiers held = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+    const Qt::KeyboardModifiers held = event->modifiers() & kHotkeyModifiers;
     if (key == Qt::Key_Escape || ((key == Qt::Key_Tab || key == Qt::Key_Backtab) && (held & ~Qt::ShiftModifier) == 0)) {
         event->ignore();
         return;
@@ -72,18 +87,22 @@ void CHotKeyCtrl::keyPressEvent(QKeyEvent* event) {
         emit hotKeyChanged();
         return;
     }
-    std::uint16_t virtualKey = QtKeyToVirtualKey(key | (event->modifiers() & Qt::KeypadModifier));
-    if (virtualKey == 0 && (held & Qt::ShiftModifier) && m_unshiftedKey)
-        virtualKey = m_unshiftedKey(event->nativeScanCode());
-    if (virtualKey == 0) return;  // a key that no hotkey can name
-    SetHotKey(virtualKey, FlagsOf(held));
+    NamedKey named = QtKeyToVirtualKey(key | (event->modifiers() & Qt::KeypadModifier));
+    if ((named.vk == 0 || IsNamedByPlace(named.vk)) && m_keyAt)
+        if (const std::uint16_t at = m_keyAt(event->nativeScanCode()); at != 0) named = {at, IsExtendedKey(at)};
+    if (named.vk == 0) return;  // a key that no hotkey can name
+    const auto flags = static_cast<std::uint16_t>(FlagsOf(held) | (named.extended ? HOTKEYF_EXT : 0));
+    if (m_check && !m_check(MakeHotkeyWord(named.vk, flags))) {
+        ShowHotKey();
+        return;
+    }
+    SetHotKey(named.vk, flags);
     emit hotKeyChanged();
 }
 
 void CHotKeyCtrl::keyReleaseEvent(QKeyEvent* event) {
     if (IsModifierKey(event->key())) {
-        const Qt::KeyboardModifiers held =
-            event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+        const Qt::KeyboardModifiers held = event->modifiers() & kHotkeyModifiers;
         if (held == 0)
             ShowHotKey();
         else
@@ -97,10 +116,25 @@ void CHotKeyCtrl::focusOutEvent(QFocusEvent* event) {
 }
 
 void CHotKeyCtrl::ShowHeldModifiers(Qt::KeyboardModifiers modifiers) {
+    if (modifiers == 0) {
+        ShowHotKey();
+        return;
+    }
     // Modifiers alone are no combination yet: shown while held, as "Ctrl+Alt+".
     QString text = QKeySequence(QKeyCombination(modifiers, Qt::Key_A)).toString(QKeySequence::NativeText);
     text.chop(1);
-    setText(modifiers == 0 ? Text(HotkeyWord()) : text);
+    setText(text);
+    m_heldCheck.start();
 }
 
-void CHotKeyCtrl::ShowHotKey() { setText(Text(HotkeyWord())); }
+void CHotKeyCtrl::CheckHeldModifiers() {
+    // Their release may never come here: the focus moved within a window that is not the active
+    // one (no focus-out then), or the desktop took the keys for a shortcut of its own.
+    const Qt::KeyboardModifiers held = QGuiApplication::queryKeyboardModifiers() & kHotkeyModifiers;
+    if (held == 0 || !isVisible() || window()->focusWidget() != this) ShowHotKey();
+}
+
+void CHotKeyCtrl::ShowHotKey() {
+    m_heldCheck.stop();
+    setText(Text(HotkeyWord()));
+}

@@ -54,14 +54,20 @@ CMivexDlgHotkey::CMivexDlgHotkey(PageHost& host, std::unique_ptr<IHotkeyGrabber>
     for (Hotkey& hotkey : m_hotkeys) {
         auto* label = new QLabel(hotkey.label, this);
         hotkey.control = new CHotKeyCtrl(this);
-        hotkey.control->SetUnshiftedKey(
-            [grabber = m_pGrabber.get()](std::uint32_t scanCode) { return grabber->UnshiftedVirtualKey(scanCode); });
+        hotkey.control->SetKeyAt(
+            [grabber = m_pGrabber.get()](std::uint32_t scanCode) { return grabber->VirtualKeyAt(scanCode); });
+        hotkey.control->SetCheck([this, &hotkey](std::uint32_t word) { return Accepts(hotkey, word); });
         SetControlId(hotkey.control, hotkey.controlId);
         label->setBuddy(hotkey.control);
-        hotkey.control->setAccessibleName(QString(hotkey.label).trimmed());
+        hotkey.control->setAccessibleName(hotkey.Name());
+        // Under its row, shown only while it has something to say.
+        hotkey.note = new QLabel(this);
+        hotkey.note->setWordWrap(true);
+        hotkey.note->hide();
         rows->addWidget(label, row, 0);
         rows->addWidget(hotkey.control, row, 1);
-        ++row;
+        rows->addWidget(hotkey.note, row + 1, 0, 1, 2);
+        row += 2;
     }
     rows->setColumnStretch(1, 1);
     layout->addLayout(rows);
@@ -69,7 +75,9 @@ CMivexDlgHotkey::CMivexDlgHotkey(PageHost& host, std::unique_ptr<IHotkeyGrabber>
 
     m_timer.setInterval(kTimerMs);
     connect(&m_timer, &QTimer::timeout, this, [this] { OnTimer(); });
-    m_pGrabber->SetHandler([this](std::uint16_t vk, std::uint16_t modifiers) { OnHotKey(vk, modifiers); });
+    m_retryTimer.setInterval(kRetryMs);
+    connect(&m_retryTimer, &QTimer::timeout, this, [this] { OnRetry(); });
+    m_pGrabber->SetHandler([this](std::uint16_t vk, std::uint16_t flags) { OnHotKey(vk, flags); });
 }
 
 CMivexDlgHotkey::~CMivexDlgHotkey() {
@@ -78,7 +86,11 @@ CMivexDlgHotkey::~CMivexDlgHotkey() {
 }
 
 CMivexDlgHotkey::Hotkey& CMivexDlgHotkey::Find(int controlId) {
-    for (Hotkey& hotkey : m_hotkeys)
+    return const_cast<Hotkey&>(std::as_const(*this).Find(controlId));
+}
+
+const CMivexDlgHotkey::Hotkey& CMivexDlgHotkey::Find(int controlId) const {
+    for (const Hotkey& hotkey : m_hotkeys)
         if (hotkey.controlId == controlId) return hotkey;
     return m_hotkeys.front();  // not reached: every id comes from the tables above
 }
@@ -89,17 +101,19 @@ CHotKeyCtrl* CMivexDlgHotkey::Control(int controlId) const {
     return nullptr;
 }
 
+QString CMivexDlgHotkey::Note(int controlId) const { return Find(controlId).note->text(); }
+
 void CMivexDlgHotkey::OnInitDialog() {
     if (m_pUnavailable != nullptr)
         Log(QString("Hotkeys off: global hotkeys need an X11 session (%1)")
                 .arg(QString::fromStdString(m_pGrabber->Unavailable())));
-    for (int id : kRegistrationOrder) {
-        Hotkey& hotkey = Find(id);
+    // All shown first: which of two equal stored combinations is grabbed depends on both.
+    for (Hotkey& hotkey : m_hotkeys) {
         const auto word = static_cast<std::uint32_t>(m_host.store.Read(*hotkey.key));
-        if (word == 0) continue;
         hotkey.control->SetHotKey(HotkeyVirtualKey(word), HotkeyFlags(word));
-        RegisterHotkey(hotkey);
     }
+    for (int id : kRegistrationOrder)
+        if (Find(id).control->HotkeyWord() != 0) RegisterHotkey(Find(id));
     SetToolTipsEnabled(true);
     CMyPropertyPageToolTips::OnInitDialog();
 }
@@ -113,11 +127,64 @@ void CMivexDlgHotkey::OnOK() {
     CMyPropertyPageToolTips::OnOK();
 }
 
+void CMivexDlgHotkey::OnProgramClosed() {
+    m_timer.stop();
+    m_retryTimer.stop();
+    for (int id : kRegistrationOrder) {
+        m_pGrabber->Unregister(Find(id).atomName);
+        Find(id).grabbed = false;
+    }
+}
+
 void CMivexDlgHotkey::OnTimer() {
     for (int id : kRegistrationOrder) {
         Hotkey& hotkey = Find(id);
-        if (hotkey.control->HotkeyWord() != hotkey.registered) RegisterHotkey(hotkey);
+        // A change of another control may also have shadowed this one or freed it.
+        const bool shadowed = ShownElsewhere(hotkey, hotkey.control->HotkeyWord(), true) != nullptr;
+        if (hotkey.control->HotkeyWord() != hotkey.registered || shadowed != hotkey.shadowed) RegisterHotkey(hotkey);
     }
+}
+
+void CMivexDlgHotkey::OnRetry() {
+    bool failing = false;
+    for (int id : kRegistrationOrder) {
+        Hotkey& hotkey = Find(id);
+        if (hotkey.grabbed || hotkey.registered == 0 || hotkey.shadowed) continue;
+        std::string whyNot;
+        hotkey.grabbed = m_pGrabber->Register(hotkey.atomName, HotkeyVirtualKey(hotkey.registered),
+                                              HotkeyFlags(hotkey.registered), whyNot);
+        if (hotkey.grabbed)
+            Log(QString("Hotkey %1 for %2 registered on a later try")
+                    .arg(CHotKeyCtrl::Text(hotkey.registered), hotkey.Name()));
+        failing = failing || !hotkey.grabbed;
+    }
+    if (!failing) m_retryTimer.stop();
+}
+
+const CMivexDlgHotkey::Hotkey* CMivexDlgHotkey::ShownElsewhere(const Hotkey& hotkey, std::uint32_t word,
+                                                               bool before) const {
+    for (int id : kDispatchOrder) {
+        const Hotkey& other = Find(id);
+        if (&other == &hotkey) {
+            if (before) return nullptr;
+            continue;
+        }
+        if (word != 0 && CHotKeyCtrl::SameCombination(other.control->HotkeyWord(), word)) return &other;
+    }
+    return nullptr;
+}
+
+bool CMivexDlgHotkey::Accepts(Hotkey& hotkey, std::uint32_t word) {
+    const Hotkey* other = ShownElsewhere(hotkey, word, false);
+    ShowNote(hotkey, other ? QString("%1 is already the hotkey for: %2").arg(CHotKeyCtrl::Text(word), other->Name())
+                           : QString());
+    return other == nullptr;
+}
+
+void CMivexDlgHotkey::ShowNote(Hotkey& hotkey, const QString& text) {
+    hotkey.note->setText(text);
+    hotkey.note->setVisible(!text.isEmpty());
+    hotkey.control->setAccessibleDescription(text);
 }
 
 void CMivexDlgHotkey::RegisterHotkey(Hotkey& hotkey) {
@@ -126,17 +193,30 @@ void CMivexDlgHotkey::RegisterHotkey(Hotkey& hotkey) {
     // Start-up registers what it has just read: no need to write it back.
     if (m_host.store.Read(*hotkey.key) != static_cast<int>(word))
         m_host.store.Write(*hotkey.key, static_cast<int>(word));
+    const Hotkey* first = ShownElsewhere(hotkey, word, true);
+    hotkey.shadowed = first != nullptr;
+    const QString text = CHotKeyCtrl::Text(word), name = hotkey.Name();
+    QString note;
+    if (first != nullptr) {
+        note = QString("Not in use: %1 is already the hotkey for: %2").arg(text, first->Name());
+        Log(QString("Hotkey %1 for %2 not registered: already the hotkey for %3").arg(text, name, first->Name()));
+    }
+    ShowNote(hotkey, note);
     m_pGrabber->Unregister(hotkey.atomName);
-    if (word == 0 || m_pUnavailable != nullptr) return;
+    hotkey.grabbed = false;
+    if (word == 0 || hotkey.shadowed || m_pUnavailable != nullptr) return;
     std::string whyNot;
-    if (!m_pGrabber->Register(hotkey.atomName, HotkeyVirtualKey(word), HotkeyModifiers(word), whyNot))
-        Log(QString("Hotkey %1 not registered: %2").arg(CHotKeyCtrl::Text(word), QString::fromStdString(whyNot)));
+    hotkey.grabbed = m_pGrabber->Register(hotkey.atomName, HotkeyVirtualKey(word), HotkeyFlags(word), whyNot);
+    if (hotkey.grabbed) return;
+    Log(QString("Hotkey %1 for %2 not registered: %3").arg(text, name, QString::fromStdString(whyNot)));
+    m_retryTimer.start();
 }
 
-void CMivexDlgHotkey::OnHotKey(std::uint16_t virtualKey, std::uint16_t modifiers) {
+void CMivexDlgHotkey::OnHotKey(std::uint16_t virtualKey, std::uint16_t flags) {
+    const std::uint32_t pressed = MakeHotkeyWord(virtualKey, flags);
     for (int id : kDispatchOrder) {
         const std::uint32_t word = Find(id).control->HotkeyWord();
-        if (word == 0 || HotkeyVirtualKey(word) != virtualKey || HotkeyModifiers(word) != modifiers) continue;
+        if (word == 0 || !CHotKeyCtrl::SameCombination(word, pressed)) continue;
         Act(id);
         return;
     }
@@ -150,7 +230,7 @@ void CMivexDlgHotkey::Act(int controlId) {
             mirror.m_bMouseActive = true;
         } else {
             mirror.m_bMouseActive = false;
-            ReleaseMiddleButton(mouse);
+            mouse.ReleaseButtons();
         }
         return;
     }

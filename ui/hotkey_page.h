@@ -6,7 +6,10 @@
 //   sheet.AddPage(page);   // start-up activates it once: the stored hotkeys are grabbed
 //
 // A combination changed in a control takes effect within 200 ms while the page is the active
-// one, and on OK. All of it runs on the user-interface thread.
+// one, and on OK. A combination that another of the eight already shows is refused where it is
+// typed; where the stored settings hold one twice, only the first in the order of dispatch is
+// grabbed and the page marks the other. A grab that fails (another program holds the combination)
+// is tried again every second. All of it runs on the user-interface thread.
 #pragma once
 
 #include <QTimer>
@@ -25,7 +28,8 @@ struct PageHost;
 class CMivexDlgHotkey : public CMyPropertyPageToolTips {
     Q_OBJECT
 public:
-    static constexpr int kTimerMs = 200;  // timer 5: changes re-registered while active
+    static constexpr int kTimerMs = 200;   // timer 5: changes re-registered while active
+    static constexpr int kRetryMs = 1000;  // failed grabs tried again, active or not
 
     // The one line the page shows where hotkeys cannot work.
     static constexpr const char* kNeedsX11 = "Global hotkeys need an X11 session: they are off in this one.";
@@ -39,13 +43,17 @@ public:
     void OnKillActive() override;
     // Stores and grabs all eight, then hides the window.
     void OnOK() override;
+    // Lets go of all eight grabs, so that a new copy of the program can take them.
+    void OnProgramClosed() override;
 
     // What a reported hotkey does: the first control, in the dispatch order, that shows the
     // combination acts.
-    void OnHotKey(std::uint16_t virtualKey, std::uint16_t modifiers);
+    void OnHotKey(std::uint16_t virtualKey, std::uint16_t flags);
 
     // The control of a hotkey by its control id (1015 ...), or nullptr.
     CHotKeyCtrl* Control(int controlId) const;
+    // What the page says under that control (a refused or an unused combination), or empty.
+    QString Note(int controlId) const;
 
 private:
     struct Hotkey {
@@ -54,12 +62,27 @@ private:
         const char* atomName;
         const char* label;
         CHotKeyCtrl* control = nullptr;
-        std::uint32_t registered = 0;  // the word grabbed last
+        QLabel* note = nullptr;
+        std::uint32_t registered = 0;  // the word stored and grabbed last
+        bool shadowed = false;         // not grabbed: a hotkey before it in dispatch shows the same
+        bool grabbed = false;
+
+        // The action, as the log and the notes name it.
+        QString Name() const { return QString(label).trimmed(); }
     };
 
     Hotkey& Find(int controlId);
+    const Hotkey& Find(int controlId) const;
+    // The first hotkey other than `hotkey` in dispatch order that shows the combination; with
+    // `before`, only one that comes before `hotkey`.
+    const Hotkey* ShownElsewhere(const Hotkey& hotkey, std::uint32_t word, bool before) const;
+    // Refuses a combination that another hotkey shows, saying which.
+    bool Accepts(Hotkey& hotkey, std::uint32_t word);
+    // Stores the control's word and grabs it, unless it is none or shadowed.
     void RegisterHotkey(Hotkey& hotkey);
+    void ShowNote(Hotkey& hotkey, const QString& text);
     void OnTimer();
+    void OnRetry();
     void Act(int controlId);
     void Log(const QString& line) const;
 
@@ -68,4 +91,5 @@ private:
     std::array<Hotkey, 8> m_hotkeys;
     QLabel* m_pUnavailable = nullptr;
     QTimer m_timer;
+    QTimer m_retryTimer;
 };

@@ -280,6 +280,7 @@ void CmivexDlgMain::CloseProgram() {
     }
     if (!m_bClosed) {
         m_bClosed = true;
+        for (int i = 0; i < PageCount(); ++i) GetPage(i)->OnProgramClosed();
         emit programClosed();
     }
 }

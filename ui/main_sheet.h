@@ -100,9 +100,9 @@ public:
     void ShowTrayMenu();
 
     // The one way to end the program from inside: hides the window, removes the tray icon,
-    // sets the stop flag and ends the running event loop. Before the loop runs there is no
-    // loop to end: the caller checks IsClosed() and does not enter it. A second call does
-    // nothing more.
+    // tells every page (OnProgramClosed), sets the stop flag and ends the running event loop.
+    // Before the loop runs there is no loop to end: the caller checks IsClosed() and does not
+    // enter it. A second call does nothing more.
     void CloseProgram();
     bool IsClosed() const { return m_bClosed; }
     // CloseProgram for a restart: the program starts a new copy of itself once it has ended.

@@ -65,6 +65,9 @@ public:
     // The window's OK button while this page is current: asks the window holding the page to
     // hide. Overrides store what they must first and then call this.
     virtual void OnOK();
+    // Once, when the program ends: lets go of what the page holds for the whole desktop (a grab),
+    // so that a new copy can take it. The default holds nothing.
+    virtual void OnProgramClosed() {}
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -6,6 +6,7 @@
 #include "autostart_entry.h"
 #include "control_ids.h"
 #include "logging.h"
+#include "mouse.h"
 #include "paths.h"
 #include "settings_mirror.h"
 #include "settings_store.h"
@@ -44,6 +45,7 @@ void CmivexDlgSystem::OnInitDialog() {
 void CmivexDlgSystem::OnMouseAtStart(bool checked) {
     m_host.store.WriteBool(Setting::kUseMouse, checked);
     m_host.mirror.m_bMouseActive = checked;
+    if (!checked) m_host.mouse.ReleaseButtons();
 }
 
 void CmivexDlgSystem::OnStartAtLogin(bool checked) {

@@ -128,6 +128,15 @@ TEST_F(Mouse, ArmedClicksFollowTheirFramesMoveAsTheirTypeSaysAndTheTypeStays) {
     }
 }
 
+TEST_F(Mouse, ReleasingTheButtonsLetsGoOfAHeldDragAndTheMiddleButtonAndDisarmsTheDrag) {
+    m_mouse->Arm(CMouse::kButtonRight, CMouse::kClickHold);
+    EXPECT_EQ(Move(0, 0), (Events{MoveBy(0, 0), kRightDown, kNoButtons}));
+    m_injector.Clear();
+    m_mouse->ReleaseButtons();
+    EXPECT_EQ(m_injector.Events(), (Events{kRightUp, kMiddleUp}));
+    EXPECT_EQ(Move(0, 0), Events{MoveBy(0, 0)}) << "pressed again";
+}
+
 // The capture thread moving while the user-interface thread arms clicks, as in the program; run
 // under ThreadSanitizer it also checks the hand-over.
 TEST(MouseThreads, ClicksArmedFromTheInterfaceThreadComeWholeBetweenMoves) {

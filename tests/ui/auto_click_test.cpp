@@ -127,6 +127,14 @@ TEST_F(AutoClick, ADragPressesOnOneDwellAndReleasesAndPausesOnTheNext) {
     mouse.Move(0, 0);
     floating->SelectButton(Float::kPause);
     EXPECT_EQ(Buttons(), (Flags{MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP}));
+    // Mouse control switched off during a drag lets go of its button: the next dwell starts a drag.
+    floating->SelectButton(Float::kLeft);
+    TicksToArm(5);
+    mirror.m_bMouseActive = false;
+    mouse.ReleaseButtons();
+    floating->OnDwellTick();
+    EXPECT_EQ(floating->SelectedKind(), Float::kDrag);
+    EXPECT_EQ(floating->Button(Float::kDrag)->CurrentPicture(), CHoverButton::Picture::Active);
 }
 
 TEST_F(AutoClick, TheWindowStartsPausedWithSingleClickAtItsStoredPlaceIfThatIsOnAScreen) {

@@ -65,7 +65,8 @@ protected:
     CRecordingHotkeyGrabber* grabber = new CRecordingHotkeyGrabber;
 };
 
-TEST_F(HotkeyPage, StartUpShowsAndGrabsTheStoredHotkeysInItsOrder) {
+TEST_F(HotkeyPage, StartUpShowsAndGrabsTheStoredHotkeysInItsOrderAndOneStoredTwiceOnlyForTheFirstInDispatch) {
+    // Right comes before hold in the dispatch, after it in the registration.
     for (const SettingKey* key : {&Setting::kHotkeyMouseRight, &Setting::kHotkeyMouseMiddleLock})
         store.Write(*key, MakeHotkeyWord(kF9, HOTKEYF_ALT));
     store.Write(Setting::kHotkeyMouse, MakeHotkeyWord(kF5, HOTKEYF_SHIFT));
@@ -73,8 +74,15 @@ TEST_F(HotkeyPage, StartUpShowsAndGrabsTheStoredHotkeysInItsOrder) {
     EXPECT_EQ(page->Control(kHotkeyActivate)->text(), "Shift+F5");
     EXPECT_EQ(grabber->calls,
               (std::vector<std::string>{"unregister mouseActive", "register mouseActive", "unregister mouseMiddleLock",
-                                        "register mouseMiddleLock", "unregister mouseRight", "register mouseRight"}));
+                                        "unregister mouseRight", "register mouseRight"}));
     EXPECT_EQ(grabber->grabbed["mouseActive"], Combo(kF5, HOTKEYF_SHIFT));
+    EXPECT_EQ(page->Control(kHotkeyMiddleLock)->text(), "Alt+F9");
+    EXPECT_EQ(page->Note(kHotkeyMiddleLock),
+              "Not in use: Alt+F9 is already the hotkey for: Hot key press \"right mouse key\"");
+    EXPECT_TRUE(page->Note(kHotkeyRight).isEmpty());
+    EXPECT_NE(LogText().find("Hotkey Alt+F9 for Hot key \"lock key\" not registered: already the hotkey for Hot key "
+                             "press \"right mouse key\""),
+              std::string::npos);
 }
 
 // What a press does with mouse control on or off.
@@ -131,6 +139,24 @@ TEST_F(HotkeyPage, TwoControlsWithOneCombinationActAsTheFirstInDispatchOrderAndO
     page->OnHotKey(KeyOf(kHotkeyLeft), HOTKEYF_SHIFT);
     EXPECT_EQ(mouse.GetButton(), CMouse::kButtonMiddle);
     EXPECT_TRUE(injector.Events().empty()) << "the hold hotkey acted too";
+    // A word stored before the extended flag was kept names the same key; keypad Enter is not Enter.
+    page->Control(kHotkeyRight)->SetHotKey(VK_HOME, 0);
+    page->Control(kHotkeyDouble)->SetHotKey(VK_RETURN, HOTKEYF_EXT);
+    page->OnHotKey(VK_RETURN, 0);
+    page->OnHotKey(VK_HOME, HOTKEYF_EXT);
+    EXPECT_EQ(std::pair(mouse.GetButton(), mouse.GetClickType()),
+              std::pair(CMouse::kButtonRight, CMouse::kClickSingle));
+}
+
+TEST_F(HotkeyPage, SwitchingMouseControlOffLetsGoOfTheButtonADragHolds) {
+    Start();
+    ShowFKeys();
+    mirror.m_bMouseActive = true;
+    mouse.Arm(CMouse::kButtonLeft, CMouse::kClickHold);
+    page->OnHotKey(KeyOf(kHotkeyActivate), 0);
+    EXPECT_EQ(injector.Events(),
+              (std::vector{InputEvent::Mouse(MOUSEEVENTF_LEFTUP), InputEvent::Mouse(MOUSEEVENTF_MIDDLEUP)}));
+    EXPECT_EQ(mouse.GetButton(), CMouse::kButtonNone);
 }
 
 TEST_F(HotkeyPage, AChangeWhileActiveIsStoredAndGrabbedAndOkGrabsAllEightAndHides) {
@@ -143,15 +169,36 @@ TEST_F(HotkeyPage, AChangeWhileActiveIsStoredAndGrabbedAndOkGrabsAllEightAndHide
     ASSERT_TRUE(QTest::qWaitFor([&] { return store.Read(Setting::kHotkeyMouseLeft) == static_cast<int>(word); }, 5000));
     EXPECT_EQ(grabber->grabbed["mouseLeft"], Combo(kF9, HOTKEYF_SHIFT | HOTKEYF_ALT));
 
+    // A combination that another hotkey has is refused, saying which.
+    QTest::keyClick(&left, Qt::Key_F1);
+    EXPECT_EQ(left.HotkeyWord(), word);
+    EXPECT_EQ(page->Note(kHotkeyLeft), "F1 is already the hotkey for: Mouse / camera activation Hot key");
+
     QTest::keyClick(&left, Qt::Key_Backspace);
     ASSERT_TRUE(QTest::qWaitFor([&] { return store.Read(Setting::kHotkeyMouseLeft) == 0; }, 5000));
     EXPECT_FALSE(grabber->grabbed.contains("mouseLeft"));
+    EXPECT_TRUE(page->Note(kHotkeyLeft).isEmpty());
 
     grabber->calls.clear();
     sheet.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
     QCoreApplication::sendPostedEvents();
     EXPECT_EQ(grabber->calls.size(), 15u) << "all but the cleared one unregistered and registered";
     EXPECT_FALSE(sheet.isVisible());
+}
+
+TEST_F(HotkeyPage, AFailedGrabIsTriedAgainUntilItHoldsAndTheProgramsEndLetsGoOfAll) {
+    store.Write(Setting::kHotkeyMouse, MakeHotkeyWord(kF5, 0));
+    store.Write(Setting::kHotkeyMouseLeft, MakeHotkeyWord(kF6, 0));
+    grabber->refused = {kF6};  // held by another program, as by the copy before a restart
+    Start();
+    EXPECT_NE(LogText().find("Hotkey F6 for Hot key press \"left mouse key\" not registered: another program holds it"),
+              std::string::npos);
+    grabber->refused.clear();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return grabber->grabbed.contains("mouseLeft"); }, 5000));
+    EXPECT_NE(LogText().find("Hotkey F6 for Hot key press \"left mouse key\" registered on a later try"),
+              std::string::npos);
+    sheet.CloseProgramForRestart();
+    EXPECT_TRUE(grabber->grabbed.empty());
 }
 
 TEST_F(HotkeyPage, WithoutX11ThePageSaysSoInOneLineAndTheLogOnce) {
@@ -170,6 +217,18 @@ TEST(HotKeyCtrl, RecordsOneKeyWithShiftCtrlAltAndReadsAsItsCombination) {
         {Qt::Key_1, Qt::KeypadModifier, MakeHotkeyWord(VK_NUMPAD0 + 1, 0), "Num+1"},
         {Qt::Key_Space, Qt::MetaModifier, MakeHotkeyWord(VK_SPACE, 0), "Space"},   // no Meta in a hotkey
         {Qt::Key_Shift, Qt::ShiftModifier, 0, "None"},                             // a modifier alone is none
+        // Punctuation, the lock keys, Print and Menu; the extended keys carry their flag.
+        {Qt::Key_Semicolon, Qt::ControlModifier, MakeHotkeyWord(VK_OEM_1, HOTKEYF_CONTROL), "Ctrl+;"},
+        {Qt::Key_BracketRight, Qt::NoModifier, MakeHotkeyWord(VK_OEM_6, 0), "]"},
+        {Qt::Key_Apostrophe, Qt::AltModifier, MakeHotkeyWord(VK_OEM_7, HOTKEYF_ALT), "Alt+'"},
+        {Qt::Key_Minus, Qt::KeypadModifier, MakeHotkeyWord(VK_SUBTRACT, 0), "Num+-"},
+        {Qt::Key_ScrollLock, Qt::NoModifier, MakeHotkeyWord(VK_SCROLL, 0), "ScrollLock"},
+        {Qt::Key_NumLock, Qt::NoModifier, MakeHotkeyWord(VK_NUMLOCK, HOTKEYF_EXT), "NumLock"},
+        {Qt::Key_Print, Qt::ShiftModifier, MakeHotkeyWord(VK_SNAPSHOT, HOTKEYF_SHIFT | HOTKEYF_EXT), "Shift+Print"},
+        {Qt::Key_Menu, Qt::NoModifier, MakeHotkeyWord(VK_APPS, HOTKEYF_EXT), "Menu"},
+        {Qt::Key_Enter, Qt::KeypadModifier, MakeHotkeyWord(VK_RETURN, HOTKEYF_EXT), "Num+Enter"},
+        {Qt::Key_Return, Qt::NoModifier, MakeHotkeyWord(VK_RETURN, 0), "Return"},
+        {Qt::Key_Home, Qt::NoModifier, MakeHotkeyWord(VK_HOME, HOTKEYF_EXT), "Home"},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -177,6 +236,22 @@ TEST(HotKeyCtrl, RecordsOneKeyWithShiftCtrlAltAndReadsAsItsCombination) {
         QTest::keyClick(&control, c.key, c.modifiers);
         EXPECT_EQ(std::pair(control.HotkeyWord(), control.text()), std::pair(c.word, QString(c.text)));
     }
+}
+
+TEST(HotKeyCtrl, ModifiersHeldWithoutAKeyAreNotShownOnceTheFocusHasMovedOn) {
+    // A window that is not the active one moves its focus without telling the control.
+    QWidget window, other;
+    auto* control = new CHotKeyCtrl(&window);
+    auto* next = new CHotKeyCtrl(&window);
+    window.show();
+    other.show();
+    QApplication::setActiveWindow(&other);
+    control->setFocus();
+    QTest::keyPress(control, Qt::Key_Control);
+    QTest::keyPress(control, Qt::Key_Alt, Qt::ControlModifier);
+    EXPECT_EQ(control->text(), "Ctrl+Alt+");
+    next->setFocus();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return control->text() == "None"; }, 5000)) << control->text().toStdString();
 }
 
 // The X11 grabber on a private X server, through the page as the program runs it.
@@ -191,15 +266,31 @@ TEST_F(HotkeyPage, OnX11ShiftedCombinationsWorkWithAndWithoutNumLockOneHeldElsew
     CX11HotkeyGrabber other(name);
     std::string whyNot;
     ASSERT_TRUE(other.Register("any", kF6, HOTKEYF_SHIFT, whyNot)) << whyNot;
+    // Keypad Enter, not Enter; the key right of L by its place.
+    store.Write(Setting::kHotkeyMouseRight, MakeHotkeyWord(VK_RETURN, HOTKEYF_EXT));
+    store.Write(Setting::kHotkeyMouseMiddle, MakeHotkeyWord(VK_OEM_1, HOTKEYF_CONTROL));
     Start(new CX11HotkeyGrabber(name));
-    EXPECT_TRUE(LogText().ends_with("Hotkey Shift+F6 not registered: another program holds it\r\n")) << LogText();
-    auto press = [&](std::initializer_list<KeySym> keys) {
+    EXPECT_TRUE(LogText().ends_with(
+        "Hotkey Shift+F6 for Hot key press \"left mouse key\" not registered: another program holds it\r\n"))
+        << LogText();
+    auto press = [&](const std::vector<KeySym>& keys) {
         for (bool down : {true, false})
             for (KeySym key : keys) XTestFakeKeyEvent(keyboard, XKeysymToKeycode(keyboard, key), down, CurrentTime);
         XSync(keyboard, False);
     };
     press({XK_Shift_L, XK_F5});
     ASSERT_TRUE(QTest::qWaitFor([&] { return mirror.m_bMouseActive.load(); }, 5000)) << "Shift+F5";
+    EXPECT_TRUE(other.Register("probe", VK_RETURN, 0, whyNot)) << "Enter is not keypad Enter: " << whyNot;
+    other.Unregister("probe");
+    for (const auto& [keys, button] : {std::pair{std::vector<KeySym>{XK_KP_Enter}, CMouse::kButtonRight},
+                                       {{XK_Control_L, XK_semicolon}, CMouse::kButtonMiddle}}) {
+        press(keys);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return mouse.GetButton() == button; }, 5000)) << keys.back();
+        mouse.Arm(CMouse::kButtonNone, 0);
+    }
+    // The other program lets go: the page takes it on a later try.
+    other.Unregister("any");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return LogText().find("on a later try") != std::string::npos; }, 5000));
     press({XK_Num_Lock});
     press({XK_Shift_L, XK_F5});
     ASSERT_TRUE(QTest::qWaitFor([&] { return !mirror.m_bMouseActive; }, 5000)) << "Shift+F5 with Num Lock";
@@ -218,8 +309,9 @@ TEST_F(HotkeyPage, OnX11ShiftedCombinationsWorkWithAndWithoutNumLockOneHeldElsew
     XCloseDisplay(keyboard);
 
     EXPECT_FALSE(other.Register("mouseActive", '1', HOTKEYF_SHIFT, whyNot)) << "the page holds it";
-    delete page;
+    sheet.CloseProgramForRestart();
     EXPECT_TRUE(other.Register("mouseActive", '1', HOTKEYF_SHIFT, whyNot)) << "the page let go: " << whyNot;
+    delete page;  // before its display goes
 }
 
 }  // namespace

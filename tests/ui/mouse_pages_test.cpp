@@ -132,6 +132,15 @@ TEST_F(SystemPage, TheMouseBoxShowsTheStoredChoiceAndMouseControlFollowsItUnless
     EXPECT_EQ(store.Read(Setting::kUseMouse), 0);
 }
 
+TEST_F(SystemPage, SwitchingMouseControlOffLetsGoOfTheButtonADragHolds) {
+    store.Write(Setting::kUseMouse, 1);
+    auto page = Init();
+    mouse.Arm(CMouse::kButtonLeft, CMouse::kClickHold);
+    page->MouseAtStartBox()->click();
+    EXPECT_EQ(injector.Events(),
+              (std::vector{InputEvent::Mouse(MOUSEEVENTF_LEFTUP), InputEvent::Mouse(MOUSEEVENTF_MIDDLEUP)}));
+}
+
 TEST_F(SystemPage, TheAutostartEntryFollowsTheStoredSettingAtEveryStartAndEveryClick) {
     store.Write(Setting::kStartupProgram, 1);
     EXPECT_TRUE(Init()->StartAtLoginBox()->isChecked());
