@@ -10,6 +10,7 @@
 //   layer->SetFrameCallback([](std::uint8_t* bytes, std::uint32_t length) { ... });
 //   layer->Run();  ...  layer->Stop();                 // Stop returns after the last callback
 //   layer->Close();
+//   layer->SetLog([&](const std::string& line) { log.Write(line, true); });   // what no result says
 //
 // Frames are handed in one layout whatever the device delivers: 24-bit pixels in blue, green,
 // red order, rows bottom-up, each row padded to a multiple of 4 bytes, length stride x height.
@@ -64,6 +65,8 @@ struct CaptureControl {
 // Called once per frame on a thread of the layer; bytes are valid, and may be modified, only
 // during the call; the next frame waits until it returns. Must not throw.
 using CaptureFrameCallback = std::function<void(std::uint8_t* bytes, std::uint32_t length)>;
+// Takes one line for the diagnostic log, from any thread of the layer. Must not throw.
+using CaptureLog = std::function<void(const std::string& line)>;
 
 class ICaptureLayer {
 public:
@@ -92,4 +95,7 @@ public:
     virtual bool SetControl(std::uint32_t id, std::int32_t value, std::string& error) = 0;
     // 8. Stops if needed and releases the device.
     virtual void Close() = 0;
+    // Where the layer says what no result shows: a driver that adjusted a format or keeps its own
+    // frame rate, delivery that ended by itself. A layer with nothing of the kind ignores it.
+    virtual void SetLog(CaptureLog /*log*/) {}
 };
