@@ -41,6 +41,10 @@ std::string UpdateServer::DownloadUrl(std::string_view fileName) const {
 UpdateServer MakerUpdateServer() { return UpdateServer{std::string(HostOfSite(MIVEX_MAKER_SITE))}; }
 
 std::optional<UpdateServer> ParseUpdateServer(std::string_view text, std::string& error) {
+    if (text.find("://") != std::string_view::npos) {
+        error = "a host is named without a scheme such as http://";
+        return std::nullopt;
+    }
     const std::optional<NetworkAddress> address = SplitNetworkAddress(text, error);
     if (!address) return std::nullopt;
     const std::string host(address->host);
@@ -60,7 +64,7 @@ std::optional<UpdateServer> UpdateServerFromEnvironment(std::string& problem) {
     if (value == nullptr || *value == '\0') return MakerUpdateServer();
     std::string why;
     if (auto server = ParseUpdateServer(value, why)) return server;
-    problem = std::string(kUpdateHostVariable) + "=" + PrintableText(value) +
-              " is not HOST, HOST:PORT, [IPv6] or [IPv6]:PORT (" + why + "); nothing is asked";
+    problem = std::string(kUpdateHostVariable) + "=\"" + PrintableText(value) +
+              "\" is not HOST, HOST:PORT, [IPv6] or [IPv6]:PORT (" + why + "); nothing is asked";
     return std::nullopt;
 }

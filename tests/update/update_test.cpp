@@ -181,7 +181,7 @@ TEST(UpdateCommand, PrintsTheWindowsLinesAndPrintableLogLinesOrRefusesAHostVaria
     EXPECT_EQ(refusedCode, 1);
     EXPECT_EQ(refusedOut, ReportNoServer().lines[0] + "\n" + ReportNoServer().lines[1] + "\n");
     EXPECT_EQ(refusedErr,
-              "mivex: MIVEX_UPDATE_HOST=[::1]:0 is not HOST, HOST:PORT, [IPv6] or [IPv6]:PORT (the port must be a "
+              "mivex: MIVEX_UPDATE_HOST=\"[::1]:0\" is not HOST, HOST:PORT, [IPv6] or [IPv6]:PORT (the port must be a "
               "number from 1 to 65535); nothing is asked\n");
     EXPECT_EQ(server.Requests().size(), 1u);
 }
