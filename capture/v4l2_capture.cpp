@@ -148,9 +148,10 @@ std::string ModeText(std::uint32_t width, std::uint32_t height, std::uint32_t fo
     return text;
 }
 
-std::string RateText(std::int64_t frameInterval100ns) {
-    return std::to_string(static_cast<int>(FramesPerSecond(frameInterval100ns))) + " frames a second";
+std::string RateText(double framesPerSecond) {
+    return std::to_string(std::lround(framesPerSecond)) + " frames a second";
 }
+std::string RateText(std::int64_t frameInterval100ns) { return RateText(FramesPerSecond(frameInterval100ns)); }
 
 bool CanCapture(const v4l2_capability& capability) {
     const std::uint32_t caps =
@@ -314,6 +315,13 @@ bool CV4l2Capture::ApplyInterval(std::int64_t frameInterval100ns) {
         Log("Camera refused " + RateText(frameInterval100ns) + ": " + std::strerror(error));
         return false;
     }
+    // Drivers take the nearest rate they offer and write it back.
+    const v4l2_fract given = parameters.parm.capture.timeperframe;
+    if (std::uint64_t{given.numerator} * timePerFrame->denominator !=
+        std::uint64_t{given.denominator} * timePerFrame->numerator)
+        Log("Camera runs at " +
+            (given.numerator ? RateText(double(given.denominator) / given.numerator) : "its own rate") + ", not the " +
+            RateText(frameInterval100ns) + " asked");
     m_interval = frameInterval100ns;
     return true;
 }
@@ -392,6 +400,17 @@ bool CV4l2Capture::Run() {
     return true;
 }
 
+void CV4l2Capture::ChangeRate(cv::VideoCapture& capture, std::int64_t frameInterval100ns) const {
+    if (!capture.set(cv::CAP_PROP_FPS, FramesPerSecond(frameInterval100ns))) {
+        Log("Camera refused " + RateText(frameInterval100ns) + " while delivering");
+        return;
+    }
+    // The backend reads back the rate the driver settled on.
+    if (const double given = capture.get(cv::CAP_PROP_FPS);
+        std::lround(given) != std::lround(FramesPerSecond(frameInterval100ns)))
+        Log("Camera runs at " + RateText(given) + ", not the " + RateText(frameInterval100ns) + " asked");
+}
+
 void CV4l2Capture::Stream(CaptureFrameCallback callback) {
     // A camera that stops answering (unplugged) ends delivery rather than spinning.
     constexpr int kMaxFailedReads = 50;
@@ -401,9 +420,7 @@ void CV4l2Capture::Stream(CaptureFrameCallback callback) {
     std::vector<std::uint8_t> sample;
     int failedReads = 0;
     while (!m_stopRequested.load()) {
-        if (const std::int64_t interval = m_pendingInterval.exchange(0);
-            interval > 0 && !capture.set(cv::CAP_PROP_FPS, FramesPerSecond(interval)))
-            Log("Camera refused " + RateText(interval) + " while delivering");
+        if (const std::int64_t interval = m_pendingInterval.exchange(0); interval > 0) ChangeRate(capture, interval);
         if (!capture.read(frame) || frame.empty()) {
             if (++failedReads >= kMaxFailedReads) {
                 Log("Camera delivery ended: " + std::to_string(kMaxFailedReads) + " reads in a row brought no frame");

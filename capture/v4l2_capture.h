@@ -95,6 +95,7 @@ private:
     bool ApplyInterval(std::int64_t frameInterval100ns);
     bool StartStream();
     void Stream(CaptureFrameCallback callback);
+    void ChangeRate(cv::VideoCapture& capture, std::int64_t frameInterval100ns) const;
     void Log(const std::string& line) const;
 
     std::unique_ptr<IV4l2Device> m_device;

@@ -234,7 +234,9 @@ public:
         }
         if (request == VIDIOC_G_PARM)
             return static_cast<v4l2_streamparm*>(arg)->parm.capture.capability = rateCapability, 0;
-        return request == VIDIOC_S_PARM ? setRateError : -1;
+        if (request != VIDIOC_S_PARM) return -1;
+        if (rateGiven.numerator) static_cast<v4l2_streamparm*>(arg)->parm.capture.timeperframe = rateGiven;
+        return setRateError;
     }
     ScriptedControl* Find(std::uint32_t id, bool next) {
         for (ScriptedControl& control : controls)
@@ -261,6 +263,7 @@ public:
     std::map<std::pair<__u32, __u32>, std::pair<__u32, __u32>> adjust;  // VIDIOC_S_FMT gives another size
     __u32 rateCapability = V4L2_CAP_TIMEPERFRAME;
     int setRateError = 0;
+    v4l2_fract rateGiven{};  // what VIDIOC_S_PARM settles on; none: the rate asked
     std::vector<ScriptedControl> controls;
     int openDescriptors = 0;
 };
@@ -375,7 +378,11 @@ TEST_F(V4l2Capture, AFormatTheDriverAdjustsIsPassedOverAndEveryRateItCannotSetIs
     EXPECT_FALSE(m_layer.SetFrameInterval(FrameIntervalFor(15)));
     EXPECT_TRUE(m_layer.SetFormat(1, FrameIntervalFor(15)));
     EXPECT_EQ(logged.back(), "Camera refused 15 frames a second: Device or resource busy");
-    EXPECT_EQ(logged.size(), 4u);
+    m_dev.setRateError = 0;
+    m_dev.rateGiven = {1, 25};
+    EXPECT_TRUE(m_layer.SetFrameInterval(FrameIntervalFor(5)));
+    EXPECT_EQ(logged.back(), "Camera runs at 25 frames a second, not the 5 frames a second asked");
+    EXPECT_EQ(logged.size(), 5u);
 }
 
 // 322 pixels make 966 bytes a row, so every row carries two bytes of padding.
