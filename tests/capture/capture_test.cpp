@@ -216,26 +216,25 @@ public:
     // The formats and rates; -1 for other requests.
     int Format(unsigned long request, void* arg) {
         if (request == VIDIOC_ENUM_FMT) {
-            auto& format = *static_cast<v4l2_fmtdesc*>(arg);
-            return format.index < sizes.size() ? (format.pixelformat = V4L2_PIX_FMT_BGR24, 0) : EINVAL;
+            auto& format = *static_cast<v4l2_fmtdesc*>(arg);  // one format, in every size listed
+            return format.index == 0 ? (format.pixelformat = V4L2_PIX_FMT_BGR24, 0) : EINVAL;
         }
         if (request == VIDIOC_ENUM_FRAMESIZES) {
             auto& size = *static_cast<v4l2_frmsizeenum*>(arg);
             if (size.index >= sizes.size()) return EINVAL;
             size.type = V4L2_FRMSIZE_TYPE_DISCRETE;
-            std::tie(size.discrete.width, size.discrete.height) = sizes[size.index];
-            return 0;
+            return std::tie(size.discrete.width, size.discrete.height) = sizes[size.index], 0;
         }
         if (request == VIDIOC_S_FMT) {
             auto& pix = static_cast<v4l2_format*>(arg)->fmt.pix;
-            if (const auto adjusted = adjust.find({pix.width, pix.height}); adjusted != adjust.end())
-                std::tie(pix.width, pix.height) = adjusted->second;
+            if (adjust.count({pix.width, pix.height}))
+                std::tie(pix.width, pix.height) = adjust[{pix.width, pix.height}];
             return 0;
         }
-        if (request == VIDIOC_G_PARM)
-            return static_cast<v4l2_streamparm*>(arg)->parm.capture.capability = rateCapability, 0;
-        if (request != VIDIOC_S_PARM) return -1;
-        if (rateGiven.numerator) static_cast<v4l2_streamparm*>(arg)->parm.capture.timeperframe = rateGiven;
+        if (request != VIDIOC_G_PARM && request != VIDIOC_S_PARM) return -1;
+        auto& rate = static_cast<v4l2_streamparm*>(arg)->parm.capture;
+        if (request == VIDIOC_G_PARM) return rate.capability = rateCapability, 0;
+        if (rateGiven.numerator) rate.timeperframe = rateGiven;
         return setRateError;
     }
     ScriptedControl* Find(std::uint32_t id, bool next) {

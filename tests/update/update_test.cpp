@@ -8,7 +8,6 @@
 #include "local_http_server.h"
 #include "settings_store.h"
 #include "test_support.h"
-#include "update_command.h"
 #include "update_dialog.h"
 #include "update_reminder.h"
 
@@ -61,7 +60,6 @@ const Answer kAnswers[] = {
     {"FiveThousandBytes", {200, std::string(3000, ' ') + "3:M!:s.exe" + std::string(1990, ' ')}, kNoConnection, "", "The answer has no \":M!:\""},
     {"NotFound", {404, "3.10 A:M!:setup310.exe"}, kNoConnection, "", "The server answered with HTTP status 404"},
     {"Moved", {301, "3.10 A:M!:setup310.exe"}, kNoConnection, "", "The server answered with HTTP status 301"},
-    {"ServerError", {500, ""}, kNoConnection, "", "The server answered with HTTP status 500"},
     {"EmptyBody", {200, ""}, kNoConnection, "", "The server's answer is empty"},
     {"NoMarker", {200, "3.10 A setup310.exe"}, kNoConnection, "", "The answer has no \":M!:\""},
     {"NoInstaller", {200, "3.10 A:M!:setup310.zip"}, kNoConnection, "", "The answer has no \".exe\""},
@@ -128,25 +126,24 @@ TEST(UpdateWindow, StaysResponsiveWhileACheckRunsAndHidingItCancelsTheCheckAtOnc
 
 TEST(UpdateServer, TakesHostPortAndBracketedIPv6AndRefusesTheRestSoThatNoTypoAsksTheMaker) {
     // The value, and the server it names ("" when refused).
-    for (const auto& [value, authority] :
-         std::initializer_list<std::pair<std::string, std::string>>{{"example.org", "example.org"},
-                                                                    {"example.org:80", "example.org"},
-                                                                    {"10.0.0.1:8080", "10.0.0.1:8080"},
-                                                                    {"[::1]:18080", "[::1]:18080"},
-                                                                    {"[::1]", "[::1]"},
-                                                                    {"example.org ", ""},
-                                                                    {"example.org:0", ""},
-                                                                    {"http://example.org", ""},
-                                                                    {"::1", ""},
-                                                                    {"[::1", ""},
-                                                                    {"[::1]x", ""},
-                                                                    {"[example.org]:80", ""}}) {
+    // clang-format off
+    for (const auto& [value, authority] : std::initializer_list<std::pair<std::string, std::string>>{
+             {"example.org", "example.org"}, {"example.org:80", "example.org"}, {"10.0.0.1:8080", "10.0.0.1:8080"},
+             {"[::1]:18080", "[::1]:18080"}, {"[::1]", "[::1]"}, {"example.org ", ""}, {"example.org:0", ""},
+             {"http://example.org", ""}, {"::1", ""}, {"[::1", ""}, {"[::1]x", ""}, {"[example.org]:80", ""}}) {
+        // clang-format on
         std::string error;
         const std::optional<UpdateServer> server = ParseUpdateServer(value, error);
         EXPECT_EQ(server ? server->Authority() : "", authority) << value;
         EXPECT_EQ(error.empty(), server.has_value()) << value << ": " << error;
     }
     EXPECT_EQ(Server("[::1]:18080").DownloadUrl("s.exe"), "http://[::1]:18080/download/s.exe");
+    test::ScopedEnv variable(kUpdateHostVariable, "[::1]:0");
+    std::string problem;
+    EXPECT_FALSE(UpdateServerFromEnvironment(problem));
+    EXPECT_EQ(problem,
+              "MIVEX_UPDATE_HOST=\"[::1]:0\" is not HOST, HOST:PORT, [IPv6] or [IPv6]:PORT (the port must be a "
+              "number from 1 to 65535); nothing is asked");
 
     // Without a server the window asks nobody, and says so.
     CMivexDlgUpdate window(std::nullopt, "3.00 A");
@@ -155,35 +152,6 @@ TEST(UpdateServer, TakesHostPortAndBracketedIPv6AndRefusesTheRestSoThatNoTypoAsk
     EXPECT_EQ(finished.size(), 1);
     EXPECT_EQ(window.Text().toStdString(), ReportNoServer().lines[0] + "\n" + ReportNoServer().lines[1]);
     EXPECT_FALSE(window.UpdateButton()->isEnabled());
-}
-
-TEST(UpdateCommand, PrintsTheWindowsLinesAndPrintableLogLinesOrRefusesAHostVariableThatNamesNoServer) {
-    test::LocalHttpServer server({200, "3.1\x1b[2J\n:M!:s.exe"});
-    const auto run = [](const std::optional<std::string>& host) {
-        test::ScopedEnv variable(kUpdateHostVariable, host);
-        std::FILE* out = std::tmpfile();
-        std::FILE* err = std::tmpfile();
-        const int code = RunUpdateCheckCommand(out, err);
-        std::string printed[2];
-        for (auto [file, text] : {std::pair(out, &printed[0]), std::pair(err, &printed[1])}) {
-            std::rewind(file);
-            for (int c; (c = std::fgetc(file)) != EOF;) *text += static_cast<char>(c);
-            std::fclose(file);
-        }
-        return std::tuple(code, printed[0], printed[1]);
-    };
-    const auto [code, out, err] = run(server.Authority());
-    EXPECT_EQ(code, 1);
-    EXPECT_TRUE(out.starts_with(std::string(kNoConnection) + "\nThe version text is empty")) << out;
-    EXPECT_NE(err.find("Update file 3.1\\x1b[2J\\n:M!:s.exe\n"), std::string::npos) << err;
-
-    const auto [refusedCode, refusedOut, refusedErr] = run("[::1]:0");
-    EXPECT_EQ(refusedCode, 1);
-    EXPECT_EQ(refusedOut, ReportNoServer().lines[0] + "\n" + ReportNoServer().lines[1] + "\n");
-    EXPECT_EQ(refusedErr,
-              "mivex: MIVEX_UPDATE_HOST=\"[::1]:0\" is not HOST, HOST:PORT, [IPv6] or [IPv6]:PORT (the port must be a "
-              "number from 1 to 65535); nothing is asked\n");
-    EXPECT_EQ(server.Requests().size(), 1u);
 }
 
 TEST(UpdateReminder, ShowsAtTheFirstStartAndEvery101stAndWaitsForAStartThatCanShowIt) {
