@@ -3,6 +3,7 @@
 // camera, and a scripted fake for tests.
 //
 //   std::unique_ptr<ICaptureLayer> layer = ...;
+//   layer->SetLog([&](const std::string& line) { log.Write(line, true); });   // what no result says
 //   auto devices = layer->EnumerateDevices();          // stable order; index = position
 //   layer->Open(0);                                    // frames will be 24-bit BGR, bottom-up
 //   for (int i = 0; i < layer->CapabilityCount(); ++i) layer->GetCapability(i, caps);
@@ -10,7 +11,6 @@
 //   layer->SetFrameCallback([](std::uint8_t* bytes, std::uint32_t length) { ... });
 //   layer->Run();  ...  layer->Stop();                 // Stop returns after the last callback
 //   layer->Close();
-//   layer->SetLog([&](const std::string& line) { log.Write(line, true); });   // what no result says
 //
 // Frames are handed in one layout whatever the device delivers: 24-bit pixels in blue, green,
 // red order, rows bottom-up, each row padded to a multiple of 4 bytes, length stride x height.
@@ -96,6 +96,7 @@ public:
     // 8. Stops if needed and releases the device.
     virtual void Close() = 0;
     // Where the layer says what no result shows: a driver that adjusted a format or keeps its own
-    // frame rate, delivery that ended by itself. A layer with nothing of the kind ignores it.
+    // frame rate, delivery that ended by itself. Set before Open; a layer with nothing of the kind
+    // ignores it.
     virtual void SetLog(CaptureLog /*log*/) {}
 };
