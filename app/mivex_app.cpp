@@ -225,7 +225,7 @@ void CmivexApp::CreateEngine() {
 
 void CmivexApp::CreateUpdateWindow() {
     std::string problem;
-    const UpdateServer server = UpdateServerFromEnvironment(problem);
+    const std::optional<UpdateServer> server = UpdateServerFromEnvironment(problem);
     if (!problem.empty()) LogAndPrint(problem);
     // The check logs from its worker thread; ExitInstance ends it before the log goes.
     m_pDlgUpdate = std::make_unique<CMivexDlgUpdate>(server, CSystemVersion().m_strVersion,

@@ -17,7 +17,7 @@ const char* const kProgramUsage =
     "SIGUSR1 restarts it.\n"
     "Environment: MIVEX_INJECTOR=xtest moves the pointer through the X test extension even\n"
     "where /dev/uinput is writable. MIVEX_UPDATE_HOST=HOST[:PORT] makes the update check ask\n"
-    "that server instead of the maker's.\n";
+    "that server instead of the maker's (an IPv6 address in brackets); any other value is refused.\n";
 
 std::optional<ProgramOptions> ParseProgramOptions(const std::vector<std::string>& arguments, std::string& error) {
     ProgramOptions options;

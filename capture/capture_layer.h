@@ -3,6 +3,7 @@
 // camera, and a scripted fake for tests.
 //
 //   std::unique_ptr<ICaptureLayer> layer = ...;
+//   layer->SetLog([&](const std::string& line) { log.Write(line, true); });   // what no result says
 //   auto devices = layer->EnumerateDevices();          // stable order; index = position
 //   layer->Open(0);                                    // frames will be 24-bit BGR, bottom-up
 //   for (int i = 0; i < layer->CapabilityCount(); ++i) layer->GetCapability(i, caps);
@@ -64,6 +65,8 @@ struct CaptureControl {
 // Called once per frame on a thread of the layer; bytes are valid, and may be modified, only
 // during the call; the next frame waits until it returns. Must not throw.
 using CaptureFrameCallback = std::function<void(std::uint8_t* bytes, std::uint32_t length)>;
+// Takes one line for the diagnostic log, from any thread of the layer. Must not throw.
+using CaptureLog = std::function<void(const std::string& line)>;
 
 class ICaptureLayer {
 public:
@@ -92,4 +95,8 @@ public:
     virtual bool SetControl(std::uint32_t id, std::int32_t value, std::string& error) = 0;
     // 8. Stops if needed and releases the device.
     virtual void Close() = 0;
+    // Where the layer says what no result shows: a driver that adjusted a format or keeps its own
+    // frame rate, delivery that ended by itself. Set before Open; a layer with nothing of the kind
+    // ignores it.
+    virtual void SetLog(CaptureLog /*log*/) {}
 };

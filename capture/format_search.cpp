@@ -47,9 +47,13 @@ bool SearchPass(ICaptureLayer& layer, int count, int searchBits, int& wantedWidt
             LogInt(log, caps.biHeight, " is too small to track, not selected", true);
             continue;
         }
+        // A format the camera refuses would deliver frames of another size: the search goes on.
+        if (!layer.SetFormat(i, frameInterval)) {
+            LogInt(log, caps.biWidth, " x ", false);
+            LogInt(log, caps.biHeight, " refused by the camera, not selected", true);
+            continue;
+        }
         if (wantedWidth == 0) wantedWidth = caps.biWidth;
-
-        layer.SetFormat(i, frameInterval);  // a refusal still leaves this format chosen
         list.selected = list.count - 1;
         format.width = caps.biWidth;
         format.height = caps.biHeight;

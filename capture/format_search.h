@@ -7,8 +7,8 @@
 //   SetFrameRate(layer, 30, format.capabilityIndex, &log);
 //
 // The search tries 24, 12 and 16 bits per pixel at the wanted width, then 24, 12 and 16 bits at
-// any width (the first format of that depth wins). Each step is written to the diagnostic log,
-// which is how a camera that will not start is diagnosed in the field.
+// any width (the first format of that depth that the camera takes wins). Each step is written to
+// the diagnostic log, which is how a camera that will not start is diagnosed in the field.
 #pragma once
 
 #include <array>
@@ -44,7 +44,8 @@ struct CaptureFormat {
 // 10,000,000 / fps in 100-ns units; a rate below 1 counts as 1.
 std::int64_t FrameIntervalFor(int fps);
 
-// Chooses a format from the open device's list and applies it with the frame rate. Does nothing
+// Chooses a format from the open device's list and applies it with the frame rate; a format the
+// layer refuses is passed over, as its frames would not have the chosen size. Does nothing
 // beyond the first two log lines when format.width is already set: a rebuilt capture keeps its
 // first choice. Returns the chosen capability's index, or -1. log may be null.
 int SelectCaptureFormat(ICaptureLayer& layer, int wantedWidth, int fps, CaptureFormat& format, CLogging* log);

@@ -22,9 +22,9 @@ void CScriptedCapture::FailGetCapability(int index) {
     m_failedCapabilities.insert(index);
 }
 
-void CScriptedCapture::FailSetFormat(bool fail) {
+void CScriptedCapture::FailSetFormat(int index) {
     std::lock_guard lock(m_mutex);
-    m_bFailSetFormat = fail;
+    m_refusedFormats.insert(index);
 }
 
 void CScriptedCapture::FailSetFrameInterval(bool fail) {
@@ -110,7 +110,7 @@ bool CScriptedCapture::GetCapability(int index, CaptureCapability& capability) {
 
 bool CScriptedCapture::SetFormat(int capabilityIndex, std::int64_t frameInterval100ns) {
     std::lock_guard lock(m_mutex);
-    const bool ok = !m_bFailSetFormat && m_iOpenDevice >= 0 && capabilityIndex >= 0 &&
+    const bool ok = !m_refusedFormats.count(capabilityIndex) && m_iOpenDevice >= 0 && capabilityIndex >= 0 &&
                     capabilityIndex < static_cast<int>(m_devices[m_iOpenDevice].capabilities.size());
     m_calls.push_back("SetFormat " + std::to_string(capabilityIndex) + " " + std::to_string(frameInterval100ns) +
                       (ok ? "" : " failed"));

@@ -40,7 +40,7 @@ public:
     void SetDevices(std::vector<Device> devices);
     void FailOpen(bool fail);
     void FailGetCapability(int index);  // that index cannot be described
-    void FailSetFormat(bool fail);
+    void FailSetFormat(int index);      // that format is refused
     void FailSetFrameInterval(bool fail);
     void FailRun(bool fail);
     // The device's own settings; SetControl keeps within their ranges and flags, and a control
@@ -87,7 +87,7 @@ private:
     std::vector<Device> m_devices;
     bool m_bFailOpen = false;
     std::set<int> m_failedCapabilities;
-    bool m_bFailSetFormat = false;
+    std::set<int> m_refusedFormats;
     bool m_bFailSetFrameInterval = false;
     bool m_bFailRun = false;
     std::vector<CaptureControl> m_controls;

@@ -138,6 +138,21 @@ std::vector<CaptureControl::MenuEntry> MenuEntries(IV4l2Device& device, int fd, 
     return entries;
 }
 
+// "640 x 480 YUYV": a mode as the log shows it.
+std::string ModeText(std::uint32_t width, std::uint32_t height, std::uint32_t fourcc) {
+    std::string text = std::to_string(width) + " x " + std::to_string(height) + " ";
+    for (int shift = 0; shift < 32; shift += 8) {
+        const char c = static_cast<char>((fourcc >> shift) & 0xff);
+        text += c > ' ' && c < 0x7f ? c : '?';
+    }
+    return text;
+}
+
+std::string RateText(double framesPerSecond) {
+    return std::to_string(std::lround(framesPerSecond)) + " frames a second";
+}
+std::string RateText(std::int64_t frameInterval100ns) { return RateText(FramesPerSecond(frameInterval100ns)); }
+
 bool CanCapture(const v4l2_capability& capability) {
     const std::uint32_t caps =
         (capability.capabilities & V4L2_CAP_DEVICE_CAPS) ? capability.device_caps : capability.capabilities;
@@ -279,6 +294,10 @@ bool CV4l2Capture::GetCapability(int index, CaptureCapability& capability) {
     return true;
 }
 
+void CV4l2Capture::Log(const std::string& line) const {
+    if (m_log) m_log(line);
+}
+
 bool CV4l2Capture::ApplyInterval(std::int64_t frameInterval100ns) {
     const auto timePerFrame = TimePerFrame(frameInterval100ns);
     if (!timePerFrame) return false;
@@ -287,11 +306,22 @@ bool CV4l2Capture::ApplyInterval(std::int64_t frameInterval100ns) {
     if (m_device->Ioctl(m_fd, VIDIOC_G_PARM, &parameters) != 0 ||
         !(parameters.parm.capture.capability & V4L2_CAP_TIMEPERFRAME)) {
         // The driver keeps its own rate; frames still come, only their pace is not ours.
+        Log("Camera keeps its own frame rate: its driver cannot set " + RateText(frameInterval100ns));
         m_interval = frameInterval100ns;
         return true;
     }
     parameters.parm.capture.timeperframe = *timePerFrame;
-    if (m_device->Ioctl(m_fd, VIDIOC_S_PARM, &parameters) != 0) return false;
+    if (const int error = m_device->Ioctl(m_fd, VIDIOC_S_PARM, &parameters); error != 0) {
+        Log("Camera refused " + RateText(frameInterval100ns) + ": " + std::strerror(error));
+        return false;
+    }
+    // Drivers take the nearest rate they offer and write it back.
+    const v4l2_fract given = parameters.parm.capture.timeperframe;
+    if (std::uint64_t{given.numerator} * timePerFrame->denominator !=
+        std::uint64_t{given.denominator} * timePerFrame->numerator)
+        Log("Camera runs at " +
+            (given.numerator ? RateText(double(given.denominator) / given.numerator) : "its own rate") + ", not the " +
+            RateText(frameInterval100ns) + " asked");
     m_interval = frameInterval100ns;
     return true;
 }
@@ -309,13 +339,21 @@ bool CV4l2Capture::SetFormat(int capabilityIndex, std::int64_t frameInterval100n
     format.fmt.pix.width = static_cast<__u32>(mode.width);
     format.fmt.pix.height = static_cast<__u32>(mode.height);
     format.fmt.pix.field = V4L2_FIELD_ANY;
-    // Frames must have the chosen size, so a driver that adjusts the request has refused it.
-    if (m_device->Ioctl(m_fd, VIDIOC_S_FMT, &format) != 0 || format.fmt.pix.pixelformat != mode.fourcc ||
-        format.fmt.pix.width != static_cast<__u32>(mode.width) ||
-        format.fmt.pix.height != static_cast<__u32>(mode.height))
+    const std::string wanted = ModeText(format.fmt.pix.width, format.fmt.pix.height, mode.fourcc);
+    if (const int error = m_device->Ioctl(m_fd, VIDIOC_S_FMT, &format); error != 0) {
+        Log("Camera refused " + wanted + ": " + std::strerror(error));
         return false;
+    }
+    // Frames must have the chosen size, so a driver that adjusts the request has refused it.
+    if (format.fmt.pix.pixelformat != mode.fourcc || format.fmt.pix.width != static_cast<__u32>(mode.width) ||
+        format.fmt.pix.height != static_cast<__u32>(mode.height)) {
+        Log("Camera refused " + wanted + ": its driver offers " +
+            ModeText(format.fmt.pix.width, format.fmt.pix.height, format.fmt.pix.pixelformat) + " instead");
+        return false;
+    }
     m_mode = mode;
-    if (!ApplyInterval(frameInterval100ns)) return false;
+    // The format is in use whatever the rate: a rate refused was logged and the driver's stays.
+    ApplyInterval(frameInterval100ns);
     return wasRunning ? Run() : true;
 }
 
@@ -340,8 +378,9 @@ bool CV4l2Capture::StartStream() {
         capture->set(cv::CAP_PROP_FRAME_WIDTH, m_mode->width);
         capture->set(cv::CAP_PROP_FRAME_HEIGHT, m_mode->height);
     }
-    if (m_interval > 0) capture->set(cv::CAP_PROP_FPS, FramesPerSecond(m_interval));
     if (!capture->isOpened()) return false;
+    if (m_interval > 0 && !capture->set(cv::CAP_PROP_FPS, FramesPerSecond(m_interval)))
+        Log("Camera refused " + RateText(m_interval) + " when delivery started");
     m_capture = std::move(capture);
     return true;
 }
@@ -361,6 +400,17 @@ bool CV4l2Capture::Run() {
     return true;
 }
 
+void CV4l2Capture::ChangeRate(cv::VideoCapture& capture, std::int64_t frameInterval100ns) const {
+    if (!capture.set(cv::CAP_PROP_FPS, FramesPerSecond(frameInterval100ns))) {
+        Log("Camera refused " + RateText(frameInterval100ns) + " while delivering");
+        return;
+    }
+    // The backend reads back the rate the driver settled on.
+    if (const double given = capture.get(cv::CAP_PROP_FPS);
+        std::lround(given) != std::lround(FramesPerSecond(frameInterval100ns)))
+        Log("Camera runs at " + RateText(given) + ", not the " + RateText(frameInterval100ns) + " asked");
+}
+
 void CV4l2Capture::Stream(CaptureFrameCallback callback) {
     // A camera that stops answering (unplugged) ends delivery rather than spinning.
     constexpr int kMaxFailedReads = 50;
@@ -370,10 +420,12 @@ void CV4l2Capture::Stream(CaptureFrameCallback callback) {
     std::vector<std::uint8_t> sample;
     int failedReads = 0;
     while (!m_stopRequested.load()) {
-        if (const std::int64_t interval = m_pendingInterval.exchange(0); interval > 0)
-            capture.set(cv::CAP_PROP_FPS, FramesPerSecond(interval));
+        if (const std::int64_t interval = m_pendingInterval.exchange(0); interval > 0) ChangeRate(capture, interval);
         if (!capture.read(frame) || frame.empty()) {
-            if (++failedReads >= kMaxFailedReads) break;
+            if (++failedReads >= kMaxFailedReads) {
+                Log("Camera delivery ended: " + std::to_string(kMaxFailedReads) + " reads in a row brought no frame");
+                break;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
         }

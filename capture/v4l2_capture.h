@@ -61,9 +61,11 @@ public:
     bool Open(int deviceIndex) override;
     int CapabilityCount() override;
     bool GetCapability(int index, CaptureCapability& capability) override;
-    // Sets the pixel format and size (VIDIOC_S_FMT; the driver must take them unchanged) and the
-    // time per frame (VIDIOC_S_PARM, where the driver supports it). While running, delivery is
-    // stopped, the format applied and delivery started again.
+    // Sets the pixel format and size (VIDIOC_S_FMT; the driver must take them unchanged, else the
+    // format is refused and the log says what the driver offered) and the time per frame
+    // (VIDIOC_S_PARM, where the driver supports it; a rate it refuses is logged and leaves the
+    // format in use). While running, delivery is stopped, the format applied and delivery started
+    // again.
     bool SetFormat(int capabilityIndex, std::int64_t frameInterval100ns) override;
     bool SetFrameInterval(std::int64_t frameInterval100ns) override;
     // Taken by Run; a change while running applies from the next Run.
@@ -80,6 +82,8 @@ public:
     // range, and when the driver refuses (its errno text).
     bool SetControl(std::uint32_t id, std::int32_t value, std::string& error) override;
     void Close() override;
+    // Set before Open: the streaming thread reads it.
+    void SetLog(CaptureLog log) override { m_log = std::move(log); }
 
 private:
     struct Node {
@@ -91,6 +95,8 @@ private:
     bool ApplyInterval(std::int64_t frameInterval100ns);
     bool StartStream();
     void Stream(CaptureFrameCallback callback);
+    void ChangeRate(cv::VideoCapture& capture, std::int64_t frameInterval100ns) const;
+    void Log(const std::string& line) const;
 
     std::unique_ptr<IV4l2Device> m_device;
     int m_fd = -1;
@@ -99,6 +105,7 @@ private:
     std::optional<V4l2Mode> m_mode;  // applied by SetFormat
     std::int64_t m_interval = 0;     // 100-ns units; 0 = the driver's own rate
     CaptureFrameCallback m_callback;
+    CaptureLog m_log;
 
     std::unique_ptr<cv::VideoCapture> m_capture;  // owned by the streaming thread while it runs
     std::thread m_thread;

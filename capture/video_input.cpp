@@ -5,7 +5,12 @@
 #include "logging.h"
 
 CNCVideoInput::CNCVideoInput(std::unique_ptr<ICaptureLayer> layer, FrameTargetSlot& frameTarget, CLogging* log)
-    : m_layer(std::move(layer)), m_frameTarget(frameTarget), m_pLog(log) {}
+    : m_layer(std::move(layer)), m_frameTarget(frameTarget), m_pLog(log) {
+    // The log is safe from any thread and outlives the layer, which this object closes first.
+    m_layer->SetLog([log](const std::string& line) {
+        if (log) log->Write(line, true);
+    });
+}
 
 CNCVideoInput::~CNCVideoInput() { ReleaseAll(); }
 

@@ -38,10 +38,7 @@ bool ToAddress(const SimTarget& target, sockaddr_storage& address, socklen_t& le
 
 }  // namespace
 
-std::string SimTarget::Text() const {
-    const bool v6 = host.find(':') != std::string::npos;
-    return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
-}
+std::string SimTarget::Text() const { return AuthorityHost(host) + ":" + std::to_string(port); }
 
 std::optional<SimTarget> ParseSimTarget(std::string_view text, std::string& error) {
     const auto fail = [&](const std::string& why) -> std::optional<SimTarget> {
@@ -50,14 +47,11 @@ std::optional<SimTarget> ParseSimTarget(std::string_view text, std::string& erro
     };
     while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
     while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-    const std::size_t colon = text.rfind(':');
-    if (colon == std::string_view::npos) return fail("no port given");
-    std::string_view host = text.substr(0, colon);
-    const std::string_view portText = text.substr(colon + 1);
-    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-    const std::optional<int> port = ParsePort(portText);
-    if (!port) return fail("the port must be a number from 1 to 65535");
-    SimTarget target{std::string(host), *port};
+    std::string why;
+    const std::optional<NetworkAddress> parts = SplitNetworkAddress(text, why);
+    if (!parts) return fail(why);
+    if (!parts->port) return fail("no port given");
+    SimTarget target{std::string(parts->host), *parts->port};
     sockaddr_storage address;
     socklen_t length = 0;
     if (!ToAddress(target, address, length)) return fail("'" + target.host + "' is not an IP address or localhost");

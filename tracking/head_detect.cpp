@@ -48,6 +48,8 @@ int CHeadDetect::Init() {
 int CHeadDetect::Detect(const cv::Mat& image, int scale) {
     if (m_bCascadeLoaded) {
         m_faces.clear();
+        // Canny pruning is asked for, but OpenCV 4 runs every cascade, ours too, in its new
+        // implementation, which ignores the flag: the faces and the time are the same without it.
         m_cascade.detectMultiScale(image, m_faces, kScaleFactor, kMinNeighbours, cv::CASCADE_DO_CANNY_PRUNING,
                                    cv::Size(kMinFaceSize, kMinFaceSize));
         m_bFacesValid = true;

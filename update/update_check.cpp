@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "printable_text.h"
+
 namespace {
 
 constexpr const char* kAgent = "Mivex!";
@@ -57,9 +59,7 @@ bool IsPlainFileName(std::string_view name) {
     return plainCharacters && name.find("..") == std::string_view::npos;
 }
 
-bool HasControlCharacter(std::string_view text) {
-    return std::ranges::any_of(text, [](unsigned char c) { return c < 0x20 || c == 0x7f; });
-}
+bool IsPrintable(std::string_view text) { return PrintableText(text) == text; }
 
 }  // namespace
 
@@ -87,56 +87,67 @@ void CUpdateCheck::Cancel() {
 }
 
 void CUpdateCheck::Log(const std::string& line) const {
-    if (m_log) m_log(line);
+    if (m_log) m_log(PrintableText(line));
 }
 
 bool CUpdateCheck::Fail(std::string reason) {
     if (reason.empty()) reason = kUnknownError;
     if (reason.size() > kMaxErrorText) reason.resize(kMaxErrorText);
-    Log(reason);
+    m_strFailure = PrintableText(reason);
+    Log("Update check failed: " + reason);
     return false;
 }
 
 bool CUpdateCheck::Check() {
     m_strVersion.clear();
     m_strDownload.clear();
+    m_strFailure.clear();
+    const auto start = std::chrono::steady_clock::now();
     Log(std::string("Check for update: ") + m_server.Authority() + " file:" + kObject);
-    if (m_pMulti == nullptr) return Fail("Update check: libcurl could not be set up");
+    if (m_pMulti == nullptr) return Fail("libcurl could not be set up");
 
     Transfer transfer;
-    for (int attempt = 0;; ++attempt) {
-        if (attempt > 0 && !WaitBeforeRetry()) break;
+    int attempts = 0;
+    for (;;) {
+        if (attempts > 0 && !WaitBeforeRetry()) break;
         transfer = Fetch();
+        ++attempts;
         const bool notConnected = transfer.result == CURLE_COULDNT_CONNECT ||
                                   (transfer.result == CURLE_OPERATION_TIMEDOUT && !transfer.connected);
-        if (!notConnected || attempt >= m_timeouts.connectRetries || IsCancelled()) break;
+        if (!notConnected || attempts > m_timeouts.connectRetries || IsCancelled()) break;
     }
-    if (IsCancelled()) return Fail("Update check cancelled");
+    if (IsCancelled()) return Fail("the check was cancelled");
     // Reading stops on purpose after kMaxAnswerBytes, which libcurl reports as a write error.
-    if (transfer.result != CURLE_OK && !(transfer.result == CURLE_WRITE_ERROR && transfer.cut))
-        return Fail(transfer.error.empty() ? curl_easy_strerror(transfer.result) : transfer.error);
-    if (transfer.status != 200)
-        return Fail("Update check: the server answered with HTTP status " + std::to_string(transfer.status));
+    if (transfer.result != CURLE_OK && !(transfer.result == CURLE_WRITE_ERROR && transfer.cut)) {
+        std::string reason = transfer.error.empty() ? curl_easy_strerror(transfer.result) : transfer.error;
+        // libcurl's words count the last attempt only; the user waited for all of them.
+        if (attempts > 1) {
+            const auto total =
+                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+            reason += " (" + std::to_string(attempts) + " attempts, " + std::to_string(total.count()) + " ms in all)";
+        }
+        return Fail(reason);
+    }
+    if (transfer.status != 200) return Fail("the server answered with HTTP status " + std::to_string(transfer.status));
     return TakeAnswer(transfer.answer);
 }
 
 bool CUpdateCheck::TakeAnswer(const std::string& answer) {
     // The answer is text: it ends at a zero byte.
     const std::string text = answer.substr(0, answer.find('\0'));
-    if (text.empty()) return Fail("Update check: the server's answer is empty");
+    if (text.empty()) return Fail("the server's answer is empty");
     Log("Update file " + text);
     const auto marker = text.find(kMarker);
-    if (marker == std::string::npos) return Fail(std::string("Update check: the answer has no \"") + kMarker + "\"");
+    if (marker == std::string::npos) return Fail(std::string("the answer has no \"") + kMarker + "\"");
     const std::string rest = text.substr(marker + std::string_view(kMarker).size());
     const auto end = rest.find(kInstallerEnd);
     if (end == std::string::npos)
-        return Fail(std::string("Update check: no \"") + kInstallerEnd + "\" after \"" + kMarker + "\"");
+        return Fail(std::string("the answer has no \"") + kInstallerEnd + "\" after \"" + kMarker + "\"");
     const std::string version = text.substr(0, marker);
     const std::string fileName = rest.substr(0, end + std::string_view(kInstallerEnd).size());
-    if (version.empty() || HasControlCharacter(version))
-        return Fail("Update check: the version text is empty or not one line");
+    if (version.empty() || !IsPrintable(version)) return Fail("the version text is empty or not plain printable text");
     if (fileName == kInstallerEnd || !IsPlainFileName(fileName))
-        return Fail("Update check: \"" + fileName + "\" is not a plain file name");
+        return Fail("\"" + fileName + "\" is not a plain file name");
     m_strVersion = version;
     m_strDownload = m_server.DownloadUrl(fileName);
     return true;

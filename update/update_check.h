@@ -5,12 +5,13 @@
 //   if (check.Check())                      // blocks: run it on a worker thread
 //       use(check.m_strVersion, check.m_strDownload);
 //   else
-//       ...                                 // why is in the log
+//       explain(check.m_strFailure);        // also in the log
 //
 //   check.Cancel();                         // from any thread: Check returns false at once
 //
 // Check succeeds only for status 200 with an answer that follows the format and names a plain
-// file (letters, digits, '.', '-', '_'), so that the download address stays on the server.
+// file (letters, digits, '.', '-', '_'), so that the download address stays on the server. What
+// comes from the server reaches the log only as printable text (PrintableText).
 #pragma once
 
 #include <atomic>
@@ -41,7 +42,8 @@ public:
     // The longest error text logged.
     static constexpr std::size_t kMaxErrorText = 1024;
 
-    // Where the check's log lines go: "Check for update: ...", "Update file ...", and why it failed.
+    // Where the check's log lines go: "Check for update: ...", "Update file ...", and why it failed;
+    // each one printable.
     using LogLine = std::function<void(const std::string&)>;
 
     explicit CUpdateCheck(UpdateServer server, LogLine log = {}, UpdateTimeouts timeouts = {});
@@ -59,6 +61,7 @@ public:
 
     std::string m_strVersion;   // the version text before the marker
     std::string m_strDownload;  // the installer's full address on the server
+    std::string m_strFailure;   // why Check returned false, printable; empty after a success
 
 private:
     struct Transfer;

@@ -18,7 +18,7 @@ QString FromStd(const std::string& text) { return QString::fromStdString(text); 
 
 }  // namespace
 
-CMivexDlgUpdate::CMivexDlgUpdate(UpdateServer server, std::string ownVersion, CUpdateCheck::LogLine log,
+CMivexDlgUpdate::CMivexDlgUpdate(std::optional<UpdateServer> server, std::string ownVersion, CUpdateCheck::LogLine log,
                                  UpdateTimeouts timeouts, QWidget* parent)
     : QDialog(parent),
       m_server(std::move(server)),
@@ -96,10 +96,11 @@ void CMivexDlgUpdate::Log(const std::string& line) const {
 
 void CMivexDlgUpdate::OnCheck() {
     if (IsChecking()) return;
+    if (!m_server) return ShowReport(ReportNoServer());
     m_strBeforeCheck = Text();
     m_check->setEnabled(false);
-    m_messages->setPlainText(FromStd(RunningLine(m_server)));
-    m_pCheck = std::make_unique<CUpdateCheck>(m_server, m_log, m_timeouts);
+    m_messages->setPlainText(FromStd(RunningLine(*m_server)));
+    m_pCheck = std::make_unique<CUpdateCheck>(*m_server, m_log, m_timeouts);
     const int checkNumber = ++m_iCheckNumber;
     m_worker = std::thread([this, check = m_pCheck.get(), checkNumber] {
         m_bChecked = check->Check();
@@ -112,15 +113,18 @@ void CMivexDlgUpdate::OnCheckDone(int checkNumber) {
     if (checkNumber != m_iCheckNumber || !IsChecking()) return;  // cancelled meanwhile
     m_worker.join();
     const std::unique_ptr<CUpdateCheck> check = std::move(m_pCheck);
-    const UpdateReport report = ReportCheck(m_bChecked, *check, m_ownVersion);
+    m_check->setEnabled(true);
+    if (isActiveWindow()) m_check->setFocus();
+    ShowReport(ReportCheck(m_bChecked, *check, m_ownVersion));
+}
+
+void CMivexDlgUpdate::ShowReport(const UpdateReport& report) {
     SetLines(report.lines);
     for (const std::string& line : report.lines) Log(line);
     if (report.checked) {
-        m_strUpdateFile = FromStd(check->m_strDownload);
+        m_strUpdateFile = FromStd(report.download);
         m_update->setEnabled(true);
     }
-    m_check->setEnabled(true);
-    if (isActiveWindow()) m_check->setFocus();
     emit checkFinished(report.checked);
 }
 

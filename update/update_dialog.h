@@ -9,7 +9,8 @@
 // "Check" asks the server on a worker thread, so the program stays responsive; meanwhile "Check"
 // is disabled and the box says that the check runs. Hiding the window cancels a running check.
 // "Update" is enabled by the first successful check: it opens the installer's address in the
-// web browser and ends the program.
+// web browser and ends the program. Without a server (MIVEX_UPDATE_HOST refused) "Check" asks
+// nobody and says so.
 #pragma once
 
 #include <QDialog>
@@ -17,6 +18,7 @@
 #include <QUrl>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -38,7 +40,7 @@ public:
     using UrlOpener = std::function<bool(const QUrl&)>;
 
     // log receives the check's log lines and the texts shown, on the worker or this thread.
-    CMivexDlgUpdate(UpdateServer server, std::string ownVersion, CUpdateCheck::LogLine log = {},
+    CMivexDlgUpdate(std::optional<UpdateServer> server, std::string ownVersion, CUpdateCheck::LogLine log = {},
                     UpdateTimeouts timeouts = {}, QWidget* parent = nullptr);
     ~CMivexDlgUpdate() override;
 
@@ -72,11 +74,12 @@ signals:
 private:
     void OnCheck();
     void OnCheckDone(int checkNumber);
+    void ShowReport(const UpdateReport& report);
     void OnUpdate();
     void SetLines(const UpdateLines& lines);
     void Log(const std::string& line) const;
 
-    const UpdateServer m_server;
+    const std::optional<UpdateServer> m_server;
     const std::string m_ownVersion;
     const CUpdateCheck::LogLine m_log;
     const UpdateTimeouts m_timeouts;

@@ -1,10 +1,10 @@
 // The web server that the update check asks: the maker's, on port 80, unless the environment
-// names another (MIVEX_UPDATE_HOST=host or host:port, for tests and scripts).
+// names another (MIVEX_UPDATE_HOST=host, host:port, [IPv6] or [IPv6]:port, for tests and scripts).
 //
 //   std::string problem;
-//   const UpdateServer server = UpdateServerFromEnvironment(problem);   // problem: a bad variable
-//   server.Authority();                       // "mivex.example.org" or "127.0.0.1:8080"
-//   server.DownloadUrl("setup310.exe");       // "http://mivex.example.org/download/setup310.exe"
+//   const auto server = UpdateServerFromEnvironment(problem);   // none: a bad variable, problem says why
+//   server->Authority();                      // "mivex.example.org", "127.0.0.1:8080" or "[::1]:8080"
+//   server->DownloadUrl("setup310.exe");      // "http://mivex.example.org/download/setup310.exe"
 #pragma once
 
 #include <optional>
@@ -19,7 +19,7 @@ struct UpdateServer {
     std::string host;
     int port = kHttpPort;
 
-    // "host", or "host:port" for a port other than 80.
+    // "host", or "host:port" for a port other than 80; an IPv6 host in brackets.
     std::string Authority() const;
     // The address of a path on the server, as in Url("download/update_info.html").
     std::string Url(std::string_view path) const;
@@ -30,9 +30,11 @@ struct UpdateServer {
 // The maker's server: the host of the web site that the about box links to, port 80.
 UpdateServer MakerUpdateServer();
 
-// "host" or "host:port" (a host of letters, digits, '.' and '-'; a port 1..65535), or nothing.
-std::optional<UpdateServer> ParseUpdateServer(std::string_view text);
+// "host", "host:port", "[IPv6]" or "[IPv6]:port" (a host of letters, digits, '.' and '-'; a port
+// 1..65535), or nothing, with the reason in error.
+std::optional<UpdateServer> ParseUpdateServer(std::string_view text, std::string& error);
 
-// The server MIVEX_UPDATE_HOST names, else the maker's. A value that names none is passed over
-// for the maker's server, and problem says so (else it is left empty).
-UpdateServer UpdateServerFromEnvironment(std::string& problem);
+// The server MIVEX_UPDATE_HOST names, else the maker's. A value that names none is refused rather
+// than passed over, so that a typo never sends the question elsewhere: nothing, and problem says
+// why (else it is left empty).
+std::optional<UpdateServer> UpdateServerFromEnvironment(std::string& problem);

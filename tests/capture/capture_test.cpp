@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <map>
 
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
@@ -68,6 +69,7 @@ std::string End(int pass) {
 }
 const std::string kSelected = "Resolution selected\r\n";
 std::string TooSmall(const std::string& size) { return size + " is too small to track, not selected\r\n"; }
+std::string Refused(const std::string& size) { return size + " refused by the camera, not selected\r\n"; }
 
 using FormatSearch = CaptureLog;
 
@@ -77,8 +79,7 @@ TEST_F(FormatSearch, ChoosesLogsAndAppliesTheFormat) {
     const struct {
         const char* name;
         std::vector<CaptureCapability> caps;
-        int wantedWidth, fps, failCapability;  // -1: every format can be described
-        bool failSetFormat;
+        int wantedWidth, fps, failCapability, refused;  // -1: every format can be described, taken
         int result, width, height, listed, selected;
         Resolution atSelected;  // the list's entry for the choice
         Strings setFormat;
@@ -87,41 +88,47 @@ TEST_F(FormatSearch, ChoosesLogsAndAppliesTheFormat) {
         // One case a row, as wide as it comes.
         // clang-format off
         // Even a first-pass success writes the first pass's closing line.
-        {"24 bits at the wanted width", {Caps(24, 320, 240), Caps(24, 640, 480)}, 640, 12, -1, false, 1, 640, 480, 2, 1,
+        {"24 bits at the wanted width", {Caps(24, 320, 240), Caps(24, 640, 480)}, 640, 12, -1, -1, 1, 640, 480, 2, 1,
          {640, 480}, {"SetFormat 1 833333"},
          Header(2) + Seen(0, 24, 24, 320, 240) + Seen(1, 24, 24, 640, 480) + kSelected + End(1)},
-        {"30 frames a second", {Caps(24, 640, 480)}, 640, 30, -1, false, 0, 640, 480, 1, 0, {640, 480},
+        {"30 frames a second", {Caps(24, 640, 480)}, 640, 30, -1, -1, 0, 640, 480, 1, 0, {640, 480},
          {"SetFormat 0 333333"}, kSelected + End(1)},
         // The rest of the list is still collected, but only one format is applied.
-        {"no wanted width", {Caps(16, 1280, 720), Caps(24, 320, 240), Caps(24, 640, 480)}, 0, 12, -1, false, 1, 320,
+        {"no wanted width", {Caps(16, 1280, 720), Caps(24, 320, 240), Caps(24, 640, 480)}, 0, 12, -1, -1, 1, 320,
          240, 2, 0, {320, 240}, {"SetFormat 1 833333"},
          Header(3) + Seen(0, 16, 24) + Seen(1, 24, 24, 320, 240) + kSelected + Seen(2, 24, 24, 640, 480) + End(1)},
-        {"equal widths", {Caps(24, 640, 480), Caps(24, 640, 360)}, 640, 12, -1, false, 0, 640, 480, 2, 0, {640, 480},
+        {"equal widths", {Caps(24, 640, 480), Caps(24, 640, 360)}, 640, 12, -1, -1, 0, 640, 480, 2, 0, {640, 480},
          {"SetFormat 0 833333"},
          Header(2) + Seen(0, 24, 24, 640, 480) + kSelected + Seen(1, 24, 24, 640, 360) + End(1)},
-        {"16 bits only, third pass", {Caps(16, 640, 480), Caps(16, 320, 240)}, 640, 12, -1, false, 0, 640, 480, 2, 0,
+        {"16 bits only, third pass", {Caps(16, 640, 480), Caps(16, 320, 240)}, 640, 12, -1, -1, 0, 640, 480, 2, 0,
          {640, 480}, {"SetFormat 0 833333"},
          Header(2) + Seen(0, 16, 24) + Seen(1, 16, 24) + End(1) + Seen(0, 16, 12) + Seen(1, 16, 12) + End(2) +
              Seen(0, 16, 16, 640, 480) + kSelected + Seen(1, 16, 16, 320, 240) + End(3)},
         // Pass 2 lists the 12-bit format at the wrong width without choosing it.
-        {"12 bits only, fifth pass", {Caps(12, 1280, 720)}, 640, 12, -1, false, 0, 1280, 720, 1, 0, {1280, 720},
+        {"12 bits only, fifth pass", {Caps(12, 1280, 720)}, 640, 12, -1, -1, 0, 1280, 720, 1, 0, {1280, 720},
          {"SetFormat 0 833333"},
          End(1) + Seen(0, 12, 12, 1280, 720) + End(2) + Seen(0, 12, 16) + End(3) + Seen(0, 12, 24) + End(4) +
              Seen(0, 12, 12, 1280, 720) + kSelected + End(5)},
         // A format that is not video is logged as seen and nothing more.
-        {"nothing usable", {Caps(8, 640, 480), CaptureCapability{false, 24, 640, 480}}, 640, 12, -1, false, -1, 0, 0, 0,
+        {"nothing usable", {Caps(8, 640, 480), CaptureCapability{false, 24, 640, 480}}, 640, 12, -1, -1, -1, 0, 0, 0,
          0, {}, {}, End(5) + Seen(0, 8, 16) + "1 GetStreamCaps ok\r\n" + End(6)},
         // The list holds 50; a later choice points at its last entry.
-        {"fifty-five formats", fiftyFive, 152, 12, -1, false, 52, 152, 102, 50, 49, {149, 99}, {"SetFormat 52 833333"},
+        {"fifty-five formats", fiftyFive, 152, 12, -1, -1, 52, 152, 102, 50, 49, {149, 99}, {"SetFormat 52 833333"},
          Seen(52, 24, 24, 152, 102) + kSelected + Seen(53, 24, 24, 153, 103) + Seen(54, 24, 24, 154, 104) + End(1)},
-        // A refused format still counts as chosen; an undescribed one is skipped unlogged.
-        {"undescribed and refused", {Caps(24, 640, 480), Caps(24, 640, 360)}, 640, 12, 0, true, 1, 640, 360, 1, 0,
-         {640, 360}, {"SetFormat 1 833333 failed"}, Header(2) + Seen(1, 24, 24, 640, 360) + kSelected + End(1)},
+        // A refused format is passed over (its frames would have another size); an undescribed one
+        // is skipped unlogged.
+        {"undescribed and refused", {Caps(24, 640, 480), Caps(24, 640, 360), Caps(24, 640, 240)}, 640, 12, 0, 1, 2, 640,
+         240, 2, 1, {640, 240}, {"SetFormat 1 833333 failed", "SetFormat 2 833333"},
+         Header(3) + Seen(1, 24, 24, 640, 360) + Refused("640 x 360") + Seen(2, 24, 24, 640, 240) + kSelected + End(1)},
+        // Refused at any width, the first format does not fix the width either.
+        {"refused, any width", {Caps(24, 320, 240), Caps(24, 640, 480)}, 0, 12, -1, 0, 1, 640, 480, 2, 1, {640, 480},
+         {"SetFormat 0 833333 failed", "SetFormat 1 833333"},
+         Header(2) + Seen(0, 24, 24, 320, 240) + Refused("320 x 240") + Seen(1, 24, 24, 640, 480) + kSelected + End(1)},
         // Frames head detection could not reduce are passed over, without fixing the width.
-        {"too small to track", {Caps(24, 1000, 2), Caps(24, 1000, 4)}, 1000, 12, -1, false, 1, 1000, 4, 2, 1, {1000, 4},
+        {"too small to track", {Caps(24, 1000, 2), Caps(24, 1000, 4)}, 1000, 12, -1, -1, 1, 1000, 4, 2, 1, {1000, 4},
          {"SetFormat 1 833333"},
          Header(2) + Seen(0, 24, 24, 1000, 2) + TooSmall("1000 x 2") + Seen(1, 24, 24, 1000, 4) + kSelected + End(1)},
-        {"too small, any width", {Caps(24, 400, 1), Caps(24, 320, 240)}, 0, 12, -1, false, 1, 320, 240, 2, 1, {320, 240},
+        {"too small, any width", {Caps(24, 400, 1), Caps(24, 320, 240)}, 0, 12, -1, -1, 1, 320, 240, 2, 1, {320, 240},
          {"SetFormat 1 833333"},
          Header(2) + Seen(0, 24, 24, 400, 1) + TooSmall("400 x 1") + Seen(1, 24, 24, 320, 240) + kSelected + End(1)},
         // clang-format on
@@ -131,7 +138,7 @@ TEST_F(FormatSearch, ChoosesLogsAndAppliesTheFormat) {
         CScriptedCapture layer({{{"Cam", "", ""}, c.caps}});
         ASSERT_TRUE(layer.Open(0));
         if (c.failCapability >= 0) layer.FailGetCapability(c.failCapability);
-        layer.FailSetFormat(c.failSetFormat);
+        if (c.refused >= 0) layer.FailSetFormat(c.refused);
         CaptureFormat format;
         NewlyLogged();
 
@@ -171,8 +178,8 @@ struct ScriptedControl {
     int value = 0, getError = 0, setError = 0;
 };
 
-// A /dev of scripted V4L2 nodes that answer VIDIOC_QUERYCAP and the control requests; node i's
-// descriptor is 100 + i.
+// A /dev of scripted V4L2 nodes that answer VIDIOC_QUERYCAP, the format and rate requests and the
+// control requests; node i's descriptor is 100 + i.
 class ScriptedV4l2 final : public IV4l2Device {
 public:
     std::vector<std::string> VideoNodes() override {
@@ -189,6 +196,7 @@ public:
     int Ioctl(int fd, unsigned long request, void* arg) override {
         const ScriptedNode& node = nodes.at(static_cast<std::size_t>(fd - 100));
         if (request == VIDIOC_QUERYCTRL || request == VIDIOC_QUERYMENU) return QueryControl(request, arg);
+        if (const int answer = Format(request, arg); answer >= 0) return answer;
         if (request == VIDIOC_G_CTRL || request == VIDIOC_S_CTRL) {
             auto& value = *static_cast<v4l2_control*>(arg);
             ScriptedControl* control = Find(value.id, false);
@@ -205,6 +213,30 @@ public:
         return 0;
     }
 
+    // The formats and rates; -1 for other requests.
+    int Format(unsigned long request, void* arg) {
+        if (request == VIDIOC_ENUM_FMT) {
+            auto& format = *static_cast<v4l2_fmtdesc*>(arg);  // one format, in every size listed
+            return format.index == 0 ? (format.pixelformat = V4L2_PIX_FMT_BGR24, 0) : EINVAL;
+        }
+        if (request == VIDIOC_ENUM_FRAMESIZES) {
+            auto& size = *static_cast<v4l2_frmsizeenum*>(arg);
+            if (size.index >= sizes.size()) return EINVAL;
+            size.type = V4L2_FRMSIZE_TYPE_DISCRETE;
+            return std::tie(size.discrete.width, size.discrete.height) = sizes[size.index], 0;
+        }
+        if (request == VIDIOC_S_FMT) {
+            auto& pix = static_cast<v4l2_format*>(arg)->fmt.pix;
+            if (adjust.count({pix.width, pix.height}))
+                std::tie(pix.width, pix.height) = adjust[{pix.width, pix.height}];
+            return 0;
+        }
+        if (request != VIDIOC_G_PARM && request != VIDIOC_S_PARM) return -1;
+        auto& rate = static_cast<v4l2_streamparm*>(arg)->parm.capture;
+        if (request == VIDIOC_G_PARM) return rate.capability = rateCapability, 0;
+        if (rateGiven.numerator) rate.timeperframe = rateGiven;
+        return setRateError;
+    }
     ScriptedControl* Find(std::uint32_t id, bool next) {
         for (ScriptedControl& control : controls)
             if (next ? control.query.id > id : control.query.id == id) return &control;
@@ -226,6 +258,11 @@ public:
     }
 
     std::vector<ScriptedNode> nodes;
+    std::vector<std::pair<__u32, __u32>> sizes;                         // offered in BGR24 by every node
+    std::map<std::pair<__u32, __u32>, std::pair<__u32, __u32>> adjust;  // VIDIOC_S_FMT gives another size
+    __u32 rateCapability = V4L2_CAP_TIMEPERFRAME;
+    int setRateError = 0;
+    v4l2_fract rateGiven{};  // what VIDIOC_S_PARM settles on; none: the rate asked
     std::vector<ScriptedControl> controls;
     int openDescriptors = 0;
 };
@@ -318,6 +355,33 @@ TEST_F(V4l2Capture, ListsTheSettingsWithTheirMenusAndStatesAndSaysWhyOneCannotBe
         EXPECT_EQ(std::make_pair(m_layer.SetControl(id, value, error), error), std::make_pair(reason.empty(), reason));
     }
     EXPECT_EQ(m_layer.Controls()[0].value, 200);
+}
+
+TEST_F(V4l2Capture, AFormatTheDriverAdjustsIsPassedOverAndEveryRateItCannotSetIsLogged) {
+    m_dev.nodes.resize(1);
+    m_dev.sizes = {{640, 480}, {640, 360}};
+    m_dev.adjust[{640, 480}] = {640, 400};
+    m_dev.rateCapability = 0;
+    Strings logged;
+    m_layer.SetLog([&](const std::string& line) { logged.push_back(line); });
+    ASSERT_TRUE(m_layer.Open(0));
+    CaptureFormat format;
+    EXPECT_EQ(SelectCaptureFormat(m_layer, 640, 30, format, nullptr), 1);
+    EXPECT_EQ(std::tie(format.width, format.height), std::make_tuple(640, 360));
+    EXPECT_EQ(logged, (Strings{"Camera refused 640 x 480 BGR3: its driver offers 640 x 400 BGR3 instead",
+                               "Camera keeps its own frame rate: its driver cannot set 30 frames a second"}));
+
+    // A driver that refuses a rate leaves the format in use and says why.
+    m_dev.rateCapability = V4L2_CAP_TIMEPERFRAME;
+    m_dev.setRateError = EBUSY;
+    EXPECT_FALSE(m_layer.SetFrameInterval(FrameIntervalFor(15)));
+    EXPECT_TRUE(m_layer.SetFormat(1, FrameIntervalFor(15)));
+    EXPECT_EQ(logged.back(), "Camera refused 15 frames a second: Device or resource busy");
+    m_dev.setRateError = 0;
+    m_dev.rateGiven = {1, 25};
+    EXPECT_TRUE(m_layer.SetFrameInterval(FrameIntervalFor(5)));
+    EXPECT_EQ(logged.back(), "Camera runs at 25 frames a second, not the 5 frames a second asked");
+    EXPECT_EQ(logged.size(), 5u);
 }
 
 // 322 pixels make 966 bytes a row, so every row carries two bytes of padding.

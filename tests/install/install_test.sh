@@ -25,13 +25,16 @@ done
 for size in 16 22 24 32 48 64 128 256; do files+=("share/icons/hicolor/${size}x$size/apps/mivex.png"); done
 for file in "${files[@]}"; do [[ -e "$prefix/$file" ]] || fail "the install lacks $file"; done
 
-"$prefix/bin/mivex" --version | grep -qF "$version" || fail "the installed mivex --version does not say $version"
+# Outputs are taken whole before they are searched: under pipefail, a reader that stops early
+# (grep -q) would fail the writer with SIGPIPE and the test by chance.
+said=$("$prefix/bin/mivex" --version)
+grep -qF "$version" <<<"$said" || fail "the installed mivex --version does not say $version"
 desktop-file-validate "$prefix/share/applications/mivex.desktop" || fail "the menu entry does not validate"
 rule=$prefix/lib/udev/rules.d/70-mivex-uinput.rules
 if udevadm verify --help >/dev/null 2>&1; then
   udevadm verify "$rule" || fail "udevadm rejects $rule"
-elif grep -vE '^\s*(#|$)' "$rule" |
-     grep -vqE '^([A-Z_]+(\{[^}]*\})?(==|!=|=|\+=|:=)"[^"]*"(, *|$))+$'; then
+elif rules=$(grep -vE '^\s*(#|$)' "$rule") &&
+     grep -vqE '^([A-Z_]+(\{[^}]*\})?(==|!=|=|\+=|:=)"[^"]*"(, *|$))+$' <<<"$rules"; then
   fail "a line of $rule is not a list of KEY op \"value\" pairs"
 fi
 grep -qx 'uinput' "$prefix/lib/modules-load.d/mivex.conf" || fail "modules-load entry does not name uinput"
@@ -64,7 +67,8 @@ kill -TERM "$pid" 2>/dev/null || true
 wait "$pid" || true
 grep -q 'InitInstance exit OK' "$log" 2>/dev/null || { cat "$root/err" "$log" 2>/dev/null; fail "no log under XDG_STATE_HOME"; }
 ! grep -q 'ERROR: file: \[' "$log" "$root/err" || fail "the installed program did not find its cascade"
-! ls "$prefix/lib/mivex/data" | grep -q MivexLog || fail "a log was written into the installed folder"
+installed=$(ls "$prefix/lib/mivex/data")
+! grep -q MivexLog <<<"$installed" || fail "a log was written into the installed folder"
 grep -qxF "Exec=\"$prefix/lib/mivex/mivex\"" "$home/config/autostart/KORDO_mivex!.desktop" ||
   fail "the login entry does not start the installed program"
 echo "install test passed"

@@ -16,11 +16,19 @@ namespace {
 using namespace std::chrono_literals;
 const char* const kNoConnection = "Can't make an internet connection";
 
+UpdateServer Server(const std::string& authority) {
+    std::string error;
+    return ParseUpdateServer(authority, error).value();
+}
+bool Printable(const std::string& line) {
+    return std::ranges::none_of(line, [](unsigned char c) { return c < 0x20 || c == 0x7f; });
+}
+
 // The window of a program at version "3.00 A", what it logged, and what "Update" did.
 struct Window {
     explicit Window(const std::string& authority, UpdateTimeouts waits = {2s, 50ms, 1, 300ms})
         : dialog(
-              *ParseUpdateServer(authority), "3.00 A", [this](const std::string& l) { log.push_back(l); }, waits) {
+              Server(authority), "3.00 A", [this](const std::string& l) { log.push_back(l); }, waits) {
         dialog.SetUrlOpener([this](const QUrl& url) { return opened.push_back(url.toString()), true; });
         dialog.SetCloseProgram([this] { ++closed; });
     }
@@ -36,6 +44,7 @@ struct Answer {
     test::LocalHttpServer::Reply reply;
     const char* shown;     // the first line
     const char* download;  // what "Update" opens after the server, or "" when it stays disabled
+    const char* why = "";  // what the second line says of a failure
 };
 void PrintTo(const Answer& answer, std::ostream* out) { *out << answer.name; }
 
@@ -47,17 +56,21 @@ const Answer kAnswers[] = {
     {"SameVersionMoreText", {200, "3.00 A:M!:setup300.exe and more\r\n:M!:x.exe"}, "Latest version of Mivex!: 3.00 A", "/download/setup300.exe"},
     {"VersionsDifferInCase", {200, "3.00 a:M!:setup300.exe"}, "New version of Mivex! found: 3.00 a", "/download/setup300.exe"},
     {"EndsAtTheLastByteRead", {200, kPadding + "3:M!:s.exe"}, kPaddedVersion.c_str(), "/download/s.exe"},
-    {"EndsOneBytePastIt", {200, kPadding + "3:M!:s1.exe"}, kNoConnection, ""},
-    {"FiveThousandBytes", {200, std::string(3000, ' ') + "3:M!:s.exe" + std::string(1990, ' ')}, kNoConnection, ""},
-    {"NotFound", {404, "3.10 A:M!:setup310.exe"}, kNoConnection, ""},
-    {"EmptyBody", {200, ""}, kNoConnection, ""},
-    {"NoMarker", {200, "3.10 A setup310.exe"}, kNoConnection, ""},
-    {"NoInstaller", {200, "3.10 A:M!:setup310.zip"}, kNoConnection, ""},
-    {"NameWithSlash", {200, "3.10 A:M!:evil/setup.exe"}, kNoConnection, ""},
-    {"NameWithDotDot", {200, "3.10 A:M!:..setup.exe"}, kNoConnection, ""},
-    {"NoVersion", {200, ":M!:setup310.exe"}, kNoConnection, ""},
-    {"NeverAnswers", {200, "", true}, kNoConnection, ""},
-    {"ConnectionRefused", {200, ""}, kNoConnection, ""},
+    {"EndsOneBytePastIt", {200, kPadding + "3:M!:s1.exe"}, kNoConnection, "", "The answer has no \".exe\" after \":M!:\". Please"},
+    {"FiveThousandBytes", {200, std::string(3000, ' ') + "3:M!:s.exe" + std::string(1990, ' ')}, kNoConnection, "", "The answer has no \":M!:\""},
+    {"NotFound", {404, "3.10 A:M!:setup310.exe"}, kNoConnection, "", "The server answered with HTTP status 404"},
+    {"Moved", {301, "3.10 A:M!:setup310.exe"}, kNoConnection, "", "The server answered with HTTP status 301"},
+    {"EmptyBody", {200, ""}, kNoConnection, "", "The server's answer is empty"},
+    {"NoMarker", {200, "3.10 A setup310.exe"}, kNoConnection, "", "The answer has no \":M!:\""},
+    {"NoInstaller", {200, "3.10 A:M!:setup310.zip"}, kNoConnection, "", "The answer has no \".exe\""},
+    {"NameWithSlash", {200, "3.10 A:M!:evil/setup.exe"}, kNoConnection, "", "\"evil/setup.exe\" is not a plain file name"},
+    {"NameWithDotDot", {200, "3.10 A:M!:..setup.exe"}, kNoConnection, "", "\"..setup.exe\" is not a plain file name"},
+    {"NoVersion", {200, ":M!:setup310.exe"}, kNoConnection, "", "The version text is empty"},
+    // Escape sequences and line breaks reach neither the terminal nor the log as such.
+    {"ControlCharacters", {200, "3\x1b[2J\r\nCheck for update: x:M!:\x1b]0;s.exe"}, kNoConnection, "", "The version text is empty or not plain printable text"},
+    {"NeverAnswers", {200, "", true}, kNoConnection, "", "Operation timed out"},
+    // The reason counts every attempt, not only the last one.
+    {"ConnectionRefused", {200, ""}, kNoConnection, "", "(2 attempts, "},
 };
 // clang-format on
 
@@ -77,6 +90,8 @@ TEST_P(Answers, ShowTheirVersionOrTheConnectionFailureAndEnableUpdateOnlyForAPla
     EXPECT_EQ(lines[0].toStdString(), c.shown);
     EXPECT_EQ(window.log.front(), "Check for update: " + authority + " file:download/update_info.html");
     EXPECT_EQ(window.log.back(), lines[1].toStdString()) << "the lines shown are logged";
+    EXPECT_TRUE(lines[1].contains(c.why)) << lines[1].toStdString();
+    EXPECT_TRUE(std::ranges::all_of(window.log, Printable)) << testing::PrintToString(window.log);
     const bool update = *c.download != '\0';
     EXPECT_EQ(std::pair(window.dialog.CheckButton()->isEnabled(), window.dialog.UpdateButton()->isEnabled()),
               std::pair(true, update));
@@ -107,6 +122,36 @@ TEST(UpdateWindow, StaysResponsiveWhileACheckRunsAndHidingItCancelsTheCheckAtOnc
     EXPECT_LT(std::chrono::steady_clock::now() - hidden, 10s) << "hiding waited for the check to time out";
     EXPECT_TRUE(!window.dialog.IsChecking() && window.dialog.CheckButton()->isEnabled());
     EXPECT_EQ(window.dialog.Text(), welcome);
+}
+
+TEST(UpdateServer, TakesHostPortAndBracketedIPv6AndRefusesTheRestSoThatNoTypoAsksTheMaker) {
+    // The value, and the server it names ("" when refused).
+    // clang-format off
+    for (const auto& [value, authority] : std::initializer_list<std::pair<std::string, std::string>>{
+             {"example.org", "example.org"}, {"example.org:80", "example.org"}, {"10.0.0.1:8080", "10.0.0.1:8080"},
+             {"[::1]:18080", "[::1]:18080"}, {"[::1]", "[::1]"}, {"example.org ", ""}, {"example.org:0", ""},
+             {"http://example.org", ""}, {"::1", ""}, {"[::1", ""}, {"[::1]x", ""}, {"[example.org]:80", ""}}) {
+        // clang-format on
+        std::string error;
+        const std::optional<UpdateServer> server = ParseUpdateServer(value, error);
+        EXPECT_EQ(server ? server->Authority() : "", authority) << value;
+        EXPECT_EQ(error.empty(), server.has_value()) << value << ": " << error;
+    }
+    EXPECT_EQ(Server("[::1]:18080").DownloadUrl("s.exe"), "http://[::1]:18080/download/s.exe");
+    test::ScopedEnv variable(kUpdateHostVariable, "[::1]:0");
+    std::string problem;
+    EXPECT_FALSE(UpdateServerFromEnvironment(problem));
+    EXPECT_EQ(problem,
+              "MIVEX_UPDATE_HOST=\"[::1]:0\" is not HOST, HOST:PORT, [IPv6] or [IPv6]:PORT (the port must be a "
+              "number from 1 to 65535); nothing is asked");
+
+    // Without a server the window asks nobody, and says so.
+    CMivexDlgUpdate window(std::nullopt, "3.00 A");
+    QSignalSpy finished(&window, &CMivexDlgUpdate::checkFinished);
+    window.CheckButton()->click();
+    EXPECT_EQ(finished.size(), 1);
+    EXPECT_EQ(window.Text().toStdString(), ReportNoServer().lines[0] + "\n" + ReportNoServer().lines[1]);
+    EXPECT_FALSE(window.UpdateButton()->isEnabled());
 }
 
 TEST(UpdateReminder, ShowsAtTheFirstStartAndEvery101stAndWaitsForAStartThatCanShowIt) {
