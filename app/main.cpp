@@ -20,6 +20,9 @@ bool HasDisplay() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Until the handler is in place an end or restart request would kill the program outright:
+    // from here it waits (a restarted copy starts with the signals blocked already).
+    CTerminationSignals::Block();
     std::string error;
     const auto options = ParseProgramOptions(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!options) {
@@ -34,10 +37,11 @@ int main(int argc, char** argv) {
         std::printf("%s %s\n", MIVEX_PRODUCT_NAME, MIVEX_PRODUCT_VERSION);
         return 0;
     }
-    // No program to end in order: Ctrl-C simply stops the check.
-    if (options->checkUpdate) return RunUpdateCheckCommand(stdout, stderr);
-    // Before the program starts: until then an end or restart request would kill it outright. The
-    // requests wait until start-up is done.
+    if (options->checkUpdate) {
+        CTerminationSignals::Unblock();  // no program to end in order: Ctrl-C simply stops the check
+        return RunUpdateCheckCommand(stdout, stderr);
+    }
+    // Before the program starts. The requests wait until start-up is done.
     CTerminationSignals::Install();
     if (!HasDisplay()) {
         std::fputs("mivex: no graphical session (DISPLAY and WAYLAND_DISPLAY are not set)\n", stderr);

@@ -33,6 +33,8 @@ constexpr const char* kRebootLoop = "ERROR: reboot loop > 30";
 constexpr const char* kResolutionNotSet = "ERROR: Camera resolution not set (0), Aborting";
 constexpr const char* kRunFailed = "ERROR: m_pVideoTrack->Run failed";
 constexpr const char* kNoCamera = "ERROR: no camera detected, or camera in use";
+constexpr const char* kSettingsNotSaved = "ERROR: settings cannot be saved, changes last until the program ends: ";
+constexpr const char* kNoLog = "No diagnostic log: ";
 constexpr const char* kNoTray =
     "No system tray: the settings window is shown instead of a tray icon (closing it keeps the program "
     "running; end it with Exit)";
@@ -128,6 +130,7 @@ void CmivexApp::ConnectSignals() {
 
 void CmivexApp::ClearRebootCountWhenHealthy() {
     if (!m_pEngine || m_pEngine->StopAll() || m_pEngine->Status().frames <= 0) return;
+    m_iRebootCount = 0;
     m_store.Write(Setting::kRebootCount, 0);
 }
 
@@ -143,9 +146,12 @@ bool CmivexApp::InitInstance() {
 
     m_pLogging = std::make_unique<CLogging>(m_store);
     m_pLogging->Open();
+    if (!m_pLogging->IsOpen()) std::fprintf(stderr, "%s%s\n", kNoLog, m_pLogging->OpenError().c_str());
     m_messages.SetLog(m_pLogging.get());
-    // The log's own counter was the first write: an unreadable settings file was set aside then.
+    // The log's own counter was the first write: an unreadable settings file was set aside then,
+    // and a store that cannot keep it keeps nothing. Said once: later writes fail the same way.
     if (const std::string notice = CSettingsStore::TakeUnreadableNotice(); !notice.empty()) Log(notice.c_str());
+    if (!m_store.WriteError().empty()) LogAndPrint(kSettingsNotSaved + m_store.WriteError());
     if (!m_hMutex.Error().empty()) LogAndPrint("Single instance not guarded: " + m_hMutex.Error());
     CreateInputInjection();
     CreateEngine();
@@ -196,12 +202,14 @@ void CmivexApp::CreateInputInjection() {
 }
 
 bool CmivexApp::ReadRebootState() {
-    const int rebootCount = m_store.Read(Setting::kRebootCount);
+    // The count handed over by the copy that restarted itself is the restart's own record.
+    const int rebootCount = m_options.restartCount.value_or(m_store.Read(Setting::kRebootCount));
     if (rebootCount > Setting::kRebootLimit) {
         m_messages.Show(kRebootLoop);
         m_store.Write(Setting::kRebootCount, 0);
         return false;
     }
+    m_iRebootCount = rebootCount;
     if (rebootCount > 0) {
         LogInt("RebootCount>0 ", rebootCount);
         m_mirror.m_bMouseActive = m_store.ReadBool(Setting::kBootUseMouse);
@@ -354,13 +362,16 @@ int CmivexApp::ExitInstance() {
     m_hMutex.Release();
 
     if (m_pDlgMain && m_pDlgMain->RestartRequested()) {
-        m_store.Write(Setting::kRebootCount, m_store.Read(Setting::kRebootCount) + 1);
+        // The stored count, which a restart for a new screen size has set back; where the store
+        // cannot keep it, this copy's own.
+        int rebootCount = m_store.Read(Setting::kRebootCount) + 1;
+        if (!m_store.Write(Setting::kRebootCount, rebootCount)) rebootCount = m_iRebootCount + 1;
         m_store.Write(Setting::kBootUseMouse, m_mirror.m_bMouseActive ? 1 : 0);
         Log("Reboot");
         // Closed before the new copy opens a log of its own.
         m_messages.SetLog(nullptr);
         m_pLogging.reset();
-        RebootProgram();
+        RebootProgram(rebootCount);
     } else {
         m_store.Write(Setting::kRebootCount, 0);
         Log("ExitInstance end");
@@ -368,9 +379,11 @@ int CmivexApp::ExitInstance() {
     return 0;
 }
 
-void CmivexApp::RebootProgram() {
+void CmivexApp::RebootProgram(int rebootCount) {
+    std::vector<std::string> arguments = m_options.arguments;
+    arguments.insert(arguments.end(), {kRestartCountOption, std::to_string(rebootCount)});
     std::string error;
-    if (!StartProgramCopy(m_options.arguments, error)) {
+    if (!StartProgramCopy(arguments, error)) {
         m_messages.Display("ERROR: cannot restart: " + error);
         m_iExitCode = 1;
     }

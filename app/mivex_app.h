@@ -60,8 +60,9 @@ public:
     // Ends this copy and starts a new one: the restart that the camera page asks for when frames
     // stop, the screen changes or another camera is chosen.
     void RequestReboot();
-    // Starts the running executable again with the same arguments.
-    void RebootProgram();
+    // Starts the running executable again with the same arguments, handing over the count of
+    // restarts in a row.
+    void RebootProgram(int rebootCount);
 
     CSettingsMirror m_mirror;  // m_bMouseActive and the settings the frame road reads
 
@@ -136,4 +137,5 @@ private:
     int m_iCameraWidth = 0;
     int m_iCameraFps = 0;
     bool m_bRebootResolution = false;
+    int m_iRebootCount = 0;  // restarts in a row before this start; 0 again after a healthy run
 };

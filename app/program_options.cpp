@@ -1,5 +1,7 @@
 #include "program_options.h"
 
+#include <charconv>
+
 const char* const kProgramUsage =
     "Usage: mivex [--camera-file FILE] [--no-dialogs] [--check-update] [--version] [--help]\n"
     "Moves the pointer with the motion of your head, seen by a webcam. The program lives in the\n"
@@ -12,6 +14,8 @@ const char* const kProgramUsage =
     "                      update window would show and exit (0: answered, 1: failed)\n"
     "  --version           print the version and exit\n"
     "  --help              print this help and exit\n"
+    "  --restart-count N   restarts in a row before this start; a restarting copy gives it to\n"
+    "                      the copy it starts, and a count above 30 ends the start\n"
     "\n"
     "Signals: SIGTERM, SIGINT and SIGHUP end the program as its Exit menu item does;\n"
     "SIGUSR1 restarts it.\n"
@@ -21,10 +25,20 @@ const char* const kProgramUsage =
 
 std::optional<ProgramOptions> ParseProgramOptions(const std::vector<std::string>& arguments, std::string& error) {
     ProgramOptions options;
-    options.arguments = arguments;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::size_t first = i;
         const std::string& argument = arguments[i];
-        if (argument == "--camera-file") {
+        if (argument == kRestartCountOption) {
+            const std::string_view number = i + 1 < arguments.size() ? std::string_view(arguments[i + 1]) : "";
+            int count = -1;
+            const auto [end, failure] = std::from_chars(number.data(), number.data() + number.size(), count);
+            if (failure != std::errc() || end != number.data() + number.size() || count < 0) {
+                error = std::string(kRestartCountOption) + " needs a whole number of 0 or more";
+                return std::nullopt;
+            }
+            options.restartCount = count;
+            ++i;
+        } else if (argument == "--camera-file") {
             if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
                 error = "--camera-file needs a file name";
                 return std::nullopt;
@@ -48,6 +62,9 @@ std::optional<ProgramOptions> ParseProgramOptions(const std::vector<std::string>
             error = "unknown option " + argument;
             return std::nullopt;
         }
+        // A restart gives the next copy a count of its own.
+        if (argument != kRestartCountOption)
+            options.arguments.insert(options.arguments.end(), arguments.begin() + first, arguments.begin() + i + 1);
     }
     return options;
 }

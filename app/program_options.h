@@ -1,5 +1,6 @@
 // The program's command line:
 //   mivex [--camera-file FILE] [--no-dialogs] [--check-update] [--version] [--help]
+//   (and --restart-count N, which a restart gives the copy it starts)
 //
 //   std::string error;
 //   auto options = ParseProgramOptions(arguments, error);   // arguments without the program name
@@ -16,8 +17,13 @@ struct ProgramOptions {
     bool checkUpdate = false;  // ask the update server, print the answer and end
     bool version = false;
     bool help = false;
-    std::vector<std::string> arguments;  // as given, for a restart with the same command line
+    // Restarts in a row before this start, handed over by the copy that restarted itself: the
+    // restart guard holds even where the settings cannot be saved. None on a start by the user.
+    std::optional<int> restartCount;
+    std::vector<std::string> arguments;  // as given but for the restart count, for a restart with the same command line
 };
+
+inline constexpr const char* kRestartCountOption = "--restart-count";
 
 inline constexpr int kUsageExitCode = 2;
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "paths.h"
+#include "termination_signals.h"
 
 extern char** environ;
 
@@ -23,10 +24,13 @@ bool StartProgramCopy(const std::vector<std::string>& arguments, std::string& er
     argv.push_back(nullptr);
 
     // A session of its own, so that the end of this copy's terminal or process group does not
-    // take the new copy with it.
+    // take the new copy with it. The end and restart signals blocked, so that one sent while the
+    // new copy loads its libraries waits for its handler instead of ending it.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK);
+    const sigset_t blocked = CTerminationSignals::Signals();
+    posix_spawnattr_setsigmask(&attributes, &blocked);
     pid_t pid = 0;
     const int spawned = posix_spawn(&pid, executable.c_str(), nullptr, &attributes, argv.data(), environ);
     posix_spawnattr_destroy(&attributes);

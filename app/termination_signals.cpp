@@ -32,11 +32,31 @@ void SetHandler(int number, void (*handler)(int)) {
 
 }  // namespace
 
+sigset_t CTerminationSignals::Signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int number : kExitSignals) sigaddset(&set, number);
+    sigaddset(&set, kRestartSignal);
+    return set;
+}
+
+void CTerminationSignals::Block() {
+    const sigset_t set = Signals();
+    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void CTerminationSignals::Unblock() {
+    const sigset_t set = Signals();
+    ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
 void CTerminationSignals::Install() {
-    if (g_pipe[0] >= 0) return;
-    if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;  // the signals keep their default
-    for (int number : kExitSignals) SetHandler(number, OnSignal);
-    SetHandler(kRestartSignal, OnSignal);
+    // Without a pipe the signals keep their default.
+    if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        for (int number : kExitSignals) SetHandler(number, OnSignal);
+        SetHandler(kRestartSignal, OnSignal);
+    }
+    Unblock();
 }
 
 CTerminationSignals::CTerminationSignals() {

@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "paths.h"
@@ -36,6 +38,34 @@ constexpr DateField kStartRecordFields[] = {
     {[](const std::tm& t) { return t.tm_sec; }, -1, "Sec"},
 };
 
+std::filesystem::path LogFile(const std::filesystem::path& folder, int number) {
+    return folder / ("MivexLog" + std::to_string(number) + ".txt");
+}
+
+// The number after the most recently written log file in the folder (the higher number of two
+// written in the same instant), or fallback when there is none.
+int NumberAfterNewestLog(const std::filesystem::path& folder, int fallback) {
+    std::optional<std::pair<std::filesystem::file_time_type, int>> newest;
+    for (int number = Setting::kLogCount.minValue; number <= Setting::kLogCount.maxValue; ++number) {
+        std::error_code missing;
+        const auto written = std::filesystem::last_write_time(LogFile(folder, number), missing);
+        if (!missing && (!newest || written >= newest->first)) newest.emplace(written, number);
+    }
+    if (!newest) return fallback;
+    return newest->second < Setting::kLogCount.maxValue ? newest->second + 1 : Setting::kLogCount.minValue;
+}
+
+// "" when the opened file is one to write the log into, else why not.
+std::string UnfitLogFile(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) return std::strerror(errno);
+    if (!S_ISREG(status.st_mode)) return "not a regular file";
+    if (status.st_uid != ::geteuid()) return "belongs to user " + std::to_string(status.st_uid);
+    // Another name of the same file could be one of the user's own files, which emptying would destroy.
+    if (status.st_nlink != 1) return "has other names (hard links)";
+    return "";
+}
+
 }  // namespace
 
 std::optional<std::tm> CLogging::SystemLocalTime() {
@@ -51,7 +81,9 @@ CLogging::CLogging(CSettingsStore& store, std::filesystem::path dataDirectory, L
     // A number outside the rotation (a hand-edited store) starts it again.
     const bool inRotation = stored >= Setting::kLogCount.minValue && stored <= Setting::kLogCount.maxValue;
     m_iLogCount = inRotation ? stored : 0;
-    store.Write(Setting::kLogCount, m_iLogCount + 1);
+    // Else every run would empty the same file.
+    if (!store.Write(Setting::kLogCount, m_iLogCount + 1))
+        m_iLogCount = NumberAfterNewestLog(m_dataDirectory, m_iLogCount);
 }
 
 CLogging::CLogging(CSettingsStore& store) : CLogging(store, LogDirectory()) {}
@@ -61,8 +93,11 @@ CLogging::~CLogging() {
     if (m_fd >= 0) ::close(m_fd);  // also drops the lock
 }
 
-std::filesystem::path CLogging::FilePath() const {
-    return m_dataDirectory / ("MivexLog" + std::to_string(m_iLogCount) + ".txt");
+std::filesystem::path CLogging::FilePath() const { return LogFile(m_dataDirectory, m_iLogCount); }
+
+std::string CLogging::OpenError() const {
+    std::lock_guard lock(m_mutex);
+    return m_strOpenError;
 }
 
 bool CLogging::IsOpen() const {
@@ -74,13 +109,30 @@ bool CLogging::Open() {
     {
         std::lock_guard lock(m_mutex);
         if (m_fd >= 0) return true;
-        const int fd = ::open(FilePath().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        if (fd < 0) return true;
-        // Lock before emptying, so a second copy of the program cannot wipe the log of the first.
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0) {
-            ::close(fd);
+        const std::string path = FilePath().string();
+        // Never through a link, which another user could point at any file of ours; without
+        // waiting for a reader, should a FIFO be in the way.
+        const int fd =
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0644);
+        if (fd < 0) {
+            const int reason = errno;
+            m_strOpenError = path + ": " +
+                             (reason == ELOOP   ? "a symbolic link"
+                              : reason == ENXIO ? "not a regular file"  // a FIFO without a reader
+                                                : std::strerror(reason));
             return true;
         }
+        // Checked before emptying, and locked, so a second copy of the program cannot wipe the log
+        // of the first.
+        std::string unfit = UnfitLogFile(fd);
+        if (unfit.empty() && ::flock(fd, LOCK_EX | LOCK_NB) != 0) unfit = "in use by another run";
+        if (unfit.empty() && ::ftruncate(fd, 0) != 0) unfit = std::strerror(errno);
+        if (!unfit.empty()) {
+            ::close(fd);
+            m_strOpenError = path + ": " + unfit;
+            return true;
+        }
+        m_strOpenError.clear();
         m_fd = fd;
     }
     WriteStartRecord();

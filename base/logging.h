@@ -5,8 +5,11 @@
 //   log.Write("camera fps wanted: ", false);
 //   log.WriteInt(12, "", true);     // -> "camera fps wanted: 12\r\n"
 //
-// Lines end in CR LF. Each write goes straight to the file. A failed open is silent and every
-// later write does nothing. While open, the file is locked against every other opener.
+// Lines end in CR LF. Each write goes straight to the file. A failed open only disables the log:
+// every later write does nothing, and OpenError says why. The file is never reached through a
+// link, and only a regular file of the user's with no other name is used. While open, the file
+// is locked against every other opener. When the store cannot keep the counter, the run takes
+// the number after the newest log file.
 // Writes from several threads are safe: each one is appended whole.
 #pragma once
 
@@ -45,6 +48,8 @@ public:
     void WriteInt(int value, std::string_view suffix, bool newLine);
 
     bool IsOpen() const;
+    // Why the last Open found no file to write; empty when it did.
+    std::string OpenError() const;
     int LogCount() const { return m_iLogCount; }
     std::filesystem::path FilePath() const;
 
@@ -59,4 +64,5 @@ private:
 
     mutable std::mutex m_mutex;  // guards the descriptor and keeps each write whole
     int m_fd = -1;
+    std::string m_strOpenError;
 };

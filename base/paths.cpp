@@ -25,9 +25,11 @@ std::filesystem::path ExecutableDirectory() {
 
 std::filesystem::path DataDirectory() { return ExecutableDirectory() / "data"; }
 
-std::filesystem::path LogDirectory() {
-    const std::filesystem::path data = DataDirectory();
-    if (::access(data.c_str(), W_OK) == 0) return data;
+std::filesystem::path LogDirectory(const std::filesystem::path& data) {
+    // Through a link too, as the face cascade is read: where it leads must be private enough.
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::canonical(data, error);
+    if (!error && PrivateFolderProblem(folder, ::getuid(), S_IWGRP | S_IWOTH).empty()) return data;
     const char* stateHome = std::getenv("XDG_STATE_HOME");
     const char* home = std::getenv("HOME");
     // A relative XDG_STATE_HOME is invalid by the XDG rules and ignored.

@@ -17,10 +17,11 @@ std::filesystem::path ExecutableDirectory();
 // data/ beside the executable: the face cascade and the log files. The program never creates it.
 std::filesystem::path DataDirectory();
 
-// Where the diagnostic log goes: data/ beside the executable while it is writable (a build
-// tree), else $XDG_STATE_HOME/KordO/Mivex (default ~/.local/state/KordO/Mivex), made when missing,
-// for an installed program whose folder belongs to the system.
-std::filesystem::path LogDirectory();
+// Where the diagnostic log goes: the data folder while it is the user's to write and no one
+// else's (data/ beside the executable in a build tree), else $XDG_STATE_HOME/KordO/Mivex (default
+// ~/.local/state/KordO/Mivex), made when missing: an installed program's folder belongs to the
+// system, and a folder others can write is one where they could lay traps for the log.
+std::filesystem::path LogDirectory(const std::filesystem::path& data = DataDirectory());
 
 // "" when the folder is a real folder (no link) of the user's, which the user may write to and
 // which gives others none of the forbidden mode bits; else why not.

@@ -1,30 +1,67 @@
 #include "settings_store.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
-#include <QIODevice>
-#include <QSettings>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QMap>
+#include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <QStringTokenizer>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <utility>
 
 namespace {
 
-// A plain INI layout: "[section]" then "key=value" lines, names exactly as given. QSettings' own
-// INI format would store the section "general" as "[%General]" and read it back under another
-// name, and escapes blanks in keys; this one keeps the file as a person would write it.
+// "section/key" (a key outside any section alone) to its value, sorted so that each section's
+// keys come together.
+using SettingsMap = QMap<QString, QString>;
+
+// Which version of the file was read. Every writer of this program replaces the file by a rename,
+// which gives a new inode; an editor that writes in place changes the size or the times.
+struct FileVersion {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    long long modifiedNs = 0, changedNs = 0;
+    bool operator==(const FileVersion&) const = default;
+};
+
+long long Nanoseconds(const timespec& t) { return t.tv_sec * 1'000'000'000LL + t.tv_nsec; }
+
+FileVersion VersionOf(const struct stat& status) {
+    return {status.st_dev, status.st_ino, status.st_size, Nanoseconds(status.st_mtim), Nanoseconds(status.st_ctim)};
+}
+
+// File times come from the kernel's coarse clock: a change made within the same tick as the
+// version seen would keep its times. Only a version older than the clock's present tick is
+// trusted to show every later change.
+bool Settled(const FileVersion& version) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    return version.changedNs < Nanoseconds(now);
+}
+
+// A plain INI layout: "[section]" then "key=value" lines, names exactly as given, as a person
+// would write the file.
 // Returns false, leaving map untouched, for bytes that are not such a file: NUL bytes (UTF-16
 // among others), text that is not UTF-8, or a line that is neither blank, a comment (";" or
-// "#"), a "[section]" nor a "key=value". map may be null to only check.
-bool ParseIni(const QByteArray& bytes, QSettings::SettingsMap* map) {
+// "#"), a "[section]" nor a "key=value".
+bool ParseIni(const QByteArray& bytes, SettingsMap& map) {
     if (bytes.contains('\0')) return false;
     QStringDecoder decoder(QStringDecoder::Utf8);  // drops a leading byte order mark, as editors write one
     const QString text = decoder.decode(bytes);
     if (decoder.hasError()) return false;
-    QSettings::SettingsMap parsed;
+    SettingsMap parsed;
     QString section;
     for (const QStringView raw : QStringTokenizer(text, u'\n')) {
         const QStringView line = raw.trimmed();
@@ -39,20 +76,17 @@ bool ParseIni(const QByteArray& bytes, QSettings::SettingsMap* map) {
         const QString key = line.left(equals).trimmed().toString();
         parsed.insert(section.isEmpty() ? key : section + u'/' + key, line.mid(equals + 1).trimmed().toString());
     }
-    if (map) map->insert(parsed);
+    map.insert(parsed);
     return true;
 }
 
-bool ReadIni(QIODevice& device, QSettings::SettingsMap& map) { return ParseIni(device.readAll(), &map); }
-
-bool WriteIni(QIODevice& device, const QSettings::SettingsMap& map) {
+QByteArray IniText(const SettingsMap& map) {
     QString rootLines;  // hand-written keys outside any section must stay above the first header
     QString sectionLines;
     QString section;
-    // The map is sorted, so each section's keys come together.
     for (auto it = map.cbegin(); it != map.cend(); ++it) {
         const qsizetype slash = it.key().indexOf(u'/');
-        const QString line = it.key().mid(slash + 1) + u'=' + it.value().toString() + u'\n';
+        const QString line = it.key().mid(slash + 1) + u'=' + it.value() + u'\n';
         if (slash < 0) {
             rootLines += line;
             continue;
@@ -66,13 +100,7 @@ bool WriteIni(QIODevice& device, const QSettings::SettingsMap& map) {
         sectionLines += line;
     }
     if (!rootLines.isEmpty() && !sectionLines.isEmpty()) rootLines += u'\n';
-    const QByteArray bytes = (rootLines + sectionLines).toUtf8();
-    return device.write(bytes) == bytes.size();
-}
-
-QSettings::Format IniFormat() {
-    static const QSettings::Format format = QSettings::registerFormat(QStringLiteral("ini"), ReadIni, WriteIni);
-    return format;
+    return (rootLines + sectionLines).toUtf8();
 }
 
 // What the last copy of an unreadable file left to say, until taken.
@@ -90,13 +118,9 @@ QString UnreadableCopyName(const QString& file) {
     return name;
 }
 
-// A file that exists but would read as nothing is copied aside before a write replaces it, so
-// that what the user had in it can be recovered. Returns false when it should not be replaced.
+// A file that exists but reads as nothing is copied aside before a write replaces it, so that
+// what the user had in it can be recovered. Returns false when it should not be replaced.
 bool KeepUnreadableFile(const QString& path) {
-    QFile file(path);
-    if (!file.exists() || !file.open(QIODevice::ReadOnly)) return true;  // nothing to lose, or nothing to read
-    if (ParseIni(file.readAll(), nullptr)) return true;
-    file.close();
     const QString copy = UnreadableCopyName(path);
     std::string notice;
     const bool copied = QFile::copy(path, copy);
@@ -116,50 +140,75 @@ bool KeepUnreadableFile(const QString& path) {
 }
 
 QString KeyPath(const char* section, const char* key) {
+    if (*section == '\0') return QString::fromUtf8(key);
     return QString::fromUtf8(section) + u'/' + QString::fromUtf8(key);
 }
 
 }  // namespace
 
+struct CSettingsStore::ParsedFile {
+    std::optional<FileVersion> version;  // none: there is no file
+    bool readable = true;                // false: the file holds something else than settings
+    SettingsMap values;
+    bool settled = false;  // the version shows every later change
+};
+
 std::string SettingsFilePath(const std::string& company) {
-    // The path is built here rather than left to QSettings, which fixes its folder once per
-    // process: reading XDG_CONFIG_HOME each time lets tests and tools point it elsewhere.
+    // Reading XDG_CONFIG_HOME each time lets tests and tools point it elsewhere.
     const QString configHome = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     return (configHome + u'/' + QString::fromStdString(company) + u'/' + QString::fromUtf8(CSettingsStore::kAppTitle) +
             QStringLiteral(".ini"))
         .toStdString();
 }
 
-CSettingsStore::CSettingsStore(const std::string& company) : m_strPath(SettingsFilePath(company)) {}
+CSettingsStore::CSettingsStore(const std::string& company)
+    : m_strPath(SettingsFilePath(company)), m_pParsed(std::make_unique<ParsedFile>()) {}
 
-// A QSettings per call: its error status is sticky, and a write must report its own outcome.
-// Qt keeps the parsed file cached between instances, so this costs a stat, not a parse.
-template <typename Use>
-auto CSettingsStore::WithSettings(Use use) const {
-    QSettings settings(QString::fromStdString(m_strPath), IniFormat());
-    return use(settings);
+CSettingsStore::~CSettingsStore() = default;
+
+const CSettingsStore::ParsedFile& CSettingsStore::Current() const {
+    struct stat status {};
+    if (::stat(m_strPath.c_str(), &status) != 0) {
+        *m_pParsed = ParsedFile{};
+        return *m_pParsed;
+    }
+    if (m_pParsed->settled && m_pParsed->version == VersionOf(status)) return *m_pParsed;
+    ParsedFile parsed{VersionOf(status), true, {}};
+    QFile file(QString::fromStdString(m_strPath));
+    // A file that cannot be opened (a folder in its place, no permission) reads as all defaults.
+    if (file.open(QIODevice::ReadOnly)) {
+        // The version of what is read: the file may have been replaced since the look above.
+        if (::fstat(file.handle(), &status) == 0) parsed.version = VersionOf(status);
+        parsed.readable = ParseIni(file.readAll(), parsed.values);
+    }
+    parsed.settled = Settled(*parsed.version);
+    *m_pParsed = std::move(parsed);
+    return *m_pParsed;
 }
 
-QVariant CSettingsStore::ReadValue(const char* section, const char* key) const {
-    return WithSettings([&](QSettings& settings) { return settings.value(KeyPath(section, key)); });
+std::optional<QString> CSettingsStore::ReadValue(const char* section, const char* key) const {
+    const ParsedFile& parsed = Current();
+    const auto found = parsed.values.constFind(KeyPath(section, key));
+    if (found == parsed.values.cend()) return std::nullopt;
+    return *found;
 }
 
 int CSettingsStore::GetProfileInt(const char* section, const char* key, int defaultValue) const {
-    const QVariant value = ReadValue(section, key);
-    if (!value.isValid()) return defaultValue;
+    const std::optional<QString> value = ReadValue(section, key);
+    if (!value) return defaultValue;
     bool ok = false;
-    const int number = value.toString().trimmed().toInt(&ok);
+    const int number = value->trimmed().toInt(&ok);
     return ok ? number : defaultValue;
 }
 
 bool CSettingsStore::WriteProfileInt(const char* section, const char* key, int value) {
-    return WriteValue(section, key, value);
+    return WriteValue(section, key, QString::number(value));
 }
 
 std::string CSettingsStore::GetProfileString(const char* section, const char* key,
                                              const std::string& defaultValue) const {
-    const QVariant value = ReadValue(section, key);
-    return value.isValid() ? value.toString().trimmed().toStdString() : defaultValue;
+    const std::optional<QString> value = ReadValue(section, key);
+    return value ? value->trimmed().toStdString() : defaultValue;
 }
 
 bool CSettingsStore::WriteProfileString(const char* section, const char* key, const std::string& value) {
@@ -176,15 +225,39 @@ bool CSettingsStore::WriteText(const TextSettingKey& key, const std::string& val
     return WriteProfileString(key.section, key.key, value);
 }
 
-bool CSettingsStore::WriteValue(const char* section, const char* key, const QVariant& value) {
-    if (!KeepUnreadableFile(QString::fromStdString(m_strPath))) return false;
-    return WithSettings([&](QSettings& settings) {
-        settings.setAtomicSyncRequired(true);  // through a temporary file renamed over the old one
-        settings.setValue(KeyPath(section, key), value);
-        settings.sync();
-        // A format error is the old file's, read before it was replaced; the write itself succeeded.
-        return settings.status() == QSettings::NoError || settings.status() == QSettings::FormatError;
-    });
+bool CSettingsStore::WriteValue(const char* section, const char* key, const QString& value) {
+    m_strWriteError = ReplaceFile(KeyPath(section, key), value);
+    return m_strWriteError.empty();
+}
+
+std::string CSettingsStore::ReplaceFile(const QString& keyPath, const QString& value) {
+    const QString path = QString::fromStdString(m_strPath);
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(folder))
+        return folder.toStdString() + (QFileInfo::exists(folder) ? " is not a folder" : ": the folder cannot be made");
+    QLockFile lock(path + QStringLiteral(".lock"));
+    if (!lock.lock()) {
+        if (::access(folder.toLocal8Bit().constData(), W_OK) != 0)
+            return "cannot write in " + folder.toStdString() + ": " + std::strerror(errno);
+        return "cannot lock " + m_strPath + ".lock";
+    }
+    // Under the lock: what another process wrote since the last read stays.
+    const ParsedFile& current = Current();
+    if (!current.readable && !KeepUnreadableFile(path))
+        return m_strPath + " could not be read, and a copy of it could not be made";
+    SettingsMap values = current.readable ? current.values : SettingsMap{};
+    values.insert(keyPath, value);
+    const QByteArray bytes = IniText(values);
+    QSaveFile file(path);  // a temporary file renamed over the old one, which keeps its mode
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        return m_strPath + ": " + file.errorString().toStdString();
+    // What was written is what the file holds: no need to read it back.
+    struct stat status {};
+    if (::stat(m_strPath.c_str(), &status) == 0) {
+        const FileVersion written = VersionOf(status);
+        *m_pParsed = ParsedFile{written, true, std::move(values), Settled(written)};
+    }
+    return "";
 }
 
 std::string CSettingsStore::TakeUnreadableNotice() { return std::exchange(UnreadableNotice(), std::string()); }
@@ -204,7 +277,7 @@ bool CSettingsStore::WriteBool(const SettingKey& key, bool value) {
 bool CSettingsStore::Write(const SettingKey& key, int value) { return WriteProfileInt(key.section, key.key, value); }
 
 bool CSettingsStore::Contains(const char* section, const char* key) const {
-    return WithSettings([&](QSettings& settings) { return settings.contains(KeyPath(section, key)); });
+    return ReadValue(section, key).has_value();
 }
 
 const SettingKey* FindSettingKey(std::string_view section, std::string_view key) {

@@ -5,21 +5,24 @@
 //   int fps = store.ReadClamped(Setting::kCameraFps);       // default 12, at least 1
 //   store.WriteProfileInt("camera1", "fps", 25);            // on disk when this returns
 //
-// Reads never fail: a missing key, or a value that is not an integer, yields the default.
-// Every write replaces the file atomically and at once, so a crash leaves the old or the new file.
+// Reads never fail: a missing key, or a value that is not an integer, yields the default. The file
+// is parsed once per change: reads of an unchanged file cost a stat.
+// Every write replaces the file atomically and at once, so a crash leaves the old or the new file;
+// writers of all processes take turns through a lock file beside it, so none loses another's key.
 // A file that exists but cannot be read (not text, not UTF-8, or a line that is none of blank,
 // comment, "[section]" or "key=value") reads as all defaults; before the first write replaces
 // it, it is copied aside as "Mivex.ini.unreadable-YYYYMMDD-HHMMSS" and standard error says so.
 // Use the store from the main thread only.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "settings_keys.h"
 
-class QVariant;
+class QString;
 
 class CSettingsStore {
 public:
@@ -28,6 +31,7 @@ public:
 
     // The file is located when the store is made, honouring XDG_CONFIG_HOME at that moment.
     explicit CSettingsStore(const std::string& company = kRegistryKey);
+    ~CSettingsStore();
     CSettingsStore(const CSettingsStore&) = delete;
     CSettingsStore& operator=(const CSettingsStore&) = delete;
 
@@ -55,14 +59,20 @@ public:
     // diagnostic log; empty when nothing was copied since the last call. Any store's write counts.
     static std::string TakeUnreadableNotice();
     const std::string& FilePath() const { return m_strPath; }
+    // Why the last write failed (the file or folder read-only or in the way, a full disk), for the
+    // user; empty after a write that succeeded.
+    const std::string& WriteError() const { return m_strWriteError; }
 
 private:
-    QVariant ReadValue(const char* section, const char* key) const;  // invalid when missing
-    bool WriteValue(const char* section, const char* key, const QVariant& value);
-    template <typename Use>
-    auto WithSettings(Use use) const;
+    struct ParsedFile;
+    const ParsedFile& Current() const;  // the file as it is now, parsed again only when it changed
+    std::optional<QString> ReadValue(const char* section, const char* key) const;  // none when missing
+    bool WriteValue(const char* section, const char* key, const QString& value);
+    std::string ReplaceFile(const QString& keyPath, const QString& value);  // why not, or ""
 
     std::string m_strPath;
+    std::string m_strWriteError;
+    mutable std::unique_ptr<ParsedFile> m_pParsed;
 };
 
 // The settings file that a store made now would use.

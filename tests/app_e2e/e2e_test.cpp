@@ -186,5 +186,40 @@ TEST_F(ProgramTest, ARestartRequestStartsANewCopyThatKeepsMouseControl) {
     EXPECT_EQ(CSettingsStore().Read(Setting::kRebootCount), 0);
 }
 
+// Settings that cannot be saved (a folder in the file's place stops any user) and a train of
+// restart requests, one every 50 ms at every copy that can take one (from its first copy's
+// handler on: a signal while the first copy loads its libraries would end it, as the README
+// says). Each copy says why settings are not saved and writes a log of its own; none ends on a
+// request that came while it loaded; the count handed from copy to copy stops the train.
+TEST_F(ProgramTest, RestartRequestsInQuickSuccessionNeverEndACopyAndTheGuardHoldsWithoutTheStore) {
+    fs::create_directories(m_home.SettingsFile());
+    std::vector<std::string> args = CameraArgs();
+    args.insert(args.end(), {"--restart-count", "28"});
+    const ProgramRun first = Start(args);
+    // The log is opened after the handler is in place.
+    ASSERT_TRUE(WaitUntil([&] { return !Log(first).empty(); }, kSlow * 10s)) << Diagnostics(first);
+    std::vector<pid_t> copies{first.pid};
+    WaitUntil(
+        [&] {
+            // A restarted copy leads a session of its own; a library's helper forked on its way
+            // to another program does not.
+            for (pid_t pid : Copies())
+                if (::getsid(pid) == pid && std::ranges::count(copies, pid) == 0) copies.push_back(pid);
+            for (pid_t pid : copies) ::kill(pid, SIGUSR1);
+            std::this_thread::sleep_for(50ms);
+            return Copies().empty();
+        },
+        kSlow * 60s);
+    std::vector<std::string> endings;
+    for (pid_t pid : copies) endings.push_back(Ending(pid, kSlow * 10s));
+    EXPECT_EQ(endings, (std::vector<std::string>{"exit code 0", "exit code 0", "exit code 0", "exit code 1"}))
+        << Diagnostics(first);
+    EXPECT_TRUE(HasLine(test::ReadFile(first.err), "ERROR: reboot loop > 30")) << Diagnostics(first);
+    EXPECT_EQ(Logs().size(), 4u) << "the copies' logs rotate without the store";
+    const std::string notSaved = "ERROR: settings cannot be saved, changes last until the program ends: ";
+    for (const fs::path& log : Logs())
+        EXPECT_NE(test::ReadFile(log).find(notSaved + m_home.SettingsFile().string() + ": "), std::string::npos) << log;
+}
+
 }  // namespace
 }  // namespace e2e

@@ -2,17 +2,20 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <functional>
 #include <set>
 #include <thread>
 #include <vector>
 
 #include "logging.h"
+#include "paths.h"
 #include "settings_store.h"
 #include "system_version.h"
 #include "test_support.h"
@@ -76,6 +79,14 @@ TEST_F(SettingsStore, ValuesRoundTripThroughAFileAPersonCouldHaveWrittenAndHandE
     // A value that is not a whole number reads as the default; other lines stay as written.
     EXPECT_EQ(reopened.Read(Setting::kSliderUdMouse), 10);
     EXPECT_EQ(reopened.GetProfileInt("", "loose", 0), 1);
+
+    // A store reads each change of the file, also edits in place at once with the same size.
+    for (const char* value : {"3", "4"}) {
+        test::WriteFile(m_home.SettingsFile(), std::string("[settings]\nsliderLrMouse=") + value + "\n");
+        EXPECT_EQ(reopened.Read(Setting::kSliderLrMouse), std::atoi(value));
+    }
+    m_store.Write(Setting::kSliderLrMouse, 5);
+    EXPECT_EQ(reopened.Read(Setting::kSliderLrMouse), 5);
 }
 
 TEST_F(SettingsStore, AbsentKeysReadTheirDefaultAndClampedReadsForceTheRangeWithoutWritingBack) {
@@ -101,13 +112,24 @@ TEST_F(SettingsStore, AbsentKeysReadTheirDefaultAndClampedReadsForceTheRangeWith
     EXPECT_TRUE(m_store.ReadBool(Setting::kUseMouse));
 }
 
-TEST_F(SettingsStore, EachWriteReportsItsOwnFailure) {
-    // A file where the folder should be: nothing can be written, whoever runs the test.
-    test::WriteFile(m_home.path() / "KordO", "");
-    EXPECT_FALSE(m_store.Write(Setting::kSliderLrMouse, 12));
-    std::filesystem::remove(m_home.path() / "KordO");
-    EXPECT_TRUE(m_store.Write(Setting::kSliderLrMouse, 13));
-    EXPECT_EQ(CSettingsStore().Read(Setting::kSliderLrMouse), 13);
+TEST_F(SettingsStore, EachWriteReportsItsOwnFailureAndWhy) {
+    // What is in the way stops any user, an administrator too.
+    const struct {
+        std::filesystem::path path;
+        bool folder;
+        const char* why;
+    } blocked[] = {{m_home.path() / "KordO", false, "KordO is not a folder"},
+                   {m_home.SettingsFile(), true, "Mivex.ini: Filename refers to a directory"}};
+    for (const auto& c : blocked) {
+        std::filesystem::remove_all(m_home.path() / "KordO");
+        c.folder ? (void)std::filesystem::create_directories(c.path) : test::WriteFile(c.path, "");
+        EXPECT_FALSE(m_store.Write(Setting::kSliderLrMouse, 12));
+        EXPECT_NE(m_store.WriteError().find(c.why), std::string::npos) << m_store.WriteError();
+        std::filesystem::remove_all(c.path);
+        EXPECT_TRUE(m_store.Write(Setting::kSliderLrMouse, 13));
+        EXPECT_EQ(m_store.WriteError(), "");
+        EXPECT_EQ(CSettingsStore().Read(Setting::kSliderLrMouse), 13);
+    }
 }
 
 TEST_F(SettingsStore, AnUnreadableFileIsCopiedAsideWholeBeforeTheFirstWriteAndSaidOnce) {
@@ -218,6 +240,17 @@ TEST_F(Logging, RunsRotateThroughElevenFilesAndAnOldFileIsEmptied) {
         EXPECT_EQ(MakeLog()->LogCount(), 0) << stored;
         EXPECT_EQ(m_store.Read(Setting::kLogCount), 1);
     }
+
+    // A store that cannot keep the counter: the files tell where the rotation stands.
+    for (int number : {0, 1, 9, 10})
+        std::filesystem::remove(DataDir() / ("MivexLog" + std::to_string(number) + ".txt"));
+    std::filesystem::remove(m_home.SettingsFile());
+    std::filesystem::create_directory(m_home.SettingsFile());
+    for (int expected : {0, 1, 2}) {
+        auto log = MakeLog();
+        EXPECT_EQ(log->LogCount(), expected);
+        log->Open();
+    }
 }
 
 TEST_F(Logging, TextsAreCutAt300BytesAndNumbersAt50WithoutSplittingACharacter) {
@@ -269,6 +302,43 @@ TEST_F(Logging, AnOpenLogIsLockedBeforeAnotherRunCouldEmptyItAndAFailedOpenIsSil
     EXPECT_TRUE(nowhere->Open() && !nowhere->IsOpen());
     nowhere->Write("nowhere", true), nowhere->WriteInt(1, "", true);
     EXPECT_FALSE(std::filesystem::exists(DataDir()));
+}
+
+TEST_F(Logging, ALinkOrAnythingButAPlainFileOfItsOwnIsNeitherEmptiedNorWritten) {
+    namespace fs = std::filesystem;
+    const fs::path victim = m_home.path() / "victim", file = DataDir() / "MivexLog0.txt";
+    const struct {
+        std::function<void()> make;
+        const char* why;
+    } traps[] = {
+        {[&] { fs::create_symlink(victim, file); }, "a symbolic link"},
+        {[&] { fs::create_hard_link(victim, file); }, "has other names (hard links)"},
+        {[&] { ::mkfifo(file.c_str(), 0666); }, "not a regular file"},
+        {[&] { fs::create_directory(file); }, "Is a directory"},
+    };
+    for (const auto& trap : traps) {
+        test::WriteFile(victim, "the user's own");
+        trap.make();
+        m_store.Write(Setting::kLogCount, 0);
+        auto log = MakeLog();
+        EXPECT_TRUE(log->Open() && !log->IsOpen()) << trap.why;
+        EXPECT_EQ(log->OpenError(), file.string() + ": " + trap.why);
+        log->Write("logged", true);
+        EXPECT_EQ(test::ReadFile(victim), "the user's own");
+        fs::remove_all(file);
+    }
+
+    // A data folder others may write to is passed over, like one that cannot be written.
+    test::ScopedEnv state("XDG_STATE_HOME", (m_home.path() / "state").string());
+    const fs::path stateFolder = m_home.path() / "state" / "KordO" / "Mivex";
+    for (const auto& [mode, chosen] :
+         {std::pair{fs::perms(0755), DataDir()}, {fs::perms(0775), stateFolder}, {fs::perms(01777), stateFolder}}) {
+        fs::permissions(DataDir(), mode);
+        EXPECT_EQ(LogDirectory(DataDir()), chosen) << std::oct << static_cast<int>(mode);
+    }
+    fs::permissions(DataDir(), fs::perms(0755));
+    fs::create_directory_symlink(DataDir(), m_home.path() / "link");
+    EXPECT_EQ(LogDirectory(m_home.path() / "link"), m_home.path() / "link") << "a link to a folder of one's own";
 }
 
 TEST_F(Logging, ConcurrentWritesAreAppendedWholeAndInEachWritersOrder) {
