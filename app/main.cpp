@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "mivex_app.h"
+#include "standard_output.h"
 #include "termination_signals.h"
 #include "update_command.h"
 #include "version_info.h"
@@ -31,15 +32,15 @@ int main(int argc, char** argv) {
     }
     if (options->help) {
         std::fputs(kProgramUsage, stdout);
-        return 0;
+        return FinishStandardOutput("mivex", 0);
     }
     if (options->version) {
         std::printf("%s %s\n", MIVEX_PRODUCT_NAME, MIVEX_PRODUCT_VERSION);
-        return 0;
+        return FinishStandardOutput("mivex", 0);
     }
     if (options->checkUpdate) {
         CTerminationSignals::Unblock();  // no program to end in order: Ctrl-C simply stops the check
-        return RunUpdateCheckCommand(stdout, stderr);
+        return FinishStandardOutput("mivex", RunUpdateCheckCommand(stdout, stderr));
     }
     // Before the program starts. The requests wait until start-up is done.
     CTerminationSignals::Install();

@@ -24,6 +24,12 @@ std::filesystem::path PipeSocketPath(PipeFolder folder, std::string& error) {
     // Made private from the start; one that exists is checked, not changed: in /tmp another
     // user may have made it first.
     if (folder == PipeFolder::Create) ::mkdir(fallback.c_str(), S_IRWXU);
+    // The server makes it, so a client that finds none finds no server: connecting says so.
+    struct stat status {};
+    if (folder == PipeFolder::Find && ::lstat(fallback.c_str(), &status) != 0 && errno == ENOENT) {
+        error.clear();
+        return fallback / kPipeName;
+    }
     error = PrivateFolderProblem(fallback, user, S_IRWXG | S_IRWXO);
     return error.empty() ? fallback / kPipeName : std::filesystem::path();
 }
@@ -56,6 +62,17 @@ namespace {
 
 PipeResult Unreachable(std::string error) { return {PipeResult::Status::Unreachable, "", std::move(error)}; }
 
+// What takes the socket's place, or null when it is a socket or nothing is there.
+const char* NotASocket(const std::filesystem::path& socket) {
+    struct stat status {};
+    if (::lstat(socket.c_str(), &status) != 0 || S_ISSOCK(status.st_mode)) return nullptr;
+    if (S_ISREG(status.st_mode)) return "a file";
+    if (S_ISDIR(status.st_mode)) return "a folder";
+    if (S_ISFIFO(status.st_mode)) return "a FIFO";
+    if (S_ISLNK(status.st_mode)) return "a symbolic link";
+    return "a device";
+}
+
 }  // namespace
 
 PipeResult PipeTransact(const std::filesystem::path& socket, std::string_view message,
@@ -68,6 +85,9 @@ PipeResult PipeTransact(const std::filesystem::path& socket, std::string_view me
     if (!fd.Valid()) return Unreachable(std::string("cannot make a socket: ") + std::strerror(errno));
     if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0) {
         const int error = errno;
+        // The server leaves what is not its socket alone, so no server can be started there.
+        if (const char* kind = NotASocket(socket))
+            return Unreachable(socket.string() + " is " + kind + ", not Mivex's socket: it is in the way of one");
         if (error == ENOENT || error == ECONNREFUSED)
             return Unreachable("Mivex is not running (" + socket.string() + ": " + std::strerror(error) + ")");
         return Unreachable("cannot connect to " + socket.string() + ": " + std::strerror(error));

@@ -32,7 +32,8 @@ enum class PipeFolder {
 
 // The socket: kPipeName in $XDG_RUNTIME_DIR, or where that is unset or empty, in the user's own
 // private folder /tmp/KordO-<uid>. Empty, with the reason in error, when the folder is missing or
-// others could change what is in it.
+// others could change what is in it; a client is given the socket in a missing /tmp/KordO-<uid>,
+// which only means that no server has made it.
 std::filesystem::path PipeSocketPath(PipeFolder folder, std::string& error);
 
 // The socket's address for bind or connect; none, with the reason in error, when the path is

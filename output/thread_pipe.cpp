@@ -141,8 +141,9 @@ bool CThreadPipe::PeerIsUser(int client) {
     const std::optional<uid_t> peer = PeerUser(client);
     if (peer == ::geteuid()) return true;
     if (!m_bStrangerLogged && m_pLog) {
-        m_pLog->Write("Local socket: refused a client of another user, uid ", false);
-        m_pLog->WriteInt(static_cast<int>(peer.value_or(0)), "", true);
+        m_pLog->Write("Local socket: refused a client of another user, uid " +
+                          (peer ? std::to_string(*peer) : std::string("unknown")),
+                      true);
     }
     m_bStrangerLogged = true;
     return false;

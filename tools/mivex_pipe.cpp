@@ -5,6 +5,7 @@
 
 #include "command_line.h"
 #include "pipe_socket.h"
+#include "standard_output.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ int main(int argc, char** argv) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
-            return 0;
+            return FinishStandardOutput("mivex-pipe", 0);
         }
         if (arg == "--count") {
             const auto value = i + 1 < argc ? ParsePositive(argv[++i]) : std::nullopt;
@@ -50,13 +51,14 @@ int main(int argc, char** argv) {
 
     std::string error;
     const std::filesystem::path socket = PipeSocketPath(PipeFolder::Find, error);
-    if (socket.empty()) return Fail("Mivex is not running (" + error + ")", 1);
+    if (socket.empty()) return Fail("the folder of Mivex's socket cannot be used: " + error, 1);
     const std::string message = PipeRequest(request);
     for (int n = 0; n < count; ++n) {
         const PipeResult result = PipeTransact(socket, message, kReplyTimeout);
         if (result.status != PipeResult::Status::Replied) return Fail(result.error, 1);
         std::printf("%s\n", result.reply.c_str());
-        std::fflush(stdout);
+        // Each reply as it comes, for a reader at the other end of a pipe.
+        if (const int code = FinishStandardOutput("mivex-pipe", 0); code != 0) return code;
     }
     return 0;
 }

@@ -5,6 +5,8 @@
 #include <string_view>
 
 #include "settings_store.h"
+#include "sim_link.h"
+#include "standard_output.h"
 
 namespace {
 
@@ -15,7 +17,8 @@ constexpr const char* kUsage =
     "Shows or changes the settings of Mivex, kept in $XDG_CONFIG_HOME/KordO/Mivex.ini.\n"
     "  --list                   every known key with its stored value, default and range (the default)\n"
     "  --get SECTION/KEY        the stored value, or the default when none is stored\n"
-    "  --set SECTION/KEY=VALUE  store an integer value within the key's range, or a text\n";
+    "  --set SECTION/KEY=VALUE  store an integer value within the key's range, or a text that the\n"
+    "                           program can use\n";
 
 std::string RangeText(const SettingKey& key) {
     const SettingKey unranged{};
@@ -33,31 +36,61 @@ void PrintLine(const std::string& name, const std::string& stored, const std::st
 
 std::string NameOf(const char* section, const char* key) { return std::string(section) + "/" + key; }
 
-// Marks a stored value outside the key's range, which the program does not use as stored.
-void PrintRow(const CSettingsStore& store, const SettingKey& key, bool& anyClamped) {
+// Which stored values the program does not use as they are.
+struct Marks {
+    bool clamped = false;   // outside the key's range
+    bool unusable = false;  // no whole number, or a text the program refuses
+};
+constexpr const char* kMark = "*";
+
+// The reason why the program would refuse text for key, empty when it takes it.
+std::string TextRefusal(const TextSettingKey& key, std::string_view text) {
+    std::string error;
+    // As the Flight page reads it.
+    const bool address =
+        NameOf(key.section, key.key) == NameOf(Setting::kFlightTarget.section, Setting::kFlightTarget.key);
+    if (address && !ParseSimTarget(text, error)) return error;
+    return "";
+}
+
+void PrintRow(const CSettingsStore& store, const SettingKey& key, Marks& marks) {
     std::string stored = kNotSet;
     if (store.Contains(key.section, key.key)) {
+        // A stored text that is no whole number reads as whatever default the reader gives.
+        const bool number =
+            store.GetProfileInt(key.section, key.key, 0) == store.GetProfileInt(key.section, key.key, 1);
         const int value = store.Read(key);
-        stored = std::to_string(value);
-        if (!InRange(key, value)) {
-            stored += "*";
-            anyClamped = true;
+        stored = number ? std::to_string(value) : store.GetProfileString(key.section, key.key, "");
+        if (!number || !InRange(key, value)) {
+            stored += kMark;
+            (number ? marks.clamped : marks.unusable) = true;
         }
     }
     PrintLine(NameOf(key.section, key.key), stored, std::to_string(key.defaultValue), RangeText(key));
 }
 
+void PrintTextRow(const CSettingsStore& store, const TextSettingKey& key, Marks& marks) {
+    std::string stored = kNotSet;
+    if (store.Contains(key.section, key.key)) {
+        stored = store.ReadText(key);
+        if (!TextRefusal(key, stored).empty()) {
+            stored += kMark;
+            marks.unusable = true;
+        }
+    }
+    PrintLine(NameOf(key.section, key.key), stored, key.defaultValue, "text");
+}
+
 int List(const CSettingsStore& store) {
     std::printf("# %s\n", store.FilePath().c_str());
     PrintLine("key", "stored", "default", "range");
-    bool anyClamped = false;
-    for (const SettingKey& key : Setting::kNamedKeys) PrintRow(store, key, anyClamped);
+    Marks marks;
+    for (const SettingKey& key : Setting::kNamedKeys) PrintRow(store, key, marks);
     for (const auto& axis : Setting::kProfilePoints)
-        for (const SettingKey& key : axis) PrintRow(store, key, anyClamped);
-    for (const TextSettingKey& key : Setting::kTextKeys)
-        PrintLine(NameOf(key.section, key.key), store.Contains(key.section, key.key) ? store.ReadText(key) : kNotSet,
-                  key.defaultValue, "text");
-    if (anyClamped) std::printf("* outside the range: the program reads it as a value within the range\n");
+        for (const SettingKey& key : axis) PrintRow(store, key, marks);
+    for (const TextSettingKey& key : Setting::kTextKeys) PrintTextRow(store, key, marks);
+    if (marks.clamped) std::printf("%s outside the range: the program reads it as a value within the range\n", kMark);
+    if (marks.unusable) std::printf("%s not usable as stored: the program reads the default\n", kMark);
     return 0;
 }
 
@@ -82,7 +115,12 @@ int Set(CSettingsStore& store, std::string_view text) {
     const auto equals = text.find('=');
     if (const TextSettingKey* key =
             equals == std::string_view::npos ? nullptr : FindTextSettingKey(text.substr(0, equals))) {
-        if (!store.WriteText(*key, std::string(text.substr(equals + 1))))
+        const std::string_view value = text.substr(equals + 1);
+        if (const std::string refusal = TextRefusal(*key, value); !refusal.empty())
+            return Fail(NameOf(key->section, key->key) + " cannot be '" + std::string(value) + "': " + refusal +
+                            "; nothing stored",
+                        2);
+        if (!store.WriteText(*key, std::string(value)))
             return Fail("could not write " + store.FilePath() + " (a text cannot hold a line break)", 1);
         return 0;
     }
@@ -98,9 +136,7 @@ int Set(CSettingsStore& store, std::string_view text) {
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     CSettingsStore store;
     if (argc == 1) return List(store);
     const std::string_view option = argv[1];
@@ -114,3 +150,7 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return 2;
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return FinishStandardOutput("mivex-settings", Run(argc, argv)); }

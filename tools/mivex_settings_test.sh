@@ -30,6 +30,7 @@ settings/sliderSmoothMouse=1 2..10
 camera1/fps=0 >= 1
 camera/cameraSelected=-5 0..9
 profile/profileAxis1_18=221 20..220
+settings/flightTarget=nowhere expected host:port, e.g. 127.0.0.1:4242
 CASES
 
 # In range, at the ends and without a range: stored as given.
@@ -47,6 +48,21 @@ sed -i 's/^sliderLrMouse=1$/sliderLrMouse=40/' "$ini"
 grep -Eq '^settings/sliderLrMouse +40\* ' "$work/out" || fail "out-of-range value not marked: $(cat "$work/out")"
 grep -Eq '^settings/sliderUdMouse +20 ' "$work/out" || fail "in-range value marked: $(cat "$work/out")"
 grep -q '^\* outside the range' "$work/out" || fail "no legend for the marker"
+
+# --list: what the program cannot read at all is shown as stored, marked too.
+sed -i -e 's/^sliderLrMouse=40$/sliderLrMouse=yes/' -e 's/^sliderUdMouse=20$/sliderUdMouse=12345678901234567890/' \
+    -e 's/^flightTarget=.*/flightTarget=not an address/' "$ini"
+"$settings" --list >"$work/out" || fail "--list failed"
+for row in 'settings/sliderLrMouse +yes\* ' 'settings/sliderUdMouse +12345678901234567890\* ' \
+           'settings/flightTarget +not an address\* ' '\* not usable as stored'; do
+    grep -Eq "^$row" "$work/out" || fail "no line '$row' in: $(cat "$work/out")"
+done
+
+# An answer that cannot be written is a failure.
+for args in "--list" "--get settings/sliderLrMouse"; do  # shellcheck disable=SC2086  # meant to split
+    ! "$settings" $args >/dev/full 2>"$work/err" && grep -q 'cannot write to standard output' "$work/err" ||
+        fail "$args into a full disk: $(cat "$work/err")"
+done
 
 if [ "$failures" -gt 0 ]; then
     echo "$failures failure(s)" >&2

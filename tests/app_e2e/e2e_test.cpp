@@ -53,6 +53,15 @@ TEST_P(ShortRuns, EndAtOnceWithTheirCodeAndMessageAndNoCopyLeft) {
 INSTANTIATE_TEST_SUITE_P(Program, ShortRuns, ::testing::ValuesIn(kShortRuns),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(ProgramTest, AnAnswerThatCannotReachStandardOutputIsAFailure) {
+    const std::pair<std::string, std::string> runs[] = {
+        {Program().string(), "--version"}, {Program().string(), "--help"}, {MIVEX_E2E_PIPE_CLIENT, "--help"}};
+    const std::string said = ": cannot write to standard output: No space left on device\n";
+    for (const auto& [program, option] : runs)
+        EXPECT_EQ(Ending(test::Spawn({program, option}, "/dev/full", Root() / "err"), kSlow * 10s), "exit code 1");
+    EXPECT_EQ(test::ReadFile(Root() / "err"), "mivex" + said + "mivex" + said + "mivex-pipe" + said);
+}
+
 TEST_F(ProgramTest, OneCopyRefusesASecondAndMovesThePointerWithTheHeadMirroredLeftRight) {
     CSettingsStore().Write(Setting::kUseMouse, 1);
     MovePointer(Centre());

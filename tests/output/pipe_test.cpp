@@ -2,10 +2,12 @@
 // them, its waits, its socket file and its refusals.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 
 #include <cfloat>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <map>
 #include <optional>
@@ -110,6 +112,22 @@ TEST_F(Pipe, ReplacesALeftOverSocketOnlyForTheLockHolderAndLeavesOtherFilesAlone
         m_pipe.reset();
         EXPECT_EQ(fs::exists(m_socket), !starts) << "what is not ours stays";
         EXPECT_EQ(test::ReadFile(m_socket), socketLeft ? "" : "a file of the user's");
+        fs::remove(m_socket);
+    }
+}
+
+TEST_F(Pipe, AClientSaysWhatTakesTheSocketsPlaceAndThatNothingServesOnlyWhenNothingDoes) {
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        {[this] { Socket(::bind); }, "Mivex is not running ("},  // left by a run that crashed
+        {[this] { test::WriteFile(m_socket, ""); }, " is a file, not Mivex's socket"},
+        {[this] { fs::create_directory(m_socket); }, " is a folder, not Mivex's socket"},
+        {[this] { ::mkfifo(m_socket.c_str(), 0600); }, " is a FIFO, not Mivex's socket"},
+        {[this] { fs::create_symlink("elsewhere", m_socket); }, " is a symbolic link, not Mivex's socket"},
+    };
+    for (const auto& [make, said] : cases) {
+        make();
+        const PipeResult result = PipeTransact(m_socket, PipeRequest("version"), 1s);
+        EXPECT_NE(result.error.find(said), std::string::npos) << result.error;
         fs::remove(m_socket);
     }
 }

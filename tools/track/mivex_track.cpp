@@ -1,5 +1,6 @@
 // mivex-track: runs frame preparation, head detection and point tracking over a recorded video
 // and writes what the tracker did on each frame as CSV, to study tracking without a camera.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -31,6 +33,8 @@
 #include "mouse.h"
 #include "recording_injector.h"
 #include "settings_mirror.h"
+#include "standard_output.h"
+#include "unique_fd.h"
 #include "v4l2_capture.h"
 #include "video_file_capture.h"
 #include "video_input_track.h"
@@ -50,7 +54,8 @@ constexpr const char* kUsage =
     "                    file's frame rate (the rows equal those of plain VIDEO)\n"
     "  --fast            with --camera-file, deliver frames as fast as they are tracked\n"
     "  --detect-every N  run head detection on every Nth frame (default 10)\n"
-    "  --csv FILE        write the rows to FILE instead of standard output\n"
+    "  --csv FILE        write the rows to FILE instead of standard output: a file is replaced\n"
+    "                    once complete and keeps its mode; a FIFO or device is written into\n"
     "  --map             also map the motion as the program would with mouse control on, using\n"
     "                    your settings, and add the columns move_dx,move_dy,clicks: the pointer\n"
     "                    move injected on that frame and its button events. The speed profile is\n"
@@ -59,7 +64,8 @@ constexpr const char* kUsage =
     "                    your stored settings are not changed\n"
     "  --help            show this text\n"
     "Ctrl-C or SIGTERM stops the run between frames: the rows so far are kept and the exit code is\n"
-    "130 (SIGINT) or 143 (SIGTERM). Exit codes otherwise: 0 done, 1 failed, 2 bad command line.\n";
+    "130 (SIGINT) or 143 (SIGTERM). Exit codes otherwise: 0 done, 1 failed (also when VIDEO ends\n"
+    "before the number of frames its container states), 2 bad command line.\n";
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(200);
 
@@ -352,6 +358,15 @@ void CatchStopSignals() {
     ::sigaction(SIGTERM, &action, nullptr);
 }
 
+// Opening a FIFO waits for its writer. Inside OpenCV no stop signal ends that wait (each backend
+// opens the file anew), so it is waited for here, where one does; the reading end held open lets
+// OpenCV's own open return at once. Invalid when the input is no FIFO or a stop signal came.
+UniqueFd WaitForWriter(const std::string& input) {
+    struct stat status {};
+    if (input.empty() || ::stat(input.c_str(), &status) != 0 || !S_ISFIFO(status.st_mode)) return UniqueFd();
+    return UniqueFd(::open(input.c_str(), O_RDONLY | O_CLOEXEC));
+}
+
 // A video file read directly: its size, and the samples fed one after another.
 class FileSource {
 public:
@@ -391,6 +406,15 @@ public:
         } catch (const std::exception& e) {
             std::fprintf(stderr, "%smivex-track: frame %d of %s: %s\n", progress ? "\n" : "", rows.frames.load(),
                          path.c_str(), e.what());
+            return false;
+        }
+        // A read that fails looks like the end: a video cut short or damaged shows only in the
+        // length its container states, which may be estimated one frame long.
+        const double stated = FrameTotal();
+        if (g_stopSignal == 0 && stated > 0 && rows.frames < stated - 1) {
+            std::fprintf(stderr,
+                         "%smivex-track: %s ends early: %d of the %.0f frames its container states could be read\n",
+                         progress ? "\n" : "", path.c_str(), rows.frames.load(), stated);
             return false;
         }
         return true;
@@ -460,8 +484,10 @@ private:
     CVideoFileCapture* m_pFile = nullptr;
 };
 
-// The rows go to a temporary file beside the target, renamed over it once complete, so that
-// a run that dies midway never leaves a truncated file in place of an old one.
+// Where the rows go. A regular file gets them through a temporary file beside it, renamed over
+// it once complete, so that a run that dies midway never leaves a truncated file in place of an
+// old one; the new file keeps the old one's mode and, where allowed, its owner. A FIFO or a
+// character device (a terminal, /dev/null) is written directly: replacing it would destroy it.
 class CsvFile {
 public:
     ~CsvFile() {
@@ -469,24 +495,26 @@ public:
         if (!m_temporary.empty()) ::unlink(m_temporary.c_str());
     }
 
-    std::FILE* Open(const std::string& target) {
-        std::error_code error;
+    // The rows' stream, or null with the reason in error.
+    std::FILE* Open(const std::string& target, std::string& error) {
+        std::error_code ignored;
         // A link keeps pointing at the new rows.
-        m_target =
-            std::filesystem::is_symlink(target, error) ? std::filesystem::canonical(target, error).string() : target;
+        m_target = std::filesystem::is_symlink(target, ignored) ? std::filesystem::canonical(target, ignored).string()
+                                                                : target;
         if (m_target.empty()) m_target = target;
-        const std::filesystem::path path(m_target);
-        std::string pattern = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
-        const int fd = ::mkstemp(pattern.data());
-        if (fd < 0) return nullptr;
-        m_temporary = pattern;
-        // mkstemp makes the file private; the rows get the permissions a new file would have.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd, 0666 & ~mask);
-        m_file = ::fdopen(fd, "w");
-        if (!m_file) ::close(fd);
-        return m_file;
+        struct stat existing {};
+        if (::stat(m_target.c_str(), &existing) != 0) return OpenReplacement(nullptr, error);
+        if (S_ISFIFO(existing.st_mode) || S_ISCHR(existing.st_mode)) return OpenDirectly(error);
+        if (!S_ISREG(existing.st_mode)) {
+            error = "it is neither a file, a FIFO nor a character device";
+            return nullptr;
+        }
+        // Write permission, not that of the folder, says whether the rows may replace the file.
+        if ((existing.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(m_target.c_str(), W_OK) != 0) {
+            error = "the file is read-only; it was left as it is";
+            return nullptr;
+        }
+        return OpenReplacement(&existing, error);
     }
 
     // Closes the rows and puts them in place; false when they could not all be written.
@@ -494,14 +522,54 @@ public:
         const bool written = std::fflush(m_file) == 0 && !std::ferror(m_file);
         const bool closed = std::fclose(m_file) == 0;
         m_file = nullptr;
-        if (!written || !closed || ::rename(m_temporary.c_str(), m_target.c_str()) != 0) return false;
+        if (!written || !closed) return false;
+        if (m_temporary.empty()) return true;
+        if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) return false;
         m_temporary.clear();
         return true;
     }
 
 private:
+    std::FILE* Stream(int fd, std::string& error) {
+        m_file = ::fdopen(fd, "w");
+        if (!m_file) {
+            error = std::strerror(errno);
+            ::close(fd);
+        }
+        return m_file;
+    }
+
+    // A FIFO waits here for its reader; a stop signal ends the wait (the open fails).
+    std::FILE* OpenDirectly(std::string& error) {
+        const int fd = ::open(m_target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) {
+            error = std::strerror(errno);
+            return nullptr;
+        }
+        return Stream(fd, error);
+    }
+
+    std::FILE* OpenReplacement(const struct stat* existing, std::string& error) {
+        const std::filesystem::path path(m_target);
+        std::string pattern = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+        const int fd = ::mkstemp(pattern.data());
+        if (fd < 0) {
+            error = std::strerror(errno);
+            return nullptr;
+        }
+        m_temporary = pattern;
+        // mkstemp makes the file private; a new file gets the permissions any new file would have.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, existing ? existing->st_mode & 07777 : 0666 & ~mask);
+        // Only root may hand the file back to its owner; anyone else's rows stay their own.
+        [[maybe_unused]] const bool owned =
+            existing && ::geteuid() == 0 && ::fchown(fd, existing->st_uid, existing->st_gid) == 0;
+        return Stream(fd, error);
+    }
+
     std::string m_target;
-    std::string m_temporary;
+    std::string m_temporary;  // empty when the target is written directly
     std::FILE* m_file = nullptr;
 };
 
@@ -509,8 +577,10 @@ private:
 
 int main(int argc, char** argv) {
     Options options;
-    if (const auto exit = ParseOptions(argc, argv, options)) return *exit;
+    if (const auto exit = ParseOptions(argc, argv, options)) return FinishStandardOutput("mivex-track", *exit);
     CatchStopSignals();
+    const UniqueFd writer = WaitForWriter(options.video.empty() ? options.cameraFile : options.video);
+    if (g_stopSignal != 0) return 128 + g_stopSignal;
 
     // While opening, each video backend that declines the file and the cascade loader log their
     // own errors; they would only bury the one message that says what went wrong.
@@ -563,9 +633,11 @@ int main(int argc, char** argv) {
     std::FILE* csv = stdout;
     CsvFile csvFile;
     if (!options.csv.empty()) {
-        csv = csvFile.Open(options.csv);
+        std::string error;
+        csv = csvFile.Open(options.csv, error);
+        if (!csv && g_stopSignal != 0) return 128 + g_stopSignal;  // while waiting for a FIFO's reader
         if (!csv) {
-            std::fprintf(stderr, "mivex-track: cannot write %s\n", options.csv.c_str());
+            std::fprintf(stderr, "mivex-track: cannot write %s: %s\n", options.csv.c_str(), error.c_str());
             return 1;
         }
     }

@@ -106,6 +106,44 @@ grep -Eq '^mivex-track: 60 frames, [0-9]+ with motion, mean points [0-9.]+, dete
 leftovers=("$work"/.[!.]*)
 [ ! -e "${leftovers[0]}" ] || fail "temporary files left: ${leftovers[*]}"
 
+# What --csv names stays what it is: a FIFO and a device are written into, a file keeps its mode,
+# a read-only file is left alone. Root, who can replace the system's devices, gets nodes of its own.
+null=/dev/null full=/dev/full
+mknod "$work/null" c 1 3 2>/dev/null && mknod "$work/full" c 1 7 && null=$work/null full=$work/full
+mkfifo "$work/rows.fifo" || fail "cannot make a FIFO"
+cat "$work/rows.fifo" >"$work/fifo.csv" &
+reader=$!
+echo old | tee "$work/private.csv" >"$work/read-only.csv" && chmod 600 "$work/private.csv" && chmod 444 "$work/read-only.csv"
+while read -r csv code said; do
+    expect_exit "$code" "$track" "$work/circle.avi" --csv "$csv"
+    grep -q "$said" "$work/err" || fail "--csv $csv: $(cat "$work/err")"
+done <<CASES
+$work/rows.fifo 0 frames
+$null 0 frames
+$full 1 cannot write $full
+$work/private.csv 0 frames
+$work/read-only.csv 1 cannot write $work/read-only.csv: the file is read-only
+CASES
+[ -p "$work/rows.fifo" ] && [ -c "$null" ] && [ -c "$full" ] || { fail "a FIFO or device was replaced"; kill "$reader"; }
+wait "$reader"
+[ "$(stat -c %a "$work/private.csv")" = 600 ] && [ "$(cat "$work/read-only.csv")" = old ] ||
+    fail "a 0600 file came back $(stat -c %a "$work/private.csv"), or a read-only one was replaced"
+cmp -s "$work/fifo.csv" "$work/rows.csv" && cmp -s "$work/private.csv" "$work/rows.csv" || fail "rows lost"
+
+# A FIFO as the video: read as it streams; while it has no writer, a stop signal ends the wait.
+cat "$work/circle.avi" >"$work/rows.fifo" &
+expect_exit 0 "$track" "$work/rows.fifo"
+cmp -s "$work/out" "$work/rows.csv" || fail "the rows of a video through a FIFO differ"
+"$track" "$work/rows.fifo" >/dev/null 2>&1 & sleep 0.3 && kill -TERM $!
+for _ in $(seq 100); do kill -0 $! 2>/dev/null && sleep 0.1; done
+kill -KILL $! 2>/dev/null && fail "SIGTERM does not end the wait for a FIFO's writer"
+
+# A video cut short, whose container states 60 frames, fails.
+head -c "$(($(stat -c %s "$work/circle.avi") / 2))" "$work/circle.avi" >"$work/cut.avi"
+expect_exit 1 "$track" "$work/cut.avi"
+grep -Eq "^mivex-track: $work/cut.avi ends early: [0-9]+ of the 60 frames its container states could be read$" \
+    "$work/err" || fail "a video cut short not reported: $(cat "$work/err")"
+
 # A run that dies midway leaves the old rows in place.
 mkdir -p "$work/killed" && echo "old rows" >"$work/killed/rows.csv"
 start_run "$work/killed" "$track" "$work/circle.avi" --csv "$work/killed/rows.csv"
