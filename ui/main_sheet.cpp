@@ -81,13 +81,12 @@ CmivexDlgMain::CmivexDlgMain(std::atomic<bool>& stopAll, QWidget* parent) : QDia
 
     m_tabs = new QTabWidget(this);
     m_tabs->setUsesScrollButtons(false);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
-    m_pOk = buttons->button(QDialogButtonBox::Ok);
+    m_pButtons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_tabs, 1);
-    layout->addWidget(buttons);
+    layout->addWidget(m_pButtons);
 
-    connect(m_pOk, &QPushButton::clicked, this, &CmivexDlgMain::OnOk);
+    connect(m_pButtons->button(QDialogButtonBox::Ok), &QPushButton::clicked, this, &CmivexDlgMain::OnOk);
     connect(m_tabs, &QTabWidget::currentChanged, this, &CmivexDlgMain::OnTabChanged);
 
     // Queued so that the tray menu's own event loop never runs inside the icon's mouse
@@ -99,9 +98,11 @@ void CmivexDlgMain::AddPage(CMyPropertyPageToolTips* page) {
     m_bAddingPage = true;
     m_tabs->addTab(page, page->windowTitle());
     m_bAddingPage = false;
-    // The page's controls joined the end of the window's Tab chain, behind OK: put OK back last,
-    // so that Tab goes from the tab bar into the page and reaches OK after it.
-    if (QWidget* last = previousInFocusChain(); last != m_pOk) setTabOrder(last, m_pOk);
+    // The page's controls joined the end of the window's Tab chain, behind OK: put the button row
+    // back last, so that Tab goes from the tab bar into the page and reaches OK after it. The row
+    // itself, not just its button: Qt makes the row a focus proxy of its default button, so Tab
+    // stops at the row's place in the chain.
+    if (QWidget* last = previousInFocusChain(); !m_pButtons->isAncestorOf(last)) setTabOrder(last, m_pButtons);
 }
 
 int CmivexDlgMain::PageCount() const { return m_tabs->count(); }

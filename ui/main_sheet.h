@@ -28,7 +28,7 @@
 class CAboutDlg;
 class CMyPropertyPageToolTips;
 class QMenu;
-class QPushButton;
+class QDialogButtonBox;
 class QTabWidget;
 
 // The messages the window handles. The tray menu's item ids double as message numbers.
@@ -131,7 +131,7 @@ private:
 
     std::atomic<bool>& m_stopAll;
     QTabWidget* m_tabs = nullptr;
-    QPushButton* m_pOk = nullptr;  // the one OK, under the tabs, last in the Tab order
+    QDialogButtonBox* m_pButtons = nullptr;  // the one OK, under the tabs, last in the Tab order
     QPointer<CAboutDlg> m_about;
     QSystemTrayIcon m_tray;
     std::function<void()> m_showUpdateWindow;
