@@ -84,14 +84,27 @@ TEST_F(ProfileEditor, DraggingAHandleMovesItsPartnerAndApplyStoresBothAndRebuild
 }
 
 TEST_F(ProfileEditor, ATemplateCopiedInShowsItsLevelsFromTheMiddleOutAndLeavesTheListUnselected) {
-    dialog.TemplateList()->setCurrentRow(1);
-    QTRY_COMPARE(g_asked, QStringList({"Copy template to current profile?"}));
+    // Browsing does not ask; Enter, Space or a click on a row does, once each.
+    QListWidget* list = dialog.TemplateList();
+    for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Up, Qt::Key_End}) QTest::keyClick(list, key);
+    QTest::qWait(50);
+    EXPECT_EQ(std::pair(list->currentRow(), g_asked.size()), std::pair(1, qsizetype(0)));
+    g_answer = false;
+    QTest::keyClick(list, Qt::Key_Space);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
+    QTRY_COMPARE(g_asked.size(), 2);
+    EXPECT_EQ(Curve().Values()[7], 120) << "No copies nothing";
+    g_answer = true;
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Return);
+    QTRY_COMPARE(g_asked, QStringList(3, "Copy template to current profile?"));
+    EXPECT_EQ(Stored(0, 0), 120) << "Enter chose the template, not the dialog's Apply";
     const std::vector<int> levels = {0, 6, 40, 60, 80, 100, 120, 122};
     for (int i = 0; i < 8; ++i) {
         EXPECT_EQ(220 - Curve().Values()[7 - i], levels[i]);
         EXPECT_EQ(220 - Curve().Values()[8 + i], levels[i]);
     }
-    EXPECT_TRUE(dialog.TemplateList()->currentRow() == -1 && dialog.TemplateList()->selectedItems().isEmpty());
+    EXPECT_TRUE(list->selectedItems().isEmpty());
     EXPECT_TRUE(dialog.ApplyButton()->isEnabled());
 }
 
@@ -140,6 +153,9 @@ TEST_F(ProfileEditor, TheKeyboardChoosesAColumnAndMovesItWithItsPartner) {
     EXPECT_EQ(Curve().SelectedColumn(), kLeftPoint3 + 1);
     for (int i = 0; i < 12; ++i) QTest::keyClick(&Curve(), Qt::Key_PageUp);
     EXPECT_EQ(Curve().Values()[kLeftPoint3 + 1], 20);
+    dialog.ApplyButton()->click();
+    for (const Qt::Key key : {Qt::Key_Up, Qt::Key_PageUp}) QTest::keyClick(&Curve(), key);
+    EXPECT_FALSE(Curve().Modified() || dialog.ApplyButton()->isEnabled()) << "a handle at the top does not move";
 }
 
 TEST_F(ProfileEditor, StoredValuesOutsideTheRangeShowAtTheMiddleAndTheSwitchFollowsTheFlightBox) {
