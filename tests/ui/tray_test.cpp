@@ -169,9 +169,7 @@ TEST(ProfileDialog, UnderAWindowManagerTheTemplateQuestionComesOncePerChoiceAndT
     };
     const auto question = [] { return qobject_cast<QMessageBox*>(QApplication::activeWindow()) != nullptr; };
     const auto backInList = [&] { return !question() && list->hasFocus(); };
-    const auto row = [&](int wanted) {
-        return [&, wanted] { return list->hasFocus() && list->currentRow() == wanted; };
-    };
+    const auto row = [&](int wanted) { return [=] { return list->hasFocus() && list->currentRow() == wanted; }; };
     struct Step {
         std::function<bool()> ready;
         int asked;  // questions so far, once ready
@@ -211,6 +209,7 @@ TEST(ProfileDialog, UnderAWindowManagerTheTemplateQuestionComesOncePerChoiceAndT
     const bool done = QTest::qWaitFor([&] { return next == steps.size() || g_stopAsking; }, 40000);
     EXPECT_TRUE(done && !g_stopAsking) << "stuck before step " << next << " after " << g_asked << " questions";
     EXPECT_EQ(dialog.CurveWindow()->Values()[6], 214) << "Yes copied \"simulation/game\": point 2 at level 6";
+    EXPECT_TRUE(dialog.ApplyButton()->isEnabled()) << "Enter chose a template, it did not press Apply";
 
     dialog.ShowDialog();  // opened again: nothing asks
     QTest::qWait(800);
