@@ -4,9 +4,13 @@
 
 #include <cstdint>
 
+#include "settings_keys.h"
+
 class CDetectWindow {
 public:
-    static constexpr int kSize = 50;
+    // A still time of n ticks needs n + 1 still entries (the count must exceed it), so the history
+    // is one deeper than the longest still time the auto click page offers, which clicks too.
+    static constexpr int kSize = Setting::kValueAutoClickMax + 1;
     static constexpr float kHalfSide = 10.0f;  // half the side of the still square
 
     CDetectWindow();
@@ -15,11 +19,11 @@ public:
     void Push(float x, float y);
 
     // How many entries in a row, from the newest, are valid and lie in the closed square
-    // [x - 10, x + 10] x [y - 10, y + 10]; 0..50.
+    // [x - 10, x + 10] x [y - 10, y + 10]; 0..kSize.
     int CountStill(float x, float y) const;
 
     // Everything pushed so far stops counting: the newest entry becomes invalid, and counting
-    // stops there until 50 pushes have moved the marker out.
+    // stops there until kSize pushes have moved the marker out.
     void Reset();
 
 private:

@@ -21,8 +21,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev xvfb
   # the checks of the desktop entries; the Debian package and its check
   desktop-file-utils dpkg-dev file lintian
-  # a system tray for the program's icon under Xvfb
-  trayer
+  # a system tray for the program's icon under Xvfb; a window manager for the tests of focus
+  trayer openbox
   # the format check
   clang-format
 )

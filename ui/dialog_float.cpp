@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QGuiApplication>
@@ -187,6 +188,10 @@ int CDialogFloat::HoveredButton() const {
     if (!isVisible()) return 0;
     // From where the pointer really is, so a pointer moved by the program counts as well.
     const QPoint pointer = QCursor::pos();
+    // Only where this window is the one the user sees: a menu or notification lying above it
+    // hides the button. On X11 the server tells which window is on top at the pointer; under
+    // XWayland the desktop's own menus and notifications are not X windows and stay unseen.
+    if (QApplication::topLevelAt(pointer) != this) return 0;
     for (const FloatButton& spec : kFloatButtons) {
         const CHoverButton* button = Button(spec.code);
         if (button->rect().contains(button->mapFromGlobal(pointer))) return spec.code;

@@ -87,13 +87,13 @@ void CHoverButton::paintEvent(QPaintEvent*) {
     if (picture.isNull()) {
         return;
     }
+    // Drawn over the page's background, which Qt paints first: a picture's transparent corners
+    // show the page, not black.
     QPainter painter(this);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.setClipRect(0, 0, m_width, m_height);
     painter.drawPixmap(0, 0, picture);
     if (hasFocus()) {
         // Keyboard users must see which picture button Space would press.
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
         painter.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
         painter.drawRect(rect().adjusted(0, 0, -1, -1));
     }

@@ -3,10 +3,12 @@
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QVBoxLayout>
 
 #include "engine_control.h"
@@ -39,9 +41,42 @@ CProfileWindow::ColumnValues TemplateColumns(const SpeedProfileTemplate& chosen)
     return values;
 }
 
+// The template list, where choosing a template copies it: only a deliberate choice selects a row,
+// a click or Enter or Space on it (or a selection made through the accessibility bus). The arrow
+// keys, typing a name and focus arriving (Qt makes the first row current then) move the current
+// row only, so browsing never asks and the answer to a question never brings it back.
+class CTemplateList : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index, const QEvent* event) const override {
+        if (event == nullptr) return QItemSelectionModel::NoUpdate;
+        if (event->type() == QEvent::MouseButtonPress) return QListWidget::selectionCommand(index, event);
+        if (event->type() != QEvent::KeyPress) return QItemSelectionModel::NoUpdate;
+        if (IsChoiceKey(static_cast<const QKeyEvent*>(event)->key()))
+            return QListWidget::selectionCommand(index, event);
+        // Not NoUpdate: with it some styles leave the current row where it is.
+        return QItemSelectionModel::Clear;
+    }
+    void keyPressEvent(QKeyEvent* event) override {
+        // Enter chooses the row rather than pressing the dialog's default button.
+        if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentIndex().isValid()) {
+            selectionModel()->select(currentIndex(), QItemSelectionModel::ClearAndSelect);
+            event->accept();
+            return;
+        }
+        QListWidget::keyPressEvent(event);
+    }
+
+private:
+    static bool IsChoiceKey(int key) { return key == Qt::Key_Space || key == Qt::Key_Select; }
+};
+
 // A list box as tall as its items, so both choices show without scrolling at any scale.
+template <typename List = QListWidget>
 QListWidget* MakeShortList(const QString& name, QWidget* parent) {
-    auto* list = new QListWidget(parent);
+    auto* list = new List(parent);
     list->setAccessibleName(name);
     list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -63,7 +98,7 @@ CmivexDlgProfile::CmivexDlgProfile(CSettingsStore& store, IEngineControl& engine
       m_engine(engine),
       m_link(link),
       m_pAxisList(MakeShortList(tr("Axis"), this)),
-      m_pTemplateList(MakeShortList(tr("Template"), this)),
+      m_pTemplateList(MakeShortList<CTemplateList>(tr("Template"), this)),
       m_pMirror(new QCheckBox(tr("Mirror sides"), this)),
       m_pEnable(new QCheckBox(tr("Enable profile"), this)),
       m_pApply(new QPushButton(tr("Apply"), this)),
@@ -108,7 +143,7 @@ CmivexDlgProfile::CmivexDlgProfile(CSettingsStore& store, IEngineControl& engine
     connect(m_pAxisList, &QListWidget::currentRowChanged, this, &CmivexDlgProfile::OnAxisChanged);
     // Queued: the list finishes the click or key that chose the template before the question
     // shows, so clearing the choice afterwards sticks.
-    connect(m_pTemplateList, &QListWidget::currentRowChanged, this, &CmivexDlgProfile::OnTemplateChosen,
+    connect(m_pTemplateList, &QListWidget::itemSelectionChanged, this, &CmivexDlgProfile::OnTemplateChosen,
             Qt::QueuedConnection);
     connect(m_pApply, &QPushButton::clicked, this, &CmivexDlgProfile::OnApply);
     connect(m_pEnable, &QCheckBox::clicked, this, &CmivexDlgProfile::OnEnableProfile);
@@ -177,8 +212,12 @@ void CmivexDlgProfile::OnAxisChanged(int axis) {
     m_bInAxisChange = false;
 }
 
-void CmivexDlgProfile::OnTemplateChosen(int index) {
-    if (index < 0) return;
+void CmivexDlgProfile::OnTemplateChosen() {
+    const QList<QListWidgetItem*> chosen = m_pTemplateList->selectedItems();
+    // One question per choice, also when a second selection arrives while it is open.
+    if (chosen.isEmpty() || m_bInTemplateChoice) return;
+    const QScopedValueRollback asking(m_bInTemplateChoice, true);
+    const int index = m_pTemplateList->row(chosen.front());
     if (m_question(this, tr("Copy template to current profile?"))) {
         if (index < static_cast<int>(kSpeedProfileTemplates.size()))
             m_pWindow->SetRegions(TemplateColumns(kSpeedProfileTemplates[index]));
@@ -186,9 +225,9 @@ void CmivexDlgProfile::OnTemplateChosen(int index) {
         const QSignalBlocker quiet(m_pAxisList);
         m_pAxisList->setCurrentRow(m_iShownAxis);
     }
-    // Cleared, so choosing the same template again asks again.
+    // Cleared, so choosing the same template again asks again; the current row stays for the
+    // keyboard.
     const QSignalBlocker quiet(m_pTemplateList);
-    m_pTemplateList->setCurrentRow(-1);
     m_pTemplateList->clearSelection();
 }
 

@@ -50,7 +50,7 @@ public:
 
 private:
     void OnAxisChanged(int axis);
-    void OnTemplateChosen(int index);
+    void OnTemplateChosen();
     void OnApply();
     void OnEnableProfile(bool checked);
     void OnOK();
@@ -66,6 +66,7 @@ private:
     QCheckBox* m_pEnable;
     QPushButton* m_pApply;
     int m_iShownAxis = 0;
-    bool m_bInAxisChange = false;  // re-entrancy guard of the axis list
+    bool m_bInAxisChange = false;      // re-entrancy guard of the axis list
+    bool m_bInTemplateChoice = false;  // a template question is open
     Question m_question;
 };

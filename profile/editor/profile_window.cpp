@@ -203,8 +203,10 @@ void CProfileWindow::keyPressEvent(QKeyEvent* event) {
             QWidget::keyPressEvent(event);
             return;
     }
-    OnProfileEdit();
+    // A handle already at its end does not move: the curve stays as applied.
+    const ColumnValues before = Values();
     m_regions[m_iSelected].Nudge(delta);
+    if (Values() != before) OnProfileEdit();
     DescribeSelection();
 }
 

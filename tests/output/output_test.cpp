@@ -186,7 +186,7 @@ TEST(MouseThreads, ClicksArmedFromTheInterfaceThreadComeWholeBetweenMoves) {
     EXPECT_EQ(loneMiddleReleases, middleReleases);
 }
 
-TEST(DetectWindow, CountsTheNewestEntriesInTheClosedSquareOfTenUpToFiftyAndSinceTheLastReset) {
+TEST(DetectWindow, CountsTheNewestEntriesInTheClosedSquareOfTenUpToItsDepthAndSinceTheLastReset) {
     CDetectWindow window;
     EXPECT_EQ(window.CountStill(0, 0), 0) << "a new history counts as empty";
     const float x = 300.5f, y = -20.25f;
@@ -198,13 +198,13 @@ TEST(DetectWindow, CountsTheNewestEntriesInTheClosedSquareOfTenUpToFiftyAndSince
     window.Push(x, y - 10.001f);
     EXPECT_EQ(window.CountStill(x, y), 0) << "the newest entry is outside";
     for (int i = 0; i < 60; ++i) window.Push(x, y);
-    EXPECT_EQ(window.CountStill(x, y), 50);
+    EXPECT_EQ(window.CountStill(x, y), CDetectWindow::kSize);
     // A reset hides everything pushed before until its marker, the newest entry, falls out.
     window.Reset();
-    for (int i = 0; i < 49; ++i) window.Push(x, y);
-    EXPECT_EQ(window.CountStill(x, y), 49);
+    for (int i = 1; i < CDetectWindow::kSize; ++i) window.Push(x, y);
+    EXPECT_EQ(window.CountStill(x, y), CDetectWindow::kSize - 1);
     window.Push(x, y);
-    EXPECT_EQ(window.CountStill(x, y), 50);
+    EXPECT_EQ(window.CountStill(x, y), CDetectWindow::kSize);
 }
 
 constexpr EvdevEvent kSyn{EV_SYN, SYN_REPORT, 0};

@@ -1,17 +1,26 @@
-// The settings window's tray icon in a real XEmbed tray (trayer on a private Xvfb), clicked with
-// the X test extension as a user would.
+// Windows on a private Xvfb, driven with the X test extension as a user would: the settings
+// window's tray icon in a real XEmbed tray (trayer), and the speed profile dialog's questions under
+// a window manager (openbox), which hands the focus back to the dialog after each.
 #include <gtest/gtest.h>
 
 #include <QtTest>
 #include <QtWidgets>
 
 #include <atomic>
+#include <functional>
+#include <vector>
 
+#include "fake_engine.h"
 #include "main_sheet.h"
+#include "profile_dialog.h"
+#include "profile_dialog_link.h"
+#include "profile_window.h"
+#include "settings_store.h"
 #include "test_support.h"
 
 // Last: Xlib's macros (None, Bool, Status) clash with names in Qt's headers.
 #include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 #include "trayer_process.h"
 #include "xvfb_server.h"
@@ -22,6 +31,29 @@ constexpr int kDeadlineMs = 10000;
 constexpr unsigned int kLeftButton = 1;
 constexpr unsigned int kRightButton = 3;
 
+// The program's Qt on a test's display, with a connection of its own for the X test extension.
+class XApplication {
+public:
+    explicit XApplication(const std::string& displayName)
+        : m_display("DISPLAY", displayName),
+          m_platform("QT_QPA_PLATFORM", "xcb"),
+          // With a session bus Qt could hand the tray icon to the desktop's own notification area.
+          m_bus("DBUS_SESSION_BUS_ADDRESS", std::nullopt),
+          m_x11(XOpenDisplay(displayName.c_str())) {}
+    ~XApplication() {
+        if (m_x11) XCloseDisplay(m_x11);
+    }
+    Display* X11() const { return m_x11; }
+
+private:
+    test::ScopedEnv m_display, m_platform, m_bus;
+    int m_argc = 1;
+    char m_name[14] = "ui_tray_tests";
+    char* m_argv[2] = {m_name, nullptr};
+    QApplication m_app{m_argc, m_argv};
+    Display* m_x11;
+};
+
 // One icon for the whole sequence, as in the program: it shows in the tray, a left click shows
 // the settings window, a right click opens the menu. Exit from the menu ends the whole program,
 // so the end-to-end tests take it.
@@ -30,15 +62,8 @@ TEST(TrayIcon, SitsInTheTrayAndAnswersRealClicks) {
     ASSERT_TRUE(server.Ok()) << server.Error();
     test::TrayerProcess trayer(server.DisplayName());
     ASSERT_TRUE(trayer.Ok()) << trayer.Error();
-    test::ScopedEnv display("DISPLAY", server.DisplayName());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    // With a session bus Qt could hand the icon to the desktop's own notification area.
-    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-    int argc = 1;
-    char name[] = "ui_tray_tests";
-    char* argv[] = {name, nullptr};
-    QApplication app(argc, argv);
-    std::unique_ptr<Display, int (*)(Display*)> x11(XOpenDisplay(nullptr), XCloseDisplay);
+    XApplication app(server.DisplayName());
+    Display* x11 = app.X11();
     ASSERT_NE(x11, nullptr) << "cannot open the test display for the X test extension";
 
     std::atomic<bool> stopAll{false};
@@ -57,8 +82,7 @@ TEST(TrayIcon, SitsInTheTrayAndAnswersRealClicks) {
                 if (w->objectName() == QLatin1String("QSystemTrayIconSys")) window = w;
             Window root = 0, parent = 0, *children = nullptr;
             unsigned int count = 0;
-            if (window == nullptr || !XQueryTree(x11.get(), window->winId(), &root, &parent, &children, &count))
-                return false;
+            if (window == nullptr || !XQueryTree(x11, window->winId(), &root, &parent, &children, &count)) return false;
             if (children != nullptr) XFree(children);
             const QRect now = sheet.TrayIcon().geometry();
             const bool still = parent != root && !now.isEmpty() && now == icon;
@@ -70,10 +94,10 @@ TEST(TrayIcon, SitsInTheTrayAndAnswersRealClicks) {
     EXPECT_LT(icon.top(), 40) << "not inside the panel at the top edge";
 
     const auto click = [&](const QPoint& at, unsigned int button) {
-        XTestFakeMotionEvent(x11.get(), -1, at.x(), at.y(), CurrentTime);
-        XTestFakeButtonEvent(x11.get(), button, True, CurrentTime);
-        XTestFakeButtonEvent(x11.get(), button, False, CurrentTime);
-        XFlush(x11.get());
+        XTestFakeMotionEvent(x11, -1, at.x(), at.y(), CurrentTime);
+        XTestFakeButtonEvent(x11, button, True, CurrentTime);
+        XTestFakeButtonEvent(x11, button, False, CurrentTime);
+        XFlush(x11);
     };
     // Presses on the icon closer together than the double-click time make a double click, which
     // the icon reports for the left button only: a user pauses between clicks, and so does this.
@@ -104,6 +128,94 @@ TEST(TrayIcon, SitsInTheTrayAndAnswersRealClicks) {
     EXPECT_EQ(items, QStringList({"Setup 1127", "-", "Update 1130", "About 1129", "-", "E&xit 1128"}));
     EXPECT_EQ(updatesShown, 0) << "a dismissed menu does nothing";
     EXPECT_FALSE(sheet.isVisible() || sheet.IsClosed());
+}
+
+int g_asked = 0;
+bool g_stopAsking = false;  // lets a test that failed end instead of answering forever
+
+// The real question box, counted.
+bool AskAndCount(QWidget* parent, const QString& text) {
+    if (g_stopAsking) return false;
+    ++g_asked;
+    return QMessageBox::question(parent, "Mivex", text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+// The template list by keyboard, as the window manager hands the focus around: Tab into the list,
+// the arrows over every template, Enter and Space to choose, each question answered once, and the
+// dialog closed and opened again. The steps run from a timer, so they go on inside a question's
+// own event loop.
+TEST(ProfileDialog, UnderAWindowManagerTheTemplateQuestionComesOncePerChoiceAndTheAnswerEndsIt) {
+    test::XvfbServer server;
+    ASSERT_TRUE(server.Ok()) << server.Error();
+    test::OpenboxProcess openbox(server.DisplayName());
+    ASSERT_TRUE(openbox.Ok()) << openbox.Error();
+    XApplication app(server.DisplayName());
+    ASSERT_NE(app.X11(), nullptr) << "cannot open the test display for the X test extension";
+    test::TempConfigHome home;
+    CSettingsStore store;
+    FakeEngine engine(store);
+    CProfileDialogLink link;
+    CmivexDlgProfile dialog(store, engine, link);
+    dialog.SetQuestion(&AskAndCount);
+    dialog.OnInitDialog();
+    dialog.ShowDialog();
+
+    QListWidget* list = dialog.TemplateList();
+    const auto key = [&](KeySym symbol) {
+        const KeyCode code = XKeysymToKeycode(app.X11(), symbol);
+        XTestFakeKeyEvent(app.X11(), code, True, CurrentTime);
+        XTestFakeKeyEvent(app.X11(), code, False, CurrentTime);
+        XFlush(app.X11());
+    };
+    const auto question = [] { return qobject_cast<QMessageBox*>(QApplication::activeWindow()) != nullptr; };
+    const auto backInList = [&] { return !question() && list->hasFocus(); };
+    const auto row = [&](int wanted) { return [=] { return list->hasFocus() && list->currentRow() == wanted; }; };
+    struct Step {
+        std::function<bool()> ready;
+        int asked;  // questions so far, once ready
+        KeySym press;
+    };
+    const std::vector<Step> steps = {
+        {[&] { return dialog.isActiveWindow() && dialog.AxisList()->hasFocus(); }, 0, XK_Tab},
+        {row(0), 0, XK_Down},  // focus arriving made the first row current, silently
+        {row(1), 0, XK_Up},
+        {row(0), 0, XK_Down},
+        {row(1), 0, XK_Return},
+        {question, 1, XK_Escape},  // No
+        {backInList, 1, XK_space},
+        {question, 2, XK_Return},    // Yes
+        {backInList, 2, XK_Escape},  // closes the dialog
+        {[&] { return !dialog.isVisible(); }, 2, NoSymbol},
+    };
+    // Each step waits for its condition, and at least a while after the step before, time for a
+    // question that should not come to show.
+    std::size_t next = 0;
+    QElapsedTimer sinceLast, total;
+    sinceLast.start();
+    total.start();
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        if (total.elapsed() > 30000 && !g_stopAsking) {  // stuck, maybe inside a question: end it
+            g_stopAsking = true;
+            if (QWidget* box = QApplication::activeModalWidget()) box->close();
+        }
+        if (next == steps.size() || sinceLast.elapsed() < 400 || !steps[next].ready()) return;
+        EXPECT_EQ(g_asked, steps[next].asked) << "questions before step " << next;
+        if (steps[next].press != NoSymbol) key(steps[next].press);
+        sinceLast.restart();
+        ++next;
+    });
+    driver.start(50);
+    const bool done = QTest::qWaitFor([&] { return next == steps.size() || g_stopAsking; }, 40000);
+    EXPECT_TRUE(done && !g_stopAsking) << "stuck before step " << next << " after " << g_asked << " questions";
+    EXPECT_EQ(dialog.CurveWindow()->Values()[6], 214) << "Yes copied \"simulation/game\": point 2 at level 6";
+    EXPECT_TRUE(dialog.ApplyButton()->isEnabled()) << "Enter chose a template, it did not press Apply";
+
+    dialog.ShowDialog();  // opened again: nothing asks
+    QTest::qWait(800);
+    EXPECT_TRUE(dialog.isActiveWindow());
+    EXPECT_EQ(g_asked, 2);
+    g_stopAsking = true;
 }
 
 }  // namespace

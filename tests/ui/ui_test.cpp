@@ -351,6 +351,13 @@ TEST(HoverButton, TakesTheNormalPicturesSizeAndPaintsHoverBeforeActiveBeforeAlte
     button.LoadBitmaps(Solid(Qt::red), Solid(Qt::green), Solid(Qt::blue));  // no alternative picture
     button.SetAlternative(true);
     EXPECT_EQ(PaintedAt(button, middle), Rgb(Qt::red));
+
+    // Where the picture is transparent the page shows, not black.
+    QWidget page;
+    page.setPalette(QPalette(Qt::magenta));
+    page.setAutoFillBackground(true);
+    (new CHoverButton(&page))->LoadBitmaps(Solid(Qt::transparent), Solid(Qt::red), Solid(Qt::red));
+    EXPECT_EQ(PaintedAt(page, middle), Rgb(Qt::magenta));
 }
 
 TEST(AboutBox, MakesItsContentsOnFirstShowKeepsThemAndItsLinkOpensTheMakersSite) {
