@@ -176,9 +176,13 @@ TEST(ProfileDialog, UnderAWindowManagerTheTemplateQuestionComesOncePerChoiceAndT
         KeySym press;
     };
     const std::vector<Step> steps = {
-        // A loaded machine can map the dialog before the window manager looks: ask again until it is active.
+        // The window manager may refuse the new window the focus (it maps before the manager looks,
+        // or its time stamp is old): give it the focus as a click on it would, until it has it.
         {[&] {
-             if (!dialog.isActiveWindow()) dialog.activateWindow();
+             if (!dialog.isActiveWindow()) {
+                 XSetInputFocus(app.X11(), dialog.winId(), RevertToParent, CurrentTime);
+                 XFlush(app.X11());
+             }
              return dialog.isActiveWindow() && dialog.AxisList()->hasFocus();
          },
          0, XK_Tab},
