@@ -6,6 +6,7 @@
 
 #include "control_ids.h"
 #include "engine_control.h"
+#include "hotkey_actions.h"
 #include "hotkey_ctrl.h"
 #include "input_event.h"
 #include "logging.h"
@@ -220,6 +221,13 @@ void CMivexDlgHotkey::OnHotKey(std::uint16_t virtualKey, std::uint16_t flags) {
         Act(id);
         return;
     }
+}
+
+bool CMivexDlgHotkey::ActivateAction(std::string_view name) {
+    const HotkeyAction* action = FindHotkeyAction(name);
+    if (action == nullptr) return false;
+    Act(action->controlId);
+    return true;
 }
 
 void CMivexDlgHotkey::Act(int controlId) {

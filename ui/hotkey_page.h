@@ -16,6 +16,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "hotkey_grabber.h"
 #include "page_tooltips.h"
@@ -49,6 +50,9 @@ public:
     // What a reported hotkey does: the first control, in the dispatch order, that shows the
     // combination acts.
     void OnHotKey(std::uint16_t virtualKey, std::uint16_t flags);
+    // What the hotkey of a named action (see hotkey_actions.h) does, asked for another way than by
+    // its key; false, doing nothing, for a name no action has.
+    bool ActivateAction(std::string_view name);
 
     // The control of a hotkey by its control id (1015 ...), or nullptr.
     CHotKeyCtrl* Control(int controlId) const;

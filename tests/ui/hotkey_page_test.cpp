@@ -6,6 +6,7 @@
 #include <QtWidgets>
 
 #include "control_ids.h"
+#include "hotkey_actions.h"
 #include "hotkey_ctrl.h"
 #include "hotkey_page.h"
 #include "input_event.h"
@@ -112,7 +113,16 @@ const Press kPresses[] = {
 };
 // clang-format on
 
-class HotkeyPress : public HotkeyPage, public testing::WithParamInterface<Press> {};
+class HotkeyPress : public HotkeyPage, public testing::WithParamInterface<Press> {
+protected:
+    void ExpectOutcome(const Press& c) {
+        EXPECT_EQ(mirror.m_bMouseActive, c.activeAfter);
+        EXPECT_EQ(injector.Events(),
+                  c.injected ? std::vector{InputEvent::Mouse(c.injected)} : std::vector<InputEvent>{});
+        EXPECT_EQ(std::pair(mouse.GetButton(), mouse.GetClickType()), std::pair(c.button, c.clickType));
+        EXPECT_EQ(std::pair(view.centred, engine.resets), std::pair(c.centred, c.centred));
+    }
+};
 
 TEST_P(HotkeyPress, ActsAsTheTableSays) {
     const Press& c = GetParam();
@@ -120,10 +130,20 @@ TEST_P(HotkeyPress, ActsAsTheTableSays) {
     ShowFKeys();
     mirror.m_bMouseActive = c.mouseActive;
     page->OnHotKey(KeyOf(c.pressed), 0);
-    EXPECT_EQ(mirror.m_bMouseActive, c.activeAfter);
-    EXPECT_EQ(injector.Events(), c.injected ? std::vector{InputEvent::Mouse(c.injected)} : std::vector<InputEvent>{});
-    EXPECT_EQ(std::pair(mouse.GetButton(), mouse.GetClickType()), std::pair(c.button, c.clickType));
-    EXPECT_EQ(std::pair(view.centred, engine.resets), std::pair(c.centred, c.centred));
+    ExpectOutcome(c);
+}
+
+// The desktop's shortcuts and the command line name the action instead of pressing its key.
+TEST_P(HotkeyPress, ActsTheSameWhenAskedForByTheActionsName) {
+    const Press& c = GetParam();
+    Start();
+    mirror.m_bMouseActive = c.mouseActive;
+    const auto action = std::find_if(kHotkeyActions.begin(), kHotkeyActions.end(),
+                                     [&](const HotkeyAction& a) { return a.controlId == c.pressed; });
+    ASSERT_NE(action, kHotkeyActions.end());
+    EXPECT_TRUE(page->ActivateAction(action->name));
+    EXPECT_FALSE(page->ActivateAction("no-such-action"));
+    ExpectOutcome(c);
 }
 
 INSTANTIATE_TEST_SUITE_P(Page, HotkeyPress, testing::ValuesIn(kPresses),
