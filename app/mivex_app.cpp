@@ -1,6 +1,5 @@
 #include "mivex_app.h"
 
-#include <QSystemTrayIcon>
 #include <cstdio>
 
 #include "about_dialog.h"
@@ -35,9 +34,12 @@ constexpr const char* kRunFailed = "ERROR: m_pVideoTrack->Run failed";
 constexpr const char* kNoCamera = "ERROR: no camera detected, or camera in use";
 constexpr const char* kSettingsNotSaved = "ERROR: settings cannot be saved, changes last until the program ends: ";
 constexpr const char* kNoLog = "No diagnostic log: ";
-constexpr const char* kNoTray =
-    "No system tray: the settings window is shown instead of a tray icon (closing it keeps the program "
-    "running; end it with Exit)";
+constexpr const char* kInTray = "WriteToolbar";
+constexpr const char* kNoTrayYet =
+    "No system tray yet: the icon goes into one that starts within %1 s, else the settings window shows "
+    "(closing it keeps the program running; end it with its Exit button)";
+constexpr const char* kTrayGone =
+    "System tray gone: the settings window carries Update, About and Exit until a tray comes back";
 
 // Set only by the end-to-end tests, which run copies at once and cannot wait a minute: the lock's
 // folder, and the healthy run time in milliseconds.
@@ -317,19 +319,20 @@ void CmivexApp::CountUpdateReminder() {
 }
 
 void CmivexApp::ShowInTray() {
-    const bool inTray = m_pDlgMain->TrayIconAdd();
-    if (inTray)
-        Log("WriteToolbar");
+    connect(m_pDlgMain.get(), &CmivexDlgMain::trayChanged, this,
+            [this](bool inTray) { Log(inTray ? kInTray : kTrayGone); });
+    // Without a tray the window shows itself once the wait is over: else nothing of the program
+    // would be visible.
+    const auto wait = std::chrono::duration_cast<std::chrono::seconds>(CmivexDlgMain::kTrayWait).count();
+    if (m_pDlgMain->WatchTray())
+        Log(kInTray);
     else
-        Log(kNoTray);
+        Log(QString::fromLatin1(kNoTrayYet).arg(wait).toStdString().c_str());
     if (m_bRebootResolution) {
         m_pDlgMain->SetActivePage(SettingsPageIndex(SettingsPage::Camera));
         m_pDlgMain->show();
         m_pDlgMain->raise();
         m_pDlgMain->activateWindow();
-    } else if (!inTray) {
-        // Without a tray nothing of the program would be visible.
-        PostSheetMessage(m_pDlgMain.get(), kMsgSetup);
     }
 }
 

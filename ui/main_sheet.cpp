@@ -4,8 +4,8 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QCursor>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
@@ -28,6 +28,9 @@ struct TrayMenuItem {
     int message;  // kMsgNone: a separator
     const char* text;
 };
+
+// The tray menu's commands that the button row carries without a tray: "Setup" is the window.
+bool InButtonRow(const TrayMenuItem& item) { return item.message != kMsgNone && item.message != kMsgSetup; }
 
 constexpr std::array kTrayMenu = std::to_array<TrayMenuItem>({
     {kMsgSetup, "Setup"},
@@ -81,18 +84,35 @@ CmivexDlgMain::CmivexDlgMain(std::atomic<bool>& stopAll, QWidget* parent) : QDia
 
     m_tabs = new QTabWidget(this);
     m_tabs->setUsesScrollButtons(false);
+    m_pNotice = new QLabel(this);
+    m_pNotice->setWordWrap(true);
+    m_pNotice->setTextFormat(Qt::PlainText);
+    m_pNotice->hide();
     m_pButtons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+    // After OK in the Tab order, as made.
+    for (const TrayMenuItem& item : kTrayMenu) {
+        if (!InButtonRow(item)) continue;
+        QPushButton* button = m_pButtons->addButton(QString::fromLatin1(item.text), QDialogButtonBox::ActionRole);
+        button->setAccessibleName(button->text().remove(QLatin1Char('&')));
+        connect(button, &QPushButton::clicked, this,
+                [this, message = item.message] { PostSheetMessage(this, message); });
+        m_trayCommands << button;
+    }
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_tabs, 1);
+    layout->addWidget(m_pNotice);
     layout->addWidget(m_pButtons);
 
     connect(m_pButtons->button(QDialogButtonBox::Ok), &QPushButton::clicked, this, &CmivexDlgMain::OnOk);
     connect(m_tabs, &QTabWidget::currentChanged, this, &CmivexDlgMain::OnTabChanged);
 
-    // Queued so that the tray menu's own event loop never runs inside the icon's mouse
-    // handler: an "E&xit" chosen there removes the icon.
-    connect(&m_tray, &QSystemTrayIcon::activated, this, &CmivexDlgMain::OnTrayActivated, Qt::QueuedConnection);
+    m_trayPoll.setInterval(kTrayPoll);
+    connect(&m_trayPoll, &QTimer::timeout, this, &CmivexDlgMain::FollowTray);
+    m_trayWait.setSingleShot(true);
+    connect(&m_trayWait, &QTimer::timeout, this, &CmivexDlgMain::OnTrayWaitOver);
 }
+
+CmivexDlgMain::~CmivexDlgMain() = default;
 
 void CmivexDlgMain::AddPage(CMyPropertyPageToolTips* page) {
     m_bAddingPage = true;
@@ -216,51 +236,89 @@ void CmivexDlgMain::closeEvent(QCloseEvent* event) {
 void CmivexDlgMain::reject() { hide(); }
 
 bool CmivexDlgMain::TrayIconAdd() {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        return false;
+    if (m_pTray) return true;
+    if (!m_trayPresence.Present()) return false;
+    m_trayPresence.IconMade();
+    m_pTrayMenu = std::make_unique<QMenu>();
+    for (const TrayMenuItem& item : kTrayMenu) {
+        if (item.message == kMsgNone) {
+            m_pTrayMenu->addSeparator();
+            continue;
+        }
+        QAction* action = m_pTrayMenu->addAction(QString::fromLatin1(item.text));
+        action->setData(item.message);
+        connect(action, &QAction::triggered, this, [this, message = item.message] { PostSheetMessage(this, message); });
     }
-    m_tray.setIcon(MivexIcon());
-    m_tray.setToolTip(QString::fromLatin1(kCaption));
-    m_tray.show();
+    m_pTray = std::make_unique<QSystemTrayIcon>(MivexIcon());
+    m_pTray->setToolTip(QString::fromLatin1(kCaption));
+    m_pTray->setContextMenu(m_pTrayMenu.get());
+    // Queued: an "E&xit" chosen from the menu removes the icon, which must not happen inside the
+    // icon's own mouse handler.
+    connect(m_pTray.get(), &QSystemTrayIcon::activated, this, &CmivexDlgMain::OnTrayActivated, Qt::QueuedConnection);
+    m_pTray->show();
+    for (QPushButton* button : m_trayCommands) button->hide();
     return true;
 }
 
-void CmivexDlgMain::TrayIconRemove() { m_tray.hide(); }
+void CmivexDlgMain::TrayIconRemove() {
+    m_pTray.reset();
+    m_pTrayMenu.reset();
+    for (QPushButton* button : m_trayCommands) button->show();
+}
 
-bool CmivexDlgMain::IsTrayIconShown() const { return m_tray.isVisible(); }
+bool CmivexDlgMain::IsTrayIconShown() const { return m_pTray != nullptr; }
+
+bool CmivexDlgMain::WatchTray(std::chrono::milliseconds wait) {
+    m_trayWait.setInterval(wait);
+    const bool inTray = TrayIconAdd();
+    if (!inTray) m_trayWait.start();
+    m_trayPoll.start();
+    return inTray;
+}
+
+void CmivexDlgMain::FollowTray() {
+    if (m_bClosed) return;
+    const bool there = m_trayPresence.Present();
+    if (there == IsTrayIconShown()) return;
+    if (there) {
+        TrayIconAdd();
+        m_trayWait.stop();
+    } else {
+        TrayIconRemove();
+        m_bTrayLost = true;
+        m_trayWait.start();
+    }
+    emit trayChanged(there);
+}
+
+void CmivexDlgMain::OnTrayWaitOver() {
+    if (m_bClosed || IsTrayIconShown() || isVisible()) return;
+    if (!m_bTrayLost) {
+        ShowSetup();
+        return;
+    }
+    // The user did not ask for the window now: it must not take the keyboard from them.
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    show();
+    setAttribute(Qt::WA_ShowWithoutActivating, false);
+}
 
 void CmivexDlgMain::TrayBalloon(const QString& title, const QString& text, int iconKind, int timeoutMs) {
     const QString shownTitle = Cut(title, kBalloonTitleMax);
     const QString shownText = Cut(text, kBalloonTextMax);
-    m_tray.showMessage(shownTitle, shownText, BalloonIcon(iconKind), timeoutMs);
+    if (m_pTray) m_pTray->showMessage(shownTitle, shownText, BalloonIcon(iconKind), timeoutMs);
     emit balloonShown(shownTitle, shownText);
 }
 
+void CmivexDlgMain::ShowNotice(const QString& text) {
+    m_pNotice->setText(text);
+    m_pNotice->setVisible(!text.isEmpty());
+}
+
 void CmivexDlgMain::OnTrayActivated(QSystemTrayIcon::ActivationReason reason) {
-    if (reason == QSystemTrayIcon::Trigger) {
-        PostSheetMessage(this, kMsgSetup);
-    } else if (reason == QSystemTrayIcon::Context) {
-        ShowTrayMenu();
-    }
-}
-
-std::unique_ptr<QMenu> CmivexDlgMain::BuildTrayMenu() {
-    auto menu = std::make_unique<QMenu>();
-    for (const TrayMenuItem& item : kTrayMenu) {
-        if (item.message == kMsgNone) {
-            menu->addSeparator();
-        } else {
-            menu->addAction(QString::fromLatin1(item.text))->setData(item.message);
-        }
-    }
-    connect(menu.get(), &QMenu::triggered, this,
-            [this](QAction* action) { PostSheetMessage(this, action->data().toInt()); });
-    return menu;
-}
-
-void CmivexDlgMain::ShowTrayMenu() {
-    const std::unique_ptr<QMenu> menu = BuildTrayMenu();
-    menu->exec(QCursor::pos());
+    // The menu is the tray's to show: Qt opens it on a right click in an XEmbed tray, the desktop
+    // in a StatusNotifier tray.
+    if (reason == QSystemTrayIcon::Trigger) PostSheetMessage(this, kMsgSetup);
 }
 
 void CmivexDlgMain::CloseProgramForRestart() {
@@ -272,6 +330,8 @@ void CmivexDlgMain::CloseProgramForRestart() {
 
 void CmivexDlgMain::CloseProgram() {
     hide();
+    m_trayPoll.stop();
+    m_trayWait.stop();
     TrayIconRemove();
     m_stopAll.store(true);
     // Only a running loop is told to end: Qt's quit request made before the loop would make

@@ -1,8 +1,11 @@
 // Windows on a private Xvfb, driven with the X test extension as a user would: the settings
-// window's tray icon in a real XEmbed tray (trayer), and the speed profile dialog's questions under
-// a window manager (openbox), which hands the focus back to the dialog after each.
+// window's tray icon in a real XEmbed tray (trayer) and, on a private session bus, in a
+// StatusNotifier tray (a watcher of the test's own, as KDE Plasma's or GNOME's AppIndicator
+// extension), each coming after the program; and the speed profile dialog's questions under a
+// window manager (openbox), which hands the focus back to the dialog after each.
 #include <gtest/gtest.h>
 
+#include <QtDBus>
 #include <QtTest>
 #include <QtWidgets>
 
@@ -22,8 +25,8 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include "session_bus.h"
 #include "trayer_process.h"
-#include "xvfb_server.h"
 
 namespace {
 
@@ -34,11 +37,11 @@ constexpr unsigned int kRightButton = 3;
 // The program's Qt on a test's display, with a connection of its own for the X test extension.
 class XApplication {
 public:
-    explicit XApplication(const std::string& displayName)
+    // Without the test's session bus, none: Qt could hand the tray icon to the desktop's own tray.
+    explicit XApplication(const std::string& displayName, const std::optional<std::string>& bus = std::nullopt)
         : m_display("DISPLAY", displayName),
           m_platform("QT_QPA_PLATFORM", "xcb"),
-          // With a session bus Qt could hand the tray icon to the desktop's own notification area.
-          m_bus("DBUS_SESSION_BUS_ADDRESS", std::nullopt),
+          m_bus("DBUS_SESSION_BUS_ADDRESS", bus),
           m_x11(XOpenDisplay(displayName.c_str())) {}
     ~XApplication() {
         if (m_x11) XCloseDisplay(m_x11);
@@ -54,14 +57,31 @@ private:
     Display* m_x11;
 };
 
-// One icon for the whole sequence, as in the program: it shows in the tray, a left click shows
-// the settings window, a right click opens the menu. Exit from the menu ends the whole program,
-// so the end-to-end tests take it.
-TEST(TrayIcon, SitsInTheTrayAndAnswersRealClicks) {
+// The tray menu's commands in the window's button row, by accessible name.
+QList<QPushButton*> TrayCommands(const CmivexDlgMain& sheet) {
+    QList<QPushButton*> found;
+    for (const char* name : {"Update", "About", "Exit"})
+        for (QPushButton* button : sheet.findChildren<QPushButton*>())
+            if (button->accessibleName() == QLatin1String(name)) found << button;
+    return found;
+}
+bool RowCarriesTrayCommands(const CmivexDlgMain& sheet) {
+    const QList<QPushButton*> commands = TrayCommands(sheet);
+    return commands.size() == 3 && std::ranges::all_of(commands, [&](auto* b) { return b->isVisibleTo(&sheet); });
+}
+bool RowWithoutTrayCommands(const CmivexDlgMain& sheet) {
+    return std::ranges::none_of(TrayCommands(sheet), [&](auto* b) { return b->isVisibleTo(&sheet); });
+}
+
+constexpr std::chrono::milliseconds kShortWait{300};
+
+// One icon for the whole sequence, as in the program, which starts before the tray: its window
+// shows, with the tray menu's commands, until the tray comes; then the icon shows in the tray, a
+// left click shows the settings window, a right click opens the menu; when the tray goes the
+// commands come back. Exit from the menu ends the whole program, so the end-to-end tests take it.
+TEST(TrayIcon, ComesIntoATrayThatStartsLaterAndAnswersRealClicks) {
     test::XvfbServer server;
     ASSERT_TRUE(server.Ok()) << server.Error();
-    test::TrayerProcess trayer(server.DisplayName());
-    ASSERT_TRUE(trayer.Ok()) << trayer.Error();
     XApplication app(server.DisplayName());
     Display* x11 = app.X11();
     ASSERT_NE(x11, nullptr) << "cannot open the test display for the X test extension";
@@ -70,7 +90,17 @@ TEST(TrayIcon, SitsInTheTrayAndAnswersRealClicks) {
     CmivexDlgMain sheet(stopAll);
     int updatesShown = 0;
     sheet.SetUpdateWindow([&] { ++updatesShown; });
-    ASSERT_TRUE(sheet.TrayIconAdd());
+    QSignalSpy trayChanged(&sheet, &CmivexDlgMain::trayChanged);
+    ASSERT_FALSE(sheet.WatchTray(kShortWait));
+    EXPECT_TRUE(RowCarriesTrayCommands(sheet));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sheet.isVisible(); }, kDeadlineMs)) << "no tray: the window shows";
+    sheet.hide();
+
+    std::optional<test::TrayerProcess> trayer(std::in_place, server.DisplayName());
+    ASSERT_TRUE(trayer->Ok()) << trayer->Error();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sheet.IsTrayIconShown(); }, kDeadlineMs)) << "the tray came";
+    EXPECT_EQ(trayChanged.takeFirst(), QVariantList{true});
+    EXPECT_TRUE(RowWithoutTrayCommands(sheet));
 
     // Embedded: the icon's window has the tray's for parent, not the root; then wait until the tray
     // stops moving it.
@@ -84,7 +114,7 @@ TEST(TrayIcon, SitsInTheTrayAndAnswersRealClicks) {
             unsigned int count = 0;
             if (window == nullptr || !XQueryTree(x11, window->winId(), &root, &parent, &children, &count)) return false;
             if (children != nullptr) XFree(children);
-            const QRect now = sheet.TrayIcon().geometry();
+            const QRect now = sheet.TrayIcon()->geometry();
             const bool still = parent != root && !now.isEmpty() && now == icon;
             icon = now;
             return still;
@@ -128,6 +158,152 @@ TEST(TrayIcon, SitsInTheTrayAndAnswersRealClicks) {
     EXPECT_EQ(items, QStringList({"Setup 1127", "-", "Update 1130", "About 1129", "-", "E&xit 1128"}));
     EXPECT_EQ(updatesShown, 0) << "a dismissed menu does nothing";
     EXPECT_FALSE(sheet.isVisible() || sheet.IsClosed());
+
+    trayer.reset();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !trayChanged.isEmpty(); }, kDeadlineMs)) << "the tray went";
+    EXPECT_EQ(trayChanged.takeFirst(), QVariantList{false});
+    EXPECT_TRUE(RowCarriesTrayCommands(sheet) && !sheet.IsTrayIconShown());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return sheet.isVisible(); }, kDeadlineMs)) << "no tray again: the window shows";
+}
+
+// A StatusNotifier watcher on the session bus, in a thread of its own as it would be in a process
+// of its own: the program's blocking calls to it must find it answering.
+class FakeStatusNotifierWatcher : public QDBusVirtualObject {
+public:
+    explicit FakeStatusNotifierWatcher(const std::string& address) {
+        m_thread.start();
+        moveToThread(&m_thread);
+        m_bus = QDBusConnection::connectToBus(QString::fromStdString(address), "watcher");
+        m_bus.registerVirtualObject("/StatusNotifierWatcher", this);
+    }
+    ~FakeStatusNotifierWatcher() override {
+        m_bus.unregisterObject("/StatusNotifierWatcher");
+        QDBusConnection::disconnectFromBus("watcher");
+        m_thread.quit();
+        m_thread.wait();
+    }
+    bool Start() { return m_bus.registerService(kService); }
+    bool Stop() { return m_bus.unregisterService(kService); }
+    // The services that registered an item, in order.
+    QStringList Items() const {
+        const QMutexLocker lock(&m_mutex);
+        return m_items;
+    }
+
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        const QString member = message.member();
+        if (member == "Introspect") return connection.send(message.createReply(kIntrospection));
+        if (member == "RegisterStatusNotifierItem") {
+            const QMutexLocker lock(&m_mutex);
+            m_items << message.arguments().value(0).toString();
+            return connection.send(message.createReply());
+        }
+        if (member != "Get") return false;
+        const QString property = message.arguments().value(1).toString();
+        const QVariant value = property == "IsStatusNotifierHostRegistered" ? QVariant(true)
+                               : property == "ProtocolVersion"              ? QVariant(0)
+                                                                            : QVariant(Items());
+        return connection.send(message.createReply(QVariant::fromValue(QDBusVariant(value))));
+    }
+
+private:
+    static inline const QString kService = "org.kde.StatusNotifierWatcher";
+    static inline const QString kIntrospection = R"(<node><interface name="org.kde.StatusNotifierWatcher">
+<method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
+<property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
+<property name="RegisteredStatusNotifierItems" type="as" access="read"/>
+<property name="ProtocolVersion" type="i" access="read"/></interface></node>)";
+    QThread m_thread;
+    QDBusConnection m_bus{QString()};
+    mutable QMutex m_mutex;
+    QStringList m_items;
+};
+
+// The items of an exported menu's layout, as "<id> <label>", "-" for a separator.
+QStringList MenuItems(const QDBusArgument& layout) {
+    int id = 0;
+    QVariantMap properties;
+    layout.beginStructure();
+    layout >> id >> properties;
+    QStringList items;
+    layout.beginArray();
+    while (!layout.atEnd()) {
+        QDBusVariant child;
+        layout >> child;
+        const QDBusArgument item = child.variant().value<QDBusArgument>();
+        int childId = 0;
+        QVariantMap childProperties;
+        item.beginStructure();
+        item >> childId >> childProperties;
+        item.endStructure();
+        items << (childProperties.value("type") == "separator"
+                      ? QString("-")
+                      : QString::number(childId) + " " + childProperties.value("label").toString());
+    }
+    layout.endArray();
+    layout.endStructure();
+    return items;
+}
+
+// A watcher that starts after the program: the icon registers with it as a StatusNotifierItem
+// (which Qt would never do had it been asked before the watcher came), exports its menu, and
+// answers the desktop's clicks and menu choices; when the watcher goes, the window's row carries
+// the tray menu's commands again.
+TEST(TrayIcon, RegistersWithAStatusNotifierWatcherThatStartsLaterAndExportsItsMenu) {
+    test::XvfbServer server;
+    ASSERT_TRUE(server.Ok()) << server.Error();
+    test::SessionBus bus;
+    ASSERT_TRUE(bus.Ok()) << bus.Error();
+    XApplication app(server.DisplayName(), bus.Address());
+    FakeStatusNotifierWatcher watcher(bus.Address());
+    std::atomic<bool> stopAll{false};
+    CmivexDlgMain sheet(stopAll);
+    int updatesShown = 0;
+    sheet.SetUpdateWindow([&] { ++updatesShown; });
+    QSignalSpy trayChanged(&sheet, &CmivexDlgMain::trayChanged);
+    ASSERT_FALSE(sheet.WatchTray(std::chrono::minutes(1)));
+
+    ASSERT_TRUE(watcher.Start());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watcher.Items().size() == 1; }, kDeadlineMs)) << "never registered";
+    EXPECT_EQ(trayChanged.takeFirst(), QVariantList{true});
+    EXPECT_TRUE(RowWithoutTrayCommands(sheet));
+
+    // The desktop's side, without blocking: the item answers on this thread.
+    QDBusConnection desktop = QDBusConnection::connectToBus(QString::fromStdString(bus.Address()), "desktop");
+    const auto call = [&](const QString& path, const QString& interface, const QString& method,
+                          const QVariantList& arguments) {
+        QDBusMessage message = QDBusMessage::createMethodCall(watcher.Items()[0], path, interface, method);
+        message.setArguments(arguments);
+        const QDBusPendingCall pending = desktop.asyncCall(message);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return pending.isFinished(); }, kDeadlineMs)) << method.toStdString();
+        EXPECT_FALSE(pending.isError()) << method.toStdString() << ": " << pending.error().message().toStdString();
+        return pending.reply().arguments();
+    };
+    const QVariantList menuPath =
+        call("/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get", {"org.kde.StatusNotifierItem", "Menu"});
+    ASSERT_EQ(menuPath.size(), 1);
+    const QString menu = menuPath[0].value<QDBusVariant>().variant().value<QDBusObjectPath>().path();
+    const QVariantList layout = call(menu, "com.canonical.dbusmenu", "GetLayout", {0, -1, QStringList()});
+    ASSERT_EQ(layout.size(), 2);
+    const QStringList items = MenuItems(layout[1].value<QDBusArgument>());
+    ASSERT_EQ(items.size(), 6) << items.join(", ").toStdString();
+    QStringList labels = items;
+    for (QString& label : labels) label = label.section(' ', 1);
+    EXPECT_EQ(labels, QStringList({"Setup", "", "Update", "About", "", "E_xit"})) << items.join(", ").toStdString();
+
+    call("/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate", {0, 0});  // a left click
+    EXPECT_TRUE(QTest::qWaitFor([&] { return sheet.isVisible(); }, kDeadlineMs)) << "Activate shows the window";
+    const QDBusVariant noData(QVariant(0));
+    call(menu, "com.canonical.dbusmenu", "Event",
+         {items[2].section(' ', 0, 0).toInt(), "clicked", QVariant::fromValue(noData), 0u});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return updatesShown == 1; }, kDeadlineMs)) << "Update chosen in the menu";
+
+    ASSERT_TRUE(watcher.Stop());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !trayChanged.isEmpty(); }, kDeadlineMs)) << "the tray went";
+    EXPECT_EQ(trayChanged.takeFirst(), QVariantList{false});
+    EXPECT_TRUE(RowCarriesTrayCommands(sheet));
+    QDBusConnection::disconnectFromBus("desktop");
 }
 
 int g_asked = 0;
