@@ -1,6 +1,7 @@
 #include "main_sheet.h"
 
 #include <array>
+#include <utility>
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -98,6 +99,7 @@ CmivexDlgMain::CmivexDlgMain(std::atomic<bool>& stopAll, QWidget* parent) : QDia
                 [this, message = item.message] { PostSheetMessage(this, message); });
         m_trayCommands << button;
     }
+    m_rowInTabOrder = QList<QPushButton*>{m_pButtons->button(QDialogButtonBox::Ok)} + m_trayCommands;
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_tabs, 1);
     layout->addWidget(m_pNotice);
@@ -118,11 +120,6 @@ void CmivexDlgMain::AddPage(CMyPropertyPageToolTips* page) {
     m_bAddingPage = true;
     m_tabs->addTab(page, page->windowTitle());
     m_bAddingPage = false;
-    // The page's controls joined the end of the window's Tab chain, behind OK: put the button row
-    // back last, so that Tab goes from the tab bar into the page and reaches OK after it. The row
-    // itself, not just its button: Qt makes the row a focus proxy of its default button, so Tab
-    // stops at the row's place in the chain.
-    if (QWidget* last = previousInFocusChain(); !m_pButtons->isAncestorOf(last)) setTabOrder(last, m_pButtons);
 }
 
 int CmivexDlgMain::PageCount() const { return m_tabs->count(); }
@@ -158,6 +155,25 @@ void CmivexDlgMain::OnTabChanged(int index) {
     m_iActivePage = index;
     if (CMyPropertyPageToolTips* page = GetPage(index)) {
         page->Activate();
+    }
+    PutButtonRowLast();
+}
+
+void CmivexDlgMain::PutButtonRowLast() {
+    // Pages make their controls on their first activation, in their own part of the Tab chain, which
+    // may lie behind the row. Qt's setTabOrder ignores widgets that take no focus, such as a page or
+    // the row itself: the row's buttons follow the chain's last control that takes it.
+    QWidget* last = previousInFocusChain();
+    while (last != this && (last->focusPolicy() == Qt::NoFocus || m_pButtons->isAncestorOf(last)))
+        last = last->previousInFocusChain();
+    if (last == this) return;
+    QWidget* previous = last;
+    for (QPushButton* button : m_rowInTabOrder) setTabOrder(std::exchange(previous, button), button);
+    // Tab also stops at the row's own place, as Qt makes the row the focus proxy of its OK. Setting
+    // a child as focus proxy moves the row just in front of it.
+    if (QWidget* proxy = m_pButtons->focusProxy()) {
+        m_pButtons->setFocusProxy(nullptr);
+        m_pButtons->setFocusProxy(proxy);
     }
 }
 

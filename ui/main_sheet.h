@@ -154,12 +154,15 @@ private:
     void OnTrayWaitOver();
     void OnOk();
     void OnTabChanged(int index);
+    // Last in the Tab order, after every page's controls: OK, then the tray menu's commands.
+    void PutButtonRowLast();
 
     std::atomic<bool>& m_stopAll;
     QTabWidget* m_tabs = nullptr;
     QLabel* m_pNotice = nullptr;
-    QDialogButtonBox* m_pButtons = nullptr;  // the one OK, under the tabs, last in the Tab order
+    QDialogButtonBox* m_pButtons = nullptr;  // the one OK, under the tabs
     QList<QPushButton*> m_trayCommands;      // in the row while there is no tray
+    QList<QPushButton*> m_rowInTabOrder;     // OK, then the tray menu's commands
     QPointer<CAboutDlg> m_about;
     // Made only when a tray is there: Qt picks the kind of tray for good when the first is made.
     CTrayPresence m_trayPresence;

@@ -1,6 +1,7 @@
-// The settings window of the running program, driven from the keyboard as a user without a mouse
-// would: the "Mouse Left and Right movement" slider changes the pointer's horizontal gain on the
-// frames that follow, and the start-at-login entry starts this very program.
+// The settings window of the running program on a desktop without a tray, driven from the keyboard
+// as a user without a mouse would: the "Mouse Left and Right movement" slider changes the pointer's
+// horizontal gain on the frames that follow, the start-at-login entry starts this very program,
+// and the window's Exit ends it.
 #include "e2e_harness.h"
 
 namespace e2e {
@@ -24,6 +25,16 @@ protected:
         return across / std::max(down, 1.0);
     }
     void Key(KeySym key) const { Press(0, key); }
+    // The window's, once it is mapped; the window shows after the program's wait for a tray.
+    bool FocusSheet(Window sheet) const {
+        return WaitUntil(
+            [&] {
+                XSetInputFocus(m_x, sheet, RevertToParent, CurrentTime);
+                XSync(m_x, False);
+                return FocusedWindow() == sheet;
+            },
+            kSlow * 15s);
+    }
     std::string FocusedName() const {
         char* title = nullptr;
         const Window focus = FocusedWindow();
@@ -46,12 +57,7 @@ TEST_F(SettingsWindow, TheLeftRightSliderChangesTheHorizontalGainAndTheLoginEntr
     // The window may exist before it is mapped, and the focus cannot go to it until then. The user
     // then tabs forward from wherever the window put the focus (the tab bar, or a control before
     // the first slider of the "Settings" tab) until End takes that slider to its end.
-    const auto focusSheet = [&] {
-        XSetInputFocus(m_x, sheet, RevertToParent, CurrentTime);
-        XSync(m_x, False);
-        return FocusedWindow() == sheet;
-    };
-    ASSERT_TRUE(WaitUntil(focusSheet, kSlow * 5s)) << "the window never took the focus";
+    ASSERT_TRUE(FocusSheet(sheet)) << "the window never took the focus";
     // An End that moves any slider ends the search, so a slow window never makes the user tab
     // past the one that moved.
     const auto sliders = [] {
@@ -82,6 +88,39 @@ TEST_F(SettingsWindow, TheLeftRightSliderChangesTheHorizontalGainAndTheLoginEntr
     const std::string command = exec.substr(5, exec.size() - 6) + " --version > " + version.string();
     EXPECT_EQ(std::system(command.c_str()), 0);
     EXPECT_NE(test::ReadFile(version).find(MIVEX_E2E_VERSION), std::string::npos);
+}
+
+// The program waits for a tray, then shows its window; a tray starting later takes the icon, and
+// once it has gone again, Alt+X on the window's "E&xit" ends the program as the tray menu's does.
+TEST_F(SettingsWindow, ATrayComingLaterTakesTheIconAndWithoutOneTheWindowsExitEndsTheProgram) {
+    CSettingsStore().Write(Setting::kRebootCount, 3);
+    const ProgramRun run = Start(CameraArgs());
+    ASSERT_TRUE(WaitForLogLine(run, "No system tray yet: *")) << Diagnostics(run);
+    Window sheet = None;
+    ASSERT_TRUE(WaitUntil([&] { return (sheet = FindWindow("Kordo Mivex!")) != None; }, kSlow * 20s));
+    ASSERT_TRUE(FocusSheet(sheet)) << "the window never showed" << Diagnostics(run);
+
+    m_tray.emplace(m_xvfb.DisplayName());
+    ASSERT_TRUE(m_tray->Ok()) << m_tray->Error();
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return OwnerAt({12, 12}) == run.pid;
+        },
+        kSlow * 10s))
+        << "no icon of the program in the tray at the top left" << Diagnostics(run);
+    m_tray.reset();
+    ASSERT_TRUE(WaitForLogLine(run, "System tray gone: *")) << Diagnostics(run);
+    EXPECT_EQ(MissingInOrder(Log(run), {"No system tray yet: *", "WriteToolbar", "System tray gone: *"}), "");
+
+    ASSERT_TRUE(FocusSheet(sheet));
+    const KeyCode alt = XKeysymToKeycode(m_x, XK_Alt_L), x = XKeysymToKeycode(m_x, XK_x);
+    for (const auto& [key, down] : {std::pair(alt, true), {x, true}, {x, false}, {alt, false}})
+        XTestFakeKeyEvent(m_x, key, down, CurrentTime);
+    XSync(m_x, False);
+    EXPECT_EQ(Ending(run.pid, kSlow * 10s), "exit code 0") << Diagnostics(run);
+    EXPECT_EQ(CSettingsStore().Read(Setting::kRebootCount), 0);
+    EXPECT_EQ(MissingInOrder(Log(run), {"InitInstance exit OK", "ExitInstance begin", "ExitInstance end"}), "")
+        << Diagnostics(run);
 }
 
 }  // namespace

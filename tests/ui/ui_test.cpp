@@ -118,14 +118,17 @@ TEST_F(SettingsPages, EveryTabHasTheWindowsOneOkWhichTabReachesAfterThePagesCont
         sheet.SetActivePage(tab);
         sheet.findChild<QTabBar*>()->setFocus();
         QWidgetList outside;
+        int inside = 0;
         for (int step = 0; step < 40 && QApplication::focusWidget() != ok; ++step) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QWidget* focus = QApplication::focusWidget();
-            if (focus != ok && !sheet.GetPage(tab)->isAncestorOf(focus)) outside << focus;
+            if (focus == ok) break;
+            sheet.GetPage(tab)->isAncestorOf(focus) ? ++inside : (outside << focus, 0);
             // A read-only number shows no focus: no Tab stop.
             EXPECT_NE(focus, camera->FpsCamera());
         }
         EXPECT_EQ(QApplication::focusWidget(), ok) << tab;
+        EXPECT_GT(inside, 0) << "Tab went from the tab bar past the page to OK, on tab " << tab;
         EXPECT_EQ(outside, QWidgetList()) << tab;
     }
 }
@@ -195,6 +198,38 @@ TEST_F(Sheet, MessagesShowTheSheetTheAboutBoxOrTheUpdateWindowAndOthersNothing) 
             << "message 0x" << std::hex << message << ", " << wParam;
     }
     EXPECT_FALSE(sheet.IsClosed());
+}
+
+// Offscreen there is no tray: the row carries the tray menu's commands after OK, each reached by
+// Tab, pressed by Space or through the accessibility bus, and doing what the menu's item does.
+TEST_F(Sheet, WithoutATrayTheRowCarriesUpdateAboutAndExitAfterOkWhichActAsTheTrayMenusItems) {
+    int updates = 0;
+    sheet.SetUpdateWindow([&] { ++updates; });
+    sheet.show();
+    sheet.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&sheet));
+    sheet.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->setFocus();
+    QList<QPushButton*> row;
+    for (int i = 0; i < 3; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        row << qobject_cast<QPushButton*>(QApplication::focusWidget());
+        ASSERT_NE(row.last(), nullptr) << i;
+    }
+    QStringList names;
+    for (QPushButton* button : row) names << button->accessibleName();
+    ASSERT_EQ(names, QStringList({"Update", "About", "Exit"}));
+
+    QTest::keyClick(row[0], Qt::Key_Space);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(updates, 1);
+    QAccessible::queryAccessibleInterface(row[1])->actionInterface()->doAction(
+        QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return about.isVisible(); }, kDeadlineMs));  // an animated click
+    EXPECT_FALSE(sheet.IsClosed());
+    QTest::keyClick(row[2], Qt::Key_Space);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_TRUE(sheet.IsClosed() && stopAll && !sheet.isVisible());
+    EXPECT_EQ(closed.count(), 1);
 }
 
 TEST_F(Sheet, CloseProgramBeforeTheLoopSetsTheStopFlagOnceAndLeavesLaterModalLoopsRunning) {
