@@ -21,8 +21,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev xvfb
   # the checks of the desktop entries; the Debian package and its check
   desktop-file-utils dpkg-dev file lintian
-  # a system tray for the program's icon under Xvfb; a window manager for the tests of focus
-  trayer openbox
+  # a system tray for the program's icon under Xvfb; a window manager for the tests of focus;
+  # a private session bus for the tests of a second start and of actions asked on the bus
+  trayer openbox dbus-daemon dbus-session-bus-common
   # the format check
   clang-format
 )
