@@ -23,7 +23,7 @@ inline constexpr const char* kBusPath = "/com/kordo/Mivex";
 
 // What the desktop gave this start so that its window may come to the front past focus-stealing
 // prevention: the Wayland activation token, the X11 startup id. Qt takes both out of the
-// environment as it starts, so they are read before.
+// environment once it has used them, so they are read before it starts.
 struct ActivationToken {
     std::string activationToken;  // XDG_ACTIVATION_TOKEN
     std::string startupId;        // DESKTOP_STARTUP_ID

@@ -25,6 +25,7 @@
 #include "v4l2_capture.h"
 #include "video_file_capture.h"
 #include "video_input_track.h"
+#include "window_activation.h"
 
 namespace {
 
@@ -367,11 +368,7 @@ void CmivexApp::OfferOnSessionBus() {
 
 void CmivexApp::ShowForAnotherStart(const ActivationToken& activation) {
     if (m_pDlgMain->IsClosed()) return;
-    // Qt's Wayland platform hands this token to the compositor with the window's activation.
-    // The X11 startup id has no way in: Qt 6 keeps the startup id of its own start private, and
-    // the window is activated with this copy's last event time.
-    if (!activation.activationToken.empty())
-        qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(activation.activationToken));
+    PrepareActivation(*m_pDlgMain, activation);
     // At once, before the caller's reply: the second start's message then comes up in front.
     CSheetMessage setup(kMsgSetup, 0);
     sendEvent(m_pDlgMain.get(), &setup);

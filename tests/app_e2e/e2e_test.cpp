@@ -155,10 +155,23 @@ TEST_F(ProgramTest, OnTheSessionBusActionsAndASecondStartReachTheRunningCopy) {
         return sheet != None && XGetWindowAttributes(m_x, sheet, &attributes) && attributes.map_state == IsViewable;
     };
     ASSERT_FALSE(sheetShown()) << "with a tray the window starts hidden";
-    const ProgramRun second = Start(CameraArgs());
+    ProgramRun second;
+    {
+        const test::ScopedEnv startupId("DESKTOP_STARTUP_ID", "launcher-1-test_TIME4242");
+        second = Start(CameraArgs());
+    }
     EXPECT_EQ(Ending(second.pid, kSlow * 10s), "exit code 1") << Diagnostics(second);
     EXPECT_TRUE(HasLine(test::ReadFile(second.err), "ERROR: Mivex! program already running")) << Diagnostics(second);
     EXPECT_TRUE(WaitUntil(sheetShown, kSlow * 10s)) << "the running copy's window stayed hidden" << Diagnostics(run);
+    // Handed on, so that the window manager lets it take the focus.
+    Atom type;
+    int format;
+    unsigned long count = 0, after;
+    unsigned char* data = nullptr;
+    XGetWindowProperty(m_x, FindWindow("Kordo Mivex!"), XInternAtom(m_x, "_NET_STARTUP_ID", False), 0, 64, False,
+                       AnyPropertyType, &type, &format, &count, &after, &data);
+    EXPECT_EQ(std::string(data ? reinterpret_cast<char*>(data) : "", count), "launcher-1-test_TIME4242");
+    if (data) XFree(data);
 }
 
 // Ended by a signal, or by Exit in the tray icon's menu (0). Started with the restart count at the
