@@ -361,7 +361,7 @@ void CmivexApp::OfferOnSessionBus() {
         .action = [hotkeys](std::string_view name) { return hotkeys && hotkeys->ActivateAction(name); }});
     std::string error;
     if (!m_pBus->Offer(error)) {
-        Log(("Session bus not used, a second start cannot show this copy: " + error).c_str());
+        Log(("Session bus not used (a second start cannot show this copy, nor --action reach it): " + error).c_str());
         m_pBus.reset();
     }
 }
