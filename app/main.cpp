@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "display_platform.h"
 #include "mivex_app.h"
 #include "standard_output.h"
 #include "termination_signals.h"
@@ -48,6 +49,12 @@ int main(int argc, char** argv) {
         std::fputs("mivex: no graphical session (DISPLAY and WAYLAND_DISPLAY are not set)\n", stderr);
         return 1;
     }
+    const DisplayEnvironment display = DisplayEnvironment::OfProcess();
+    const std::string platform = ChooseQtPlatform(display);
+    if (!platform.empty()) ::setenv("QT_QPA_PLATFORM", platform.c_str(), 1);
     CmivexApp app(argc, argv, *options);
+    // Only for this QApplication: what the program starts (a restart, the web browser) chooses anew.
+    if (!platform.empty()) ::unsetenv("QT_QPA_PLATFORM");
+    app.SetDisplayChoice(display, platform);
     return app.Run();
 }
