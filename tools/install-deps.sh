@@ -23,6 +23,8 @@ packages=(
   desktop-file-utils dpkg-dev file lintian
   # a system tray for the program's icon under Xvfb; a window manager for the tests of focus
   trayer openbox
+  # a Wayland compositor with XWayland for the test of a Wayland session
+  weston xwayland
   # the format check
   clang-format
 )
