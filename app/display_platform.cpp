@@ -1,5 +1,7 @@
 #include "display_platform.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <cstdlib>
 
 namespace {
@@ -23,6 +25,20 @@ DisplayEnvironment DisplayEnvironment::OfProcess() {
 std::string ChooseQtPlatform(const DisplayEnvironment& environment) {
     const bool chosenByUser = !environment.qtPlatform.empty();
     return environment.IsWaylandSession() && !environment.x11Display.empty() && !chosenByUser ? "xcb" : "";
+}
+
+bool QtWaylandPlatformInstalled() {
+    for (const QString& folder : QCoreApplication::libraryPaths())
+        if (!QDir(folder + "/platforms").entryList({"libqwayland*"}, QDir::Files).isEmpty()) return true;
+    return false;
+}
+
+std::string MissingDisplayPlatform(const DisplayEnvironment& environment, bool qtWaylandInstalled) {
+    if (!environment.IsWaylandSession() || !environment.x11Display.empty() || !environment.qtPlatform.empty() ||
+        qtWaylandInstalled)
+        return "";
+    return "this Wayland session offers no X display (XWayland) and Qt's Wayland platform is not installed: "
+           "install the Debian package xwayland or qt6-wayland";
 }
 
 std::vector<std::string> DescribeDisplay(const DisplayEnvironment& environment, const std::string& chosenPlatform,

@@ -27,6 +27,14 @@ struct DisplayEnvironment {
 // where the user chose none, else "" (Qt's own choice, or the user's).
 std::string ChooseQtPlatform(const DisplayEnvironment& environment);
 
+// Whether Qt's Wayland platform is installed (Debian package qt6-wayland): looks in Qt's plugin
+// folders, before the QApplication is made.
+bool QtWaylandPlatformInstalled();
+
+// A Wayland session without an X display, where the user chose no Qt platform, needs Qt's Wayland
+// platform, or Qt would end the program with a crash report. What to tell the user, or "".
+std::string MissingDisplayPlatform(const DisplayEnvironment& environment, bool qtWaylandInstalled);
+
 // The log's lines on the display: the session, the display server and the Qt platform that Qt
 // started on (platformName) and why; for a Wayland client also what it loses. The loss line, when
 // there is one, is the second.

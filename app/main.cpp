@@ -51,6 +51,10 @@ int main(int argc, char** argv) {
     }
     const DisplayEnvironment display = DisplayEnvironment::OfProcess();
     const std::string platform = ChooseQtPlatform(display);
+    if (const std::string missing = MissingDisplayPlatform(display, QtWaylandPlatformInstalled()); !missing.empty()) {
+        std::fprintf(stderr, "mivex: %s\n", missing.c_str());
+        return 1;
+    }
     if (!platform.empty()) ::setenv("QT_QPA_PLATFORM", platform.c_str(), 1);
     CmivexApp app(argc, argv, *options);
     // Only for this QApplication: what the program starts (a restart, the web browser) chooses anew.

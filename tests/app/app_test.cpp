@@ -81,6 +81,7 @@ TEST(DisplayPlatform, AWaylandSessionWithAnXDisplayRunsOnXWaylandUnlessTheUserCh
         {{"wayland", "", ":0", ""}, "xcb", "xcb", {"Wayland session (no WAYLAND_DISPLAY, XWayland on :0)"}},
         {{"wayland", "wayland-0", ":0", "wayland"}, "wayland", "", {"Qt platform wayland, QT_QPA_PLATFORM=wayland", loses}},
         {{"wayland", "wayland-0", "", ""}, "wayland", "", {"(Wayland display wayland-0, no X display); windows on Wayland", loses}},
+        {{"", "wayland-0", "", ""}, "wayland", "", {"windows on Wayland", loses}},
         {{"x11", "", ":5", ""}, "xcb", "", {"Display: X11 session (X display :5); windows on X11 through Qt platform xcb"}},
         {{"x11", "", ":5", "offscreen"}, "offscreen", "", {"Qt platform offscreen, QT_QPA_PLATFORM=offscreen"}},
     };
@@ -89,6 +90,10 @@ TEST(DisplayPlatform, AWaylandSessionWithAnXDisplayRunsOnXWaylandUnlessTheUserCh
         const DisplayEnvironment& e = c.environment;
         const std::string name = e.sessionType + "|" + e.waylandDisplay + "|" + e.x11Display + "|" + e.qtPlatform;
         EXPECT_EQ(ChooseQtPlatform(e), c.chosen) << name;
+        // Only a Wayland client, one the user did not choose, needs Qt's Wayland platform installed.
+        const bool needsQtWayland = c.platformName == "wayland" && e.qtPlatform.empty();
+        EXPECT_EQ(MissingDisplayPlatform(e, false).empty(), !needsQtWayland) << name;
+        EXPECT_EQ(MissingDisplayPlatform(e, true), "") << name;
         const Strings lines = DescribeDisplay(e, c.chosen, c.platformName);
         ASSERT_EQ(lines.size(), c.logged.size() > 1 && c.logged.back() == loses ? 2u : 1u) << name;
         for (const std::string& part : c.logged)
