@@ -6,6 +6,7 @@
 #include "click_sound.h"
 #include "detect_window.h"
 #include "dialog_float.h"
+#include "hotkey_page.h"
 #include "keyboard.h"
 #include "live_dialog.h"
 #include "main_sheet.h"
@@ -23,6 +24,7 @@
 #include "v4l2_capture.h"
 #include "video_file_capture.h"
 #include "video_input_track.h"
+#include "window_activation.h"
 
 namespace {
 
@@ -34,6 +36,9 @@ constexpr const char* kRunFailed = "ERROR: m_pVideoTrack->Run failed";
 constexpr const char* kNoCamera = "ERROR: no camera detected, or camera in use";
 constexpr const char* kSettingsNotSaved = "ERROR: settings cannot be saved, changes last until the program ends: ";
 constexpr const char* kNoLog = "No diagnostic log: ";
+constexpr const char* kPointerNoticeTitle = "Mivex! pointer";
+constexpr int kWarningBalloon = 2;  // the balloon's icon kind
+constexpr int kNoticeBalloonMs = 10'000;
 constexpr const char* kInTray = "WriteToolbar";
 constexpr const char* kNoTrayYet =
     "No system tray yet: the icon goes into one that starts within %1 s, else the settings window shows "
@@ -59,9 +64,10 @@ public:
 
 }  // namespace
 
-CmivexApp::CmivexApp(int& argc, char** argv, ProgramOptions options)
+CmivexApp::CmivexApp(int& argc, char** argv, ProgramOptions options, ActivationToken activation)
     : QApplication(argc, argv),
       m_options(std::move(options)),
+      m_activation(std::move(activation)),
       m_messages(m_options.noDialogs ? CUserMessages::Mode::StandardError : CUserMessages::Mode::Dialogs) {
     setApplicationName(CSettingsStore::kAppTitle);
     // The program lives in the tray: hiding or closing its last window must not end it.
@@ -71,6 +77,7 @@ CmivexApp::CmivexApp(int& argc, char** argv, ProgramOptions options)
 }
 
 CmivexApp::~CmivexApp() {
+    m_pBus.reset();  // before the window and the page its calls reach
     m_pThreadFloat.reset();
     m_pDlgFloat.reset();  // before the pointer and the history its tick uses
     m_pDlgAbout.reset();
@@ -100,6 +107,11 @@ int CmivexApp::Run() {
     }
     const int exitCode = ExitInstance();
     return m_iExitCode != 0 ? m_iExitCode : exitCode;
+}
+
+void CmivexApp::SetDisplayChoice(DisplayEnvironment environment, std::string chosenPlatform) {
+    m_display = std::move(environment);
+    m_chosenPlatform = std::move(chosenPlatform);
 }
 
 void CmivexApp::Log(const char* text) {
@@ -138,9 +150,14 @@ void CmivexApp::ClearRebootCountWhenHealthy() {
 
 bool CmivexApp::InitInstance() {
     switch (m_hMutex.Acquire()) {
-        case CSingleInstance::Result::AlreadyRunning:
+        case CSingleInstance::Result::AlreadyRunning: {
+            // The running copy's window comes up first, so that it is in front once the user has
+            // read the message. Without a bus the message alone, as ever.
+            std::string ignored;
+            AskRunningCopyToShow(m_activation, ignored);
             m_messages.Display(kAlreadyRunning);
             return false;
+        }
         case CSingleInstance::Result::Failed:
         case CSingleInstance::Result::Acquired:
             break;
@@ -155,6 +172,7 @@ bool CmivexApp::InitInstance() {
     if (const std::string notice = CSettingsStore::TakeUnreadableNotice(); !notice.empty()) Log(notice.c_str());
     if (!m_store.WriteError().empty()) LogAndPrint(kSettingsNotSaved + m_store.WriteError());
     if (!m_hMutex.Error().empty()) LogAndPrint("Single instance not guarded: " + m_hMutex.Error());
+    LogDisplay();
     CreateInputInjection();
     CreateEngine();
 
@@ -181,10 +199,18 @@ bool CmivexApp::InitInstance() {
     StartCamera();
     CountUpdateReminder();
     if (!m_pEngine->StopAll()) ShowInTray();
+    if (!m_pEngine->StopAll()) OfferOnSessionBus();
     Log("InitInstance exit OK");
     if (!m_pEngine->StopAll()) CreateProfileDialog();
     if (!m_pEngine->StopAll()) StartThreadPipe();
     return true;
+}
+
+void CmivexApp::LogDisplay() {
+    const std::vector<std::string> lines = DescribeDisplay(m_display, m_chosenPlatform, platformName().toStdString());
+    Log(lines.front().c_str());
+    // What a Wayland client loses is worth a line where the user sees it.
+    for (auto line = lines.begin() + 1; line != lines.end(); ++line) LogAndPrint(*line);
 }
 
 void CmivexApp::CreateInputInjection() {
@@ -193,6 +219,9 @@ void CmivexApp::CreateInputInjection() {
         options.useUinput = false;
     m_injection = SelectInputInjector(options);
     Log(m_injection.text.c_str());
+    // A user who asked for XTest needs no remedy for uinput.
+    if (m_display.IsWaylandSession() && options.useUinput) m_pointerNotice = WaylandPointerNotice(m_injection);
+    if (!m_pointerNotice.empty()) LogAndPrint(m_pointerNotice);
     if (m_injection.kind == InjectorKind::Unavailable) {
         m_pDiscardInput = std::make_unique<CDiscardingInjector>();
         m_messages.Display(m_injection.text);
@@ -324,7 +353,8 @@ void CmivexApp::ShowInTray() {
     // Without a tray the window shows itself once the wait is over: else nothing of the program
     // would be visible.
     const auto wait = std::chrono::duration_cast<std::chrono::seconds>(CmivexDlgMain::kTrayWait).count();
-    if (m_pDlgMain->WatchTray())
+    const bool inTray = m_pDlgMain->WatchTray();
+    if (inTray)
         Log(kInTray);
     else
         Log(QString::fromLatin1(kNoTrayYet).arg(wait).toStdString().c_str());
@@ -334,6 +364,16 @@ void CmivexApp::ShowInTray() {
         m_pDlgMain->raise();
         m_pDlgMain->activateWindow();
     }
+    ShowPointerNotice(inTray);
+}
+
+void CmivexApp::ShowPointerNotice(bool inTray) {
+    if (m_pointerNotice.empty()) return;
+    const QString text = QString::fromStdString(m_pointerNotice);
+    if (inTray)
+        m_pDlgMain->TrayBalloon(QString::fromLatin1(kPointerNoticeTitle), text, kWarningBalloon, kNoticeBalloonMs);
+    else
+        m_pDlgMain->ShowNotice(text);
 }
 
 void CmivexApp::StartThreadPipe() {
@@ -344,6 +384,27 @@ void CmivexApp::StartThreadPipe() {
                                                   CThreadPipe::Options{.replaceStale = m_hMutex.Held()});
     if (socket.empty() || !m_pThreadPipe->Start(socket))
         LogAndPrint("Local socket not offered: " + (socket.empty() ? error : m_pThreadPipe->Error()));
+}
+
+void CmivexApp::OfferOnSessionBus() {
+    // The page lives as long as the window, which outlives the bus's object.
+    auto* hotkeys = qobject_cast<CMivexDlgHotkey*>(m_pDlgMain->GetPage(SettingsPageIndex(SettingsPage::Hotkeys)));
+    m_pBus = std::make_unique<CApplicationBus>(CApplicationBus::Handlers{
+        .activate = [this](const ActivationToken& activation) { ShowForAnotherStart(activation); },
+        .action = [hotkeys](std::string_view name) { return hotkeys && hotkeys->ActivateAction(name); }});
+    std::string error;
+    if (!m_pBus->Offer(error)) {
+        Log(("Session bus not used (a second start cannot show this copy, nor --action reach it): " + error).c_str());
+        m_pBus.reset();
+    }
+}
+
+void CmivexApp::ShowForAnotherStart(const ActivationToken& activation) {
+    if (m_pDlgMain->IsClosed()) return;
+    PrepareActivation(*m_pDlgMain, activation);
+    // At once, before the caller's reply: the second start's message then comes up in front.
+    CSheetMessage setup(kMsgSetup, 0);
+    sendEvent(m_pDlgMain.get(), &setup);
 }
 
 void CmivexApp::RequestReboot() {
@@ -361,6 +422,7 @@ int CmivexApp::ExitInstance() {
     m_pDlgFloat.reset();
     // The socket goes before the lock: the next copy may then make its own.
     if (m_pThreadPipe) m_pThreadPipe->Stop();
+    m_pBus.reset();  // the name too, for the copy a restart starts
 
     m_hMutex.Release();
 

@@ -13,6 +13,8 @@
 #include <chrono>
 #include <memory>
 
+#include "application_bus.h"
+#include "display_platform.h"
 #include "engine.h"
 #include "injector_selection.h"
 #include "logging.h"
@@ -46,8 +48,14 @@ public:
     // restarts in quick succession are a loop.
     static constexpr std::chrono::milliseconds kHealthyRunTime{60'000};
 
-    CmivexApp(int& argc, char** argv, ProgramOptions options);
+    // activation: what the desktop gave this start to let a window up, which a second start hands
+    // to the running copy.
+    CmivexApp(int& argc, char** argv, ProgramOptions options, ActivationToken activation);
     ~CmivexApp() override;
+
+    // The session's display as the program found it, and the Qt platform chosen for it ("" for
+    // Qt's own choice); start-up logs them.
+    void SetDisplayChoice(DisplayEnvironment environment, std::string chosenPlatform);
 
     // Runs InitInstance, the event loop unless start-up already ended the program, and
     // ExitInstance. Returns the process's exit code.
@@ -71,7 +79,11 @@ private:
     // A line for the log that also goes to standard error, where no message box is due.
     void LogAndPrint(const std::string& text);
     void LogInt(const char* label, int value);
+    void LogDisplay();
     void CreateInputInjection();
+    // In a Wayland session without uinput: the pointer reaches X11 windows at most; says so and how
+    // to mend it, at the tray icon or in the settings window.
+    void ShowPointerNotice(bool inTray);
     void CreateFloatWindow();
     // False when restarts loop: the start is refused.
     bool ReadRebootState();
@@ -86,12 +98,18 @@ private:
     void ShowInTray();
     // Other programs' way in: the local socket's server, when its socket can be made.
     void StartThreadPipe();
+    // The door for a second start and `mivex --action` on the session bus, when there is one.
+    void OfferOnSessionBus();
+    void ShowForAnotherStart(const ActivationToken& activation);
     // Takes the signals' requests, held since the process started, now that start-up is done.
     void ConnectSignals();
     void ClearRebootCountWhenHealthy();
     std::unique_ptr<ICaptureLayer> MakeCaptureLayer() const;
 
     const ProgramOptions m_options;
+    const ActivationToken m_activation;
+    DisplayEnvironment m_display;
+    std::string m_chosenPlatform;
     CSettingsStore m_store;
     CUserMessages m_messages;
     std::unique_ptr<CTerminationSignals> m_pSignals;
@@ -105,6 +123,7 @@ private:
     // Input injection, made once this copy knows it is the only one: a second copy must not
     // release buttons that the first one holds.
     InjectorSelection m_injection;
+    std::string m_pointerNotice;                      // for a Wayland session without uinput
     std::unique_ptr<IInputInjector> m_pDiscardInput;  // stands in when nothing can inject
     std::unique_ptr<CMouse> m_pMouse;
     std::unique_ptr<CKeyboard> m_pKeyboard;
@@ -113,6 +132,7 @@ private:
     // The samples for the local socket's clients, pushed by the frame road, and the server.
     std::unique_ptr<CSdk> m_pSdk;
     std::unique_ptr<CThreadPipe> m_pThreadPipe;
+    std::unique_ptr<CApplicationBus> m_pBus;
     // The auto click sound and the floating window, with the timer that shows it while auto click
     // is on.
     std::unique_ptr<CClickSound> m_pClickSound;

@@ -22,8 +22,10 @@ packages=(
   # the checks of the desktop entries; the Debian package and its check
   desktop-file-utils dpkg-dev file lintian
   # a system tray for the program's icon under Xvfb; a window manager for the tests of focus;
-  # a private session bus for the tests of the StatusNotifier tray
-  trayer openbox dbus-daemon
+  # a private session bus for the tests of a second start and of actions asked on the bus
+  trayer openbox dbus-daemon dbus-session-bus-common
+  # a Wayland compositor with XWayland for the test of a Wayland session
+  weston xwayland
   # the format check
   clang-format
 )

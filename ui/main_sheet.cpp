@@ -328,6 +328,7 @@ void CmivexDlgMain::TrayBalloon(const QString& title, const QString& text, int i
 
 void CmivexDlgMain::ShowNotice(const QString& text) {
     m_pNotice->setText(text);
+    m_pNotice->setAccessibleName(text);
     m_pNotice->setVisible(!text.isEmpty());
 }
 

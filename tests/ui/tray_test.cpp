@@ -253,10 +253,12 @@ QStringList MenuItems(const QDBusArgument& layout) {
 TEST(TrayIcon, RegistersWithAStatusNotifierWatcherThatStartsLaterAndExportsItsMenu) {
     test::XvfbServer server;
     ASSERT_TRUE(server.Ok()) << server.Error();
-    test::SessionBus bus;
+    const test::TempDir folder;
+    const test::SessionBus bus(folder.path());
     ASSERT_TRUE(bus.Ok()) << bus.Error();
-    XApplication app(server.DisplayName(), bus.Address());
-    FakeStatusNotifierWatcher watcher(bus.Address());
+    const std::string address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    XApplication app(server.DisplayName(), address);
+    FakeStatusNotifierWatcher watcher(address);
     std::atomic<bool> stopAll{false};
     CmivexDlgMain sheet(stopAll);
     int updatesShown = 0;
@@ -270,7 +272,7 @@ TEST(TrayIcon, RegistersWithAStatusNotifierWatcherThatStartsLaterAndExportsItsMe
     EXPECT_TRUE(RowWithoutTrayCommands(sheet));
 
     // The desktop's side, without blocking: the item answers on this thread.
-    QDBusConnection desktop = QDBusConnection::connectToBus(QString::fromStdString(bus.Address()), "desktop");
+    QDBusConnection desktop = QDBusConnection::connectToBus(QString::fromStdString(address), "desktop");
     const auto call = [&](const QString& path, const QString& interface, const QString& method,
                           const QVariantList& arguments) {
         QDBusMessage message = QDBusMessage::createMethodCall(watcher.Items()[0], path, interface, method);
