@@ -1,9 +1,12 @@
 // The "Hotkeys" page: its controls, what it stores and grabs and when, and what each hotkey does;
-// with a recording grabber offscreen, and with the X11 grabber on a private Xvfb.
+// with a recording grabber offscreen, with the X11 grabber on a private Xvfb, and with the
+// desktop's shortcuts through a GlobalShortcuts portal of our own on a private session bus.
 #include <gtest/gtest.h>
 
+#include <QtDBus>
 #include <QtTest>
 #include <QtWidgets>
+#include <mutex>
 
 #include "control_ids.h"
 #include "hotkey_actions.h"
@@ -13,9 +16,12 @@
 #include "logging.h"
 #include "main_sheet.h"
 #include "page_fixture.h"
+#include "portal_shortcuts.h"
 #include "recording_hotkey_grabber.h"
 #include "x11_hotkey_grabber.h"
-#include "xvfb_server.h"  // Xlib last: its macros break Qt's headers
+// Xlib last: its macros break Qt's headers.
+#include "session_bus.h"
+#include "xvfb_server.h"
 
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -44,11 +50,12 @@ std::uint16_t KeyOf(int controlId) {
 class HotkeyPage : public PageFixture {
 protected:
     // Starts the page as start-up does, with the recording grabber unless given another.
-    void Start(IHotkeyGrabber* other = nullptr) {
+    void Start(IHotkeyGrabber* other = nullptr, IDesktopShortcuts* shortcuts = nullptr) {
         log.Open();
         host.log = &log;
         host.viewCentre = &view;
-        page = new CMivexDlgHotkey(host, std::unique_ptr<IHotkeyGrabber>(other ? other : grabber));
+        page = new CMivexDlgHotkey(host, std::unique_ptr<IHotkeyGrabber>(other ? other : grabber),
+                                   std::unique_ptr<IDesktopShortcuts>(shortcuts));
         if (other) delete grabber;
         sheet.AddPage(page);
         sheet.SetActivePage(0);
@@ -221,12 +228,167 @@ TEST_F(HotkeyPage, AFailedGrabIsTriedAgainUntilItHoldsAndTheProgramsEndLetsGoOfA
     EXPECT_TRUE(grabber->grabbed.empty());
 }
 
-TEST_F(HotkeyPage, WithoutX11ThePageSaysSoInOneLineAndTheLogOnce) {
+TEST_F(HotkeyPage, WithoutX11ThePageSaysSoAndHowToBindTheActionsByCommandAndTheLogOnce) {
     Start(new CRecordingHotkeyGrabber("cannot open the X11 display \"\""));
-    EXPECT_EQ(page->findChildren<QLabel*>().front()->text(), CMivexDlgHotkey::kNeedsX11);
+    EXPECT_TRUE(page->Way().startsWith(CMivexDlgHotkey::kNeedsX11)) << page->Way().toStdString();
+    EXPECT_TRUE(page->Way().contains("mivex --action NAME, NAME one of: toggle, left-click,"));
     const std::string text = LogText(), line = "Hotkeys off: global hotkeys need an X11 session (cannot open";
     EXPECT_TRUE(text.find(line) != std::string::npos && text.find(line) == text.rfind(line)) << text;
 }
+
+// A GlobalShortcuts portal of our own, as its documentation has it, on a connection of its own:
+// version 1 (no host registry) or 2. It answers on a thread of its own, so that the program's
+// blocking calls are answered; what it saw is read under its lock.
+using Shortcuts = QList<QPair<QString, QVariantMap>>;
+const QString kPortalPath = "/org/freedesktop/portal/desktop";
+
+class FakePortal final : public QDBusVirtualObject {
+public:
+    FakePortal(const std::string& address, unsigned version)
+        : m_bus(QDBusConnection::connectToBus(QString::fromStdString(address), "portal")), m_version(version) {
+        qDBusRegisterMetaType<Shortcuts::value_type>();
+        qDBusRegisterMetaType<Shortcuts>();
+        m_bus.registerVirtualObject(kPortalPath, this, QDBusConnection::SubPath);
+        m_bus.registerService("org.freedesktop.portal.Desktop");
+        m_thread.start();
+        moveToThread(&m_thread);
+    }
+    ~FakePortal() override {
+        m_bus.unregisterObject(kPortalPath, QDBusConnection::UnregisterTree);
+        QDBusConnection::disconnectFromBus("portal");
+        m_thread.quit();
+        m_thread.wait();
+    }
+
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& call, const QDBusConnection& bus) override {
+        std::lock_guard lock(m_mutex);
+        m_calls.push_back(call.member().toStdString());
+        if (call.member() == "Get") return bus.send(call.createReply(QVariant::fromValue(QDBusVariant(m_version))));
+        if (call.member() == "Register")
+            return bus.send(m_version >= 2 ? call.createReply()
+                                           : call.createErrorReply(QDBusError::UnknownInterface, ""));
+        if (call.member() == "Close") return bus.send(call.createReply());
+        const QVariantMap options = qdbus_cast<QVariantMap>(call.arguments().last());
+        const QString sender = call.service().mid(1).replace('.', '_');
+        const QString request = kPortalPath + "/request/" + sender + "/" + options.value("handle_token").toString();
+        bus.send(call.createReply(QVariant::fromValue(QDBusObjectPath(request))));
+        QVariantMap results;
+        if (call.member() == "CreateSession") {
+            m_session = kPortalPath + "/session/" + sender + "/" + options.value("session_handle_token").toString();
+            results["session_handle"] = m_session;  // a string: so version 1 made it
+        } else {
+            m_bound = qdbus_cast<Shortcuts>(call.arguments().at(1));
+            Shortcuts given;  // the keys wished for
+            for (const auto& [id, wish] : m_bound)
+                given.append({id, {{"trigger_description", wish.value("preferred_trigger").toString()}}});
+            results["shortcuts"] = QVariant::fromValue(given);
+        }
+        QDBusMessage response = QDBusMessage::createSignal(request, "org.freedesktop.portal.Request", "Response");
+        return bus.send(response << (call.member() == "BindShortcuts" && refuse ? 2u : 0u) << results);
+    }
+    void Signal(const char* name, QVariantList tail) {
+        QDBusMessage signal = QDBusMessage::createSignal(kPortalPath, "org.freedesktop.portal.GlobalShortcuts", name);
+        signal.setArguments(QVariantList{QVariant::fromValue(QDBusObjectPath(Read(m_session)))} + tail);
+        m_bus.send(signal);
+    }
+    void Activate(const QString& id, const char* name = "Activated") {
+        Signal(name, {id, QVariant::fromValue(qulonglong{0}), QVariantMap()});
+    }
+    template <typename T>
+    T Read(const T& seen) {
+        std::lock_guard lock(m_mutex);
+        return seen;
+    }
+
+    std::atomic<bool> refuse{false};
+    std::vector<std::string> m_calls;
+    Shortcuts m_bound;
+    QString m_session;
+
+private:
+    QThread m_thread;
+    QDBusConnection m_bus;
+    unsigned m_version;
+    std::mutex m_mutex;
+};
+
+class HotkeyPortal : public HotkeyPage, public testing::WithParamInterface<unsigned> {
+protected:
+    void SetUp() override { ASSERT_TRUE(bus.Ok()) << bus.Error(); }
+    void TearDown() override {
+        delete page;  // before its connection goes
+        QDBusConnection::disconnectFromBus("mivex");
+    }
+    void StartWithPortal() {
+        auto* shortcuts = new CPortalShortcuts("mivex", QDBusConnection::connectToBus(bus.Address().c_str(), "mivex"));
+        ASSERT_EQ(shortcuts->Version(), GetParam()) << shortcuts->Unavailable();
+        Start(nullptr, shortcuts);
+    }
+
+    test::SessionBus bus;
+    FakePortal portal{bus.Address(), GetParam()};
+};
+
+TEST_P(HotkeyPortal, TheEightActionsAreBoundWithTheStoredKeysAndAnActivationActsAsTheirPressHeldOnce) {
+    store.Write(Setting::kHotkeyMouse, MakeHotkeyWord(kF5, HOTKEYF_SHIFT));
+    store.Write(Setting::kHotkeyMouseLeft, MakeHotkeyWord('A', HOTKEYF_CONTROL | HOTKEYF_ALT));
+    store.Write(Setting::kHotkeyMouseMiddle, MakeHotkeyWord(VK_RETURN, HOTKEYF_EXT));
+    StartWithPortal();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->DesktopKeys(kHotkeyActivate) == "Desktop: SHIFT+F5"; }, 10000));
+    EXPECT_EQ(portal.Read(portal.m_calls),
+              (std::vector<std::string>{"Register", "Get", "CreateSession", "BindShortcuts"}));
+    std::vector<std::string> bound;
+    for (const auto& [id, wish] : portal.Read(portal.m_bound))
+        bound.push_back(QString("%1 %2: %3")
+                            .arg(id, wish.value("preferred_trigger").toString(), wish.value("description").toString())
+                            .toStdString());
+    EXPECT_EQ(bound,
+              (std::vector<std::string>{"toggle SHIFT+F5: Mouse / camera activation Hot key",
+                                        "left-click CTRL+ALT+a: Hot key press \"left mouse key\"",
+                                        "middle-click KP_Enter: Hot key press \"middle mouse key\"",
+                                        "right-click : Hot key press \"right mouse key\"",
+                                        "double-click : Hot key press 2x \"left  mouse key\" double click",
+                                        "middle-lock : Hot key \"lock key\"", "middle-unlock : Hot key \"unlock key\"",
+                                        "centre : Centre (Set to front)"}));
+    EXPECT_EQ(page->DesktopKeys(kHotkeyRight), "Desktop: none");
+    EXPECT_EQ(page->Way(), CMivexDlgHotkey::kDesktopShortcuts);
+
+    // Held down: the second activation without a deactivation is not a press.
+    for (const char* id : {"toggle", "toggle", "left-click"}) portal.Activate(id);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return mouse.GetButton() == CMouse::kButtonLeft; }, 10000));
+    EXPECT_TRUE(mirror.m_bMouseActive);
+    portal.Activate("toggle", "Deactivated");
+    portal.Activate("toggle");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !mirror.m_bMouseActive; }, 10000));
+
+    // The user gives an action other keys in the desktop's settings.
+    portal.Signal("ShortcutsChanged",
+                  {QVariant::fromValue(Shortcuts{{"right-click", {{"trigger_description", "Ctrl+F12"}}}})});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->DesktopKeys(kHotkeyRight) == "Desktop: Ctrl+F12"; }, 10000));
+
+    // A field changed: stored, and bound again in a new session as the keys wished for.
+    page->Control(kHotkeyRight)->SetHotKey(kF9, 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->DesktopKeys(kHotkeyRight) == "Desktop: F9"; }, 10000));
+    EXPECT_EQ(store.Read(Setting::kHotkeyMouseRight), static_cast<int>(MakeHotkeyWord(kF9, 0)));
+    EXPECT_EQ(portal.Read(portal.m_calls).back(), "BindShortcuts");
+    EXPECT_EQ(std::ranges::count(portal.Read(portal.m_calls), "Close"), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Version, HotkeyPortal, testing::Values(1u, 2u));
+
+using HotkeyPortalRefusing = HotkeyPortal;
+TEST_P(HotkeyPortalRefusing, ARefusedBindingIsShownWithTheWayToBindTheActionsByCommandAndLogged) {
+    portal.refuse = true;
+    StartWithPortal();
+    const QString refused = "The desktop refused the shortcuts (BindShortcuts was refused): hotkeys are off.";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->Way().startsWith(refused); }, 10000)) << page->Way().toStdString();
+    EXPECT_TRUE(page->Way().contains("mivex --action NAME"));
+    EXPECT_NE(LogText().find("Hotkeys: the desktop refused the shortcuts: BindShortcuts was refused"),
+              std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Version, HotkeyPortalRefusing, testing::Values(1u));
 
 // The control: what a key press records and how it reads.
 TEST(HotKeyCtrl, RecordsOneKeyWithShiftCtrlAltAndReadsAsItsCombination) {
