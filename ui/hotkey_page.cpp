@@ -82,12 +82,17 @@ CMivexDlgHotkey::CMivexDlgHotkey(PageHost& host, std::unique_ptr<IHotkeyGrabber>
         hotkey.note = new QLabel(this);
         hotkey.note->setWordWrap(true);
         hotkey.note->hide();
-        hotkey.desktopKeys = new QLabel(this);
-        hotkey.desktopKeys->setVisible(m_bDesktopShortcuts);
         rows->addWidget(label, row, 0);
         rows->addWidget(hotkey.control, row, 1);
-        rows->addWidget(hotkey.desktopKeys, row, 2);
-        rows->addWidget(hotkey.note, row + 1, 0, 1, 3);
+        rows->addWidget(hotkey.note, row + 1, 0, 1, 2);
+        if (m_bDesktopShortcuts) {
+            // The third column must not squeeze the field below a combination's length.
+            hotkey.control->setMinimumWidth(hotkey.control->fontMetrics().horizontalAdvance("Ctrl+Alt+F12 "));
+            hotkey.desktopKeys = new QLabel(this);
+            hotkey.desktopKeys->setAccessibleName(hotkey.Name() + ": the desktop's keys");
+            hotkey.desktopKeys->setWordWrap(true);
+            rows->addWidget(hotkey.desktopKeys, row, 2);
+        }
         row += 2;
     }
     rows->setColumnStretch(1, 1);
@@ -134,7 +139,10 @@ QString CMivexDlgHotkey::Note(int controlId) const { return Find(controlId).note
 
 QString CMivexDlgHotkey::Way() const { return m_pWay->text(); }
 
-QString CMivexDlgHotkey::DesktopKeys(int controlId) const { return Find(controlId).desktopKeys->text(); }
+QString CMivexDlgHotkey::DesktopKeys(int controlId) const {
+    const QLabel* keys = Find(controlId).desktopKeys;
+    return keys != nullptr ? keys->text() : QString();
+}
 
 void CMivexDlgHotkey::OnInitDialog() {
     if (m_pShortcuts != nullptr && !m_bDesktopShortcuts)
@@ -282,7 +290,7 @@ void CMivexDlgHotkey::OnBound(const DesktopShortcutsState& state) {
         const auto it = state.triggers.find(std::string(action.name));
         const QString keys =
             it == state.triggers.end() || it->second.empty() ? QString("none") : QString::fromStdString(it->second);
-        Find(action.controlId).desktopKeys->setText(QString(kDesktopKeys).arg(keys));
+        Find(action.controlId).desktopKeys->setText(keys);
         logged << QString::fromUtf8(action.name.data(), static_cast<qsizetype>(action.name.size())) + " " + keys;
     }
     if (!state.refused) Log("Hotkeys are the desktop's shortcuts: " + logged.join(", "));

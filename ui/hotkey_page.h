@@ -43,15 +43,14 @@ public:
     static constexpr const char* kNeedsX11 = "Global hotkeys need an X11 session: they are off in this one.";
     // The lines that say which way hotkeys are taken, where it is not plain X11.
     static constexpr const char* kDesktopShortcuts =
-        "Hotkeys are the desktop's shortcuts. The desktop decides their keys: beside each field, the keys "
-        "the action has.";
+        "Hotkeys are the desktop's shortcuts. The desktop decides their keys: the fields hold the keys "
+        "wished for, beside them are the keys each action has.";
     static constexpr const char* kRefused = "The desktop refused the shortcuts (%1): hotkeys are off.";
     static constexpr const char* kX11InWayland =
         "Hotkeys are X11 key grabs: in this Wayland session they see only keys typed into X11 windows.";
     static constexpr const char* kByCommand =
         "Each action can be bound as a custom shortcut in the desktop's keyboard settings, to the command "
         "mivex --action NAME, NAME one of: %1.";
-    static constexpr const char* kDesktopKeys = "Desktop: %1";
 
     // Takes the hotkeys by the grabber, or by the desktop's shortcuts where they are given and
     // available.
@@ -93,7 +92,7 @@ private:
         const char* label;
         CHotKeyCtrl* control = nullptr;
         QLabel* note = nullptr;
-        QLabel* desktopKeys = nullptr;  // shown while the desktop's shortcuts take the hotkeys
+        QLabel* desktopKeys = nullptr;  // only while the desktop's shortcuts take the hotkeys
         std::uint32_t registered = 0;   // the word stored and grabbed last
         bool shadowed = false;          // not grabbed: a hotkey before it in dispatch shows the same
         bool grabbed = false;
