@@ -96,6 +96,7 @@ void CPortalShortcuts::Bind(std::vector<DesktopShortcut> shortcuts) {
 }
 
 void CPortalShortcuts::Close() {
+    m_triggers.clear();
     if (!m_request.isEmpty()) WatchRequest(m_request, false);
     m_request.clear();
     m_step = Step::Idle;
@@ -174,7 +175,8 @@ void CPortalShortcuts::OnResponse(const QDBusMessage& message) {
                 {QVariant::fromValue(QDBusObjectPath(m_session)), QVariant::fromValue(shortcuts), QString()}, {});
         return;
     } else {
-        Report({false, {}, TriggersOf(results.value("shortcuts"))});
+        m_triggers = TriggersOf(results.value("shortcuts"));
+        Report({false, {}, m_triggers});
     }
     if (std::exchange(m_bBindAgain, false)) CreateSession();
 }
@@ -195,7 +197,10 @@ void CPortalShortcuts::OnDeactivated(const QDBusMessage& message) {
 }
 
 void CPortalShortcuts::OnShortcutsChanged(const QDBusMessage& message) {
-    if (OfOurSession(message)) Report({false, {}, TriggersOf(message.arguments().value(1))});
+    if (!OfOurSession(message)) return;
+    // It may name only the shortcuts that changed.
+    for (auto& [id, trigger] : TriggersOf(message.arguments().value(1))) m_triggers[id] = std::move(trigger);
+    Report({false, {}, m_triggers});
 }
 
 void CPortalShortcuts::Refused(const std::string& whyNot) { Report({true, whyNot, {}}); }

@@ -60,8 +60,9 @@ private:
     Handlers m_handlers;
     std::vector<DesktopShortcut> m_shortcuts;
     Step m_step = Step::Idle;
-    bool m_bBindAgain = false;       // Bind while a request was under way
-    QString m_request;               // the Request object awaited
-    QString m_session;               // the session of the shortcuts bound last
-    std::set<std::string> m_active;  // activated and not yet deactivated
+    bool m_bBindAgain = false;                      // Bind while a request was under way
+    QString m_request;                              // the Request object awaited
+    QString m_session;                              // the session of the shortcuts bound last
+    std::set<std::string> m_active;                 // activated and not yet deactivated
+    std::map<std::string, std::string> m_triggers;  // the desktop's keys of the session's shortcuts
 };

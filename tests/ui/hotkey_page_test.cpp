@@ -366,6 +366,7 @@ TEST_P(HotkeyPortal, TheEightActionsAreBoundWithTheStoredKeysAndAnActivationActs
     portal.Signal("ShortcutsChanged",
                   {QVariant::fromValue(Shortcuts{{"right-click", {{"trigger_description", "Ctrl+F12"}}}})});
     ASSERT_TRUE(QTest::qWaitFor([&] { return page->DesktopKeys(kHotkeyRight) == "Ctrl+F12"; }, 10000));
+    EXPECT_EQ(page->DesktopKeys(kHotkeyActivate), "SHIFT+F5") << "the others stay";
 
     // A field changed: stored, and bound again in a new session as the keys wished for.
     page->Control(kHotkeyRight)->SetHotKey(kF9, 0);
