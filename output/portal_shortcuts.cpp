@@ -59,7 +59,7 @@ CPortalShortcuts::CPortalShortcuts(const std::string& appId, QDBusConnection bus
     qDBusRegisterMetaType<Shortcuts::value_type>();
     qDBusRegisterMetaType<Shortcuts>();
     if (!m_bus.isConnected()) {
-        m_strUnavailable = "no D-Bus session bus";
+        m_strUnavailable = "there is no D-Bus session bus";
         return;
     }
     // Before any other call to the portal, which takes no id afterwards; older portals have no
@@ -75,7 +75,7 @@ CPortalShortcuts::CPortalShortcuts(const std::string& appId, QDBusConnection bus
     if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
         m_version = reply.arguments().first().value<QDBusVariant>().variant().toUInt();
     if (m_version == 0) {
-        m_strUnavailable = "the desktop's portal offers no global shortcuts (" + ErrorText(reply).toStdString() + ")";
+        m_strUnavailable = "its portal offers none (" + reply.errorName().toStdString() + ")";
         return;
     }
     m_bus.connect(kService, kPath, kInterface, "Activated", this, SLOT(OnActivated(QDBusMessage)));

@@ -57,12 +57,17 @@ CMivexDlgHotkey::CMivexDlgHotkey(PageHost& host, std::unique_ptr<IHotkeyGrabber>
       }} {
     auto* layout = new QVBoxLayout(this);
     QString way;
-    if (m_bDesktopShortcuts)
+    if (m_bDesktopShortcuts) {
         way = kDesktopShortcuts;
-    else if (!m_pGrabber->Unavailable().empty())
-        way = QString(kNeedsX11) + "\n" + ByCommand();
-    else if (m_pShortcuts != nullptr)  // asked for in a Wayland session, and not offered
-        way = QString(kX11InWayland) + "\n" + ByCommand();
+    } else {
+        if (!m_pGrabber->Unavailable().empty())
+            way = kNeedsX11;
+        else if (m_pShortcuts != nullptr)  // a Wayland session
+            way = kX11InWayland;
+        if (m_pShortcuts != nullptr)
+            way += " " + QString(kNoPortal).arg(QString::fromStdString(m_pShortcuts->Unavailable()));
+        if (!way.isEmpty()) way += "\n" + ByCommand();
+    }
     m_pWay = new QLabel(way, this);
     m_pWay->setWordWrap(true);
     m_pWay->setVisible(!way.isEmpty());
@@ -146,7 +151,8 @@ QString CMivexDlgHotkey::DesktopKeys(int controlId) const {
 
 void CMivexDlgHotkey::OnInitDialog() {
     if (m_pShortcuts != nullptr && !m_bDesktopShortcuts)
-        Log(QString("Hotkeys: no desktop shortcuts: %1").arg(QString::fromStdString(m_pShortcuts->Unavailable())));
+        Log(QString("Hotkeys: not the desktop's shortcuts: %1")
+                .arg(QString::fromStdString(m_pShortcuts->Unavailable())));
     if (!m_bDesktopShortcuts && !m_pGrabber->Unavailable().empty())
         Log(QString("Hotkeys off: global hotkeys need an X11 session (%1)")
                 .arg(QString::fromStdString(m_pGrabber->Unavailable())));

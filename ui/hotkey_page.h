@@ -46,6 +46,7 @@ public:
         "Hotkeys are the desktop's shortcuts. The desktop decides their keys: the fields hold the keys "
         "wished for, beside them are the keys each action has.";
     static constexpr const char* kRefused = "The desktop refused the shortcuts (%1): hotkeys are off.";
+    static constexpr const char* kNoPortal = "The desktop does not take them as its shortcuts either: %1.";
     static constexpr const char* kX11InWayland =
         "Hotkeys are X11 key grabs: in this Wayland session they see only keys typed into X11 windows.";
     static constexpr const char* kByCommand =
