@@ -3,6 +3,9 @@
 #include <string>
 #include <vector>
 
+#include <QCoreApplication>
+
+#include "application_bus.h"
 #include "mivex_app.h"
 #include "standard_output.h"
 #include "termination_signals.h"
@@ -42,12 +45,22 @@ int main(int argc, char** argv) {
         CTerminationSignals::Unblock();  // no program to end in order: Ctrl-C simply stops the check
         return FinishStandardOutput("mivex", RunUpdateCheckCommand(stdout, stderr));
     }
+    if (!options->action.empty()) {
+        CTerminationSignals::Unblock();
+        const QCoreApplication caller(argc, argv);  // the session bus's connection needs one
+        std::string failure;
+        if (AskRunningCopyForAction(options->action, failure)) return 0;
+        std::fprintf(stderr, "mivex: --action %s not done: %s\n", options->action.c_str(), failure.c_str());
+        return 1;
+    }
     // Before the program starts. The requests wait until start-up is done.
     CTerminationSignals::Install();
     if (!HasDisplay()) {
         std::fputs("mivex: no graphical session (DISPLAY and WAYLAND_DISPLAY are not set)\n", stderr);
         return 1;
     }
-    CmivexApp app(argc, argv, *options);
+    // Read before Qt takes them out of the environment.
+    const ActivationToken activation = ActivationToken::FromEnvironment();
+    CmivexApp app(argc, argv, *options, activation);
     return app.Run();
 }

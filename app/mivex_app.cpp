@@ -7,6 +7,7 @@
 #include "click_sound.h"
 #include "detect_window.h"
 #include "dialog_float.h"
+#include "hotkey_page.h"
 #include "keyboard.h"
 #include "live_dialog.h"
 #include "main_sheet.h"
@@ -24,6 +25,7 @@
 #include "v4l2_capture.h"
 #include "video_file_capture.h"
 #include "video_input_track.h"
+#include "window_activation.h"
 
 namespace {
 
@@ -57,9 +59,10 @@ public:
 
 }  // namespace
 
-CmivexApp::CmivexApp(int& argc, char** argv, ProgramOptions options)
+CmivexApp::CmivexApp(int& argc, char** argv, ProgramOptions options, ActivationToken activation)
     : QApplication(argc, argv),
       m_options(std::move(options)),
+      m_activation(std::move(activation)),
       m_messages(m_options.noDialogs ? CUserMessages::Mode::StandardError : CUserMessages::Mode::Dialogs) {
     setApplicationName(CSettingsStore::kAppTitle);
     // The program lives in the tray: hiding or closing its last window must not end it.
@@ -69,6 +72,7 @@ CmivexApp::CmivexApp(int& argc, char** argv, ProgramOptions options)
 }
 
 CmivexApp::~CmivexApp() {
+    m_pBus.reset();  // before the window and the page its calls reach
     m_pThreadFloat.reset();
     m_pDlgFloat.reset();  // before the pointer and the history its tick uses
     m_pDlgAbout.reset();
@@ -136,9 +140,14 @@ void CmivexApp::ClearRebootCountWhenHealthy() {
 
 bool CmivexApp::InitInstance() {
     switch (m_hMutex.Acquire()) {
-        case CSingleInstance::Result::AlreadyRunning:
+        case CSingleInstance::Result::AlreadyRunning: {
+            // The running copy's window comes up first, so that it is in front once the user has
+            // read the message. Without a bus the message alone, as ever.
+            std::string ignored;
+            AskRunningCopyToShow(m_activation, ignored);
             m_messages.Display(kAlreadyRunning);
             return false;
+        }
         case CSingleInstance::Result::Failed:
         case CSingleInstance::Result::Acquired:
             break;
@@ -179,6 +188,7 @@ bool CmivexApp::InitInstance() {
     StartCamera();
     CountUpdateReminder();
     if (!m_pEngine->StopAll()) ShowInTray();
+    if (!m_pEngine->StopAll()) OfferOnSessionBus();
     Log("InitInstance exit OK");
     if (!m_pEngine->StopAll()) CreateProfileDialog();
     if (!m_pEngine->StopAll()) StartThreadPipe();
@@ -343,6 +353,27 @@ void CmivexApp::StartThreadPipe() {
         LogAndPrint("Local socket not offered: " + (socket.empty() ? error : m_pThreadPipe->Error()));
 }
 
+void CmivexApp::OfferOnSessionBus() {
+    // The page lives as long as the window, which outlives the bus's object.
+    auto* hotkeys = qobject_cast<CMivexDlgHotkey*>(m_pDlgMain->GetPage(SettingsPageIndex(SettingsPage::Hotkeys)));
+    m_pBus = std::make_unique<CApplicationBus>(CApplicationBus::Handlers{
+        .activate = [this](const ActivationToken& activation) { ShowForAnotherStart(activation); },
+        .action = [hotkeys](std::string_view name) { return hotkeys && hotkeys->ActivateAction(name); }});
+    std::string error;
+    if (!m_pBus->Offer(error)) {
+        Log(("Session bus not used (a second start cannot show this copy, nor --action reach it): " + error).c_str());
+        m_pBus.reset();
+    }
+}
+
+void CmivexApp::ShowForAnotherStart(const ActivationToken& activation) {
+    if (m_pDlgMain->IsClosed()) return;
+    PrepareActivation(*m_pDlgMain, activation);
+    // At once, before the caller's reply: the second start's message then comes up in front.
+    CSheetMessage setup(kMsgSetup, 0);
+    sendEvent(m_pDlgMain.get(), &setup);
+}
+
 void CmivexApp::RequestReboot() {
     if (!m_pDlgMain || m_pDlgMain->IsClosed()) return;
     m_pDlgMain->CloseProgramForRestart();
@@ -358,6 +389,7 @@ int CmivexApp::ExitInstance() {
     m_pDlgFloat.reset();
     // The socket goes before the lock: the next copy may then make its own.
     if (m_pThreadPipe) m_pThreadPipe->Stop();
+    m_pBus.reset();  // the name too, for the copy a restart starts
 
     m_hMutex.Release();
 

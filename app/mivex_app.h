@@ -13,6 +13,7 @@
 #include <chrono>
 #include <memory>
 
+#include "application_bus.h"
 #include "engine.h"
 #include "injector_selection.h"
 #include "logging.h"
@@ -46,7 +47,9 @@ public:
     // restarts in quick succession are a loop.
     static constexpr std::chrono::milliseconds kHealthyRunTime{60'000};
 
-    CmivexApp(int& argc, char** argv, ProgramOptions options);
+    // activation: what the desktop gave this start to let a window up, which a second start hands
+    // to the running copy.
+    CmivexApp(int& argc, char** argv, ProgramOptions options, ActivationToken activation);
     ~CmivexApp() override;
 
     // Runs InitInstance, the event loop unless start-up already ended the program, and
@@ -86,12 +89,16 @@ private:
     void ShowInTray();
     // Other programs' way in: the local socket's server, when its socket can be made.
     void StartThreadPipe();
+    // The door for a second start and `mivex --action` on the session bus, when there is one.
+    void OfferOnSessionBus();
+    void ShowForAnotherStart(const ActivationToken& activation);
     // Takes the signals' requests, held since the process started, now that start-up is done.
     void ConnectSignals();
     void ClearRebootCountWhenHealthy();
     std::unique_ptr<ICaptureLayer> MakeCaptureLayer() const;
 
     const ProgramOptions m_options;
+    const ActivationToken m_activation;
     CSettingsStore m_store;
     CUserMessages m_messages;
     std::unique_ptr<CTerminationSignals> m_pSignals;
@@ -113,6 +120,7 @@ private:
     // The samples for the local socket's clients, pushed by the frame road, and the server.
     std::unique_ptr<CSdk> m_pSdk;
     std::unique_ptr<CThreadPipe> m_pThreadPipe;
+    std::unique_ptr<CApplicationBus> m_pBus;
     // The auto click sound and the floating window, with the timer that shows it while auto click
     // is on.
     std::unique_ptr<CClickSound> m_pClickSound;

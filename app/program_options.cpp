@@ -2,8 +2,10 @@
 
 #include <charconv>
 
+#include "hotkey_actions.h"
+
 const char* const kProgramUsage =
-    "Usage: mivex [--camera-file FILE] [--no-dialogs] [--check-update] [--version] [--help]\n"
+    "Usage: mivex [--camera-file FILE] [--no-dialogs] [--check-update] [--action NAME] [--version] [--help]\n"
     "Moves the pointer with the motion of your head, seen by a webcam. The program lives in the\n"
     "system tray; click its icon for the settings.\n"
     "\n"
@@ -12,6 +14,10 @@ const char* const kProgramUsage =
     "  --no-dialogs        write error messages to standard error instead of showing them\n"
     "  --check-update      ask the maker's web server for a newer version, print what the\n"
     "                      update window would show and exit (0: answered, 1: failed)\n"
+    "  --action NAME       ask the running copy, over the session bus, for what a hotkey does,\n"
+    "                      and exit (1: no copy answered); for the desktop's own keyboard\n"
+    "                      shortcuts. NAME is an action of the Hotkeys tab: toggle, left-click,\n"
+    "                      ... (a wrong NAME lists them all)\n"
     "  --version           print the version and exit\n"
     "  --help              print this help and exit\n"
     "  --restart-count N   restarts in a row before this start; a restarting copy gives it to\n"
@@ -22,6 +28,16 @@ const char* const kProgramUsage =
     "Environment: MIVEX_INJECTOR=xtest moves the pointer through the X test extension even\n"
     "where /dev/uinput is writable. MIVEX_UPDATE_HOST=HOST[:PORT] makes the update check ask\n"
     "that server instead of the maker's (an IPv6 address in brackets); any other value is refused.\n";
+
+namespace {
+
+std::string ActionNames() {
+    std::string names;
+    for (const HotkeyAction& action : kHotkeyActions) names += (names.empty() ? "" : ", ") + std::string(action.name);
+    return names;
+}
+
+}  // namespace
 
 std::optional<ProgramOptions> ParseProgramOptions(const std::vector<std::string>& arguments, std::string& error) {
     ProgramOptions options;
@@ -48,6 +64,15 @@ std::optional<ProgramOptions> ParseProgramOptions(const std::vector<std::string>
             options.cameraFile = argument.substr(std::string_view("--camera-file=").size());
             if (options.cameraFile.empty()) {
                 error = "--camera-file needs a file name";
+                return std::nullopt;
+            }
+        } else if (argument == "--action" || argument.starts_with("--action=")) {
+            if (argument == "--action")
+                options.action = i + 1 < arguments.size() ? arguments[++i] : "";
+            else
+                options.action = argument.substr(std::string_view("--action=").size());
+            if (FindHotkeyAction(options.action) == nullptr) {
+                error = "--action needs one of " + ActionNames();
                 return std::nullopt;
             }
         } else if (argument == "--no-dialogs") {

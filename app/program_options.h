@@ -1,5 +1,5 @@
 // The program's command line:
-//   mivex [--camera-file FILE] [--no-dialogs] [--check-update] [--version] [--help]
+//   mivex [--camera-file FILE] [--no-dialogs] [--check-update] [--action NAME] [--version] [--help]
 //   (and --restart-count N, which a restart gives the copy it starts)
 //
 //   std::string error;
@@ -15,6 +15,7 @@ struct ProgramOptions {
     std::string cameraFile;    // a video file that stands in for the camera list; empty: the webcams
     bool noDialogs = false;    // messages to standard error instead of message boxes
     bool checkUpdate = false;  // ask the update server, print the answer and end
+    std::string action;        // a hotkey action to ask of the running copy, then end; empty: none
     bool version = false;
     bool help = false;
     // Restarts in a row before this start, handed over by the copy that restarted itself: the

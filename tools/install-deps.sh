@@ -19,12 +19,12 @@ packages=(
   opencv-data python3-imageio
   # tests and benchmarks; Xvfb gives the X tests a display of their own
   libgtest-dev libgmock-dev libbenchmark-dev xvfb
-  # a private D-Bus session bus for the tests of the desktop's portal
-  dbus-daemon
   # the checks of the desktop entries; the Debian package and its check
   desktop-file-utils dpkg-dev file lintian
-  # a system tray for the program's icon under Xvfb; a window manager for the tests of focus
-  trayer openbox
+  # a system tray for the program's icon under Xvfb; a window manager for the tests of focus;
+  # a private session bus for the tests of a second start, of actions asked on the bus and of the
+  # desktop's shortcuts portal
+  trayer openbox dbus-daemon dbus-session-bus-common
   # the format check
   clang-format
 )

@@ -25,12 +25,16 @@ namespace {
 using Strings = std::vector<std::string>;
 
 TEST(ProgramOptions, AcceptsEveryOptionRefusesTheRestAndKeepsTheCommandLineForARestart) {
+    const std::string kNoSuchAction =
+        "--action needs one of toggle, left-click, middle-click, right-click, double-click, middle-lock, "
+        "middle-unlock, centre";
     const struct {
         Strings arguments;
         std::string error, cameraFile{};
         bool noDialogs = false, version = false, help = false;
         std::optional<int> restartCount{};
         Strings kept{};  // for the restart, when not all of them
+        std::string action{};
     } cases[] = {
         {{"--camera-file", "/tmp/head.avi", "--no-dialogs"}, "", "/tmp/head.avi", true},
         {{"--camera-file=a b.avi"}, "", "a b.avi"},
@@ -50,6 +54,10 @@ TEST(ProgramOptions, AcceptsEveryOptionRefusesTheRestAndKeepsTheCommandLineForAR
         {{"--restart-count", "-1"}, "--restart-count needs a whole number of 0 or more"},
         {{"--restart-count", "2x"}, "--restart-count needs a whole number of 0 or more"},
         {{"--restart-count"}, "--restart-count needs a whole number of 0 or more"},
+        {.arguments = {"--action", "left-click"}, .error = "", .action = "left-click"},
+        {.arguments = {"--action=centre"}, .error = "", .action = "centre"},
+        {{"--action", "jump"}, kNoSuchAction},
+        {{"--action"}, kNoSuchAction},
     };
     for (const auto& c : cases) {
         std::string error;
@@ -58,8 +66,8 @@ TEST(ProgramOptions, AcceptsEveryOptionRefusesTheRestAndKeepsTheCommandLineForAR
         if (options) {
             const ProgramOptions& o = *options;
             const Strings& kept = c.restartCount ? c.kept : c.arguments;
-            EXPECT_EQ(std::tie(o.cameraFile, o.noDialogs, o.version, o.help, o.restartCount, o.arguments),
-                      std::tie(c.cameraFile, c.noDialogs, c.version, c.help, c.restartCount, kept));
+            EXPECT_EQ(std::tie(o.cameraFile, o.noDialogs, o.version, o.help, o.restartCount, o.arguments, o.action),
+                      std::tie(c.cameraFile, c.noDialogs, c.version, c.help, c.restartCount, kept, c.action));
         }
     }
 }

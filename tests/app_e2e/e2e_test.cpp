@@ -2,6 +2,7 @@
 // time, the pointer following the head, the tray, ending on a signal or from the tray's menu,
 // refusing to start and restarting itself.
 #include "e2e_harness.h"
+#include "session_bus.h"
 
 namespace e2e {
 namespace {
@@ -27,6 +28,7 @@ const ShortRun kShortRuns[] = {
      "cannot open video file no-such-video.avi: no such file\nERROR: no camera detected, or camera in use",
      {"Start camera", "cannot open video file no-such-video.avi: no such file",
       "ERROR: no camera detected, or camera in use", "ExitInstance end"}, "Reboot"},
+    {"ActionWithoutBus", {"--action", "toggle"}, 0, 1, "mivex: --action toggle not done: no session bus", {}, ""},
 };
 // clang-format on
 
@@ -116,6 +118,60 @@ TEST_F(ProgramTest, OneCopyRefusesASecondAndMovesThePointerWithTheHeadMirroredLe
     EXPECT_GE(ahead + back, 4 * across) << "the pointer moves across the head's line: " << shown.str();
     EXPECT_GT(aheadLength / ahead, 1.4 * backLength / back) << "not faster on the fast pass: " << shown.str();
     EXPECT_EQ(Ending(run.pid, 0s), "still running") << Diagnostics(run);
+}
+
+// On a session bus of the test's own, `mivex --action` reaches the running copy's hotkey actions,
+// and a second start brings its hidden settings window up before it says it is refused.
+TEST_F(ProgramTest, OnTheSessionBusActionsAndASecondStartReachTheRunningCopy) {
+    const test::SessionBus bus(Root());
+    ASSERT_TRUE(bus.Ok()) << bus.Error();
+    using Said = std::pair<std::string, std::string>;  // the ending and standard error
+    const auto action = [&](const char* name) {
+        const ProgramRun run = Start({"--action", name});
+        return Said{Ending(run.pid, kSlow * 10s), test::ReadFile(run.err)};
+    };
+    EXPECT_EQ(action("toggle"), Said("exit code 1", "mivex: --action toggle not done: no running copy of Mivex\n"));
+
+    // A window of the test's own under the pointer everywhere takes the armed click; no update
+    // reminder comes over it.
+    CSettingsStore().Write(Setting::kUpdateCount, 1);
+    const Window own =
+        XCreateSimpleWindow(m_x, DefaultRootWindow(m_x), 0, 0, DisplayWidth(m_x, 0), DisplayHeight(m_x, 0), 0, 0, 0);
+    XSelectInput(m_x, own, ButtonPressMask);
+    XMapRaised(m_x, own);
+    MovePointer(Centre());
+    const ProgramRun run = Start(CameraArgs());
+    ASSERT_TRUE(WaitForLogLine(run, "InitInstance exit OK")) << Diagnostics(run);
+    EXPECT_EQ(action("toggle"), Said("exit code 0", ""));
+    EXPECT_TRUE(PointerMoves()) << "head control not switched on" << Diagnostics(run);
+    EXPECT_EQ(action("left-click"), Said("exit code 0", ""));
+    XEvent event;
+    EXPECT_TRUE(WaitUntil([&] { return XCheckWindowEvent(m_x, own, ButtonPressMask, &event); }, kSlow * 10s))
+        << "no click" << Diagnostics(run);
+
+    const auto sheetShown = [&] {
+        XWindowAttributes attributes{};
+        const Window sheet = FindWindow("Kordo Mivex!");
+        return sheet != None && XGetWindowAttributes(m_x, sheet, &attributes) && attributes.map_state == IsViewable;
+    };
+    ASSERT_FALSE(sheetShown()) << "with a tray the window starts hidden";
+    ProgramRun second;
+    {
+        const test::ScopedEnv startupId("DESKTOP_STARTUP_ID", "launcher-1-test_TIME4242");
+        second = Start(CameraArgs());
+    }
+    EXPECT_EQ(Ending(second.pid, kSlow * 10s), "exit code 1") << Diagnostics(second);
+    EXPECT_TRUE(HasLine(test::ReadFile(second.err), "ERROR: Mivex! program already running")) << Diagnostics(second);
+    EXPECT_TRUE(WaitUntil(sheetShown, kSlow * 10s)) << "the running copy's window stayed hidden" << Diagnostics(run);
+    // Handed on, so that the window manager lets it take the focus.
+    Atom type;
+    int format;
+    unsigned long count = 0, after;
+    unsigned char* data = nullptr;
+    XGetWindowProperty(m_x, FindWindow("Kordo Mivex!"), XInternAtom(m_x, "_NET_STARTUP_ID", False), 0, 64, False,
+                       AnyPropertyType, &type, &format, &count, &after, &data);
+    EXPECT_EQ(std::string(data ? reinterpret_cast<char*>(data) : "", count), "launcher-1-test_TIME4242");
+    if (data) XFree(data);
 }
 
 // Ended by a signal, or by Exit in the tray icon's menu (0). Started with the restart count at the

@@ -1,43 +1,41 @@
-// A private D-Bus session bus for the tests that need one: dbus-daemon, started by the test and
-// stopped when the object goes away. Include after Qt's headers (it brings Xlib's macros).
+// A private D-Bus session bus for a test: dbus-daemon listening in a folder of the test's, ended
+// with the object. While it lives, this process and the programs it starts use it.
 #pragma once
 
-#include <string>
-
+#include "test_support.h"
 #include "xvfb_server.h"
 
 namespace test {
 
 class SessionBus {
 public:
-    // Check Ok(); Error() says why it is not.
-    SessionBus() {
-        int ready[2];
-        if (::pipe(ready) != 0) throw std::runtime_error("no pipe for dbus-daemon's address");
-        m_pid = Spawn(
-            {"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=" + std::to_string(ready[1])});
-        ::close(ready[1]);
-        pollfd wait{ready[0], POLLIN, 0};
-        char address[512] = {};
+    explicit SessionBus(const std::filesystem::path& folder) {
+        const std::filesystem::path printed = folder / "session-bus-address";
+        // The daemon prints its address once it listens.
+        m_pid = Spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address",
+                       "--address=unix:path=" + (folder / "session-bus").string()},
+                      printed);
         if (m_pid <= 0)
-            m_error = "cannot start dbus-daemon: install the Debian package dbus-daemon";
-        else if (::poll(&wait, 1, 20000) == 1 && ::read(ready[0], address, sizeof address - 1) > 0)
-            m_address = std::string(address).substr(0, std::string(address).find('\n'));
+            m_error = "cannot start dbus-daemon: install the Debian packages dbus-daemon and dbus-session-bus-common";
+        else if (!WaitUntil([&] { return ReadFile(printed).ends_with('\n'); }, std::chrono::seconds(20)))
+            m_error = "dbus-daemon offered no bus within 20 s";
         else
-            m_error = "dbus-daemon did not report its address within 20 s";
-        ::close(ready[0]);
+            m_env.emplace("DBUS_SESSION_BUS_ADDRESS", ReadFile(printed).substr(0, ReadFile(printed).size() - 1));
     }
-    ~SessionBus() { EndProcess(m_pid); }
+    ~SessionBus() {
+        m_env.reset();
+        EndProcess(m_pid);
+    }
     SessionBus(const SessionBus&) = delete;
     SessionBus& operator=(const SessionBus&) = delete;
 
-    bool Ok() const { return !m_address.empty(); }
+    bool Ok() const { return m_error.empty(); }
     const std::string& Error() const { return m_error; }
-    const std::string& Address() const { return m_address; }
 
 private:
     pid_t m_pid = -1;
-    std::string m_address, m_error;
+    std::string m_error;
+    std::optional<ScopedEnv> m_env;
 };
 
 }  // namespace test

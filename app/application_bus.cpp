@@ -1,0 +1,106 @@
+#include "application_bus.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <cstdlib>
+
+namespace {
+
+constexpr const char* kInterface = "org.freedesktop.Application";
+// The platform data's keys for the two tokens, as the interface names them.
+constexpr const char* kActivationTokenKey = "activation-token";
+constexpr const char* kStartupIdKey = "desktop-startup-id";
+// A running copy answers from its event loop at once; one that does not within this is stuck.
+constexpr int kCallTimeoutMs = 10'000;
+
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::string ToString(const QString& text) { return text.toStdString(); }
+
+std::string NoBus(const QDBusConnection& bus) { return "no session bus (" + ToString(bus.lastError().message()) + ")"; }
+
+// Calls a method of the running copy's interface; false, with the reason in error, when it fails.
+bool CallRunningCopy(const char* method, const QList<QVariant>& arguments, std::string& error) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        error = NoBus(bus) + " to reach a running copy of Mivex";
+        return false;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(kBusName, kBusPath, kInterface, method);
+    call.setArguments(arguments);
+    call.setAutoStartService(false);  // the program is started by the user, never by the bus
+    const QDBusMessage reply = bus.call(call, QDBus::Block, kCallTimeoutMs);
+    if (reply.type() != QDBusMessage::ErrorMessage) return true;
+    // Asked without starting anything, the bus says the name has no owner.
+    error = reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")
+                ? std::string("no running copy of Mivex")
+                : ToString(reply.errorMessage());
+    return false;
+}
+
+}  // namespace
+
+ActivationToken ActivationToken::FromEnvironment() {
+    return {Environment("XDG_ACTIVATION_TOKEN"), Environment("DESKTOP_STARTUP_ID")};
+}
+
+CApplicationBus::CApplicationBus(Handlers handlers) : m_handlers(std::move(handlers)) {}
+
+CApplicationBus::~CApplicationBus() {
+    if (!m_bOffered) return;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bus.unregisterObject(kBusPath);
+    bus.unregisterService(kBusName);
+}
+
+bool CApplicationBus::Offer(std::string& error) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        error = NoBus(bus);
+        return false;
+    }
+    if (!bus.registerObject(kBusPath, this, QDBusConnection::ExportScriptableSlots)) {
+        error = "cannot offer " + std::string(kBusPath) + ": " + ToString(bus.lastError().message());
+        return false;
+    }
+    if (!bus.registerService(kBusName)) {
+        bus.unregisterObject(kBusPath);
+        error = "the name " + std::string(kBusName) + " is taken: " + ToString(bus.lastError().message());
+        return false;
+    }
+    m_bOffered = true;
+    return true;
+}
+
+void CApplicationBus::Activate(const QVariantMap& platformData) {
+    m_handlers.activate({ToString(platformData.value(kActivationTokenKey).toString()),
+                         ToString(platformData.value(kStartupIdKey).toString())});
+}
+
+void CApplicationBus::Open(const QStringList&, const QVariantMap& platformData) {
+    // The program opens no files: opening is showing it.
+    Activate(platformData);
+}
+
+void CApplicationBus::ActivateAction(const QString& name, const QVariantList&, const QVariantMap&) {
+    if (!m_handlers.action(ToString(name)))
+        sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("no action %1").arg(name));
+}
+
+bool AskRunningCopyToShow(const ActivationToken& token, std::string& error) {
+    QVariantMap platformData;
+    if (!token.activationToken.empty())
+        platformData.insert(kActivationTokenKey, QString::fromStdString(token.activationToken));
+    if (!token.startupId.empty()) platformData.insert(kStartupIdKey, QString::fromStdString(token.startupId));
+    return CallRunningCopy("Activate", {platformData}, error);
+}
+
+bool AskRunningCopyForAction(std::string_view action, std::string& error) {
+    return CallRunningCopy(
+        "ActivateAction",
+        {QString::fromUtf8(action.data(), static_cast<qsizetype>(action.size())), QVariantList{}, QVariantMap{}},
+        error);
+}
