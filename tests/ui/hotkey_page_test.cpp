@@ -3,12 +3,11 @@
 // desktop's shortcuts through a GlobalShortcuts portal of our own on a private session bus.
 #include <gtest/gtest.h>
 
-#include <QtDBus>
 #include <QtTest>
 #include <QtWidgets>
-#include <mutex>
 
 #include "control_ids.h"
+#include "fake_portal.h"
 #include "hotkey_actions.h"
 #include "hotkey_ctrl.h"
 #include "hotkey_page.h"
@@ -236,83 +235,6 @@ TEST_F(HotkeyPage, WithoutX11ThePageSaysSoAndHowToBindTheActionsByCommandAndTheL
     EXPECT_TRUE(text.find(line) != std::string::npos && text.find(line) == text.rfind(line)) << text;
 }
 
-// A GlobalShortcuts portal of our own, as its documentation has it, on a connection of its own:
-// version 1 (no host registry) or 2. It answers on a thread of its own, so that the program's
-// blocking calls are answered; what it saw is read under its lock.
-using Shortcuts = QList<QPair<QString, QVariantMap>>;
-const QString kPortalPath = "/org/freedesktop/portal/desktop";
-
-class FakePortal final : public QDBusVirtualObject {
-public:
-    FakePortal(const std::string& address, unsigned version)
-        : m_bus(QDBusConnection::connectToBus(QString::fromStdString(address), "portal")), m_version(version) {
-        qDBusRegisterMetaType<Shortcuts::value_type>();
-        qDBusRegisterMetaType<Shortcuts>();
-        m_bus.registerVirtualObject(kPortalPath, this, QDBusConnection::SubPath);
-        m_bus.registerService("org.freedesktop.portal.Desktop");
-        m_thread.start();
-        moveToThread(&m_thread);
-    }
-    ~FakePortal() override {
-        m_bus.unregisterObject(kPortalPath, QDBusConnection::UnregisterTree);
-        QDBusConnection::disconnectFromBus("portal");
-        m_thread.quit();
-        m_thread.wait();
-    }
-
-    QString introspect(const QString&) const override { return {}; }
-    bool handleMessage(const QDBusMessage& call, const QDBusConnection& bus) override {
-        std::lock_guard lock(m_mutex);
-        m_calls.push_back(call.member().toStdString());
-        if (call.member() == "Get") return bus.send(call.createReply(QVariant::fromValue(QDBusVariant(m_version))));
-        if (call.member() == "Register")
-            return bus.send(m_version >= 2 ? call.createReply()
-                                           : call.createErrorReply(QDBusError::UnknownInterface, ""));
-        if (call.member() == "Close") return bus.send(call.createReply());
-        const QVariantMap options = qdbus_cast<QVariantMap>(call.arguments().last());
-        const QString sender = call.service().mid(1).replace('.', '_');
-        const QString request = kPortalPath + "/request/" + sender + "/" + options.value("handle_token").toString();
-        bus.send(call.createReply(QVariant::fromValue(QDBusObjectPath(request))));
-        QVariantMap results;
-        if (call.member() == "CreateSession") {
-            m_session = kPortalPath + "/session/" + sender + "/" + options.value("session_handle_token").toString();
-            results["session_handle"] = m_session;  // a string: so version 1 made it
-        } else {
-            m_bound = qdbus_cast<Shortcuts>(call.arguments().at(1));
-            Shortcuts given;  // the keys wished for
-            for (const auto& [id, wish] : m_bound)
-                given.append({id, {{"trigger_description", wish.value("preferred_trigger").toString()}}});
-            results["shortcuts"] = QVariant::fromValue(given);
-        }
-        QDBusMessage response = QDBusMessage::createSignal(request, "org.freedesktop.portal.Request", "Response");
-        return bus.send(response << (call.member() == "BindShortcuts" && refuse ? 2u : 0u) << results);
-    }
-    void Signal(const char* name, QVariantList tail) {
-        QDBusMessage signal = QDBusMessage::createSignal(kPortalPath, "org.freedesktop.portal.GlobalShortcuts", name);
-        signal.setArguments(QVariantList{QVariant::fromValue(QDBusObjectPath(Read(m_session)))} + tail);
-        m_bus.send(signal);
-    }
-    void Activate(const QString& id, const char* name = "Activated") {
-        Signal(name, {id, QVariant::fromValue(qulonglong{0}), QVariantMap()});
-    }
-    template <typename T>
-    T Read(const T& seen) {
-        std::lock_guard lock(m_mutex);
-        return seen;
-    }
-
-    std::atomic<bool> refuse{false};
-    std::vector<std::string> m_calls;
-    Shortcuts m_bound;
-    QString m_session;
-
-private:
-    QThread m_thread;
-    QDBusConnection m_bus;
-    unsigned m_version;
-    std::mutex m_mutex;
-};
-
 class HotkeyPortal : public HotkeyPage, public testing::WithParamInterface<unsigned> {
 protected:
     void SetUp() override { ASSERT_TRUE(bus.Ok()) << bus.Error(); }
@@ -331,7 +253,7 @@ protected:
     }
 
     test::SessionBus bus{home.path()};
-    FakePortal portal{BusAddress(), GetParam()};
+    test::FakePortal portal{BusAddress(), GetParam()};
 };
 
 TEST_P(HotkeyPortal, TheEightActionsAreBoundWithTheStoredKeysAndAnActivationActsAsTheirPressHeldOnce) {
@@ -368,7 +290,7 @@ TEST_P(HotkeyPortal, TheEightActionsAreBoundWithTheStoredKeysAndAnActivationActs
 
     // The user gives an action other keys in the desktop's settings.
     portal.Signal("ShortcutsChanged",
-                  {QVariant::fromValue(Shortcuts{{"right-click", {{"trigger_description", "Ctrl+F12"}}}})});
+                  {QVariant::fromValue(test::PortalShortcuts{{"right-click", {{"trigger_description", "Ctrl+F12"}}}})});
     ASSERT_TRUE(QTest::qWaitFor([&] { return page->DesktopKeys(kHotkeyRight) == "Ctrl+F12"; }, 10000));
     EXPECT_EQ(page->DesktopKeys(kHotkeyActivate), "SHIFT+F5") << "the others stay";
 
