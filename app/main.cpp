@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 
 #include "application_bus.h"
+#include "display_platform.h"
 #include "mivex_app.h"
 #include "standard_output.h"
 #include "termination_signals.h"
@@ -61,6 +62,16 @@ int main(int argc, char** argv) {
     }
     // Read before Qt takes them out of the environment.
     const ActivationToken activation = ActivationToken::FromEnvironment();
+    const DisplayEnvironment display = DisplayEnvironment::OfProcess();
+    const std::string platform = ChooseQtPlatform(display);
+    if (const std::string missing = MissingDisplayPlatform(display, QtWaylandPlatformInstalled()); !missing.empty()) {
+        std::fprintf(stderr, "mivex: %s\n", missing.c_str());
+        return 1;
+    }
+    if (!platform.empty()) ::setenv("QT_QPA_PLATFORM", platform.c_str(), 1);
     CmivexApp app(argc, argv, *options, activation);
+    // Only for this QApplication: what the program starts (a restart, the web browser) chooses anew.
+    if (!platform.empty()) ::unsetenv("QT_QPA_PLATFORM");
+    app.SetDisplayChoice(display, platform);
     return app.Run();
 }

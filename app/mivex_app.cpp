@@ -37,6 +37,9 @@ constexpr const char* kRunFailed = "ERROR: m_pVideoTrack->Run failed";
 constexpr const char* kNoCamera = "ERROR: no camera detected, or camera in use";
 constexpr const char* kSettingsNotSaved = "ERROR: settings cannot be saved, changes last until the program ends: ";
 constexpr const char* kNoLog = "No diagnostic log: ";
+constexpr const char* kPointerNoticeTitle = "Mivex! pointer";
+constexpr int kWarningBalloon = 2;  // the balloon's icon kind
+constexpr int kNoticeBalloonMs = 10'000;
 constexpr const char* kNoTray =
     "No system tray: the settings window is shown instead of a tray icon (closing it keeps the program "
     "running; end it with Exit)";
@@ -104,6 +107,11 @@ int CmivexApp::Run() {
     return m_iExitCode != 0 ? m_iExitCode : exitCode;
 }
 
+void CmivexApp::SetDisplayChoice(DisplayEnvironment environment, std::string chosenPlatform) {
+    m_display = std::move(environment);
+    m_chosenPlatform = std::move(chosenPlatform);
+}
+
 void CmivexApp::Log(const char* text) {
     if (m_pLogging) m_pLogging->Write(text, true);
 }
@@ -162,6 +170,7 @@ bool CmivexApp::InitInstance() {
     if (const std::string notice = CSettingsStore::TakeUnreadableNotice(); !notice.empty()) Log(notice.c_str());
     if (!m_store.WriteError().empty()) LogAndPrint(kSettingsNotSaved + m_store.WriteError());
     if (!m_hMutex.Error().empty()) LogAndPrint("Single instance not guarded: " + m_hMutex.Error());
+    LogDisplay();
     CreateInputInjection();
     CreateEngine();
 
@@ -195,12 +204,22 @@ bool CmivexApp::InitInstance() {
     return true;
 }
 
+void CmivexApp::LogDisplay() {
+    const std::vector<std::string> lines = DescribeDisplay(m_display, m_chosenPlatform, platformName().toStdString());
+    Log(lines.front().c_str());
+    // What a Wayland client loses is worth a line where the user sees it.
+    for (auto line = lines.begin() + 1; line != lines.end(); ++line) LogAndPrint(*line);
+}
+
 void CmivexApp::CreateInputInjection() {
     InjectorSelectionOptions options;
     if (const char* wanted = std::getenv(kInjectorVariable); wanted && std::string_view(wanted) == "xtest")
         options.useUinput = false;
     m_injection = SelectInputInjector(options);
     Log(m_injection.text.c_str());
+    // A user who asked for XTest needs no remedy for uinput.
+    if (m_display.IsWaylandSession() && options.useUinput) m_pointerNotice = WaylandPointerNotice(m_injection);
+    if (!m_pointerNotice.empty()) LogAndPrint(m_pointerNotice);
     if (m_injection.kind == InjectorKind::Unavailable) {
         m_pDiscardInput = std::make_unique<CDiscardingInjector>();
         m_messages.Display(m_injection.text);
@@ -257,6 +276,7 @@ void CmivexApp::CreateMainSheet() {
     m_pDlgUpdate->SetCloseProgram([this] { m_pDlgMain->CloseProgram(); });
     m_pPageHost = std::make_unique<PageHost>(PageHost{m_store, m_mirror, *m_pEngine, *m_pMouse, m_profileLink,
                                                       m_pLogging.get(), m_pDlgFloat.get(), m_pClickSound.get()});
+    m_pPageHost->waylandSession = m_display.IsWaylandSession();
     AddSettingsPages(*m_pDlgMain, *m_pPageHost);
 }
 
@@ -341,6 +361,16 @@ void CmivexApp::ShowInTray() {
         // Without a tray nothing of the program would be visible.
         PostSheetMessage(m_pDlgMain.get(), kMsgSetup);
     }
+    ShowPointerNotice(inTray);
+}
+
+void CmivexApp::ShowPointerNotice(bool inTray) {
+    if (m_pointerNotice.empty()) return;
+    const QString text = QString::fromStdString(m_pointerNotice);
+    if (inTray)
+        m_pDlgMain->TrayBalloon(QString::fromLatin1(kPointerNoticeTitle), text, kWarningBalloon, kNoticeBalloonMs);
+    else
+        m_pDlgMain->ShowNotice(text);
 }
 
 void CmivexApp::StartThreadPipe() {

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "application_bus.h"
+#include "display_platform.h"
 #include "engine.h"
 #include "injector_selection.h"
 #include "logging.h"
@@ -52,6 +53,10 @@ public:
     CmivexApp(int& argc, char** argv, ProgramOptions options, ActivationToken activation);
     ~CmivexApp() override;
 
+    // The session's display as the program found it, and the Qt platform chosen for it ("" for
+    // Qt's own choice); start-up logs them.
+    void SetDisplayChoice(DisplayEnvironment environment, std::string chosenPlatform);
+
     // Runs InitInstance, the event loop unless start-up already ended the program, and
     // ExitInstance. Returns the process's exit code.
     int Run();
@@ -74,7 +79,11 @@ private:
     // A line for the log that also goes to standard error, where no message box is due.
     void LogAndPrint(const std::string& text);
     void LogInt(const char* label, int value);
+    void LogDisplay();
     void CreateInputInjection();
+    // In a Wayland session without uinput: the pointer reaches X11 windows at most; says so and how
+    // to mend it, at the tray icon or in the settings window.
+    void ShowPointerNotice(bool inTray);
     void CreateFloatWindow();
     // False when restarts loop: the start is refused.
     bool ReadRebootState();
@@ -99,6 +108,8 @@ private:
 
     const ProgramOptions m_options;
     const ActivationToken m_activation;
+    DisplayEnvironment m_display;
+    std::string m_chosenPlatform;
     CSettingsStore m_store;
     CUserMessages m_messages;
     std::unique_ptr<CTerminationSignals> m_pSignals;
@@ -112,6 +123,7 @@ private:
     // Input injection, made once this copy knows it is the only one: a second copy must not
     // release buttons that the first one holds.
     InjectorSelection m_injection;
+    std::string m_pointerNotice;                      // for a Wayland session without uinput
     std::unique_ptr<IInputInjector> m_pDiscardInput;  // stands in when nothing can inject
     std::unique_ptr<CMouse> m_pMouse;
     std::unique_ptr<CKeyboard> m_pKeyboard;

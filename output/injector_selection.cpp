@@ -15,6 +15,7 @@ InjectorSelection SelectInputInjector(const InjectorSelectionOptions& options) {
         return selection;
     }
 
+    selection.uinputWhyNot = uinputWhyNot;
     std::string xtestWhyNot;
     if (auto xtest = CXTestInjector::Open(options.displayName, xtestWhyNot)) {
         selection.text =
@@ -29,4 +30,14 @@ InjectorSelection SelectInputInjector(const InjectorSelectionOptions& options) {
                      "; XTest: " + xtestWhyNot;
     selection.kind = InjectorKind::Unavailable;
     return selection;
+}
+
+std::string WaylandPointerNotice(const InjectorSelection& selection) {
+    if (selection.kind == InjectorKind::Uinput) return "";
+    return std::string(selection.kind == InjectorKind::XTest
+                           ? "The pointer moves through XTest, over X11 windows only: "
+                           : "The pointer cannot move: ") +
+           selection.uinputWhyNot +
+           ". Install the Mivex package (its udev rule gives you access to /dev/uinput) or see \"Pointer "
+           "injection\" in the README.";
 }

@@ -23,6 +23,11 @@ struct InjectorSelection {
     InjectorKind kind = InjectorKind::Unavailable;
     std::unique_ptr<IInputInjector> injector;  // null exactly when kind is Unavailable
     std::string text;                          // which one was chosen and why the others were not, one line
+    std::string uinputWhyNot;                  // empty when uinput is used
 };
 
 InjectorSelection SelectInputInjector(const InjectorSelectionOptions& options = {});
+
+// For a Wayland session, where only uinput reaches every window: "" when uinput is used, else what
+// the pointer can do without it and how to give the user access to /dev/uinput.
+std::string WaylandPointerNotice(const InjectorSelection& selection);

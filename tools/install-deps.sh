@@ -25,6 +25,8 @@ packages=(
   # a private session bus for the tests of a second start, of actions asked on the bus and of the
   # desktop's shortcuts portal
   trayer openbox dbus-daemon dbus-session-bus-common
+  # a Wayland compositor with XWayland for the test of a Wayland session
+  weston xwayland
   # the format check
   clang-format
 )

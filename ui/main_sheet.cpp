@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
@@ -84,6 +85,10 @@ CmivexDlgMain::CmivexDlgMain(std::atomic<bool>& stopAll, QWidget* parent) : QDia
     m_pButtons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_tabs, 1);
+    m_pNotice = new QLabel(this);
+    m_pNotice->setWordWrap(true);
+    m_pNotice->hide();
+    layout->addWidget(m_pNotice);
     layout->addWidget(m_pButtons);
 
     connect(m_pButtons->button(QDialogButtonBox::Ok), &QPushButton::clicked, this, &CmivexDlgMain::OnOk);
@@ -223,6 +228,12 @@ bool CmivexDlgMain::TrayIconAdd() {
     m_tray.setToolTip(QString::fromLatin1(kCaption));
     m_tray.show();
     return true;
+}
+
+void CmivexDlgMain::ShowNotice(const QString& text) {
+    m_pNotice->setText(text);
+    m_pNotice->setAccessibleName(text);
+    m_pNotice->show();
 }
 
 void CmivexDlgMain::TrayIconRemove() { m_tray.hide(); }

@@ -29,6 +29,7 @@ class CAboutDlg;
 class CMyPropertyPageToolTips;
 class QMenu;
 class QDialogButtonBox;
+class QLabel;
 class QTabWidget;
 
 // The messages the window handles. The tray menu's item ids double as message numbers.
@@ -93,6 +94,9 @@ public:
     // The title and text are cut to kBalloonTitleMax and kBalloonTextMax characters.
     void TrayBalloon(const QString& title, const QString& text, int iconKind, int timeoutMs);
 
+    // A line above the buttons, for what would be a tray notification where there is no tray.
+    void ShowNotice(const QString& text);
+
     // The tray icon's menu: "Setup", "Update", "About", "E&xit" with separators, each action
     // carrying its message number as data(). Choosing an action posts that message here.
     std::unique_ptr<QMenu> BuildTrayMenu();
@@ -131,6 +135,7 @@ private:
 
     std::atomic<bool>& m_stopAll;
     QTabWidget* m_tabs = nullptr;
+    QLabel* m_pNotice = nullptr;
     QDialogButtonBox* m_pButtons = nullptr;  // the one OK, under the tabs, last in the Tab order
     QPointer<CAboutDlg> m_about;
     QSystemTrayIcon m_tray;

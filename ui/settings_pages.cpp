@@ -1,8 +1,6 @@
 #include "settings_pages.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <string_view>
 
 #include "camera_page.h"
 #include "dlg_click.h"
@@ -29,17 +27,11 @@ CMyPropertyPageToolTips* MakeAutoClickPage(PageHost& host) {
 // The program's id for the desktop: the name of its installed menu entry, mivex.desktop.
 constexpr const char* kDesktopEntryId = "mivex";
 
-bool IsWaylandSession() {
-    const char* display = std::getenv("WAYLAND_DISPLAY");
-    const char* type = std::getenv("XDG_SESSION_TYPE");
-    return (display != nullptr && *display != '\0') || (type != nullptr && std::string_view(type) == "wayland");
-}
-
 CMyPropertyPageToolTips* MakeHotkeyPage(PageHost& host) {
     // X11 grabs in a Wayland session see only keys typed into X11 windows: there the desktop's
     // shortcuts take the hotkeys where its portal offers them.
     std::unique_ptr<IDesktopShortcuts> shortcuts;
-    if (IsWaylandSession()) shortcuts = std::make_unique<CPortalShortcuts>(kDesktopEntryId);
+    if (host.waylandSession) shortcuts = std::make_unique<CPortalShortcuts>(kDesktopEntryId);
     return new CMivexDlgHotkey(host, std::make_unique<CX11HotkeyGrabber>(), std::move(shortcuts));
 }
 

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <thread>
 
+#include "display_platform.h"
 #include "logging.h"
 #include "program_options.h"
 #include "single_instance.h"
@@ -69,6 +70,43 @@ TEST(ProgramOptions, AcceptsEveryOptionRefusesTheRestAndKeepsTheCommandLineForAR
             EXPECT_EQ(std::tie(o.cameraFile, o.noDialogs, o.version, o.help, o.restartCount, o.arguments, o.action),
                       std::tie(c.cameraFile, c.noDialogs, c.version, c.help, c.restartCount, kept, c.action));
         }
+    }
+}
+
+TEST(DisplayPlatform, AWaylandSessionWithAnXDisplayRunsOnXWaylandUnlessTheUserChoseAPlatform) {
+    struct Case {
+        DisplayEnvironment environment;
+        std::string platformName;  // what Qt then started on
+        std::string chosen;
+        Strings logged;  // parts of the lines, in order
+    };
+    const std::string loses = "As a Wayland client the floating window is not kept above other windows";
+    // clang-format off
+    const Case cases[] = {
+        {{"wayland", "wayland-0", ":0", ""}, "xcb", "xcb",
+         {"Wayland session (Wayland display wayland-0, XWayland on :0); windows on XWayland through Qt platform xcb, chosen"}},
+        {{"", "wayland-1", ":1", ""}, "xcb", "xcb", {"Wayland session", "XWayland"}},
+        {{"wayland", "", ":0", ""}, "xcb", "xcb", {"Wayland session (no WAYLAND_DISPLAY, XWayland on :0)"}},
+        {{"wayland", "wayland-0", ":0", "wayland"}, "wayland", "", {"Qt platform wayland, QT_QPA_PLATFORM=wayland", loses}},
+        {{"wayland", "wayland-0", "", ""}, "wayland", "", {"(Wayland display wayland-0, no X display); windows on Wayland", loses}},
+        {{"", "wayland-0", "", ""}, "wayland", "", {"windows on Wayland", loses}},
+        {{"x11", "", ":5", ""}, "xcb", "", {"Display: X11 session (X display :5); windows on X11 through Qt platform xcb"}},
+        {{"x11", "", ":5", "offscreen"}, "offscreen", "", {"Qt platform offscreen, QT_QPA_PLATFORM=offscreen"}},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        const DisplayEnvironment& e = c.environment;
+        const std::string name = e.sessionType + "|" + e.waylandDisplay + "|" + e.x11Display + "|" + e.qtPlatform;
+        EXPECT_EQ(ChooseQtPlatform(e), c.chosen) << name;
+        // Only a Wayland client, one the user did not choose, needs Qt's Wayland platform installed.
+        const bool needsQtWayland = c.platformName == "wayland" && e.qtPlatform.empty();
+        EXPECT_EQ(MissingDisplayPlatform(e, false).empty(), !needsQtWayland) << name;
+        EXPECT_EQ(MissingDisplayPlatform(e, true), "") << name;
+        const Strings lines = DescribeDisplay(e, c.chosen, c.platformName);
+        ASSERT_EQ(lines.size(), c.logged.size() > 1 && c.logged.back() == loses ? 2u : 1u) << name;
+        for (const std::string& part : c.logged)
+            EXPECT_TRUE(std::ranges::any_of(lines, [&](const std::string& l) { return l.find(part) != l.npos; }))
+                << name << ": no \"" << part << "\" in \"" << lines.front() << "\"";
     }
 }
 

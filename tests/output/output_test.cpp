@@ -274,6 +274,10 @@ TEST(XTest, IsChosenWithoutUinputAndMovesClicksTypesAndLetsGo) {
     ASSERT_EQ(selection.kind, InjectorKind::XTest) << selection.text;
     for (const std::string& part : {server.DisplayName(), std::string("XTest"), std::string("/nonexistent/uinput: No")})
         EXPECT_NE(selection.text.find(part), std::string::npos) << selection.text;
+    // In a Wayland session XTest reaches X11 windows only: the notice says so, why, and the remedy.
+    const std::string notice = WaylandPointerNotice(selection);
+    for (const char* part : {"XTest, over X11 windows only", "/nonexistent/uinput: No", "package", "README"})
+        EXPECT_NE(notice.find(part), std::string::npos) << notice;
     IInputInjector& injector = *selection.injector;
     int pointerX = 0, pointerY = 0;
     unsigned int buttons = 0;
@@ -337,6 +341,9 @@ TEST(InjectorSelection, NoneWhenNeitherUinputNorADisplayIsThere) {
     EXPECT_EQ(selection.injector, nullptr);
     for (const char* part : {"/nonexistent/uinput", "DISPLAY is not set"})
         EXPECT_NE(selection.text.find(part), std::string::npos) << selection.text;
+    const std::string notice = WaylandPointerNotice(selection);
+    EXPECT_TRUE(notice.starts_with("The pointer cannot move: /nonexistent/uinput")) << notice;
+    EXPECT_EQ(WaylandPointerNotice(InjectorSelection{.kind = InjectorKind::Uinput}), "");
 }
 
 }  // namespace

@@ -1,0 +1,139 @@
+// A Wayland session end to end: weston with XWayland on the test's Xvfb. The program puts its
+// windows on XWayland by itself, says so in the log without a warning from Qt, shows its settings
+// window where there is no tray, and its floating window does not take the focus from an X11
+// window of the test.
+#include <regex>
+
+#include "e2e_harness.h"
+
+#include <X11/Xutil.h>
+
+namespace e2e {
+namespace {
+
+constexpr const char* kWaylandSocket = "wayland-mivex";
+
+// Weston on the test's Xvfb, through its X11 backend: the headless backend has no seat, so no
+// window there ever has the focus. XWayland's display is the one weston's log names.
+class WestonSession {
+public:
+    WestonSession(const std::string& hostDisplay, const fs::path& folder) : m_log(folder / "weston.log") {
+        const test::ScopedEnv display("DISPLAY", hostDisplay), wayland("WAYLAND_DISPLAY", std::nullopt);
+        m_pid = test::Spawn({"weston", "--backend=x11-backend.so", "--use-pixman", "--xwayland", "--idle-time=0",
+                             std::string("--socket=") + kWaylandSocket, "--log=" + m_log.string()},
+                            folder / "weston.out", folder / "weston.out");
+        if (m_pid <= 0) {
+            m_error = "cannot start weston: install the Debian packages weston and xwayland";
+            return;
+        }
+        const std::regex listening("xserver listening on display (:[0-9]+)");
+        std::smatch match;
+        std::string text;
+        const auto found = [&] { return std::regex_search(text = test::ReadFile(m_log), match, listening); };
+        if (WaitUntil([&] { return found() || ::waitpid(m_pid, nullptr, WNOHANG) == m_pid; }, kSlow * 30s) && found())
+            m_xDisplay = match[1];
+        else
+            m_error = "weston did not offer XWayland within 30 s:\n" + text + test::ReadFile(folder / "weston.out");
+    }
+    ~WestonSession() { test::EndProcess(m_pid); }
+    WestonSession(const WestonSession&) = delete;
+    WestonSession& operator=(const WestonSession&) = delete;
+
+    bool Ok() const { return m_error.empty(); }
+    const std::string& Error() const { return m_error; }
+    const std::string& XDisplay() const { return m_xDisplay; }
+
+private:
+    fs::path m_log;
+    pid_t m_pid = -1;
+    std::string m_xDisplay, m_error;
+};
+
+// A window named `name` anywhere under `window` that is mapped, or None: weston frames the
+// top-level windows of X11 clients.
+Window Viewable(Display* x, Window window, const std::string& name) {
+    char* title = nullptr;
+    XWindowAttributes attributes{};
+    const bool named = XFetchName(x, window, &title) && title && name == title;
+    if (title) XFree(title);
+    if (named && XGetWindowAttributes(x, window, &attributes) && attributes.map_state == IsViewable) return window;
+    Window root, parent, *children = nullptr, found = None;
+    unsigned int count = 0;
+    if (XQueryTree(x, window, &root, &parent, &children, &count))
+        for (unsigned int i = 0; i < count && found == None; ++i) found = Viewable(x, children[i], name);
+    if (children) XFree(children);
+    return found;
+}
+
+class WaylandSessionTest : public ProgramTest {
+protected:
+    bool WithTray() const override { return false; }
+};
+
+TEST_F(WaylandSessionTest, WindowsGoToXWaylandAndTheFloatingWindowTakesNoFocus) {
+    WestonSession weston(m_xvfb.DisplayName(), Root());
+    ASSERT_TRUE(weston.Ok()) << weston.Error();
+    const test::ScopedEnv display("DISPLAY", weston.XDisplay()), wayland("WAYLAND_DISPLAY", kWaylandSocket),
+        session("XDG_SESSION_TYPE", "wayland"), platform("QT_QPA_PLATFORM", std::nullopt);
+    std::unique_ptr<Display, int (*)(Display*)> connection(XOpenDisplay(weston.XDisplay().c_str()), XCloseDisplay);
+    ASSERT_NE(connection, nullptr) << "cannot open XWayland's display " << weston.XDisplay();
+    Display* x = connection.get();
+    const Window root = DefaultRootWindow(x);
+    const auto focused = [x] {
+        Window focus = None;
+        int revert = 0;
+        XGetInputFocus(x, &focus, &revert);
+        return focus;
+    };
+    CSettingsStore store;
+    store.Write(Setting::kEnableAutoClick, 1);
+    store.Write(Setting::kUpdateCount, 1);  // no update reminder
+    const std::string displayLine = "Display: Wayland session (Wayland display " + std::string(kWaylandSocket) +
+                                    ", XWayland on " + weston.XDisplay() +
+                                    "); windows on XWayland through Qt platform xcb*";
+    const auto expectNoWarning = [](const ProgramRun& run) {
+        const std::string err = test::ReadFile(run.err);
+        EXPECT_TRUE(err.find("plugin") == err.npos && err.find("XDG_SESSION_TYPE") == err.npos) << "Qt warned:\n"
+                                                                                                << err;
+    };
+
+    {
+        // With a tray, as the auto click test has it: an X11 window of the test's own holds the
+        // focus, which weston gives to the window mapped last, and keeps it.
+        const test::TrayerProcess tray(weston.XDisplay());
+        ASSERT_TRUE(tray.Ok()) << tray.Error();
+        const Window own = XCreateSimpleWindow(x, root, 0, 0, 300, 200, 0, 0, 0);
+        XStoreName(x, own, "own");
+        XMapRaised(x, own);
+        XSync(x, False);
+        ASSERT_TRUE(WaitUntil([&] { return focused() == own; }, kSlow * 20s))
+            << "weston gave the test's window no focus";
+        const ProgramRun run = Start(CameraArgs());
+        ASSERT_TRUE(WaitForLogLine(run, "InitInstance exit OK")) << Diagnostics(run);
+        EXPECT_EQ(MissingInOrder(Log(run), {displayLine, "Input injection: *", "WriteToolbar"}), "")
+            << Diagnostics(run);
+        Window floating = None;
+        ASSERT_TRUE(WaitUntil([&] { return (floating = Viewable(x, root, "Mivex!")) != None; }, kSlow * 20s))
+            << "no floating window" << Diagnostics(run);
+        std::this_thread::sleep_for(1s);  // weston activates a window as it maps it
+        EXPECT_EQ(focused(), own) << "shown, the floating window took the focus";
+        // Weston gives a utility window no focus in any case; the window managers of GNOME and
+        // KDE go by its hints, and these must refuse the focus.
+        std::unique_ptr<XWMHints, int (*)(void*)> hints(XGetWMHints(x, floating), XFree);
+        ASSERT_NE(hints, nullptr);
+        EXPECT_TRUE((hints->flags & InputHint) && !hints->input) << "the floating window asks for the focus";
+        ::kill(run.pid, SIGTERM);
+        EXPECT_EQ(Ending(run.pid, kSlow * 20s), "exit code 0") << Diagnostics(run);
+        expectNoWarning(run);
+    }
+
+    // Without a tray the settings window comes up.
+    const ProgramRun run = Start(CameraArgs());
+    EXPECT_TRUE(WaitUntil([&] { return Viewable(x, root, "Kordo Mivex!") != None; }, kSlow * 30s))
+        << "no settings window without a tray" << Diagnostics(run);
+    EXPECT_EQ(MissingInOrder(Log(run), {displayLine, "No system tray: *"}), "") << Diagnostics(run);
+    expectNoWarning(run);
+}
+
+}  // namespace
+}  // namespace e2e
