@@ -48,11 +48,19 @@ int main(int argc, char** argv) {
     }
     if (!options->action.empty()) {
         CTerminationSignals::Unblock();
-        const QCoreApplication caller(argc, argv);  // the session bus's connection needs one
-        std::string failure;
-        if (AskRunningCopyForAction(options->action, failure)) return 0;
-        std::fprintf(stderr, "mivex: --action %s not done: %s\n", options->action.c_str(), failure.c_str());
-        return 1;
+        int code = 0;
+        {
+            const QCoreApplication caller(argc, argv);  // the session bus's connection needs one
+            std::string failure;
+            if (!AskRunningCopyForAction(options->action, failure)) {
+                std::fprintf(stderr, "mivex: --action %s not done: %s\n", options->action.c_str(), failure.c_str());
+                code = 1;
+            }
+        }
+        // Without the usual end: Qt's bus thread may still be reading a message while the types it
+        // needs are torn down, and then warns on standard error. Nothing here needs tidying.
+        std::fflush(nullptr);
+        std::_Exit(code);
     }
     // Before the program starts. The requests wait until start-up is done.
     CTerminationSignals::Install();
