@@ -278,6 +278,7 @@ void CmivexApp::CreateMainSheet() {
     m_pDlgUpdate->SetCloseProgram([this] { m_pDlgMain->CloseProgram(); });
     m_pPageHost = std::make_unique<PageHost>(PageHost{m_store, m_mirror, *m_pEngine, *m_pMouse, m_profileLink,
                                                       m_pLogging.get(), m_pDlgFloat.get(), m_pClickSound.get()});
+    m_pPageHost->waylandSession = m_display.IsWaylandSession();
     AddSettingsPages(*m_pDlgMain, *m_pPageHost);
 }
 

@@ -22,7 +22,8 @@ packages=(
   # the checks of the desktop entries; the Debian package and its check
   desktop-file-utils dpkg-dev file lintian
   # a system tray for the program's icon under Xvfb; a window manager for the tests of focus;
-  # a private session bus for the tests of a second start and of actions asked on the bus
+  # a private session bus for the tests of a second start, of actions asked on the bus and of the
+  # desktop's shortcuts portal
   trayer openbox dbus-daemon dbus-session-bus-common
   # a Wayland compositor with XWayland for the test of a Wayland session
   weston xwayland

@@ -26,12 +26,23 @@ constexpr std::array kRegistrationOrder = {kHotkeyActivate,     kHotkeyLeft,  kH
 constexpr std::array kDispatchOrder = {kHotkeyActivate, kHotkeyLeft,       kHotkeyMiddle,       kHotkeyRight,
                                        kHotkeyDouble,   kHotkeyMiddleLock, kHotkeyMiddleUnlock, kHotkeyCentre};
 
+// How to bind the actions without grabs or the desktop's shortcuts: the command line's names.
+QString ByCommand() {
+    QStringList names;
+    for (const HotkeyAction& action : kHotkeyActions)
+        names << QString::fromUtf8(action.name.data(), static_cast<qsizetype>(action.name.size()));
+    return QString(CMivexDlgHotkey::kByCommand).arg(names.join(", "));
+}
+
 }  // namespace
 
-CMivexDlgHotkey::CMivexDlgHotkey(PageHost& host, std::unique_ptr<IHotkeyGrabber> grabber, QWidget* parent)
+CMivexDlgHotkey::CMivexDlgHotkey(PageHost& host, std::unique_ptr<IHotkeyGrabber> grabber,
+                                 std::unique_ptr<IDesktopShortcuts> shortcuts, QWidget* parent)
     : CMyPropertyPageToolTips(parent),
       m_host(host),
       m_pGrabber(std::move(grabber)),
+      m_pShortcuts(std::move(shortcuts)),
+      m_bDesktopShortcuts(m_pShortcuts != nullptr && m_pShortcuts->Unavailable().empty()),
       // In the order of the page's rows.
       m_hotkeys{{
           {kHotkeyActivate, &Setting::kHotkeyMouse, "mouseActive", "Mouse / camera activation Hot key "},
@@ -45,11 +56,22 @@ CMivexDlgHotkey::CMivexDlgHotkey(PageHost& host, std::unique_ptr<IHotkeyGrabber>
           {kHotkeyCentre, &Setting::kHotkeySimCentre, "simCentre", "Centre (Set to front)"},
       }} {
     auto* layout = new QVBoxLayout(this);
-    if (!m_pGrabber->Unavailable().empty()) {
-        m_pUnavailable = new QLabel(kNeedsX11, this);
-        m_pUnavailable->setWordWrap(true);
-        layout->addWidget(m_pUnavailable);
+    QString way;
+    if (m_bDesktopShortcuts) {
+        way = kDesktopShortcuts;
+    } else {
+        if (!m_pGrabber->Unavailable().empty())
+            way = kNeedsX11;
+        else if (m_pShortcuts != nullptr)  // a Wayland session
+            way = kX11InWayland;
+        if (m_pShortcuts != nullptr)
+            way += " " + QString(kNoPortal).arg(QString::fromStdString(m_pShortcuts->Unavailable()));
+        if (!way.isEmpty()) way += "\n" + ByCommand();
     }
+    m_pWay = new QLabel(way, this);
+    m_pWay->setWordWrap(true);
+    m_pWay->setVisible(!way.isEmpty());
+    layout->addWidget(m_pWay);
     auto* rows = new QGridLayout;
     int row = 0;
     for (Hotkey& hotkey : m_hotkeys) {
@@ -68,6 +90,14 @@ CMivexDlgHotkey::CMivexDlgHotkey(PageHost& host, std::unique_ptr<IHotkeyGrabber>
         rows->addWidget(label, row, 0);
         rows->addWidget(hotkey.control, row, 1);
         rows->addWidget(hotkey.note, row + 1, 0, 1, 2);
+        if (m_bDesktopShortcuts) {
+            // The third column must not squeeze the field below a combination's length.
+            hotkey.control->setMinimumWidth(hotkey.control->fontMetrics().horizontalAdvance("Ctrl+Alt+F12 "));
+            hotkey.desktopKeys = new QLabel(this);
+            hotkey.desktopKeys->setAccessibleName(hotkey.Name() + ": the desktop's keys");
+            hotkey.desktopKeys->setWordWrap(true);
+            rows->addWidget(hotkey.desktopKeys, row, 2);
+        }
         row += 2;
     }
     rows->setColumnStretch(1, 1);
@@ -79,9 +109,17 @@ CMivexDlgHotkey::CMivexDlgHotkey(PageHost& host, std::unique_ptr<IHotkeyGrabber>
     m_retryTimer.setInterval(kRetryMs);
     connect(&m_retryTimer, &QTimer::timeout, this, [this] { OnRetry(); });
     m_pGrabber->SetHandler([this](std::uint16_t vk, std::uint16_t flags) { OnHotKey(vk, flags); });
+    if (!m_bDesktopShortcuts) return;
+    m_bindTimer.setSingleShot(true);
+    m_bindTimer.setInterval(0);
+    connect(&m_bindTimer, &QTimer::timeout, this, [this] { BindShortcuts(); });
+    // A desktop's activation is a press of the action's keys.
+    m_pShortcuts->SetHandlers({.activated = [this](const std::string& id) { ActivateAction(id); },
+                               .bound = [this](const DesktopShortcutsState& state) { OnBound(state); }});
 }
 
 CMivexDlgHotkey::~CMivexDlgHotkey() {
+    if (m_pShortcuts) m_pShortcuts->SetHandlers({});
     m_pGrabber->SetHandler({});
     for (int id : kRegistrationOrder) m_pGrabber->Unregister(Find(id).atomName);
 }
@@ -104,8 +142,18 @@ CHotKeyCtrl* CMivexDlgHotkey::Control(int controlId) const {
 
 QString CMivexDlgHotkey::Note(int controlId) const { return Find(controlId).note->text(); }
 
+QString CMivexDlgHotkey::Way() const { return m_pWay->text(); }
+
+QString CMivexDlgHotkey::DesktopKeys(int controlId) const {
+    const QLabel* keys = Find(controlId).desktopKeys;
+    return keys != nullptr ? keys->text() : QString();
+}
+
 void CMivexDlgHotkey::OnInitDialog() {
-    if (m_pUnavailable != nullptr)
+    if (m_pShortcuts != nullptr && !m_bDesktopShortcuts)
+        Log(QString("Hotkeys: not the desktop's shortcuts: %1")
+                .arg(QString::fromStdString(m_pShortcuts->Unavailable())));
+    if (!m_bDesktopShortcuts && !m_pGrabber->Unavailable().empty())
         Log(QString("Hotkeys off: global hotkeys need an X11 session (%1)")
                 .arg(QString::fromStdString(m_pGrabber->Unavailable())));
     // All shown first: which of two equal stored combinations is grabbed depends on both.
@@ -115,6 +163,8 @@ void CMivexDlgHotkey::OnInitDialog() {
     }
     for (int id : kRegistrationOrder)
         if (Find(id).control->HotkeyWord() != 0) RegisterHotkey(Find(id));
+    // All eight, also those without keys: the user may give them keys in the desktop's settings.
+    if (m_bDesktopShortcuts) BindShortcuts();
     SetToolTipsEnabled(true);
     CMyPropertyPageToolTips::OnInitDialog();
 }
@@ -131,6 +181,8 @@ void CMivexDlgHotkey::OnOK() {
 void CMivexDlgHotkey::OnProgramClosed() {
     m_timer.stop();
     m_retryTimer.stop();
+    m_bindTimer.stop();
+    if (m_pShortcuts) m_pShortcuts->Close();
     for (int id : kRegistrationOrder) {
         m_pGrabber->Unregister(Find(id).atomName);
         Find(id).grabbed = false;
@@ -203,14 +255,51 @@ void CMivexDlgHotkey::RegisterHotkey(Hotkey& hotkey) {
         Log(QString("Hotkey %1 for %2 not registered: already the hotkey for %3").arg(text, name, first->Name()));
     }
     ShowNote(hotkey, note);
+    if (m_bDesktopShortcuts) {
+        m_bindTimer.start();
+        return;
+    }
     m_pGrabber->Unregister(hotkey.atomName);
     hotkey.grabbed = false;
-    if (word == 0 || hotkey.shadowed || m_pUnavailable != nullptr) return;
+    if (word == 0 || hotkey.shadowed || !m_pGrabber->Unavailable().empty()) return;
     std::string whyNot;
     hotkey.grabbed = m_pGrabber->Register(hotkey.atomName, HotkeyVirtualKey(word), HotkeyFlags(word), whyNot);
     if (hotkey.grabbed) return;
     Log(QString("Hotkey %1 for %2 not registered: %3").arg(text, name, QString::fromStdString(whyNot)));
     m_retryTimer.start();
+}
+
+void CMivexDlgHotkey::BindShortcuts() {
+    std::vector<DesktopShortcut> shortcuts;
+    for (const HotkeyAction& action : kHotkeyActions) {
+        const Hotkey& hotkey = Find(action.controlId);
+        shortcuts.push_back(
+            {std::string(action.name), hotkey.Name().toStdString(), hotkey.shadowed ? 0 : hotkey.registered});
+    }
+    // The same again could only make the desktop ask the user again.
+    if (shortcuts == m_bound) return;
+    m_bound = shortcuts;
+    m_pShortcuts->Bind(std::move(shortcuts));
+}
+
+void CMivexDlgHotkey::OnBound(const DesktopShortcutsState& state) {
+    if (state.refused) {
+        m_bound.clear();  // a later change or OK asks again
+        const QString why = QString::fromStdString(state.whyNot);
+        m_pWay->setText(QString(kRefused).arg(why) + "\n" + ByCommand());
+        Log(QString("Hotkeys: the desktop refused the shortcuts: %1").arg(why));
+    } else {
+        m_pWay->setText(kDesktopShortcuts);
+    }
+    QStringList logged;
+    for (const HotkeyAction& action : kHotkeyActions) {
+        const auto it = state.triggers.find(std::string(action.name));
+        const QString keys =
+            it == state.triggers.end() || it->second.empty() ? QString("none") : QString::fromStdString(it->second);
+        Find(action.controlId).desktopKeys->setText(keys);
+        logged << QString::fromUtf8(action.name.data(), static_cast<qsizetype>(action.name.size())) + " " + keys;
+    }
+    if (!state.refused) Log("Hotkeys are the desktop's shortcuts: " + logged.join(", "));
 }
 
 void CMivexDlgHotkey::OnHotKey(std::uint16_t virtualKey, std::uint16_t flags) {

@@ -10,6 +10,11 @@
 // typed; where the stored settings hold one twice, only the first in the order of dispatch is
 // grabbed and the page marks the other. A grab that fails (another program holds the combination)
 // is tried again every second. All of it runs on the user-interface thread.
+//
+// Where the desktop's shortcuts take the hotkeys instead (a Wayland session whose portal offers
+// them), all eight actions are handed to the desktop at start-up, each with its stored combination
+// as the keys wished for, and again whenever a combination changes; the desktop decides the keys,
+// and the page shows beside each field the keys the action really has.
 #pragma once
 
 #include <QTimer>
@@ -17,7 +22,9 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <vector>
 
+#include "desktop_shortcuts.h"
 #include "hotkey_grabber.h"
 #include "page_tooltips.h"
 #include "settings_keys.h"
@@ -34,8 +41,22 @@ public:
 
     // The one line the page shows where hotkeys cannot work.
     static constexpr const char* kNeedsX11 = "Global hotkeys need an X11 session: they are off in this one.";
+    // The lines that say which way hotkeys are taken, where it is not plain X11.
+    static constexpr const char* kDesktopShortcuts =
+        "Hotkeys are the desktop's shortcuts. The desktop decides their keys: the fields hold the keys "
+        "wished for, beside them are the keys each action has.";
+    static constexpr const char* kRefused = "The desktop refused the shortcuts (%1): hotkeys are off.";
+    static constexpr const char* kNoPortal = "The desktop does not take them as its shortcuts either: %1.";
+    static constexpr const char* kX11InWayland =
+        "Hotkeys are X11 key grabs: in this Wayland session they see only keys typed into X11 windows.";
+    static constexpr const char* kByCommand =
+        "Each action can be bound as a custom shortcut in the desktop's keyboard settings, to the command "
+        "mivex --action NAME, NAME one of: %1.";
 
-    CMivexDlgHotkey(PageHost& host, std::unique_ptr<IHotkeyGrabber> grabber, QWidget* parent = nullptr);
+    // Takes the hotkeys by the grabber, or by the desktop's shortcuts where they are given and
+    // available.
+    CMivexDlgHotkey(PageHost& host, std::unique_ptr<IHotkeyGrabber> grabber,
+                    std::unique_ptr<IDesktopShortcuts> shortcuts = nullptr, QWidget* parent = nullptr);
     // Lets go of all eight hotkeys.
     ~CMivexDlgHotkey() override;
 
@@ -58,6 +79,11 @@ public:
     CHotKeyCtrl* Control(int controlId) const;
     // What the page says under that control (a refused or an unused combination), or empty.
     QString Note(int controlId) const;
+    // The line that says which way hotkeys are taken, empty for X11 grabs in an X11 session.
+    QString Way() const;
+    // The keys the desktop gave the action of that control, as shown beside it; empty unless the
+    // desktop's shortcuts take the hotkeys.
+    QString DesktopKeys(int controlId) const;
 
 private:
     struct Hotkey {
@@ -67,8 +93,9 @@ private:
         const char* label;
         CHotKeyCtrl* control = nullptr;
         QLabel* note = nullptr;
-        std::uint32_t registered = 0;  // the word stored and grabbed last
-        bool shadowed = false;         // not grabbed: a hotkey before it in dispatch shows the same
+        QLabel* desktopKeys = nullptr;  // only while the desktop's shortcuts take the hotkeys
+        std::uint32_t registered = 0;   // the word stored and grabbed last
+        bool shadowed = false;          // not grabbed: a hotkey before it in dispatch shows the same
         bool grabbed = false;
 
         // The action, as the log and the notes name it.
@@ -85,6 +112,9 @@ private:
     // Stores the control's word and grabs it, unless it is none or shadowed.
     void RegisterHotkey(Hotkey& hotkey);
     void ShowNote(Hotkey& hotkey, const QString& text);
+    // Hands the desktop all eight actions, unless it has them as they are.
+    void BindShortcuts();
+    void OnBound(const DesktopShortcutsState& state);
     void OnTimer();
     void OnRetry();
     void Act(int controlId);
@@ -92,8 +122,12 @@ private:
 
     PageHost& m_host;
     std::unique_ptr<IHotkeyGrabber> m_pGrabber;
+    std::unique_ptr<IDesktopShortcuts> m_pShortcuts;
+    bool m_bDesktopShortcuts = false;      // they take the hotkeys, not the grabber
+    std::vector<DesktopShortcut> m_bound;  // what the desktop was given last
     std::array<Hotkey, 8> m_hotkeys;
-    QLabel* m_pUnavailable = nullptr;
+    QLabel* m_pWay = nullptr;
+    QTimer m_bindTimer;  // changes of one tick bound together
     QTimer m_timer;
     QTimer m_retryTimer;
 };

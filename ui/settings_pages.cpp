@@ -8,6 +8,7 @@
 #include "hotkey_page.h"
 #include "main_sheet.h"
 #include "page_tooltips.h"
+#include "portal_shortcuts.h"
 #include "settings_page.h"
 #include "system_page.h"
 #include "x11_hotkey_grabber.h"
@@ -23,8 +24,15 @@ CMyPropertyPageToolTips* MakeAutoClickPage(PageHost& host) {
     return new CmivexDlgClick(host.store, host.mirror, host.floatWindow, host.clickSound);
 }
 
+// The program's id for the desktop: the name of its installed menu entry, mivex.desktop.
+constexpr const char* kDesktopEntryId = "mivex";
+
 CMyPropertyPageToolTips* MakeHotkeyPage(PageHost& host) {
-    return new CMivexDlgHotkey(host, std::make_unique<CX11HotkeyGrabber>());
+    // X11 grabs in a Wayland session see only keys typed into X11 windows: there the desktop's
+    // shortcuts take the hotkeys where its portal offers them.
+    std::unique_ptr<IDesktopShortcuts> shortcuts;
+    if (host.waylandSession) shortcuts = std::make_unique<CPortalShortcuts>(kDesktopEntryId);
+    return new CMivexDlgHotkey(host, std::make_unique<CX11HotkeyGrabber>(), std::move(shortcuts));
 }
 
 }  // namespace

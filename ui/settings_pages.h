@@ -36,6 +36,7 @@ struct PageHost {
     CDialogFloat* floatWindow = nullptr;
     IClickSound* clickSound = nullptr;
     IViewCentre* viewCentre = nullptr;
+    bool waylandSession = false;  // the hotkeys then go to the desktop's shortcuts where it offers them
 };
 
 enum class SettingsPage { Settings, System, Hotkeys, AutoClick, Flight, Camera };

@@ -146,6 +146,7 @@ protected:
             {"MIVEX_INJECTOR", "xtest"},
             {"QT_QPA_PLATFORM", "xcb"},
             {"WAYLAND_DISPLAY", std::nullopt},
+            {"XDG_SESSION_TYPE", std::nullopt},
             {"DBUS_SESSION_BUS_ADDRESS", std::nullopt}};
         for (const auto& [name, value] : env) m_env.emplace_back(name, value);
         // A copy the program starts in its place is adopted by this process, which can wait for it.

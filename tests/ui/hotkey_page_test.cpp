@@ -1,11 +1,13 @@
 // The "Hotkeys" page: its controls, what it stores and grabs and when, and what each hotkey does;
-// with a recording grabber offscreen, and with the X11 grabber on a private Xvfb.
+// with a recording grabber offscreen, with the X11 grabber on a private Xvfb, and with the
+// desktop's shortcuts through a GlobalShortcuts portal of our own on a private session bus.
 #include <gtest/gtest.h>
 
 #include <QtTest>
 #include <QtWidgets>
 
 #include "control_ids.h"
+#include "fake_portal.h"
 #include "hotkey_actions.h"
 #include "hotkey_ctrl.h"
 #include "hotkey_page.h"
@@ -13,9 +15,12 @@
 #include "logging.h"
 #include "main_sheet.h"
 #include "page_fixture.h"
+#include "portal_shortcuts.h"
 #include "recording_hotkey_grabber.h"
 #include "x11_hotkey_grabber.h"
-#include "xvfb_server.h"  // Xlib last: its macros break Qt's headers
+// Xlib last: its macros break Qt's headers.
+#include "session_bus.h"
+#include "xvfb_server.h"
 
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -44,11 +49,12 @@ std::uint16_t KeyOf(int controlId) {
 class HotkeyPage : public PageFixture {
 protected:
     // Starts the page as start-up does, with the recording grabber unless given another.
-    void Start(IHotkeyGrabber* other = nullptr) {
+    void Start(IHotkeyGrabber* other = nullptr, IDesktopShortcuts* shortcuts = nullptr) {
         log.Open();
         host.log = &log;
         host.viewCentre = &view;
-        page = new CMivexDlgHotkey(host, std::unique_ptr<IHotkeyGrabber>(other ? other : grabber));
+        page = new CMivexDlgHotkey(host, std::unique_ptr<IHotkeyGrabber>(other ? other : grabber),
+                                   std::unique_ptr<IDesktopShortcuts>(shortcuts));
         if (other) delete grabber;
         sheet.AddPage(page);
         sheet.SetActivePage(0);
@@ -221,12 +227,95 @@ TEST_F(HotkeyPage, AFailedGrabIsTriedAgainUntilItHoldsAndTheProgramsEndLetsGoOfA
     EXPECT_TRUE(grabber->grabbed.empty());
 }
 
-TEST_F(HotkeyPage, WithoutX11ThePageSaysSoInOneLineAndTheLogOnce) {
+TEST_F(HotkeyPage, WithoutX11ThePageSaysSoAndHowToBindTheActionsByCommandAndTheLogOnce) {
     Start(new CRecordingHotkeyGrabber("cannot open the X11 display \"\""));
-    EXPECT_EQ(page->findChildren<QLabel*>().front()->text(), CMivexDlgHotkey::kNeedsX11);
+    EXPECT_TRUE(page->Way().startsWith(CMivexDlgHotkey::kNeedsX11)) << page->Way().toStdString();
+    EXPECT_TRUE(page->Way().contains("mivex --action NAME, NAME one of: toggle, left-click,"));
     const std::string text = LogText(), line = "Hotkeys off: global hotkeys need an X11 session (cannot open";
     EXPECT_TRUE(text.find(line) != std::string::npos && text.find(line) == text.rfind(line)) << text;
 }
+
+class HotkeyPortal : public HotkeyPage, public testing::WithParamInterface<unsigned> {
+protected:
+    void SetUp() override { ASSERT_TRUE(bus.Ok()) << bus.Error(); }
+    void TearDown() override {
+        delete page;  // before its connection goes
+        QDBusConnection::disconnectFromBus("mivex");
+    }
+    static std::string BusAddress() {
+        const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+        return address != nullptr ? address : "";
+    }
+    void StartWithPortal() {
+        auto* shortcuts = new CPortalShortcuts("mivex", QDBusConnection::connectToBus(BusAddress().c_str(), "mivex"));
+        ASSERT_EQ(shortcuts->Version(), GetParam()) << shortcuts->Unavailable();
+        Start(nullptr, shortcuts);
+    }
+
+    test::SessionBus bus{home.path()};
+    test::FakePortal portal{BusAddress(), GetParam()};
+};
+
+TEST_P(HotkeyPortal, TheEightActionsAreBoundWithTheStoredKeysAndAnActivationActsAsTheirPressHeldOnce) {
+    store.Write(Setting::kHotkeyMouse, MakeHotkeyWord(kF5, HOTKEYF_SHIFT));
+    store.Write(Setting::kHotkeyMouseLeft, MakeHotkeyWord('A', HOTKEYF_CONTROL | HOTKEYF_ALT));
+    store.Write(Setting::kHotkeyMouseMiddle, MakeHotkeyWord(VK_RETURN, HOTKEYF_EXT));
+    StartWithPortal();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->DesktopKeys(kHotkeyActivate) == "SHIFT+F5"; }, 10000));
+    EXPECT_EQ(portal.Read(portal.m_calls),
+              (std::vector<std::string>{"Register", "Get", "CreateSession", "BindShortcuts"}));
+    std::vector<std::string> bound;
+    for (const auto& [id, wish] : portal.Read(portal.m_bound))
+        bound.push_back(QString("%1 %2: %3")
+                            .arg(id, wish.value("preferred_trigger").toString(), wish.value("description").toString())
+                            .toStdString());
+    EXPECT_EQ(bound,
+              (std::vector<std::string>{"toggle SHIFT+F5: Mouse / camera activation Hot key",
+                                        "left-click CTRL+ALT+a: Hot key press \"left mouse key\"",
+                                        "middle-click KP_Enter: Hot key press \"middle mouse key\"",
+                                        "right-click : Hot key press \"right mouse key\"",
+                                        "double-click : Hot key press 2x \"left  mouse key\" double click",
+                                        "middle-lock : Hot key \"lock key\"", "middle-unlock : Hot key \"unlock key\"",
+                                        "centre : Centre (Set to front)"}));
+    EXPECT_EQ(page->DesktopKeys(kHotkeyRight), "none");
+    EXPECT_EQ(page->Way(), CMivexDlgHotkey::kDesktopShortcuts);
+
+    // Held down: the second activation without a deactivation is not a press.
+    for (const char* id : {"toggle", "toggle", "left-click"}) portal.Activate(id);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return mouse.GetButton() == CMouse::kButtonLeft; }, 10000));
+    EXPECT_TRUE(mirror.m_bMouseActive);
+    portal.Activate("toggle", "Deactivated");
+    portal.Activate("toggle");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !mirror.m_bMouseActive; }, 10000));
+
+    // The user gives an action other keys in the desktop's settings.
+    portal.Signal("ShortcutsChanged",
+                  {QVariant::fromValue(test::PortalShortcuts{{"right-click", {{"trigger_description", "Ctrl+F12"}}}})});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->DesktopKeys(kHotkeyRight) == "Ctrl+F12"; }, 10000));
+    EXPECT_EQ(page->DesktopKeys(kHotkeyActivate), "SHIFT+F5") << "the others stay";
+
+    // A field changed: stored, and bound again in a new session as the keys wished for.
+    page->Control(kHotkeyRight)->SetHotKey(kF9, 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->DesktopKeys(kHotkeyRight) == "F9"; }, 10000));
+    EXPECT_EQ(store.Read(Setting::kHotkeyMouseRight), static_cast<int>(MakeHotkeyWord(kF9, 0)));
+    EXPECT_EQ(portal.Read(portal.m_calls).back(), "BindShortcuts");
+    EXPECT_EQ(std::ranges::count(portal.Read(portal.m_calls), "Close"), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Version, HotkeyPortal, testing::Values(1u, 2u));
+
+using HotkeyPortalRefusing = HotkeyPortal;
+TEST_P(HotkeyPortalRefusing, ARefusedBindingIsShownWithTheWayToBindTheActionsByCommandAndLogged) {
+    portal.refuse = true;
+    StartWithPortal();
+    const QString refused = "The desktop refused the shortcuts (BindShortcuts was refused): hotkeys are off.";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->Way().startsWith(refused); }, 10000)) << page->Way().toStdString();
+    EXPECT_TRUE(page->Way().contains("mivex --action NAME"));
+    EXPECT_NE(LogText().find("Hotkeys: the desktop refused the shortcuts: BindShortcuts was refused"),
+              std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Version, HotkeyPortalRefusing, testing::Values(1u));
 
 // The control: what a key press records and how it reads.
 TEST(HotKeyCtrl, RecordsOneKeyWithShiftCtrlAltAndReadsAsItsCombination) {
