@@ -12,6 +12,7 @@
 #include <QTabWidget>
 #include <QThread>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "about_dialog.h"
 #include "app_icon.h"
@@ -313,10 +314,15 @@ void CmivexDlgMain::OnTrayWaitOver() {
         ShowSetup();
         return;
     }
-    // The user did not ask for the window now: it must not take the keyboard from them.
-    setAttribute(Qt::WA_ShowWithoutActivating);
+    // The user did not ask for the window now: it must not take the keyboard from them. Qt reads
+    // the attribute only when it makes the native window; once made, the window's property counts.
+    const auto withoutFocus = [this](bool on) {
+        setAttribute(Qt::WA_ShowWithoutActivating, on);
+        if (QWindow* window = windowHandle()) window->setProperty("_q_showWithoutActivating", on);
+    };
+    withoutFocus(true);
     show();
-    setAttribute(Qt::WA_ShowWithoutActivating, false);
+    withoutFocus(false);
 }
 
 void CmivexDlgMain::TrayBalloon(const QString& title, const QString& text, int iconKind, int timeoutMs) {
