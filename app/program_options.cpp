@@ -29,16 +29,6 @@ const char* const kProgramUsage =
     "where /dev/uinput is writable. MIVEX_UPDATE_HOST=HOST[:PORT] makes the update check ask\n"
     "that server instead of the maker's (an IPv6 address in brackets); any other value is refused.\n";
 
-namespace {
-
-std::string ActionNames() {
-    std::string names;
-    for (const HotkeyAction& action : kHotkeyActions) names += (names.empty() ? "" : ", ") + std::string(action.name);
-    return names;
-}
-
-}  // namespace
-
 std::optional<ProgramOptions> ParseProgramOptions(const std::vector<std::string>& arguments, std::string& error) {
     ProgramOptions options;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -72,7 +62,7 @@ std::optional<ProgramOptions> ParseProgramOptions(const std::vector<std::string>
             else
                 options.action = argument.substr(std::string_view("--action=").size());
             if (FindHotkeyAction(options.action) == nullptr) {
-                error = "--action needs one of " + ActionNames();
+                error = "--action needs one of " + HotkeyActionNames();
                 return std::nullopt;
             }
         } else if (argument == "--no-dialogs") {

@@ -47,8 +47,8 @@ constexpr const char* kMark = "*";
 std::string TextRefusal(const TextSettingKey& key, std::string_view text) {
     std::string error;
     // As the Flight page reads it.
-    const bool address =
-        NameOf(key.section, key.key) == NameOf(Setting::kFlightTarget.section, Setting::kFlightTarget.key);
+    const bool address = std::string_view(key.section) == Setting::kFlightTarget.section &&
+                         std::string_view(key.key) == Setting::kFlightTarget.key;
     if (address && !ParseSimTarget(text, error)) return error;
     return "";
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <string>
 #include <string_view>
 
 #include "control_ids.h"
@@ -29,4 +30,11 @@ inline const HotkeyAction* FindHotkeyAction(std::string_view name) {
     for (const HotkeyAction& action : kHotkeyActions)
         if (action.name == name) return &action;
     return nullptr;
+}
+
+// Every action's name, in the table's order, joined by ", ": for the messages that list them.
+inline std::string HotkeyActionNames() {
+    std::string names;
+    for (const HotkeyAction& action : kHotkeyActions) names.append(names.empty() ? "" : ", ").append(action.name);
+    return names;
 }

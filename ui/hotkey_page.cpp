@@ -27,12 +27,7 @@ constexpr std::array kDispatchOrder = {kHotkeyActivate, kHotkeyLeft,       kHotk
                                        kHotkeyDouble,   kHotkeyMiddleLock, kHotkeyMiddleUnlock, kHotkeyCentre};
 
 // How to bind the actions without grabs or the desktop's shortcuts: the command line's names.
-QString ByCommand() {
-    QStringList names;
-    for (const HotkeyAction& action : kHotkeyActions)
-        names << QString::fromUtf8(action.name.data(), static_cast<qsizetype>(action.name.size()));
-    return QString(CMivexDlgHotkey::kByCommand).arg(names.join(", "));
-}
+QString ByCommand() { return QString(CMivexDlgHotkey::kByCommand).arg(QString::fromStdString(HotkeyActionNames())); }
 
 }  // namespace
 
