@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -102,7 +103,6 @@ constexpr int kWidth = 640;
 constexpr int kHeight = 480;
 constexpr int kSampleFrames = 64;
 constexpr int kDetectEvery = 10;
-constexpr std::size_t kSampleLength = CaptureFrameLength(kWidth, kHeight);
 
 using Sample = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
@@ -153,9 +153,9 @@ const CircleSamples& Circle() {
         for (int i = 0; i < kSampleFrames; ++i) {
             Sample sample;
             ToCaptureLayout(sequence.Frame(i), sample);
-            Sample scratch = sample;
+            ColourFrame frame(sample.data(), kWidth, kHeight);
             state.m_detect.Request();
-            camera.ProcessFrame(scratch.data(), static_cast<std::uint32_t>(scratch.size()));
+            camera.ProcessFrame(frame);
             detect.Detect(state.m_detect.Image(), state.m_detect.Scale());
             if (!state.m_detect.m_bHeadFound) {
                 made.error = "no face detected on frame " + std::to_string(i) + " of the circle sequence";
@@ -186,7 +186,6 @@ class FrameChain {
 public:
     FrameChain() : m_tracker(m_state, &m_motion), m_camera(m_state, &m_tracker, kWidth, kHeight) {
         m_state.m_bLiveView = false;
-        m_work.resize(kSampleLength);
     }
 
     // Everything one frame needs before the measured call.
@@ -197,11 +196,10 @@ public:
             m_state.m_detect.PublishHead(circle.heads[frame]);
             m_state.m_detect.Request();  // so the chain also makes the reduced frame
         }
-        // ProcessFrame flips the sample in place, so each frame gets a fresh copy.
-        std::memcpy(m_work.data(), circle.samples[frame].data(), kSampleLength);
+        m_frame.emplace(circle.samples[frame].data(), kWidth, kHeight);
     }
 
-    void Process() { m_camera.ProcessFrame(m_work.data(), static_cast<std::uint32_t>(kSampleLength)); }
+    void Process() { m_camera.ProcessFrame(*m_frame); }
 
     int Points() const { return m_state.m_iPointCount; }
 
@@ -210,7 +208,7 @@ private:
     NullMotion m_motion;
     CFeatureTracker m_tracker;
     CThreadCamera m_camera;
-    Sample m_work;
+    std::optional<ColourFrame> m_frame;
 };
 
 bool CheckSamples(benchmark::State& state) {
@@ -220,8 +218,7 @@ bool CheckSamples(benchmark::State& state) {
     return false;
 }
 
-// ProcessFrame on one frame: flip, the reduced frame on every 10th, tracking about 10 points. The
-// copy that restores the sample is timed apart, in BM_SampleCopy.
+// ProcessFrame on one colour frame: the reduced frame on every 10th, tracking about 10 points.
 void BM_FrameChain(benchmark::State& state) {
     if (!CheckSamples(state)) return;
     FrameChain chain;
@@ -250,19 +247,6 @@ void BM_FrameChain(benchmark::State& state) {
     state.counters["points"] = static_cast<double>(pointSum) / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_FrameChain)->UseManualTime()->Unit(benchmark::kMillisecond);
-
-// The per-frame copy that BM_FrameChain leaves out of its time.
-void BM_SampleCopy(benchmark::State& state) {
-    if (!CheckSamples(state)) return;
-    const CircleSamples& circle = Circle();
-    Sample work(kSampleLength);
-    std::int64_t step = 0;
-    for (auto _ : state) {
-        std::memcpy(work.data(), circle.samples[PingPong(step++)].data(), kSampleLength);
-        benchmark::ClobberMemory();
-    }
-}
-BENCHMARK(BM_SampleCopy)->Unit(benchmark::kMillisecond);
 
 // One detection on the reduced frame, cycling through the sequence's frames.
 void BM_HeadDetect(benchmark::State& state) {

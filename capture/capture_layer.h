@@ -5,22 +5,28 @@
 //   std::unique_ptr<ICaptureLayer> layer = ...;
 //   layer->SetLog([&](const std::string& line) { log.Write(line, true); });   // what no result says
 //   auto devices = layer->EnumerateDevices();          // stable order; index = position
-//   layer->Open(0);                                    // frames will be 24-bit BGR, bottom-up
+//   layer->Open(0);
 //   for (int i = 0; i < layer->CapabilityCount(); ++i) layer->GetCapability(i, caps);
 //   layer->SetFormat(index, 10'000'000 / fps);         // frame interval in 100-ns units
-//   layer->SetFrameCallback([](std::uint8_t* bytes, std::uint32_t length) { ... });
+//   layer->SetFrameCallback([](CameraFrame& frame) { ... frame.Grey(grey) ... });
 //   layer->Run();  ...  layer->Stop();                 // Stop returns after the last callback
 //   layer->Close();
 //
-// Frames are handed in one layout whatever the device delivers: 24-bit pixels in blue, green,
-// red order, rows bottom-up, each row padded to a multiple of 4 bytes, length stride x height.
-// Errors are results (false, 0, an empty list), never exceptions.
+// Frames are handed as CameraFrame (camera_frame.h), whatever the device delivers: every frame
+// has the size of the format really set; its grey image is read straight from the device's
+// data where that holds one (a JPEG's luminance, the Y samples of YUV formats), and its colour
+// image, in the colour layout (BGR, rows top-down, padded to 4 bytes), is decoded only for the
+// frames whose handler asks for it. A frame that turns out undecodable is dropped, counted and
+// logged at a limited rate by the layer; a stream of nothing else ends like a camera that
+// stopped. Errors are results (false, 0, an empty list), never exceptions.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "camera_frame.h"
 
 struct CaptureDeviceInfo {
     std::string friendlyName;  // for V4L2 the driver's card name
@@ -62,9 +68,9 @@ struct CaptureControl {
 
     bool Changeable() const { return !inactive && !readOnly && error.empty(); }
 };
-// Called once per frame on a thread of the layer; bytes are valid, and may be modified, only
-// during the call; the next frame waits until it returns. Must not throw.
-using CaptureFrameCallback = std::function<void(std::uint8_t* bytes, std::uint32_t length)>;
+// Called once per frame on a thread of the layer; the frame is valid only during the call; the
+// next frame waits until it returns. Must not throw.
+using CaptureFrameCallback = std::function<void(CameraFrame& frame)>;
 // Takes one line for the diagnostic log, from any thread of the layer. Must not throw.
 using CaptureLog = std::function<void(const std::string& line)>;
 

@@ -37,9 +37,9 @@ void CScriptedCapture::FailRun(bool fail) {
     m_bFailRun = fail;
 }
 
-void CScriptedCapture::QueueFrames(const std::vector<std::uint32_t>& lengths) {
+void CScriptedCapture::QueueFrames(const std::vector<cv::Size>& sizes) {
     std::lock_guard lock(m_mutex);
-    m_queue.insert(m_queue.end(), lengths.begin(), lengths.end());
+    m_queue.insert(m_queue.end(), sizes.begin(), sizes.end());
     m_changed.notify_all();
 }
 
@@ -214,13 +214,14 @@ void CScriptedCapture::Deliver(CaptureFrameCallback callback) {
     for (;;) {
         m_changed.wait(lock, [this] { return !m_bRunning || !m_queue.empty(); });
         if (!m_bRunning) return;
-        const std::uint32_t length = m_queue.front();
+        const cv::Size size = m_queue.front();
         m_queue.pop_front();
-        buffer.assign(length, static_cast<std::uint8_t>(m_iDelivered));
+        buffer.assign(CaptureFrameLength(size.width, size.height), static_cast<std::uint8_t>(m_iDelivered));
         ++m_iDelivered;
         m_bDelivering = true;
         lock.unlock();
-        if (callback) callback(buffer.data(), length);
+        ColourFrame frame(buffer.data(), size.width, size.height);
+        if (callback) callback(frame);
         lock.lock();
         m_bDelivering = false;
         m_changed.notify_all();

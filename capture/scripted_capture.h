@@ -1,11 +1,11 @@
 // A capture layer that plays a script, for tests: a device list, each device's formats,
-// failures at chosen steps, and frames of chosen lengths delivered on a thread of its own.
+// failures at chosen steps, and colour frames of chosen sizes delivered on a thread of its own.
 //
 //   CScriptedCapture layer;
 //   layer.SetDevices({{{"Cam A", "", "/dev/video0"}, {{true, 24, 640, 480}}}});
 //   layer.FailRun(true);                        // Run will refuse
 //   ... the code under test opens, chooses a format, runs ...
-//   layer.QueueFrames({921'600, 230'400});      // delivered in order while running
+//   layer.QueueFrames({{640, 480}, {320, 240}}); // delivered in order while running
 //   layer.WaitUntilDelivered();
 //   layer.Calls();                              // {"Open 0", "SetFormat 0 833333", ...}
 //   layer.SetControls({{.id = 1, .name = "Brightness", .maximum = 255}});
@@ -48,9 +48,9 @@ public:
     void SetControls(std::vector<CaptureControl> controls);
     void FailSetControl(std::uint32_t id, std::string reason);
 
-    // Frames of these lengths go to the callback, in order, while running; each is filled with
-    // its number in the whole run (0, 1, ...) modulo 256.
-    void QueueFrames(const std::vector<std::uint32_t>& lengths);
+    // Colour frames of these sizes go to the callback, in order, while running; each is filled
+    // with its number in the whole run (0, 1, ...) modulo 256.
+    void QueueFrames(const std::vector<cv::Size>& sizes);
     // Blocks until every queued frame has been handed over and its callback has returned.
     // Returns at once, false, when frames are queued but nothing runs.
     bool WaitUntilDelivered();
@@ -99,7 +99,7 @@ private:
     std::int64_t m_iFrameInterval = 0;
     CaptureFrameCallback m_callback;
 
-    std::deque<std::uint32_t> m_queue;
+    std::deque<cv::Size> m_queue;
     bool m_bRunning = false;
     bool m_bDelivering = false;  // a callback is in progress
     int m_iDelivered = 0;

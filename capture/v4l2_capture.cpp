@@ -432,10 +432,11 @@ void CV4l2Capture::Stream(CaptureFrameCallback callback) {
         failedReads = 0;
         // Every frame must have the chosen format's length, whatever the backend settled on.
         const cv::Size size = m_mode ? cv::Size(m_mode->width, m_mode->height) : frame.size();
-        if (!DecodedToSample(frame, size, sized, sample)) continue;
-        if (!callback) continue;
+        const std::uint8_t* colour = DecodedToLayout(frame, size, sized, sample);
+        if (!colour || !callback) continue;
         try {
-            callback(sample.data(), static_cast<std::uint32_t>(sample.size()));
+            ColourFrame handed(colour, size.width, size.height);
+            callback(handed);
         } catch (...) {
             break;  // a handler that throws broke its contract; no further frame can be trusted to it
         }

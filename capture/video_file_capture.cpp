@@ -169,10 +169,12 @@ void CVideoFileCapture::Stream(CaptureFrameCallback callback) {
         // Every frame has the chosen format's length, even if the file changes size midway.
         const bool half = m_capability.load() == 1;
         const cv::Size size = half ? cv::Size(m_width / 2, m_height / 2) : cv::Size(m_width, m_height);
-        if (!DecodedToSample(frame, size, converted, sample)) break;
+        const std::uint8_t* colour = DecodedToLayout(frame, size, converted, sample);
+        if (!colour) break;
         if (!callback) continue;
         try {
-            callback(sample.data(), static_cast<std::uint32_t>(sample.size()));
+            ColourFrame handed(colour, size.width, size.height);
+            callback(handed);
         } catch (...) {
             break;  // a handler that throws broke its contract; no further frame can be trusted to it
         }

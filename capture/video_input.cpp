@@ -78,7 +78,7 @@ bool CNCVideoInput::BuildGraph(int deviceIndex, int wantedWidth, int fps) {
 bool CNCVideoInput::AttachWindow(WindowToken owner, int /*mode*/, WindowToken /*drain*/) {
     if (m_owner != 0 || owner == 0 || m_iDevice == -1) return false;
     m_owner = owner;
-    m_layer->SetFrameCallback([this](std::uint8_t* bytes, std::uint32_t length) { BufferCB(bytes, length); });
+    m_layer->SetFrameCallback([this](CameraFrame& frame) { BufferCB(frame); });
     return true;
 }
 
@@ -138,15 +138,16 @@ void CNCVideoInput::SetFrameRate(int fps, int capabilityIndex) {
     ::SetFrameRate(*m_layer, fps, capabilityIndex, m_pLog);
 }
 
-void CNCVideoInput::BufferCB(std::uint8_t* bytes, std::uint32_t length) noexcept {
+void CNCVideoInput::BufferCB(CameraFrame& frame) noexcept {
     try {
-        if (!bytes || length == 0) return;
+        const std::uint32_t length = frame.Length();
+        if (length == 0) return;
         std::uint32_t first = 0;
         if (!m_iFirstBufferLength.compare_exchange_strong(first, length)) {
             // Every later frame must match the first: the frame chain is sized by it.
             if (length != first) return;
         }
-        if (IFrameTarget* target = m_frameTarget.load()) target->ProcessFrame(bytes, length);
+        if (IFrameTarget* target = m_frameTarget.load()) target->ProcessFrame(frame);
     } catch (...) {
         // The layer's streaming thread must go on; the frame is lost.
     }

@@ -69,9 +69,10 @@ public:
     // Changes the frame rate of the format in use; does nothing while no camera is open.
     void SetFrameRate(int fps, int capabilityIndex);
 
-    // The layer's frame callback. Accepts frames of the first frame's length only and hands them
-    // to the published frame target; drops them while none is published. Never throws.
-    void BufferCB(std::uint8_t* bytes, std::uint32_t length) noexcept;
+    // The layer's frame callback. Accepts frames of the first frame's length (in the colour
+    // layout) only and hands them to the published frame target; drops them while none is
+    // published. Never throws.
+    void BufferCB(CameraFrame& frame) noexcept;
 
     int DeviceCount() const { return static_cast<int>(m_devices.size()); }
     // The device at that position, or null.

@@ -93,12 +93,12 @@ int CEngine::InitDetection() { return m_pInlineDetect ? m_pInlineDetect->Init() 
 
 void CEngine::SetFrameSize(int width, int height) { m_pThreadCamera->SetFrameSize(width, height); }
 
-void CEngine::Feed(std::uint8_t* bytes, std::uint32_t length) {
+void CEngine::Feed(CameraFrame& frame) {
     if (!m_pInlineDetect) return;
     if (m_options.frames) m_options.frames->BeforeFrame();
     const bool detecting = m_iFramesFed++ % m_options.detectEvery == 0;
     if (detecting) m_state.m_detect.Request();
-    m_pThreadCamera->ProcessFrame(bytes, length);
+    m_pThreadCamera->ProcessFrame(frame);
     if (detecting && m_state.m_detect.Served())
         m_pInlineDetect->Detect(m_state.m_detect.Image(), m_state.m_detect.Scale());
     if (m_options.frames) m_options.frames->AfterFrame();

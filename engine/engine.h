@@ -16,7 +16,7 @@
 //
 // A tool, on one thread and repeatable: head detection runs on every Nth frame, inline.
 //   CEngine engine(mirror, store, messages, nullptr, {.detectEvery = 10, .observer = &sink});
-//   if (engine.InitDetection() == 0) { engine.SetFrameSize(w, h); for (...) engine.Feed(bytes, n); }
+//   if (engine.InitDetection() == 0) { engine.SetFrameSize(w, h); for (...) engine.Feed(frame); }
 //
 // Everything but Feed runs on the user-interface thread; Feed runs where the frames come from.
 #pragma once
@@ -95,10 +95,10 @@ public:
     void LoadSpeedProfile();
 
     // The synchronous road: loads the cascade (0, or -1 after telling the message sink), the
-    // frame size of what Feed gets, and one frame in the capture layout (rewritten in place).
+    // frame size of what Feed gets, and one frame.
     int InitDetection();
     void SetFrameSize(int width, int height);
-    void Feed(std::uint8_t* bytes, std::uint32_t length);
+    void Feed(CameraFrame& frame);
 
     // Shutdown: stops capture, sets the program-wide stop, ends head detection and then the
     // camera thread, and releases the road. Called once; the destructor calls it otherwise.
@@ -119,7 +119,7 @@ public:
 
 private:
     // Capture's frames in the synchronous road.
-    void ProcessFrame(std::uint8_t* bytes, std::uint32_t length) override { Feed(bytes, length); }
+    void ProcessFrame(CameraFrame& frame) override { Feed(frame); }
     void Log(const char* text) const;
 
     CSettingsMirror& m_mirror;

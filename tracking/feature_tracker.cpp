@@ -21,8 +21,10 @@ CFeatureTracker::CFeatureTracker(CTrackingState& state, IMotionSink* observer, M
 
 CFeatureTracker::~CFeatureTracker() = default;
 
-int CFeatureTracker::OnFrame(const cv::Mat& frame) {
-    if (IsStale()) return 0;
+bool CFeatureTracker::OnFrame(CameraFrame& frame) {
+    if (IsStale()) return true;
+    if (m_frameSize.empty()) CreateImages({frame.Width(), frame.Height()});
+    if (!frame.Grey(m_grey)) return false;
 
     if (m_state.m_detect.m_bHeadFound) {
         const HeadRect head = m_state.m_detect.m_rcHead.Load();
@@ -31,8 +33,6 @@ int CFeatureTracker::OnFrame(const cv::Mat& frame) {
         m_bAddPoint = true;
     }
 
-    if (m_frameSize.empty()) CreateImages(frame);
-    cv::cvtColor(frame, m_grey, cv::COLOR_BGR2GRAY);
 
     const int write = m_state.m_iDisplayWrite;
     if (m_iCount >= 1) TrackPoints(m_displays[write]);
@@ -43,7 +43,7 @@ int CFeatureTracker::OnFrame(const cv::Mat& frame) {
     SeedPoint();
     RenewFirstSlot();
     Exchange();
-    return 0;
+    return true;
 }
 
 bool CFeatureTracker::IsStale() {
@@ -58,13 +58,13 @@ bool CFeatureTracker::IsStale() {
     return m_iStaleFrames > kStaleFrameLimit;
 }
 
-void CFeatureTracker::CreateImages(const cv::Mat& frame) {
-    m_frameSize = frame.size();
-    m_grey.create(frame.size(), CV_8UC1);
-    m_prevGrey = cv::Mat::zeros(frame.size(), CV_8UC1);
+void CFeatureTracker::CreateImages(cv::Size size) {
+    m_frameSize = size;
+    m_grey.create(size, CV_8UC1);
+    m_prevGrey = cv::Mat::zeros(size, CV_8UC1);
     m_bPyramidBuilt = m_bPrevPyramidBuilt = false;
-    m_fHeadX = 0.5f * static_cast<float>(frame.cols);
-    m_fHeadY = 0.5f * static_cast<float>(frame.rows);
+    m_fHeadX = 0.5f * static_cast<float>(size.width);
+    m_fHeadY = 0.5f * static_cast<float>(size.height);
 }
 
 void CFeatureTracker::TrackPoints(PointDisplay& display) {

@@ -4,7 +4,7 @@
 // detection: the centre of the detected head is offered as a new point on every frame.
 //
 //   CFeatureTracker tracker(state, nullptr, {&mirror, &speedProfile, &outputs});
-//   tracker.OnFrame(topDownBgrFrame);   // on the capture thread, once per frame
+//   tracker.OnFrame(frame);             // on the capture thread, once per frame
 #pragma once
 
 #include <array>
@@ -57,8 +57,8 @@ public:
     CFeatureTracker(const CFeatureTracker&) = delete;
     CFeatureTracker& operator=(const CFeatureTracker&) = delete;
 
-    // Tracks one top-down 8-bit BGR frame. Always returns 0.
-    int OnFrame(const cv::Mat& frame);
+    // Tracks one frame, on its grey image. False when that cannot be decoded: the frame is lost.
+    bool OnFrame(CameraFrame& frame);
 
     // The two mappings of a frame's motion: n points summed to (sumX, sumY), size multiplier m.
     void MapMotion(int n, float sumX, float sumY, int m);
@@ -77,7 +77,7 @@ public:
 
 private:
     bool IsStale();
-    void CreateImages(const cv::Mat& frame);
+    void CreateImages(cv::Size size);
     void TrackPoints(PointDisplay& display);
     void SeedPoint();
     void RenewFirstSlot();

@@ -1,7 +1,6 @@
 #include "thread_camera.h"
 
 #include <chrono>
-#include <opencv2/core.hpp>
 
 #include "camera_frame.h"
 #include "feature_tracker.h"
@@ -24,21 +23,22 @@ void CThreadCamera::SetFrameSize(int width, int height) {
     m_iHeight = height;
 }
 
-void CThreadCamera::ProcessFrame(std::uint8_t* bytes, std::uint32_t length) {
+void CThreadCamera::ProcessFrame(CameraFrame& frame) {
     if (m_state.m_bCameraThreadExit || m_state.m_bHeadDetectStop) return;
 
-    // Taken before the flip, so the live view gets the bytes in capture order.
-    if (m_state.m_bLiveView) m_state.m_liveView.Write(bytes, length);
+    // Everything below is sized by the negotiated format.
+    if (m_iWidth == 0 || frame.Width() != m_iWidth || frame.Height() != m_iHeight) return;
 
-    // A frame shorter than the negotiated format would be read past its end.
-    if (m_iWidth == 0 || length < CaptureFrameLength(m_iWidth, m_iHeight)) return;
+    const bool liveView = m_state.m_bLiveView;
+    const bool detect = m_state.m_detect.Wanted();
+    if (liveView || detect) {
+        const std::uint8_t* colour = frame.Colour();
+        if (!colour) return;  // undecodable: capture counts it
+        if (liveView) m_state.m_liveView.Write(colour, frame.Length());
+        if (detect) m_state.m_detect.Serve(CaptureImage(colour, m_iWidth, m_iHeight));
+    }
 
-    cv::Mat frame(m_iHeight, m_iWidth, CV_8UC3, bytes, CaptureRowStep(m_iWidth));
-    cv::flip(frame, frame, 0);
-
-    if (m_state.m_detect.Wanted()) m_state.m_detect.Serve(frame);
-
-    if (m_pTracker) m_pTracker->OnFrame(frame);
+    if (m_pTracker && !m_pTracker->OnFrame(frame)) return;
     ++m_state.m_iFrameCount;
 }
 

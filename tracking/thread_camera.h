@@ -1,13 +1,14 @@
 // Frame preparation: every captured frame passes through CThreadCamera::ProcessFrame on the
-// capture thread, which copies it for the live view, flips it in place to top-down, serves a
-// reduced copy to head detection on request, hands it to the tracker and counts it.
+// capture thread, which copies its colour image for the live view, serves a reduced copy to head
+// detection on request, hands the frame to the tracker (which reads its grey image) and counts
+// it. Colour is asked of the frame only for those two, so most frames are never decoded to it.
 //
 //   CThreadCamera camera(state, &tracker, width, height);
 //   camera.Start();                         // publishes itself as the frame target
 //
 // The engine starts the thread before the camera is open and gives the size later:
 //   CThreadCamera camera(state, &tracker);  camera.Start();  ...  camera.SetFrameSize(w, h);
-//   ... capture calls state.m_pFrameTarget.load()->ProcessFrame(bytes, length) ...
+//   ... capture calls state.m_pFrameTarget.load()->ProcessFrame(frame) ...
 //   camera.Stop();                          // after capture has stopped
 #pragma once
 
@@ -31,8 +32,8 @@ public:
     CThreadCamera(const CThreadCamera&) = delete;
     CThreadCamera& operator=(const CThreadCamera&) = delete;
 
-    // Called by capture once per accepted sample; the bytes are rewritten (flipped) in place.
-    void ProcessFrame(std::uint8_t* bytes, std::uint32_t length) override;
+    // Called by capture once per accepted frame. A frame that cannot be decoded is not counted.
+    void ProcessFrame(CameraFrame& frame) override;
 
     // The size of the negotiated capture format; set before capture runs.
     void SetFrameSize(int width, int height);

@@ -36,7 +36,7 @@ struct PointDisplay {
 // reads the other, the one written last.
 class LiveViewBuffers {
 public:
-    // Copies a frame into the buffer that m_iLiveWrite names (sized on first use), then flips it.
+    // Copies a frame into the buffer that m_iLiveWrite names (sized on first use).
     void Write(const std::uint8_t* bytes, std::size_t length);
     // Copies the frame written last into out; false when no frame has been copied yet.
     bool ReadLatest(std::vector<std::uint8_t>& out) const;

@@ -49,7 +49,7 @@ public:
 
     // One tick of the 100 ms timer.
     void OnTimer();
-    // Draws a frame (bottom-up BGR rows) with the head marks while the page is current; the
+    // Draws a frame (top-down BGR rows) with the head marks while the page is current; the
     // bytes are taken over.
     void PaintLiveView(int width, int height, std::vector<std::uint8_t>& bytes);
 

@@ -56,15 +56,10 @@ void CLiveView::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), palette().color(QPalette::Dark));
     if (m_frame.empty()) return;
 
-    // The rows are bottom-up: the picture is drawn mirrored top to bottom instead of converted.
     const QImage picture(m_frame.data(), m_iWidth, m_iHeight, CaptureRowStep(m_iWidth), QImage::Format_BGR888);
     const QSize target =
         m_marks.stretched ? QSize(LiveViewMarks::kWidth, LiveViewMarks::kHeight) : QSize(m_iWidth, m_iHeight);
-    painter.save();
-    painter.translate(0, target.height());
-    painter.scale(1, -1);
     painter.drawImage(QRect(QPoint(0, 0), target), picture);
-    painter.restore();
 
     painter.setBrush(Qt::NoBrush);
     if (m_marks.head) {

@@ -2,7 +2,7 @@
 // rectangle (blue) and the tracked head position (green) drawn over it.
 //
 //   CLiveView view(page);
-//   view.PaintLiveView(width, height, frame, marks);  // frame: bottom-up BGR rows, padded to 4 bytes
+//   view.PaintLiveView(width, height, frame, marks);  // frame: top-down BGR rows, padded to 4 bytes
 //
 // The view keeps the frame it was given and paints it in its paint event, straight from those
 // bytes: no per-frame conversion.

@@ -399,8 +399,8 @@ protected:
     void SetUp() override { ASSERT_EQ(s_decoded.size(), std::size_t{kFrames}) << "cannot decode " << File(); }
     static std::filesystem::path File() { return s_dir->path() / "circle.avi"; }
 
-    // Compares with the decoded file, independently of the code under test: bottom-up BGR rows,
-    // each padded with zeros to a multiple of four bytes.
+    // Compares with the decoded file, independently of the code under test: top-down BGR rows,
+    // each padded to a multiple of four bytes.
     void ExpectFramesOf(const std::vector<cv::Mat>& topDown, std::size_t first, std::size_t count) {
         for (std::size_t frame = 0; frame < count; ++frame) {
             const cv::Mat& picture = topDown[frame % topDown.size()];
@@ -408,12 +408,16 @@ protected:
             const int step = (3 * picture.cols + 3) / 4 * 4;
             ASSERT_EQ(sample.size(), static_cast<std::size_t>(step * picture.rows)) << frame;
             for (int row = 0; row < picture.rows; ++row) {
-                const std::uint8_t* stored = sample.data() + static_cast<std::size_t>((picture.rows - 1 - row) * step);
+                const std::uint8_t* stored = sample.data() + static_cast<std::size_t>(row * step);
                 ASSERT_EQ(std::memcmp(stored, picture.ptr(row), 3 * static_cast<std::size_t>(picture.cols)), 0)
                     << "frame " << frame << ", row " << row;
-                for (int pad = 3 * picture.cols; pad < step; ++pad) ASSERT_EQ(stored[pad], 0) << "frame " << frame;
             }
         }
+    }
+
+    void Keep(CameraFrame& frame) {
+        const std::uint8_t* colour = frame.Colour();
+        m_frames.emplace_back(colour, colour + frame.Length());
     }
 
     static inline std::optional<test::TempDir> s_dir;
@@ -451,10 +455,10 @@ TEST_F(VideoFileCamera, IsOneDeviceOfferingItsSizeAndHalfOfIt) {
     }
 }
 
-TEST_F(VideoFileCamera, DeliversEveryFrameOnceFlippedAndPaddedThenAgainAtHalfSize) {
+TEST_F(VideoFileCamera, DeliversEveryFrameOnceInColourAndPaddedThenAgainAtHalfSize) {
     CVideoFileCapture camera(File(), {.loop = false, .paced = false});
     ASSERT_TRUE(camera.Open(0));
-    camera.SetFrameCallback([this](std::uint8_t* bytes, std::uint32_t n) { m_frames.emplace_back(bytes, bytes + n); });
+    camera.SetFrameCallback([this](CameraFrame& frame) { Keep(frame); });
     ASSERT_TRUE(camera.Run());
     camera.WaitUntilFinished();
     ASSERT_EQ(m_frames.size(), std::size_t{kFrames});
@@ -477,9 +481,9 @@ TEST_F(VideoFileCamera, LoopsUntilStopOrCloseWhichReturnOnlyAfterTheLastCallback
     bool inCallback = false;
     std::atomic<std::size_t> handled{0};
     ASSERT_TRUE(camera.Open(0));
-    camera.SetFrameCallback([&](std::uint8_t* bytes, std::uint32_t length) {
+    camera.SetFrameCallback([&](CameraFrame& frame) {
         inCallback = true;
-        m_frames.emplace_back(bytes, bytes + length);
+        Keep(frame);
         std::this_thread::sleep_for(10ms);
         inCallback = false;
         ++handled;
@@ -513,7 +517,7 @@ TEST_F(VideoFileCamera, StopFromTheCallbackEndsDeliveryWithoutWaitingForItself) 
     std::atomic<int> calls{0};
     std::atomic<bool> stopResult{true};
     ASSERT_TRUE(camera.Open(0));
-    camera.SetFrameCallback([&](std::uint8_t*, std::uint32_t) {
+    camera.SetFrameCallback([&](CameraFrame&) {
         if (++calls == 2) stopResult = camera.Stop();
     });
     ASSERT_TRUE(camera.Run());
@@ -523,7 +527,7 @@ TEST_F(VideoFileCamera, StopFromTheCallbackEndsDeliveryWithoutWaitingForItself) 
     EXPECT_TRUE(camera.Stop());
 }
 
-constexpr std::uint32_t kVga = 640 * 480 * 3, kQvga = 320 * 240 * 3;
+const cv::Size kVga(640, 480), kQvga(320, 240);
 constexpr WindowToken kWindow = 0x1234;
 
 CScriptedCapture::Device Camera(const std::string& name,
@@ -534,7 +538,7 @@ CScriptedCapture::Device Camera(const std::string& name,
 // Counts the frames capture hands over.
 class CountingTarget : public IFrameTarget {
 public:
-    void ProcessFrame(std::uint8_t*, std::uint32_t) override { ++frames; }
+    void ProcessFrame(CameraFrame&) override { ++frames; }
     std::atomic<int> frames{0};
 };
 
@@ -546,8 +550,8 @@ protected:
         m_frameTarget = nullptr;
     }
     int Count(const std::string& call) const { return static_cast<int>(std::ranges::count(m_layer.Calls(), call)); }
-    void Deliver(const std::vector<std::uint32_t>& lengths) {
-        m_layer.QueueFrames(lengths);
+    void Deliver(const std::vector<cv::Size>& sizes) {
+        m_layer.QueueFrames(sizes);
         ASSERT_TRUE(m_layer.WaitUntilDelivered());
     }
 
@@ -600,16 +604,15 @@ TEST_F(VideoInput, OpenListsAndNamesTheCamerasAndKeepsTheFirstFormatChosen) {
 }
 
 TEST_F(VideoInput, OnlyFramesOfTheFirstLengthReachThePublishedTargetWhileRunning) {
-    // Empty buffers neither count nor fix the first length.
-    m_track->Input().BufferCB(nullptr, kVga);
-    std::uint8_t byte = 0;
-    m_track->Input().BufferCB(&byte, 0);
+    // Empty frames neither count nor fix the first length.
+    ColourFrame empty(nullptr, 0, 0);
+    m_track->Input().BufferCB(empty);
     m_layer.SetDevices({Camera("Cam")});
     ASSERT_EQ(m_track->Open(0, 640), 1);
     ASSERT_TRUE(m_track->AttachWindow(kWindow) && m_track->Run());
     Deliver({kQvga, kVga});
     EXPECT_EQ(m_target.frames, 0);                           // no target published: dropped
-    EXPECT_EQ(m_track->Input().FirstBufferLength(), kQvga);  // fixed even though it had nowhere to go
+    EXPECT_EQ(m_track->Input().FirstBufferLength(), CaptureFrameLength(320, 240));  // fixed even though it had nowhere to go
 
     m_frameTarget = &m_target;
     Deliver({kQvga, kVga, kQvga});

@@ -36,7 +36,7 @@ TEST_F(EngineTest, TheThreadedRoadRunsACameraAndStopsInOrder) {
     camera.SetDevices({{{"Cam", "", ""}, {{true, 24, 640, 480}}}});
     ASSERT_EQ(engine.OpenCamera(std::move(layer), 0, 640, 12), 1);
     ASSERT_TRUE(engine.AttachCamera(1) && engine.RunCamera());
-    camera.QueueFrames({CaptureFrameLength(640, 480), CaptureFrameLength(640, 480)});
+    camera.QueueFrames({{640, 480}, {640, 480}});
     ASSERT_TRUE(camera.WaitUntilDelivered());
     EXPECT_EQ(std::make_pair(engine.Status().frames, engine.Status().cameraRunning), std::make_pair(2, true));
 
@@ -64,7 +64,8 @@ TEST_F(EngineTest, TracksSyntheticHeadMotionWithinATenthOfAPixelAndKeepsMotionCo
             ToCaptureLayout(sequence.Frame(i), sample);
             const std::size_t callsBefore = m_sink.calls.size();
             const bool detected = engine.Status().headDetectCount > 0 || !points.empty();
-            engine.Feed(sample.data(), static_cast<std::uint32_t>(sample.size()));
+            ColourFrame frame(sample.data(), 640, 480);
+            engine.Feed(frame);
             if (!detected) continue;
             points.push_back(engine.Status().points);
             // Each frame the flow tracks is one call; it reports motion from its eleventh on.

@@ -23,7 +23,7 @@ cv::Mat CosineTexture(int width, int height, double shiftX = 0.0, double shiftY 
 // Detection publishes a head centred at (x, y), then the tracker takes the frame.
 void FrameWithHead(CTrackingState& state, CFeatureTracker& tracker, const cv::Mat& frame, int x, int y) {
     state.m_detect.PublishHead({x - 50, y - 50, x + 51, y + 51});
-    tracker.OnFrame(frame);
+    test::Track(tracker, frame);
 }
 
 class FeatureTrackerTest : public ::testing::Test {
@@ -33,7 +33,7 @@ protected:
     // One frame with news from detection, but no head.
     void FrameWithoutHead(const cv::Mat& frame) {
         ++m_state.m_detect.m_iHeadDetectCount, m_state.m_detect.m_bHeadFound = false;
-        m_tracker.OnFrame(frame);
+        test::Track(m_tracker, frame);
     }
     double DistanceTo(int i, float x, float y) const { return cv::norm(m_tracker.Points()[i] - cv::Point2f(x, y)); }
 
@@ -45,7 +45,7 @@ protected:
 
 TEST_F(FeatureTrackerTest, TheHeadCentreIsSeededRefinedAndNeverDuplicated) {
     m_state.m_detect.PublishHead({10, 20, 111, 141});  // centre (60, 80)
-    m_tracker.OnFrame(m_frame);
+    test::Track(m_tracker, m_frame);
     ASSERT_EQ(m_tracker.Count(), 1);
     EXPECT_LT(DistanceTo(0, 60, 80), 1e-3);  // the texture is symmetric about it: refinement keeps it
     EXPECT_EQ(m_state.m_iPointCount, 0) << "published before seeding";
@@ -128,7 +128,7 @@ TEST_F(FeatureTrackerTest, MotionAndPointsAreReportedFromTheTenthTrackedFrame) {
         const cv::Mat frame = CosineTexture(width, 240);
         FrameWithHead(state, tracker, frame, 100, 100);
         ++state.m_detect.m_iHeadDetectCount;
-        tracker.OnFrame(frame);
+        test::Track(tracker, frame);
         ASSERT_EQ(sink.calls.size(), 1u);
         EXPECT_EQ(sink.calls[0].sizeMultiplier, multiplier) << width << " pixels wide";
     }
@@ -137,20 +137,20 @@ TEST_F(FeatureTrackerTest, MotionAndPointsAreReportedFromTheTenthTrackedFrame) {
 TEST_F(FeatureTrackerTest, TrackingHaltsAfterAHundredFramesWithoutDetectionNews) {
     FrameWithHeadAt(320, 240);  // detection counter 1, one point
     m_state.m_detect.m_bHeadFound = false;
-    for (int i = 0; i < 120; ++i) m_tracker.OnFrame(m_frame);
+    for (int i = 0; i < 120; ++i) test::Track(m_tracker, m_frame);
     EXPECT_EQ(m_sink.calls.size(), 100u) << "frames 1..100 after the last news are tracked";
 
     // A failed detection is news too (the counter drops to 0), and tracking resumes.
     m_state.m_detect.m_iHeadDetectCount = 0;
-    m_tracker.OnFrame(m_frame);
+    test::Track(m_tracker, m_frame);
     EXPECT_EQ(m_sink.calls.size(), 101u);
 
     // With no head ever detected the tracker halts the same way, without points.
     CTrackingState state;
     CFeatureTracker idle(state, nullptr);
-    for (int i = 0; i < 100; ++i) idle.OnFrame(m_frame);
+    for (int i = 0; i < 100; ++i) test::Track(idle, m_frame);
     EXPECT_EQ(state.m_iDisplayWrite, 0) << "100 frames processed, each flipping the display";
-    idle.OnFrame(m_frame);
+    test::Track(idle, m_frame);
     EXPECT_EQ(state.m_iDisplayWrite, 0) << "frame 101: nothing happens";
 }
 
@@ -176,7 +176,7 @@ TEST(FeatureTrackerFlow, MatchesOpenCvsPyramidalLucasKanadeBitForBit) {
     ASSERT_GE(before.size(), 6u);
     state.m_detect.m_bHeadFound = false;
     ++state.m_detect.m_iHeadDetectCount;
-    tracker.OnFrame(second);
+    test::Track(tracker, second);
 
     const cv::Size window(21, 21);
     std::vector<cv::Mat> pyramid[2];

@@ -24,27 +24,53 @@ cv::Mat FaceFrame(bool reduced = true) {
     return frame;
 }
 
-// A sample in the capture layout (bottom-up, rows padded to 4 bytes) whose every row holds its
-// number, counted from the top, in every byte; prepared by the camera when one is given.
-std::vector<std::uint8_t> RowNumbered(int width, int height, CThreadCamera* camera = nullptr) {
-    cv::Mat frame(height, width, CV_8UC3);
-    for (int y = 0; y < height; ++y) frame.row(y).setTo(cv::Scalar::all(y % 256));
-    std::vector<std::uint8_t> sample;
-    ToCaptureLayout(frame, sample);
-    if (camera) camera->ProcessFrame(sample.data(), static_cast<std::uint32_t>(sample.size()));
-    return sample;
-}
+// A colour frame whose every row holds its number, counted from the top, in every byte. It
+// counts what is asked of it and can fail as an undecodable camera frame does.
+class RowNumbered : public CameraFrame {
+public:
+    RowNumbered(int width, int height, bool bad = false) : CameraFrame(width, height), m_bad(bad) {
+        cv::Mat frame(height, width, CV_8UC3);
+        for (int y = 0; y < height; ++y) frame.row(y).setTo(cv::Scalar::all(y % 256));
+        ToCaptureLayout(frame, bytes);
+    }
+    bool Grey(cv::Mat& grey) override {
+        ++asked;
+        return m_bad ? Fail("corrupt") : ColourFrame(bytes.data(), Width(), Height()).Grey(grey);
+    }
+    const std::uint8_t* Colour() override {
+        ++asked;
+        return m_bad ? (Fail("corrupt"), nullptr) : bytes.data();
+    }
 
-TEST(FramePreparation, FramesAreFlippedInPlaceAcrossPaddedRowsAfterTheLiveViewCopiedThem) {
+    std::vector<std::uint8_t> bytes;
+    int asked = 0;
+
+private:
+    bool m_bad;
+};
+
+// One frame prepared: its bytes, how often it was read, and why it could not be.
+struct Prepared {
+    Prepared(CThreadCamera& camera, int width, int height, bool bad = false) {
+        RowNumbered frame(width, height, bad);
+        camera.ProcessFrame(frame);
+        bytes = frame.bytes, asked = frame.asked, failure = frame.Failure();
+    }
+    std::vector<std::uint8_t> bytes;
+    int asked;
+    std::string failure;
+};
+
+TEST(FramePreparation, ColourIsAskedOnlyForTheShownLiveViewWhichCopiesItAcrossPaddedRows) {
     CTrackingState state;
     CThreadCamera camera(state, nullptr, 322, 10);  // rows of 966 bytes padded to 968
-    std::vector<std::uint8_t> live, sample = RowNumbered(322, 10, &camera);
-    EXPECT_EQ(std::make_tuple(sample[0], sample[968 * 9], sample[968 * 9 + 965]), std::make_tuple(0, 9, 9));
+    std::vector<std::uint8_t> live;
+    EXPECT_EQ(Prepared(camera, 322, 10).asked, 0) << "nothing wants the picture: nothing decoded";
     EXPECT_FALSE(state.m_liveView.ReadLatest(live)) << "page hidden: no copy";
     state.m_bLiveView = true;
-    RowNumbered(322, 10, &camera);
+    const Prepared shown(camera, 322, 10);
     ASSERT_TRUE(state.m_liveView.ReadLatest(live));
-    EXPECT_EQ(live, RowNumbered(322, 10)) << "the copy keeps the capture's bytes";
+    EXPECT_EQ(live, shown.bytes) << "the copy keeps the frame's bytes, top row first";
     EXPECT_EQ(state.m_iFrameCount, 2);
 
     // The thread publishes the camera as capture's target, and on its way out unhooks it and
@@ -58,7 +84,7 @@ TEST(FramePreparation, FramesAreFlippedInPlaceAcrossPaddedRowsAfterTheLiveViewCo
     EXPECT_FALSE(state.m_liveView.ReadLatest(live));
 }
 
-TEST(FramePreparation, DetectionGetsAReducedTopDownCopyOnRequestOnly) {
+TEST(FramePreparation, DetectionGetsAReducedCopyOnRequestOnlyEqualToResizingTheFrame) {
     struct Case {
         int width, height, scale;
         cv::Size detect;
@@ -67,33 +93,34 @@ TEST(FramePreparation, DetectionGetsAReducedTopDownCopyOnRequestOnly) {
                          Case{501, 375, 4, {125, 93}}}) {
         CTrackingState state;
         CThreadCamera camera(state, nullptr, c.width, c.height);
-        RowNumbered(c.width, c.height, &camera);
+        Prepared(camera, c.width, c.height);
         EXPECT_TRUE(state.m_detect.Image().empty()) << "no request, no copy";
         state.m_detect.Request();
-        RowNumbered(c.width, c.height, &camera);
+        const Prepared frame(camera, c.width, c.height);
         EXPECT_TRUE(state.m_detect.WaitServed([] { return true; })) << "the request is served";
         EXPECT_EQ(std::make_tuple(state.m_detect.Scale(), state.m_detect.Image().size(), state.m_detect.Image().type()),
                   std::make_tuple(c.scale, c.detect, CV_8UC3))
             << c.width;
-        EXPECT_LE(state.m_detect.Image().at<cv::Vec3b>(0, 0)[0], c.scale) << "the top row first";
+        cv::Mat expected = CaptureImage(frame.bytes.data(), c.width, c.height).clone();
+        if (c.scale > 1) cv::resize(expected, expected, c.detect, 0, 0, cv::INTER_LINEAR);
+        EXPECT_EQ(cv::norm(state.m_detect.Image(), expected, cv::NORM_INF), 0) << c.width;
     }
 }
 
-TEST(FramePreparation, FramesAreLeftAloneWhileTheCameraExitsOrDetectionStopsAndWhenShort) {
+TEST(FramePreparation, FramesAreLeftAloneWhileTheCameraExitsOrDetectionStopsAndWhenOfAnotherSizeOrBad) {
     CTrackingState state;
     CThreadCamera camera(state, nullptr, 64, 48);
     state.m_bLiveView = true;
     state.m_detect.Request();
     for (auto* flag : {&state.m_bCameraThreadExit, &state.m_bHeadDetectStop}) {
         *flag = true;
-        EXPECT_EQ(RowNumbered(64, 48, &camera)[0], 47) << "left bottom-up";
+        EXPECT_EQ(Prepared(camera, 64, 48).asked, 0);
         *flag = false;
     }
-    std::vector<std::uint8_t> live, shortSample(CaptureFrameLength(64, 47), 7);
+    EXPECT_EQ(Prepared(camera, 64, 47).asked, 0) << "another size is not read";
+    EXPECT_EQ(Prepared(camera, 64, 48, true).failure, "corrupt");
+    std::vector<std::uint8_t> live;
     EXPECT_FALSE(state.m_liveView.ReadLatest(live));
-    state.m_bLiveView = false;
-    camera.ProcessFrame(shortSample.data(), static_cast<std::uint32_t>(shortSample.size()));
-    EXPECT_EQ(shortSample, std::vector<std::uint8_t>(shortSample.size(), 7)) << "not read past its end";
     EXPECT_EQ(state.m_iFrameCount, 0);
     EXPECT_TRUE(state.m_detect.Wanted());
 }

@@ -26,6 +26,14 @@ inline const ::testing::Environment* const kSequentialOpenCv = ::testing::AddGlo
     return new Sequential;
 }());
 
+// Tracks one BGR image as a colour camera hands it over.
+inline bool Track(CFeatureTracker& tracker, const cv::Mat& bgr) {
+    std::vector<std::uint8_t> bytes;
+    ToCaptureLayout(bgr, bytes);
+    ColourFrame frame(bytes.data(), bgr.cols, bgr.rows);
+    return tracker.OnFrame(frame);
+}
+
 struct MotionCall {
     bool profile;
     int summed;

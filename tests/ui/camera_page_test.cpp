@@ -77,7 +77,7 @@ TEST_F(CameraPage, ListsAtMostNineCamerasAndTheFormatsAndDrawsTheLatestFrameWith
     engine.RunCamera(cameras, 2);
     engine.status = {.frames = 0, .points = 7, .headFound = true, .head = {120, 80, 320, 280}, .cameraRunning = true};
     engine.display.headX = 320, engine.display.headY = 240;
-    // Bottom-up rows: the first 40 in memory are the bottom of the picture.
+    // Top-down rows: the first 40 in memory are the top of the picture.
     engine.liveFrame.assign(CaptureFrameLength(640, 480), 0);
     std::fill_n(engine.liveFrame.begin(), CaptureRowStep(640) * 40, 255);
     sheet.SetActivePage(0);
@@ -92,7 +92,7 @@ TEST_F(CameraPage, ListsAtMostNineCamerasAndTheFormatsAndDrawsTheLatestFrameWith
                          QString("Cam 2\nCamera resolution: width: 640 , height: 480\nTracking points  : 7"), 3));
 
     const QImage shown = page->LiveView()->grab().toImage();
-    EXPECT_TRUE(shown.pixelColor(100, 230) == Qt::white && shown.pixelColor(100, 100) == Qt::black) << "upside down";
+    EXPECT_TRUE(shown.pixelColor(100, 10) == Qt::white && shown.pixelColor(100, 100) == Qt::black) << "upside down";
     EXPECT_EQ(std::pair(shown.pixelColor(60, 90), shown.pixelColor(159, 120)),
               std::pair(QColor(Qt::blue), QColor(Qt::green)))
         << "the head's rectangle and position";

@@ -396,12 +396,14 @@ public:
                                  size.width, size.height);
                     return false;
                 }
-                if (!DecodedToSample(m_decoded, size, converted, sample)) {
+                const std::uint8_t* colour = DecodedToLayout(m_decoded, size, converted, sample);
+                if (!colour) {
                     std::fprintf(stderr, "%smivex-track: frame %d of %s has pixels of a kind that cannot be used\n",
                                  progress ? "\n" : "", rows.frames.load(), path.c_str());
                     return false;
                 }
-                engine.Feed(sample.data(), static_cast<std::uint32_t>(sample.size()));
+                ColourFrame frame(colour, size.width, size.height);
+                engine.Feed(frame);
             } while (m_video.read(m_decoded) && !m_decoded.empty());
         } catch (const std::exception& e) {
             std::fprintf(stderr, "%smivex-track: frame %d of %s: %s\n", progress ? "\n" : "", rows.frames.load(),
