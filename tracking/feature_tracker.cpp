@@ -33,7 +33,6 @@ bool CFeatureTracker::OnFrame(CameraFrame& frame) {
         m_bAddPoint = true;
     }
 
-
     const int write = m_state.m_iDisplayWrite;
     if (m_iCount >= 1) TrackPoints(m_displays[write]);
     m_state.m_display.Store(m_displays[write]);

@@ -611,8 +611,9 @@ TEST_F(VideoInput, OnlyFramesOfTheFirstLengthReachThePublishedTargetWhileRunning
     ASSERT_EQ(m_track->Open(0, 640), 1);
     ASSERT_TRUE(m_track->AttachWindow(kWindow) && m_track->Run());
     Deliver({kQvga, kVga});
-    EXPECT_EQ(m_target.frames, 0);                           // no target published: dropped
-    EXPECT_EQ(m_track->Input().FirstBufferLength(), CaptureFrameLength(320, 240));  // fixed even though it had nowhere to go
+    EXPECT_EQ(m_target.frames, 0);  // no target published: dropped
+    EXPECT_EQ(m_track->Input().FirstBufferLength(),
+              CaptureFrameLength(320, 240));  // fixed even though it had nowhere to go
 
     m_frameTarget = &m_target;
     Deliver({kQvga, kVga, kQvga});
