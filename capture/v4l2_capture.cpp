@@ -1,10 +1,10 @@
 #include "v4l2_capture.h"
 
-#include "frame_conversion.h"
-
 #include <fcntl.h>
 #include <linux/videodev2.h>
+#include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,10 +18,8 @@
 #include <numeric>
 #include <utility>
 
-#include <opencv2/imgproc.hpp>
-#include <opencv2/videoio.hpp>
-
 #include "camera_frame.h"
+#include "frame_decoder.h"
 
 namespace {
 
@@ -55,6 +53,22 @@ public:
         do result = ::ioctl(fd, request, arg);
         while (result == -1 && errno == EINTR);
         return result == -1 ? errno : 0;
+    }
+
+    void* Map(int fd, std::size_t length, std::uint32_t offset) override {
+        void* address = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, offset);
+        return address == MAP_FAILED ? nullptr : address;
+    }
+
+    void Unmap(void* address, std::size_t length) override { ::munmap(address, length); }
+
+    int Poll(int fd, int timeoutMs) override {
+        pollfd watched{fd, POLLIN, 0};
+        int result;
+        do result = ::poll(&watched, 1, timeoutMs);
+        while (result == -1 && errno == EINTR);
+        if (result == -1) return errno;
+        return result == 0 ? ETIMEDOUT : 0;  // POLLERR and POLLHUP too: the dequeue says what went wrong
     }
 
     void Close(int fd) override { ::close(fd); }
@@ -98,7 +112,6 @@ std::optional<v4l2_fract> TimePerFrame(std::int64_t frameInterval100ns) {
     return v4l2_fract{static_cast<__u32>(numerator), static_cast<__u32>(denominator)};
 }
 
-// OpenCV's V4L2 backend takes whole frames per second.
 double FramesPerSecond(std::int64_t frameInterval100ns) {
     return std::max(1.0, std::round(10'000'000.0 / static_cast<double>(frameInterval100ns)));
 }
@@ -152,6 +165,47 @@ std::string RateText(double framesPerSecond) {
     return std::to_string(std::lround(framesPerSecond)) + " frames a second";
 }
 std::string RateText(std::int64_t frameInterval100ns) { return RateText(FramesPerSecond(frameInterval100ns)); }
+
+// The frames a camera sent that could not be decoded: the first is logged at once with its reason,
+// later ones counted and summed up at most once per kSummaryEvery, so a flaky camera cannot flood
+// the log.
+class BadFrameLog {
+public:
+    static constexpr std::chrono::seconds kSummaryEvery{10};
+
+    explicit BadFrameLog(const CaptureLog& log) : m_log(log) {}
+    BadFrameLog(const BadFrameLog&) = delete;
+    BadFrameLog& operator=(const BadFrameLog&) = delete;
+
+    void Count(const std::string& reason) {
+        if (!m_any) {
+            m_any = true;
+            Write("Camera sent a frame that cannot be decoded: " + reason);
+            return;
+        }
+        ++m_unlogged;
+        m_lastReason = reason;
+        if (std::chrono::steady_clock::now() - m_lastLine >= kSummaryEvery) Flush();
+    }
+    void Flush() {
+        if (m_unlogged == 0) return;
+        Write("Camera sent " + std::to_string(m_unlogged) +
+              " more frames that cannot be decoded, the last: " + m_lastReason);
+        m_unlogged = 0;
+    }
+
+private:
+    void Write(const std::string& line) {
+        if (m_log) m_log(line);
+        m_lastLine = std::chrono::steady_clock::now();
+    }
+
+    const CaptureLog& m_log;
+    bool m_any = false;
+    int m_unlogged = 0;
+    std::string m_lastReason;
+    std::chrono::steady_clock::time_point m_lastLine;
+};
 
 bool CanCapture(const v4l2_capability& capability) {
     const std::uint32_t caps =
@@ -298,7 +352,7 @@ void CV4l2Capture::Log(const std::string& line) const {
     if (m_log) m_log(line);
 }
 
-bool CV4l2Capture::ApplyInterval(std::int64_t frameInterval100ns) {
+bool CV4l2Capture::ApplyInterval(std::int64_t frameInterval100ns) const {
     const auto timePerFrame = TimePerFrame(frameInterval100ns);
     if (!timePerFrame) return false;
     v4l2_streamparm parameters{};
@@ -307,7 +361,6 @@ bool CV4l2Capture::ApplyInterval(std::int64_t frameInterval100ns) {
         !(parameters.parm.capture.capability & V4L2_CAP_TIMEPERFRAME)) {
         // The driver keeps its own rate; frames still come, only their pace is not ours.
         Log("Camera keeps its own frame rate: its driver cannot set " + RateText(frameInterval100ns));
-        m_interval = frameInterval100ns;
         return true;
     }
     parameters.parm.capture.timeperframe = *timePerFrame;
@@ -322,7 +375,6 @@ bool CV4l2Capture::ApplyInterval(std::int64_t frameInterval100ns) {
         Log("Camera runs at " +
             (given.numerator ? RateText(double(given.denominator) / given.numerator) : "its own rate") + ", not the " +
             RateText(frameInterval100ns) + " asked");
-    m_interval = frameInterval100ns;
     return true;
 }
 
@@ -361,7 +413,6 @@ bool CV4l2Capture::SetFrameInterval(std::int64_t frameInterval100ns) {
     if (m_fd < 0 || !m_mode || !TimePerFrame(frameInterval100ns)) return false;
     if (m_thread.joinable()) {
         // The driver refuses a new rate while streaming; the streaming thread restarts its stream.
-        m_interval = frameInterval100ns;
         m_pendingInterval.store(frameInterval100ns);
         return true;
     }
@@ -371,18 +422,73 @@ bool CV4l2Capture::SetFrameInterval(std::int64_t frameInterval100ns) {
 void CV4l2Capture::SetFrameCallback(CaptureFrameCallback callback) { m_callback = std::move(callback); }
 
 bool CV4l2Capture::StartStream() {
-    auto capture = std::make_unique<cv::VideoCapture>();
-    if (!capture->open(m_path, cv::CAP_V4L2)) return false;
-    if (m_mode) {
-        capture->set(cv::CAP_PROP_FOURCC, m_mode->fourcc);  // V4L2 and OpenCV share the encoding
-        capture->set(cv::CAP_PROP_FRAME_WIDTH, m_mode->width);
-        capture->set(cv::CAP_PROP_FRAME_HEIGHT, m_mode->height);
+    // Frames have the size of the format the driver really has, whatever was asked.
+    v4l2_format format{};
+    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (const int error = m_device->Ioctl(m_fd, VIDIOC_G_FMT, &format); error != 0) {
+        Log("Camera cannot tell its format: " + std::string(std::strerror(error)));
+        return false;
     }
-    if (!capture->isOpened()) return false;
-    if (m_interval > 0 && !capture->set(cv::CAP_PROP_FPS, FramesPerSecond(m_interval)))
-        Log("Camera refused " + RateText(m_interval) + " when delivery started");
-    m_capture = std::move(capture);
+    const v4l2_pix_format& pix = format.fmt.pix;
+    m_decoder = pix.width <= INT32_MAX && pix.height <= INT32_MAX
+                    ? FrameDecoder::For(pix.pixelformat, static_cast<int>(pix.width), static_cast<int>(pix.height),
+                                        pix.bytesperline)
+                    : nullptr;
+    if (!m_decoder) {
+        Log("Camera delivers " + ModeText(pix.width, pix.height, pix.pixelformat) + ", which cannot be decoded");
+        return false;
+    }
+    constexpr __u32 kBuffers = 4;  // one being read, the rest for the driver to fill meanwhile
+    v4l2_requestbuffers request{};
+    request.count = kBuffers;
+    request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    request.memory = V4L2_MEMORY_MMAP;
+    int error = m_device->Ioctl(m_fd, VIDIOC_REQBUFS, &request);
+    if (error == 0 && request.count == 0) error = ENOMEM;
+    for (__u32 index = 0; error == 0 && index < request.count; ++index) {
+        v4l2_buffer buffer{};
+        buffer.index = index;
+        buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        buffer.memory = V4L2_MEMORY_MMAP;
+        error = m_device->Ioctl(m_fd, VIDIOC_QUERYBUF, &buffer);
+        if (error != 0) break;
+        void* address = m_device->Map(m_fd, buffer.length, buffer.m.offset);
+        if (!address)
+            error = ENOMEM;
+        else
+            m_buffers.push_back({address, buffer.length});
+    }
+    if (error == 0) error = QueueAndStream();
+    if (error != 0) {
+        Log("Camera cannot stream: " + std::string(std::strerror(error)));
+        EndStream();
+        return false;
+    }
     return true;
+}
+
+int CV4l2Capture::QueueAndStream() {
+    for (std::size_t index = 0; index < m_buffers.size(); ++index) {
+        v4l2_buffer buffer{};
+        buffer.index = static_cast<__u32>(index);
+        buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        buffer.memory = V4L2_MEMORY_MMAP;
+        if (const int error = m_device->Ioctl(m_fd, VIDIOC_QBUF, &buffer); error != 0) return error;
+    }
+    int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    return m_device->Ioctl(m_fd, VIDIOC_STREAMON, &type);
+}
+
+void CV4l2Capture::EndStream() {
+    int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    m_device->Ioctl(m_fd, VIDIOC_STREAMOFF, &type);
+    for (const Buffer& buffer : m_buffers) m_device->Unmap(buffer.address, buffer.length);
+    m_buffers.clear();
+    v4l2_requestbuffers none{};
+    none.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    none.memory = V4L2_MEMORY_MMAP;
+    m_device->Ioctl(m_fd, VIDIOC_REQBUFS, &none);
+    m_decoder.reset();
 }
 
 bool CV4l2Capture::Run() {
@@ -390,7 +496,6 @@ bool CV4l2Capture::Run() {
     if (m_thread.joinable()) {
         if (m_streaming.load()) return true;
         m_thread.join();  // delivery ended on its own (the camera stopped answering): start afresh
-        m_capture.reset();
     }
     if (!StartStream()) return false;
     m_stopRequested.store(false);
@@ -400,47 +505,64 @@ bool CV4l2Capture::Run() {
     return true;
 }
 
-void CV4l2Capture::ChangeRate(cv::VideoCapture& capture, std::int64_t frameInterval100ns) const {
-    if (!capture.set(cv::CAP_PROP_FPS, FramesPerSecond(frameInterval100ns))) {
-        Log("Camera refused " + RateText(frameInterval100ns) + " while delivering");
-        return;
-    }
-    // The backend reads back the rate the driver settled on.
-    if (const double given = capture.get(cv::CAP_PROP_FPS);
-        std::lround(given) != std::lround(FramesPerSecond(frameInterval100ns)))
-        Log("Camera runs at " + RateText(given) + ", not the " + RateText(frameInterval100ns) + " asked");
+int CV4l2Capture::ChangeRate(std::int64_t frameInterval100ns) {
+    // Drivers take a new rate only while not streaming; the refusals are logged as outside delivery.
+    int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    m_device->Ioctl(m_fd, VIDIOC_STREAMOFF, &type);
+    ApplyInterval(frameInterval100ns);
+    return QueueAndStream();
 }
 
 void CV4l2Capture::Stream(CaptureFrameCallback callback) {
-    // A camera that stops answering (unplugged) ends delivery rather than spinning.
-    constexpr int kMaxFailedReads = 50;
-    cv::VideoCapture& capture = *m_capture;
-    cv::Mat frame;
-    cv::Mat sized;
-    std::vector<std::uint8_t> sample;
-    int failedReads = 0;
-    while (!m_stopRequested.load()) {
-        if (const std::int64_t interval = m_pendingInterval.exchange(0); interval > 0) ChangeRate(capture, interval);
-        if (!capture.read(frame) || frame.empty()) {
-            if (++failedReads >= kMaxFailedReads) {
-                Log("Camera delivery ended: " + std::to_string(kMaxFailedReads) + " reads in a row brought no frame");
+    using Clock = std::chrono::steady_clock;
+    BadFrameLog badFrames(m_log);
+    int badInRow = 0;
+    auto lastFrame = Clock::now();
+    std::string ended;  // why delivery ended by itself
+    while (!m_stopRequested.load() && ended.empty()) {
+        if (const std::int64_t interval = m_pendingInterval.exchange(0); interval > 0) {
+            if (const int error = ChangeRate(interval); error != 0) {
+                ended = std::strerror(error);
                 break;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        int error = m_device->Poll(m_fd, kPollMs);
+        v4l2_buffer buffer{};
+        buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        buffer.memory = V4L2_MEMORY_MMAP;
+        if (error == 0) error = m_device->Ioctl(m_fd, VIDIOC_DQBUF, &buffer);
+        if (error == ETIMEDOUT || error == EAGAIN) {
+            if (Clock::now() - lastFrame >= std::chrono::milliseconds(kSilenceLimitMs))
+                ended = "no frame for " + std::to_string(kSilenceLimitMs / 1000) + " seconds";
             continue;
         }
-        failedReads = 0;
-        // Every frame must have the chosen format's length, whatever the backend settled on.
-        const cv::Size size = m_mode ? cv::Size(m_mode->width, m_mode->height) : frame.size();
-        const std::uint8_t* colour = DecodedToLayout(frame, size, sized, sample);
-        if (!colour || !callback) continue;
+        if (error == 0 && buffer.index >= m_buffers.size()) error = EINVAL;
+        if (error != 0) {
+            ended = std::strerror(error);
+            break;
+        }
+        lastFrame = Clock::now();
+        const Buffer& mapped = m_buffers[buffer.index];
+        CameraFrame& frame = m_decoder->Frame(static_cast<const std::uint8_t*>(mapped.address),
+                                              std::min<std::size_t>(buffer.bytesused, mapped.length));
         try {
-            ColourFrame handed(colour, size.width, size.height);
-            callback(handed);
+            if (callback) callback(frame);
         } catch (...) {
             break;  // a handler that throws broke its contract; no further frame can be trusted to it
         }
+        if (!frame.Failure().empty()) {
+            badFrames.Count(frame.Failure());
+            if (++badInRow >= kBadFramesLimit)
+                ended = std::to_string(kBadFramesLimit) + " frames in a row could not be decoded";
+        } else if (frame.Decoded()) {
+            badInRow = 0;
+        }
+        if (const int requeue = m_device->Ioctl(m_fd, VIDIOC_QBUF, &buffer); requeue != 0 && ended.empty())
+            ended = std::strerror(requeue);
     }
+    badFrames.Flush();
+    if (!ended.empty()) Log("Camera delivery ended: " + ended);
+    EndStream();
     m_streaming.store(false);
 }
 
@@ -449,7 +571,6 @@ bool CV4l2Capture::Stop() {
     m_stopRequested.store(true);
     if (m_thread.get_id() == std::this_thread::get_id()) return false;
     m_thread.join();
-    m_capture.reset();
     return true;
 }
 
@@ -530,5 +651,4 @@ void CV4l2Capture::Close() {
     m_path.clear();
     m_modes.clear();
     m_mode.reset();
-    m_interval = 0;
 }

@@ -1,14 +1,16 @@
 // The capture layer on V4L2 webcams. The device is described, listed and controlled through
-// ioctls of our own; frames are decoded to BGR by OpenCV's V4L2 backend on a thread of the layer.
+// ioctls of our own; frames stream through memory-mapped buffers on a thread of the layer and are
+// handed over undecoded, each use decoding what it reads (frame_decoder.h).
 //
 //   CV4l2Capture layer;                                  // the real /dev
 //   auto devices = layer.EnumerateDevices();             // capturing /dev/videoN, N ascending
 //
-// Every open, ioctl and close goes through IV4l2Device, so that a scripted device can stand in
-// for hardware in tests.
+// Every open, ioctl, mapping, poll and close goes through IV4l2Device, so that a replayed device
+// can stand in for hardware in tests and benchmarks.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -18,9 +20,7 @@
 
 #include "capture_layer.h"
 
-namespace cv {
-class VideoCapture;
-}
+class FrameDecoder;
 
 // The kernel side of V4L2, narrowed to what the layer calls.
 class IV4l2Device {
@@ -32,10 +32,17 @@ public:
     virtual int Open(const std::string& path) = 0;
     // 0 on success, else the errno value (EINVAL ends an enumeration).
     virtual int Ioctl(int fd, unsigned long request, void* arg) = 0;
+    // A driver's buffer (the length and offset VIDIOC_QUERYBUF gave) in our memory, or null.
+    virtual void* Map(int fd, std::size_t length, std::uint32_t offset) = 0;
+    virtual void Unmap(void* address, std::size_t length) = 0;
+    // Waits up to timeoutMs for a filled buffer: 0 when one is ready or the driver has an error to
+    // tell (VIDIOC_DQBUF says which), ETIMEDOUT when none came, else the errno value.
+    virtual int Poll(int fd, int timeoutMs) = 0;
     virtual void Close(int fd) = 0;
 };
 
-// The system's V4L2: nodes from devDirectory, ioctls on real descriptors (retried on EINTR).
+// The system's V4L2: nodes from devDirectory, ioctls and polls on real descriptors (retried on
+// EINTR).
 std::unique_ptr<IV4l2Device> MakeSystemV4l2Device(std::string devDirectory = "/dev");
 
 // Bits per pixel the layer reports for a V4L2 pixel format; none for a format it does not offer.
@@ -51,6 +58,13 @@ struct V4l2Mode {
 
 class CV4l2Capture final : public ICaptureLayer {
 public:
+    // How long the streaming thread waits for a frame before it looks for a stop or a rate change.
+    static constexpr int kPollMs = 150;
+    // A camera silent this long has stopped answering.
+    static constexpr int kSilenceLimitMs = 5000;
+    // Frames in a row that could not be decoded before delivery ends.
+    static constexpr int kBadFramesLimit = 30;
+
     CV4l2Capture();  // the system's devices
     explicit CV4l2Capture(std::unique_ptr<IV4l2Device> device);
     ~CV4l2Capture() override;
@@ -70,6 +84,9 @@ public:
     bool SetFrameInterval(std::int64_t frameInterval100ns) override;
     // Taken by Run; a change while running applies from the next Run.
     void SetFrameCallback(CaptureFrameCallback callback) override;
+    // Streams in the format the driver really has (VIDIOC_G_FMT). Delivery ends by itself, with a
+    // log line, when the camera reports an error (unplugged), sends no frame for kSilenceLimit, or
+    // sends only frames that cannot be decoded; Run then starts afresh.
     bool Run() override;
     // Called from inside the frame callback it only asks delivery to end and returns false, as
     // the thread cannot wait for itself.
@@ -92,10 +109,16 @@ private:
     };
     std::vector<Node> CapturingNodes();
     std::vector<V4l2Mode> ListModes(int fd);
-    bool ApplyInterval(std::int64_t frameInterval100ns);
+    bool ApplyInterval(std::int64_t frameInterval100ns) const;
+    struct Buffer {
+        void* address = nullptr;
+        std::size_t length = 0;
+    };
     bool StartStream();
+    int QueueAndStream();  // errno, 0 when streaming
+    void EndStream();
     void Stream(CaptureFrameCallback callback);
-    void ChangeRate(cv::VideoCapture& capture, std::int64_t frameInterval100ns) const;
+    int ChangeRate(std::int64_t frameInterval100ns);
     void Log(const std::string& line) const;
 
     std::unique_ptr<IV4l2Device> m_device;
@@ -103,11 +126,12 @@ private:
     std::string m_path;
     std::vector<V4l2Mode> m_modes;
     std::optional<V4l2Mode> m_mode;  // applied by SetFormat
-    std::int64_t m_interval = 0;     // 100-ns units; 0 = the driver's own rate
     CaptureFrameCallback m_callback;
     CaptureLog m_log;
 
-    std::unique_ptr<cv::VideoCapture> m_capture;  // owned by the streaming thread while it runs
+    // Owned by the streaming thread while it runs.
+    std::vector<Buffer> m_buffers;
+    std::unique_ptr<FrameDecoder> m_decoder;
     std::thread m_thread;
     std::atomic<bool> m_stopRequested{false};
     std::atomic<bool> m_streaming{false};            // false once the streaming thread has left its loop

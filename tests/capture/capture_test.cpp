@@ -1,4 +1,4 @@
-// Video capture: the format search over a scripted layer, the V4L2 layer over a scripted /dev,
+// Video capture: the format search over a scripted layer, the V4L2 layer over a replayed /dev,
 // a video file standing in for a camera, and the capture object the application drives.
 #include <gtest/gtest.h>
 #include <linux/videodev2.h>
@@ -6,14 +6,16 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
-#include <map>
+#include <mutex>
 
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
 #include "format_search.h"
 #include "logging.h"
+#include "replay_v4l2.h"
 #include "scripted_capture.h"
 #include "synthetic_sequence.h"
 #include "test_support.h"
@@ -157,121 +159,11 @@ TEST_F(FormatSearch, ChoosesLogsAndAppliesTheFormat) {
     }
 }
 
-struct ScriptedNode {
-    std::string path, driver = "uvcvideo", card = "Scripted Camera", bus = "usb-0000:00:14.0-1";
-    bool openFails = false, queryFails = false;
-    std::uint32_t capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
-    std::optional<std::uint32_t> deviceCaps;  // sets V4L2_CAP_DEVICE_CAPS
-};
-
-template <std::size_t N>
-void CopyText(const std::string& text, __u8 (&field)[N]) {
-    std::memset(field, 0, N);
-    std::memcpy(field, text.data(), std::min(text.size(), N));  // full-width text has no NUL
-}
-
-// One of the device's settings: its description, menu entries (an empty text is a gap in the
-// menu), value, and the errno its reading or setting fails with (0: none).
-struct ScriptedControl {
-    v4l2_queryctrl query;
-    Strings menu;
-    int value = 0, getError = 0, setError = 0;
-};
-
-// A /dev of scripted V4L2 nodes that answer VIDIOC_QUERYCAP, the format and rate requests and the
-// control requests; node i's descriptor is 100 + i.
-class ScriptedV4l2 final : public IV4l2Device {
-public:
-    std::vector<std::string> VideoNodes() override {
-        Strings paths;
-        for (const auto& node : nodes) paths.push_back(node.path);
-        return paths;
-    }
-    int Open(const std::string& path) override {
-        for (std::size_t i = 0; i < nodes.size(); ++i)
-            if (nodes[i].path == path && !nodes[i].openFails) return ++openDescriptors, 100 + static_cast<int>(i);
-        return -1;
-    }
-    void Close(int) override { --openDescriptors; }
-    int Ioctl(int fd, unsigned long request, void* arg) override {
-        const ScriptedNode& node = nodes.at(static_cast<std::size_t>(fd - 100));
-        if (request == VIDIOC_QUERYCTRL || request == VIDIOC_QUERYMENU) return QueryControl(request, arg);
-        if (const int answer = Format(request, arg); answer >= 0) return answer;
-        if (request == VIDIOC_G_CTRL || request == VIDIOC_S_CTRL) {
-            auto& value = *static_cast<v4l2_control*>(arg);
-            ScriptedControl* control = Find(value.id, false);
-            if (!control) return EINVAL;
-            if (request == VIDIOC_G_CTRL)
-                return control->getError ? control->getError : (value.value = control->value, 0);
-            return control->setError ? control->setError : (control->value = value.value, 0);
-        }
-        if (request != VIDIOC_QUERYCAP || node.queryFails) return ENOTTY;
-        auto& cap = *static_cast<v4l2_capability*>(arg);
-        CopyText(node.driver, cap.driver), CopyText(node.card, cap.card), CopyText(node.bus, cap.bus_info);
-        cap.capabilities = node.capabilities | (node.deviceCaps ? V4L2_CAP_DEVICE_CAPS : 0);
-        cap.device_caps = node.deviceCaps.value_or(0);
-        return 0;
-    }
-
-    // The formats and rates; -1 for other requests.
-    int Format(unsigned long request, void* arg) {
-        if (request == VIDIOC_ENUM_FMT) {
-            auto& format = *static_cast<v4l2_fmtdesc*>(arg);  // one format, in every size listed
-            return format.index == 0 ? (format.pixelformat = V4L2_PIX_FMT_BGR24, 0) : EINVAL;
-        }
-        if (request == VIDIOC_ENUM_FRAMESIZES) {
-            auto& size = *static_cast<v4l2_frmsizeenum*>(arg);
-            if (size.index >= sizes.size()) return EINVAL;
-            size.type = V4L2_FRMSIZE_TYPE_DISCRETE;
-            return std::tie(size.discrete.width, size.discrete.height) = sizes[size.index], 0;
-        }
-        if (request == VIDIOC_S_FMT) {
-            auto& pix = static_cast<v4l2_format*>(arg)->fmt.pix;
-            if (adjust.count({pix.width, pix.height}))
-                std::tie(pix.width, pix.height) = adjust[{pix.width, pix.height}];
-            return 0;
-        }
-        if (request != VIDIOC_G_PARM && request != VIDIOC_S_PARM) return -1;
-        auto& rate = static_cast<v4l2_streamparm*>(arg)->parm.capture;
-        if (request == VIDIOC_G_PARM) return rate.capability = rateCapability, 0;
-        if (rateGiven.numerator) rate.timeperframe = rateGiven;
-        return setRateError;
-    }
-    ScriptedControl* Find(std::uint32_t id, bool next) {
-        for (ScriptedControl& control : controls)
-            if (next ? control.query.id > id : control.query.id == id) return &control;
-        return nullptr;
-    }
-    int QueryControl(unsigned long request, void* arg) {
-        if (request == VIDIOC_QUERYCTRL) {
-            auto& query = *static_cast<v4l2_queryctrl*>(arg);
-            const ScriptedControl* control =
-                Find(query.id & ~V4L2_CTRL_FLAG_NEXT_CTRL, (query.id & V4L2_CTRL_FLAG_NEXT_CTRL) != 0);
-            return control ? (query = control->query, 0) : EINVAL;
-        }
-        auto& item = *static_cast<v4l2_querymenu*>(arg);
-        const ScriptedControl* control = Find(item.id, false);
-        if (!control || item.index >= control->menu.size() || control->menu[item.index].empty()) return EINVAL;
-        const std::string& text = control->menu[item.index];
-        std::memcpy(item.name, text.c_str(), std::min(text.size() + 1, sizeof item.name));
-        return 0;
-    }
-
-    std::vector<ScriptedNode> nodes;
-    std::vector<std::pair<__u32, __u32>> sizes;                         // offered in BGR24 by every node
-    std::map<std::pair<__u32, __u32>, std::pair<__u32, __u32>> adjust;  // VIDIOC_S_FMT gives another size
-    __u32 rateCapability = V4L2_CAP_TIMEPERFRAME;
-    int setRateError = 0;
-    v4l2_fract rateGiven{};  // what VIDIOC_S_PARM settles on; none: the rate asked
-    std::vector<ScriptedControl> controls;
-    int openDescriptors = 0;
-};
-
-// The V4L2 layer over a scripted /dev.
+// The V4L2 layer over a replayed /dev.
 class V4l2Capture : public ::testing::Test {
 protected:
-    std::unique_ptr<ScriptedV4l2> m_owned = std::make_unique<ScriptedV4l2>();
-    ScriptedV4l2& m_dev = *m_owned;
+    std::unique_ptr<ReplayV4l2> m_owned = std::make_unique<ReplayV4l2>();
+    ReplayV4l2& m_dev = *m_owned;
     CV4l2Capture m_layer{std::move(m_owned)};
 };
 
@@ -319,10 +211,11 @@ TEST_F(V4l2Capture, ListsCapturingNodesAndSkipsWhatCannotBeOpenedQueriedOrCaptur
     EXPECT_EQ(std::make_tuple(m_dev.openDescriptors, m_layer.CapabilityCount()), std::make_tuple(0, 0));
 }
 
-ScriptedControl Control(std::uint32_t id, const char* name, std::uint32_t type, int maximum, std::uint32_t flags = 0) {
+ReplayV4l2::Control Control(std::uint32_t id, const char* name, std::uint32_t type, int maximum,
+                            std::uint32_t flags = 0) {
     v4l2_queryctrl query{};
     query.id = id, query.type = type, query.maximum = maximum, query.step = 1, query.flags = flags;
-    CopyText(name, query.name);
+    std::snprintf(reinterpret_cast<char*>(query.name), sizeof query.name, "%s", name);
     return {query, {}};
 }
 
@@ -359,7 +252,7 @@ TEST_F(V4l2Capture, ListsTheSettingsWithTheirMenusAndStatesAndSaysWhyOneCannotBe
 
 TEST_F(V4l2Capture, AFormatTheDriverAdjustsIsPassedOverAndEveryRateItCannotSetIsLogged) {
     m_dev.nodes.resize(1);
-    m_dev.sizes = {{640, 480}, {640, 360}};
+    m_dev.formats[0].sizes = {{640, 480}, {640, 360}};
     m_dev.adjust[{640, 480}] = {640, 400};
     m_dev.rateCapability = 0;
     Strings logged;
@@ -382,6 +275,183 @@ TEST_F(V4l2Capture, AFormatTheDriverAdjustsIsPassedOverAndEveryRateItCannotSetIs
     EXPECT_TRUE(m_layer.SetFrameInterval(FrameIntervalFor(5)));
     EXPECT_EQ(logged.back(), "Camera runs at 25 frames a second, not the 5 frames a second asked");
     EXPECT_EQ(logged.size(), 5u);
+}
+
+// The V4L2 layer streaming a replayed camera that serves frames one by one as the test releases
+// them: what reached the frame callback and the log.
+class V4l2Streaming : public V4l2Capture {
+protected:
+    struct Seen {
+        int width, height;
+        Bytes grey, colour;
+    };
+    void SetUp() override {
+        m_dev.nodes.resize(1);
+        m_layer.SetLog([this](const std::string& line) {
+            std::lock_guard lock(m_mutex);
+            m_logged.push_back(line);
+        });
+    }
+    // Opens the camera offering fourcc at these sizes and serving frames; the callback reads each
+    // frame's grey and colour image when read is set.
+    void Open(__u32 fourcc, std::vector<ReplayV4l2::Size> sizes, std::vector<Bytes> frames, bool read = true) {
+        m_dev.formats = {{fourcc, std::move(sizes)}};
+        m_dev.Serve(std::move(frames), ReplayV4l2::Pace::Gated);
+        ASSERT_TRUE(m_layer.Open(0));
+        m_layer.SetFrameCallback([this, read](CameraFrame& frame) {
+            Seen seen{frame.Width(), frame.Height(), {}, {}};
+            if (read) {
+                cv::Mat grey(frame.Height(), frame.Width(), CV_8UC1);
+                if (frame.Grey(grey)) seen.grey.assign(grey.datastart, grey.dataend);
+                if (const std::uint8_t* colour = frame.Colour()) seen.colour.assign(colour, colour + frame.Length());
+            }
+            std::lock_guard lock(m_mutex);
+            m_seen.push_back(std::move(seen));
+        });
+    }
+    // Waits, generously, until the callback saw count frames or the log gained a line that ends
+    // delivery.
+    bool WaitFor(std::size_t count, const std::string& logged = "") {
+        const auto deadline = std::chrono::steady_clock::now() + 60s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            {
+                std::lock_guard lock(m_mutex);
+                if (logged.empty() ? m_seen.size() >= count : std::ranges::count(m_logged, logged) > 0) return true;
+            }
+            std::this_thread::sleep_for(1ms);
+        }
+        return false;
+    }
+    std::vector<Seen> Frames() {
+        std::lock_guard lock(m_mutex);
+        return m_seen;
+    }
+    Strings Logged() {
+        std::lock_guard lock(m_mutex);
+        return m_logged;
+    }
+
+    std::mutex m_mutex;
+    std::vector<Seen> m_seen;
+    Strings m_logged;
+};
+
+// A YUYV frame of noise: every byte differs from its neighbours' by chance only.
+Bytes YuyvFrame(int width, int height, int seed) {
+    cv::Mat yuyv(height, 2 * width, CV_8UC1);
+    cv::theRNG().state = static_cast<std::uint64_t>(seed);
+    cv::randu(yuyv, 0, 256);
+    return Bytes(yuyv.datastart, yuyv.dataend);
+}
+
+TEST_F(V4l2Streaming, FramesArriveInOrderAtTheSizeReallySetWithTheYSamplesAsGreyAndOpenCvsColour) {
+    // 34 pixels make 102 bytes a colour row: two bytes of padding.
+    constexpr int kW = 34, kH = 24;
+    const std::vector<Bytes> served{YuyvFrame(kW, kH, 1), YuyvFrame(kW, kH, 2), YuyvFrame(kW, kH, 3)};
+    m_dev.adjust[{64, 48}] = {64, 40};
+    m_dev.rateGiven = {1, 25};
+    Open(V4L2_PIX_FMT_YUYV, {{64, 48}, {kW, kH}}, served);
+    EXPECT_FALSE(m_layer.SetFormat(0, FrameIntervalFor(30)));
+    ASSERT_TRUE(m_layer.SetFormat(1, FrameIntervalFor(30)) && m_layer.Run());
+    m_dev.Release(4);
+    ASSERT_TRUE(WaitFor(4));
+    // A new rate restarts the stream on the layer's thread; frames go on in order.
+    EXPECT_TRUE(m_layer.SetFrameInterval(FrameIntervalFor(5)));
+    m_dev.Release(2);
+    ASSERT_TRUE(WaitFor(6));
+    EXPECT_TRUE(m_layer.Stop());
+    EXPECT_FALSE(m_dev.Streaming()) << "buffers left mapped or requested";
+
+    const std::vector<Seen> seen = Frames();
+    ASSERT_EQ(seen.size(), 6u);
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        SCOPED_TRACE(i);
+        const cv::Mat yuyv(kH, kW, CV_8UC2, const_cast<std::uint8_t*>(served[i % 3].data()));
+        cv::Mat y, bgr;
+        cv::extractChannel(yuyv, y, 0);
+        cv::cvtColor(yuyv, bgr, cv::COLOR_YUV2BGR_YUYV);
+        Bytes colour;
+        ToCaptureLayout(bgr, colour);
+        EXPECT_EQ(std::tie(seen[i].width, seen[i].height), std::make_tuple(kW, kH));
+        EXPECT_EQ(seen[i].grey, Bytes(y.datastart, y.dataend));
+        EXPECT_EQ(seen[i].colour, colour);
+    }
+    EXPECT_EQ(Logged(), (Strings{"Camera refused 64 x 48 YUYV: its driver offers 64 x 40 YUYV instead",
+                                 "Camera runs at 25 frames a second, not the 30 frames a second asked",
+                                 "Camera runs at 25 frames a second, not the 5 frames a second asked"}));
+}
+
+TEST_F(V4l2Streaming, StopDuringAPollReturnsWithinItsTimeOut) {
+    Open(V4L2_PIX_FMT_YUYV, {{8, 8}}, {YuyvFrame(8, 8, 1)});
+    ASSERT_TRUE(m_layer.SetFormat(0, FrameIntervalFor(30)) && m_layer.Run());
+    std::this_thread::sleep_for(50ms);  // into a poll that no frame ends
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(m_layer.Stop());
+    // Far beyond the poll's time-out, far below the silence that would end delivery by itself.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(CV4l2Capture::kSilenceLimitMs));
+    EXPECT_TRUE(Logged().empty());
+}
+
+TEST_F(V4l2Streaming, AnUnpluggedCameraEndsDeliveryAndALaterRunStartsAfresh) {
+    const std::pair<ReplayV4l2::Unplugged, std::string> unplugs[] = {
+        {ReplayV4l2::Unplugged::Gone, "Camera delivery ended: No such device"},
+        {ReplayV4l2::Unplugged::Silent, "Camera delivery ended: no frame for 5 seconds"},
+    };
+    Open(V4L2_PIX_FMT_YUYV, {{8, 8}}, {YuyvFrame(8, 8, 1)});
+    ASSERT_TRUE(m_layer.SetFormat(0, FrameIntervalFor(30)));
+    for (const auto& [how, ended] : unplugs) {
+        SCOPED_TRACE(ended);
+        const std::size_t before = Frames().size();
+        m_dev.Unplug(ReplayV4l2::Unplugged::No);
+        ASSERT_TRUE(m_layer.Run());
+        m_dev.Release(1);
+        ASSERT_TRUE(WaitFor(before + 1));
+        m_dev.Unplug(how);
+        ASSERT_TRUE(WaitFor(0, ended));
+        EXPECT_EQ(Frames().size(), before + 1);
+        EXPECT_FALSE(m_dev.Streaming()) << "buffers left mapped or requested";
+    }
+    m_dev.Unplug(ReplayV4l2::Unplugged::No);
+    ASSERT_TRUE(m_layer.Run());
+    m_dev.Release(1);
+    ASSERT_TRUE(WaitFor(3));
+}
+
+TEST_F(V4l2Streaming, BadFramesAreCountedAndLoggedOnceThenSummedUpAndOnlyBadFramesEndDelivery) {
+    const Bytes good = YuyvFrame(8, 8, 1), shortFrame(10);
+    const std::string reason = "a short frame: 10 of 128 bytes";
+    Open(V4L2_PIX_FMT_YUYV, {{8, 8}}, {shortFrame, shortFrame, good, shortFrame});
+    ASSERT_TRUE(m_layer.SetFormat(0, FrameIntervalFor(30)) && m_layer.Run());
+    m_dev.Release(8);
+    ASSERT_TRUE(WaitFor(8));
+    EXPECT_TRUE(m_layer.Stop());
+    EXPECT_EQ(Logged(), (Strings{"Camera sent a frame that cannot be decoded: " + reason,
+                                 "Camera sent 5 more frames that cannot be decoded, the last: " + reason}));
+    std::size_t bad = 0;
+    for (const Seen& seen : Frames()) bad += seen.grey.empty();
+    EXPECT_EQ(bad, 6u);
+
+    // Frames nobody reads are neither good nor bad; nothing but bad frames ends delivery.
+    for (bool read : {false, true}) {
+        SCOPED_TRACE(read ? "read" : "unread");
+        m_layer.Close();
+        {
+            std::lock_guard lock(m_mutex);
+            m_seen.clear(), m_logged.clear();
+        }
+        Open(V4L2_PIX_FMT_YUYV, {{8, 8}}, {shortFrame}, read);
+        ASSERT_TRUE(m_layer.SetFormat(0, FrameIntervalFor(30)) && m_layer.Run());
+        m_dev.Release(CV4l2Capture::kBadFramesLimit + 1);
+        if (!read) {
+            ASSERT_TRUE(WaitFor(CV4l2Capture::kBadFramesLimit + 1));
+            EXPECT_TRUE(Logged().empty());
+            continue;
+        }
+        ASSERT_TRUE(WaitFor(0, "Camera delivery ended: 30 frames in a row could not be decoded"));
+        EXPECT_EQ(Logged(), (Strings{"Camera sent a frame that cannot be decoded: " + reason,
+                                     "Camera sent 29 more frames that cannot be decoded, the last: " + reason,
+                                     "Camera delivery ended: 30 frames in a row could not be decoded"}));
+    }
 }
 
 // 322 pixels make 966 bytes a row, so every row carries two bytes of padding.

@@ -1,0 +1,110 @@
+// A /dev of V4L2 webcams in memory, for tests and benchmarks: nodes that describe themselves,
+// offer formats, rates and settings, and stream recorded buffers through the layer's own
+// streaming requests, at a pace, as fast as asked, or one by one as the caller releases them.
+//
+//   auto owned = std::make_unique<ReplayV4l2>();
+//   ReplayV4l2& camera = *owned;
+//   camera.nodes.resize(1);
+//   camera.formats = {{V4L2_PIX_FMT_YUYV, {{640, 480}}}};
+//   camera.Serve({yuyvFrame1, yuyvFrame2}, ReplayV4l2::Pace::Gated);   // cycled
+//   CV4l2Capture layer(std::move(owned));
+//   ... open, choose a format, run ...
+//   camera.Release(1);                       // one frame may be dequeued
+//   camera.Unplug(ReplayV4l2::Unplugged::Gone);
+//
+// Node i's descriptor is 100 + i. The settings (public fields) are read by the layer's thread too:
+// set them before Run, and change streaming only through the methods.
+#pragma once
+
+#include <linux/videodev2.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "v4l2_capture.h"
+
+class ReplayV4l2 final : public IV4l2Device {
+public:
+    struct Node {
+        std::string path, driver = "uvcvideo", card = "Replayed Camera", bus = "usb-0000:00:14.0-1";
+        bool openFails = false, queryFails = false;
+        std::uint32_t capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+        std::optional<std::uint32_t> deviceCaps;  // sets V4L2_CAP_DEVICE_CAPS
+    };
+    using Size = std::pair<__u32, __u32>;
+    struct Format {
+        __u32 fourcc;
+        std::vector<Size> sizes;
+    };
+    // One of the device's settings: its description, menu entries (an empty text is a gap in the
+    // menu), value, and the errno its reading or setting fails with (0: none).
+    struct Control {
+        v4l2_queryctrl query;
+        std::vector<std::string> menu;
+        int value = 0, getError = 0, setError = 0;
+    };
+    enum class Pace { Fast, Interval, Gated };
+    enum class Unplugged { No, Silent, Gone };  // Silent: polls time out; Gone: ENODEV
+
+    std::vector<std::string> VideoNodes() override;
+    int Open(const std::string& path) override;
+    int Ioctl(int fd, unsigned long request, void* arg) override;
+    void* Map(int fd, std::size_t length, std::uint32_t offset) override;
+    void Unmap(void* address, std::size_t length) override;
+    int Poll(int fd, int timeoutMs) override;
+    void Close(int fd) override;
+
+    // The buffers to stream, cycled, each as long as its bytes; Interval serves one per interval.
+    void Serve(std::vector<std::vector<std::uint8_t>> frames, Pace pace,
+               std::chrono::microseconds interval = std::chrono::microseconds(0));
+    // Lets count more frames be dequeued (Pace::Gated).
+    void Release(int count);
+    void Unplug(Unplugged how);
+    // Frames dequeued so far.
+    int Served() const;
+    // Whether any buffer is still requested, mapped or streaming.
+    bool Streaming() const;
+
+    std::vector<Node> nodes;
+    std::vector<Format> formats{{V4L2_PIX_FMT_BGR24, {}}};  // offered by every node
+    std::map<Size, Size> adjust;                            // VIDIOC_S_FMT gives another size
+    __u32 rateCapability = V4L2_CAP_TIMEPERFRAME;
+    int setRateError = 0;
+    v4l2_fract rateGiven{};  // what VIDIOC_S_PARM settles on; none: the rate asked
+    std::vector<Control> controls;
+    int openDescriptors = 0;
+
+private:
+    using Clock = std::chrono::steady_clock;
+    int Describe(const Node& node, v4l2_capability& capability) const;
+    int EnumerateFormats(unsigned long request, void* arg) const;
+    int SetFormat(v4l2_format& format);
+    int Rate(unsigned long request, v4l2_streamparm& parameters) const;
+    int QueryControl(unsigned long request, void* arg);
+    int ReadOrSetControl(unsigned long request, v4l2_control& value);
+    Control* Find(std::uint32_t id, bool next);
+    int Stream(unsigned long request, void* arg);
+    bool Ready() const;  // with m_mutex held
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    v4l2_pix_format m_format{};
+    std::vector<std::vector<std::uint8_t>> m_buffers;
+    std::deque<__u32> m_queued;
+    int m_mapped = 0;
+    bool m_streaming = false;
+    std::vector<std::vector<std::uint8_t>> m_frames;
+    Pace m_pace = Pace::Fast;
+    std::chrono::microseconds m_interval{0};
+    Clock::time_point m_due;
+    int m_released = 0;
+    int m_served = 0;
+    Unplugged m_unplugged = Unplugged::No;
+};
