@@ -8,9 +8,13 @@ bool CameraFrame::Fail(std::string why) {
     return false;
 }
 
+bool CameraFrame::GreyFits(const cv::Mat& grey) {
+    if (grey.size() == cv::Size(m_width, m_height) && grey.type() == CV_8UC1) return true;
+    return Fail("the grey image does not have the frame's size");
+}
+
 bool ColourFrame::Grey(cv::Mat& grey) {
-    if (grey.size() != cv::Size(Width(), Height()) || grey.type() != CV_8UC1)
-        return Fail("the grey image does not have the frame's size");
+    if (!GreyFits(grey)) return false;
     cv::cvtColor(CaptureImage(m_bytes, Width(), Height()), grey, cv::COLOR_BGR2GRAY);
     return Succeed();
 }

@@ -73,6 +73,8 @@ protected:
     bool Fail(std::string why);
     // Records a successful decoding; returns true for the caller's convenience.
     bool Succeed() { return m_decoded = true; }
+    // Whether grey is a Width x Height CV_8UC1 image to write into; records the failure if not.
+    bool GreyFits(const cv::Mat& grey);
     // Starts a new frame of the same format: nothing decoded, no failure.
     void Renew() {
         m_failure.clear();

@@ -16,7 +16,7 @@ void CopyText(const std::string& text, __u8 (&field)[N]) {
 std::pair<__u32, __u32> Lengths(__u32 fourcc, __u32 width, __u32 height) {
     switch (fourcc) {
         case V4L2_PIX_FMT_MJPEG:
-            return {0, width * height * 2};  // room for the largest compressed frame
+            return {0, std::max(width * height * 2, 1u << 16)};  // room for the largest compressed frame
         case V4L2_PIX_FMT_YUV420:
         case V4L2_PIX_FMT_YVU420:
         case V4L2_PIX_FMT_NV12:
@@ -240,6 +240,8 @@ int ReplayV4l2::Poll(int, int timeoutMs) {
 void ReplayV4l2::Serve(std::vector<std::vector<std::uint8_t>> frames, Pace pace, std::chrono::microseconds interval) {
     std::lock_guard lock(m_mutex);
     m_frames = std::move(frames);
+    m_served = 0;
+    m_released = 0;
     m_pace = pace;
     m_interval = interval;
     m_due = Clock::now() + interval;
@@ -256,11 +258,6 @@ void ReplayV4l2::Unplug(Unplugged how) {
     std::lock_guard lock(m_mutex);
     m_unplugged = how;
     m_changed.notify_all();
-}
-
-int ReplayV4l2::Served() const {
-    std::lock_guard lock(m_mutex);
-    return m_served;
 }
 
 bool ReplayV4l2::Streaming() const {

@@ -61,14 +61,13 @@ public:
     int Poll(int fd, int timeoutMs) override;
     void Close(int fd) override;
 
-    // The buffers to stream, cycled, each as long as its bytes; Interval serves one per interval.
+    // The buffers to stream from now on, cycled from the first, each as long as its bytes;
+    // Interval serves one per interval, Gated one per Release.
     void Serve(std::vector<std::vector<std::uint8_t>> frames, Pace pace,
                std::chrono::microseconds interval = std::chrono::microseconds(0));
     // Lets count more frames be dequeued (Pace::Gated).
     void Release(int count);
     void Unplug(Unplugged how);
-    // Frames dequeued so far.
-    int Served() const;
     // Whether any buffer is still requested, mapped or streaming.
     bool Streaming() const;
 
@@ -105,6 +104,6 @@ private:
     std::chrono::microseconds m_interval{0};
     Clock::time_point m_due;
     int m_released = 0;
-    int m_served = 0;
+    int m_served = 0;  // since Serve
     Unplugged m_unplugged = Unplugged::No;
 };

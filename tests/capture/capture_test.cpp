@@ -1,5 +1,6 @@
 // Video capture: the format search over a scripted layer, the V4L2 layer over a replayed /dev,
-// a video file standing in for a camera, and the capture object the application drives.
+// a video file standing in for a camera, the decoding of each camera format, and the capture
+// object the application drives.
 #include <gtest/gtest.h>
 #include <linux/videodev2.h>
 
@@ -10,10 +11,12 @@
 #include <cstring>
 #include <mutex>
 
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
 #include "format_search.h"
+#include "frame_decoder.h"
 #include "logging.h"
 #include "replay_v4l2.h"
 #include "scripted_capture.h"
@@ -418,39 +421,45 @@ TEST_F(V4l2Streaming, AnUnpluggedCameraEndsDeliveryAndALaterRunStartsAfresh) {
 }
 
 TEST_F(V4l2Streaming, BadFramesAreCountedAndLoggedOnceThenSummedUpAndOnlyBadFramesEndDelivery) {
-    const Bytes good = YuyvFrame(8, 8, 1), shortFrame(10);
-    const std::string reason = "a short frame: 10 of 128 bytes";
-    Open(V4L2_PIX_FMT_YUYV, {{8, 8}}, {shortFrame, shortFrame, good, shortFrame});
-    ASSERT_TRUE(m_layer.SetFormat(0, FrameIntervalFor(30)) && m_layer.Run());
-    m_dev.Release(8);
-    ASSERT_TRUE(WaitFor(8));
-    EXPECT_TRUE(m_layer.Stop());
-    EXPECT_EQ(Logged(), (Strings{"Camera sent a frame that cannot be decoded: " + reason,
-                                 "Camera sent 5 more frames that cannot be decoded, the last: " + reason}));
-    std::size_t bad = 0;
-    for (const Seen& seen : Frames()) bad += seen.grey.empty();
-    EXPECT_EQ(bad, 6u);
+    Bytes jpeg;
+    cv::imencode(".jpg", cv::Mat(8, 8, CV_8UC3, cv::Scalar(40, 90, 160)), jpeg);
+    const std::tuple<__u32, Bytes, Bytes, std::string> cases[] = {
+        {V4L2_PIX_FMT_YUYV, YuyvFrame(8, 8, 1), Bytes(10), "a short frame: 10 of 128 bytes"},
+        {V4L2_PIX_FMT_MJPEG, jpeg, Bytes(100, 'x'), "not a JPEG frame: Not a JPEG file: starts with 0x78 0x78"},
+    };
+    for (const auto& [fourcc, good, bad, reason] : cases) {
+        SCOPED_TRACE(reason);
+        const std::string first = "Camera sent a frame that cannot be decoded: " + reason;
+        auto start = [&](std::vector<Bytes> frames, bool read) {
+            m_layer.Close();
+            {
+                std::lock_guard lock(m_mutex);
+                m_seen.clear(), m_logged.clear();
+            }
+            Open(fourcc, {{8, 8}}, std::move(frames), read);
+            return m_layer.SetFormat(0, FrameIntervalFor(30)) && m_layer.Run();
+        };
+        ASSERT_TRUE(start({bad, bad, good, bad}, true));
+        m_dev.Release(8);
+        ASSERT_TRUE(WaitFor(8));
+        EXPECT_TRUE(m_layer.Stop());
+        EXPECT_EQ(Logged(), (Strings{first, "Camera sent 5 more frames that cannot be decoded, the last: " + reason}));
+        EXPECT_EQ(std::ranges::count_if(Frames(), [](const Seen& seen) { return seen.grey.empty(); }), 6);
 
-    // Frames nobody reads are neither good nor bad; nothing but bad frames ends delivery.
-    for (bool read : {false, true}) {
-        SCOPED_TRACE(read ? "read" : "unread");
-        m_layer.Close();
-        {
-            std::lock_guard lock(m_mutex);
-            m_seen.clear(), m_logged.clear();
+        // Frames nobody reads are neither good nor bad; nothing but bad frames ends delivery.
+        for (bool read : {false, true}) {
+            ASSERT_TRUE(start({bad}, read));
+            m_dev.Release(CV4l2Capture::kBadFramesLimit + 1);
+            if (!read) {
+                ASSERT_TRUE(WaitFor(CV4l2Capture::kBadFramesLimit + 1));
+                EXPECT_TRUE(Logged().empty());
+                continue;
+            }
+            ASSERT_TRUE(WaitFor(0, "Camera delivery ended: 30 frames in a row could not be decoded"));
+            EXPECT_EQ(Logged(),
+                      (Strings{first, "Camera sent 29 more frames that cannot be decoded, the last: " + reason,
+                               "Camera delivery ended: 30 frames in a row could not be decoded"}));
         }
-        Open(V4L2_PIX_FMT_YUYV, {{8, 8}}, {shortFrame}, read);
-        ASSERT_TRUE(m_layer.SetFormat(0, FrameIntervalFor(30)) && m_layer.Run());
-        m_dev.Release(CV4l2Capture::kBadFramesLimit + 1);
-        if (!read) {
-            ASSERT_TRUE(WaitFor(CV4l2Capture::kBadFramesLimit + 1));
-            EXPECT_TRUE(Logged().empty());
-            continue;
-        }
-        ASSERT_TRUE(WaitFor(0, "Camera delivery ended: 30 frames in a row could not be decoded"));
-        EXPECT_EQ(Logged(), (Strings{"Camera sent a frame that cannot be decoded: " + reason,
-                                     "Camera sent 29 more frames that cannot be decoded, the last: " + reason,
-                                     "Camera delivery ended: 30 frames in a row could not be decoded"}));
     }
 }
 
@@ -595,6 +604,123 @@ TEST_F(VideoFileCamera, StopFromTheCallbackEndsDeliveryWithoutWaitingForItself) 
     EXPECT_FALSE(stopResult.load());
     EXPECT_EQ(calls.load(), 2);
     EXPECT_TRUE(camera.Stop());
+}
+
+// Frames of every camera format: grey written in place into a view (as into a pyramid level with
+// a border), colour exactly as OpenCV makes it from the same data.
+class FrameDecoding : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_jpeg = Jpeg(s_face = SyntheticSequence(Trajectory::Circle, 1, {kWidth, kHeight}).Frame(0));
+    }
+    static Bytes Jpeg(const cv::Mat& bgr) {
+        Bytes jpeg;
+        cv::imencode(".jpg", bgr, jpeg, {cv::IMWRITE_JPEG_QUALITY, 80});
+        return jpeg;
+    }
+    static void ExpectDecoded(std::uint32_t fourcc, std::uint32_t bytesPerLine, const Bytes& data,
+                              const cv::Mat& colour, const cv::Mat& grey) {
+        SCOPED_TRACE(std::string(reinterpret_cast<const char*>(&fourcc), 4) + " " + std::to_string(bytesPerLine));
+        const auto decoder = FrameDecoder::For(fourcc, kWidth, kHeight, bytesPerLine);
+        ASSERT_TRUE(decoder);
+        CameraFrame& frame = decoder->Frame(data.data(), data.size());
+        const cv::Rect place(5, 3, kWidth, kHeight);
+        cv::Mat level(kHeight + 6, kWidth + 10, CV_8UC1, cv::Scalar(7)), expected = level.clone(), view = level(place);
+        grey.copyTo(expected(place));
+        EXPECT_TRUE(frame.Grey(view)) << frame.Failure();
+        EXPECT_EQ(cv::norm(level, expected, cv::NORM_INF), 0);
+        const std::uint8_t* decoded = frame.Colour();
+        ASSERT_TRUE(decoded && decoded == frame.Colour()) << frame.Failure();
+        EXPECT_EQ(cv::norm(CaptureImage(decoded, kWidth, kHeight), colour, cv::NORM_INF), 0);
+        EXPECT_TRUE(frame.Decoded() && frame.Failure().empty()) << frame.Failure();
+        // A grey image of another size is refused, never written past.
+        cv::Mat small(kHeight - 1, kWidth, CV_8UC1);
+        EXPECT_FALSE(decoder->Frame(data.data(), data.size()).Grey(small));
+        EXPECT_EQ(frame.Failure(), "the grey image does not have the frame's size");
+    }
+
+    static inline cv::Mat s_face;
+    static inline Bytes s_jpeg;
+};
+
+TEST_F(FrameDecoding, EveryFormatDecodesGreyIntoPlaceAndColourAsOpenCvDoes) {
+    Bytes bare = s_jpeg;  // without Huffman tables, as many webcams send their frames
+    for (std::size_t at = 2; bare.at(at + 1) != 0xDA;) {
+        const std::size_t length = 2 + (bare[at + 2] << 8 | bare[at + 3]);
+        if (bare[at + 1] == 0xC4)
+            bare.erase(bare.begin() + static_cast<long>(at), bare.begin() + static_cast<long>(at + length));
+        else
+            at += length;
+    }
+    ASSERT_LT(bare.size(), s_jpeg.size());
+    for (const Bytes& jpeg : {s_jpeg, bare})
+        ExpectDecoded(V4L2_PIX_FMT_MJPEG, 0, jpeg, cv::imdecode(jpeg, cv::IMREAD_COLOR),
+                      cv::imdecode(jpeg, cv::IMREAD_GRAYSCALE));
+
+    // Random samples. halfRows: the packed image's rows in halves; conversion -1: none; luma: the
+    // channel of the Y samples (-1: grey from colour); chroma: the length of the rows after kHeight.
+    const std::tuple<std::uint32_t, int, int, int, int, int> raws[] = {
+        {V4L2_PIX_FMT_YUYV, CV_8UC2, 2, cv::COLOR_YUV2BGR_YUYV, 0, 0},
+        {V4L2_PIX_FMT_UYVY, CV_8UC2, 2, cv::COLOR_YUV2BGR_UYVY, 1, 0},
+        {V4L2_PIX_FMT_YUV420, CV_8UC1, 3, cv::COLOR_YUV2BGR_I420, 0, kWidth / 2},
+        {V4L2_PIX_FMT_YVU420, CV_8UC1, 3, cv::COLOR_YUV2BGR_YV12, 0, kWidth / 2},
+        {V4L2_PIX_FMT_NV12, CV_8UC1, 3, cv::COLOR_YUV2BGR_NV12, 0, kWidth},
+        {V4L2_PIX_FMT_BGR24, CV_8UC3, 2, -1, -1, 0},
+        {V4L2_PIX_FMT_RGB24, CV_8UC3, 2, cv::COLOR_RGB2BGR, -1, 0},
+        {V4L2_PIX_FMT_RGB565, CV_8UC2, 2, cv::COLOR_BGR5652BGR, -1, 0},
+    };
+    cv::RNG random(24);
+    for (const auto& [fourcc, type, halfRows, conversion, luma, chroma] : raws) {
+        cv::Mat packed(kHeight * halfRows / 2, kWidth, type), colour, grey;
+        random.fill(packed, cv::RNG::UNIFORM, 0, 256);
+        conversion < 0 ? packed.copyTo(colour) : cv::cvtColor(packed, colour, conversion);
+        luma < 0 ? cv::cvtColor(colour, grey, cv::COLOR_BGR2GRAY)
+                 : cv::extractChannel(packed.rowRange(0, kHeight), grey, luma);
+        // The same rows, each padded in proportion to its length as drivers pad them.
+        const std::size_t line = packed.step[0], padding = 16;
+        Bytes padded;
+        for (const std::uint8_t* in = packed.data; in < packed.dataend;) {
+            const std::size_t length = in < packed.data + line * kHeight ? line : static_cast<std::size_t>(chroma);
+            padded.insert(padded.end(), in, in + length);
+            padded.resize(padded.size() + length * padding / line);
+            in += length;
+        }
+        ExpectDecoded(fourcc, 0, Bytes(packed.datastart, packed.dataend), colour, grey);
+        ExpectDecoded(fourcc, static_cast<std::uint32_t>(line + padding), padded, colour, grey);
+    }
+}
+
+TEST_F(FrameDecoding, BadFramesFailWithTheirReasonAndTheNextFrameDecodes) {
+    Bytes truncated(s_jpeg.begin(), s_jpeg.begin() + static_cast<long>(s_jpeg.size() / 2)), corrupt = s_jpeg;
+    std::fill_n(corrupt.begin() + static_cast<long>(corrupt.size() / 2), 64, 0xFF);
+    cv::Mat half;
+    cv::resize(s_face, half, {kWidth / 2, kHeight / 2});
+    const std::size_t pixels = kWidth * kHeight;
+    const std::tuple<std::uint32_t, Bytes, std::string> cases[] = {
+        {V4L2_PIX_FMT_MJPEG, truncated, "a bad JPEG frame: Premature end of JPEG file"},
+        {V4L2_PIX_FMT_MJPEG, corrupt, "a bad JPEG frame: Corrupt JPEG data: premature end of data segment"},
+        {V4L2_PIX_FMT_MJPEG, Bytes(4000, 'x'), "not a JPEG frame: Not a JPEG file: starts with 0x78 0x78"},
+        {V4L2_PIX_FMT_MJPEG, Jpeg(half), "a JPEG frame of 161x121 in a 322x242 format"},
+        {V4L2_PIX_FMT_MJPEG, {}, "an empty frame"},
+        {V4L2_PIX_FMT_YUYV, Bytes(2 * pixels - 1), "a short frame: 155847 of 155848 bytes"},
+        {V4L2_PIX_FMT_NV12, Bytes(pixels * 3 / 2 - 2), "a short frame: 116884 of 116886 bytes"},
+        {V4L2_PIX_FMT_RGB24, Bytes(pixels), "a short frame: 77924 of 233772 bytes"},
+    };
+    for (const auto& [fourcc, data, failure] : cases) {
+        const auto decoder = FrameDecoder::For(fourcc, kWidth, kHeight, 0);
+        ASSERT_TRUE(decoder) << failure;
+        CameraFrame& frame = decoder->Frame(data.data(), data.size());
+        cv::Mat grey(kHeight, kWidth, CV_8UC1);
+        EXPECT_FALSE(frame.Grey(grey) || frame.Colour() || frame.Decoded()) << failure;
+        EXPECT_EQ(frame.Failure(), failure);
+        const Bytes good = fourcc == V4L2_PIX_FMT_MJPEG ? s_jpeg : Bytes(3 * pixels);
+        CameraFrame& next = decoder->Frame(good.data(), good.size());
+        EXPECT_TRUE(next.Grey(grey) && next.Colour() && next.Failure().empty()) << next.Failure();
+    }
+    // Sizes the YUV formats cannot have; a format nobody decodes.
+    EXPECT_FALSE(FrameDecoder::For(V4L2_PIX_FMT_YUYV, 321, 240, 0) ||
+                 FrameDecoder::For(V4L2_PIX_FMT_NV12, 320, 241, 0) ||
+                 FrameDecoder::For(V4L2_PIX_FMT_GREY, 320, 240, 0));
 }
 
 const cv::Size kVga(640, 480), kQvga(320, 240);
