@@ -495,12 +495,11 @@ bool CV4l2Capture::Run() {
     if (m_fd < 0) return false;
     if (m_thread.joinable()) {
         if (m_streaming.load()) return true;
-        m_thread.join();  // delivery ended on its own (the camera stopped answering): start afresh
+        JoinStream();  // delivery ended on its own (the camera stopped answering): start afresh
     }
     if (!StartStream()) return false;
     m_stopRequested.store(false);
     m_streaming.store(true);
-    m_pendingInterval.store(0);
     m_thread = std::thread(&CV4l2Capture::Stream, this, m_callback);
     return true;
 }
@@ -570,8 +569,14 @@ bool CV4l2Capture::Stop() {
     if (!m_thread.joinable()) return true;
     m_stopRequested.store(true);
     if (m_thread.get_id() == std::this_thread::get_id()) return false;
-    m_thread.join();
+    JoinStream();
     return true;
+}
+
+void CV4l2Capture::JoinStream() {
+    m_thread.join();
+    // A rate the thread had no time to apply still holds for the next delivery.
+    if (const std::int64_t interval = m_pendingInterval.exchange(0); interval > 0) ApplyInterval(interval);
 }
 
 std::vector<CaptureControl> CV4l2Capture::Controls() {

@@ -118,6 +118,7 @@ private:
     int QueueAndStream();  // errno, 0 when streaming
     void EndStream();
     void Stream(CaptureFrameCallback callback);
+    void JoinStream();
     int ChangeRate(std::int64_t frameInterval100ns);
     void Log(const std::string& line) const;
 

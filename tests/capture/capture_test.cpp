@@ -400,6 +400,7 @@ TEST_F(V4l2Streaming, AnUnpluggedCameraEndsDeliveryAndALaterRunStartsAfresh) {
         {ReplayV4l2::Unplugged::Gone, "Camera delivery ended: No such device"},
         {ReplayV4l2::Unplugged::Silent, "Camera delivery ended: no frame for 5 seconds"},
     };
+    m_dev.rateGiven = {1, 25};
     Open(V4L2_PIX_FMT_YUYV, {{8, 8}}, {YuyvFrame(8, 8, 1)});
     ASSERT_TRUE(m_layer.SetFormat(0, FrameIntervalFor(30)));
     for (const auto& [how, ended] : unplugs) {
@@ -414,8 +415,11 @@ TEST_F(V4l2Streaming, AnUnpluggedCameraEndsDeliveryAndALaterRunStartsAfresh) {
         EXPECT_EQ(Frames().size(), before + 1);
         EXPECT_FALSE(m_dev.Streaming()) << "buffers left mapped or requested";
     }
+    // A rate asked for once delivery ended holds for the next.
     m_dev.Unplug(ReplayV4l2::Unplugged::No);
+    EXPECT_TRUE(m_layer.SetFrameInterval(FrameIntervalFor(15)));
     ASSERT_TRUE(m_layer.Run());
+    EXPECT_EQ(Logged().back(), "Camera runs at 25 frames a second, not the 15 frames a second asked");
     m_dev.Release(1);
     ASSERT_TRUE(WaitFor(3));
 }
