@@ -260,7 +260,7 @@ void ReplayV4l2::Unplug(Unplugged how) {
     m_changed.notify_all();
 }
 
-bool ReplayV4l2::Streaming() const {
+bool ReplayV4l2::HoldsBuffers() const {
     std::lock_guard lock(m_mutex);
     return m_streaming || m_mapped > 0 || !m_buffers.empty();
 }

@@ -69,7 +69,7 @@ public:
     void Release(int count);
     void Unplug(Unplugged how);
     // Whether any buffer is still requested, mapped or streaming.
-    bool Streaming() const;
+    bool HoldsBuffers() const;
 
     std::vector<Node> nodes;
     std::vector<Format> formats{{V4L2_PIX_FMT_BGR24, {}}};  // offered by every node

@@ -112,6 +112,7 @@ std::optional<v4l2_fract> TimePerFrame(std::int64_t frameInterval100ns) {
     return v4l2_fract{static_cast<__u32>(numerator), static_cast<__u32>(denominator)};
 }
 
+// Whole frames per second, as the log gives rates.
 double FramesPerSecond(std::int64_t frameInterval100ns) {
     return std::max(1.0, std::round(10'000'000.0 / static_cast<double>(frameInterval100ns)));
 }
@@ -331,7 +332,6 @@ bool CV4l2Capture::Open(int deviceIndex) {
         return false;
     }
     m_fd = fd;
-    m_path = path;
     m_modes = ListModes(fd);
     return true;
 }
@@ -653,7 +653,6 @@ void CV4l2Capture::Close() {
     if (m_thread.joinable()) return;  // called from the frame callback; the thread still runs
     if (m_fd >= 0) m_device->Close(m_fd);
     m_fd = -1;
-    m_path.clear();
     m_modes.clear();
     m_mode.reset();
 }

@@ -85,7 +85,7 @@ public:
     // Taken by Run; a change while running applies from the next Run.
     void SetFrameCallback(CaptureFrameCallback callback) override;
     // Streams in the format the driver really has (VIDIOC_G_FMT). Delivery ends by itself, with a
-    // log line, when the camera reports an error (unplugged), sends no frame for kSilenceLimit, or
+    // log line, when the camera reports an error (unplugged), sends no frame for kSilenceLimitMs, or
     // sends only frames that cannot be decoded; Run then starts afresh.
     bool Run() override;
     // Called from inside the frame callback it only asks delivery to end and returns false, as
@@ -124,7 +124,6 @@ private:
 
     std::unique_ptr<IV4l2Device> m_device;
     int m_fd = -1;
-    std::string m_path;
     std::vector<V4l2Mode> m_modes;
     std::optional<V4l2Mode> m_mode;  // applied by SetFormat
     CaptureFrameCallback m_callback;

@@ -363,7 +363,7 @@ TEST_F(V4l2Streaming, FramesArriveInOrderAtTheSizeReallySetWithTheYSamplesAsGrey
     m_dev.Release(2);
     ASSERT_TRUE(WaitFor(6));
     EXPECT_TRUE(m_layer.Stop());
-    EXPECT_FALSE(m_dev.Streaming()) << "buffers left mapped or requested";
+    EXPECT_FALSE(m_dev.HoldsBuffers()) << "buffers left mapped or requested";
 
     const std::vector<Seen> seen = Frames();
     ASSERT_EQ(seen.size(), 6u);
@@ -413,7 +413,7 @@ TEST_F(V4l2Streaming, AnUnpluggedCameraEndsDeliveryAndALaterRunStartsAfresh) {
         m_dev.Unplug(how);
         ASSERT_TRUE(WaitFor(0, ended));
         EXPECT_EQ(Frames().size(), before + 1);
-        EXPECT_FALSE(m_dev.Streaming()) << "buffers left mapped or requested";
+        EXPECT_FALSE(m_dev.HoldsBuffers()) << "buffers left mapped or requested";
     }
     // A rate asked for once delivery ended holds for the next.
     m_dev.Unplug(ReplayV4l2::Unplugged::No);
