@@ -4,9 +4,11 @@
 //   tracking_bench --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
 //
 // The counter allocs_per_frame (allocs_per_call for detection) counts heap allocations made by
-// any thread while the measured call runs, after warm-up (see CountingHeap below);
-// heap_growth_per_frame is the change in heap bytes in use over the run, per frame: a leak or a
-// cache that keeps growing shows there even when every allocation is also freed.
+// any thread while the measured call runs, after warm-up (see CountingHeap below), split into
+// allocs_ours_per_frame, made by our code, and allocs_libs_per_frame, made inside the shared
+// libraries' calls (OpenCV, libjpeg-turbo); heap_growth_per_frame is the change in heap bytes in
+// use over the run, per frame: a leak or a cache that keeps growing shows there even when every
+// allocation is also freed.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -16,6 +18,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,11 +31,14 @@
 #include "tracking_state.h"
 
 // ---------------------------------------------------------------------------------------------
-// CountingHeap: OpenCV takes its buffers with posix_memalign and std containers with malloc
-// (through operator new), so counting at the C allocator covers both. These definitions take
-// precedence over glibc's for the whole process and hand every call on to glibc's own entry
-// points, so the allocator itself is unchanged: only a relaxed counter is added. free, and the
-// rarer entry points left out here, go straight to the same glibc heap.
+// CountingHeap: counts heap allocations by whose code asked for them, ours or the shared
+// libraries' (OpenCV, libjpeg-turbo, ...). OpenCV takes its buffers with posix_memalign, C++
+// containers take theirs through operator new; both are replaced here for the whole process and
+// hand every call on to glibc's own entry points, so the allocator itself is unchanged: only a
+// relaxed counter is added. free, operator delete and the rarer entry points left out here go
+// straight to the same glibc heap. The caller is told by its return address: our libraries are
+// static, so our code is this executable's; the rest is in shared objects. What the C or C++
+// runtime allocates on our behalf (strdup, an out-of-line std::string member) counts as theirs.
 // Sanitizer runtimes supply their own malloc, so there the counters read -1.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define MIVEX_COUNT_ALLOCATIONS 0
@@ -41,50 +47,123 @@
 #endif
 
 namespace {
-std::atomic<std::uint64_t> g_allocations{0};
+
+struct Allocations {
+    std::uint64_t ours = 0;
+    std::uint64_t libraries = 0;
+};
+
+std::atomic<std::uint64_t> g_ours{0};
+std::atomic<std::uint64_t> g_libraries{0};
+
+Allocations CountedAllocations() {
+    return {g_ours.load(std::memory_order_relaxed), g_libraries.load(std::memory_order_relaxed)};
+}
+
 }  // namespace
 
 #if MIVEX_COUNT_ALLOCATIONS
 extern "C" {
+// The linker's bounds of this executable's code.
+extern const char __executable_start;
+extern const char etext;
+
 void* __libc_malloc(std::size_t size);
 void* __libc_calloc(std::size_t count, std::size_t size);
 void* __libc_realloc(void* pointer, std::size_t size);
 void* __libc_memalign(std::size_t alignment, std::size_t size);
+}
 
+namespace {
+
+void Count(const void* caller) {
+    const bool ours = caller >= &__executable_start && caller < &etext;
+    (ours ? g_ours : g_libraries).fetch_add(1, std::memory_order_relaxed);
+}
+
+void* AlignedNew(std::size_t size, std::align_val_t alignment) {
+    void* pointer = __libc_memalign(static_cast<std::size_t>(alignment), size);
+    if (!pointer) throw std::bad_alloc();
+    return pointer;
+}
+
+void* New(std::size_t size) {
+    void* pointer = __libc_malloc(size);
+    if (!pointer) throw std::bad_alloc();
+    return pointer;
+}
+
+}  // namespace
+
+#define MIVEX_CALLER __builtin_return_address(0)
+
+extern "C" {
 void* malloc(std::size_t size) noexcept {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    Count(MIVEX_CALLER);
     return __libc_malloc(size);
 }
 void* calloc(std::size_t count, std::size_t size) noexcept {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    Count(MIVEX_CALLER);
     return __libc_calloc(count, size);
 }
 void* realloc(void* pointer, std::size_t size) noexcept {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    Count(MIVEX_CALLER);
     return __libc_realloc(pointer, size);
 }
 int posix_memalign(void** out, std::size_t alignment, std::size_t size) noexcept {
     if (alignment < sizeof(void*) || (alignment & (alignment - 1)) != 0) return EINVAL;
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    Count(MIVEX_CALLER);
     void* pointer = __libc_memalign(alignment, size);
     if (!pointer) return ENOMEM;
     *out = pointer;
     return 0;
 }
 void* aligned_alloc(std::size_t alignment, std::size_t size) noexcept {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    Count(MIVEX_CALLER);
     return __libc_memalign(alignment, size);
 }
 void* memalign(std::size_t alignment, std::size_t size) noexcept {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    Count(MIVEX_CALLER);
     return __libc_memalign(alignment, size);
 }
 }  // extern "C"
+
+// Every form, so none reaches the runtime's own, whose call to the plain form would hide the caller.
+void* operator new(std::size_t size) {
+    Count(MIVEX_CALLER);
+    return New(size);
+}
+void* operator new[](std::size_t size) {
+    Count(MIVEX_CALLER);
+    return New(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    Count(MIVEX_CALLER);
+    return __libc_malloc(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    Count(MIVEX_CALLER);
+    return __libc_malloc(size);
+}
+void* operator new(std::size_t size, std::align_val_t alignment) {
+    Count(MIVEX_CALLER);
+    return AlignedNew(size, alignment);
+}
+void* operator new[](std::size_t size, std::align_val_t alignment) {
+    Count(MIVEX_CALLER);
+    return AlignedNew(size, alignment);
+}
+void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+    Count(MIVEX_CALLER);
+    return __libc_memalign(static_cast<std::size_t>(alignment), size);
+}
+void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+    Count(MIVEX_CALLER);
+    return __libc_memalign(static_cast<std::size_t>(alignment), size);
+}
 #endif
 
 namespace {
-
-std::uint64_t Allocations() { return g_allocations.load(std::memory_order_relaxed); }
 
 // Bytes the C heap holds for the program (small blocks and mapped ones), to see growth over a run.
 double HeapInUse() {
@@ -92,9 +171,26 @@ double HeapInUse() {
     return static_cast<double>(info.uordblks + info.hblkhd);
 }
 
-double AllocationsPer(std::uint64_t allocations, std::int64_t calls) {
-    if (!MIVEX_COUNT_ALLOCATIONS) return -1;
-    return calls > 0 ? static_cast<double>(allocations) / static_cast<double>(calls) : 0;
+// Sets name_per, name_ours_per and name_libs_per (e.g. allocs_per_frame) to the counts per call.
+void ReportAllocations(benchmark::State& state, const std::string& per, const Allocations& counted) {
+    const auto perCall = [&](std::uint64_t allocations) {
+        if (!MIVEX_COUNT_ALLOCATIONS) return -1.0;
+        const auto calls = static_cast<double>(state.iterations());
+        return calls > 0 ? static_cast<double>(allocations) / calls : 0.0;
+    };
+    state.counters["allocs_" + per] = perCall(counted.ours + counted.libraries);
+    state.counters["allocs_ours_" + per] = perCall(counted.ours);
+    state.counters["allocs_libs_" + per] = perCall(counted.libraries);
+}
+
+// The allocations counted since an earlier reading.
+Allocations operator-(const Allocations& now, const Allocations& before) {
+    return {now.ours - before.ours, now.libraries - before.libraries};
+}
+Allocations& operator+=(Allocations& sum, const Allocations& more) {
+    sum.ours += more.ours;
+    sum.libraries += more.libraries;
+    return sum;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -229,20 +325,20 @@ void BM_FrameChain(benchmark::State& state) {
         chain.Process();
     }
 
-    std::uint64_t allocations = 0;
+    Allocations allocations;
     std::int64_t pointSum = 0;
     const double heapBefore = HeapInUse();
     for (auto _ : state) {
         chain.Prepare(step++);
-        const std::uint64_t allocationsBefore = Allocations();
+        const Allocations allocationsBefore = CountedAllocations();
         const Clock::time_point start = Clock::now();
         chain.Process();
         const Clock::time_point end = Clock::now();
-        allocations += Allocations() - allocationsBefore;
+        allocations += CountedAllocations() - allocationsBefore;
         state.SetIterationTime(std::chrono::duration<double>(end - start).count());
         pointSum += chain.Points();
     }
-    state.counters["allocs_per_frame"] = AllocationsPer(allocations, state.iterations());
+    ReportAllocations(state, "per_frame", allocations);
     state.counters["heap_growth_per_frame"] = (HeapInUse() - heapBefore) / static_cast<double>(state.iterations());
     state.counters["points"] = static_cast<double>(pointSum) / static_cast<double>(state.iterations());
 }
@@ -263,12 +359,12 @@ void BM_HeadDetect(benchmark::State& state) {
 
     std::int64_t step = 0;
     int found = 0;
-    const std::uint64_t allocationsBefore = Allocations();
+    const Allocations allocationsBefore = CountedAllocations();
     for (auto _ : state) {
         detect.Detect(circle.reduced[PingPong(step++)], circle.detectScale);
         found += tracking.m_detect.m_bHeadFound ? 1 : 0;
     }
-    state.counters["allocs_per_call"] = AllocationsPer(Allocations() - allocationsBefore, state.iterations());
+    ReportAllocations(state, "per_call", CountedAllocations() - allocationsBefore);
     state.counters["found"] = static_cast<double>(found) / static_cast<double>(state.iterations());
 }
 // The cascade runs on OpenCV's worker threads too, so wall time is the figure that counts.

@@ -1,6 +1,7 @@
 #include "feature_tracker.h"
 
 #include <algorithm>
+#include <cstring>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/video/tracking.hpp>
 
@@ -59,8 +60,18 @@ bool CFeatureTracker::IsStale() {
 
 void CFeatureTracker::CreateImages(cv::Size size) {
     m_frameSize = size;
-    m_grey.create(size, CV_8UC1);
-    m_prevGrey = cv::Mat::zeros(size, CV_8UC1);
+    const cv::Size bordered(size.width + 2 * kPyramidBorder, size.height + 2 * kPyramidBorder);
+    const cv::Rect inside(kPyramidBorder, kPyramidBorder, size.width, size.height);
+    m_grey = cv::Mat(bordered, CV_8UC1)(inside);
+    m_prevGrey = cv::Mat::zeros(bordered, CV_8UC1)(inside);
+    // As the builder's reflect-101 border places them, tiny frames included.
+    const auto from = [](int p, int length) { return cv::borderInterpolate(p, length, cv::BORDER_REFLECT_101); };
+    for (int i = 0; i < kPyramidBorder; ++i) {
+        m_borderColumnFrom[i] = from(i - kPyramidBorder, size.width);
+        m_borderColumnFrom[kPyramidBorder + i] = from(size.width + i, size.width);
+        m_borderRowFrom[i] = from(i - kPyramidBorder, size.height);
+        m_borderRowFrom[kPyramidBorder + i] = from(size.height + i, size.height);
+    }
     m_bPyramidBuilt = m_bPrevPyramidBuilt = false;
     m_fHeadX = 0.5f * static_cast<float>(size.width);
     m_fHeadY = 0.5f * static_cast<float>(size.height);
@@ -68,9 +79,8 @@ void CFeatureTracker::CreateImages(cv::Size size) {
 
 void CFeatureTracker::TrackPoints(PointDisplay& display) {
     // Images only: the flow reads derivatives of the previous frame alone, and only near the points.
-    if (!m_bPrevPyramidBuilt)
-        cv::buildOpticalFlowPyramid(m_prevGrey, m_prevPyramid, kFlowWindow, kPyramidLevels, false);
-    cv::buildOpticalFlowPyramid(m_grey, m_pyramid, kFlowWindow, kPyramidLevels, false);
+    if (!m_bPrevPyramidBuilt) BuildPyramid(m_prevGrey, m_prevPyramid);
+    BuildPyramid(m_grey, m_pyramid);
     m_bPyramidBuilt = true;
     PrepareDerivatives();
 
@@ -122,6 +132,37 @@ void CFeatureTracker::TrackPoints(PointDisplay& display) {
     display.headY = cvRound(m_fHeadY);
 }
 
+// The builder takes a grey image with room for its border around it as level 0 without a copy,
+// and leaves that border alone: it is filled here first, as the builder's own copy would fill it.
+// Levels 1 and up stay in the pyramid's buffers from frame to frame.
+void CFeatureTracker::BuildPyramid(const cv::Mat& grey, std::vector<cv::Mat>& pyramid) {
+    ReflectBorder(grey);
+    cv::buildOpticalFlowPyramid(grey, pyramid, kFlowWindow, kPyramidLevels, false, cv::BORDER_REFLECT_101,
+                                cv::BORDER_CONSTANT, true);
+}
+
+// Only the border pixels are written: both sides of every row, then the rows above and below
+// whole, from rows whose sides are already filled.
+void CFeatureTracker::ReflectBorder(const cv::Mat& grey) {
+    const int width = grey.cols;
+    const auto step = static_cast<std::ptrdiff_t>(grey.step);
+    // The image's header is const, its pixels (in a buffer of ours) are not.
+    uchar* const origin = grey.data;
+    for (int y = 0; y < grey.rows; ++y) {
+        uchar* row = origin + y * step;
+        for (int i = 0; i < kPyramidBorder; ++i) {
+            row[i - kPyramidBorder] = row[m_borderColumnFrom[i]];
+            row[width + i] = row[m_borderColumnFrom[kPyramidBorder + i]];
+        }
+    }
+    const std::size_t rowBytes = static_cast<std::size_t>(width + 2 * kPyramidBorder);
+    const auto wholeRow = [&](int y) { return origin + y * step - kPyramidBorder; };
+    for (int i = 0; i < kPyramidBorder; ++i) {
+        std::memcpy(wholeRow(i - kPyramidBorder), wholeRow(m_borderRowFrom[i]), rowBytes);
+        std::memcpy(wholeRow(grey.rows + i), wholeRow(m_borderRowFrom[kPyramidBorder + i]), rowBytes);
+    }
+}
+
 void CFeatureTracker::SeedPoint() {
     const int limit = m_bAllowMorePoints.exchange(false) ? kPointLimitGranted : kPointLimit;
     if (!m_bAddPoint || m_iCount >= limit) return;  // a pending point waits for the next frame
@@ -157,7 +198,7 @@ void CFeatureTracker::PrepareDerivatives() {
     m_derivBuffers.resize(levels);
     m_prevWithDeriv.resize(2 * levels);
     for (int level = 0; level < levels; ++level) {
-        const cv::Mat& image = m_prevPyramid[level];  // bordered by the builder (reflect 101)
+        const cv::Mat& image = m_prevPyramid[level];  // bordered (reflect 101)
         cv::Mat& whole = m_derivBuffers[level];
         if (whole.rows != image.rows + 2 * border || whole.cols != image.cols + 2 * border) {
             whole.create(image.rows + 2 * border, image.cols + 2 * border, CV_16SC2);
@@ -178,7 +219,7 @@ void CFeatureTracker::PrepareDerivatives() {
         const std::size_t step = image.step;
         for (int y = box.y; y < box.y + box.height; ++y) {
             const uchar* r1 = image.ptr<uchar>(y);
-            const uchar* r0 = r1 - step;  // rows -1 and rows of the border come from the builder's
+            const uchar* r0 = r1 - step;  // rows -1 and rows of the border come from the
             const uchar* r2 = r1 + step;  // reflected border
             short* d = deriv.ptr<short>(y);
             for (int x = box.x; x < box.x + box.width; ++x) {

@@ -47,6 +47,7 @@ public:
     static constexpr float kMergeDistanceSquared = 10.0f;  // a point this close to the centre is dropped
     static constexpr int kWindowSize = 10;                 // half-window of flow and corner refinement
     static constexpr int kPyramidLevels = 3;
+    static constexpr int kPyramidBorder = 2 * kWindowSize + 1;  // the flow window, as the builder borders levels
     static constexpr int kSizeMultiplierWidth = 600;
 
     static constexpr float kHeadSpeedDivisor = 0.0625f;  // view speeds are sixteenths
@@ -78,6 +79,8 @@ public:
 private:
     bool IsStale();
     void CreateImages(cv::Size size);
+    void BuildPyramid(const cv::Mat& grey, std::vector<cv::Mat>& pyramid);
+    void ReflectBorder(const cv::Mat& grey);
     void TrackPoints(PointDisplay& display);
     void SeedPoint();
     void RenewFirstSlot();
@@ -110,9 +113,15 @@ private:
     // nothing reads one, and copying 900 KB a frame was an eighth of the tracker's time.
     cv::Size m_frameSize;
     // This and the previous frame in grey, and their pyramids. Each frame builds one pyramid;
-    // the previous frame's is kept, never rebuilt.
+    // the previous frame's is kept, never rebuilt. The grey images are views inside buffers
+    // bordered by kPyramidBorder, made once: the frame decodes straight into one, and the
+    // builder takes it as level 0 as it is; only its border is filled each frame.
     cv::Mat m_grey;
     cv::Mat m_prevGrey;
+    // The image column (row) each border column (row) reflects: kPyramidBorder before the
+    // image, then kPyramidBorder after it.
+    std::array<int, 2 * kPyramidBorder> m_borderColumnFrom{};
+    std::array<int, 2 * kPyramidBorder> m_borderRowFrom{};
     std::vector<cv::Mat> m_pyramid;
     std::vector<cv::Mat> m_prevPyramid;
     bool m_bPyramidBuilt = false;          // this frame's pyramid exists
