@@ -1,5 +1,6 @@
-// Costs on the capture path: one 640x480 frame through preparation and tracking, and one head
-// detection on the 160x120 reduced frame. Medians are the figures to compare:
+// Costs on the capture path: one 640x480 frame through preparation and tracking, one head
+// detection on the 160x120 reduced frame, and the webcam's whole road from MJPEG frames to the
+// pointer, beside the road it replaced. Medians are the figures to compare:
 //
 //   tracking_bench --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
 //
@@ -23,10 +24,20 @@
 #include <string>
 #include <vector>
 
+#include <condition_variable>
+#include <mutex>
+#include <opencv2/imgcodecs.hpp>
+
 #include "camera_frame.h"
+#include "engine.h"
 #include "feature_tracker.h"
 #include "head_detect.h"
+#include "mouse.h"
+#include "recording_injector.h"
+#include "replay_v4l2.h"
+#include "settings_store.h"
 #include "synthetic_sequence.h"
+#include "test_support.h"
 #include "thread_camera.h"
 #include "tracking_state.h"
 
@@ -369,5 +380,140 @@ void BM_HeadDetect(benchmark::State& state) {
 }
 // The cascade runs on OpenCV's worker threads too, so wall time is the figure that counts.
 BENCHMARK(BM_HeadDetect)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// ---------------------------------------------------------------------------------------------
+// The webcam's road: 640x480 MJPEG frames (the circle sequence there and back, JPEG at quality
+// 80) from a replayed camera through the V4L2 layer's streaming and decoding, then preparation,
+// tracking and the mapping to the pointer with mouse control on, into a recording injector,
+// with head detection inline on every 9th frame (every 300 ms at 30 frames a second). The
+// layer's thread runs the road, so the figure is the whole process's CPU time per frame.
+
+constexpr int kRoadDetectEvery = 9;
+constexpr int kJpegQuality = 80;
+constexpr int kRoadWarmUpFrames = 4 * kSampleFrames;
+
+const std::vector<Sample>& JpegFrames() {
+    static const std::vector<Sample> frames = [] {
+        const SyntheticSequence sequence(Trajectory::Circle, kSampleFrames, {kWidth, kHeight});
+        std::vector<Sample> encoded(2 * (kSampleFrames - 1));
+        for (std::size_t step = 0; step < encoded.size(); ++step)
+            cv::imencode(".jpg", sequence.Frame(PingPong(static_cast<std::int64_t>(step))), encoded[step],
+                         {cv::IMWRITE_JPEG_QUALITY, kJpegQuality});
+        return encoded;
+    }();
+    return frames;
+}
+
+// The program's road from a frame on, with default settings (none of the user's), counting the
+// frames it has taken.
+class MappedRoad final : public IFrameObserver {
+public:
+    MappedRoad()
+        : m_mouse(m_injector, m_mirror),
+          m_engine(m_mirror, m_store, m_messages, nullptr, {.detectEvery = kRoadDetectEvery, .frames = this}) {
+        UseSequentialOpenCv();  // as the program runs it
+        m_mirror.Load(m_store);
+        m_mirror.m_bMouseActive = true;
+        m_engine.RegisterPointer(&m_mouse);
+    }
+
+    // Loads the cascade; false, with the reason given to state, when it cannot.
+    bool Init(benchmark::State& state) {
+        if (m_engine.InitDetection() == 0) return true;
+        state.SkipWithError(m_messages.last.c_str());
+        return false;
+    }
+    CEngine& Engine() { return m_engine; }
+
+    void BeforeFrame() override {}
+    void AfterFrame() override {
+        m_injector.Clear();
+        {
+            std::lock_guard lock(m_mutex);
+            ++m_frames;
+        }
+        m_framed.notify_all();
+    }
+    void WaitForFrames(std::int64_t count) {
+        std::unique_lock lock(m_mutex);
+        m_framed.wait(lock, [&] { return m_frames >= count; });
+    }
+
+private:
+    test::TempConfigHome m_home;
+    CSettingsStore m_store;
+    CSettingsMirror m_mirror;
+    CRecordingInjector m_injector;
+    CMouse m_mouse;
+    SilentMessages m_messages;
+    CEngine m_engine;
+    std::mutex m_mutex;
+    std::condition_variable m_framed;
+    std::int64_t m_frames = 0;
+};
+
+void BM_WebcamRoad(benchmark::State& state) {
+    MappedRoad road;
+    if (!road.Init(state)) return;
+    auto owned = std::make_unique<ReplayV4l2>();
+    ReplayV4l2& camera = *owned;
+    camera.nodes.resize(1);
+    camera.nodes[0].path = "/dev/video0";
+    camera.formats = {{V4L2_PIX_FMT_MJPEG, {{kWidth, kHeight}}}};
+    camera.Serve(JpegFrames(), ReplayV4l2::Pace::Gated);
+    CEngine& engine = road.Engine();
+    if (engine.OpenCamera(std::make_unique<CV4l2Capture>(std::move(owned)), 0, kWidth, 30) != 1 ||
+        !engine.AttachCamera(1) || !engine.RunCamera()) {
+        state.SkipWithError("the replayed camera does not start");
+        return;
+    }
+    std::int64_t frames = kRoadWarmUpFrames;
+    camera.Release(kRoadWarmUpFrames);
+    road.WaitForFrames(frames);
+
+    const Allocations allocationsBefore = CountedAllocations();
+    for (auto _ : state) {
+        camera.Release(1);
+        road.WaitForFrames(++frames);
+    }
+    ReportAllocations(state, "per_frame", CountedAllocations() - allocationsBefore);
+}
+BENCHMARK(BM_WebcamRoad)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
+
+// The road before frames were handed undecoded, frozen as the baseline: OpenCV decoded every
+// frame to colour, the capture layer copied it into bottom-up rows and preparation turned them
+// back in place; the tracker then converted the colour frame to grey.
+class TodaysRoad {
+public:
+    void Feed(CEngine& engine, const Sample& jpeg) {
+        cv::imdecode(jpeg, cv::IMREAD_COLOR, &m_decoded);
+        m_sample.assign(CaptureFrameLength(kWidth, kHeight), 0);
+        cv::Mat bottomUp(kHeight, kWidth, CV_8UC3, m_sample.data(), CaptureRowStep(kWidth));
+        cv::flip(m_decoded, bottomUp, 0);
+        cv::flip(bottomUp, bottomUp, 0);
+        ColourFrame frame(m_sample.data(), kWidth, kHeight);
+        engine.Feed(frame);
+    }
+
+private:
+    cv::Mat m_decoded;
+    Sample m_sample;
+};
+
+void BM_WebcamRoadToday(benchmark::State& state) {
+    MappedRoad road;
+    if (!road.Init(state)) return;
+    CEngine& engine = road.Engine();
+    engine.SetFrameSize(kWidth, kHeight);
+    const std::vector<Sample>& frames = JpegFrames();
+    TodaysRoad today;
+    std::size_t next = 0;
+    for (int i = 0; i < kRoadWarmUpFrames; ++i) today.Feed(engine, frames[next++ % frames.size()]);
+
+    const Allocations allocationsBefore = CountedAllocations();
+    for (auto _ : state) today.Feed(engine, frames[next++ % frames.size()]);
+    ReportAllocations(state, "per_frame", CountedAllocations() - allocationsBefore);
+}
+BENCHMARK(BM_WebcamRoadToday)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
