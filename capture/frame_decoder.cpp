@@ -6,6 +6,7 @@
 #include <cstring>
 #include <opencv2/imgproc.hpp>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -53,7 +54,8 @@ struct DecompressorDeleter {
 
 // MJPEG: the grey image is the luminance plane alone, decoded without any colour work; the colour
 // image is decoded as OpenCV's imdecode decodes it (same library, accurate integer transform,
-// smooth chroma upsampling). A warning of the library (a truncated or corrupt frame) fails it.
+// smooth chroma upsampling). A warning of the library (a truncated or corrupt frame) fails it,
+// but for padding before the end marker.
 class JpegFrame final : public BufferFrame {
 public:
     JpegFrame(int width, int height) : BufferFrame(width, height), m_decompressor(tjInitDecompress()) {}
@@ -68,9 +70,17 @@ private:
     bool Decode(std::uint8_t* out, std::size_t pitch, int pixelFormat) {
         if (!Readable()) return false;
         if (tjDecompress2(m_decompressor.get(), m_data, m_bytesUsed, out, Width(), static_cast<int>(pitch), Height(),
-                          pixelFormat, TJFLAG_STOPONWARNING) == 0)
+                          pixelFormat, TJFLAG_STOPONWARNING) == 0 ||
+            PaddedBeforeEnd())
             return Succeed();
         return Reject(std::string("a bad JPEG frame: ") + tjGetErrorStr2(m_decompressor.get()));
+    }
+    // Some webcams put bytes between the image data and the end marker of every frame. The library
+    // warns of them only after the last row, so the image is whole, as OpenCV decodes it too.
+    bool PaddedBeforeEnd() {
+        constexpr std::string_view kPadding = " extraneous bytes before marker 0xd9";
+        return tjGetErrorCode(m_decompressor.get()) == TJERR_WARNING &&
+               std::string_view(tjGetErrorStr2(m_decompressor.get())).ends_with(kPadding);
     }
     // Whether the buffer holds a JPEG of the format's size, read once a frame. A larger one would
     // otherwise be scaled down to fit.

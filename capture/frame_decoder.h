@@ -1,7 +1,7 @@
 // The frames of one camera format, decoded no further than each use asks: MJPEG through
 // TurboJPEG (grey: the luminance plane alone), the YUV formats by their Y samples, the RGB
 // formats by conversion to the colour layout. Colour is made as OpenCV makes it from the same
-// data (imdecode, cvtColor), into a buffer of the decoder; no frame allocates.
+// data (imdecode, cvtColor), into a buffer of the decoder: no frame allocates in our code.
 //
 //   auto decoder = FrameDecoder::For(V4L2_PIX_FMT_MJPEG, 640, 480, bytesPerLine);
 //   CameraFrame& frame = decoder->Frame(buffer, bytesUsed);   // nothing decoded yet

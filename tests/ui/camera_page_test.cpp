@@ -17,6 +17,7 @@
 #include "recording_injector.h"
 #include "settings_pages.h"
 #include "test_support.h"
+#include "thread_camera.h"
 
 namespace {
 
@@ -34,6 +35,43 @@ TEST(LiveViewMarks, ScaleFramesWiderThanTheViewTruncateAndHoldWithinTheFrame) {
         const LiveViewMarks marks = LiveViewMarks::Compute(c.width, c.height, c.head, c.headX, c.headY);
         EXPECT_TRUE(marks.stretched == c.stretched && marks.head == c.drawnHead && marks.position == c.drawnPosition)
             << c.width << " x " << c.height;
+    }
+}
+
+TEST(LiveViewPixels, AColourFrameThroughPreparationIsDrawnUprightAsItIsOrScaledIntoTheView) {
+    // Every view pixel its own colour (column in blue and red, row in green), the frame made of
+    // blocks of scale x scale such pixels, so drawing at 1 : 1 or scaled down must show exactly it.
+    QImage picture(LiveViewMarks::kWidth, LiveViewMarks::kHeight, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) picture.setPixel(x, y, qRgb(x < 256 ? 40 : 200, y, x % 256));
+    for (const int scale : {1, 2}) {
+        const int width = scale * picture.width(), height = scale * picture.height();
+        const QImage scaled = picture.scaled(width, height).convertToFormat(QImage::Format_BGR888);
+        std::vector<std::uint8_t> sample(CaptureFrameLength(width, height));
+        for (int y = 0; y < height; ++y)
+            std::copy_n(scaled.constScanLine(y), 3 * width, sample.begin() + y * CaptureRowStep(width));
+
+        CTrackingState state;
+        state.m_bLiveView = true;
+        CThreadCamera preparation(state, nullptr, width, height);
+        ColourFrame frame(sample.data(), width, height);
+        preparation.ProcessFrame(frame);
+        std::vector<std::uint8_t> live;
+        ASSERT_TRUE(state.m_liveView.ReadLatest(live)) << width;
+        LiveViewMarks marks = LiveViewMarks::Compute(width, height, std::nullopt, 0, 0);
+        marks.position = {-9, -9, -9, -9};  // the position mark off the picture
+        CLiveView view;
+        view.PaintLiveView(width, height, live, marks);
+
+        const QImage shown = view.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(shown.size(), picture.size()) << width;
+        int wrong = 0;
+        QPoint first;
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x)
+                if (shown.pixel(x, y) != picture.pixel(x, y) && wrong++ == 0) first = {x, y};
+        EXPECT_EQ(wrong, 0) << width << " x " << height << ": view pixel " << first.x() << "," << first.y() << " shows "
+                            << std::hex << shown.pixel(first) << ", not " << picture.pixel(first);
     }
 }
 
