@@ -27,6 +27,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "camera_frame.h"
 #include "engine.h"
@@ -237,6 +238,7 @@ private:
 // reduced image and the published head rectangle. Made once, before any timing.
 struct CircleSamples {
     std::vector<Sample> samples;
+    std::vector<cv::Mat> greys;  // each sample's grey image
     std::vector<cv::Mat> reduced;
     std::vector<HeadRect> heads;
     int detectScale = 1;
@@ -268,6 +270,9 @@ const CircleSamples& Circle() {
                 made.error = "no face detected on frame " + std::to_string(i) + " of the circle sequence";
                 return made;
             }
+            cv::Mat grey;
+            cv::cvtColor(CaptureImage(sample.data(), kWidth, kHeight), grey, cv::COLOR_BGR2GRAY);
+            made.greys.push_back(grey);
             made.samples.push_back(std::move(sample));
             made.reduced.push_back(state.m_detect.Image().clone());
             made.heads.push_back(state.m_detect.m_rcHead.Load());
@@ -291,7 +296,9 @@ int PingPong(std::int64_t step) {
 // frame, as the driver asks for it, though no detection runs on it here.
 class FrameChain {
 public:
-    FrameChain() : m_tracker(m_state, &m_motion), m_camera(m_state, &m_tracker, kWidth, kHeight) {
+    // greyFirst: frames as a camera's decoder hands them (see GreyFirstFrame); else colour frames.
+    explicit FrameChain(bool greyFirst)
+        : m_greyFirst(greyFirst), m_tracker(m_state, &m_motion), m_camera(m_state, &m_tracker, kWidth, kHeight) {
         m_state.m_bLiveView = false;
     }
 
@@ -303,7 +310,10 @@ public:
             m_state.m_detect.PublishHead(circle.heads[frame]);
             m_state.m_detect.Request();  // so the chain also makes the reduced frame
         }
-        m_frame.emplace(circle.samples[frame].data(), kWidth, kHeight);
+        if (m_greyFirst)
+            m_frame = &m_decoded.emplace(circle.greys[frame], circle.samples[frame]);
+        else
+            m_frame = &m_colour.emplace(circle.samples[frame].data(), kWidth, kHeight);
     }
 
     void Process() { m_camera.ProcessFrame(*m_frame); }
@@ -311,11 +321,32 @@ public:
     int Points() const { return m_state.m_iPointCount; }
 
 private:
+    // A frame as a camera's decoder hands it: its grey image written straight into place (copied
+    // here from the plane made beforehand; BM_WebcamRoad measures real decoding), its colour only
+    // when asked.
+    class GreyFirstFrame final : public CameraFrame {
+    public:
+        GreyFirstFrame(const cv::Mat& grey, const Sample& colour)
+            : CameraFrame(grey.cols, grey.rows), m_grey(grey), m_colour(colour) {}
+        bool Grey(cv::Mat& grey) override {
+            m_grey.copyTo(grey);
+            return Succeed();
+        }
+        const std::uint8_t* Colour() override { return m_colour.data(); }
+
+    private:
+        const cv::Mat& m_grey;
+        const Sample& m_colour;
+    };
+
+    const bool m_greyFirst;
     CTrackingState m_state;
     NullMotion m_motion;
     CFeatureTracker m_tracker;
     CThreadCamera m_camera;
-    std::optional<ColourFrame> m_frame;
+    std::optional<ColourFrame> m_colour;
+    std::optional<GreyFirstFrame> m_decoded;
+    CameraFrame* m_frame = nullptr;
 };
 
 bool CheckSamples(benchmark::State& state) {
@@ -325,10 +356,10 @@ bool CheckSamples(benchmark::State& state) {
     return false;
 }
 
-// ProcessFrame on one colour frame: the reduced frame on every 10th, tracking about 10 points.
-void BM_FrameChain(benchmark::State& state) {
+// ProcessFrame on one frame: the reduced frame on every 10th, tracking about 10 points.
+void RunFrameChain(benchmark::State& state, bool greyFirst) {
     if (!CheckSamples(state)) return;
-    FrameChain chain;
+    FrameChain chain(greyFirst);
     std::int64_t step = 0;
     // Long enough for the point count to settle and for every buffer to exist.
     for (; step < 4 * kSampleFrames; ++step) {
@@ -353,7 +384,12 @@ void BM_FrameChain(benchmark::State& state) {
     state.counters["heap_growth_per_frame"] = (HeapInUse() - heapBefore) / static_cast<double>(state.iterations());
     state.counters["points"] = static_cast<double>(pointSum) / static_cast<double>(state.iterations());
 }
+// Colour frames (a video file, an RGB camera): the chain converts them to grey.
+void BM_FrameChain(benchmark::State& state) { RunFrameChain(state, false); }
 BENCHMARK(BM_FrameChain)->UseManualTime()->Unit(benchmark::kMillisecond);
+// Frames whose decoder writes their grey image (MJPEG, YUV webcams).
+void BM_FrameChainGreyFirst(benchmark::State& state) { RunFrameChain(state, true); }
+BENCHMARK(BM_FrameChainGreyFirst)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // One detection on the reduced frame, cycling through the sequence's frames.
 void BM_HeadDetect(benchmark::State& state) {
