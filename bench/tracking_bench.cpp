@@ -1,5 +1,6 @@
-// Costs on the capture path: one 640x480 frame through preparation and tracking, and one head
-// detection on the 160x120 reduced frame. Medians are the figures to compare:
+// Costs on the capture path: one 640x480 frame through preparation and tracking, one head
+// detection on the 160x120 reduced frame, and the webcam's whole road from MJPEG frames to the
+// pointer, beside the road it replaced. Medians are the figures to compare:
 //
 //   tracking_bench --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
 //
@@ -23,10 +24,21 @@
 #include <string>
 #include <vector>
 
+#include <condition_variable>
+#include <mutex>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
 #include "camera_frame.h"
+#include "engine.h"
 #include "feature_tracker.h"
 #include "head_detect.h"
+#include "mouse.h"
+#include "recording_injector.h"
+#include "replay_v4l2.h"
+#include "settings_store.h"
 #include "synthetic_sequence.h"
+#include "test_support.h"
 #include "thread_camera.h"
 #include "tracking_state.h"
 
@@ -226,6 +238,7 @@ private:
 // reduced image and the published head rectangle. Made once, before any timing.
 struct CircleSamples {
     std::vector<Sample> samples;
+    std::vector<cv::Mat> greys;  // each sample's grey image
     std::vector<cv::Mat> reduced;
     std::vector<HeadRect> heads;
     int detectScale = 1;
@@ -257,6 +270,9 @@ const CircleSamples& Circle() {
                 made.error = "no face detected on frame " + std::to_string(i) + " of the circle sequence";
                 return made;
             }
+            cv::Mat grey;
+            cv::cvtColor(CaptureImage(sample.data(), kWidth, kHeight), grey, cv::COLOR_BGR2GRAY);
+            made.greys.push_back(grey);
             made.samples.push_back(std::move(sample));
             made.reduced.push_back(state.m_detect.Image().clone());
             made.heads.push_back(state.m_detect.m_rcHead.Load());
@@ -280,7 +296,9 @@ int PingPong(std::int64_t step) {
 // frame, as the driver asks for it, though no detection runs on it here.
 class FrameChain {
 public:
-    FrameChain() : m_tracker(m_state, &m_motion), m_camera(m_state, &m_tracker, kWidth, kHeight) {
+    // greyFirst: frames as a camera's decoder hands them (see GreyFirstFrame); else colour frames.
+    explicit FrameChain(bool greyFirst)
+        : m_greyFirst(greyFirst), m_tracker(m_state, &m_motion), m_camera(m_state, &m_tracker, kWidth, kHeight) {
         m_state.m_bLiveView = false;
     }
 
@@ -292,7 +310,10 @@ public:
             m_state.m_detect.PublishHead(circle.heads[frame]);
             m_state.m_detect.Request();  // so the chain also makes the reduced frame
         }
-        m_frame.emplace(circle.samples[frame].data(), kWidth, kHeight);
+        if (m_greyFirst)
+            m_frame = &m_decoded.emplace(circle.greys[frame], circle.samples[frame]);
+        else
+            m_frame = &m_colour.emplace(circle.samples[frame].data(), kWidth, kHeight);
     }
 
     void Process() { m_camera.ProcessFrame(*m_frame); }
@@ -300,11 +321,32 @@ public:
     int Points() const { return m_state.m_iPointCount; }
 
 private:
+    // A frame as a camera's decoder hands it: its grey image written straight into place (copied
+    // here from the plane made beforehand; BM_WebcamRoad measures real decoding), its colour only
+    // when asked.
+    class GreyFirstFrame final : public CameraFrame {
+    public:
+        GreyFirstFrame(const cv::Mat& grey, const Sample& colour)
+            : CameraFrame(grey.cols, grey.rows), m_grey(grey), m_colour(colour) {}
+        bool Grey(cv::Mat& grey) override {
+            m_grey.copyTo(grey);
+            return Succeed();
+        }
+        const std::uint8_t* Colour() override { return m_colour.data(); }
+
+    private:
+        const cv::Mat& m_grey;
+        const Sample& m_colour;
+    };
+
+    const bool m_greyFirst;
     CTrackingState m_state;
     NullMotion m_motion;
     CFeatureTracker m_tracker;
     CThreadCamera m_camera;
-    std::optional<ColourFrame> m_frame;
+    std::optional<ColourFrame> m_colour;
+    std::optional<GreyFirstFrame> m_decoded;
+    CameraFrame* m_frame = nullptr;
 };
 
 bool CheckSamples(benchmark::State& state) {
@@ -314,10 +356,10 @@ bool CheckSamples(benchmark::State& state) {
     return false;
 }
 
-// ProcessFrame on one colour frame: the reduced frame on every 10th, tracking about 10 points.
-void BM_FrameChain(benchmark::State& state) {
+// ProcessFrame on one frame: the reduced frame on every 10th, tracking about 10 points.
+void RunFrameChain(benchmark::State& state, bool greyFirst) {
     if (!CheckSamples(state)) return;
-    FrameChain chain;
+    FrameChain chain(greyFirst);
     std::int64_t step = 0;
     // Long enough for the point count to settle and for every buffer to exist.
     for (; step < 4 * kSampleFrames; ++step) {
@@ -342,7 +384,12 @@ void BM_FrameChain(benchmark::State& state) {
     state.counters["heap_growth_per_frame"] = (HeapInUse() - heapBefore) / static_cast<double>(state.iterations());
     state.counters["points"] = static_cast<double>(pointSum) / static_cast<double>(state.iterations());
 }
+// Colour frames (a video file, an RGB camera): the chain converts them to grey.
+void BM_FrameChain(benchmark::State& state) { RunFrameChain(state, false); }
 BENCHMARK(BM_FrameChain)->UseManualTime()->Unit(benchmark::kMillisecond);
+// Frames whose decoder writes their grey image (MJPEG, YUV webcams).
+void BM_FrameChainGreyFirst(benchmark::State& state) { RunFrameChain(state, true); }
+BENCHMARK(BM_FrameChainGreyFirst)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // One detection on the reduced frame, cycling through the sequence's frames.
 void BM_HeadDetect(benchmark::State& state) {
@@ -369,5 +416,140 @@ void BM_HeadDetect(benchmark::State& state) {
 }
 // The cascade runs on OpenCV's worker threads too, so wall time is the figure that counts.
 BENCHMARK(BM_HeadDetect)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// ---------------------------------------------------------------------------------------------
+// The webcam's road: 640x480 MJPEG frames (the circle sequence there and back, JPEG at quality
+// 80) from a replayed camera through the V4L2 layer's streaming and decoding, then preparation,
+// tracking and the mapping to the pointer with mouse control on, into a recording injector,
+// with head detection inline on every 9th frame (every 300 ms at 30 frames a second). The
+// layer's thread runs the road, so the figure is the whole process's CPU time per frame.
+
+constexpr int kRoadDetectEvery = 9;
+constexpr int kJpegQuality = 80;
+constexpr int kRoadWarmUpFrames = 4 * kSampleFrames;
+
+const std::vector<Sample>& JpegFrames() {
+    static const std::vector<Sample> frames = [] {
+        const SyntheticSequence sequence(Trajectory::Circle, kSampleFrames, {kWidth, kHeight});
+        std::vector<Sample> encoded(2 * (kSampleFrames - 1));
+        for (std::size_t step = 0; step < encoded.size(); ++step)
+            cv::imencode(".jpg", sequence.Frame(PingPong(static_cast<std::int64_t>(step))), encoded[step],
+                         {cv::IMWRITE_JPEG_QUALITY, kJpegQuality});
+        return encoded;
+    }();
+    return frames;
+}
+
+// The program's road from a frame on, with default settings (none of the user's), counting the
+// frames it has taken.
+class MappedRoad final : public IFrameObserver {
+public:
+    MappedRoad()
+        : m_mouse(m_injector, m_mirror),
+          m_engine(m_mirror, m_store, m_messages, nullptr, {.detectEvery = kRoadDetectEvery, .frames = this}) {
+        UseSequentialOpenCv();  // as the program runs it
+        m_mirror.Load(m_store);
+        m_mirror.m_bMouseActive = true;
+        m_engine.RegisterPointer(&m_mouse);
+    }
+
+    // Loads the cascade; false, with the reason given to state, when it cannot.
+    bool Init(benchmark::State& state) {
+        if (m_engine.InitDetection() == 0) return true;
+        state.SkipWithError(m_messages.last.c_str());
+        return false;
+    }
+    CEngine& Engine() { return m_engine; }
+
+    void BeforeFrame() override {}
+    void AfterFrame() override {
+        m_injector.Clear();
+        {
+            std::lock_guard lock(m_mutex);
+            ++m_frames;
+        }
+        m_framed.notify_all();
+    }
+    void WaitForFrames(std::int64_t count) {
+        std::unique_lock lock(m_mutex);
+        m_framed.wait(lock, [&] { return m_frames >= count; });
+    }
+
+private:
+    test::TempConfigHome m_home;
+    CSettingsStore m_store;
+    CSettingsMirror m_mirror;
+    CRecordingInjector m_injector;
+    CMouse m_mouse;
+    SilentMessages m_messages;
+    CEngine m_engine;
+    std::mutex m_mutex;
+    std::condition_variable m_framed;
+    std::int64_t m_frames = 0;
+};
+
+void BM_WebcamRoad(benchmark::State& state) {
+    MappedRoad road;
+    if (!road.Init(state)) return;
+    auto owned = std::make_unique<ReplayV4l2>();
+    ReplayV4l2& camera = *owned;
+    camera.nodes.resize(1);
+    camera.nodes[0].path = "/dev/video0";
+    camera.formats = {{V4L2_PIX_FMT_MJPEG, {{kWidth, kHeight}}}};
+    camera.Serve(JpegFrames(), ReplayV4l2::Pace::Gated);
+    CEngine& engine = road.Engine();
+    if (engine.OpenCamera(std::make_unique<CV4l2Capture>(std::move(owned)), 0, kWidth, 30) != 1 ||
+        !engine.AttachCamera(1) || !engine.RunCamera()) {
+        state.SkipWithError("the replayed camera does not start");
+        return;
+    }
+    std::int64_t frames = kRoadWarmUpFrames;
+    camera.Release(kRoadWarmUpFrames);
+    road.WaitForFrames(frames);
+
+    const Allocations allocationsBefore = CountedAllocations();
+    for (auto _ : state) {
+        camera.Release(1);
+        road.WaitForFrames(++frames);
+    }
+    ReportAllocations(state, "per_frame", CountedAllocations() - allocationsBefore);
+}
+BENCHMARK(BM_WebcamRoad)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
+
+// The road before frames were handed undecoded, frozen as the baseline: OpenCV decoded every
+// frame to colour, the capture layer copied it into bottom-up rows and preparation turned them
+// back in place; the tracker then converted the colour frame to grey.
+class TodaysRoad {
+public:
+    void Feed(CEngine& engine, const Sample& jpeg) {
+        cv::imdecode(jpeg, cv::IMREAD_COLOR, &m_decoded);
+        m_sample.assign(CaptureFrameLength(kWidth, kHeight), 0);
+        cv::Mat bottomUp(kHeight, kWidth, CV_8UC3, m_sample.data(), CaptureRowStep(kWidth));
+        cv::flip(m_decoded, bottomUp, 0);
+        cv::flip(bottomUp, bottomUp, 0);
+        ColourFrame frame(m_sample.data(), kWidth, kHeight);
+        engine.Feed(frame);
+    }
+
+private:
+    cv::Mat m_decoded;
+    Sample m_sample;
+};
+
+void BM_WebcamRoadToday(benchmark::State& state) {
+    MappedRoad road;
+    if (!road.Init(state)) return;
+    CEngine& engine = road.Engine();
+    engine.SetFrameSize(kWidth, kHeight);
+    const std::vector<Sample>& frames = JpegFrames();
+    TodaysRoad today;
+    std::size_t next = 0;
+    for (int i = 0; i < kRoadWarmUpFrames; ++i) today.Feed(engine, frames[next++ % frames.size()]);
+
+    const Allocations allocationsBefore = CountedAllocations();
+    for (auto _ : state) today.Feed(engine, frames[next++ % frames.size()]);
+    ReportAllocations(state, "per_frame", CountedAllocations() - allocationsBefore);
+}
+BENCHMARK(BM_WebcamRoadToday)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
