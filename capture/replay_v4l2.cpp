@@ -185,7 +185,7 @@ int ReplayV4l2::Stream(unsigned long request, void* arg) {
     if (!m_streaming) return EINVAL;
     if (!Ready()) return EAGAIN;
     buffer.index = m_queued.front();
-    m_queued.pop_front();
+    m_queued.erase(m_queued.begin());
     std::vector<std::uint8_t>& filled = m_buffers[buffer.index];
     const std::vector<std::uint8_t>& recorded = m_frames[static_cast<std::size_t>(m_served) % m_frames.size()];
     buffer.bytesused = static_cast<__u32>(std::min(recorded.size(), filled.size()));

@@ -21,7 +21,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -96,7 +95,7 @@ private:
     std::condition_variable m_changed;
     v4l2_pix_format m_format{};
     std::vector<std::vector<std::uint8_t>> m_buffers;
-    std::deque<__u32> m_queued;
+    std::vector<__u32> m_queued;  // in queueing order; a vector keeps its room, so streaming allocates nothing
     int m_mapped = 0;
     bool m_streaming = false;
     std::vector<std::vector<std::uint8_t>> m_frames;
