@@ -1,4 +1,4 @@
-#include "application_bus.h"
+#include "app/application_bus.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

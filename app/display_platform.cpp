@@ -1,4 +1,4 @@
-#include "display_platform.h"
+#include "app/display_platform.h"
 
 #include <QCoreApplication>
 #include <QDir>

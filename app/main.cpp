@@ -5,13 +5,13 @@
 
 #include <QCoreApplication>
 
-#include "application_bus.h"
-#include "display_platform.h"
-#include "mivex_app.h"
-#include "standard_output.h"
-#include "termination_signals.h"
-#include "update_command.h"
-#include "version_info.h"
+#include "app/application_bus.h"
+#include "app/display_platform.h"
+#include "app/mivex_app.h"
+#include "app/termination_signals.h"
+#include "base/standard_output.h"
+#include "base/version_info.h"
+#include "update/update_command.h"
 
 namespace {
 

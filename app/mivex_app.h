@@ -13,18 +13,18 @@
 #include <chrono>
 #include <memory>
 
-#include "application_bus.h"
-#include "display_platform.h"
-#include "engine.h"
-#include "injector_selection.h"
-#include "logging.h"
-#include "profile_dialog_link.h"
-#include "program_options.h"
-#include "settings_mirror.h"
-#include "settings_store.h"
-#include "single_instance.h"
-#include "termination_signals.h"
-#include "user_messages.h"
+#include "app/application_bus.h"
+#include "app/display_platform.h"
+#include "app/program_options.h"
+#include "app/single_instance.h"
+#include "app/termination_signals.h"
+#include "app/user_messages.h"
+#include "base/logging.h"
+#include "base/settings_mirror.h"
+#include "base/settings_store.h"
+#include "engine/engine.h"
+#include "output/injector_selection.h"
+#include "ui/profile_editor/profile_dialog_link.h"
 
 class CAboutDlg;
 class CClickSound;

@@ -1,8 +1,8 @@
-#include "program_options.h"
+#include "app/program_options.h"
 
 #include <charconv>
 
-#include "hotkey_actions.h"
+#include "ui/hotkey_actions.h"
 
 const char* const kProgramUsage =
     "Usage: mivex [--camera-file FILE] [--no-dialogs] [--check-update] [--action NAME] [--version] [--help]\n"

@@ -1,4 +1,4 @@
-#include "program_restart.h"
+#include "app/program_restart.h"
 
 #include <spawn.h>
 #include <unistd.h>
@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "paths.h"
-#include "termination_signals.h"
+#include "app/termination_signals.h"
+#include "base/paths.h"
 
 extern char** environ;
 

@@ -1,4 +1,4 @@
-#include "single_instance.h"
+#include "app/single_instance.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "paths.h"
+#include "base/paths.h"
 
 std::filesystem::path PrivateRuntimeDirectory(const std::filesystem::path& userRuntime,
                                               const std::filesystem::path& home, uid_t user, std::string& error) {

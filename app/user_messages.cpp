@@ -1,12 +1,12 @@
-#include "user_messages.h"
+#include "app/user_messages.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QThread>
 #include <cstdio>
 
-#include "logging.h"
-#include "settings_store.h"
+#include "base/logging.h"
+#include "base/settings_store.h"
 
 namespace {
 

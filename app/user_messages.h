@@ -10,7 +10,7 @@
 #include <atomic>
 #include <string>
 
-#include "message_sink.h"
+#include "base/message_sink.h"
 
 class CLogging;
 

@@ -1,4 +1,4 @@
-#include "window_activation.h"
+#include "app/window_activation.h"
 
 #include <QGuiApplication>
 #include <QWidget>

@@ -5,7 +5,7 @@
 //   window.show(); window.raise(); window.activateWindow();
 #pragma once
 
-#include "application_bus.h"
+#include "app/application_bus.h"
 
 class QWidget;
 

@@ -1,4 +1,4 @@
-#include "autostart_entry.h"
+#include "base/autostart_entry.h"
 
 #include <QDir>
 #include <QSaveFile>
@@ -6,7 +6,7 @@
 
 #include <string_view>
 
-#include "version_info.h"
+#include "base/version_info.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "camera_frame.h"
+#include "base/camera_frame.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>

@@ -1,4 +1,4 @@
-#include "logging.h"
+#include "base/logging.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
-#include "paths.h"
-#include "system_version.h"
+#include "base/paths.h"
+#include "base/system_version.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include <string>
 #include <string_view>
 
-#include "settings_store.h"
+#include "base/settings_store.h"
 
 class CLogging {
 public:

@@ -1,4 +1,4 @@
-#include "settings_mirror.h"
+#include "base/settings_mirror.h"
 
 void CSettingsMirror::Load(const CSettingsStore& store) {
     m_nSliderLrMouse = store.ReadClamped(Setting::kSliderLrMouse);

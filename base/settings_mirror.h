@@ -9,7 +9,7 @@
 
 #include <atomic>
 
-#include "settings_store.h"
+#include "base/settings_store.h"
 
 struct CSettingsMirror {
     // Mouse page.

@@ -1,4 +1,4 @@
-#include "settings_store.h"
+#include "base/settings_store.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -20,7 +20,7 @@
 #include <string>
 #include <string_view>
 
-#include "settings_keys.h"
+#include "base/settings_keys.h"
 
 class QString;
 

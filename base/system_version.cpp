@@ -1,10 +1,10 @@
-#include "system_version.h"
+#include "base/system_version.h"
 
 #include <sys/utsname.h>
 
 #include <fstream>
 
-#include "version_info.h"
+#include "base/version_info.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // Costs of the settings store and the log, which pages and the capture thread call as they go.
 #include <benchmark/benchmark.h>
 
-#include "logging.h"
-#include "settings_store.h"
-#include "test_support.h"
+#include "base/logging.h"
+#include "base/settings_store.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The per-frame pointer step: smoothing over the whole history and one injected move.
 #include <benchmark/benchmark.h>
 
-#include "mouse.h"
+#include "output/mouse.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "pipe_socket.h"
-#include "sdk.h"
-#include "test_support.h"
-#include "thread_pipe.h"
+#include "output/pipe_socket.h"
+#include "output/sdk.h"
+#include "output/thread_pipe.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Cost of the speed factor lookup, which the capture thread calls twice per frame.
 #include <benchmark/benchmark.h>
 
-#include "speed_profile.h"
-#include "test_support.h"
+#include "profile/speed_profile.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -29,18 +29,18 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "camera_frame.h"
-#include "engine.h"
-#include "feature_tracker.h"
-#include "head_detect.h"
-#include "mouse.h"
-#include "recording_injector.h"
-#include "replay_v4l2.h"
-#include "settings_store.h"
-#include "synthetic_sequence.h"
-#include "test_support.h"
-#include "thread_camera.h"
-#include "tracking_state.h"
+#include "base/camera_frame.h"
+#include "base/settings_store.h"
+#include "capture/replay_v4l2.h"
+#include "engine/engine.h"
+#include "output/mouse.h"
+#include "output/recording_injector.h"
+#include "tests/support/test_support.h"
+#include "tools/sequence/synthetic_sequence.h"
+#include "tracking/feature_tracker.h"
+#include "tracking/head_detect.h"
+#include "tracking/thread_camera.h"
+#include "tracking/tracking_state.h"
 
 // ---------------------------------------------------------------------------------------------
 // CountingHeap: counts heap allocations by whose code asked for them, ours or the shared

@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "camera_frame.h"
+#include "base/camera_frame.h"
 
 struct CaptureDeviceInfo {
     std::string friendlyName;  // for V4L2 the driver's card name

@@ -1,9 +1,9 @@
-#include "format_search.h"
+#include "capture/format_search.h"
 
 #include <string_view>
 
-#include "camera_frame.h"
-#include "logging.h"
+#include "base/camera_frame.h"
+#include "base/logging.h"
 
 namespace {
 

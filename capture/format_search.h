@@ -14,7 +14,7 @@
 #include <array>
 #include <cstdint>
 
-#include "capture_layer.h"
+#include "capture/capture_layer.h"
 
 class CLogging;
 

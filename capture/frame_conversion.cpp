@@ -1,8 +1,8 @@
-#include "frame_conversion.h"
+#include "capture/frame_conversion.h"
 
 #include <opencv2/imgproc.hpp>
 
-#include "camera_frame.h"
+#include "base/camera_frame.h"
 
 const std::uint8_t* DecodedToLayout(const cv::Mat& decoded, cv::Size size, cv::Mat& scratch,
                                     std::vector<std::uint8_t>& sample) {

@@ -1,4 +1,4 @@
-#include "frame_decoder.h"
+#include "capture/frame_decoder.h"
 
 #include <linux/videodev2.h>
 #include <turbojpeg.h>

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "camera_frame.h"
+#include "base/camera_frame.h"
 
 class FrameDecoder {
 public:

@@ -1,4 +1,4 @@
-#include "replay_v4l2.h"
+#include "capture/replay_v4l2.h"
 
 #include <algorithm>
 #include <cerrno>

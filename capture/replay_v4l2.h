@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "v4l2_capture.h"
+#include "capture/v4l2_capture.h"
 
 class ReplayV4l2 final : public IV4l2Device {
 public:

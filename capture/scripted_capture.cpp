@@ -1,4 +1,4 @@
-#include "scripted_capture.h"
+#include "capture/scripted_capture.h"
 
 #include <algorithm>
 #include <utility>

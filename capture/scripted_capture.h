@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "capture_layer.h"
+#include "capture/capture_layer.h"
 
 class CScriptedCapture : public ICaptureLayer {
 public:

@@ -1,4 +1,4 @@
-#include "v4l2_capture.h"
+#include "capture/v4l2_capture.h"
 
 #include <fcntl.h>
 #include <linux/videodev2.h>
@@ -18,8 +18,8 @@
 #include <numeric>
 #include <utility>
 
-#include "camera_frame.h"
-#include "frame_decoder.h"
+#include "base/camera_frame.h"
+#include "capture/frame_decoder.h"
 
 namespace {
 

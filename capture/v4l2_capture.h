@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "capture_layer.h"
+#include "capture/capture_layer.h"
 
 class FrameDecoder;
 

@@ -1,6 +1,6 @@
-#include "video_file_capture.h"
+#include "capture/video_file_capture.h"
 
-#include "frame_conversion.h"
+#include "capture/frame_conversion.h"
 
 #include <cerrno>
 #include <cmath>
@@ -10,7 +10,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
-#include "camera_frame.h"
+#include "base/camera_frame.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "capture_layer.h"
+#include "capture/capture_layer.h"
 
 namespace cv {
 class Mat;

@@ -1,8 +1,8 @@
-#include "video_input.h"
+#include "capture/video_input.h"
 
 #include <utility>
 
-#include "logging.h"
+#include "base/logging.h"
 
 CNCVideoInput::CNCVideoInput(std::unique_ptr<ICaptureLayer> layer, FrameTargetSlot& frameTarget, CLogging* log)
     : m_layer(std::move(layer)), m_frameTarget(frameTarget), m_pLog(log) {

@@ -20,10 +20,10 @@
 #include <string>
 #include <vector>
 
-#include "camera_frame.h"
-#include "capture_layer.h"
-#include "format_search.h"
-#include "settings_keys.h"
+#include "base/camera_frame.h"
+#include "base/settings_keys.h"
+#include "capture/capture_layer.h"
+#include "capture/format_search.h"
 
 class CLogging;
 

@@ -1,4 +1,4 @@
-#include "video_input_track.h"
+#include "capture/video_input_track.h"
 
 #include <utility>
 

@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "video_input.h"
+#include "capture/video_input.h"
 
 class CNCVideoInputTrack {
 public:

@@ -1,13 +1,13 @@
-#include "engine.h"
+#include "engine/engine.h"
 
 #include <chrono>
 #include <thread>
 
-#include "head_detect.h"
-#include "logging.h"
-#include "settings_store.h"
-#include "thread_camera.h"
-#include "video_input_track.h"
+#include "base/logging.h"
+#include "base/settings_store.h"
+#include "capture/video_input_track.h"
+#include "tracking/head_detect.h"
+#include "tracking/thread_camera.h"
 
 namespace {
 

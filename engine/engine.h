@@ -26,12 +26,12 @@
 #include <filesystem>
 #include <memory>
 
-#include "engine_control.h"
-#include "feature_tracker.h"
-#include "paths.h"
-#include "speed_profile.h"
-#include "tracking_state.h"
-#include "video_input.h"
+#include "base/paths.h"
+#include "capture/video_input.h"
+#include "engine/engine_control.h"
+#include "profile/speed_profile.h"
+#include "tracking/feature_tracker.h"
+#include "tracking/tracking_state.h"
 
 class CHeadDetect;
 class CLogging;

@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "detect_mailbox.h"
-#include "motion_output.h"
-#include "tracking_state.h"
+#include "base/motion_output.h"
+#include "tracking/detect_mailbox.h"
+#include "tracking/tracking_state.h"
 
 class CNCVideoInputTrack;
 class CSpeedProfile;

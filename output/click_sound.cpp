@@ -1,4 +1,4 @@
-#include "click_sound.h"
+#include "output/click_sound.h"
 
 #include <pulse/error.h>
 #include <pulse/simple.h>
@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "paths.h"
+#include "base/paths.h"
 
 namespace {
 

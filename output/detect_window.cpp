@@ -1,4 +1,4 @@
-#include "detect_window.h"
+#include "output/detect_window.h"
 
 #include <algorithm>
 

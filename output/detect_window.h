@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "settings_keys.h"
+#include "base/settings_keys.h"
 
 class CDetectWindow {
 public:

@@ -1,4 +1,4 @@
-#include "flight_link.h"
+#include "output/flight_link.h"
 
 #include <algorithm>
 #include <cmath>

@@ -20,10 +20,10 @@
 #include <mutex>
 #include <string>
 
-#include "motion_output.h"
-#include "settings_mirror.h"
-#include "sim_link.h"
-#include "smoothing_history.h"
+#include "base/motion_output.h"
+#include "base/settings_mirror.h"
+#include "output/sim_link.h"
+#include "output/smoothing_history.h"
 
 // a brought within -180..180 in steps of 360, each rounded to a 32-bit float; -180 and 180 stay.
 float WrapAngle(float a);

@@ -1,7 +1,7 @@
-#include "injector_selection.h"
+#include "output/injector_selection.h"
 
-#include "uinput_injector.h"
-#include "xtest_injector.h"
+#include "output/uinput_injector.h"
+#include "output/xtest_injector.h"
 
 InjectorSelection SelectInputInjector(const InjectorSelectionOptions& options) {
     InjectorSelection selection;

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "input_injector.h"
+#include "output/input_injector.h"
 
 enum class InjectorKind { Uinput, XTest, Unavailable };  // not "None": X11 defines that as a macro
 

@@ -1,4 +1,4 @@
-#include "input_event.h"
+#include "output/input_event.h"
 
 #include <iomanip>
 

@@ -1,7 +1,7 @@
 // Where synthetic input goes: the system (uinput, XTest) or, in tests, a recording.
 #pragma once
 
-#include "input_event.h"
+#include "output/input_event.h"
 
 class IInputInjector {
 public:

@@ -1,4 +1,4 @@
-#include "keyboard.h"
+#include "output/keyboard.h"
 
 CKeyboard::CKeyboard(IInputInjector& injector) : m_injector(injector) {}
 

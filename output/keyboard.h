@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "input_injector.h"
+#include "output/input_injector.h"
 
 class CKeyboard {
 public:

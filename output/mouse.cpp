@@ -1,8 +1,8 @@
-#include "mouse.h"
+#include "output/mouse.h"
 
 #include <algorithm>
 
-#include "truncate.h"
+#include "base/truncate.h"
 
 namespace {
 

@@ -14,10 +14,10 @@
 #include <cstdint>
 #include <mutex>
 
-#include "input_injector.h"
-#include "motion_output.h"
-#include "settings_mirror.h"
-#include "smoothing_history.h"
+#include "base/motion_output.h"
+#include "base/settings_mirror.h"
+#include "output/input_injector.h"
+#include "output/smoothing_history.h"
 
 class CMouse final : public IPointerOutput {
 public:

@@ -1,4 +1,4 @@
-#include "pipe_socket.h"
+#include "output/pipe_socket.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "paths.h"
-#include "unique_fd.h"
+#include "base/paths.h"
+#include "output/unique_fd.h"
 
 std::filesystem::path PipeSocketPath(PipeFolder folder, std::string& error) {
     const uid_t user = ::geteuid();

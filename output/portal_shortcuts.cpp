@@ -1,4 +1,4 @@
-#include "portal_shortcuts.h"
+#include "output/portal_shortcuts.h"
 
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
@@ -6,8 +6,8 @@
 #include <QDBusVariant>
 #include <QRandomGenerator>
 
-#include "hotkey_grabber.h"
-#include "virtual_keys.h"
+#include "output/hotkey_grabber.h"
+#include "output/virtual_keys.h"
 
 // Xlib last: its macros break Qt's headers.
 #include <X11/Xlib.h>

@@ -12,7 +12,7 @@
 #include <QObject>
 #include <set>
 
-#include "desktop_shortcuts.h"
+#include "output/desktop_shortcuts.h"
 
 class QDBusMessage;
 

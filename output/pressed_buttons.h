@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "input_event.h"
+#include "output/input_event.h"
 
 class CPressedButtons {
 public:

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "hotkey_grabber.h"
+#include "output/hotkey_grabber.h"
 
 class CRecordingHotkeyGrabber final : public IHotkeyGrabber {
 public:

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <vector>
 
-#include "input_injector.h"
+#include "output/input_injector.h"
 
 class CRecordingInjector final : public IInputInjector {
 public:

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <vector>
 
-#include "sim_link.h"
+#include "output/sim_link.h"
 
 class CRecordingSimLink final : public ISimLink {
 public:

@@ -1,4 +1,4 @@
-#include "sdk.h"
+#include "output/sdk.h"
 
 void CSdk::Push(float x, float y) {
     // Only the capture thread writes the index: a plain read-modify-write of it is enough.

@@ -15,7 +15,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "motion_output.h"
+#include "base/motion_output.h"
 
 class CSdk final : public ISocketOutput {
 public:

@@ -1,4 +1,4 @@
-#include "thread_pipe.h"
+#include "output/thread_pipe.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -12,9 +12,9 @@
 #include <charconv>
 #include <cstring>
 
-#include "logging.h"
-#include "pipe_socket.h"
-#include "sdk.h"
+#include "base/logging.h"
+#include "output/pipe_socket.h"
+#include "output/sdk.h"
 
 namespace {
 

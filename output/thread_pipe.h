@@ -25,7 +25,7 @@
 #include <string>
 #include <thread>
 
-#include "unique_fd.h"
+#include "output/unique_fd.h"
 
 class CLogging;
 class CSdk;

@@ -1,4 +1,4 @@
-#include "udp_sim_link.h"
+#include "output/udp_sim_link.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -11,7 +11,7 @@
 #include <cstring>
 #include <utility>
 
-#include "network_port.h"
+#include "base/network_port.h"
 
 namespace {
 

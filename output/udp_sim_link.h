@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "sim_link.h"
+#include "output/sim_link.h"
 
 class CUdpSimLink final : public ISimLink {
 public:

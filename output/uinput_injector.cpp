@@ -1,4 +1,4 @@
-#include "uinput_injector.h"
+#include "output/uinput_injector.h"
 
 #include <fcntl.h>
 #include <libevdev/libevdev-uinput.h>
@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "virtual_keys.h"
+#include "output/virtual_keys.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <mutex>
 #include <string>
 
-#include "input_injector.h"
-#include "pressed_buttons.h"
+#include "output/input_injector.h"
+#include "output/pressed_buttons.h"
 
 struct libevdev_uinput;
 

@@ -1,4 +1,4 @@
-#include "virtual_keys.h"
+#include "output/virtual_keys.h"
 
 #include <X11/keysym.h>
 #include <linux/input-event-codes.h>
@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "input_event.h"
+#include "output/input_event.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "x11_hotkey_grabber.h"
+#include "output/x11_hotkey_grabber.h"
 
 #include <QMetaObject>
 #include <QSocketNotifier>
 #include <atomic>
 
-#include "virtual_keys.h"
+#include "output/virtual_keys.h"
 
 // Xlib's macros (None, Bool, KeyPress) would break Qt's headers: Xlib comes last.
 #include <X11/XKBlib.h>

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "hotkey_grabber.h"
+#include "output/hotkey_grabber.h"
 
 struct _XDisplay;
 class QSocketNotifier;

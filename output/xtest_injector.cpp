@@ -1,9 +1,9 @@
-#include "xtest_injector.h"
+#include "output/xtest_injector.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
-#include "virtual_keys.h"
+#include "output/virtual_keys.h"
 
 std::unique_ptr<CXTestInjector> CXTestInjector::Open(const char* displayName, std::string& whyNot) {
     const char* shown = displayName ? displayName : XDisplayName(nullptr);

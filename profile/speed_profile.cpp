@@ -1,4 +1,4 @@
-#include "speed_profile.h"
+#include "profile/speed_profile.h"
 
 #include <algorithm>
 #include <cstddef>

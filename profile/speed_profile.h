@@ -13,7 +13,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "settings_store.h"
+#include "base/settings_store.h"
 
 // Speed factor of a level (220 minus a stored point): 1.0 at level 100, 3.5 at 200, 40/139 at 0.
 double LevelToFactor(double level);

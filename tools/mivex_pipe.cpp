@@ -3,9 +3,9 @@
 #include <string>
 #include <string_view>
 
-#include "command_line.h"
-#include "pipe_socket.h"
-#include "standard_output.h"
+#include "base/standard_output.h"
+#include "output/pipe_socket.h"
+#include "tools/common/command_line.h"
 
 namespace {
 

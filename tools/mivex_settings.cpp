@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "settings_store.h"
-#include "sim_link.h"
-#include "standard_output.h"
+#include "base/settings_store.h"
+#include "base/standard_output.h"
+#include "output/sim_link.h"
 
 namespace {
 

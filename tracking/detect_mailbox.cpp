@@ -1,8 +1,8 @@
-#include "detect_mailbox.h"
+#include "tracking/detect_mailbox.h"
 
 #include <opencv2/imgproc.hpp>
 
-#include "camera_frame.h"
+#include "base/camera_frame.h"
 
 void CDetectMailbox::Request() {
     std::lock_guard lock(m_mutex);

@@ -17,7 +17,7 @@
 #include <mutex>
 #include <opencv2/core/mat.hpp>
 
-#include "handover.h"
+#include "tracking/handover.h"
 
 // Left, top, right, bottom in full-frame pixels.
 struct HeadRect {

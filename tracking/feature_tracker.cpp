@@ -1,4 +1,4 @@
-#include "feature_tracker.h"
+#include "tracking/feature_tracker.h"
 
 #include <algorithm>
 #include <cstring>

@@ -13,10 +13,10 @@
 #include <opencv2/core/types.hpp>
 #include <vector>
 
-#include "motion_outputs.h"
-#include "settings_mirror.h"
-#include "speed_profile.h"
-#include "tracking_state.h"
+#include "base/settings_mirror.h"
+#include "profile/speed_profile.h"
+#include "tracking/motion_outputs.h"
+#include "tracking/tracking_state.h"
 
 // Sees each frame's summed point motion as it goes to the plain or the speed-profile mapping
 // (tools and tests follow the tracker with it). Called on the capture thread; must not block.

@@ -1,9 +1,9 @@
-#include "head_detect.h"
+#include "tracking/head_detect.h"
 
 #include <chrono>
 #include <opencv2/core/utility.hpp>
 
-#include "paths.h"
+#include "base/paths.h"
 
 namespace {
 

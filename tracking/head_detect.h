@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "message_sink.h"
-#include "tracking_state.h"
+#include "base/message_sink.h"
+#include "tracking/tracking_state.h"
 
 // Makes OpenCV run each call on the calling thread. Detection is meant to run beside the capture
 // thread, not to spread over both cores in bursts and take them from the frames. The setting is

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <limits>
 
-#include "feature_tracker.h"
-#include "truncate.h"
+#include "base/truncate.h"
+#include "tracking/feature_tracker.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include <atomic>
 
-#include "motion_output.h"
+#include "base/motion_output.h"
 
 class MotionOutputs {
 public:

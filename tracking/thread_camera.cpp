@@ -1,9 +1,9 @@
-#include "thread_camera.h"
+#include "tracking/thread_camera.h"
 
 #include <chrono>
 
-#include "camera_frame.h"
-#include "feature_tracker.h"
+#include "base/camera_frame.h"
+#include "tracking/feature_tracker.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <opencv2/core/mat.hpp>
 #include <thread>
 
-#include "tracking_state.h"
+#include "tracking/tracking_state.h"
 
 class CFeatureTracker;
 

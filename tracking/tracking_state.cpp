@@ -1,4 +1,4 @@
-#include "tracking_state.h"
+#include "tracking/tracking_state.h"
 
 #include <cstring>
 

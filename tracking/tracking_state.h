@@ -13,9 +13,9 @@
 #include <mutex>
 #include <vector>
 
-#include "camera_frame.h"
-#include "detect_mailbox.h"
-#include "handover.h"
+#include "base/camera_frame.h"
+#include "tracking/detect_mailbox.h"
+#include "tracking/handover.h"
 
 // What the live view draws: the tracked points of one frame and the integrated head position.
 struct PointDisplay {

@@ -1,4 +1,4 @@
-#include "about_dialog.h"
+#include "ui/about_dialog.h"
 
 #include <QDesktopServices>
 #include <QDialogButtonBox>
@@ -7,10 +7,10 @@
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
-#include "app_icon.h"
-#include "system_version.h"
-#include "tooltip_strings.h"
-#include "version_info.h"
+#include "base/system_version.h"
+#include "base/version_info.h"
+#include "ui/app_icon.h"
+#include "ui/tooltip_strings.h"
 
 namespace {
 

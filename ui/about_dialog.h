@@ -9,8 +9,8 @@
 #include <QDialog>
 #include <QString>
 
-#include "control_ids.h"
-#include "label.h"
+#include "ui/control_ids.h"
+#include "ui/label.h"
 
 class QPlainTextEdit;
 

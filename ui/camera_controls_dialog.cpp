@@ -1,4 +1,4 @@
-#include "camera_controls_dialog.h"
+#include "ui/camera_controls_dialog.h"
 
 #include <algorithm>
 
@@ -14,7 +14,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-#include "video_input.h"
+#include "capture/video_input.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 
 #include <QDialog>
 
-#include "capture_layer.h"
+#include "capture/capture_layer.h"
 
 class CNCVideoInput;
 class QLabel;

@@ -1,4 +1,4 @@
-#include "camera_page.h"
+#include "ui/camera_page.h"
 
 #include <algorithm>
 #include <limits>
@@ -20,16 +20,16 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "camera_controls_dialog.h"
-#include "control_ids.h"
-#include "engine_control.h"
-#include "live_view.h"
-#include "logging.h"
-#include "main_sheet.h"
-#include "settings_pages.h"
-#include "settings_store.h"
-#include "tooltip_strings.h"
-#include "video_input_track.h"
+#include "base/logging.h"
+#include "base/settings_store.h"
+#include "capture/video_input_track.h"
+#include "engine/engine_control.h"
+#include "ui/camera_controls_dialog.h"
+#include "ui/control_ids.h"
+#include "ui/live_view.h"
+#include "ui/main_sheet.h"
+#include "ui/settings_pages.h"
+#include "ui/tooltip_strings.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 
 #include <QTimer>
 
-#include "page_tooltips.h"
+#include "ui/page_tooltips.h"
 
 class CCameraControlsDialog;
 class CLiveView;

@@ -1,4 +1,4 @@
-#include "dialog_float.h"
+#include "ui/dialog_float.h"
 
 #include <chrono>
 #include <thread>
@@ -11,15 +11,15 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "app_icon.h"
-#include "click_sound.h"
-#include "detect_window.h"
-#include "float_pictures.h"
-#include "hover_button.h"
-#include "mouse.h"
-#include "settings_mirror.h"
-#include "settings_store.h"
-#include "tooltip_strings.h"
+#include "base/settings_mirror.h"
+#include "base/settings_store.h"
+#include "output/click_sound.h"
+#include "output/detect_window.h"
+#include "output/mouse.h"
+#include "ui/app_icon.h"
+#include "ui/float_pictures.h"
+#include "ui/hover_button.h"
+#include "ui/tooltip_strings.h"
 
 namespace {
 

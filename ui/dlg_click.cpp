@@ -1,4 +1,4 @@
-#include "dlg_click.h"
+#include "ui/dlg_click.h"
 
 #include <algorithm>
 
@@ -9,12 +9,12 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "click_sound.h"
-#include "control_ids.h"
-#include "dialog_float.h"
-#include "settings_mirror.h"
-#include "settings_store.h"
-#include "tooltip_strings.h"
+#include "base/settings_mirror.h"
+#include "base/settings_store.h"
+#include "output/click_sound.h"
+#include "ui/control_ids.h"
+#include "ui/dialog_float.h"
+#include "ui/tooltip_strings.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <QAbstractSpinBox>
 #include <QPointer>
 
-#include "page_tooltips.h"
-#include "settings_keys.h"
+#include "base/settings_keys.h"
+#include "ui/page_tooltips.h"
 
 class CDialogFloat;
 class IClickSound;

@@ -1,4 +1,4 @@
-#include "flight_page.h"
+#include "ui/flight_page.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -8,17 +8,17 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "control_ids.h"
-#include "engine_control.h"
-#include "hover_button.h"
-#include "mouse.h"
-#include "page_pictures.h"
-#include "profile_dialog_link.h"
-#include "settings_mirror.h"
-#include "settings_store.h"
-#include "slider_row.h"
-#include "tooltip_strings.h"
-#include "udp_sim_link.h"
+#include "base/settings_mirror.h"
+#include "base/settings_store.h"
+#include "engine/engine_control.h"
+#include "output/mouse.h"
+#include "output/udp_sim_link.h"
+#include "ui/control_ids.h"
+#include "ui/hover_button.h"
+#include "ui/page_pictures.h"
+#include "ui/profile_editor/profile_dialog_link.h"
+#include "ui/slider_row.h"
+#include "ui/tooltip_strings.h"
 
 namespace {
 

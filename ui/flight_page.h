@@ -14,9 +14,9 @@
 
 #include <QTimer>
 
-#include "flight_link.h"
-#include "page_tooltips.h"
-#include "settings_pages.h"
+#include "output/flight_link.h"
+#include "ui/page_tooltips.h"
+#include "ui/settings_pages.h"
 
 class CHoverButton;
 class CSliderRow;

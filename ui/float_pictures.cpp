@@ -1,4 +1,4 @@
-#include "float_pictures.h"
+#include "ui/float_pictures.h"
 
 #include <QGuiApplication>
 #include <QPainter>

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "control_ids.h"
+#include "ui/control_ids.h"
 
 struct HotkeyAction {
     int controlId;          // the Hotkeys page's control of the action

@@ -1,11 +1,11 @@
-#include "hotkey_ctrl.h"
+#include "ui/hotkey_ctrl.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QKeySequence>
 
-#include "hotkey_grabber.h"
-#include "virtual_keys.h"
+#include "output/hotkey_grabber.h"
+#include "output/virtual_keys.h"
 
 namespace {
 

@@ -1,19 +1,19 @@
-#include "hotkey_page.h"
+#include "ui/hotkey_page.h"
 
 #include <QGridLayout>
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "control_ids.h"
-#include "engine_control.h"
-#include "hotkey_actions.h"
-#include "hotkey_ctrl.h"
-#include "input_event.h"
-#include "logging.h"
-#include "mouse.h"
-#include "settings_mirror.h"
-#include "settings_pages.h"
-#include "tooltip_strings.h"
+#include "base/logging.h"
+#include "base/settings_mirror.h"
+#include "engine/engine_control.h"
+#include "output/input_event.h"
+#include "output/mouse.h"
+#include "ui/control_ids.h"
+#include "ui/hotkey_actions.h"
+#include "ui/hotkey_ctrl.h"
+#include "ui/settings_pages.h"
+#include "ui/tooltip_strings.h"
 
 namespace {
 

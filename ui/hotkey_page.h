@@ -24,10 +24,10 @@
 #include <string_view>
 #include <vector>
 
-#include "desktop_shortcuts.h"
-#include "hotkey_grabber.h"
-#include "page_tooltips.h"
-#include "settings_keys.h"
+#include "base/settings_keys.h"
+#include "output/desktop_shortcuts.h"
+#include "output/hotkey_grabber.h"
+#include "ui/page_tooltips.h"
 
 class CHotKeyCtrl;
 class QLabel;

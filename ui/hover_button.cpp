@@ -1,4 +1,4 @@
-#include "hover_button.h"
+#include "ui/hover_button.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "label.h"
+#include "ui/label.h"
 
 #include <algorithm>
 
@@ -7,7 +7,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-#include "tooltip_strings.h"
+#include "ui/tooltip_strings.h"
 
 CLabel::CLabel(QWidget* parent) : CLabel(QString(), parent) {}
 

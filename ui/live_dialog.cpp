@@ -1,12 +1,12 @@
-#include "live_dialog.h"
+#include "ui/live_dialog.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "control_ids.h"
-#include "tooltip_strings.h"
+#include "ui/control_ids.h"
+#include "ui/tooltip_strings.h"
 
 CmivexDlgLive::CmivexDlgLive(QWidget* parent) : QDialog(parent) {
     m_pPicture = new QLabel(this);

@@ -1,11 +1,11 @@
-#include "live_view.h"
+#include "ui/live_view.h"
 
 #include <algorithm>
 
 #include <QImage>
 #include <QPainter>
 
-#include "camera_frame.h"
+#include "base/camera_frame.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include <QWidget>
 
-#include "detect_mailbox.h"
+#include "tracking/detect_mailbox.h"
 
 // Corners in view pixels, as a rectangle is drawn: left, top, right, bottom.
 struct ViewRect {

@@ -1,4 +1,4 @@
-#include "main_sheet.h"
+#include "ui/main_sheet.h"
 
 #include <array>
 #include <utility>
@@ -14,9 +14,9 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
-#include "about_dialog.h"
-#include "app_icon.h"
-#include "page_tooltips.h"
+#include "ui/about_dialog.h"
+#include "ui/app_icon.h"
+#include "ui/page_tooltips.h"
 
 namespace {
 

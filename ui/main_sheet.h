@@ -28,7 +28,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-#include "tray_presence.h"
+#include "ui/tray_presence.h"
 
 class CAboutDlg;
 class CMyPropertyPageToolTips;

@@ -1,14 +1,14 @@
-#include "page_pictures.h"
+#include "ui/page_pictures.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 
-#include "control_ids.h"
-#include "hover_button.h"
-#include "profile_dialog_link.h"
-#include "tooltip_strings.h"
+#include "ui/control_ids.h"
+#include "ui/hover_button.h"
+#include "ui/profile_editor/profile_dialog_link.h"
+#include "ui/tooltip_strings.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "page_tooltips.h"
+#include "ui/page_tooltips.h"
 
 #include <QAbstractButton>
 #include <QHelpEvent>
@@ -6,8 +6,8 @@
 #include <QSignalBlocker>
 #include <QToolTip>
 
-#include "main_sheet.h"
-#include "tooltip_strings.h"
+#include "ui/main_sheet.h"
+#include "ui/tooltip_strings.h"
 
 CMyPropertyPageToolTips::CMyPropertyPageToolTips(QWidget* parent, TooltipLookup lookup)
     : QWidget(parent), m_lookup(lookup ? std::move(lookup) : TooltipLookup(&TooltipString)) {}

@@ -1,4 +1,4 @@
-#include "settings_page.h"
+#include "ui/settings_page.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -8,13 +8,13 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
-#include "control_ids.h"
-#include "hover_button.h"
-#include "page_pictures.h"
-#include "settings_mirror.h"
-#include "settings_store.h"
-#include "slider_row.h"
-#include "tooltip_strings.h"
+#include "base/settings_mirror.h"
+#include "base/settings_store.h"
+#include "ui/control_ids.h"
+#include "ui/hover_button.h"
+#include "ui/page_pictures.h"
+#include "ui/slider_row.h"
+#include "ui/tooltip_strings.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 
 #include <QTimer>
 
-#include "page_tooltips.h"
-#include "settings_pages.h"
+#include "ui/page_tooltips.h"
+#include "ui/settings_pages.h"
 
 class CHoverButton;
 class CSliderRow;

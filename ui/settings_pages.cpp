@@ -1,17 +1,17 @@
-#include "settings_pages.h"
+#include "ui/settings_pages.h"
 
 #include <algorithm>
 
-#include "camera_page.h"
-#include "dlg_click.h"
-#include "flight_page.h"
-#include "hotkey_page.h"
-#include "main_sheet.h"
-#include "page_tooltips.h"
-#include "portal_shortcuts.h"
-#include "settings_page.h"
-#include "system_page.h"
-#include "x11_hotkey_grabber.h"
+#include "output/portal_shortcuts.h"
+#include "output/x11_hotkey_grabber.h"
+#include "ui/camera_page.h"
+#include "ui/dlg_click.h"
+#include "ui/flight_page.h"
+#include "ui/hotkey_page.h"
+#include "ui/main_sheet.h"
+#include "ui/page_tooltips.h"
+#include "ui/settings_page.h"
+#include "ui/system_page.h"
 
 namespace {
 

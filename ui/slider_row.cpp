@@ -1,4 +1,4 @@
-#include "slider_row.h"
+#include "ui/slider_row.h"
 
 #include <QFontMetrics>
 #include <QGridLayout>
@@ -8,8 +8,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "settings_store.h"
-#include "tooltip_strings.h"
+#include "base/settings_store.h"
+#include "ui/tooltip_strings.h"
 
 namespace {
 

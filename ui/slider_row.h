@@ -24,8 +24,8 @@
 #include <QObject>
 #include <QWidget>
 
-#include "settings_keys.h"
-#include "settings_mirror.h"
+#include "base/settings_keys.h"
+#include "base/settings_mirror.h"
 
 class CSettingsStore;
 class QGridLayout;

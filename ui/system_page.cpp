@@ -1,16 +1,16 @@
-#include "system_page.h"
+#include "ui/system_page.h"
 
 #include <QCheckBox>
 #include <QVBoxLayout>
 
-#include "autostart_entry.h"
-#include "control_ids.h"
-#include "logging.h"
-#include "mouse.h"
-#include "paths.h"
-#include "settings_mirror.h"
-#include "settings_store.h"
-#include "tooltip_strings.h"
+#include "base/autostart_entry.h"
+#include "base/logging.h"
+#include "base/paths.h"
+#include "base/settings_mirror.h"
+#include "base/settings_store.h"
+#include "output/mouse.h"
+#include "ui/control_ids.h"
+#include "ui/tooltip_strings.h"
 
 CmivexDlgSystem::CmivexDlgSystem(PageHost& host)
     : m_host(host),

@@ -2,8 +2,8 @@
 // mouse control is on as soon as the program runs (a click switches it at once, too).
 #pragma once
 
-#include "page_tooltips.h"
-#include "settings_pages.h"
+#include "ui/page_tooltips.h"
+#include "ui/settings_pages.h"
 
 class QCheckBox;
 

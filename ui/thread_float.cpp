@@ -1,7 +1,7 @@
-#include "thread_float.h"
+#include "ui/thread_float.h"
 
-#include "dialog_float.h"
-#include "settings_mirror.h"
+#include "base/settings_mirror.h"
+#include "ui/dialog_float.h"
 
 CThreadFloat::CThreadFloat(CDialogFloat& window, const CSettingsMirror& mirror, const std::atomic<bool>& stopAll)
     : m_window(window), m_mirror(mirror), m_stopAll(stopAll) {

@@ -1,4 +1,4 @@
-#include "tooltip_strings.h"
+#include "ui/tooltip_strings.h"
 
 #include <algorithm>
 #include <array>
@@ -7,7 +7,7 @@
 #include <QVariant>
 #include <QWidget>
 
-#include "control_ids.h"
+#include "ui/control_ids.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tray_presence.h"
+#include "ui/tray_presence.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

@@ -1,11 +1,11 @@
-#include "update_check.h"
+#include "update/update_check.h"
 
 #include <curl/curl.h>
 
 #include <algorithm>
 #include <cctype>
 
-#include "printable_text.h"
+#include "update/printable_text.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <functional>
 #include <string>
 
-#include "update_server.h"
+#include "update/update_server.h"
 
 // How long the check waits. The product uses the defaults; tests shorten them.
 struct UpdateTimeouts {

@@ -1,8 +1,8 @@
-#include "update_command.h"
+#include "update/update_command.h"
 
-#include "system_version.h"
-#include "update_check.h"
-#include "update_report.h"
+#include "base/system_version.h"
+#include "update/update_check.h"
+#include "update/update_report.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "update_dialog.h"
+#include "update/update_dialog.h"
 
 #include <QDesktopServices>
 #include <QHBoxLayout>
@@ -6,8 +6,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app_icon.h"
-#include "tooltip_strings.h"
+#include "ui/app_icon.h"
+#include "ui/tooltip_strings.h"
 
 namespace {
 

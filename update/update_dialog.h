@@ -22,8 +22,8 @@
 #include <string>
 #include <thread>
 
-#include "update_check.h"
-#include "update_report.h"
+#include "update/update_check.h"
+#include "update/update_report.h"
 
 class QPlainTextEdit;
 class QPushButton;

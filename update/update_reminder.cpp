@@ -1,6 +1,6 @@
-#include "update_reminder.h"
+#include "update/update_reminder.h"
 
-#include "settings_store.h"
+#include "base/settings_store.h"
 
 UpdateReminder AdvanceUpdateReminder(CSettingsStore& store, bool canShow) {
     const int stored = store.Read(Setting::kUpdateCount);

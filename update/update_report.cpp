@@ -1,9 +1,9 @@
-#include "update_report.h"
+#include "update/update_report.h"
 
 #include <cctype>
 
-#include "update_check.h"
-#include "version_info.h"
+#include "base/version_info.h"
+#include "update/update_check.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "update_server.h"
+#include "update/update_server.h"
 
 class CUpdateCheck;
 

@@ -1,4 +1,4 @@
-#include "update_server.h"
+#include "update/update_server.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,9 +6,9 @@
 
 #include <arpa/inet.h>
 
-#include "network_port.h"
-#include "printable_text.h"
-#include "version_info.h"
+#include "base/network_port.h"
+#include "base/version_info.h"
+#include "update/printable_text.h"
 
 namespace {
 

@@ -12,14 +12,14 @@
 #include <chrono>
 #include <thread>
 
-#include "display_platform.h"
-#include "logging.h"
-#include "program_options.h"
-#include "single_instance.h"
-#include "termination_signals.h"
-#include "test_support.h"
-#include "user_messages.h"
-#include "xvfb_server.h"  // the process helpers
+#include "app/display_platform.h"
+#include "app/program_options.h"
+#include "app/single_instance.h"
+#include "app/termination_signals.h"
+#include "app/user_messages.h"
+#include "base/logging.h"
+#include "tests/support/test_support.h"
+#include "tests/support/xvfb_server.h"  // the process helpers
 
 namespace {
 

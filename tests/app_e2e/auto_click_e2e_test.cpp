@@ -4,7 +4,7 @@
 #include <deque>
 #include <numeric>
 
-#include "e2e_harness.h"
+#include "tests/app_e2e/e2e_harness.h"
 
 namespace e2e {
 namespace {

@@ -3,7 +3,7 @@
 // asked for, sits on the face.
 #include <opencv2/imgproc.hpp>
 
-#include "e2e_harness.h"
+#include "tests/app_e2e/e2e_harness.h"
 
 #include <X11/Xutil.h>
 

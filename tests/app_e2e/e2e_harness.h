@@ -17,10 +17,10 @@
 #include <sstream>
 #include <vector>
 
-#include "settings_store.h"
-#include "synthetic_sequence.h"
-#include "test_support.h"
-#include "trayer_process.h"  // brings Xlib: after the headers its macros would break
+#include "base/settings_store.h"
+#include "tests/support/test_support.h"
+#include "tests/support/trayer_process.h"  // brings Xlib: after the headers its macros would break
+#include "tools/sequence/synthetic_sequence.h"
 
 #include <X11/Xatom.h>
 #include <X11/extensions/XTest.h>

@@ -1,8 +1,8 @@
 // The program's life as a process and what the user sees of it: the command line, one copy at a
 // time, the pointer following the head, the tray, ending on a signal or from the tray's menu,
 // refusing to start and restarting itself.
-#include "e2e_harness.h"
-#include "session_bus.h"
+#include "tests/app_e2e/e2e_harness.h"
+#include "tests/support/session_bus.h"
 
 namespace e2e {
 namespace {

@@ -1,7 +1,7 @@
 // The program steering a simulator's view: the head's motion arrives at a pose receiver on the
 // stored address while the pointer stays where it is.
-#include "e2e_harness.h"
-#include "udp_receiver.h"
+#include "tests/app_e2e/e2e_harness.h"
+#include "tests/support/udp_receiver.h"
 
 namespace e2e {
 namespace {

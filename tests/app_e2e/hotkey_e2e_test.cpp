@@ -2,10 +2,10 @@
 // shortcuts portal.
 #include <QCoreApplication>
 
-#include "fake_portal.h"
+#include "tests/support/fake_portal.h"
 // Xlib's macros would break Qt's headers: after them.
-#include "e2e_harness.h"
-#include "session_bus.h"
+#include "tests/app_e2e/e2e_harness.h"
+#include "tests/support/session_bus.h"
 
 namespace e2e {
 namespace {

@@ -1,6 +1,6 @@
 // Another program on the desktop takes the head's motion through the local socket, with
 // mivex-pipe as its client.
-#include "e2e_harness.h"
+#include "tests/app_e2e/e2e_harness.h"
 
 namespace e2e {
 namespace {

@@ -2,7 +2,7 @@
 // as a user without a mouse would: the "Mouse Left and Right movement" slider changes the pointer's
 // horizontal gain on the frames that follow, the start-at-login entry starts this very program,
 // and the window's Exit ends it.
-#include "e2e_harness.h"
+#include "tests/app_e2e/e2e_harness.h"
 
 namespace e2e {
 namespace {

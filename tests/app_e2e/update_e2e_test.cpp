@@ -1,7 +1,7 @@
 // The update check as the user and a script meet it: the update window that shows by itself at the
 // first start, and `mivex --check-update` beside a running copy.
-#include "e2e_harness.h"
-#include "local_http_server.h"
+#include "tests/app_e2e/e2e_harness.h"
+#include "tests/support/local_http_server.h"
 
 namespace e2e {
 namespace {

@@ -4,7 +4,7 @@
 // window of the test.
 #include <regex>
 
-#include "e2e_harness.h"
+#include "tests/app_e2e/e2e_harness.h"
 
 #include <X11/Xutil.h>
 

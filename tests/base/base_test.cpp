@@ -14,11 +14,11 @@
 #include <thread>
 #include <vector>
 
-#include "logging.h"
-#include "paths.h"
-#include "settings_store.h"
-#include "system_version.h"
-#include "test_support.h"
+#include "base/logging.h"
+#include "base/paths.h"
+#include "base/settings_store.h"
+#include "base/system_version.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Test helper: fills the settings with known values, then rewrites one key until killed.
-#include "settings_store.h"
+#include "base/settings_store.h"
 
 int main() {
     CSettingsStore store;

@@ -15,16 +15,16 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
-#include "format_search.h"
-#include "frame_decoder.h"
-#include "logging.h"
-#include "replay_v4l2.h"
-#include "scripted_capture.h"
-#include "synthetic_sequence.h"
-#include "test_support.h"
-#include "v4l2_capture.h"
-#include "video_file_capture.h"
-#include "video_input_track.h"
+#include "base/logging.h"
+#include "capture/format_search.h"
+#include "capture/frame_decoder.h"
+#include "capture/replay_v4l2.h"
+#include "capture/scripted_capture.h"
+#include "capture/v4l2_capture.h"
+#include "capture/video_file_capture.h"
+#include "capture/video_input_track.h"
+#include "tests/support/test_support.h"
+#include "tools/sequence/synthetic_sequence.h"
 
 namespace {
 

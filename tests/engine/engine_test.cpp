@@ -14,14 +14,14 @@
 #include <sstream>
 #include <vector>
 
-#include "camera_frame.h"
-#include "engine.h"
-#include "replay_v4l2.h"
-#include "scripted_capture.h"
-#include "settings_store.h"
-#include "synthetic_sequence.h"
-#include "test_support.h"
-#include "tracking_test_support.h"
+#include "base/camera_frame.h"
+#include "base/settings_store.h"
+#include "capture/replay_v4l2.h"
+#include "capture/scripted_capture.h"
+#include "engine/engine.h"
+#include "tests/support/test_support.h"
+#include "tests/tracking/tracking_test_support.h"
+#include "tools/sequence/synthetic_sequence.h"
 
 namespace {
 

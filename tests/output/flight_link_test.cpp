@@ -7,11 +7,11 @@
 #include <memory>
 #include <vector>
 
-#include "flight_link.h"
-#include "recording_sim_link.h"
-#include "udp_receiver.h"
-#include "udp_sim_link.h"
-#include "xvfb_server.h"
+#include "output/flight_link.h"
+#include "output/recording_sim_link.h"
+#include "output/udp_sim_link.h"
+#include "tests/support/udp_receiver.h"
+#include "tests/support/xvfb_server.h"
 
 namespace {
 

@@ -17,14 +17,14 @@
 #include <utility>
 #include <vector>
 
-#include "detect_window.h"
-#include "injector_selection.h"
-#include "mouse.h"
-#include "recording_injector.h"
-#include "test_support.h"
-#include "uinput_injector.h"
-#include "virtual_keys.h"
-#include "xvfb_server.h"
+#include "output/detect_window.h"
+#include "output/injector_selection.h"
+#include "output/mouse.h"
+#include "output/recording_injector.h"
+#include "output/uinput_injector.h"
+#include "output/virtual_keys.h"
+#include "tests/support/test_support.h"
+#include "tests/support/xvfb_server.h"
 
 #include <X11/keysym.h>
 

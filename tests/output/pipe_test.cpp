@@ -14,11 +14,11 @@
 #include <random>
 #include <tuple>
 
-#include "logging.h"
-#include "pipe_socket.h"
-#include "sdk.h"
-#include "test_support.h"
-#include "thread_pipe.h"
+#include "base/logging.h"
+#include "output/pipe_socket.h"
+#include "output/sdk.h"
+#include "output/thread_pipe.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The speed tables built from stored points, read back through the lookup and compared bit for
 // bit: the curve is defined by its single-precision steps.
-#include "speed_profile.h"
+#include "profile/speed_profile.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <cmath>
 #include <utility>
 
-#include "test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

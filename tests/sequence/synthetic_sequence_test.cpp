@@ -1,6 +1,6 @@
 // The synthetic head-motion sequences: their truth, their pictures and files, and a face the
 // tracker's cascade finds where the truth puts it.
-#include "synthetic_sequence.h"
+#include "tools/sequence/synthetic_sequence.h"
 
 #include <sys/wait.h>
 
@@ -17,7 +17,7 @@
 #include <opencv2/video/tracking.hpp>
 #include <opencv2/videoio.hpp>
 
-#include "test_support.h"
+#include "tests/support/test_support.h"
 
 // Names the trajectory in test listings instead of dumping its bytes.
 void PrintTo(Trajectory t, std::ostream* os) { *os << TrajectoryName(t); }

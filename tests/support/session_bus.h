@@ -2,8 +2,8 @@
 // with the object. While it lives, this process and the programs it starts use it.
 #pragma once
 
-#include "test_support.h"
-#include "xvfb_server.h"
+#include "tests/support/test_support.h"
+#include "tests/support/xvfb_server.h"
 
 namespace test {
 

@@ -3,8 +3,8 @@
 // is started by the test and ended when its object goes away.
 #pragma once
 
-#include "test_support.h"
-#include "xvfb_server.h"
+#include "tests/support/test_support.h"
+#include "tests/support/xvfb_server.h"
 
 namespace test {
 

@@ -5,7 +5,7 @@
 #include <opencv2/video/tracking.hpp>
 #include <tuple>
 
-#include "tracking_test_support.h"
+#include "tests/tracking/tracking_test_support.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 #include <chrono>
 #include <opencv2/imgproc.hpp>
 
-#include "camera_frame.h"
-#include "paths.h"
-#include "synthetic_sequence.h"
-#include "test_support.h"
-#include "thread_camera.h"
-#include "tracking_test_support.h"
+#include "base/camera_frame.h"
+#include "base/paths.h"
+#include "tests/support/test_support.h"
+#include "tests/tracking/tracking_test_support.h"
+#include "tools/sequence/synthetic_sequence.h"
+#include "tracking/thread_camera.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <tuple>
 #include <vector>
 
-#include "feature_tracker.h"
-#include "test_support.h"
+#include "tests/support/test_support.h"
+#include "tracking/feature_tracker.h"
 
 namespace {
 

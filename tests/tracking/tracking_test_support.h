@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "feature_tracker.h"
-#include "head_detect.h"
+#include "tracking/feature_tracker.h"
+#include "tracking/head_detect.h"
 
 // Found by the test framework through the argument's namespace, for readable failures.
 inline void PrintTo(const HeadRect& r, std::ostream* out) {

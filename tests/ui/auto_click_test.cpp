@@ -10,15 +10,15 @@
 #include <optional>
 #include <vector>
 
-#include "click_sound.h"
-#include "detect_window.h"
-#include "dialog_float.h"
-#include "dlg_click.h"
-#include "hover_button.h"
-#include "mouse.h"
-#include "recording_injector.h"
-#include "test_support.h"
-#include "thread_float.h"
+#include "output/click_sound.h"
+#include "output/detect_window.h"
+#include "output/mouse.h"
+#include "output/recording_injector.h"
+#include "tests/support/test_support.h"
+#include "ui/dialog_float.h"
+#include "ui/dlg_click.h"
+#include "ui/hover_button.h"
+#include "ui/thread_float.h"
 
 namespace {
 

@@ -6,18 +6,18 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include "camera_controls_dialog.h"
-#include "camera_frame.h"
-#include "camera_page.h"
-#include "live_view.h"
-#include "logging.h"
-#include "main_sheet.h"
-#include "mouse.h"
-#include "page_fixture.h"
-#include "recording_injector.h"
-#include "settings_pages.h"
-#include "test_support.h"
-#include "thread_camera.h"
+#include "base/camera_frame.h"
+#include "base/logging.h"
+#include "output/mouse.h"
+#include "output/recording_injector.h"
+#include "tests/support/test_support.h"
+#include "tests/ui/page_fixture.h"
+#include "tracking/thread_camera.h"
+#include "ui/camera_controls_dialog.h"
+#include "ui/camera_page.h"
+#include "ui/live_view.h"
+#include "ui/main_sheet.h"
+#include "ui/settings_pages.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <memory>
 #include <vector>
 
-#include "engine_control.h"
-#include "scripted_capture.h"
-#include "speed_profile.h"
-#include "video_input_track.h"
+#include "capture/scripted_capture.h"
+#include "capture/video_input_track.h"
+#include "engine/engine_control.h"
+#include "profile/speed_profile.h"
 
 class FakeEngine final : public IEngineControl {
 public:

@@ -8,10 +8,10 @@
 
 #include <memory>
 
-#include "flight_page.h"
-#include "page_fixture.h"
-#include "recording_sim_link.h"
-#include "slider_row.h"
+#include "output/recording_sim_link.h"
+#include "tests/ui/page_fixture.h"
+#include "ui/flight_page.h"
+#include "ui/slider_row.h"
 
 namespace {
 

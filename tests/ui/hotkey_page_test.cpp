@@ -6,21 +6,21 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include "control_ids.h"
-#include "fake_portal.h"
-#include "hotkey_actions.h"
-#include "hotkey_ctrl.h"
-#include "hotkey_page.h"
-#include "input_event.h"
-#include "logging.h"
-#include "main_sheet.h"
-#include "page_fixture.h"
-#include "portal_shortcuts.h"
-#include "recording_hotkey_grabber.h"
-#include "x11_hotkey_grabber.h"
+#include "base/logging.h"
+#include "output/input_event.h"
+#include "output/portal_shortcuts.h"
+#include "output/recording_hotkey_grabber.h"
+#include "output/x11_hotkey_grabber.h"
+#include "tests/support/fake_portal.h"
+#include "tests/ui/page_fixture.h"
+#include "ui/control_ids.h"
+#include "ui/hotkey_actions.h"
+#include "ui/hotkey_ctrl.h"
+#include "ui/hotkey_page.h"
+#include "ui/main_sheet.h"
 // Xlib last: its macros break Qt's headers.
-#include "session_bus.h"
-#include "xvfb_server.h"
+#include "tests/support/session_bus.h"
+#include "tests/support/xvfb_server.h"
 
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>

@@ -6,12 +6,12 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include "autostart_entry.h"
-#include "hover_button.h"
-#include "page_fixture.h"
-#include "settings_page.h"
-#include "slider_row.h"
-#include "system_page.h"
+#include "base/autostart_entry.h"
+#include "tests/ui/page_fixture.h"
+#include "ui/hover_button.h"
+#include "ui/settings_page.h"
+#include "ui/slider_row.h"
+#include "ui/system_page.h"
 
 namespace {
 

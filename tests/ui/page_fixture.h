@@ -4,14 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include "fake_engine.h"
-#include "mouse.h"
-#include "profile_dialog_link.h"
-#include "recording_injector.h"
-#include "settings_mirror.h"
-#include "settings_pages.h"
-#include "settings_store.h"
-#include "test_support.h"
+#include "base/settings_mirror.h"
+#include "base/settings_store.h"
+#include "output/mouse.h"
+#include "output/recording_injector.h"
+#include "tests/support/test_support.h"
+#include "tests/ui/fake_engine.h"
+#include "ui/profile_editor/profile_dialog_link.h"
+#include "ui/settings_pages.h"
 
 class PageFixture : public testing::Test {
 protected:

@@ -5,11 +5,11 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include "hover_button.h"
-#include "page_fixture.h"
-#include "profile_dialog.h"
-#include "profile_window.h"
-#include "settings_page.h"
+#include "tests/ui/page_fixture.h"
+#include "ui/hover_button.h"
+#include "ui/profile_editor/profile_dialog.h"
+#include "ui/profile_editor/profile_window.h"
+#include "ui/settings_page.h"
 
 namespace {
 

@@ -13,20 +13,20 @@
 #include <functional>
 #include <vector>
 
-#include "fake_engine.h"
-#include "main_sheet.h"
-#include "profile_dialog.h"
-#include "profile_dialog_link.h"
-#include "profile_window.h"
-#include "settings_store.h"
-#include "test_support.h"
+#include "base/settings_store.h"
+#include "tests/support/test_support.h"
+#include "tests/ui/fake_engine.h"
+#include "ui/main_sheet.h"
+#include "ui/profile_editor/profile_dialog.h"
+#include "ui/profile_editor/profile_dialog_link.h"
+#include "ui/profile_editor/profile_window.h"
 
 // Last: Xlib's macros (None, Bool, Status) clash with names in Qt's headers.
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
-#include "session_bus.h"
-#include "trayer_process.h"
+#include "tests/support/session_bus.h"
+#include "tests/support/trayer_process.h"
 
 namespace {
 

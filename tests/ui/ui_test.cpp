@@ -15,22 +15,22 @@
 #include <utility>
 #include <vector>
 
-#include "about_dialog.h"
-#include "camera_page.h"
-#include "fake_engine.h"
-#include "hover_button.h"
-#include "label.h"
-#include "main_sheet.h"
-#include "mouse.h"
-#include "page_fixture.h"
-#include "page_tooltips.h"
-#include "recording_injector.h"
-#include "settings_pages.h"
-#include "speed_profile.h"
-#include "system_version.h"
-#include "test_support.h"
-#include "tooltip_strings.h"
-#include "version_info.h"
+#include "base/system_version.h"
+#include "base/version_info.h"
+#include "output/mouse.h"
+#include "output/recording_injector.h"
+#include "profile/speed_profile.h"
+#include "tests/support/test_support.h"
+#include "tests/ui/fake_engine.h"
+#include "tests/ui/page_fixture.h"
+#include "ui/about_dialog.h"
+#include "ui/camera_page.h"
+#include "ui/hover_button.h"
+#include "ui/label.h"
+#include "ui/main_sheet.h"
+#include "ui/page_tooltips.h"
+#include "ui/settings_pages.h"
+#include "ui/tooltip_strings.h"
 
 namespace {
 

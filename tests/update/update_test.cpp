@@ -5,11 +5,11 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "local_http_server.h"
-#include "settings_store.h"
-#include "test_support.h"
-#include "update_dialog.h"
-#include "update_reminder.h"
+#include "base/settings_store.h"
+#include "tests/support/local_http_server.h"
+#include "tests/support/test_support.h"
+#include "update/update_dialog.h"
+#include "update/update_reminder.h"
 
 namespace {
 

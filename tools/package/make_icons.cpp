@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app_icon.h"
+#include "ui/app_icon.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) {

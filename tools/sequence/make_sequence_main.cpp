@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "command_line.h"
-#include "synthetic_sequence.h"
+#include "tools/common/command_line.h"
+#include "tools/sequence/synthetic_sequence.h"
 
 namespace {
 

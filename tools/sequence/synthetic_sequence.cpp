@@ -1,4 +1,4 @@
-#include "synthetic_sequence.h"
+#include "tools/sequence/synthetic_sequence.h"
 
 #include <algorithm>
 #include <cmath>

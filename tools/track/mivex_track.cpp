@@ -25,19 +25,19 @@
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/videoio.hpp>
 
-#include "camera_frame.h"
-#include "command_line.h"
-#include "engine.h"
-#include "frame_conversion.h"
-#include "message_sink.h"
-#include "mouse.h"
-#include "recording_injector.h"
-#include "settings_mirror.h"
-#include "standard_output.h"
-#include "unique_fd.h"
-#include "v4l2_capture.h"
-#include "video_file_capture.h"
-#include "video_input_track.h"
+#include "base/camera_frame.h"
+#include "base/message_sink.h"
+#include "base/settings_mirror.h"
+#include "base/standard_output.h"
+#include "capture/frame_conversion.h"
+#include "capture/v4l2_capture.h"
+#include "capture/video_file_capture.h"
+#include "capture/video_input_track.h"
+#include "engine/engine.h"
+#include "output/mouse.h"
+#include "output/recording_injector.h"
+#include "output/unique_fd.h"
+#include "tools/common/command_line.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "profile_dialog.h"
+#include "ui/profile_editor/profile_dialog.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -11,11 +11,11 @@
 #include <QScopedValueRollback>
 #include <QVBoxLayout>
 
-#include "engine_control.h"
-#include "profile_dialog_link.h"
-#include "profile_window.h"
-#include "settings_store.h"
-#include "speed_profile.h"
+#include "base/settings_store.h"
+#include "engine/engine_control.h"
+#include "profile/speed_profile.h"
+#include "ui/profile_editor/profile_dialog_link.h"
+#include "ui/profile_editor/profile_window.h"
 
 namespace {
 

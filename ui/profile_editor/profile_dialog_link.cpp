@@ -1,6 +1,6 @@
-#include "profile_dialog_link.h"
+#include "ui/profile_editor/profile_dialog_link.h"
 
-#include "profile_dialog.h"
+#include "ui/profile_editor/profile_dialog.h"
 
 void CProfileDialogLink::ShowDialog() {
     if (m_pDialog) m_pDialog->ShowDialog();

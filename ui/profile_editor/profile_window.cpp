@@ -1,4 +1,4 @@
-#include "profile_window.h"
+#include "ui/profile_editor/profile_window.h"
 
 #include <QAccessible>
 #include <QKeyEvent>
