@@ -21,9 +21,9 @@ struct InjectorSelectionOptions {
 
 struct InjectorSelection {
     InjectorKind kind = InjectorKind::Unavailable;
-    std::unique_ptr<IInputInjector> injector;  // null exactly when kind is Unavailable
-    std::string text;                          // which one was chosen and why the others were not, one line
-    std::string uinputWhyNot;                  // empty when uinput is used
+    std::unique_ptr<IInputInjector> injector{};  // null exactly when kind is Unavailable
+    std::string text{};                          // which one was chosen and why the others were not, one line
+    std::string uinputWhyNot{};                  // empty when uinput is used
 };
 
 InjectorSelection SelectInputInjector(const InjectorSelectionOptions& options = {});
