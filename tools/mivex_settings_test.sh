@@ -5,12 +5,8 @@
 set -u
 settings=$1
 work=$2
-failures=0
-
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
+# shellcheck source=tools/common/script_checks.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common/script_checks.sh"
 
 rm -rf "$work" && mkdir -p "$work" || exit 1
 export XDG_CONFIG_HOME="$work/config"
@@ -64,8 +60,4 @@ for args in "--list" "--get settings/sliderLrMouse"; do  # shellcheck disable=SC
         fail "$args into a full disk: $(cat "$work/err")"
 done
 
-if [ "$failures" -gt 0 ]; then
-    echo "$failures failure(s)" >&2
-    exit 1
-fi
-echo "all mivex-settings checks passed"
+finish "all mivex-settings checks passed"

@@ -7,12 +7,8 @@ set -u
 track=$1
 make_sequence=$2
 work=$3
-failures=0
-
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
+# shellcheck source=tools/common/script_checks.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../common/script_checks.sh"
 
 rm -rf "$work" && mkdir -p "$work/home" || exit 1
 # Fresh settings folders: no stored settings reach the mapping.
@@ -54,8 +50,4 @@ rests rests 60 640x480 4e7fc6a640fb2ab40a8c2d08ffa73ec08e844328a9075fa9ee2ff34cf
 odd sweep 60 322x242 3b9d48e11019f854f2388e8b1a831a2a389666239119de07f3627398d73deaf6 b2d0d735e1d06e409cbb238e63f961b716d8401925e102fc7cb10b0eaf98bec6
 CASES
 
-if [ "$failures" -gt 0 ]; then
-    echo "$failures failure(s)" >&2
-    exit 1
-fi
-echo "all recorded mivex-track rows reproduced"
+finish "all recorded mivex-track rows reproduced"

@@ -6,12 +6,8 @@ set -u
 track=$1
 make_sequence=$2
 work=$3
-failures=0
-
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
+# shellcheck source=tools/common/script_checks.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../common/script_checks.sh"
 
 # expect_exit CODE COMMAND...: runs COMMAND with its output in $work/out and $work/err.
 expect_exit() {
@@ -63,8 +59,7 @@ grep -q "cannot read video $work/text.avi" "$work/err" || fail "no message namin
 # A real sequence: the photo comes from a Debian package, and its absence must fail, not skip.
 if ! "$make_sequence" --trajectory circle --frames 60 --out "$work/circle" >"$work/make.log" 2>&1; then
     fail "cannot make the test sequence: $(cat "$work/make.log")"
-    echo "$failures failure(s)" >&2
-    exit 1
+    finish  # with the failure just recorded: nothing below can run without the sequence
 fi
 
 # The input as the output, by its name or a link, is refused and left intact.
@@ -227,8 +222,4 @@ awk -F, 'FNR > 1 { sx += $4 / ($3 ? $3 : 1); mx += $11; sy += $5 / ($3 ? $3 : 1)
               printf "moves %d,%d for mean motion %.2f,%.2f\n", mx, my, sx, sy; exit 1 } }' \
     "$work/mapped.csv" >"$work/check.log" || fail "mapped moves: $(cat "$work/check.log")"
 
-if [ "$failures" -gt 0 ]; then
-    echo "$failures failure(s)" >&2
-    exit 1
-fi
-echo "all mivex-track checks passed"
+finish "all mivex-track checks passed"
