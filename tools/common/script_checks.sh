@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the command-line checks: fail records a failure and goes on; finish ends the check,
 # with the count of failures when there were any, else with the success line it is given.
 failures=0
