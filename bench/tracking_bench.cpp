@@ -24,8 +24,6 @@
 #include <string>
 #include <vector>
 
-#include <condition_variable>
-#include <mutex>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -35,6 +33,7 @@
 #include "engine/engine.h"
 #include "output/mouse.h"
 #include "output/recording_injector.h"
+#include "tests/support/frame_counter.h"
 #include "tests/support/test_support.h"
 #include "tools/sequence/synthetic_sequence.h"
 #include "tracking/feature_tracker.h"
@@ -442,7 +441,7 @@ const std::vector<Sample>& JpegFrames() {
 
 // The program's road from a frame on, with default settings (none of the user's), counting the
 // frames it has taken.
-class MappedRoad final : public IFrameObserver {
+class MappedRoad final : public test::FrameCounter {
 public:
     MappedRoad()
         : m_mouse(m_injector, m_mirror),
@@ -461,18 +460,9 @@ public:
     }
     CEngine& Engine() { return m_engine; }
 
-    void BeforeFrame() override {}
     void AfterFrame() override {
-        m_injector.Clear();
-        {
-            std::lock_guard lock(m_mutex);
-            ++m_frames;
-        }
-        m_framed.notify_all();
-    }
-    void WaitForFrames(std::int64_t count) {
-        std::unique_lock lock(m_mutex);
-        m_framed.wait(lock, [&] { return m_frames >= count; });
+        m_injector.Clear();  // the recording would grow by every frame's moves
+        FrameCounter::AfterFrame();
     }
 
 private:
@@ -483,20 +473,13 @@ private:
     CMouse m_mouse;
     SilentMessages m_messages;
     CEngine m_engine;
-    std::mutex m_mutex;
-    std::condition_variable m_framed;
-    std::int64_t m_frames = 0;
 };
 
 void BM_WebcamRoad(benchmark::State& state) {
     MappedRoad road;
     if (!road.Init(state)) return;
-    auto owned = std::make_unique<ReplayV4l2>();
+    auto owned = ReplayV4l2::Webcam(V4L2_PIX_FMT_MJPEG, {kWidth, kHeight}, JpegFrames());
     ReplayV4l2& camera = *owned;
-    camera.nodes.resize(1);
-    camera.nodes[0].path = "/dev/video0";
-    camera.formats = {{V4L2_PIX_FMT_MJPEG, {{kWidth, kHeight}}}};
-    camera.Serve(JpegFrames(), ReplayV4l2::Pace::Gated);
     CEngine& engine = road.Engine();
     if (engine.OpenCamera(std::make_unique<CV4l2Capture>(std::move(owned)), 0, kWidth, 30) != 1 ||
         !engine.AttachCamera(1) || !engine.RunCamera()) {
@@ -505,12 +488,18 @@ void BM_WebcamRoad(benchmark::State& state) {
     }
     std::int64_t frames = kRoadWarmUpFrames;
     camera.Release(kRoadWarmUpFrames);
-    road.WaitForFrames(frames);
+    if (!road.WaitFor(frames)) {
+        state.SkipWithError("the replayed camera delivers no frames");
+        return;
+    }
 
     const Allocations allocationsBefore = CountedAllocations();
     for (auto _ : state) {
         camera.Release(1);
-        road.WaitForFrames(++frames);
+        if (!road.WaitFor(++frames)) {
+            state.SkipWithError("the replayed camera stopped delivering");
+            break;
+        }
     }
     ReportAllocations(state, "per_frame", CountedAllocations() - allocationsBefore);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -33,6 +34,15 @@ std::pair<__u32, __u32> Lengths(__u32 fourcc, __u32 width, __u32 height) {
 constexpr std::uint32_t kOffsetStep = 4096;
 
 }  // namespace
+
+std::unique_ptr<ReplayV4l2> ReplayV4l2::Webcam(__u32 fourcc, Size size, std::vector<std::vector<std::uint8_t>> frames) {
+    auto camera = std::make_unique<ReplayV4l2>();
+    camera->nodes.resize(1);
+    camera->nodes[0].path = "/dev/video0";
+    camera->formats = {{fourcc, {size}}};
+    camera->Serve(std::move(frames), Pace::Gated);
+    return camera;
+}
 
 std::vector<std::string> ReplayV4l2::VideoNodes() {
     std::vector<std::string> paths;

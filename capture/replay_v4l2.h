@@ -22,6 +22,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -51,6 +52,10 @@ public:
     };
     enum class Pace { Fast, Interval, Gated };
     enum class Unplugged { No, Silent, Gone };  // Silent: polls time out; Gone: ENODEV
+
+    // One webcam, /dev/video0, offering one format at one size and serving these frames one by one
+    // as they are released (Pace::Gated).
+    static std::unique_ptr<ReplayV4l2> Webcam(__u32 fourcc, Size size, std::vector<std::vector<std::uint8_t>> frames);
 
     std::vector<std::string> VideoNodes() override;
     int Open(const std::string& path) override;

@@ -7,9 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <opencv2/imgcodecs.hpp>
 #include <sstream>
 #include <vector>
@@ -19,13 +17,12 @@
 #include "capture/replay_v4l2.h"
 #include "capture/scripted_capture.h"
 #include "engine/engine.h"
+#include "tests/support/frame_counter.h"
 #include "tests/support/test_support.h"
 #include "tests/tracking/tracking_test_support.h"
 #include "tools/sequence/synthetic_sequence.h"
 
 namespace {
-
-using namespace std::chrono_literals;
 
 class EngineTest : public ::testing::Test {
 protected:
@@ -60,28 +57,6 @@ struct Accuracy {
     int warm = 0, withMotion = 0, measured = 0;  // warm: after the ten frames the flow only settles on
     std::vector<int> points;
     std::string figures;
-};
-
-// Counts the frames the engine's synchronous road has taken, for frames fed from another thread.
-class FrameCounter : public IFrameObserver {
-public:
-    void BeforeFrame() override {}
-    void AfterFrame() override {
-        {
-            std::lock_guard lock(m_mutex);
-            ++m_frames;
-        }
-        m_changed.notify_all();
-    }
-    bool WaitFor(int frames) {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, 60s, [&] { return m_frames >= frames; });
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    int m_frames = 0;
 };
 
 // The synchronous road as mivex-track runs it (detection on every 10th frame); feed(i) hands
@@ -161,16 +136,12 @@ TEST_F(EngineTest, TracksAWebcamsMjpegFramesAsAccuratelyAsTheSameFramesDecodedTo
         });
 
         m_sink.calls.clear();
-        FrameCounter taken;
+        test::FrameCounter taken;
         CEngine webcam(m_mirror, m_store, m_messages, nullptr,
                        {.detectEvery = 10, .observer = &m_sink, .frames = &taken});
         ASSERT_EQ(webcam.InitDetection(), 0);
-        auto owned = std::make_unique<ReplayV4l2>();
+        auto owned = ReplayV4l2::Webcam(V4L2_PIX_FMT_MJPEG, {640, 480}, jpegs);
         ReplayV4l2& camera = *owned;
-        camera.nodes.resize(1);
-        camera.nodes[0].path = "/dev/video0";
-        camera.formats = {{V4L2_PIX_FMT_MJPEG, {{640, 480}}}};
-        camera.Serve(jpegs, ReplayV4l2::Pace::Gated);
         ASSERT_EQ(webcam.OpenCamera(std::make_unique<CV4l2Capture>(std::move(owned)), 0, 640, 30), 1);
         ASSERT_TRUE(webcam.AttachCamera(1) && webcam.RunCamera());
         const Accuracy replayed = Measure(webcam, m_sink, sequence, [&](int i) {
