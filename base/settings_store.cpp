@@ -81,9 +81,12 @@ private:
 
 std::string ErrorText(int error) {
     switch (error) {
-        case ENOSPC: return "disk full";
-        case EDQUOT: return "disk quota used up";
-        default: return std::strerror(error);
+        case ENOSPC:
+            return "disk full";
+        case EDQUOT:
+            return "disk quota used up";
+        default:
+            return std::strerror(error);
     }
 }
 
@@ -95,8 +98,10 @@ bool ValidUtf8(std::string_view text) {
         const unsigned char lead = byte(i);
         int length = 0;
         unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-        if (lead < 0x80) length = 1;
-        else if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+        if (lead < 0x80)
+            length = 1;
+        else if (lead >= 0xC2 && lead <= 0xDF)
+            length = 2;
         else if (lead >= 0xE0 && lead <= 0xEF) {
             length = 3;
             if (lead == 0xE0) low = 0xA0;
@@ -195,8 +200,7 @@ QString KeyPath(std::string_view section, std::string_view key) {
 // The file with key set to value: its line changed in place when it is there (the last one, which
 // reads win), else a line added after the last key of the section's last block, else the section
 // added at the end. Every other byte stays as it was.
-std::string EditedText(std::string_view bytes, std::string_view section, std::string_view key,
-                       std::string_view value) {
+std::string EditedText(std::string_view bytes, std::string_view section, std::string_view key, std::string_view value) {
     std::optional<IniLine> keyLine;
     std::optional<std::size_t> insertAt;  // after the section's last key, or its header
     bool blockOpen = section.empty();     // the lines before the first header form the unnamed block
@@ -221,7 +225,8 @@ std::string EditedText(std::string_view bytes, std::string_view section, std::st
         // The key as written, its "=" and the blanks after it stay.
         const std::size_t equals = keyLine->text.find('=');
         std::size_t valueStart = equals + 1;
-        while (valueStart < keyLine->text.size() && (keyLine->text[valueStart] == ' ' || keyLine->text[valueStart] == '\t'))
+        while (valueStart < keyLine->text.size() &&
+               (keyLine->text[valueStart] == ' ' || keyLine->text[valueStart] == '\t'))
             ++valueStart;
         text.replace(keyLine->start + valueStart, keyLine->text.size() - valueStart, value);
         return text;
@@ -246,8 +251,8 @@ std::string& UnreadableNotice() {
 
 // A free name "<file>.unreadable-<date>[-n]" beside the file.
 std::string UnreadableCopyName(const std::string& file) {
-    const std::string base = file + ".unreadable-" +
-                             QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")).toStdString();
+    const std::string base =
+        file + ".unreadable-" + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")).toStdString();
     std::string name = base;
     for (int n = 2; std::filesystem::exists(std::filesystem::symlink_status(name)); ++n)
         name = base + '-' + std::to_string(n);
@@ -333,7 +338,8 @@ CSettingsStore::ParsedFile ReadSettingsFile(const std::string& path) {
     std::size_t length = 0;
     for (;;) {
         if (length == parsed.bytes.size()) {
-            if (length > static_cast<std::size_t>(kMaxFileBytes)) return fail(std::string("is larger than ") + kMaxFileText);
+            if (length > static_cast<std::size_t>(kMaxFileBytes))
+                return fail(std::string("is larger than ") + kMaxFileText);
             parsed.bytes.resize(std::min<std::size_t>(length * 2, kMaxFileBytes + 1));
         }
         const ssize_t count = ::read(file.get(), parsed.bytes.data() + length, parsed.bytes.size() - length);
@@ -554,13 +560,14 @@ std::string CSettingsStore::ReplaceFile(const char* section, const char* key, co
         if (error) return m_strPath + ": " + error.message() + "; it is left as it is";
         struct stat status {};
         if (::stat(target.c_str(), &status) == 0) mode = status.st_mode & 07777;
-    } else if (struct stat status {}; ::lstat(m_strPath.c_str(), &status) == 0) {
+    } else if (struct stat status{}; ::lstat(m_strPath.c_str(), &status) == 0) {
         return m_strPath + " is a link to a file that does not exist; it is left as it is";
     }
     if (!KeepUnreadableFile(m_strPath, current))
         return m_strPath + " could not be read, and a copy of it could not be made";
     ParsedFile written;
-    written.bytes = EditedText(current.text ? std::string_view(current.bytes) : std::string_view(), section, key, value);
+    written.bytes =
+        EditedText(current.text ? std::string_view(current.bytes) : std::string_view(), section, key, value);
     if (std::string why = ReplaceWhole(target, written.bytes, mode); !why.empty()) return m_strPath + ": " + why;
     // What was written is what the file holds: no need to read it back.
     struct stat status {};

@@ -1,6 +1,6 @@
 // The base library: the settings store and its key table, the diagnostic log, the system report.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
@@ -183,12 +183,15 @@ TEST_F(SettingsStore, WhatIsInTheWayIsNeitherWaitedForNorReadNorReplacedAndEachF
         {file, [](const fs::path& p) { fs::create_directory(p); }, "Mivex.ini: is a folder, not a file"},
         {file, [](const fs::path& p) { ::mkfifo(p.c_str(), 0600); }, "Mivex.ini: is not a regular file"},
         {file, [](const fs::path& p) { fs::create_symlink("/dev/zero", p); }, "Mivex.ini: is not a regular file"},
-        {file, [&](const fs::path& p) { fs::create_symlink(loop, p), fs::create_symlink(p, loop); }, "Mivex.ini: Too many levels"},
-        {file, [](const fs::path& p) { fs::create_symlink("nowhere", p); }, "Mivex.ini is a link to a file that does not exist"},
+        {file, [&](const fs::path& p) { fs::create_symlink(loop, p), fs::create_symlink(p, loop); },
+         "Mivex.ini: Too many levels"},
+        {file, [](const fs::path& p) { fs::create_symlink("nowhere", p); },
+         "Mivex.ini is a link to a file that does not exist"},
         {lock, [](const fs::path& p) { ::mkfifo(p.c_str(), 0600); }, "Mivex.ini.lock is not a regular file"},
         {lock, [](const fs::path& p) { fs::create_directory(p); }, "Mivex.ini.lock is a folder"},
         {lock, [](const fs::path& p) { fs::create_symlink("nowhere", p); }, "Mivex.ini.lock is a link"},
-        {lock, [&](const fs::path& p) { fs::create_symlink(loop, p), fs::create_symlink(p, loop); }, "Mivex.ini.lock is a link"},
+        {lock, [&](const fs::path& p) { fs::create_symlink(loop, p), fs::create_symlink(p, loop); },
+         "Mivex.ini.lock is a link"},
         {lock, [](const fs::path& p) { fs::create_symlink("/dev/zero", p); }, "Mivex.ini.lock is a link"},
     };
     for (const auto& c : blocked) {
@@ -229,8 +232,9 @@ TEST_F(SettingsStore, WhatIsInTheWayIsNeitherWaitedForNorReadNorReplacedAndEachF
     ASSERT_EQ(::write(held, pid.data(), pid.size()), static_cast<ssize_t>(pid.size()));
     said.clear();
     EXPECT_FALSE(m_store.Write(Setting::kSliderLrMouse, 5));
-    EXPECT_NE(m_store.WriteError().find("cannot lock " + lock.string() + ": process " + pid + " (base_tests) has held it"),
-              std::string::npos)
+    EXPECT_NE(
+        m_store.WriteError().find("cannot lock " + lock.string() + ": process " + pid + " (base_tests) has held it"),
+        std::string::npos)
         << m_store.WriteError();
     EXPECT_EQ(said.size(), 1u);
     ::close(held);
@@ -259,7 +263,8 @@ TEST_F(SettingsStore, AFileThatCannotBeOpenedIsNeitherCachedNorReplaced) {
     EXPECT_EQ(m_store.Read(Setting::kSliderLrMouse), 3) << "what could not be read was not kept";
     EXPECT_EQ(test::ReadFile(m_home.SettingsFile()), mine);
     EXPECT_TRUE(m_store.Write(Setting::kUseMouse, 1));
-    EXPECT_EQ(test::ReadFile(m_home.SettingsFile()), "; mine\n[settings]\nsliderLrMouse=3\nuseMouse=1\n[camera1]\nfps=25\n");
+    EXPECT_EQ(test::ReadFile(m_home.SettingsFile()),
+              "; mine\n[settings]\nsliderLrMouse=3\nuseMouse=1\n[camera1]\nfps=25\n");
 }
 
 TEST_F(SettingsStore, AFullDiskLeavesTheOldFileWholeAndSaysSo) {
@@ -283,7 +288,8 @@ TEST_F(SettingsStore, AFullDiskLeavesTheOldFileWholeAndSaysSo) {
               m_home.SettingsFile().string() + ": cannot be written (File too large); the file is left as it was");
     EXPECT_EQ(test::ReadFile(m_home.SettingsFile()), mine);
     for (const auto& entry : fs::directory_iterator(m_home.SettingsFile().parent_path()))
-        EXPECT_TRUE(entry.path().filename() == "Mivex.ini" || entry.path().filename() == "Mivex.ini.lock") << entry.path();
+        EXPECT_TRUE(entry.path().filename() == "Mivex.ini" || entry.path().filename() == "Mivex.ini.lock")
+            << entry.path();
     EXPECT_EQ(CSettingsStore().Read(Setting::kSliderLrMouse), 3);
 
     const int full = ::open("/dev/full", O_WRONLY);
