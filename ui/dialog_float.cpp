@@ -27,6 +27,7 @@
 // Last: Xlib's macros (None, Bool, Status) clash with names in Qt's headers.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace {
 
@@ -63,22 +64,32 @@ constexpr std::array<FloatButton, 7> kFloatButtons{{
     {CDialogFloat::kDrag, 1044, FloatGlyph::Drag, {96, 24}, "Drag"},
 }};
 
-// Where the window goes to an X server (X11, or XWayland in a Wayland session), its type and state
-// tell the window manager how to treat it. A toolbar: openbox, mutter and KWin give it neither a
-// minimise nor a maximise button, whatever its Motif hints say (openbox ignores them for both), and
-// one that is transient for no window is not one of the tool windows KWin hides while another
-// program is active (Qt makes its tool windows transient for the whole program). Off the taskbar
-// and the pager, as a tool window is. Written before every mapping: a window manager drops
-// _NET_WM_STATE when a window is withdrawn, and Qt adds its own states to what it finds there.
-void MarkAsFloatingToolbar(QWidget& window) {
+// Where the window goes to an X server (X11, or XWayland in a Wayland session), its type, group
+// and state tell the window manager how to treat it. The type of a torn-off menu, which it is much
+// like: openbox, mutter and KWin give it a title bar to move it by but no minimise or maximise
+// (openbox ignores Motif hints for those, and gives them to normal and utility windows; mutter
+// gives a toolbar no title bar), and one transient for no window is not among the tool windows
+// KWin hides while another program is active (Qt makes its tool windows transient for the whole
+// program). A group of its own: mutter raises a program's dialogs to the highest layer of their
+// group, which would put every dialog of the program above all other windows while this one is
+// up. Off the taskbar and the pager, as a tool window is. Written before every mapping: a window
+// manager drops _NET_WM_STATE when a window is withdrawn, and Qt adds its own states to it.
+void MarkForWindowManager(QWidget& window) {
+    // The offscreen platform offers an X11 interface too, without a display.
     const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (x11 == nullptr) return;
-    Display* display = x11->display();
+    Display* display = x11 != nullptr ? x11->display() : nullptr;
+    if (display == nullptr || QGuiApplication::platformName() != QLatin1String("xcb")) return;
     const auto id = static_cast<::Window>(window.winId());
     const auto atom = [display](const char* name) { return XInternAtom(display, name, False); };
-    Atom type = atom("_NET_WM_WINDOW_TYPE_TOOLBAR");
+    Atom type = atom("_NET_WM_WINDOW_TYPE_MENU");
     XChangeProperty(display, id, atom("_NET_WM_WINDOW_TYPE"), XA_ATOM, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(&type), 1);
+    if (XWMHints* hints = XGetWMHints(display, id)) {
+        hints->flags |= WindowGroupHint;
+        hints->window_group = id;
+        XSetWMHints(display, id, hints);
+        XFree(hints);
+    }
 
     std::vector<Atom> states;
     Atom actualType = 0;
@@ -109,7 +120,7 @@ bool OnSomeScreen(const QRect& window) {
 CDialogFloat::CDialogFloat(CSettingsStore& store, CSettingsMirror& mirror, CMouse& mouse, CDetectWindow& detectWindow,
                            IClickSound& sound, Ticks ticks)
     // A title bar without buttons: no minimise, maximise or close. A window, not a Qt tool window,
-    // so that it is transient for nothing (see MarkAsFloatingToolbar).
+    // so that it is transient for nothing (see MarkForWindowManager).
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint |
                            Qt::WindowDoesNotAcceptFocus),
       m_store(store),
@@ -179,7 +190,7 @@ void CDialogFloat::ShowOnScreen() {
 
 void CDialogFloat::showEvent(QShowEvent* event) {
     // Sent before the window is mapped.
-    MarkAsFloatingToolbar(*this);
+    MarkForWindowManager(*this);
     QWidget::showEvent(event);
 }
 
