@@ -44,8 +44,7 @@ inline bool Contains(const std::vector<std::string>& names, const std::string& n
 
 // WM_STATE as the window manager set it: NormalState, IconicState, or WithdrawnState when unset.
 inline long WmState(Display* x, Window window) {
-    const std::vector<unsigned long> state =
-        Property32(x, window, "WM_STATE", XInternAtom(x, "WM_STATE", False));
+    const std::vector<unsigned long> state = Property32(x, window, "WM_STATE", XInternAtom(x, "WM_STATE", False));
     return state.empty() ? WithdrawnState : static_cast<long>(state[0]);
 }
 
@@ -65,8 +64,7 @@ inline constexpr unsigned long kMotifMaximise = 1UL << 4;
 
 // The managed windows from the bottom up, as the window manager publishes them.
 inline std::vector<Window> StackingOrder(Display* x) {
-    const std::vector<unsigned long> list =
-        Property32(x, DefaultRootWindow(x), "_NET_CLIENT_LIST_STACKING", XA_WINDOW);
+    const std::vector<unsigned long> list = Property32(x, DefaultRootWindow(x), "_NET_CLIENT_LIST_STACKING", XA_WINDOW);
     return {list.begin(), list.end()};
 }
 
@@ -75,6 +73,19 @@ inline bool StackedAbove(Display* x, Window upper, Window lower) {
     const std::vector<Window> order = StackingOrder(x);
     const auto up = std::ranges::find(order, upper), low = std::ranges::find(order, lower);
     return up != order.end() && low != order.end() && up > low;
+}
+
+// The stacking order from the bottom up as names with their window types, for failure messages.
+inline std::string DescribeStacking(Display* x) {
+    std::string text;
+    for (Window window : StackingOrder(x)) {
+        char* title = nullptr;
+        text += (XFetchName(x, window, &title) && title != nullptr) ? title : "(no name)";
+        if (title != nullptr) XFree(title);
+        for (const std::string& type : AtomNames(x, window, "_NET_WM_WINDOW_TYPE")) text += " " + type;
+        text += "\n";
+    }
+    return text;
 }
 
 // A managed window named `name`, or None.

@@ -437,7 +437,8 @@ TEST(FloatingWindow, UnderOpenboxHasNoMinimiseOrMaximiseStaysAboveAndComesBackWh
     ASSERT_TRUE(QTest::qWaitFor(up, kDeadlineMs)) << "auto click on: the floating window did not show";
     const std::vector<std::string> actions = test::AtomNames(x, window, "_NET_WM_ALLOWED_ACTIONS");
     EXPECT_TRUE(test::Contains(actions, "_NET_WM_ACTION_MOVE")) << "openbox allows no moving";
-    for (const char* action : {"_NET_WM_ACTION_MINIMIZE", "_NET_WM_ACTION_MAXIMIZE_HORZ", "_NET_WM_ACTION_MAXIMIZE_VERT"})
+    for (const char* action :
+         {"_NET_WM_ACTION_MINIMIZE", "_NET_WM_ACTION_MAXIMIZE_HORZ", "_NET_WM_ACTION_MAXIMIZE_VERT"})
         EXPECT_FALSE(test::Contains(actions, action)) << "openbox allows " << action;
     const std::vector<unsigned long> motif = test::MotifHints(x, window);
     ASSERT_EQ(motif.size(), 5u) << "no Motif hints";
