@@ -424,6 +424,10 @@ TEST(FloatingWindow, UnderOpenboxHasNoMinimiseOrMaximiseStaysAboveAndComesBackWh
     std::atomic<bool> stopAll{false};
     CThreadFloat shower(floating, mirror, stopAll);
 
+    // openbox takes its selection before it manages windows; its check window comes after.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !test::Property32(x, DefaultRootWindow(x), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW).empty(); },
+        kDeadlineMs));
     const Window other = test::MapOtherClient(x, "other program", 50, 50, 600, 400);
     ASSERT_TRUE(QTest::qWaitFor([&] { return test::WmState(x, other) == NormalState; }, kDeadlineMs));
     XSetInputFocus(x, other, RevertToParent, CurrentTime);  // as a click on it would
@@ -451,7 +455,8 @@ TEST(FloatingWindow, UnderOpenboxHasNoMinimiseOrMaximiseStaysAboveAndComesBackWh
     XRaiseWindow(x, other);
     XSync(x, False);
     QTest::qWait(300);
-    EXPECT_TRUE(test::StackedAbove(x, window, other)) << "the other program's window came above it";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return test::StackedAbove(x, window, other); }, kDeadlineMs))
+        << "the other program's window came above it";
 
     XIconifyWindow(x, window, DefaultScreen(x));
     XSync(x, False);
