@@ -2,8 +2,9 @@
 // the tray, and the settings window (six pages as tabs with one OK button under them, which runs
 // the current page's OnOK; the pages have none of their own) is created hidden and shown from
 // the tray icon. Where the desktop has no tray, the window's button row carries the tray menu's
-// Update, About and Exit, and the window shows itself. Other threads and the pages reach the
-// window only by posting messages to it; they are handled on the main thread.
+// Update, About and Exit, and the window shows itself. It is the program's main window, a normal
+// top-level window, not a dialog. Other threads and the pages reach the window only by posting
+// messages to it; they are handled on the main thread.
 //
 //   std::atomic<bool> stopAll{false};
 //   CmivexDlgMain sheet(stopAll);

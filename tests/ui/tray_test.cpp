@@ -2,7 +2,8 @@
 // window's tray icon in a real XEmbed tray (trayer) and, on a private session bus, in a
 // StatusNotifier tray (a watcher of the test's own, as KDE Plasma's or GNOME's AppIndicator
 // extension), each coming after the program; and the speed profile dialog's questions under a
-// window manager (openbox), which hands the focus back to the dialog after each.
+// window manager (openbox), which hands the focus back to the dialog after each; and the floating
+// window under openbox, which must not be lost.
 #include <gtest/gtest.h>
 
 #include <QtDBus>
@@ -13,13 +14,20 @@
 #include <functional>
 #include <vector>
 
+#include "base/settings_mirror.h"
 #include "base/settings_store.h"
+#include "output/click_sound.h"
+#include "output/detect_window.h"
+#include "output/mouse.h"
+#include "output/recording_injector.h"
 #include "tests/support/test_support.h"
 #include "tests/ui/fake_engine.h"
+#include "ui/dialog_float.h"
 #include "ui/main_sheet.h"
 #include "ui/profile_editor/profile_dialog.h"
 #include "ui/profile_editor/profile_dialog_link.h"
 #include "ui/profile_editor/profile_window.h"
+#include "ui/thread_float.h"
 
 // Last: Xlib's macros (None, Bool, Status) clash with names in Qt's headers.
 #include <X11/extensions/XTest.h>
@@ -27,6 +35,7 @@
 
 #include "tests/support/session_bus.h"
 #include "tests/support/trayer_process.h"
+#include "tests/support/x_window_state.h"
 
 namespace {
 
@@ -385,6 +394,81 @@ TEST(ProfileDialog, UnderAWindowManagerTheTemplateQuestionComesOncePerChoiceAndT
     QTest::qWait(800);
     EXPECT_EQ(g_asked, 2);
     g_stopAsking = true;
+}
+
+struct SilentSound final : IClickSound {
+    void PlayClickSound() override {}
+};
+
+// The floating window under openbox, which shows minimise and maximise buttons unless the window's
+// type rules them out (it ignores Motif hints for them): none, with no way to minimise it; above
+// another program's window that has the focus, which it never takes. Asked to iconify it as a
+// window manager's key would, openbox refuses; iconified all the same, auto click switched off and
+// on shows it again.
+TEST(FloatingWindow, UnderOpenboxHasNoMinimiseOrMaximiseStaysAboveAndComesBackWhenShown) {
+    test::XvfbServer server;
+    ASSERT_TRUE(server.Ok()) << server.Error();
+    test::OpenboxProcess openbox(server.DisplayName());
+    ASSERT_TRUE(openbox.Ok()) << openbox.Error();
+    XApplication app(server.DisplayName());
+    Display* x = app.X11();
+    ASSERT_NE(x, nullptr) << "cannot open the test display";
+    test::TempConfigHome home;
+    CSettingsStore store;
+    CSettingsMirror mirror;
+    CRecordingInjector injector;
+    CMouse mouse(injector, mirror);
+    CDetectWindow detect;
+    SilentSound sound;
+    CDialogFloat floating(store, mirror, mouse, detect, sound, CDialogFloat::Ticks::Manual);
+    std::atomic<bool> stopAll{false};
+    CThreadFloat shower(floating, mirror, stopAll);
+
+    // openbox takes its selection before it manages windows; its check window comes after.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !test::Property32(x, DefaultRootWindow(x), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW).empty(); },
+        kDeadlineMs));
+    const Window other = test::MapOtherClient(x, "other program", 50, 50, 600, 400);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return test::WmState(x, other) == NormalState; }, kDeadlineMs));
+    XSetInputFocus(x, other, RevertToParent, CurrentTime);  // as a click on it would
+    XSync(x, False);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return test::FocusedWindow(x) == other; }, kDeadlineMs));
+
+    mirror.m_bAutoClick = true;
+    shower.Start();
+    const auto window = static_cast<Window>(floating.winId());
+    const auto up = [&] { return test::WmState(x, window) == NormalState && test::Viewable(x, window); };
+    ASSERT_TRUE(QTest::qWaitFor(up, kDeadlineMs)) << "auto click on: the floating window did not show";
+    const std::vector<std::string> actions = test::AtomNames(x, window, "_NET_WM_ALLOWED_ACTIONS");
+    EXPECT_TRUE(test::Contains(actions, "_NET_WM_ACTION_MOVE")) << "openbox allows no moving";
+    for (const char* action :
+         {"_NET_WM_ACTION_MINIMIZE", "_NET_WM_ACTION_MAXIMIZE_HORZ", "_NET_WM_ACTION_MAXIMIZE_VERT"})
+        EXPECT_FALSE(test::Contains(actions, action)) << "openbox allows " << action;
+    const std::vector<unsigned long> motif = test::MotifHints(x, window);
+    ASSERT_EQ(motif.size(), 5u) << "no Motif hints";
+    EXPECT_TRUE((motif[0] & test::kMotifFunctionsGiven) &&
+                !(motif[1] & (test::kMotifAllFunctions | test::kMotifMinimise | test::kMotifMaximise)))
+        << "Motif hints allow minimise or maximise: functions " << motif[1];
+    const std::vector<std::string> states = test::AtomNames(x, window, "_NET_WM_STATE");
+    EXPECT_TRUE(test::Contains(states, "_NET_WM_STATE_ABOVE") && test::Contains(states, "_NET_WM_STATE_SKIP_TASKBAR"));
+    EXPECT_EQ(test::FocusedWindow(x), other) << "shown, the floating window took the focus";
+    XRaiseWindow(x, other);
+    XSync(x, False);
+    QTest::qWait(300);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return test::StackedAbove(x, window, other); }, kDeadlineMs))
+        << "the other program's window came above it";
+
+    XIconifyWindow(x, window, DefaultScreen(x));
+    XSync(x, False);
+    QTest::qWait(500);
+    EXPECT_TRUE(up()) << "openbox iconified it";
+    mirror.m_bAutoClick = false;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !test::Viewable(x, window) && !floating.isVisible(); }, kDeadlineMs))
+        << "auto click off: the floating window stayed";
+    mirror.m_bAutoClick = true;
+    EXPECT_TRUE(QTest::qWaitFor(up, kDeadlineMs))
+        << "auto click on again: the floating window is not up (WM_STATE " << test::WmState(x, window) << ")";
+    EXPECT_EQ(test::FocusedWindow(x), other) << "shown again, the floating window took the focus";
 }
 
 }  // namespace
