@@ -229,6 +229,9 @@ std::optional<std::uint16_t> V4l2BitsPerPixel(std::uint32_t fourcc) {
         case V4L2_PIX_FMT_YUYV:
         case V4L2_PIX_FMT_UYVY:
         case V4L2_PIX_FMT_RGB565:
+        // 8 bits in truth; counted with the depth the search asks for last, so a colour format of
+        // the same size is preferred and a grey camera still gets a format.
+        case V4L2_PIX_FMT_GREY:
             return 16;
         case V4L2_PIX_FMT_YUV420:
         case V4L2_PIX_FMT_YVU420:
