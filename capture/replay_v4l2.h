@@ -25,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,7 @@ public:
     int setRateError = 0;
     v4l2_fract rateGiven{};  // what VIDIOC_S_PARM settles on; none: the rate asked
     std::vector<Control> controls;
+    std::set<std::size_t> damaged;  // positions in the served list whose buffers come marked V4L2_BUF_FLAG_ERROR
     int openDescriptors = 0;
 
 private:
