@@ -107,6 +107,10 @@ int ReplayV4l2::EnumerateFormats(unsigned long request, void* arg) const {
     }
     auto& size = *static_cast<v4l2_frmsizeenum*>(arg);
     const auto format = std::ranges::find(formats, size.pixel_format, &Format::fourcc);
+    if (format != formats.end() && format->range) {
+        if (size.index > 0) return EINVAL;
+        return size.type = V4L2_FRMSIZE_TYPE_CONTINUOUS, size.stepwise = *format->range, 0;
+    }
     if (format == formats.end() || size.index >= format->sizes.size()) return EINVAL;
     size.type = V4L2_FRMSIZE_TYPE_DISCRETE;
     return std::tie(size.discrete.width, size.discrete.height) = format->sizes[size.index], 0;

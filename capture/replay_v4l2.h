@@ -43,6 +43,7 @@ public:
     struct Format {
         __u32 fourcc;
         std::vector<Size> sizes;
+        std::optional<v4l2_frmsize_stepwise> range{};  // offered as a continuous range instead of sizes
     };
     // One of the device's settings: its description, menu entries (an empty text is a gap in the
     // menu), value, and the errno its reading or setting fails with (0: none).

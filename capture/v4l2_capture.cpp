@@ -91,9 +91,11 @@ std::string FixedString(const char (&text)[N]) {
     return std::string(text, strnlen(text, N));
 }
 
-// The sizes offered from a stepwise or continuous range: the usual webcam sizes that fit it.
+// The sizes offered from a stepwise or continuous range: the usual webcam sizes that fit it, the
+// usual default first, as webcams that list their sizes put it, so that a camera with no size
+// chosen starts there; then the others, smallest first.
 constexpr std::pair<std::uint32_t, std::uint32_t> kCommonSizes[] = {
-    {160, 120}, {320, 240}, {352, 288}, {640, 480}, {800, 600}, {1024, 768}, {1280, 720}, {1280, 960}, {1920, 1080},
+    {640, 480}, {160, 120}, {320, 240}, {352, 288}, {800, 600}, {1024, 768}, {1280, 720}, {1280, 960}, {1920, 1080},
 };
 
 bool InRange(std::uint32_t value, std::uint32_t minimum, std::uint32_t maximum, std::uint32_t step) {

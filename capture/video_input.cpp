@@ -47,7 +47,7 @@ void CNCVideoInput::CloseDevice() {
     m_bOpen = false;
 }
 
-bool CNCVideoInput::BuildGraph(int deviceIndex, int wantedWidth, int fps) {
+bool CNCVideoInput::BuildGraph(int deviceIndex, int wantedWidth, int fps, int wantedHeight) {
     DetachWindow();
     if (deviceIndex != -1 && !Device(deviceIndex)) return false;
     Log("GetDeviceDescr");
@@ -66,7 +66,7 @@ bool CNCVideoInput::BuildGraph(int deviceIndex, int wantedWidth, int fps) {
     // A layer offers the camera's video formats only; there is no interleaved stream.
     Log("FindInterface MEDIATYPE_Interleaved ERROR");
     if (m_layer->CapabilityCount() > 0)
-        SelectCaptureFormat(*m_layer, wantedWidth, fps, m_format, m_pLog);
+        SelectCaptureFormat(*m_layer, wantedWidth, fps, m_format, m_pLog, wantedHeight);
     else
         Log("FindInterface MEDIATYPE_Video ERROR");  // the camera's default format stays
 

@@ -163,6 +163,24 @@ TEST_F(FormatSearch, ChoosesLogsAndAppliesTheFormat) {
     }
 }
 
+TEST_F(FormatSearch, TheChosenHeightPicksBetweenFormatsOfTheChosenWidth) {
+    // Wanted height, then the format chosen; a height not offered (or none) leaves the first.
+    const std::pair<int, int> cases[] = {{480, 1}, {360, 2}, {0, 1}, {720, 1}};
+    for (const auto& [height, chosen] : cases) {
+        SCOPED_TRACE(height);
+        CScriptedCapture layer({{{"Cam", "", ""}, {Caps(24, 320, 240), Caps(24, 640, 480), Caps(24, 640, 360)}}});
+        ASSERT_TRUE(layer.Open(0));
+        CaptureFormat format;
+        EXPECT_EQ(SelectCaptureFormat(layer, 640, 12, format, nullptr, height), chosen);
+        EXPECT_EQ(format.resolutions.selected, chosen);
+    }
+    // At any width the height plays no part.
+    CScriptedCapture layer({{{"Cam", "", ""}, {Caps(16, 640, 480), Caps(24, 320, 240), Caps(24, 320, 180)}}});
+    ASSERT_TRUE(layer.Open(0));
+    CaptureFormat format;
+    EXPECT_EQ(SelectCaptureFormat(layer, 800, 12, format, nullptr, 180), 1);
+}
+
 // The V4L2 layer over a replayed /dev.
 class V4l2Capture : public ::testing::Test {
 protected:
@@ -283,6 +301,16 @@ TEST_F(V4l2Capture, AFormatTheDriverAdjustsIsPassedOverAndEveryRateItCannotSetIs
         EXPECT_EQ(logged.back(), "Camera runs at " + std::string(text) + " frames a second, not the 5 frames a second asked");
     }
     EXPECT_EQ(logged.size(), 7u);
+}
+
+TEST_F(V4l2Capture, ARangeOfSizesStartsWhereACameraListingItsSizesWould) {
+    m_dev.nodes.resize(1);
+    m_dev.formats = {{V4L2_PIX_FMT_YUYV, {}, v4l2_frmsize_stepwise{160, 1920, 1, 120, 1080, 1}}};
+    ASSERT_TRUE(m_layer.Open(0));
+    EXPECT_EQ(m_layer.CapabilityCount(), 9);
+    CaptureFormat format;
+    EXPECT_EQ(SelectCaptureFormat(m_layer, 0, 30, format, nullptr), 0);
+    EXPECT_EQ(std::tie(format.width, format.height), std::make_tuple(640, 480));
 }
 
 TEST_F(V4l2Capture, SizesAboveTheLimitAreNeitherOfferedNorStreamed) {
