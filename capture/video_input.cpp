@@ -56,8 +56,8 @@ bool CNCVideoInput::BuildGraph(int deviceIndex, int wantedWidth, int fps, int wa
     m_iDevice = -1;
     if (deviceIndex == -1) return true;
 
-    // The layer opens the device, converts its frames to 24-bit BGR and connects it to a sink
-    // in one step; the log keeps the lines of the steps it stands for.
+    // The layer opens the device and makes its frames readable as grey or colour in one step; the
+    // log keeps the lines of the steps it stands for.
     if (!m_layer->Open(deviceIndex)) return false;
     m_bOpen = true;
     Log("BindToObject IID_IBaseFilter");

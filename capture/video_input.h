@@ -84,6 +84,8 @@ public:
     std::int32_t Height() const { return m_format.height; }
     int CapabilityIndex() const { return m_format.capabilityIndex; }
     const ResolutionList& Resolutions() const { return m_format.resolutions; }
+    // The colour layout's length of the first frame (CameraFrame::Length, whatever the device's
+    // own buffer held), which every later frame must have; 0 until a frame arrived.
     std::uint32_t FirstBufferLength() const { return m_iFirstBufferLength.load(); }
     bool IsStopped() const { return m_bStopped; }
     WindowToken Owner() const { return m_owner; }
