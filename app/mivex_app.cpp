@@ -317,8 +317,8 @@ void CmivexApp::StartCamera() {
     std::unique_ptr<ICaptureLayer> layer = MakeCaptureLayer();
     // The engine keeps the layer, so the file's reason can still be asked for after it failed.
     const auto* videoFile = dynamic_cast<const CVideoFileCapture*>(layer.get());
-    const int cameras = m_pEngine->OpenCamera(std::move(layer), m_iCameraSelected, m_iCameraWidth, m_iCameraFps,
-                                                m_iCameraHeight);
+    const int cameras =
+        m_pEngine->OpenCamera(std::move(layer), m_iCameraSelected, m_iCameraWidth, m_iCameraFps, m_iCameraHeight);
     if (videoFile && !videoFile->LastError().empty())
         LogAndPrint("cannot open video file " + m_options.cameraFile + ": " + videoFile->LastError());
     const CNCVideoInputTrack& camera = *m_pEngine->Camera();

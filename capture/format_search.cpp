@@ -109,7 +109,8 @@ int SelectCaptureFormat(ICaptureLayer& layer, int wantedWidth, int fps, CaptureF
     const std::int64_t frameInterval = FrameIntervalFor(fps);
     int searchBits = 24;
     for (int timeout = 0;; ++timeout) {
-        const bool selected = SearchPass(layer, count, searchBits, wantedWidth, wantedHeight, frameInterval, format, log);
+        const bool selected =
+            SearchPass(layer, count, searchBits, wantedWidth, wantedHeight, frameInterval, format, log);
         Log(log, "", true);
         const NextPass& next = kAfterPass[timeout];
         Log(log, next.log, true);

@@ -156,8 +156,8 @@ private:
         // Once every row is written nothing can change them; before, only a missing end marker
         // (which shows as a shortage where it matters) and padding before it leave them whole.
         const bool benign = m_stage == Stage::AfterRows ||
-                            (!fatal && (code == JWRN_JPEG_EOF || (code == JWRN_EXTRANEOUS_DATA &&
-                                                                  library->err->msg_parm.i[1] == JPEG_EOI)));
+                            (!fatal && (code == JWRN_JPEG_EOF ||
+                                        (code == JWRN_EXTRANEOUS_DATA && library->err->msg_parm.i[1] == JPEG_EOI)));
         if (benign)
             Keep(m_warning, text);
         else

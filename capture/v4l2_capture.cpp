@@ -393,8 +393,7 @@ bool CV4l2Capture::ApplyInterval(std::int64_t frameInterval100ns) const {
     const v4l2_fract given = parameters.parm.capture.timeperframe;
     if (std::uint64_t{given.numerator} * timePerFrame->denominator !=
         std::uint64_t{given.denominator} * timePerFrame->numerator)
-        Log("Camera runs at " +
-            (given.numerator ? RateText(given) : "its own rate") + ", not the " +
+        Log("Camera runs at " + (given.numerator ? RateText(given) : "its own rate") + ", not the " +
             RateText(frameInterval100ns) + " asked");
     return true;
 }

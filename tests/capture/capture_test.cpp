@@ -298,7 +298,8 @@ TEST_F(V4l2Capture, AFormatTheDriverAdjustsIsPassedOverAndEveryRateItCannotSetIs
                                       std::pair(v4l2_fract{1001, 30000}, "29.97")}) {
         m_dev.rateGiven = given;
         EXPECT_TRUE(m_layer.SetFrameInterval(FrameIntervalFor(5)));
-        EXPECT_EQ(logged.back(), "Camera runs at " + std::string(text) + " frames a second, not the 5 frames a second asked");
+        EXPECT_EQ(logged.back(),
+                  "Camera runs at " + std::string(text) + " frames a second, not the 5 frames a second asked");
     }
     EXPECT_EQ(logged.size(), 7u);
 }
@@ -536,10 +537,12 @@ TEST_F(V4l2Streaming, FramesTheDriverMarksDamagedAreBadAndFlawedFramesAreUsedAnd
     const std::vector<Seen> seen = Frames();
     EXPECT_EQ(seen.size(), 4u);
     EXPECT_TRUE(std::ranges::all_of(seen, [](const Seen& frame) { return frame.grey.size() == 64; }));
-    EXPECT_EQ(Logged(), (Strings{"Camera sent a frame that cannot be decoded: its driver marked it as damaged",
-                                 "Camera sent a flawed frame, used as every row of it decoded: Premature end of JPEG file",
-                                 "Camera sent 1 more frames that cannot be decoded, the last: its driver marked it as damaged",
-                                 "Camera sent 1 more flawed frames, used as every row decoded, the last: Premature end of JPEG file"}));
+    EXPECT_EQ(
+        Logged(),
+        (Strings{"Camera sent a frame that cannot be decoded: its driver marked it as damaged",
+                 "Camera sent a flawed frame, used as every row of it decoded: Premature end of JPEG file",
+                 "Camera sent 1 more frames that cannot be decoded, the last: its driver marked it as damaged",
+                 "Camera sent 1 more flawed frames, used as every row decoded, the last: Premature end of JPEG file"}));
 }
 
 TEST_F(V4l2Streaming, AHandlerThatThrowsEndsDeliveryWithALogLine) {
@@ -733,7 +736,8 @@ protected:
         grey.copyTo(expected(place));
         EXPECT_TRUE(frame.Grey(view)) << frame.Failure();
         auto difference = [&](const cv::Mat& a, const cv::Mat& b) {
-            return tolerance == 0 ? cv::norm(a, b, cv::NORM_INF) : cv::norm(a, b, cv::NORM_L1) / double(a.total() * a.channels());
+            return tolerance == 0 ? cv::norm(a, b, cv::NORM_INF)
+                                  : cv::norm(a, b, cv::NORM_L1) / double(a.total() * a.channels());
         };
         EXPECT_LE(difference(view, grey), tolerance);
         cv::Mat outside(level.size(), CV_8UC1, cv::Scalar(255));
@@ -929,8 +933,8 @@ TEST_F(FrameDecoding, EveryRawFormatDecodesGreyIntoPlaceAndColourNearThePictureI
         // its fewer bits.
         cv::Mat colour = s_face, grey = raw.grey;
         if (raw.fourcc == V4L2_PIX_FMT_GREY) cv::cvtColor(raw.grey, colour, cv::COLOR_GRAY2BGR);
-        const bool exact = raw.fourcc == V4L2_PIX_FMT_BGR24 || raw.fourcc == V4L2_PIX_FMT_RGB24 ||
-                           raw.fourcc == V4L2_PIX_FMT_GREY;
+        const bool exact =
+            raw.fourcc == V4L2_PIX_FMT_BGR24 || raw.fourcc == V4L2_PIX_FMT_RGB24 || raw.fourcc == V4L2_PIX_FMT_GREY;
         if (grey.empty()) cv::cvtColor(s_face, grey, cv::COLOR_BGR2GRAY);
         // The same rows, each padded in proportion to its length as drivers pad them.
         const std::size_t line = raw.rows.front(), padding = 16;
