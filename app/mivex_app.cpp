@@ -288,6 +288,7 @@ void CmivexApp::CreateMainSheet() {
 void CmivexApp::ReadCameraSettings() {
     m_iCameraSelected = m_store.ReadClamped(Setting::kCameraSelected);
     m_iCameraWidth = m_store.Read(Setting::kCameraWidth);
+    m_iCameraHeight = m_store.Read(Setting::kCameraHeight);
     m_iCameraFps = m_store.ReadClamped(Setting::kCameraFps);
     LogInt("camera wanted: ", m_iCameraSelected);
     LogInt("camera resolution wanted: ", m_iCameraWidth);
@@ -319,7 +320,8 @@ void CmivexApp::StartCamera() {
     std::unique_ptr<ICaptureLayer> layer = MakeCaptureLayer();
     // The engine keeps the layer, so the file's reason can still be asked for after it failed.
     const auto* videoFile = dynamic_cast<const CVideoFileCapture*>(layer.get());
-    const int cameras = m_pEngine->OpenCamera(std::move(layer), m_iCameraSelected, m_iCameraWidth, m_iCameraFps);
+    const int cameras =
+        m_pEngine->OpenCamera(std::move(layer), m_iCameraSelected, m_iCameraWidth, m_iCameraFps, m_iCameraHeight);
     if (videoFile && !videoFile->LastError().empty())
         LogAndPrint("cannot open video file " + m_options.cameraFile + ": " + videoFile->LastError());
     const CNCVideoInputTrack& camera = *m_pEngine->Camera();
