@@ -188,7 +188,7 @@ void CMivexDlgHotkey::OnTimer() {
     for (int id : kRegistrationOrder) {
         Hotkey& hotkey = Find(id);
         // A change of another control may also have shadowed this one or freed it.
-        const bool shadowed = ShownElsewhere(hotkey, hotkey.control->HotkeyWord(), true) != nullptr;
+        const bool shadowed = ShownBefore(hotkey, hotkey.control->HotkeyWord()) != nullptr;
         if (hotkey.control->HotkeyWord() != hotkey.registered || shadowed != hotkey.shadowed) RegisterHotkey(hotkey);
     }
 }
@@ -209,21 +209,26 @@ void CMivexDlgHotkey::OnRetry() {
     if (!failing) m_retryTimer.stop();
 }
 
-const CMivexDlgHotkey::Hotkey* CMivexDlgHotkey::ShownElsewhere(const Hotkey& hotkey, std::uint32_t word,
-                                                               bool before) const {
+const CMivexDlgHotkey::Hotkey* CMivexDlgHotkey::ShownBefore(const Hotkey& hotkey, std::uint32_t word) const {
     for (int id : kDispatchOrder) {
         const Hotkey& other = Find(id);
-        if (&other == &hotkey) {
-            if (before) return nullptr;
-            continue;
-        }
+        if (&other == &hotkey) return nullptr;
         if (word != 0 && CHotKeyCtrl::SameCombination(other.control->HotkeyWord(), word)) return &other;
     }
     return nullptr;
 }
 
+const CMivexDlgHotkey::Hotkey* CMivexDlgHotkey::ShownByAnother(const Hotkey& hotkey, std::uint32_t word) const {
+    for (int id : kDispatchOrder) {
+        const Hotkey& other = Find(id);
+        if (&other != &hotkey && word != 0 && CHotKeyCtrl::SameCombination(other.control->HotkeyWord(), word))
+            return &other;
+    }
+    return nullptr;
+}
+
 bool CMivexDlgHotkey::Accepts(Hotkey& hotkey, std::uint32_t word) {
-    const Hotkey* other = ShownElsewhere(hotkey, word, false);
+    const Hotkey* other = ShownByAnother(hotkey, word);
     ShowNote(hotkey, other ? QString("%1 is already the hotkey for: %2").arg(CHotKeyCtrl::Text(word), other->Name())
                            : QString());
     return other == nullptr;
@@ -236,31 +241,44 @@ void CMivexDlgHotkey::ShowNote(Hotkey& hotkey, const QString& text) {
 }
 
 void CMivexDlgHotkey::RegisterHotkey(Hotkey& hotkey) {
+    Store(hotkey);
+    MarkShadowing(hotkey);
+    if (m_bDesktopShortcuts)
+        m_bindTimer.start();
+    else
+        Grab(hotkey);
+}
+
+void CMivexDlgHotkey::Store(Hotkey& hotkey) {
     const std::uint32_t word = hotkey.control->HotkeyWord();
     hotkey.registered = word;
     // Start-up registers what it has just read: no need to write it back.
     if (m_host.store.Read(*hotkey.key) != static_cast<int>(word))
         m_host.store.Write(*hotkey.key, static_cast<int>(word));
-    const Hotkey* first = ShownElsewhere(hotkey, word, true);
+}
+
+void CMivexDlgHotkey::MarkShadowing(Hotkey& hotkey) {
+    const Hotkey* first = ShownBefore(hotkey, hotkey.registered);
     hotkey.shadowed = first != nullptr;
-    const QString text = CHotKeyCtrl::Text(word), name = hotkey.Name();
-    QString note;
-    if (first != nullptr) {
-        note = QString("Not in use: %1 is already the hotkey for: %2").arg(text, first->Name());
-        Log(QString("Hotkey %1 for %2 not registered: already the hotkey for %3").arg(text, name, first->Name()));
-    }
-    ShowNote(hotkey, note);
-    if (m_bDesktopShortcuts) {
-        m_bindTimer.start();
+    if (first == nullptr) {
+        ShowNote(hotkey, QString());
         return;
     }
+    const QString text = CHotKeyCtrl::Text(hotkey.registered);
+    ShowNote(hotkey, QString("Not in use: %1 is already the hotkey for: %2").arg(text, first->Name()));
+    Log(QString("Hotkey %1 for %2 not registered: already the hotkey for %3").arg(text, hotkey.Name(), first->Name()));
+}
+
+void CMivexDlgHotkey::Grab(Hotkey& hotkey) {
     m_pGrabber->Unregister(hotkey.atomName);
     hotkey.grabbed = false;
+    const std::uint32_t word = hotkey.registered;
     if (word == 0 || hotkey.shadowed || !m_pGrabber->Unavailable().empty()) return;
     std::string whyNot;
     hotkey.grabbed = m_pGrabber->Register(hotkey.atomName, HotkeyVirtualKey(word), HotkeyFlags(word), whyNot);
     if (hotkey.grabbed) return;
-    Log(QString("Hotkey %1 for %2 not registered: %3").arg(text, name, QString::fromStdString(whyNot)));
+    Log(QString("Hotkey %1 for %2 not registered: %3")
+            .arg(CHotKeyCtrl::Text(word), hotkey.Name(), QString::fromStdString(whyNot)));
     m_retryTimer.start();
 }
 

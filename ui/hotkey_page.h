@@ -104,13 +104,21 @@ private:
 
     Hotkey& Find(int controlId);
     const Hotkey& Find(int controlId) const;
-    // The first hotkey other than `hotkey` in dispatch order that shows the combination; with
-    // `before`, only one that comes before `hotkey`.
-    const Hotkey* ShownElsewhere(const Hotkey& hotkey, std::uint32_t word, bool before) const;
+    // The first hotkey before `hotkey` in dispatch order that shows the combination: the one that
+    // acts on it instead.
+    const Hotkey* ShownBefore(const Hotkey& hotkey, std::uint32_t word) const;
+    // The first hotkey other than `hotkey`, in dispatch order, that shows the combination.
+    const Hotkey* ShownByAnother(const Hotkey& hotkey, std::uint32_t word) const;
     // Refuses a combination that another hotkey shows, saying which.
     bool Accepts(Hotkey& hotkey, std::uint32_t word);
-    // Stores the control's word and grabs it, unless it is none or shadowed.
+    // Makes the control's word the hotkey's: stored, marked, and grabbed or handed to the desktop.
     void RegisterHotkey(Hotkey& hotkey);
+    // Remembers the control's word as registered and writes it to the settings.
+    void Store(Hotkey& hotkey);
+    // Whether a hotkey before it takes its combination; the note under it and the log say so.
+    void MarkShadowing(Hotkey& hotkey);
+    // Grabs the registered word, unless it is none or shadowed; a refused grab is tried again later.
+    void Grab(Hotkey& hotkey);
     void ShowNote(Hotkey& hotkey, const QString& text);
     // Hands the desktop all eight actions, unless it has them as they are.
     void BindShortcuts();
