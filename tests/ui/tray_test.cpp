@@ -297,9 +297,10 @@ bool AskAndCount(QWidget* parent, const QString& text) {
 }
 
 // The template list by keyboard, as the window manager hands the focus around: Tab into the list,
-// the arrows over every template, Enter and Space to choose, each question answered once, and the
-// dialog closed and opened again. The steps run from a timer, so they go on inside a question's
-// own event loop.
+// the arrows over every template, Enter and Space to choose, each question answered once; Enter
+// and Space held down, repeating, ask once and leave the question to a new press; the dialog
+// closed and opened again. The steps run from a timer, so they go on inside a question's own
+// event loop.
 TEST(ProfileDialog, UnderAWindowManagerTheTemplateQuestionComesOncePerChoiceAndTheAnswerEndsIt) {
     test::XvfbServer server;
     ASSERT_TRUE(server.Ok()) << server.Error();
@@ -317,19 +318,24 @@ TEST(ProfileDialog, UnderAWindowManagerTheTemplateQuestionComesOncePerChoiceAndT
     dialog.ShowDialog();
 
     QListWidget* list = dialog.TemplateList();
-    const auto key = [&](KeySym symbol) {
+    enum Motion { kPress, kDown, kUp };
+    const auto key = [&](KeySym symbol, Motion motion) {
         const KeyCode code = XKeysymToKeycode(app.X11(), symbol);
-        XTestFakeKeyEvent(app.X11(), code, True, CurrentTime);
-        XTestFakeKeyEvent(app.X11(), code, False, CurrentTime);
+        if (motion != kUp) XTestFakeKeyEvent(app.X11(), code, True, CurrentTime);
+        if (motion != kDown) XTestFakeKeyEvent(app.X11(), code, False, CurrentTime);
         XFlush(app.X11());
     };
+    QElapsedTimer sinceLast, total;
     const auto question = [] { return qobject_cast<QMessageBox*>(QApplication::activeWindow()) != nullptr; };
     const auto backInList = [&] { return !question() && list->hasFocus(); };
     const auto row = [&](int wanted) { return [=] { return list->hasFocus() && list->currentRow() == wanted; }; };
+    // The X server repeats a key held down after 660 ms, 25 times a second.
+    const auto heldLong = [&] { return question() && sinceLast.elapsed() > 2500; };
     struct Step {
         std::function<bool()> ready;
         int asked;  // questions so far, once ready
         KeySym press;
+        Motion motion = kPress;
     };
     const std::vector<Step> steps = {
         // The window manager may refuse the new window the focus (it maps before the manager looks,
@@ -348,30 +354,36 @@ TEST(ProfileDialog, UnderAWindowManagerTheTemplateQuestionComesOncePerChoiceAndT
         {row(1), 0, XK_Return},
         {question, 1, XK_Escape},  // No
         {backInList, 1, XK_space},
-        {question, 2, XK_Return},    // Yes
-        {backInList, 2, XK_Escape},  // closes the dialog
-        {[&] { return !dialog.isVisible(); }, 2, NoSymbol},
+        {question, 2, XK_Return},  // Yes
+        // Held down: one question, which the repeats leave open; Escape answers No.
+        {backInList, 2, XK_Return, kDown},
+        {heldLong, 3, XK_Return, kUp},
+        {question, 3, XK_Escape},
+        {backInList, 3, XK_space, kDown},
+        {heldLong, 4, XK_space, kUp},
+        {question, 4, XK_Escape},
+        {backInList, 4, XK_Escape},  // closes the dialog
+        {[&] { return !dialog.isVisible(); }, 4, NoSymbol},
     };
     // Each step waits for its condition, and at least a while after the step before, time for a
     // question that should not come to show.
     std::size_t next = 0;
-    QElapsedTimer sinceLast, total;
     sinceLast.start();
     total.start();
     QTimer driver;
     QObject::connect(&driver, &QTimer::timeout, [&] {
-        if (total.elapsed() > 30000 && !g_stopAsking) {  // stuck, maybe inside a question: end it
+        if (total.elapsed() > 40000 && !g_stopAsking) {  // stuck, maybe inside a question: end it
             g_stopAsking = true;
             if (QWidget* box = QApplication::activeModalWidget()) box->close();
         }
         if (next == steps.size() || sinceLast.elapsed() < 400 || !steps[next].ready()) return;
         EXPECT_EQ(g_asked, steps[next].asked) << "questions before step " << next;
-        if (steps[next].press != NoSymbol) key(steps[next].press);
+        if (steps[next].press != NoSymbol) key(steps[next].press, steps[next].motion);
         sinceLast.restart();
         ++next;
     });
     driver.start(50);
-    const bool done = QTest::qWaitFor([&] { return next == steps.size() || g_stopAsking; }, 40000);
+    const bool done = QTest::qWaitFor([&] { return next == steps.size() || g_stopAsking; }, 50000);
     EXPECT_TRUE(done && !g_stopAsking)
         << "stuck before step " << next << " after " << g_asked << " questions; active window "
         << (QApplication::activeWindow() ? QApplication::activeWindow()->metaObject()->className() : "none")
@@ -383,7 +395,7 @@ TEST(ProfileDialog, UnderAWindowManagerTheTemplateQuestionComesOncePerChoiceAndT
     dialog.ShowDialog();  // opened again: nothing asks
     EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.isActiveWindow(); }, 10000));
     QTest::qWait(800);
-    EXPECT_EQ(g_asked, 2);
+    EXPECT_EQ(g_asked, 4);
     g_stopAsking = true;
 }
 
