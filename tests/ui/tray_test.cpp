@@ -1,8 +1,9 @@
 // Windows on a private Xvfb, driven with the X test extension as a user would: the settings
 // window's tray icon in a real XEmbed tray (trayer) and, on a private session bus, in a
 // StatusNotifier tray (a watcher of the test's own, as KDE Plasma's or GNOME's AppIndicator
-// extension), each coming after the program; and the speed profile dialog's questions under a
-// window manager (openbox), which hands the focus back to the dialog after each.
+// extension), each coming after the program; the speed profile dialog's questions under a
+// window manager (openbox), which hands the focus back to the dialog after each; and the Hotkeys
+// tab's fields typed into while the X11 grabber holds the hotkeys.
 #include <gtest/gtest.h>
 
 #include <QtDBus>
@@ -14,8 +15,14 @@
 #include <vector>
 
 #include "base/settings_store.h"
+#include "output/input_event.h"
+#include "output/x11_hotkey_grabber.h"
 #include "tests/support/test_support.h"
 #include "tests/ui/fake_engine.h"
+#include "tests/ui/page_fixture.h"
+#include "ui/control_ids.h"
+#include "ui/hotkey_ctrl.h"
+#include "ui/hotkey_page.h"
 #include "ui/main_sheet.h"
 #include "ui/profile_editor/profile_dialog.h"
 #include "ui/profile_editor/profile_dialog_link.h"
@@ -397,6 +404,101 @@ TEST(ProfileDialog, UnderAWindowManagerTheTemplateQuestionComesOncePerChoiceAndT
     QTest::qWait(800);
     EXPECT_EQ(g_asked, 4);
     g_stopAsking = true;
+}
+
+// Gives a window of ours the focus as a click on it would, for a window manager that refused it
+// when the window mapped (its time stamp is old); true once the window is the active one.
+bool Activate(Display* x11, QWidget& window) {
+    if (!window.isActiveWindow()) {
+        XSetInputFocus(x11, window.winId(), RevertToParent, CurrentTime);
+        XFlush(x11);
+    }
+    return window.isActiveWindow();
+}
+
+using HotkeyFields = PageFixture;
+
+// Real key presses into a field while the real X11 grabber holds the hotkeys: with the focus in a
+// field the grabs are let go, so another action's combination reaches the field and is refused
+// there, as is a key that typing needs without Ctrl or Alt; with the focus elsewhere the hotkeys
+// act again. Enter alone stored by hand is not grabbed.
+TEST_F(HotkeyFields, AFieldWithTheFocusGetsEveryCombinationAndRefusesTakenOnesAndKeysForTyping) {
+    using namespace ControlIds;
+    test::XvfbServer server;
+    ASSERT_TRUE(server.Ok()) << server.Error();
+    test::OpenboxProcess openbox(server.DisplayName());
+    ASSERT_TRUE(openbox.Ok()) << openbox.Error();
+    XApplication app(server.DisplayName());
+    Display* x11 = app.X11();
+    ASSERT_NE(x11, nullptr) << "cannot open the test display for the X test extension";
+    constexpr std::uint16_t kF5 = VK_F1 + 4, kF7 = VK_F1 + 6;
+    store.Write(Setting::kHotkeyMouseLeft, static_cast<int>(MakeHotkeyWord(kF5, HOTKEYF_CONTROL)));
+    store.Write(Setting::kHotkeyMouseMiddleLock, static_cast<int>(MakeHotkeyWord(VK_RETURN, 0)));
+    mirror.m_bMouseActive = true;
+    std::atomic<bool> stopAll{false};
+    CmivexDlgMain sheet(stopAll);
+    auto* page = new CMivexDlgHotkey(host, std::make_unique<CX11HotkeyGrabber>(server.DisplayName().c_str()));
+    sheet.AddPage(page);
+    sheet.SetActivePage(0);
+
+    const QString typing = "is needed for typing and moving around: as a hotkey it needs Ctrl or Alt with it";
+    EXPECT_EQ(page->Note(kHotkeyMiddleLock), "Not in use: Return " + typing);
+    CX11HotkeyGrabber other(server.DisplayName().c_str());
+    std::string whyNot;
+    EXPECT_TRUE(other.Register("probe", VK_RETURN, 0, whyNot)) << "Enter alone is grabbed: " << whyNot;
+    other.Unregister("probe");
+
+    const auto press = [&](const std::vector<KeySym>& keys) {
+        for (KeySym key : keys) XTestFakeKeyEvent(x11, XKeysymToKeycode(x11, key), True, CurrentTime);
+        for (auto key = keys.rbegin(); key != keys.rend(); ++key)
+            XTestFakeKeyEvent(x11, XKeysymToKeycode(x11, *key), False, CurrentTime);
+        XFlush(x11);
+    };
+    sheet.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Activate(x11, sheet); }, kDeadlineMs)) << "the window never got the focus";
+    CHotKeyCtrl& right = *page->Control(kHotkeyRight);
+    right.setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return right.hasFocus(); }, kDeadlineMs));
+    const auto noteOfRight = [&](const QString& note) {
+        return QTest::qWaitFor([&] { return page->Note(kHotkeyRight) == note; }, kDeadlineMs);
+    };
+    press({XK_Control_L, XK_F5});
+    EXPECT_TRUE(noteOfRight("Ctrl+F5 is already the hotkey for: Hot key press \"left mouse key\""))
+        << "the field never saw Ctrl+F5: " << page->Note(kHotkeyRight).toStdString();
+    EXPECT_EQ(mouse.GetButton(), CMouse::kButtonNone) << "the hotkey acted instead";
+    for (const auto& [keys, text] : {std::pair{std::vector<KeySym>{XK_Return}, QString("Return")},
+                                     {{XK_Shift_L, XK_space}, "Shift+Space"},
+                                     {{XK_Up}, "Up"},
+                                     {{XK_Shift_L, XK_a}, "Shift+A"},
+                                     {{XK_KP_Enter}, "Num+Enter"}}) {
+        press(keys);
+        EXPECT_TRUE(noteOfRight(text + " " + typing)) << page->Note(kHotkeyRight).toStdString();
+    }
+    EXPECT_EQ(right.HotkeyWord(), 0u) << "a refused combination was taken";
+    // With Ctrl or Alt, and keys that typing does not need, alone.
+    for (const auto& [keys, word] :
+         {std::pair{std::vector<KeySym>{XK_Control_L, XK_Return}, MakeHotkeyWord(VK_RETURN, HOTKEYF_CONTROL)},
+          {{XK_Alt_L, XK_a}, MakeHotkeyWord('A', HOTKEYF_ALT)},
+          {{XK_Pause}, MakeHotkeyWord(VK_PAUSE, 0)},
+          {{XK_F7}, MakeHotkeyWord(kF7, 0)}}) {
+        press(keys);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return right.HotkeyWord() == word; }, kDeadlineMs))
+            << CHotKeyCtrl::Text(word).toStdString() << " not taken: " << page->Note(kHotkeyRight).toStdString();
+    }
+    EXPECT_TRUE(page->Note(kHotkeyRight).isEmpty());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return store.Read(Setting::kHotkeyMouseRight) == static_cast<int>(MakeHotkeyWord(kF7, 0)); },
+        kDeadlineMs));
+
+    // The focus on a button: the hotkeys are grabbed again, the new one too.
+    sheet.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !page->Recording(); }, kDeadlineMs));
+    for (const auto& [keys, button] :
+         {std::pair{std::vector<KeySym>{XK_Control_L, XK_F5}, CMouse::kButtonLeft}, {{XK_F7}, CMouse::kButtonRight}}) {
+        press(keys);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return mouse.GetButton() == button; }, kDeadlineMs)) << keys.back();
+        mouse.Arm(CMouse::kButtonNone, 0);
+    }
 }
 
 }  // namespace
