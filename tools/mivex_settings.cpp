@@ -124,8 +124,8 @@ int List(const CSettingsStore& store) {
     if (marks.unusable) std::printf("%s not usable as stored: the program reads the default\n", kMark);
     if (marks.unusedHotkey)
         std::printf(
-            "%s hotkey not in use: an action listed before it in the Hotkeys tab's order of dispatch has "
-            "it, or it is a key for typing without Ctrl or Alt\n",
+            "%s hotkey not in use: an action before it has the same combination, or it is a key for typing "
+            "without Ctrl or Alt\n",
             kUnusedMark);
     return 0;
 }
