@@ -16,6 +16,7 @@
 #include "output/sdk.h"
 #include "output/thread_pipe.h"
 #include "ui/about_dialog.h"
+#include "ui/app_icon.h"
 #include "ui/dialog_float.h"
 #include "ui/hotkey_page.h"
 #include "ui/live_dialog.h"
@@ -71,6 +72,9 @@ CmivexApp::CmivexApp(int& argc, char** argv, ProgramOptions options, ActivationT
       m_activation(std::move(activation)),
       m_messages(m_options.noDialogs ? CUserMessages::Mode::StandardError : CUserMessages::Mode::Dialogs) {
     setApplicationName(CSettingsStore::kAppTitle);
+    // Taken by every window and box that has none of its own: the speed profile dialog, the
+    // question and message boxes.
+    setWindowIcon(MivexIcon());
     // The program lives in the tray: hiding or closing its last window must not end it.
     setQuitOnLastWindowClosed(false);
     m_healthyRunTimer.setSingleShot(true);

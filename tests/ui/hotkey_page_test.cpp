@@ -87,8 +87,8 @@ TEST_F(HotkeyPage, StartUpShowsAndGrabsTheStoredHotkeysInItsOrderAndOneStoredTwi
     EXPECT_EQ(page->Note(kHotkeyMiddleLock),
               "Not in use: Alt+F9 is already the hotkey for: Hot key press \"right mouse key\"");
     EXPECT_TRUE(page->Note(kHotkeyRight).isEmpty());
-    EXPECT_NE(LogText().find("Hotkey Alt+F9 for Hot key \"lock key\" not registered: already the hotkey for Hot key "
-                             "press \"right mouse key\""),
+    EXPECT_NE(LogText().find("Hotkey Alt+F9 for Hot key \"lock key\" not registered: Alt+F9 is already the hotkey "
+                             "for: Hot key press \"right mouse key\""),
               std::string::npos);
 }
 
@@ -259,7 +259,7 @@ protected:
 TEST_P(HotkeyPortal, TheEightActionsAreBoundWithTheStoredKeysAndAnActivationActsAsTheirPressHeldOnce) {
     store.Write(Setting::kHotkeyMouse, MakeHotkeyWord(kF5, HOTKEYF_SHIFT));
     store.Write(Setting::kHotkeyMouseLeft, MakeHotkeyWord('A', HOTKEYF_CONTROL | HOTKEYF_ALT));
-    store.Write(Setting::kHotkeyMouseMiddle, MakeHotkeyWord(VK_RETURN, HOTKEYF_EXT));
+    store.Write(Setting::kHotkeyMouseMiddle, MakeHotkeyWord(VK_RETURN, HOTKEYF_CONTROL | HOTKEYF_EXT));
     StartWithPortal();
     ASSERT_TRUE(QTest::qWaitFor([&] { return page->DesktopKeys(kHotkeyActivate) == "SHIFT+F5"; }, 10000));
     EXPECT_EQ(portal.Read(portal.m_calls),
@@ -272,7 +272,7 @@ TEST_P(HotkeyPortal, TheEightActionsAreBoundWithTheStoredKeysAndAnActivationActs
     EXPECT_EQ(bound,
               (std::vector<std::string>{"toggle SHIFT+F5: Mouse / camera activation Hot key",
                                         "left-click CTRL+ALT+a: Hot key press \"left mouse key\"",
-                                        "middle-click KP_Enter: Hot key press \"middle mouse key\"",
+                                        "middle-click CTRL+KP_Enter: Hot key press \"middle mouse key\"",
                                         "right-click : Hot key press \"right mouse key\"",
                                         "double-click : Hot key press 2x \"left  mouse key\" double click",
                                         "middle-lock : Hot key \"lock key\"", "middle-unlock : Hot key \"unlock key\"",
@@ -300,6 +300,29 @@ TEST_P(HotkeyPortal, TheEightActionsAreBoundWithTheStoredKeysAndAnActivationActs
     EXPECT_EQ(store.Read(Setting::kHotkeyMouseRight), static_cast<int>(MakeHotkeyWord(kF9, 0)));
     EXPECT_EQ(portal.Read(portal.m_calls).back(), "BindShortcuts");
     EXPECT_EQ(std::ranges::count(portal.Read(portal.m_calls), "Close"), 1);
+}
+
+// A combination the desktop takes never reaches a field: while one has the focus, the desktop's
+// activations do nothing, and the tab says so beside the fields.
+TEST_P(HotkeyPortal, WhileAFieldHasTheFocusTheDesktopsActivationsDoNothing) {
+    StartWithPortal();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->DesktopKeys(kHotkeyActivate) == "none"; }, 10000));
+    const QList<QLabel*> labels = page->findChildren<QLabel*>();
+    EXPECT_TRUE(std::ranges::any_of(labels, [&](const QLabel* label) {
+        return label->text() == CMivexDlgHotkey::kDesktopTakesKeys && label->isVisibleTo(page);
+    }));
+    sheet.show();
+    QApplication::setActiveWindow(&sheet);
+    page->Control(kHotkeyLeft)->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->Recording(); }, 5000));
+    portal.Activate("toggle");
+    portal.Activate("toggle", "Deactivated");
+    QTest::qWait(300);
+    EXPECT_FALSE(mirror.m_bMouseActive) << "the desktop's activation acted while a field recorded";
+    sheet.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !page->Recording(); }, 5000));
+    portal.Activate("toggle");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return mirror.m_bMouseActive.load(); }, 10000));
 }
 
 INSTANTIATE_TEST_SUITE_P(Version, HotkeyPortal, testing::Values(1u, 2u));
@@ -376,7 +399,7 @@ TEST_F(HotkeyPage, OnX11ShiftedCombinationsWorkWithAndWithoutNumLockOneHeldElsew
     std::string whyNot;
     ASSERT_TRUE(other.Register("any", kF6, HOTKEYF_SHIFT, whyNot)) << whyNot;
     // Keypad Enter, not Enter; the key right of L by its place.
-    store.Write(Setting::kHotkeyMouseRight, MakeHotkeyWord(VK_RETURN, HOTKEYF_EXT));
+    store.Write(Setting::kHotkeyMouseRight, MakeHotkeyWord(VK_RETURN, HOTKEYF_CONTROL | HOTKEYF_EXT));
     store.Write(Setting::kHotkeyMouseMiddle, MakeHotkeyWord(VK_OEM_1, HOTKEYF_CONTROL));
     Start(new CX11HotkeyGrabber(name));
     EXPECT_TRUE(LogText().ends_with(
@@ -389,9 +412,9 @@ TEST_F(HotkeyPage, OnX11ShiftedCombinationsWorkWithAndWithoutNumLockOneHeldElsew
     };
     press({XK_Shift_L, XK_F5});
     ASSERT_TRUE(QTest::qWaitFor([&] { return mirror.m_bMouseActive.load(); }, 5000)) << "Shift+F5";
-    EXPECT_TRUE(other.Register("probe", VK_RETURN, 0, whyNot)) << "Enter is not keypad Enter: " << whyNot;
+    EXPECT_TRUE(other.Register("probe", VK_RETURN, HOTKEYF_CONTROL, whyNot)) << "Enter is not keypad Enter: " << whyNot;
     other.Unregister("probe");
-    for (const auto& [keys, button] : {std::pair{std::vector<KeySym>{XK_KP_Enter}, CMouse::kButtonRight},
+    for (const auto& [keys, button] : {std::pair{std::vector<KeySym>{XK_Control_L, XK_KP_Enter}, CMouse::kButtonRight},
                                        {{XK_Control_L, XK_semicolon}, CMouse::kButtonMiddle}}) {
         press(keys);
         EXPECT_TRUE(QTest::qWaitFor([&] { return mouse.GetButton() == button; }, 5000)) << keys.back();
@@ -407,19 +430,20 @@ TEST_F(HotkeyPage, OnX11ShiftedCombinationsWorkWithAndWithoutNumLockOneHeldElsew
 
     // Shift+1 types "!", which names no key: the control names the key by its place on the keyboard.
     sheet.show();
-    QKeyEvent exclam(QEvent::KeyPress, Qt::Key_Exclam, Qt::ShiftModifier, XKeysymToKeycode(keyboard, XK_1), XK_exclam,
-                     ShiftMask, "!");
+    QKeyEvent exclam(QEvent::KeyPress, Qt::Key_Exclam, Qt::ShiftModifier | Qt::ControlModifier,
+                     XKeysymToKeycode(keyboard, XK_1), XK_exclam, ShiftMask | ControlMask, "!");
     QApplication::sendEvent(page->Control(kHotkeyActivate), &exclam);
-    const int shiftOne = static_cast<int>(MakeHotkeyWord('1', HOTKEYF_SHIFT));
+    const int shiftOne = static_cast<int>(MakeHotkeyWord('1', HOTKEYF_SHIFT | HOTKEYF_CONTROL));
     ASSERT_TRUE(QTest::qWaitFor([&] { return store.Read(Setting::kHotkeyMouse) == shiftOne; }, 5000))
         << CHotKeyCtrl::Text(store.Read(Setting::kHotkeyMouse)).toStdString();
-    press({XK_Shift_L, XK_1});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return mirror.m_bMouseActive.load(); }, 5000)) << "Shift+1";
+    press({XK_Control_L, XK_Shift_L, XK_1});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return mirror.m_bMouseActive.load(); }, 5000)) << "Ctrl+Shift+1";
     XCloseDisplay(keyboard);
 
-    EXPECT_FALSE(other.Register("mouseActive", '1', HOTKEYF_SHIFT, whyNot)) << "the page holds it";
+    EXPECT_FALSE(other.Register("mouseActive", '1', HOTKEYF_SHIFT | HOTKEYF_CONTROL, whyNot)) << "the page holds it";
     sheet.CloseProgramForRestart();
-    EXPECT_TRUE(other.Register("mouseActive", '1', HOTKEYF_SHIFT, whyNot)) << "the page let go: " << whyNot;
+    EXPECT_TRUE(other.Register("mouseActive", '1', HOTKEYF_SHIFT | HOTKEYF_CONTROL, whyNot))
+        << "the page let go: " << whyNot;
     delete page;  // before its display goes
 }
 
