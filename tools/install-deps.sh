@@ -29,9 +29,9 @@ packages=(
   trayer openbox dbus-daemon dbus-session-bus-common
   # a Wayland compositor with XWayland for the test of a Wayland session
   weston xwayland
-  # KDE's own compositor (with kglobalaccel inside it), the real shortcuts portal and its KDE
-  # backend, for the tests of the desktop's global shortcuts
-  kwin-wayland xdg-desktop-portal xdg-desktop-portal-kde
+  # the desktops' own compositors for the tests on them: GNOME's mutter, KDE's KWin with the desktop
+  # portal and its KDE backend (the GlobalShortcuts portal, kglobalaccel inside KWin)
+  mutter kwin-wayland xdg-desktop-portal xdg-desktop-portal-kde
   # the format check
   clang-format
 )
