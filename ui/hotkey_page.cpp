@@ -42,7 +42,8 @@ CMivexDlgHotkey::CMivexDlgHotkey(PageHost& host, std::unique_ptr<IHotkeyGrabber>
       m_host(host),
       m_pGrabber(std::move(grabber)),
       m_pShortcuts(std::move(shortcuts)),
-      m_bDesktopShortcuts(m_pShortcuts != nullptr && m_pShortcuts->Unavailable().empty()),
+      m_bPortal(m_pShortcuts != nullptr && m_pShortcuts->Unavailable().empty()),
+      m_bDesktopShortcuts(m_bPortal),
       // In the order of the page's rows.
       m_hotkeys{{
           {kHotkeyActivate, "mouseActive", "Mouse / camera activation Hot key "},
@@ -55,18 +56,9 @@ CMivexDlgHotkey::CMivexDlgHotkey(PageHost& host, std::unique_ptr<IHotkeyGrabber>
           {kHotkeyCentre, "simCentre", "Centre (Set to front)"},
       }} {
     auto* layout = new QVBoxLayout(this);
-    QString way;
-    if (m_bDesktopShortcuts) {
-        way = kDesktopShortcuts;
-    } else {
-        if (!m_pGrabber->Unavailable().empty())
-            way = kNeedsX11;
-        else if (m_pShortcuts != nullptr)  // a Wayland session
-            way = kX11InWayland;
-        if (m_pShortcuts != nullptr)
-            way += " " + QString(kNoPortal).arg(QString::fromStdString(m_pShortcuts->Unavailable()));
-        if (!way.isEmpty()) way += "\n" + ByCommand();
-    }
+    const QString way = m_bPortal
+                            ? QString(kAsking)
+                            : NotDesktopWay(m_pShortcuts ? QString::fromStdString(m_pShortcuts->Unavailable()) : "");
     m_pWay = new QLabel(way, this);
     m_pWay->setWordWrap(true);
     m_pWay->setVisible(!way.isEmpty());
@@ -93,7 +85,7 @@ CMivexDlgHotkey::CMivexDlgHotkey(PageHost& host, std::unique_ptr<IHotkeyGrabber>
         rows->addWidget(label, row, 0);
         rows->addWidget(hotkey.control, row, 1);
         rows->addWidget(hotkey.note, row + 1, 0, 1, 2);
-        if (m_bDesktopShortcuts) {
+        if (m_bPortal) {
             // The third column must not squeeze the field below a combination's length.
             hotkey.control->setMinimumWidth(hotkey.control->fontMetrics().horizontalAdvance("Ctrl+Alt+F12 "));
             hotkey.desktopKeys = new QLabel(this);
@@ -116,7 +108,7 @@ CMivexDlgHotkey::CMivexDlgHotkey(PageHost& host, std::unique_ptr<IHotkeyGrabber>
     m_focusWatch = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
         SetRecording(std::ranges::any_of(m_hotkeys, [now](const Hotkey& hotkey) { return hotkey.control == now; }));
     });
-    if (!m_bDesktopShortcuts) return;
+    if (!m_bPortal) return;
     m_bindTimer.setSingleShot(true);
     m_bindTimer.setInterval(0);
     connect(&m_bindTimer, &QTimer::timeout, this, [this] { BindShortcuts(); });
@@ -172,7 +164,7 @@ void CMivexDlgHotkey::OnInitDialog() {
     for (int id : kRegistrationOrder)
         if (Find(id).control->HotkeyWord() != 0) RegisterHotkey(Find(id));
     // All eight, also those without keys: the user may give them keys in the desktop's settings.
-    if (m_bDesktopShortcuts) BindShortcuts();
+    if (m_bPortal) BindShortcuts();
     SetToolTipsEnabled(true);
     CMyPropertyPageToolTips::OnInitDialog();
 }
@@ -263,10 +255,9 @@ void CMivexDlgHotkey::ShowNote(Hotkey& hotkey, const QString& text) {
 void CMivexDlgHotkey::RegisterHotkey(Hotkey& hotkey) {
     Store(hotkey);
     MarkUnused(hotkey);
-    if (m_bDesktopShortcuts)
-        m_bindTimer.start();
-    else
-        Grab(hotkey);
+    // Also while the grabber has them: the desktop's portal may start later.
+    if (m_bPortal) m_bindTimer.start();
+    if (!m_bDesktopShortcuts) Grab(hotkey);
 }
 
 void CMivexDlgHotkey::Store(Hotkey& hotkey) {
@@ -328,23 +319,63 @@ void CMivexDlgHotkey::BindShortcuts() {
 }
 
 void CMivexDlgHotkey::OnBound(const DesktopShortcutsState& state) {
-    if (state.refused) {
-        m_bound.clear();  // a later change or OK asks again
-        const QString why = QString::fromStdString(state.whyNot);
-        m_pWay->setText(QString(kRefused).arg(why) + "\n" + ByCommand());
-        Log(QString("Hotkeys: the desktop refused the shortcuts: %1").arg(why));
-    } else {
-        m_pWay->setText(kDesktopShortcuts);
+    const QString why = QString::fromStdString(state.whyNot);
+    const QString detail =
+        state.detail.empty() ? QString() : QString(" (%1)").arg(QString::fromStdString(state.detail));
+    if (state.unavailable) {
+        TakeByDesktop(false);
+        m_pWay->setText(NotDesktopWay(why));
+        Log(QString("Hotkeys: not the desktop's shortcuts: %1%2").arg(why, detail));
+        return;
     }
+    TakeByDesktop(true);
     QStringList logged;
+    bool any = false;
     for (const HotkeyAction& action : kHotkeyActions) {
         const auto it = state.triggers.find(std::string(action.name));
-        const QString keys =
-            it == state.triggers.end() || it->second.empty() ? QString("none") : QString::fromStdString(it->second);
+        const bool has = it != state.triggers.end() && !it->second.empty();
+        const QString keys = has ? QString::fromStdString(it->second) : QString("none");
+        any = any || has;
         Find(action.controlId).desktopKeys->setText(keys);
         logged << QString::fromUtf8(action.name.data(), static_cast<qsizetype>(action.name.size())) + " " + keys;
     }
-    if (!state.refused) Log("Hotkeys are the desktop's shortcuts: " + logged.join(", "));
+    if (state.refused) {
+        m_bound.clear();  // a later change or OK asks again
+        m_pWay->setText(QString(kRefused).arg(why) + "\n" + ByCommand());
+        Log(QString("Hotkeys: the desktop refused the shortcuts: %1%2").arg(why, detail));
+    } else if (!any) {
+        m_pWay->setText(QString(kBoundNone) + "\n" + ByCommand());
+        Log("Hotkeys: the desktop bound none of the shortcuts: " + logged.join(", "));
+    } else {
+        m_pWay->setText(kDesktopShortcuts);
+        Log("Hotkeys are the desktop's shortcuts: " + logged.join(", "));
+    }
+}
+
+void CMivexDlgHotkey::TakeByDesktop(bool desktop) {
+    if (desktop == m_bDesktopShortcuts) return;
+    m_bDesktopShortcuts = desktop;
+    for (Hotkey& hotkey : m_hotkeys) hotkey.desktopKeys->setVisible(desktop);
+    if (!desktop) {
+        for (int id : kRegistrationOrder) RegisterHotkey(Find(id));
+        return;
+    }
+    m_retryTimer.stop();
+    for (int id : kRegistrationOrder) {
+        m_pGrabber->Unregister(Find(id).atomName);
+        Find(id).grabbed = false;
+    }
+}
+
+QString CMivexDlgHotkey::NotDesktopWay(const QString& whyNoDesktop) const {
+    QString way;
+    if (!m_pGrabber->Unavailable().empty())
+        way = kNeedsX11;
+    else if (m_pShortcuts != nullptr)  // a Wayland session
+        way = kX11InWayland;
+    if (m_pShortcuts != nullptr) way += " " + QString(kNoPortal).arg(whyNoDesktop);
+    if (!way.isEmpty()) way += "\n" + ByCommand();
+    return way;
 }
 
 void CMivexDlgHotkey::OnHotKey(std::uint16_t virtualKey, std::uint16_t flags) {

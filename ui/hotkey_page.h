@@ -16,7 +16,9 @@
 // Where the desktop's shortcuts take the hotkeys instead (a Wayland session whose portal offers
 // them), all eight actions are handed to the desktop at start-up, each with its stored combination
 // as the keys wished for, and again whenever a combination changes; the desktop decides the keys,
-// and the page shows beside each field the keys the action really has.
+// and the page shows beside each field the keys the action really has. The desktop answers when it
+// can; while it offers no shortcuts (no portal runs, or it has no such interface), the grabber
+// takes the hotkeys, until a portal that starts later takes them over.
 #pragma once
 
 #include <QTimer>
@@ -48,7 +50,12 @@ public:
     static constexpr const char* kDesktopShortcuts =
         "Hotkeys are the desktop's shortcuts. The desktop decides their keys: the fields hold the keys "
         "wished for, beside them are the keys each action has.";
+    static constexpr const char* kAsking =
+        "Hotkeys are to be the desktop's shortcuts: the desktop has not answered yet.";
     static constexpr const char* kRefused = "The desktop refused the shortcuts (%1): hotkeys are off.";
+    static constexpr const char* kBoundNone =
+        "The desktop bound none of the shortcuts: hotkeys are off until keys are given to them in the desktop's "
+        "settings.";
     static constexpr const char* kNoPortal = "The desktop does not take them as its shortcuts either: %1.";
     static constexpr const char* kX11InWayland =
         "Hotkeys are X11 key grabs: in this Wayland session they see only keys typed into X11 windows.";
@@ -147,6 +154,10 @@ private:
     // Hands the desktop all eight actions, unless it has them as they are.
     void BindShortcuts();
     void OnBound(const DesktopShortcutsState& state);
+    // Hands the hotkeys to the desktop's shortcuts, or back to the grabber.
+    void TakeByDesktop(bool desktop);
+    // The line that says which way hotkeys are taken when the desktop's shortcuts do not take them.
+    QString NotDesktopWay(const QString& whyNoDesktop) const;
     void OnTimer();
     void OnRetry();
     void Act(int controlId);
@@ -155,6 +166,7 @@ private:
     PageHost& m_host;
     std::unique_ptr<IHotkeyGrabber> m_pGrabber;
     std::unique_ptr<IDesktopShortcuts> m_pShortcuts;
+    bool m_bPortal = false;            // the desktop's shortcuts may take the hotkeys in this run
     bool m_bDesktopShortcuts = false;  // they take the hotkeys, not the grabber
     bool m_bRecording = false;
     std::vector<DesktopShortcut> m_bound;  // what the desktop was given last

@@ -115,6 +115,9 @@ CmivexDlgMain::CmivexDlgMain(std::atomic<bool>& stopAll, QWidget* parent)
 
     m_trayPoll.setInterval(kTrayPoll);
     connect(&m_trayPoll, &QTimer::timeout, this, &CmivexDlgMain::FollowTray);
+    connect(&m_trayPresence, &CTrayPresence::changed, this, [this] {
+        if (m_trayPoll.isActive()) FollowTray();  // only once WatchTray began
+    });
     m_trayWait.setSingleShot(true);
     connect(&m_trayWait, &QTimer::timeout, this, &CmivexDlgMain::OnTrayWaitOver);
 }

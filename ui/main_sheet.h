@@ -72,7 +72,8 @@ public:
     // the window: at login the desktop's panel often starts after the program, and a panel that
     // restarts comes back within a few seconds.
     static constexpr std::chrono::milliseconds kTrayWait{5000};
-    // How often it looks whether a tray came or went: no signal tells.
+    // How often it looks whether an XEmbed tray came or went: no signal tells here. A StatusNotifier
+    // tray is followed by its signals.
     static constexpr std::chrono::milliseconds kTrayPoll{2000};
 
     // stopAll is the program's stop flag, set by CloseProgram. The application turns off
@@ -109,7 +110,7 @@ public:
     // The icon while it is in the tray, else nullptr.
     const QSystemTrayIcon* TrayIcon() const { return m_pTray.get(); }
     // Puts the icon in the tray now or as soon as a tray comes, and follows the tray from then on
-    // (every kTrayPoll) until CloseProgram. While no tray is there, the button row carries the tray
+    // until CloseProgram. While no tray is there, the button row carries the tray
     // menu's Update, About and Exit; when none has come within `wait` of this call or of the tray
     // going away, the window shows: at start as for "Setup", later without taking the focus. True
     // when the icon is in the tray now.

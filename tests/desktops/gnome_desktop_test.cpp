@@ -37,5 +37,16 @@ TEST_F(GnomeTest, AnotherProgramComesAboveTheSettingsWindowButBelowTheFloatingWi
         << "the floating window has no title bar";
 }
 
+// GNOME 43's portal has no GlobalShortcuts: the Hotkeys tab and the log say so in words, with the
+// way to bind the actions by command, not with the bus's error name alone.
+TEST_F(GnomeTest, TheHotkeysTabSaysInWordsThatTheDesktopOffersNoGlobalShortcuts) {
+    const ProgramRun run = Start(CameraArgs());
+    ASSERT_TRUE(WaitForLogLine(run, "Hotkeys: not the desktop's shortcuts: *")) << Diagnostics(run);
+    EXPECT_EQ(MissingInOrder(Log(run), {"Hotkeys: not the desktop's shortcuts: this desktop offers no global "
+                                        "shortcuts to programs yet (org.freedesktop.DBus.Error.*"}),
+              "")
+        << Diagnostics(run);
+}
+
 }  // namespace
 }  // namespace e2e

@@ -237,6 +237,9 @@ QStringList MenuItems(const QDBusArgument& layout) {
         item.endStructure();
         items << QString::number(id) + " " + properties.value("label").toString();
     }
+    // Each begin makes a reader of its own that only its end deletes.
+    layout.endArray();
+    layout.endStructure();
     return items;
 }
 
