@@ -330,13 +330,13 @@ TEST_P(HotkeyPortal, WhileAFieldHasTheFocusTheDesktopsActivationsDoNothing) {
     QApplication::setActiveWindow(&sheet);
     page->Control(kHotkeyLeft)->setFocus();
     ASSERT_TRUE(QTest::qWaitFor([&] { return page->Recording(); }, 5000));
-    portal.Activate("toggle");
-    portal.Activate("toggle", "Deactivated");
+    portal->Activate("toggle");
+    portal->Activate("toggle", "Deactivated");
     QTest::qWait(300);
     EXPECT_FALSE(mirror.m_bMouseActive) << "the desktop's activation acted while a field recorded";
     sheet.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->setFocus();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !page->Recording(); }, 5000));
-    portal.Activate("toggle");
+    portal->Activate("toggle");
     EXPECT_TRUE(QTest::qWaitFor([&] { return mirror.m_bMouseActive.load(); }, 10000));
 }
 
