@@ -15,6 +15,7 @@ struct ShortRun {
     const char* said;              // on standard output or error
     std::vector<std::string> log;  // in order, the last one last; no log at all when empty
     const char* neverLogged;
+    const char* qtPlatform = "xcb";  // QT_QPA_PLATFORM
 };
 void PrintTo(const ShortRun& run, std::ostream* out) { *out << run.name; }
 
@@ -24,11 +25,16 @@ const ShortRun kShortRuns[] = {
     {"Version", {"--version"}, 0, 0, MIVEX_E2E_VERSION, {}, ""},
     {"RestartLoop", {"--camera-file", "camera.avi", "--no-dialogs"}, 31, 1, "ERROR: reboot loop > 30",
      {"ERROR: reboot loop > 30", "ExitInstance begin", "ExitInstance end"}, "Start camera"},
+    // Started by the user, the program ends on a missing camera, and says why.
     {"NoCamera", {"--camera-file", "no-such-video.avi", "--no-dialogs"}, 0, 1,
-     "cannot open video file no-such-video.avi: no such file\nERROR: no camera detected, or camera in use",
-     {"Start camera", "cannot open video file no-such-video.avi: no such file",
-      "ERROR: no camera detected, or camera in use", "ExitInstance end"}, "Reboot"},
+     "ERROR: no camera detected, or camera in use: cannot open video file no-such-video.avi: no such file",
+     {"Start camera", "ERROR: no camera detected, or camera in use: cannot open video file no-such-video.avi: no such file",
+      "ExitInstance end"}, "Reboot"},
     {"ActionWithoutBus", {"--action", "toggle"}, 0, 1, "mivex: --action toggle not done: no session bus", {}, ""},
+    // Qt itself would abort; the package is not installed where the tests run.
+    {"WaylandPlatformMissing", {"--camera-file", "camera.avi", "--no-dialogs"}, 0, 1,
+     "mivex: QT_QPA_PLATFORM=wayland asks for Qt's Wayland platform, which is not installed: install the Debian "
+     "package qt6-wayland, or unset QT_QPA_PLATFORM to use the X display", {}, "", "wayland"},
 };
 // clang-format on
 
@@ -37,6 +43,7 @@ class ShortRuns : public ProgramTest, public ::testing::WithParamInterface<Short
 TEST_P(ShortRuns, EndAtOnceWithTheirCodeAndMessageAndNoCopyLeft) {
     const ShortRun& c = GetParam();
     CSettingsStore().Write(Setting::kRebootCount, c.rebootCount);
+    const test::ScopedEnv platform("QT_QPA_PLATFORM", c.qtPlatform);
     std::vector<std::string> args = c.args;
     if (args.size() > 1 && args[1] == "camera.avi") args[1] = HeadVideo().string();
     const ProgramRun run = Start(args);
@@ -173,6 +180,47 @@ TEST_F(ProgramTest, OnTheSessionBusActionsAndASecondStartReachTheRunningCopy) {
     EXPECT_EQ(std::string(data ? reinterpret_cast<char*>(data) : "", count), "launcher-1-test_TIME4242");
     if (data) XFree(data);
 }
+
+// A copy started by a restart, or at login, whose camera is not there yet waits for it, saying
+// why, and tracks once it appears; one started by the user ends (ShortRuns.NoCamera).
+class WaitsForItsCamera : public ProgramTest, public ::testing::WithParamInterface<std::vector<std::string>> {};
+
+TEST_P(WaitsForItsCamera, AndTracksOnceItAppears) {
+    CSettingsStore().Write(Setting::kUseMouse, 1);
+    CSettingsStore().Write(Setting::kBootUseMouse, 1);
+    const fs::path late = Root() / "late-camera.avi";
+    std::vector<std::string> args{"--camera-file", late.string(), "--no-dialogs"};
+    args.insert(args.end(), GetParam().begin(), GetParam().end());
+    const ProgramRun run = Start(args);
+    const std::string waiting =
+        "Waiting for the camera (cannot open video file " + late.string() + ": no such file): Mivex! tries again every 5 s";
+    ASSERT_TRUE(WaitForLogLine(run, "InitInstance exit OK")) << Diagnostics(run);
+    EXPECT_EQ(MissingInOrder(Log(run), {"Start camera", waiting, "WriteToolbar", "InitInstance exit OK"}), "")
+        << Diagnostics(run);
+    EXPECT_TRUE(HasLine(test::ReadFile(run.err), waiting)) << Diagnostics(run);
+    std::this_thread::sleep_for(6s);  // a try has failed meanwhile
+    ASSERT_EQ(Ending(run.pid, 0s), "still running") << Diagnostics(run);
+    const std::string log = Log(run);
+    EXPECT_EQ(log.find("Waiting for the camera"), log.rfind("Waiting for the camera")) << "said again unchanged" << log;
+
+    // Appears whole, as a camera does.
+    fs::copy_file(HeadVideo(), Root() / "copying.avi");
+    fs::rename(Root() / "copying.avi", late);
+    ASSERT_TRUE(WaitForLogLine(run, "Camera found again: tracking starts")) << Diagnostics(run);
+    EXPECT_EQ(MissingInOrder(Log(run), {"InitInstance exit OK", "Start camera", "camera's found: 1",
+                                        "Camera found again: tracking starts"}),
+              "")
+        << Diagnostics(run);
+    MovePointer(Centre());
+    EXPECT_TRUE(PointerMoves()) << "no mouse control once the camera came" << Diagnostics(run);
+    ::kill(run.pid, SIGTERM);
+    EXPECT_EQ(Ending(run.pid, kSlow * 10s), "exit code 0") << Diagnostics(run);
+}
+
+INSTANTIATE_TEST_SUITE_P(Program, WaitsForItsCamera,
+                         ::testing::Values(std::vector<std::string>{"--restart-count", "1"},
+                                           std::vector<std::string>{"--autostart"}),
+                         [](const auto& info) { return std::string(info.param[0] == "--autostart" ? "AtLogin" : "AfterARestart"); });
 
 // Ended by a signal, or by Exit in the tray icon's menu (0). Started with the restart count at the
 // limit, which still starts normally.

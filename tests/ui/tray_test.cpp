@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/settings_store.h"
+#include "tests/support/suite_setup_failures.h"
 #include "tests/support/test_support.h"
 #include "tests/ui/fake_engine.h"
 #include "ui/main_sheet.h"
@@ -391,5 +392,6 @@ TEST(ProfileDialog, UnderAWindowManagerTheTemplateQuestionComesOncePerChoiceAndT
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
+    test::FailTestsOfBrokenSuites();
     return RUN_ALL_TESTS();
 }
