@@ -2,6 +2,9 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 
 namespace {
@@ -20,7 +23,15 @@ std::string Environment(const char* name) {
 
 std::string ToString(const QString& text) { return text.toStdString(); }
 
-std::string NoBus(const QDBusConnection& bus) { return "no session bus (" + ToString(bus.lastError().message()) + ")"; }
+// Why the session names no bus; empty when it names one.
+std::string& NoSessionBus() {
+    static std::string reason;
+    return reason;
+}
+
+std::string NoBus(const QDBusConnection& bus) {
+    return "no session bus (" + (NoSessionBus().empty() ? ToString(bus.lastError().message()) : NoSessionBus()) + ")";
+}
 
 // Calls a method of the running copy's interface; false, with the reason in error, when it fails.
 bool CallRunningCopy(const char* method, const QList<QVariant>& arguments, std::string& error) {
@@ -42,6 +53,19 @@ bool CallRunningCopy(const char* method, const QList<QVariant>& arguments, std::
 }
 
 }  // namespace
+
+void UseOnlyTheSessionsBus() {
+    if (!Environment("DBUS_SESSION_BUS_ADDRESS").empty()) return;
+    const std::string runtime = Environment("XDG_RUNTIME_DIR");
+    const std::string socket = (runtime.empty() ? "/run/user/" + std::to_string(::getuid()) : runtime) + "/bus";
+    struct stat status {};
+    if (::stat(socket.c_str(), &status) != 0 || !S_ISSOCK(status.st_mode) || status.st_uid != ::getuid())
+        NoSessionBus() = "DBUS_SESSION_BUS_ADDRESS is not set and " + socket + " is no bus of the user's";
+    // Named even when missing: the library then fails to connect instead of launching a bus, and a
+    // bus started there later is found.
+    const QByteArray escaped = QByteArray::fromStdString(socket).toPercentEncoding("/");
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + escaped).constData(), 1);
+}
 
 ActivationToken ActivationToken::FromEnvironment() {
     return {Environment("XDG_ACTIVATION_TOKEN"), Environment("DESKTOP_STARTUP_ID")};

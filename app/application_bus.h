@@ -61,6 +61,13 @@ private:
     bool m_bOffered = false;
 };
 
+// Makes every D-Bus connection of this process, and of the programs it starts, use the bus the
+// session names: DBUS_SESSION_BUS_ADDRESS, else the socket $XDG_RUNTIME_DIR/bus. Without either,
+// D-Bus's library would launch a bus of its own through X11 (dbus-launch), leave it running and
+// find no running copy on it; here the connection fails and says there is no session bus. Called
+// first thing, before any connection is made.
+void UseOnlyTheSessionsBus();
+
 // Asks the running copy to bring its settings window to the front, handing on the token. False,
 // with the reason in error, when no copy answers.
 bool AskRunningCopyToShow(const ActivationToken& token, std::string& error);

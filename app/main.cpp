@@ -46,6 +46,8 @@ int main(int argc, char** argv) {
         CTerminationSignals::Unblock();  // no program to end in order: Ctrl-C simply stops the check
         return FinishStandardOutput("mivex", RunUpdateCheckCommand(stdout, stderr));
     }
+    // Before any part of the program, Qt's own included, connects to a bus.
+    UseOnlyTheSessionsBus();
     if (!options->action.empty()) {
         CTerminationSignals::Unblock();
         int code = 0;
