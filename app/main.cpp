@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
         {
             const QCoreApplication caller(argc, argv);  // the session bus's connection needs one
             std::string failure;
-            if (!AskRunningCopyForAction(options->action, failure)) {
+            if (!AskRunningCopyForAction(options->action, CmivexApp::MakeSingleInstance().LockFile(), failure)) {
                 std::fprintf(stderr, "mivex: --action %s not done: %s\n", options->action.c_str(), failure.c_str());
                 code = 1;
             }

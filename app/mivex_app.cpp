@@ -163,8 +163,9 @@ bool CmivexApp::InitInstance() {
         case CSingleInstance::Result::AlreadyRunning: {
             // The running copy's window comes up first, so that it is in front once the user has
             // read the message. Without a bus the message alone, as ever.
-            std::string ignored;
-            AskRunningCopyToShow(m_activation, ignored);
+            std::string notShown;
+            if (!AskRunningCopyToShow(m_activation, m_hMutex.LockFile(), notShown))
+                std::fprintf(stderr, "The running copy's window not shown: %s\n", notShown.c_str());
             m_messages.Display(kAlreadyRunning);
             return false;
         }

@@ -78,6 +78,9 @@ public:
 
     CSettingsMirror m_mirror;  // m_bMouseActive and the settings the frame road reads
 
+    // The single-instance lock of this user's copies (a private one per end-to-end test).
+    static CSingleInstance MakeSingleInstance();
+
 private:
     void Log(const char* text);
     // A line for the log that also goes to standard error, where no message box is due.
@@ -127,7 +130,6 @@ private:
     QTimer m_healthyRunTimer;
     int m_iExitCode = 0;
 
-    static CSingleInstance MakeSingleInstance();
     CSingleInstance m_hMutex = MakeSingleInstance();
     std::unique_ptr<CLogging> m_pLogging;
 

@@ -222,6 +222,58 @@ INSTANTIATE_TEST_SUITE_P(Program, WaitsForItsCamera,
                                            std::vector<std::string>{"--autostart"}),
                          [](const auto& info) { return std::string(info.param[0] == "--autostart" ? "AtLogin" : "AfterARestart"); });
 
+// Another program of the user's that owns the program's bus name never stands in for the running
+// copy: here a copy of Mivex with a lock of its own, which answers as the running copy would.
+// Actions and a second start reach the copy that holds the lock, or nothing, and say why.
+TEST_F(ProgramTest, AStrangerOwningTheBusNameIsNeverTakenForTheRunningCopy) {
+    const test::SessionBus bus(Root());
+    ASSERT_TRUE(bus.Ok()) << bus.Error();
+    CSettingsStore().Write(Setting::kUpdateCount, 1);  // no update reminder window
+    const fs::path strangerLock = Root() / "stranger-lock";
+    fs::create_directory(strangerLock);
+    fs::permissions(strangerLock, fs::perms::owner_all, fs::perm_options::replace);
+    ProgramRun stranger;
+    {
+        const test::ScopedEnv lock("MIVEX_TEST_LOCK_FOLDER", strangerLock.string());
+        stranger = Start(CameraArgs());
+    }
+    ASSERT_TRUE(WaitForLogLine(stranger, "InitInstance exit OK")) << Diagnostics(stranger);
+    const ProgramRun run = Start(CameraArgs());
+    ASSERT_TRUE(WaitForLogLine(run, "InitInstance exit OK")) << Diagnostics(run);
+    const std::string taken = "the name com.kordo.Mivex is taken by another program (process " +
+                              std::to_string(stranger.pid) + ")";
+    EXPECT_NE(Log(run).find(taken), std::string::npos) << Diagnostics(run);
+
+    const std::string notOurs = "com.kordo.Mivex is owned by another program (process " +
+                                std::to_string(stranger.pid) + "), not by the running copy of Mivex (process " +
+                                std::to_string(run.pid) + ")";
+    const ProgramRun action = Start({"--action", "toggle"});
+    EXPECT_EQ(Ending(action.pid, kSlow * 10s), "exit code 1") << Diagnostics(action);
+    EXPECT_EQ(test::ReadFile(action.err), "mivex: --action toggle not done: " + notOurs + "\n");
+
+    const ProgramRun second = Start(CameraArgs());
+    EXPECT_EQ(Ending(second.pid, kSlow * 10s), "exit code 1") << Diagnostics(second);
+    EXPECT_TRUE(HasLine(test::ReadFile(second.err), "The running copy's window not shown: " + notOurs))
+        << Diagnostics(second);
+    EXPECT_TRUE(HasLine(test::ReadFile(second.err), "ERROR: Mivex! program already running")) << Diagnostics(second);
+    // Neither copy's window came up: the stranger was not asked.
+    std::this_thread::sleep_for(1s);
+    Window root, parent, *children = nullptr;
+    unsigned int count = 0;
+    XQueryTree(m_x, DefaultRootWindow(m_x), &root, &parent, &children, &count);
+    for (unsigned int i = 0; i < count; ++i) {
+        char* title = nullptr;
+        XWindowAttributes attributes{};
+        if (XFetchName(m_x, children[i], &title) && title && std::string(title) == "Kordo Mivex!" &&
+            XGetWindowAttributes(m_x, children[i], &attributes))
+            EXPECT_NE(attributes.map_state, IsViewable) << "a settings window came up";
+        if (title) XFree(title);
+    }
+    if (children) XFree(children);
+    EXPECT_EQ(Ending(stranger.pid, 0s), "still running");
+    EXPECT_EQ(Ending(run.pid, 0s), "still running");
+}
+
 // Ended by a signal, or by Exit in the tray icon's menu (0). Started with the restart count at the
 // limit, which still starts normally.
 class EndsInOrder : public ProgramTest, public ::testing::WithParamInterface<int> {};
