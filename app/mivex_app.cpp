@@ -163,10 +163,11 @@ bool CmivexApp::InitInstance() {
         case CSingleInstance::Result::AlreadyRunning: {
             // The running copy's window comes up first, so that it is in front once the user has
             // read the message. Without a bus the message alone, as ever.
+            const ActivationToken activation = WithUserTime(m_activation);
             std::string notShown;
-            if (!AskRunningCopyToShow(m_activation, m_hMutex.LockFile(), notShown))
+            if (!AskRunningCopyToShow(activation, m_hMutex.LockFile(), notShown))
                 std::fprintf(stderr, "The running copy's window not shown: %s\n", notShown.c_str());
-            m_messages.Display(kAlreadyRunning);
+            m_messages.DisplayAsked(kAlreadyRunning, [&](QWidget& box) { ActivateForUser(box, activation); });
             return false;
         }
         case CSingleInstance::Result::Failed:
@@ -480,6 +481,7 @@ void CmivexApp::ShowForAnotherStart(const ActivationToken& activation) {
     // At once, before the caller's reply: the second start's message then comes up in front.
     CSheetMessage setup(kMsgSetup, 0);
     sendEvent(m_pDlgMain.get(), &setup);
+    ActivateForUser(*m_pDlgMain, activation);
 }
 
 void CmivexApp::RequestReboot() {

@@ -274,6 +274,93 @@ TEST_F(ProgramTest, AStrangerOwningTheBusNameIsNeverTakenForTheRunningCopy) {
     EXPECT_EQ(Ending(run.pid, 0s), "still running");
 }
 
+// Under a window manager that keeps programs from taking the focus (openbox), the windows a second
+// start brings up get it while the user works in another program: the running copy's settings
+// window, and the "already running" box, which Enter then answers.
+class UnderOpenbox : public ProgramTest {
+protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        if (HasFatalFailure()) return;
+        m_openbox.emplace(m_xvfb.DisplayName());
+        ASSERT_TRUE(m_openbox->Ok()) << m_openbox->Error();
+    }
+
+    // The process of the window that has the focus, by the window manager's word; 0 for none.
+    pid_t ActiveProcess() const {
+        const auto property = [&](Window window, const char* name) {
+            Atom type;
+            int format;
+            unsigned long count = 0, after;
+            unsigned char* data = nullptr;
+            unsigned long value = 0;
+            if (XGetWindowProperty(m_x, window, XInternAtom(m_x, name, False), 0, 1, False, AnyPropertyType, &type,
+                                   &format, &count, &after, &data) == Success &&
+                data && count == 1)
+                value = *reinterpret_cast<unsigned long*>(data);
+            if (data) XFree(data);
+            return value;
+        };
+        const Window active = property(DefaultRootWindow(m_x), "_NET_ACTIVE_WINDOW");
+        return active == None ? 0 : static_cast<pid_t>(property(active, "_NET_WM_PID"));
+    }
+
+    // The X server's time now, as a launcher puts it in the startup id.
+    Time ServerTime() const {
+        const Window window = XCreateSimpleWindow(m_x, DefaultRootWindow(m_x), 0, 0, 1, 1, 0, 0, 0);
+        XSelectInput(m_x, window, PropertyChangeMask);
+        XChangeProperty(m_x, window, XA_WM_NAME, XA_STRING, 8, PropModeAppend, nullptr, 0);
+        XEvent event;
+        XWindowEvent(m_x, window, PropertyChangeMask, &event);
+        XDestroyWindow(m_x, window);
+        return event.xproperty.time;
+    }
+
+    // The user at work in another program's window.
+    void WorkElsewhere(Window other) const {
+        XSetInputFocus(m_x, other, RevertToParent, CurrentTime);
+        XSync(m_x, False);
+        Press(0, XK_a);
+    }
+
+    std::optional<test::OpenboxProcess> m_openbox;
+};
+
+TEST_F(UnderOpenbox, TheWindowsASecondStartBringsUpGetTheKeyboardFocus) {
+    const test::SessionBus bus(Root());
+    ASSERT_TRUE(bus.Ok()) << bus.Error();
+    CSettingsStore().Write(Setting::kUpdateCount, 1);  // no update reminder window
+    const ProgramRun run = Start(CameraArgs());
+    ASSERT_TRUE(WaitForLogLine(run, "InitInstance exit OK")) << Diagnostics(run);
+    const Window other = XCreateSimpleWindow(m_x, DefaultRootWindow(m_x), 300, 300, 300, 200, 0, 0, 0);
+    XStoreName(m_x, other, "Another program");
+    XMapRaised(m_x, other);
+    XSync(m_x, False);
+    std::this_thread::sleep_for(500ms);  // mapped and managed
+    WorkElsewhere(other);
+
+    // Started from a launcher, which hands on the time of the user's action.
+    ProgramRun second;
+    {
+        const test::ScopedEnv startupId("DESKTOP_STARTUP_ID", "launcher-2-test_TIME" + std::to_string(ServerTime()));
+        second = Start(CameraArgs());
+    }
+    EXPECT_EQ(Ending(second.pid, kSlow * 10s), "exit code 1") << Diagnostics(second);
+    EXPECT_TRUE(WaitUntil([&] { return ActiveProcess() == run.pid; }, kSlow * 10s))
+        << "the settings window has no focus; the window of process " << ActiveProcess() << " has" << Diagnostics(run);
+
+    // Started from a terminal, with message boxes.
+    WorkElsewhere(other);
+    const ProgramRun third = Start({"--camera-file", HeadVideo().string()});
+    EXPECT_TRUE(WaitUntil([&] { return ActiveProcess() == third.pid; }, kSlow * 10s))
+        << "the \"already running\" box has no focus; the window of process " << ActiveProcess() << " has"
+        << Diagnostics(third);
+    Press(0, XK_Return);
+    EXPECT_EQ(Ending(third.pid, kSlow * 10s), "exit code 1") << "Enter did not answer the box" << Diagnostics(third);
+    EXPECT_TRUE(WaitUntil([&] { return ActiveProcess() == run.pid; }, kSlow * 10s))
+        << "the settings window has no focus after the box; the window of process " << ActiveProcess() << " has";
+}
+
 // Ended by a signal, or by Exit in the tray icon's menu (0). Started with the restart count at the
 // limit, which still starts normally.
 class EndsInOrder : public ProgramTest, public ::testing::WithParamInterface<int> {};
