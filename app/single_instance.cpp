@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "base/paths.h"
 
@@ -61,8 +63,14 @@ CSingleInstance::Result CSingleInstance::Acquire() {
         m_strError = "cannot open " + m_lockFile.string() + ": " + std::strerror(errno);
         return Result::Failed;
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno;
+    // Holder's look at the lock holds it shared for an instant: a few tries tell that from a copy.
+    int error = 0;
+    for (int tries = 5; tries > 0; --tries) {
+        error = ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
+        if (error != EWOULDBLOCK || tries == 1) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (error != 0) {
         ::close(fd);
         if (error == EWOULDBLOCK) {
             m_strError = m_lockFile.string() + " is locked by a running copy";

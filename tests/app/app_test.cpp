@@ -185,11 +185,18 @@ TEST(SingleInstance, ASecondCopyIsRefusedUntilTheFirstReleasesTheLock) {
     test::TempDir runtime;
     const auto lockFile = runtime.path() / "lock";
     CSingleInstance first(lockFile), second(lockFile);
+    std::string error;
+    EXPECT_EQ(CSingleInstance::Holder(lockFile, error), std::nullopt) << "no file, no holder";
     ASSERT_EQ(first.Acquire(), CSingleInstance::Result::Acquired) << first.Error();
+    // The holder is named for those who must tell the running copy from another program.
+    EXPECT_EQ(CSingleInstance::Holder(lockFile, error), ::getpid());
     EXPECT_EQ(second.Acquire(), CSingleInstance::Result::AlreadyRunning);
     EXPECT_EQ(first.Acquire(), CSingleInstance::Result::Acquired);  // asking again changes nothing
 
     first.Release();
+    // The file still names the copy that ended: no holder all the same.
+    EXPECT_EQ(CSingleInstance::Holder(lockFile, error), std::nullopt);
+    EXPECT_EQ(error, "");
     EXPECT_EQ(second.Acquire(), CSingleInstance::Result::Acquired);
     second.Release();
     second.Release();
