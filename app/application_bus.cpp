@@ -1,11 +1,11 @@
 #include "app/application_bus.h"
 
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusReply>
-#include <QDBusMessage>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
 
 #include <cstdlib>
 #include <optional>
@@ -42,8 +42,9 @@ std::string NoBus(const QDBusConnection& bus) {
 std::optional<pid_t> NameOwner(const QDBusConnection& bus, std::string& error) {
     const QDBusReply<uint> pid = bus.interface()->servicePid(kBusName);
     if (pid.isValid()) return static_cast<pid_t>(pid.value());
-    error = pid.error().type() == QDBusError::NameHasNoOwner ? "no running copy of Mivex"
-                                                               : ToString(pid.error().message());
+    error = pid.error().name() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")
+                ? std::string("no running copy of Mivex")
+                : ToString(pid.error().message());
     return std::nullopt;
 }
 

@@ -22,7 +22,7 @@ struct ProgramOptions {
     // Restarts in a row before this start, handed over by the copy that restarted itself: the
     // restart guard holds even where the settings cannot be saved. None on a start by the user.
     std::optional<int> restartCount;
-    bool autostart = false;  // started at login by the autostart entry
+    bool autostart = false;              // started at login by the autostart entry
     std::vector<std::string> arguments;  // as given but for the restart count, for a restart with the same command line
 };
 

@@ -25,8 +25,8 @@ std::optional<Time> ServerTime(Display* qtDisplay) {
     if (display == nullptr) return std::nullopt;
     const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
     XSelectInput(display, window, PropertyChangeMask);
-    XChangeProperty(display, window, XInternAtom(display, "_MIVEX_TIME", False), XA_STRING, 8, PropModeAppend,
-                    nullptr, 0);
+    XChangeProperty(display, window, XInternAtom(display, "_MIVEX_TIME", False), XA_STRING, 8, PropModeAppend, nullptr,
+                    0);
     XEvent event;
     XWindowEvent(display, window, PropertyChangeMask, &event);
     XDestroyWindow(display, window);

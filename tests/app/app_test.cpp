@@ -69,10 +69,10 @@ TEST(ProgramOptions, AcceptsEveryOptionRefusesTheRestAndKeepsTheCommandLineForAR
         if (options) {
             const ProgramOptions& o = *options;
             const Strings& kept = c.restartCount ? c.kept : c.arguments;
-            EXPECT_EQ(std::tie(o.cameraFile, o.noDialogs, o.version, o.help, o.restartCount, o.arguments, o.action,
-                               o.autostart),
-                      std::tie(c.cameraFile, c.noDialogs, c.version, c.help, c.restartCount, kept, c.action,
-                               c.autostart));
+            EXPECT_EQ(
+                std::tie(o.cameraFile, o.noDialogs, o.version, o.help, o.restartCount, o.arguments, o.action,
+                         o.autostart),
+                std::tie(c.cameraFile, c.noDialogs, c.version, c.help, c.restartCount, kept, c.action, c.autostart));
         }
     }
 }

@@ -192,8 +192,8 @@ TEST_P(WaitsForItsCamera, AndTracksOnceItAppears) {
     std::vector<std::string> args{"--camera-file", late.string(), "--no-dialogs"};
     args.insert(args.end(), GetParam().begin(), GetParam().end());
     const ProgramRun run = Start(args);
-    const std::string waiting =
-        "Waiting for the camera (cannot open video file " + late.string() + ": no such file): Mivex! tries again every 5 s";
+    const std::string waiting = "Waiting for the camera (cannot open video file " + late.string() +
+                                ": no such file): Mivex! tries again every 5 s";
     ASSERT_TRUE(WaitForLogLine(run, "InitInstance exit OK")) << Diagnostics(run);
     EXPECT_EQ(MissingInOrder(Log(run), {"Start camera", waiting, "WriteToolbar", "InitInstance exit OK"}), "")
         << Diagnostics(run);
@@ -220,7 +220,9 @@ TEST_P(WaitsForItsCamera, AndTracksOnceItAppears) {
 INSTANTIATE_TEST_SUITE_P(Program, WaitsForItsCamera,
                          ::testing::Values(std::vector<std::string>{"--restart-count", "1"},
                                            std::vector<std::string>{"--autostart"}),
-                         [](const auto& info) { return std::string(info.param[0] == "--autostart" ? "AtLogin" : "AfterARestart"); });
+                         [](const auto& info) {
+                             return std::string(info.param[0] == "--autostart" ? "AtLogin" : "AfterARestart");
+                         });
 
 // Another program of the user's that owns the program's bus name never stands in for the running
 // copy: here a copy of Mivex with a lock of its own, which answers as the running copy would.
@@ -240,13 +242,12 @@ TEST_F(ProgramTest, AStrangerOwningTheBusNameIsNeverTakenForTheRunningCopy) {
     ASSERT_TRUE(WaitForLogLine(stranger, "InitInstance exit OK")) << Diagnostics(stranger);
     const ProgramRun run = Start(CameraArgs());
     ASSERT_TRUE(WaitForLogLine(run, "InitInstance exit OK")) << Diagnostics(run);
-    const std::string taken = "the name com.kordo.Mivex is taken by another program (process " +
-                              std::to_string(stranger.pid) + ")";
+    const std::string taken =
+        "the name com.kordo.Mivex is taken by another program (process " + std::to_string(stranger.pid) + ")";
     EXPECT_NE(Log(run).find(taken), std::string::npos) << Diagnostics(run);
 
-    const std::string notOurs = "com.kordo.Mivex is owned by another program (process " +
-                                std::to_string(stranger.pid) + "), not by the running copy of Mivex (process " +
-                                std::to_string(run.pid) + ")";
+    const std::string notOurs = "com.kordo.Mivex is owned by another program (process " + std::to_string(stranger.pid) +
+                                "), not by the running copy of Mivex (process " + std::to_string(run.pid) + ")";
     const ProgramRun action = Start({"--action", "toggle"});
     EXPECT_EQ(Ending(action.pid, kSlow * 10s), "exit code 1") << Diagnostics(action);
     EXPECT_EQ(test::ReadFile(action.err), "mivex: --action toggle not done: " + notOurs + "\n");

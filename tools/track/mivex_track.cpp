@@ -501,8 +501,9 @@ public:
         engine.Camera()->Stop();
         if (waiter.joinable()) waiter.join();
         if (ended)
-            std::fprintf(stderr, "mivex-track: the camera delivered no frame for %lld s; ending\n",
-                         static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(kDeliveryEnded).count()));
+            std::fprintf(
+                stderr, "mivex-track: the camera delivered no frame for %lld s; ending\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(kDeliveryEnded).count()));
         return !ended;
     }
 
