@@ -266,8 +266,9 @@ TEST_F(ProgramTest, AStrangerOwningTheBusNameIsNeverTakenForTheRunningCopy) {
         char* title = nullptr;
         XWindowAttributes attributes{};
         if (XFetchName(m_x, children[i], &title) && title && std::string(title) == "Kordo Mivex!" &&
-            XGetWindowAttributes(m_x, children[i], &attributes))
+            XGetWindowAttributes(m_x, children[i], &attributes)) {
             EXPECT_NE(attributes.map_state, IsViewable) << "a settings window came up";
+        }
         if (title) XFree(title);
     }
     if (children) XFree(children);
@@ -317,11 +318,19 @@ protected:
         return event.xproperty.time;
     }
 
-    // The user at work in another program's window.
+    // The user at work in another program's window: a click in it, which the window manager sees
+    // and takes as the user's latest action.
     void WorkElsewhere(Window other) const {
-        XSetInputFocus(m_x, other, RevertToParent, CurrentTime);
-        XSync(m_x, False);
-        Press(0, XK_a);
+        XWindowAttributes attributes{};
+        XGetWindowAttributes(m_x, other, &attributes);
+        int x = 0, y = 0;
+        Window child;
+        // Near its far corner, where no window of the program lies.
+        XTranslateCoordinates(m_x, other, DefaultRootWindow(m_x), attributes.width - 20, attributes.height - 20, &x, &y,
+                              &child);
+        MovePointer({x, y});
+        Press(Button1);
+        std::this_thread::sleep_for(200ms);
     }
 
     std::optional<test::OpenboxProcess> m_openbox;
@@ -333,7 +342,8 @@ TEST_F(UnderOpenbox, TheWindowsASecondStartBringsUpGetTheKeyboardFocus) {
     CSettingsStore().Write(Setting::kUpdateCount, 1);  // no update reminder window
     const ProgramRun run = Start(CameraArgs());
     ASSERT_TRUE(WaitForLogLine(run, "InitInstance exit OK")) << Diagnostics(run);
-    const Window other = XCreateSimpleWindow(m_x, DefaultRootWindow(m_x), 300, 300, 300, 200, 0, 0, 0);
+    const Window other = XCreateSimpleWindow(m_x, DefaultRootWindow(m_x), 0, 40, DisplayWidth(m_x, 0),
+                                             DisplayHeight(m_x, 0) - 80, 0, 0, 0);
     XStoreName(m_x, other, "Another program");
     XMapRaised(m_x, other);
     XSync(m_x, False);
@@ -350,7 +360,15 @@ TEST_F(UnderOpenbox, TheWindowsASecondStartBringsUpGetTheKeyboardFocus) {
     EXPECT_TRUE(WaitUntil([&] { return ActiveProcess() == run.pid; }, kSlow * 10s))
         << "the settings window has no focus; the window of process " << ActiveProcess() << " has" << Diagnostics(run);
 
-    // Started from a terminal, with message boxes.
+    // Again, from a terminal, while the window is open behind the other program's.
+    WorkElsewhere(other);
+    ASSERT_NE(ActiveProcess(), run.pid) << "the click in the other program's window did not take the focus";
+    const ProgramRun fromTerminal = Start(CameraArgs());
+    EXPECT_EQ(Ending(fromTerminal.pid, kSlow * 10s), "exit code 1") << Diagnostics(fromTerminal);
+    EXPECT_TRUE(WaitUntil([&] { return ActiveProcess() == run.pid; }, kSlow * 10s))
+        << "the open settings window got no focus; the window of process " << ActiveProcess() << " has";
+
+    // From a terminal, with message boxes.
     WorkElsewhere(other);
     const ProgramRun third = Start({"--camera-file", HeadVideo().string()});
     EXPECT_TRUE(WaitUntil([&] { return ActiveProcess() == third.pid; }, kSlow * 10s))
