@@ -41,6 +41,7 @@ constexpr int kInformationBalloon = 1;
 constexpr const char* kSettingsNotSaved = "ERROR: settings cannot be saved, changes last until the program ends: ";
 constexpr const char* kNoLog = "No diagnostic log: ";
 constexpr const char* kPointerNoticeTitle = "Mivex! pointer";
+constexpr const char* kSettingsNoticeTitle = "Mivex! settings";
 constexpr int kWarningBalloon = 2;  // the balloon's icon kind
 constexpr int kNoticeBalloonMs = 10'000;
 constexpr const char* kInTray = "WriteToolbar";
@@ -183,6 +184,8 @@ bool CmivexApp::InitInstance() {
     // and a store that cannot keep it keeps nothing. Said once: later writes fail the same way.
     if (const std::string notice = CSettingsStore::TakeUnreadableNotice(); !notice.empty()) Log(notice.c_str());
     if (!m_store.WriteError().empty()) LogAndPrint(kSettingsNotSaved + m_store.WriteError());
+    // Later failures are said when they happen, each once.
+    m_store.SetWriteFailureHandler([this](const std::string& why) { ReportSettingsNotSaved(why); });
     if (!m_hMutex.Error().empty()) LogAndPrint("Single instance not guarded: " + m_hMutex.Error());
     LogDisplay();
     CreateInputInjection();
@@ -450,6 +453,17 @@ void CmivexApp::ShowPointerNotice(bool inTray) {
         m_pDlgMain->TrayBalloon(QString::fromLatin1(kPointerNoticeTitle), text, kWarningBalloon, kNoticeBalloonMs);
     else
         m_pDlgMain->ShowNotice(text);
+}
+
+void CmivexApp::ReportSettingsNotSaved(const std::string& why) {
+    const std::string text = kSettingsNotSaved + why;
+    LogAndPrint(text);
+    if (!m_pDlgMain || m_pDlgMain->IsClosed()) return;
+    if (m_pDlgMain->IsTrayIconShown())
+        m_pDlgMain->TrayBalloon(QString::fromLatin1(kSettingsNoticeTitle), QString::fromStdString(text),
+                                kWarningBalloon, kNoticeBalloonMs);
+    else
+        m_pDlgMain->ShowNotice(QString::fromStdString(text));
 }
 
 void CmivexApp::StartThreadPipe() {

@@ -91,6 +91,9 @@ private:
     // In a Wayland session without uinput: the pointer reaches X11 windows at most; says so and how
     // to mend it, at the tray icon or in the settings window.
     void ShowPointerNotice(bool inTray);
+    // A settings write that failed while the program runs: logged, and said at the tray icon or in
+    // the settings window.
+    void ReportSettingsNotSaved(const std::string& why);
     void CreateFloatWindow();
     // False when restarts loop: the start is refused.
     bool ReadRebootState();

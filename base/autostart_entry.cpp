@@ -2,10 +2,10 @@
 
 #include <QDir>
 #include <QSaveFile>
-#include <QStandardPaths>
 
 #include <string_view>
 
+#include "base/paths.h"
 #include "base/version_info.h"
 
 namespace {
@@ -64,8 +64,7 @@ std::string EntryText(const std::filesystem::path& executable) {
 
 std::filesystem::path AutostartEntryPath() {
     // The same configuration folder as the settings file's.
-    const QString configHome = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    return std::filesystem::path(configHome.toStdString()) / "autostart" / kAutostartEntryName;
+    return ConfigHome() / "autostart" / kAutostartEntryName;
 }
 
 bool SetRunAtStartup(bool enable, const std::filesystem::path& executable, std::string& error) {

@@ -23,6 +23,13 @@ std::filesystem::path ExecutableDirectory() {
     return std::filesystem::current_path(error);  // no /proc: the best guess left
 }
 
+std::filesystem::path ConfigHome() {
+    const char* configHome = std::getenv("XDG_CONFIG_HOME");
+    if (configHome && *configHome == '/') return configHome;
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home ? home : "") / ".config";
+}
+
 std::filesystem::path DataDirectory() { return ExecutableDirectory() / "data"; }
 
 std::filesystem::path LogDirectory(const std::filesystem::path& data) {

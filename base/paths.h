@@ -14,6 +14,10 @@ std::filesystem::path RunningExecutable();
 // The folder holding the running executable.
 std::filesystem::path ExecutableDirectory();
 
+// $XDG_CONFIG_HOME, else ~/.config: where the settings file and the autostart entry live. A
+// relative XDG_CONFIG_HOME is invalid by the XDG rules and ignored.
+std::filesystem::path ConfigHome();
+
 // data/ beside the executable: the face cascade and the log files. The program never creates it.
 std::filesystem::path DataDirectory();
 

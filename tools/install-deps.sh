@@ -32,6 +32,9 @@ packages=(
   dbus-x11
   # a Wayland compositor with XWayland for the test of a Wayland session
   weston xwayland
+  # the desktops' own compositors for the tests on them: GNOME's mutter, KDE's KWin with the desktop
+  # portal and its KDE backend (the GlobalShortcuts portal, kglobalaccel inside KWin)
+  mutter kwin-wayland xdg-desktop-portal xdg-desktop-portal-kde
   # the format check
   clang-format
 )

@@ -81,7 +81,15 @@ void PrintTextRow(const CSettingsStore& store, const TextSettingKey& key, Marks&
     PrintLine(NameOf(key.section, key.key), stored, key.defaultValue, "text");
 }
 
+// A file that is there but cannot be read shows defaults: said on standard error.
+bool Readable(const CSettingsStore& store) {
+    const std::string error = store.ReadError();
+    if (!error.empty()) std::fprintf(stderr, "mivex-settings: %s; defaults shown\n", error.c_str());
+    return error.empty();
+}
+
 int List(const CSettingsStore& store) {
+    const bool readable = Readable(store);
     std::printf("# %s\n", store.FilePath().c_str());
     PrintLine("key", "stored", "default", "range");
     Marks marks;
@@ -91,7 +99,7 @@ int List(const CSettingsStore& store) {
     for (const TextSettingKey& key : Setting::kTextKeys) PrintTextRow(store, key, marks);
     if (marks.clamped) std::printf("%s outside the range: the program reads it as a value within the range\n", kMark);
     if (marks.unusable) std::printf("%s not usable as stored: the program reads the default\n", kMark);
-    return 0;
+    return readable ? 0 : 1;
 }
 
 int Fail(const std::string& error, int code) {
@@ -101,14 +109,16 @@ int Fail(const std::string& error, int code) {
 
 int Get(const CSettingsStore& store, std::string_view name) {
     if (const TextSettingKey* text = FindTextSettingKey(name)) {
+        const bool readable = Readable(store);
         std::printf("%s\n", store.ReadText(*text).c_str());
-        return 0;
+        return readable ? 0 : 1;
     }
     std::string error;
     const SettingKey* key = FindSettingKey(name, error);
     if (!key) return Fail(error, 1);
+    const bool readable = Readable(store);
     std::printf("%d\n", store.Read(*key));
-    return 0;
+    return readable ? 0 : 1;
 }
 
 int Set(CSettingsStore& store, std::string_view text) {
@@ -120,8 +130,7 @@ int Set(CSettingsStore& store, std::string_view text) {
             return Fail(NameOf(key->section, key->key) + " cannot be '" + std::string(value) + "': " + refusal +
                             "; nothing stored",
                         2);
-        if (!store.WriteText(*key, std::string(value)))
-            return Fail("could not write " + store.FilePath() + " (a text cannot hold a line break)", 1);
+        if (!store.WriteText(*key, std::string(value))) return Fail("nothing stored: " + store.WriteError(), 1);
         return 0;
     }
     std::string error;
@@ -132,7 +141,7 @@ int Set(CSettingsStore& store, std::string_view text) {
         return Fail(std::to_string(assignment->value) + " is outside the range of " + key.section + "/" + key.key +
                         " (" + RangeText(key) + "); nothing stored",
                     2);
-    if (!store.Write(*assignment->key, assignment->value)) return Fail("could not write " + store.FilePath(), 1);
+    if (!store.Write(*assignment->key, assignment->value)) return Fail("nothing stored: " + store.WriteError(), 1);
     return 0;
 }
 

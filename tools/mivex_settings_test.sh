@@ -60,4 +60,28 @@ for args in "--list" "--get settings/sliderLrMouse"; do  # shellcheck disable=SC
         fail "$args into a full disk: $(cat "$work/err")"
 done
 
+# A disk that takes no more: the file stays as it was, no temporary file is left, and it is said.
+cp "$ini" "$work/before"
+# (Standard error goes through a pipe: the limit holds for files only.)
+err=$( (ulimit -f 0 && trap '' XFSZ && "$settings" --set settings/sliderLrMouse=7 && echo "exit 0") 2>&1)
+case $err in
+    *"exit 0") fail "--set into a full disk succeeded" ;;
+    *"nothing stored: "*"Mivex.ini: cannot be written (File too large); the file is left as it was"*) ;;
+    *) fail "--set into a full disk does not say why: $err" ;;
+esac
+cmp -s "$ini" "$work/before" || fail "--set into a full disk changed the file: $(cat "$ini")"
+[ "$(find "$(dirname "$ini")" -name 'Mivex.ini.new*' | wc -l)" -eq 0 ] || fail "a temporary file was left"
+
+# Comments and lines that cannot be read stay; a pipe in the file's place is neither waited for nor read.
+printf '; mine\n[settings]\njunk\nsliderLrMouse=3\n' >"$ini"
+"$settings" --set settings/sliderLrMouse=4 2>/dev/null || fail "--set on a file with a junk line refused"
+[ "$(cat "$ini")" = "$(printf '; mine\n[settings]\njunk\nsliderLrMouse=4')" ] || fail "--set changed other lines: $(cat "$ini")"
+rm -f "$ini" && mkfifo "$ini"
+timeout 10 "$settings" --get settings/sliderLrMouse >"$work/out" 2>"$work/err"
+code=$?
+[ "$code" -eq 1 ] && grep -q 'Mivex.ini: is not a regular file.*; defaults shown' "$work/err" ||
+    fail "--get of a pipe exited with $code: $(cat "$work/err")"
+timeout 10 "$settings" --set settings/sliderLrMouse=4 2>"$work/err" && fail "--set into a pipe succeeded"
+grep -q 'nothing stored: .*is not a regular file' "$work/err" || fail "--set into a pipe: $(cat "$work/err")"
+
 finish "all mivex-settings checks passed"

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "base/settings_store.h"
+#include "tests/support/desktop_session.h"
 #include "tests/support/test_support.h"
 #include "tests/support/trayer_process.h"  // brings Xlib: after the headers its macros would break
 #include "tools/sequence/synthetic_sequence.h"
@@ -109,6 +110,22 @@ inline std::string Ending(pid_t pid, std::chrono::steady_clock::duration timeout
 
 inline std::vector<std::string> CameraArgs() { return {"--camera-file", HeadVideo().string(), "--no-dialogs"}; }
 
+// A window named `name` anywhere under `window` that is mapped, or None: window managers and
+// compositors frame the top-level windows of X11 clients.
+inline Window Viewable(Display* x, Window window, const std::string& name) {
+    char* title = nullptr;
+    XWindowAttributes attributes{};
+    const bool named = XFetchName(x, window, &title) && title && name == title;
+    if (title) XFree(title);
+    if (named && XGetWindowAttributes(x, window, &attributes) && attributes.map_state == IsViewable) return window;
+    Window root, parent, *children = nullptr, found = None;
+    unsigned int count = 0;
+    if (XQueryTree(x, window, &root, &parent, &children, &count))
+        for (unsigned int i = 0; i < count && found == None; ++i) found = Viewable(x, children[i], name);
+    if (children) XFree(children);
+    return found;
+}
+
 struct ProgramRun {
     pid_t pid = -1;
     fs::path out, err;              // standard output and error, shared with a restarted copy
@@ -120,9 +137,14 @@ using Point = cv::Point;
 class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(m_xvfb.Ok()) << m_xvfb.Error();
+        if (const test::DesktopSession* desktop = Desktop()) {
+            ASSERT_TRUE(desktop->Ok()) << desktop->Error();
+        } else {
+            m_xvfb.emplace();
+            ASSERT_TRUE(m_xvfb->Ok()) << m_xvfb->Error();
+        }
         if (WithTray()) {
-            m_tray.emplace(m_xvfb.DisplayName());
+            m_tray.emplace(DisplayName());
             ASSERT_TRUE(m_tray->Ok()) << m_tray->Error();
         }
         const fs::path built = MIVEX_E2E_PROGRAM, cascade = fs::path(MIVEX_E2E_DATA_DIR) / "cascade_ff_d.xml";
@@ -137,22 +159,27 @@ protected:
         // MIVEX_TEST_LOCK_FOLDER, read only for tests, gives each test a one-copy lock of its own,
         // so that tests run at once; MIVEX_TEST_HEALTHY_RUN_MS shortens the minute after which a
         // run that delivers frames clears the restart count.
-        const std::pair<const char*, std::optional<std::string>> env[] = {
-            {"DISPLAY", m_xvfb.DisplayName()},
-            {"XDG_RUNTIME_DIR", (Root() / "run").string()},
-            {"MIVEX_TEST_LOCK_FOLDER", (Root() / "run").string()},
-            {"XDG_CACHE_HOME", (Root() / "cache").string()},
-            {"XDG_DATA_HOME", (Root() / "share").string()},
-            {"MIVEX_INJECTOR", "xtest"},
-            {"QT_QPA_PLATFORM", "xcb"},
-            {"WAYLAND_DISPLAY", std::nullopt},
-            {"XDG_SESSION_TYPE", std::nullopt},
-            {"DBUS_SESSION_BUS_ADDRESS", std::nullopt}};
+        // On a desktop's compositor, the programs find its session's display, runtime folder and
+        // bus, and choose their Qt platform themselves.
+        test::DesktopSession::Variables env =
+            Desktop() ? Desktop()->SessionVariables()
+                      : test::DesktopSession::Variables{{"DISPLAY", DisplayName()},
+                                                        {"XDG_RUNTIME_DIR", (Root() / "run").string()},
+                                                        {"QT_QPA_PLATFORM", "xcb"},
+                                                        {"WAYLAND_DISPLAY", std::nullopt},
+                                                        {"XDG_SESSION_TYPE", std::nullopt},
+                                                        {"XDG_CURRENT_DESKTOP", std::nullopt},
+                                                        {"DBUS_SESSION_BUS_ADDRESS", std::nullopt}};
+        env.insert(env.end(), {{"MIVEX_TEST_LOCK_FOLDER", (Root() / "run").string()},
+                               {"XDG_CACHE_HOME", (Root() / "cache").string()},
+                               {"XDG_DATA_HOME", (Root() / "share").string()},
+                               {"MIVEX_INJECTOR", "xtest"}});
+        if (Desktop()) env.emplace_back("QT_QPA_PLATFORM", std::nullopt);
         for (const auto& [name, value] : env) m_env.emplace_back(name, value);
         // A copy the program starts in its place is adopted by this process, which can wait for it.
         ::prctl(PR_SET_CHILD_SUBREAPER, 1);
-        m_x = XOpenDisplay(m_xvfb.DisplayName().c_str());
-        ASSERT_NE(m_x, nullptr) << "cannot open " << m_xvfb.DisplayName();
+        m_x = XOpenDisplay(DisplayName().c_str());
+        ASSERT_NE(m_x, nullptr) << "cannot open " << DisplayName();
         XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });  // windows may vanish mid-query
         XChangePointerControl(m_x, True, True, 1, 1, 0);             // pointer moves as sent
     }
@@ -168,6 +195,10 @@ protected:
 
     // Without a tray the program shows its settings window at start instead of an icon.
     virtual bool WithTray() const { return true; }
+    // A desktop's compositor the test program shares between its cases (started once, in the
+    // suite's set-up), instead of an Xvfb of the case's own.
+    virtual const test::DesktopSession* Desktop() const { return nullptr; }
+    const std::string& DisplayName() const { return Desktop() ? Desktop()->XDisplay() : m_xvfb->DisplayName(); }
 
     const fs::path& Root() const { return m_home.path(); }
     fs::path Program() const { return Root() / "bin" / "mivex"; }
@@ -285,7 +316,7 @@ protected:
     }
 
     test::TempConfigHome m_home;  // the settings, and the folder of everything else
-    test::XvfbServer m_xvfb;
+    std::optional<test::XvfbServer> m_xvfb;
     std::optional<test::TrayerProcess> m_tray;
     std::list<test::ScopedEnv> m_env;
     Display* m_x = nullptr;

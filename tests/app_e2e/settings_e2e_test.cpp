@@ -92,7 +92,7 @@ TEST_F(SettingsWindow, TheLeftRightSliderChangesTheGainTheLoginEntryStartsThePro
 
     // A tray starting later takes the icon; once it has gone again, Alt+X on the window's "E&xit"
     // ends the program as the tray menu's does.
-    m_tray.emplace(m_xvfb.DisplayName());
+    m_tray.emplace(DisplayName());
     ASSERT_TRUE(m_tray->Ok()) << m_tray->Error();
     EXPECT_TRUE(WaitUntil(
         [&] {

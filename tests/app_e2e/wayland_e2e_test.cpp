@@ -49,29 +49,13 @@ private:
     std::string m_xDisplay, m_error;
 };
 
-// A window named `name` anywhere under `window` that is mapped, or None: weston frames the
-// top-level windows of X11 clients.
-Window Viewable(Display* x, Window window, const std::string& name) {
-    char* title = nullptr;
-    XWindowAttributes attributes{};
-    const bool named = XFetchName(x, window, &title) && title && name == title;
-    if (title) XFree(title);
-    if (named && XGetWindowAttributes(x, window, &attributes) && attributes.map_state == IsViewable) return window;
-    Window root, parent, *children = nullptr, found = None;
-    unsigned int count = 0;
-    if (XQueryTree(x, window, &root, &parent, &children, &count))
-        for (unsigned int i = 0; i < count && found == None; ++i) found = Viewable(x, children[i], name);
-    if (children) XFree(children);
-    return found;
-}
-
 class WaylandSessionTest : public ProgramTest {
 protected:
     bool WithTray() const override { return false; }
 };
 
 TEST_F(WaylandSessionTest, WindowsGoToXWaylandAndTheFloatingWindowTakesNoFocus) {
-    WestonSession weston(m_xvfb.DisplayName(), Root());
+    WestonSession weston(DisplayName(), Root());
     ASSERT_TRUE(weston.Ok()) << weston.Error();
     const test::ScopedEnv display("DISPLAY", weston.XDisplay()), wayland("WAYLAND_DISPLAY", kWaylandSocket),
         session("XDG_SESSION_TYPE", "wayland"), platform("QT_QPA_PLATFORM", std::nullopt);
