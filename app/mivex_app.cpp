@@ -409,7 +409,7 @@ void CmivexApp::RetryCamera() {
 
 void CmivexApp::ShowCameraNotice() {
     const QString text = m_cameraWait.empty() ? QString::fromLatin1(kCameraBack) : WaitingForCamera(m_cameraWait);
-    if (m_bInTray)
+    if (m_pDlgMain->IsTrayIconShown())
         m_pDlgMain->TrayBalloon(QString::fromLatin1(kCameraTitle), text,
                                 m_cameraWait.empty() ? kInformationBalloon : kWarningBalloon, kNoticeBalloonMs);
     else
@@ -423,15 +423,12 @@ void CmivexApp::CountUpdateReminder() {
 }
 
 void CmivexApp::ShowInTray() {
-    connect(m_pDlgMain.get(), &CmivexDlgMain::trayChanged, this, [this](bool inTray) {
-        m_bInTray = inTray;
-        Log(inTray ? kInTray : kTrayGone);
-    });
+    connect(m_pDlgMain.get(), &CmivexDlgMain::trayChanged, this,
+            [this](bool inTray) { Log(inTray ? kInTray : kTrayGone); });
     // Without a tray the window shows itself once the wait is over: else nothing of the program
     // would be visible.
     const auto wait = std::chrono::duration_cast<std::chrono::seconds>(CmivexDlgMain::kTrayWait).count();
     const bool inTray = m_pDlgMain->WatchTray();
-    m_bInTray = inTray;
     if (inTray)
         Log(kInTray);
     else

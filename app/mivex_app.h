@@ -175,7 +175,6 @@ private:
     QTimer m_cameraRetryTimer;
     std::mutex m_cameraLineMutex;
     std::string m_lastCameraLine;
-    bool m_bInTray = false;
 
     int m_iCameraSelected = 0;
     int m_iCameraWidth = 0;
