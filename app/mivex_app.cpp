@@ -16,6 +16,7 @@
 #include "output/sdk.h"
 #include "output/thread_pipe.h"
 #include "ui/about_dialog.h"
+#include "ui/app_icon.h"
 #include "ui/dialog_float.h"
 #include "ui/hotkey_page.h"
 #include "ui/live_dialog.h"
@@ -81,6 +82,9 @@ CmivexApp::CmivexApp(int& argc, char** argv, ProgramOptions options, ActivationT
       m_activation(std::move(activation)),
       m_messages(m_options.noDialogs ? CUserMessages::Mode::StandardError : CUserMessages::Mode::Dialogs) {
     setApplicationName(CSettingsStore::kAppTitle);
+    // Taken by every window and box that has none of its own: the speed profile dialog, the
+    // question and message boxes.
+    setWindowIcon(MivexIcon());
     // The program lives in the tray: hiding or closing its last window must not end it.
     setQuitOnLastWindowClosed(false);
     m_healthyRunTimer.setSingleShot(true);
@@ -300,6 +304,7 @@ void CmivexApp::CreateMainSheet() {
 void CmivexApp::ReadCameraSettings() {
     m_iCameraSelected = m_store.ReadClamped(Setting::kCameraSelected);
     m_iCameraWidth = m_store.Read(Setting::kCameraWidth);
+    m_iCameraHeight = m_store.Read(Setting::kCameraHeight);
     m_iCameraFps = m_store.ReadClamped(Setting::kCameraFps);
     LogInt("camera wanted: ", m_iCameraSelected);
     LogInt("camera resolution wanted: ", m_iCameraWidth);
@@ -350,7 +355,8 @@ std::string CmivexApp::OpenAndRunCamera(bool quiet) {
     ICaptureLayer* const capture = layer.get();
     // The engine keeps the layer, so the file's reason can still be asked for after it failed.
     const auto* videoFile = dynamic_cast<const CVideoFileCapture*>(layer.get());
-    const int cameras = m_pEngine->OpenCamera(std::move(layer), m_iCameraSelected, m_iCameraWidth, m_iCameraFps);
+    const int cameras =
+        m_pEngine->OpenCamera(std::move(layer), m_iCameraSelected, m_iCameraWidth, m_iCameraFps, m_iCameraHeight);
     const std::string fileError = videoFile && !videoFile->LastError().empty()
                                       ? "cannot open video file " + m_options.cameraFile + ": " + videoFile->LastError()
                                       : "";

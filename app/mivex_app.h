@@ -178,6 +178,7 @@ private:
 
     int m_iCameraSelected = 0;
     int m_iCameraWidth = 0;
+    int m_iCameraHeight = 0;
     int m_iCameraFps = 0;
     bool m_bRebootResolution = false;
     int m_iRebootCount = 0;  // restarts in a row before this start; 0 again after a healthy run

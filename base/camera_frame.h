@@ -18,11 +18,11 @@
 #include <vector>
 
 // Bytes of one row: 3 x width rounded up to a multiple of 4.
-constexpr int CaptureRowStep(int width) { return (3 * width + 3) & ~3; }
+constexpr std::size_t CaptureRowStep(int width) { return (3 * static_cast<std::size_t>(width) + 3) & ~std::size_t{3}; }
 
 // Bytes of one frame.
 constexpr std::size_t CaptureFrameLength(int width, int height) {
-    return static_cast<std::size_t>(CaptureRowStep(width)) * static_cast<std::size_t>(height);
+    return CaptureRowStep(width) * static_cast<std::size_t>(height);
 }
 
 // Head detection works on the frame reduced by 4 above 500 pixels of width, by 2 above 300.
@@ -67,17 +67,23 @@ public:
     // Whether Grey or Colour succeeded: the device's data was good. A frame nobody read is
     // neither good nor bad.
     bool Decoded() const { return m_decoded; }
+    // What was wrong with a frame that still decoded whole (a JPEG without its end marker):
+    // empty when nothing was. Capture uses such frames and logs this with the bad ones.
+    const std::string& Warning() const { return m_warning; }
 
 protected:
     // Records why the frame cannot be used; returns false for the caller's convenience.
     bool Fail(std::string why);
     // Records a successful decoding; returns true for the caller's convenience.
     bool Succeed() { return m_decoded = true; }
+    // Records what was wrong with data that still decoded whole.
+    void Warn(const char* what) { m_warning = what; }
     // Whether grey is a Width x Height CV_8UC1 image to write into; records the failure if not.
     bool GreyFits(const cv::Mat& grey);
     // Starts a new frame of the same format: nothing decoded, no failure.
     void Renew() {
         m_failure.clear();
+        m_warning.clear();
         m_decoded = false;
     }
 
@@ -85,6 +91,7 @@ private:
     int m_width;
     int m_height;
     std::string m_failure;
+    std::string m_warning;  // keeps its room from frame to frame: a camera may flaw every frame
     bool m_decoded = false;
 };
 

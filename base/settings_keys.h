@@ -54,6 +54,8 @@ inline constexpr SettingKey kBootUseMouse{kBoot, "useMouse", kFalse};
 // The camera list offers the first ten cameras; a negative index would name none.
 inline constexpr SettingKey kCameraSelected{kCamera, "cameraSelected", 0, 0, 9};
 inline constexpr SettingKey kCameraWidth{kCamera1, "width", 0};  // 0: no resolution chosen yet
+// Picks between sizes of the chosen width (640 x 360, 640 x 480); 0: the camera's first.
+inline constexpr SettingKey kCameraHeight{kCamera1, "height", 0};
 inline constexpr SettingKey kCameraFps{kCamera1, "fps", 12, 1};
 inline constexpr SettingKey kRebootResolution{kCamera1, "rebootResolution", kFalse};
 
@@ -140,6 +142,7 @@ inline constexpr std::array kNamedKeys{kLogCount,
                                        kBootUseMouse,
                                        kCameraSelected,
                                        kCameraWidth,
+                                       kCameraHeight,
                                        kCameraFps,
                                        kRebootResolution,
                                        kUseMouse,

@@ -16,9 +16,11 @@
 // has the size of the format really set; its grey image is read straight from the device's
 // data where that holds one (a JPEG's luminance, the Y samples of YUV formats), and its colour
 // image, in the colour layout (BGR, rows top-down, padded to 4 bytes), is decoded only for the
-// frames whose handler asks for it. A frame that turns out undecodable is dropped, counted and
-// logged at a limited rate by the layer; a stream of nothing else ends like a camera that
-// stopped. Errors are results (false, 0, an empty list), never exceptions.
+// frames whose handler asks for it. Whether a frame can be decoded shows only as the handler reads
+// it (Grey or Colour fails, Failure says why), so the handler gets every frame and drops what it
+// cannot read; the layer learns of it when the handler returns, counts such frames and logs them
+// at a limited rate, and a stream of nothing else ends like a camera that stopped. Errors are
+// results (false, 0, an empty list), never exceptions.
 #pragma once
 
 #include <cstdint>
@@ -37,7 +39,7 @@ struct CaptureDeviceInfo {
 // One format the device offers, as the format search sees it.
 struct CaptureCapability {
     bool isVideo = true;
-    std::uint16_t biBitCount = 0;  // bits per pixel of the device's own format: 24, 16 or 12 (others unusual)
+    std::uint16_t biBitCount = 0;  // bits per pixel the search knows the format by: 24, 16 or 12 (others unusual)
     std::int32_t biWidth = 0;
     std::int32_t biHeight = 0;
 };
@@ -80,7 +82,7 @@ public:
 
     // 1. The video input devices in a stable order; a device that cannot be described is left out.
     virtual std::vector<CaptureDeviceInfo> EnumerateDevices() = 0;
-    // 2. Opens the device at that position of the list, ready to deliver 24-bit frames.
+    // 2. Opens the device at that position of the list, ready to deliver its frames as CameraFrame.
     virtual bool Open(int deviceIndex) = 0;
     // 3. The open device's formats, in its own order. GetCapability fails for an index it
     // cannot describe.

@@ -15,14 +15,27 @@ void LogInt(CLogging* log, int value, std::string_view suffix, bool newLine) {
     if (log) log->WriteInt(value, suffix, newLine);
 }
 
+// Whether the camera offers a trackable format of that depth and size.
+bool Offers(ICaptureLayer& layer, int count, int bits, int width, int height) {
+    for (int i = 0; i < count; ++i) {
+        CaptureCapability caps;
+        if (layer.GetCapability(i, caps) && caps.isVideo && caps.biBitCount == bits && caps.biWidth == width &&
+            caps.biHeight == height && TrackableFrameSize(width, height))
+            return true;
+    }
+    return false;
+}
+
 // One pass over the camera's list at one depth. Collects the resolutions of that depth and
-// selects the first format at the wanted width; wantedWidth 0 takes the first one's width.
-// Returns whether a format was selected.
-bool SearchPass(ICaptureLayer& layer, int count, int searchBits, int& wantedWidth, std::int64_t frameInterval,
-                CaptureFormat& format, CLogging* log) {
+// selects the first format at the wanted width (and height, where one of that width has it);
+// wantedWidth 0 takes the first one's width. Returns whether a format was selected.
+bool SearchPass(ICaptureLayer& layer, int count, int searchBits, int& wantedWidth, int wantedHeight,
+                std::int64_t frameInterval, CaptureFormat& format, CLogging* log) {
     ResolutionList& list = format.resolutions;
     list.count = 0;
     bool selected = false;
+    // Two sizes may share the width (640 x 360 and 640 x 480): the height chosen with it decides.
+    if (wantedWidth == 0 || !Offers(layer, count, searchBits, wantedWidth, wantedHeight)) wantedHeight = 0;
     for (int i = 0; i < count; ++i) {
         CaptureCapability caps;
         if (!layer.GetCapability(i, caps)) continue;
@@ -40,7 +53,9 @@ bool SearchPass(ICaptureLayer& layer, int count, int searchBits, int& wantedWidt
             list.entries[list.count++] = Resolution{caps.biWidth, caps.biHeight};
 
         // The rest of the list is still walked so that the camera page sees every resolution.
-        if ((wantedWidth != 0 && caps.biWidth != wantedWidth) || selected) continue;
+        if ((wantedWidth != 0 && caps.biWidth != wantedWidth) || (wantedHeight != 0 && caps.biHeight != wantedHeight) ||
+            selected)
+            continue;
         // Head detection could not reduce such frames; the format is passed over as unusable.
         if (!TrackableFrameSize(caps.biWidth, caps.biHeight)) {
             LogInt(log, caps.biWidth, " x ", false);
@@ -84,7 +99,8 @@ constexpr NextPass kAfterPass[] = {
 
 std::int64_t FrameIntervalFor(int fps) { return 10'000'000 / (fps < 1 ? 1 : fps); }
 
-int SelectCaptureFormat(ICaptureLayer& layer, int wantedWidth, int fps, CaptureFormat& format, CLogging* log) {
+int SelectCaptureFormat(ICaptureLayer& layer, int wantedWidth, int fps, CaptureFormat& format, CLogging* log,
+                        int wantedHeight) {
     const int count = layer.CapabilityCount();
     LogInt(log, count, " GetNumberOfCapabilities iCount", true);
     LogInt(log, static_cast<int>(sizeof(CaptureCapability)), " GetNumberOfCapabilities iSize", true);
@@ -93,12 +109,13 @@ int SelectCaptureFormat(ICaptureLayer& layer, int wantedWidth, int fps, CaptureF
     const std::int64_t frameInterval = FrameIntervalFor(fps);
     int searchBits = 24;
     for (int timeout = 0;; ++timeout) {
-        const bool selected = SearchPass(layer, count, searchBits, wantedWidth, frameInterval, format, log);
+        const bool selected =
+            SearchPass(layer, count, searchBits, wantedWidth, wantedHeight, frameInterval, format, log);
         Log(log, "", true);
         const NextPass& next = kAfterPass[timeout];
         Log(log, next.log, true);
         searchBits = next.bits;
-        if (next.anyWidth) wantedWidth = 0;
+        if (next.anyWidth) wantedWidth = wantedHeight = 0;
         if (selected) return format.capabilityIndex;
         if (next.bits == 0) return -1;
     }

@@ -7,7 +7,8 @@
 //   SetFrameRate(layer, 30, format.capabilityIndex, &log);
 //
 // The search tries 24, 12 and 16 bits per pixel at the wanted width, then 24, 12 and 16 bits at
-// any width (the first format of that depth that the camera takes wins). Each step is written to
+// any width (the first format of that depth that the camera takes wins). Of the formats at the
+// wanted width, the one of the wanted height is taken where the camera offers it. Each step is written to
 // the diagnostic log, which is how a camera that will not start is diagnosed in the field.
 #pragma once
 
@@ -47,8 +48,10 @@ std::int64_t FrameIntervalFor(int fps);
 // Chooses a format from the open device's list and applies it with the frame rate; a format the
 // layer refuses is passed over, as its frames would not have the chosen size. Does nothing
 // beyond the first two log lines when format.width is already set: a rebuilt capture keeps its
-// first choice. Returns the chosen capability's index, or -1. log may be null.
-int SelectCaptureFormat(ICaptureLayer& layer, int wantedWidth, int fps, CaptureFormat& format, CLogging* log);
+// first choice. Returns the chosen capability's index, or -1. log may be null; wantedHeight 0:
+// none chosen.
+int SelectCaptureFormat(ICaptureLayer& layer, int wantedWidth, int fps, CaptureFormat& format, CLogging* log,
+                        int wantedHeight = 0);
 
 // Changes the frame interval of the format in use. capabilityIndex names that format; the layer
 // already knows it, so it only documents the call.

@@ -1,14 +1,19 @@
 #include "capture/frame_decoder.h"
 
 #include <linux/videodev2.h>
-#include <turbojpeg.h>
 
+#include <csetjmp>
+#include <cstdio>
 #include <cstring>
 #include <opencv2/imgproc.hpp>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+// After <cstdio>: the library's header needs FILE.
+#include <jerror.h>
+#include <jpeglib.h>
 
 namespace {
 
@@ -48,64 +53,172 @@ private:
     bool m_colourMade = false;
 };
 
-struct DecompressorDeleter {
-    void operator()(void* handle) const { tjDestroy(handle); }
-};
-
-// MJPEG: the grey image is the luminance plane alone, decoded without any colour work; the colour
-// image is decoded as OpenCV's imdecode decodes it (same library, accurate integer transform,
-// smooth chroma upsampling). A warning of the library (a truncated or corrupt frame) fails it,
-// but for padding before the end marker.
+// MJPEG through libjpeg, fed from the buffer by a source of our own: the grey image is the
+// luminance plane alone, decoded without any colour work; the colour image is decoded as OpenCV's
+// imdecode decodes it (same library, accurate integer transform, smooth chroma upsampling).
+//
+// A frame is good when every row of it came from its data. Webcams often send frames without the
+// end marker, with padding before or after it, or without Huffman tables; the library warns of
+// the first two but writes exactly the image of the intact frame, so such frames are used and
+// their warning kept. A frame whose data ends before its last row is bad: the library would make
+// up the missing rows (grey), which tracking would take for motion. What tells them apart is where
+// the data ran out: the library reports a shortage only where it needed bits that were not there.
 class JpegFrame final : public BufferFrame {
 public:
-    JpegFrame(int width, int height) : BufferFrame(width, height), m_decompressor(tjInitDecompress()) {}
-    bool Grey(cv::Mat& grey) override { return GreyFits(grey) && Decode(grey.data, grey.step[0], TJPF_GRAY); }
+    JpegFrame(int width, int height) : BufferFrame(width, height), m_rows(static_cast<std::size_t>(height)) {
+        m_decompress.err = jpeg_std_error(&m_errors);
+        m_errors.error_exit = &JpegFrame::OnError;
+        m_errors.emit_message = &JpegFrame::OnMessage;
+        m_decompress.client_data = this;
+        m_created = Create();
+        m_source.init_source = [](j_decompress_ptr) {};
+        m_source.fill_input_buffer = &JpegFrame::OnDataEnd;
+        m_source.skip_input_data = &JpegFrame::Skip;
+        m_source.resync_to_restart = jpeg_resync_to_restart;
+        m_source.term_source = [](j_decompress_ptr) {};
+        if (m_created) m_decompress.src = &m_source;
+    }
+    ~JpegFrame() override {
+        if (m_created) jpeg_destroy_decompress(&m_decompress);
+    }
+    bool Grey(cv::Mat& grey) override { return GreyFits(grey) && Decode(grey.data, grey.step[0], JCS_GRAYSCALE); }
 
 private:
-    enum class Header { Unread, Good, Bad };
+    static constexpr const char* kEndsEarly = "its data ends before its last row";
+    // How far one decoding got: what the library says means something else in each.
+    enum class Stage { Header, Rows, AfterRows };
 
-    void Restart() override { m_header = Header::Unread; }
-    bool MakeColour(cv::Mat& colour) override { return Decode(colour.data, colour.step[0], TJPF_BGR); }
+    void Restart() override { m_bad = false; }
+    bool MakeColour(cv::Mat& colour) override { return Decode(colour.data, colour.step[0], JCS_EXT_BGR); }
 
-    bool Decode(std::uint8_t* out, std::size_t pitch, int pixelFormat) {
-        if (!Readable()) return false;
-        if (tjDecompress2(m_decompressor.get(), m_data, m_bytesUsed, out, Width(), static_cast<int>(pitch), Height(),
-                          pixelFormat, TJFLAG_STOPONWARNING) == 0 ||
-            PaddedBeforeEnd())
-            return Succeed();
-        return Reject(std::string("a bad JPEG frame: ") + tjGetErrorStr2(m_decompressor.get()));
-    }
-    // Some webcams put bytes between the image data and the end marker of every frame. The library
-    // warns of them only after the last row, so the image is whole, as OpenCV decodes it too.
-    bool PaddedBeforeEnd() {
-        constexpr std::string_view kPadding = " extraneous bytes before marker 0xd9";
-        return tjGetErrorCode(m_decompressor.get()) == TJERR_WARNING &&
-               std::string_view(tjGetErrorStr2(m_decompressor.get())).ends_with(kPadding);
-    }
-    // Whether the buffer holds a JPEG of the format's size, read once a frame. A larger one would
-    // otherwise be scaled down to fit.
-    bool Readable() {
-        if (m_header != Header::Unread) return m_header == Header::Good;
-        if (!m_decompressor) return Reject(std::string("no JPEG decompressor: ") + tjGetErrorStr2(nullptr));
+    bool Decode(std::uint8_t* out, std::size_t pitch, J_COLOR_SPACE space) {
+        if (m_bad) return false;
+        if (!m_created) return Reject("no JPEG decompressor: out of memory");
         if (m_bytesUsed == 0) return Reject("an empty frame");
-        int width = 0, height = 0, subsampling = 0, colourSpace = 0;
-        if (tjDecompressHeader3(m_decompressor.get(), m_data, m_bytesUsed, &width, &height, &subsampling,
-                                &colourSpace) != 0)
-            return Reject(std::string("not a JPEG frame: ") + tjGetErrorStr2(m_decompressor.get()));
-        if (width != Width() || height != Height())
-            return Reject("a JPEG frame of " + std::to_string(width) + "x" + std::to_string(height) + " in a " +
-                          std::to_string(Width()) + "x" + std::to_string(Height()) + " format");
-        m_header = Header::Good;
+        for (std::size_t row = 0; row < m_rows.size(); ++row) m_rows[row] = out + row * pitch;
+        const bool decoded = Run(space);
+        if (m_otherSize)
+            return Reject("a JPEG frame of " + std::to_string(m_decompress.image_width) + "x" +
+                          std::to_string(m_decompress.image_height) + " in a " + std::to_string(Width()) + "x" +
+                          std::to_string(Height()) + " format");
+        if (!decoded && m_stage == Stage::Header) return Reject(std::string("not a JPEG frame: ") + m_damage);
+        if (!decoded || m_damage[0] != '\0') return Reject(std::string("a bad JPEG frame: ") + m_damage);
+        if (m_warning[0] != '\0') Warn(m_warning);
+        return Succeed();
+    }
+
+    // One decoding of the whole buffer into m_rows; false when the library gave up. Holds nothing
+    // that needs destroying, as a library error jumps back into it.
+    bool Run(J_COLOR_SPACE space) {
+        m_source.next_input_byte = m_data;
+        m_source.bytes_in_buffer = m_bytesUsed;
+        m_damage[0] = m_warning[0] = '\0';
+        m_ranOut = m_otherSize = false;
+        m_stage = Stage::Header;
+        if (setjmp(m_jump) != 0) {
+            // Leaves the decompressor ready for the next frame whatever state the error left.
+            jpeg_abort_decompress(&m_decompress);
+            return m_stage == Stage::AfterRows;
+        }
+        jpeg_read_header(&m_decompress, TRUE);
+        // A larger image would not fit the frame.
+        if (m_decompress.image_width != static_cast<JDIMENSION>(Width()) ||
+            m_decompress.image_height != static_cast<JDIMENSION>(Height())) {
+            m_otherSize = true;
+            jpeg_abort_decompress(&m_decompress);
+            return false;
+        }
+        m_decompress.out_color_space = space;
+        jpeg_start_decompress(&m_decompress);
+        // A progressive frame is read whole before its first row: it is whole when every
+        // coefficient reached full precision. Sequential frames show a shortage as they decode.
+        if (m_ranOut && (m_decompress.arith_code || (m_decompress.progressive_mode && !EveryCoefficientComplete())))
+            Damage(kEndsEarly);
+        m_stage = Stage::Rows;
+        while (m_decompress.output_scanline < m_decompress.output_height)
+            jpeg_read_scanlines(&m_decompress, m_rows.data() + m_decompress.output_scanline,
+                                m_decompress.output_height - m_decompress.output_scanline);
+        m_stage = Stage::AfterRows;
+        jpeg_finish_decompress(&m_decompress);
+        return true;
+    }
+    bool EveryCoefficientComplete() const {
+        for (int component = 0; component < m_decompress.num_components; ++component)
+            for (int k = 0; k < DCTSIZE2; ++k)
+                if (m_decompress.coef_bits[component][k] != 0) return false;
+        return true;
+    }
+    // Whether the library's error or warning means rows that did not come from the data.
+    void Judge(j_common_ptr library, bool fatal) {
+        char text[JMSG_LENGTH_MAX];
+        library->err->format_message(library, text);
+        const int code = library->err->msg_code;
+        // Once every row is written nothing can change them; before, only a missing end marker
+        // (which shows as a shortage where it matters) and padding before it leave them whole.
+        const bool benign = m_stage == Stage::AfterRows ||
+                            (!fatal && (code == JWRN_JPEG_EOF ||
+                                        (code == JWRN_EXTRANEOUS_DATA && library->err->msg_parm.i[1] == JPEG_EOI)));
+        if (benign)
+            Keep(m_warning, text);
+        else
+            Damage(code == JWRN_HIT_MARKER && m_ranOut ? kEndsEarly : text);
+    }
+    void Damage(const char* text) { Keep(m_damage, text); }
+    static void Keep(char (&slot)[JMSG_LENGTH_MAX], const char* text) {
+        if (slot[0] == '\0') std::snprintf(slot, sizeof slot, "%s", text);
+    }
+    static JpegFrame& Of(j_common_ptr library) { return *static_cast<JpegFrame*>(library->client_data); }
+    static JpegFrame& Of(j_decompress_ptr library) { return *static_cast<JpegFrame*>(library->client_data); }
+    static void OnError(j_common_ptr library) {
+        Of(library).Judge(library, true);
+        std::longjmp(Of(library).m_jump, 1);
+    }
+    static void OnMessage(j_common_ptr library, int level) {
+        if (level < 0) Of(library).Judge(library, false);  // warnings; the rest is tracing
+    }
+    // The data is used up: an end marker stands in for the rest, as in the library's own sources.
+    static boolean OnDataEnd(j_decompress_ptr library) {
+        static const JOCTET kEnd[] = {0xFF, JPEG_EOI};
+        JpegFrame& frame = Of(library);
+        if (frame.m_stage != Stage::AfterRows) frame.m_ranOut = true;
+        WARNMS(library, JWRN_JPEG_EOF);
+        library->src->next_input_byte = kEnd;
+        library->src->bytes_in_buffer = sizeof kEnd;
+        return TRUE;
+    }
+    static void Skip(j_decompress_ptr library, long count) {
+        if (count <= 0) return;
+        jpeg_source_mgr& source = *library->src;
+        while (static_cast<std::size_t>(count) > source.bytes_in_buffer) {
+            count -= static_cast<long>(source.bytes_in_buffer);
+            OnDataEnd(library);
+        }
+        source.next_input_byte += count;
+        source.bytes_in_buffer -= static_cast<std::size_t>(count);
+    }
+    bool Create() {
+        if (setjmp(m_jump) != 0) return false;  // out of memory
+        jpeg_create_decompress(&m_decompress);
         return true;
     }
     // Records why the frame's data cannot be decoded, so that no later call tries again.
     bool Reject(std::string why) {
-        m_header = Header::Bad;
+        m_bad = true;
         return Fail(std::move(why));
     }
 
-    std::unique_ptr<void, DecompressorDeleter> m_decompressor;
-    Header m_header = Header::Unread;
+    jpeg_decompress_struct m_decompress{};
+    jpeg_error_mgr m_errors{};
+    jpeg_source_mgr m_source{};
+    std::jmp_buf m_jump{};
+    bool m_created = false;
+    std::vector<JSAMPROW> m_rows;
+    // Of the decoding under way.
+    Stage m_stage = Stage::Header;
+    bool m_ranOut = false, m_otherSize = false;
+    char m_damage[JMSG_LENGTH_MAX]{};   // the first sign of rows not from the data
+    char m_warning[JMSG_LENGTH_MAX]{};  // the first flaw that left every row whole
+    bool m_bad = false;                 // of this frame
 };
 
 // Frames of a raw format: the whole image in one buffer of at least bytesNeeded bytes, rows of
@@ -228,6 +341,26 @@ private:
     const int m_conversion;  // -1: already BGR
 };
 
+// 8-bit luminance (infrared face cameras): the grey image as it is, colour by replication.
+class GreyFrame final : public RawFrame {
+public:
+    GreyFrame(int width, int height, std::size_t bytesPerLine)
+        : RawFrame(width, height, bytesPerLine, bytesPerLine * static_cast<std::size_t>(height)) {}
+    bool Grey(cv::Mat& grey) override {
+        if (!GreyFits(grey) || !Whole()) return false;
+        Luma().copyTo(grey);
+        return Succeed();
+    }
+
+private:
+    bool MakeColour(cv::Mat& colour) override {
+        if (!Whole()) return false;
+        cv::cvtColor(Luma(), colour, cv::COLOR_GRAY2BGR);
+        return true;
+    }
+    cv::Mat Luma() const { return Rows(Height(), Width(), CV_8UC1, 0, m_bytesPerLine); }
+};
+
 template <typename FrameType>
 class Decoder final : public FrameDecoder {
 public:
@@ -281,6 +414,8 @@ std::unique_ptr<FrameDecoder> FrameDecoder::For(std::uint32_t fourcc, int width,
             return std::make_unique<Decoder<RgbFrame>>(width, height, line(3), CV_8UC3, cv::COLOR_RGB2BGR);
         case V4L2_PIX_FMT_RGB565:
             return std::make_unique<Decoder<RgbFrame>>(width, height, line(2), CV_8UC2, cv::COLOR_BGR5652BGR);
+        case V4L2_PIX_FMT_GREY:
+            return std::make_unique<Decoder<GreyFrame>>(width, height, line(1));
         default:
             return nullptr;
     }

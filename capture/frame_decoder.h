@@ -1,5 +1,5 @@
 // The frames of one camera format, decoded no further than each use asks: MJPEG through
-// TurboJPEG (grey: the luminance plane alone), the YUV formats by their Y samples, the RGB
+// libjpeg-turbo (grey: the luminance plane alone), the YUV formats by their Y samples, the RGB
 // formats by conversion to the colour layout. Colour is made as OpenCV makes it from the same
 // data (imdecode, cvtColor), into a buffer of the decoder: no frame allocates in our code.
 //

@@ -107,6 +107,10 @@ int ReplayV4l2::EnumerateFormats(unsigned long request, void* arg) const {
     }
     auto& size = *static_cast<v4l2_frmsizeenum*>(arg);
     const auto format = std::ranges::find(formats, size.pixel_format, &Format::fourcc);
+    if (format != formats.end() && format->range) {
+        if (size.index > 0) return EINVAL;
+        return size.type = V4L2_FRMSIZE_TYPE_CONTINUOUS, size.stepwise = *format->range, 0;
+    }
     if (format == formats.end() || size.index >= format->sizes.size()) return EINVAL;
     size.type = V4L2_FRMSIZE_TYPE_DISCRETE;
     return std::tie(size.discrete.width, size.discrete.height) = format->sizes[size.index], 0;
@@ -197,7 +201,9 @@ int ReplayV4l2::Stream(unsigned long request, void* arg) {
     buffer.index = m_queued.front();
     m_queued.erase(m_queued.begin());
     std::vector<std::uint8_t>& filled = m_buffers[buffer.index];
-    const std::vector<std::uint8_t>& recorded = m_frames[static_cast<std::size_t>(m_served) % m_frames.size()];
+    const std::size_t position = static_cast<std::size_t>(m_served) % m_frames.size();
+    const std::vector<std::uint8_t>& recorded = m_frames[position];
+    buffer.flags = damaged.contains(position) ? V4L2_BUF_FLAG_ERROR : 0;
     buffer.bytesused = static_cast<__u32>(std::min(recorded.size(), filled.size()));
     std::copy_n(recorded.begin(), buffer.bytesused, filled.begin());
     buffer.sequence = static_cast<__u32>(m_served++);

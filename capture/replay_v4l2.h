@@ -25,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,7 @@ public:
     struct Format {
         __u32 fourcc;
         std::vector<Size> sizes;
+        std::optional<v4l2_frmsize_stepwise> range{};  // offered as a continuous range instead of sizes
     };
     // One of the device's settings: its description, menu entries (an empty text is a gap in the
     // menu), value, and the errno its reading or setting fails with (0: none).
@@ -82,6 +84,7 @@ public:
     int setRateError = 0;
     v4l2_fract rateGiven{};  // what VIDIOC_S_PARM settles on; none: the rate asked
     std::vector<Control> controls;
+    std::set<std::size_t> damaged;  // positions in the served list whose buffers come marked V4L2_BUF_FLAG_ERROR
     int openDescriptors = 0;
 
 private:

@@ -12,9 +12,12 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <limits>
+#include <new>
 #include <numeric>
 #include <utility>
 
@@ -88,9 +91,11 @@ std::string FixedString(const char (&text)[N]) {
     return std::string(text, strnlen(text, N));
 }
 
-// The sizes offered from a stepwise or continuous range: the usual webcam sizes that fit it.
+// The sizes offered from a stepwise or continuous range: the usual webcam sizes that fit it, the
+// usual default first, as webcams that list their sizes put it, so that a camera with no size
+// chosen starts there; then the others, smallest first.
 constexpr std::pair<std::uint32_t, std::uint32_t> kCommonSizes[] = {
-    {160, 120}, {320, 240}, {352, 288}, {640, 480}, {800, 600}, {1024, 768}, {1280, 720}, {1280, 960}, {1920, 1080},
+    {640, 480}, {160, 120}, {320, 240}, {352, 288}, {800, 600}, {1024, 768}, {1280, 720}, {1280, 960}, {1920, 1080},
 };
 
 bool InRange(std::uint32_t value, std::uint32_t minimum, std::uint32_t maximum, std::uint32_t step) {
@@ -166,22 +171,32 @@ std::string RateText(double framesPerSecond) {
     return std::to_string(std::lround(framesPerSecond)) + " frames a second";
 }
 std::string RateText(std::int64_t frameInterval100ns) { return RateText(FramesPerSecond(frameInterval100ns)); }
+// A driver's rate as it gives it, fraction and all: "12.5 frames a second", "29.97 frames a second".
+std::string RateText(const v4l2_fract& timePerFrame) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", double(timePerFrame.denominator) / timePerFrame.numerator);
+    std::string rate = text;
+    rate.erase(rate.find_last_not_of('0') + 1);
+    if (rate.back() == '.') rate.pop_back();
+    return rate + " frames a second";
+}
 
-// The frames a camera sent that could not be decoded: the first is logged at once with its reason,
-// later ones counted and summed up at most once per kSummaryEvery, so a flaky camera cannot flood
-// the log.
+// Frames of one kind of fault a camera sent (that could not be decoded; that decoded whole despite
+// a flaw): the first is logged at once with its reason, later ones counted and summed up at most
+// once per kSummaryEvery, so a flaky camera cannot flood the log.
 class BadFrameLog {
 public:
     static constexpr std::chrono::seconds kSummaryEvery{10};
 
-    explicit BadFrameLog(const CaptureLog& log) : m_log(log) {}
+    // one, many: "a frame that ...", "frames that ...".
+    BadFrameLog(const CaptureLog& log, const char* one, const char* many) : m_log(log), m_one(one), m_many(many) {}
     BadFrameLog(const BadFrameLog&) = delete;
     BadFrameLog& operator=(const BadFrameLog&) = delete;
 
     void Count(const std::string& reason) {
         if (!m_any) {
             m_any = true;
-            Write("Camera sent a frame that cannot be decoded: " + reason);
+            Write(std::string("Camera sent ") + m_one + ": " + reason);
             return;
         }
         ++m_unlogged;
@@ -190,8 +205,7 @@ public:
     }
     void Flush() {
         if (m_unlogged == 0) return;
-        Write("Camera sent " + std::to_string(m_unlogged) +
-              " more frames that cannot be decoded, the last: " + m_lastReason);
+        Write("Camera sent " + std::to_string(m_unlogged) + " more " + m_many + ", the last: " + m_lastReason);
         m_unlogged = 0;
     }
 
@@ -202,6 +216,8 @@ private:
     }
 
     const CaptureLog& m_log;
+    const char* const m_one;
+    const char* const m_many;
     bool m_any = false;
     int m_unlogged = 0;
     std::string m_lastReason;
@@ -229,6 +245,9 @@ std::optional<std::uint16_t> V4l2BitsPerPixel(std::uint32_t fourcc) {
         case V4L2_PIX_FMT_YUYV:
         case V4L2_PIX_FMT_UYVY:
         case V4L2_PIX_FMT_RGB565:
+        // 8 bits in truth; counted with the depth the search asks for last, so a colour format of
+        // the same size is preferred and a grey camera still gets a format.
+        case V4L2_PIX_FMT_GREY:
             return 16;
         case V4L2_PIX_FMT_YUV420:
         case V4L2_PIX_FMT_YVU420:
@@ -282,7 +301,9 @@ std::vector<V4l2Mode> CV4l2Capture::ListModes(int fd) {
         const auto bits = V4l2BitsPerPixel(format.pixelformat);
         if (!bits) continue;
         auto add = [&](std::uint32_t width, std::uint32_t height) {
-            if (width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX) return;
+            if (width == 0 || height == 0 || width > CV4l2Capture::kMaxFrameSide ||
+                height > CV4l2Capture::kMaxFrameSide)
+                return;
             modes.push_back(
                 {format.pixelformat, *bits, static_cast<std::int32_t>(width), static_cast<std::int32_t>(height)});
         };
@@ -372,8 +393,7 @@ bool CV4l2Capture::ApplyInterval(std::int64_t frameInterval100ns) const {
     const v4l2_fract given = parameters.parm.capture.timeperframe;
     if (std::uint64_t{given.numerator} * timePerFrame->denominator !=
         std::uint64_t{given.denominator} * timePerFrame->numerator)
-        Log("Camera runs at " +
-            (given.numerator ? RateText(double(given.denominator) / given.numerator) : "its own rate") + ", not the " +
+        Log("Camera runs at " + (given.numerator ? RateText(given) : "its own rate") + ", not the " +
             RateText(frameInterval100ns) + " asked");
     return true;
 }
@@ -385,6 +405,18 @@ bool CV4l2Capture::SetFormat(int capabilityIndex, std::int64_t frameInterval100n
     if (wasRunning && !Stop()) return false;
 
     const V4l2Mode& mode = m_modes[static_cast<std::size_t>(capabilityIndex)];
+    if (!ApplyMode(mode)) {
+        // Delivery goes on in the format in use, as if nothing had been asked.
+        if (wasRunning && m_mode && ApplyMode(*m_mode)) Run();
+        return false;
+    }
+    m_mode = mode;
+    // The format is in use whatever the rate: a rate refused was logged and the driver's stays.
+    ApplyInterval(frameInterval100ns);
+    return wasRunning ? Run() : true;
+}
+
+bool CV4l2Capture::ApplyMode(const V4l2Mode& mode) {
     v4l2_format format{};
     format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     format.fmt.pix.pixelformat = mode.fourcc;
@@ -403,10 +435,7 @@ bool CV4l2Capture::SetFormat(int capabilityIndex, std::int64_t frameInterval100n
             ModeText(format.fmt.pix.width, format.fmt.pix.height, format.fmt.pix.pixelformat) + " instead");
         return false;
     }
-    m_mode = mode;
-    // The format is in use whatever the rate: a rate refused was logged and the driver's stays.
-    ApplyInterval(frameInterval100ns);
-    return wasRunning ? Run() : true;
+    return true;
 }
 
 bool CV4l2Capture::SetFrameInterval(std::int64_t frameInterval100ns) {
@@ -430,12 +459,20 @@ bool CV4l2Capture::StartStream() {
         return false;
     }
     const v4l2_pix_format& pix = format.fmt.pix;
-    m_decoder = pix.width <= INT32_MAX && pix.height <= INT32_MAX
-                    ? FrameDecoder::For(pix.pixelformat, static_cast<int>(pix.width), static_cast<int>(pix.height),
-                                        pix.bytesperline)
-                    : nullptr;
+    const std::string delivers = "Camera delivers " + ModeText(pix.width, pix.height, pix.pixelformat);
+    if (pix.width > kMaxFrameSide || pix.height > kMaxFrameSide) {
+        Log(delivers + ", larger than " + std::to_string(kMaxFrameSide) + " pixels a side");
+        return false;
+    }
+    try {
+        m_decoder = FrameDecoder::For(pix.pixelformat, static_cast<int>(pix.width), static_cast<int>(pix.height),
+                                      pix.bytesperline);
+    } catch (const std::bad_alloc&) {
+        Log(delivers + ", too large for the memory there is");
+        return false;
+    }
     if (!m_decoder) {
-        Log("Camera delivers " + ModeText(pix.width, pix.height, pix.pixelformat) + ", which cannot be decoded");
+        Log(delivers + ", which cannot be decoded");
         return false;
     }
     constexpr __u32 kBuffers = 4;  // one being read, the rest for the driver to fill meanwhile
@@ -514,7 +551,9 @@ int CV4l2Capture::ChangeRate(std::int64_t frameInterval100ns) {
 
 void CV4l2Capture::Stream(CaptureFrameCallback callback) {
     using Clock = std::chrono::steady_clock;
-    BadFrameLog badFrames(m_log);
+    BadFrameLog badFrames(m_log, "a frame that cannot be decoded", "frames that cannot be decoded");
+    BadFrameLog flawedFrames(m_log, "a flawed frame, used as every row of it decoded",
+                             "flawed frames, used as every row decoded");
     int badInRow = 0;
     auto lastFrame = Clock::now();
     std::string ended;  // why delivery ended by itself
@@ -544,22 +583,32 @@ void CV4l2Capture::Stream(CaptureFrameCallback callback) {
         const Buffer& mapped = m_buffers[buffer.index];
         CameraFrame& frame = m_decoder->Frame(static_cast<const std::uint8_t*>(mapped.address),
                                               std::min<std::size_t>(buffer.bytesused, mapped.length));
+        // A frame the driver marks as damaged never reaches the handler: its rows may be stale.
+        std::string failure = (buffer.flags & V4L2_BUF_FLAG_ERROR) ? "its driver marked it as damaged" : "";
         try {
-            if (callback) callback(frame);
+            if (callback && failure.empty()) callback(frame);
+        } catch (const std::exception& error) {
+            // A handler that throws broke its contract; no further frame can be trusted to it.
+            ended = std::string("the frame handler failed: ") + error.what();
+            break;
         } catch (...) {
-            break;  // a handler that throws broke its contract; no further frame can be trusted to it
+            ended = "the frame handler failed";
+            break;
         }
-        if (!frame.Failure().empty()) {
-            badFrames.Count(frame.Failure());
+        if (failure.empty()) failure = frame.Failure();
+        if (!failure.empty()) {
+            badFrames.Count(failure);
             if (++badInRow >= kBadFramesLimit)
                 ended = std::to_string(kBadFramesLimit) + " frames in a row could not be decoded";
         } else if (frame.Decoded()) {
             badInRow = 0;
+            if (!frame.Warning().empty()) flawedFrames.Count(frame.Warning());
         }
         if (const int requeue = m_device->Ioctl(m_fd, VIDIOC_QBUF, &buffer); requeue != 0 && ended.empty())
             ended = std::strerror(requeue);
     }
     badFrames.Flush();
+    flawedFrames.Flush();
     if (!ended.empty()) Log("Camera delivery ended: " + ended);
     EndStream();
     m_streaming.store(false);

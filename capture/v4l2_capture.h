@@ -62,8 +62,12 @@ public:
     static constexpr int kPollMs = 150;
     // A camera silent this long has stopped answering.
     static constexpr int kSilenceLimitMs = 5000;
-    // Frames in a row that could not be decoded before delivery ends.
+    // Frames in a row that could not be decoded (or that their driver marked as damaged) before
+    // delivery ends.
     static constexpr int kBadFramesLimit = 30;
+    // The largest frame side the layer takes from a driver; larger formats are not offered and a
+    // driver that delivers one is refused, so no frame length can overflow.
+    static constexpr std::uint32_t kMaxFrameSide = 16384;
 
     CV4l2Capture();  // the system's devices
     explicit CV4l2Capture(std::unique_ptr<IV4l2Device> device);
@@ -79,14 +83,17 @@ public:
     // format is refused and the log says what the driver offered) and the time per frame
     // (VIDIOC_S_PARM, where the driver supports it; a rate it refuses is logged and leaves the
     // format in use). While running, delivery is stopped, the format applied and delivery started
-    // again.
+    // again, in the format in use when the new one is refused.
     bool SetFormat(int capabilityIndex, std::int64_t frameInterval100ns) override;
     bool SetFrameInterval(std::int64_t frameInterval100ns) override;
     // Taken by Run; a change while running applies from the next Run.
     void SetFrameCallback(CaptureFrameCallback callback) override;
-    // Streams in the format the driver really has (VIDIOC_G_FMT). Delivery ends by itself, with a
-    // log line, when the camera reports an error (unplugged), sends no frame for kSilenceLimitMs, or
-    // sends only frames that cannot be decoded; Run then starts afresh.
+    // Streams in the format the driver really has (VIDIOC_G_FMT), refused above kMaxFrameSide.
+    // Frames the driver marks as damaged count as frames that cannot be decoded and are not handed
+    // over; frames that decoded whole despite a flaw are, and their flaw is logged like the bad
+    // frames, at a limited rate. Delivery ends by itself, with a log line, when the camera reports
+    // an error (unplugged), sends no frame for kSilenceLimitMs, sends only frames that cannot be
+    // decoded, or the frame callback throws; Run then starts afresh.
     bool Run() override;
     // Called from inside the frame callback it only asks delivery to end and returns false, as
     // the thread cannot wait for itself.
@@ -110,6 +117,7 @@ private:
     std::vector<Node> CapturingNodes();
     std::vector<V4l2Mode> ListModes(int fd);
     bool ApplyInterval(std::int64_t frameInterval100ns) const;
+    bool ApplyMode(const V4l2Mode& mode);  // VIDIOC_S_FMT taken unchanged; logs a refusal
     struct Buffer {
         void* address = nullptr;
         std::size_t length = 0;

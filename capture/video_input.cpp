@@ -47,7 +47,7 @@ void CNCVideoInput::CloseDevice() {
     m_bOpen = false;
 }
 
-bool CNCVideoInput::BuildGraph(int deviceIndex, int wantedWidth, int fps) {
+bool CNCVideoInput::BuildGraph(int deviceIndex, int wantedWidth, int fps, int wantedHeight) {
     DetachWindow();
     if (deviceIndex != -1 && !Device(deviceIndex)) return false;
     Log("GetDeviceDescr");
@@ -56,8 +56,8 @@ bool CNCVideoInput::BuildGraph(int deviceIndex, int wantedWidth, int fps) {
     m_iDevice = -1;
     if (deviceIndex == -1) return true;
 
-    // The layer opens the device, converts its frames to 24-bit BGR and connects it to a sink
-    // in one step; the log keeps the lines of the steps it stands for.
+    // The layer opens the device and makes its frames readable as grey or colour in one step; the
+    // log keeps the lines of the steps it stands for.
     if (!m_layer->Open(deviceIndex)) return false;
     m_bOpen = true;
     Log("BindToObject IID_IBaseFilter");
@@ -66,7 +66,7 @@ bool CNCVideoInput::BuildGraph(int deviceIndex, int wantedWidth, int fps) {
     // A layer offers the camera's video formats only; there is no interleaved stream.
     Log("FindInterface MEDIATYPE_Interleaved ERROR");
     if (m_layer->CapabilityCount() > 0)
-        SelectCaptureFormat(*m_layer, wantedWidth, fps, m_format, m_pLog);
+        SelectCaptureFormat(*m_layer, wantedWidth, fps, m_format, m_pLog, wantedHeight);
     else
         Log("FindInterface MEDIATYPE_Video ERROR");  // the camera's default format stays
 

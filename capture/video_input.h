@@ -45,9 +45,9 @@ public:
     static constexpr int kDefaultFrameRate = 12;
 
     // Opens camera deviceIndex (0-based) and chooses its format, applied at fps frames per
-    // second; -1 closes the camera and succeeds. False for an index past the list or a device
-    // that cannot be opened.
-    bool BuildGraph(int deviceIndex, int wantedWidth, int fps = kDefaultFrameRate);
+    // second (wantedHeight picks between formats of the wanted width; 0: none chosen); -1 closes
+    // the camera and succeeds. False for an index past the list or a device that cannot be opened.
+    bool BuildGraph(int deviceIndex, int wantedWidth, int fps = kDefaultFrameRate, int wantedHeight = 0);
     // Enables delivery to the frame target. False when a window is already attached, the window
     // is 0 or no camera is open. mode and drain are kept for the callers' sake and unused.
     bool AttachWindow(WindowToken owner, int mode, WindowToken drain);
@@ -84,6 +84,8 @@ public:
     std::int32_t Height() const { return m_format.height; }
     int CapabilityIndex() const { return m_format.capabilityIndex; }
     const ResolutionList& Resolutions() const { return m_format.resolutions; }
+    // The colour layout's length of the first frame (CameraFrame::Length, whatever the device's
+    // own buffer held), which every later frame must have; 0 until a frame arrived.
     std::uint32_t FirstBufferLength() const { return m_iFirstBufferLength.load(); }
     bool IsStopped() const { return m_bStopped; }
     WindowToken Owner() const { return m_owner; }

@@ -6,11 +6,11 @@ CNCVideoInputTrack::CNCVideoInputTrack(std::unique_ptr<ICaptureLayer> layer, Fra
                                        CLogging* log)
     : m_input(std::move(layer), frameTarget, log) {}
 
-int CNCVideoInputTrack::Open(int cameraIndex, int wantedWidth, int fps) {
+int CNCVideoInputTrack::Open(int cameraIndex, int wantedWidth, int fps, int wantedHeight) {
     m_iCameraCount = m_input.EnumerateDevices();
     if (cameraIndex + 1 > m_iCameraCount) cameraIndex = 0;
     // A failed build shows as a width of 0, which the caller checks.
-    if (m_iCameraCount != 0) m_input.BuildGraph(cameraIndex, wantedWidth, fps);
+    if (m_iCameraCount != 0) m_input.BuildGraph(cameraIndex, wantedWidth, fps, wantedHeight);
 
     const CaptureDeviceInfo* device = m_input.Device(cameraIndex);
     if (!device) {

@@ -24,7 +24,8 @@ public:
 
     // Lists the cameras and opens cameraIndex, or camera 0 when the index is past the list.
     // Returns the number of cameras; 0, with no camera selected, when there is none to open.
-    int Open(int cameraIndex, int wantedWidth, int fps = CNCVideoInput::kDefaultFrameRate);
+    // wantedHeight picks between formats of the wanted width (0: none chosen).
+    int Open(int cameraIndex, int wantedWidth, int fps = CNCVideoInput::kDefaultFrameRate, int wantedHeight = 0);
     bool AttachWindow(WindowToken window);
     bool Run();
     bool Stop();

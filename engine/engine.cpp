@@ -67,9 +67,10 @@ bool CEngine::StartThreadCamera(bool wait) {
     return true;
 }
 
-int CEngine::OpenCamera(std::unique_ptr<ICaptureLayer> layer, int cameraIndex, int wantedWidth, int fps) {
+int CEngine::OpenCamera(std::unique_ptr<ICaptureLayer> layer, int cameraIndex, int wantedWidth, int fps,
+                        int wantedHeight) {
     m_pVideoTrack = std::make_unique<CNCVideoInputTrack>(std::move(layer), m_state.m_pFrameTarget, m_pLog);
-    return m_pVideoTrack->Open(cameraIndex, wantedWidth, fps);
+    return m_pVideoTrack->Open(cameraIndex, wantedWidth, fps, wantedHeight);
 }
 
 bool CEngine::AttachCamera(WindowToken window) {

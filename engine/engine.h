@@ -82,8 +82,10 @@ public:
     bool StartThreadCamera(bool wait);
 
     // Opens the camera as the capture facade does: the number of cameras found, 0 when none
-    // could be opened. The facade stays for the camera page (Camera()).
-    int OpenCamera(std::unique_ptr<ICaptureLayer> layer, int cameraIndex, int wantedWidth, int fps);
+    // could be opened. The facade stays for the camera page (Camera()). wantedHeight picks
+    // between formats of the wanted width (0: none chosen).
+    int OpenCamera(std::unique_ptr<ICaptureLayer> layer, int cameraIndex, int wantedWidth, int fps,
+                   int wantedHeight = 0);
     CNCVideoInputTrack* Camera() override { return m_pVideoTrack.get(); }
     // Enables delivery to the road at the opened format's size; then RunCamera starts it.
     bool AttachCamera(WindowToken window);

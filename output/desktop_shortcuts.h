@@ -21,11 +21,16 @@ struct DesktopShortcut {
     bool operator==(const DesktopShortcut&) const = default;
 };
 
-// What the desktop made of the shortcuts.
+// What the desktop made of the shortcuts. Its texts are printable (PrintableText): they come from
+// outside.
 struct DesktopShortcutsState {
     bool refused = false;
-    std::string whyNot;                           // when refused
-    std::map<std::string, std::string> triggers;  // id → the keys as the desktop describes them
+    // Refused because the desktop takes no shortcuts at all, for now: no portal runs, or it has no
+    // such interface. Another outcome follows when a portal starts later.
+    bool unavailable = false;
+    std::string whyNot{};                           // when refused, in words for the user
+    std::string detail{};                           // when refused, the desktop's own words, for the log
+    std::map<std::string, std::string> triggers{};  // id → the keys as the desktop describes them
 };
 
 class IDesktopShortcuts {
@@ -34,7 +39,8 @@ public:
         // On the user-interface thread, once per press of an action's keys: a key held down, even
         // where the desktop repeats it, is one press.
         std::function<void(const std::string& id)> activated;
-        // On the user-interface thread: the outcome of Bind, and every later change of the keys.
+        // On the user-interface thread: the outcome of Bind, and every later change of the keys
+        // or of the desktop (its portal started, stopped or replaced).
         std::function<void(const DesktopShortcutsState& state)> bound;
     };
 
@@ -43,9 +49,11 @@ public:
     IDesktopShortcuts(const IDesktopShortcuts&) = delete;
     IDesktopShortcuts& operator=(const IDesktopShortcuts&) = delete;
 
-    // Why the desktop takes no shortcuts for us, or empty when it does.
+    // Why the desktop can never take shortcuts for us in this run, or empty when it may: whether it
+    // does is told later, through bound.
     virtual const std::string& Unavailable() const = 0;
-    // Hands the desktop all the actions (again), replacing what it had; answers through bound.
+    // Hands the desktop all the actions (again), replacing what it had; answers through bound,
+    // once the desktop is there. Kept: bound again to a portal that starts later or anew.
     // Giving the same ids and triggers every time spares the user a question at each start.
     virtual void Bind(std::vector<DesktopShortcut> shortcuts) = 0;
     // Lets go of the shortcuts for this run: no more activations, so that a new copy takes them.

@@ -38,6 +38,12 @@ NamedKey QtKeyToVirtualKey(int qtKey);
 // key's answer.
 bool IsExtendedKey(std::uint16_t vk);
 
+// Whether typing, editing or moving around needs the key: Enter, Space, Tab, Backspace, Delete,
+// Escape, letters, digits, punctuation, the arrows, Home, End, Page Up/Down, Insert, the lock keys
+// of typing (Caps Lock, Num Lock), Menu and the keypad. Function keys, Pause, Print and Scroll
+// Lock are not. A program that grabs one of these alone takes it from every other program.
+bool IsTypingKey(std::uint16_t vk, bool extended = false);
+
 // Whether the key is named by its place on the keyboard (a punctuation key).
 bool IsNamedByPlace(std::uint16_t vk);
 // The punctuation key at this place, given as a Linux input key code; 0 for any other key.

@@ -8,8 +8,9 @@ packages=(
   g++ make cmake pkg-config
   # libraries
   qt6-base-dev libopencv-dev
-  # the webcam's MJPEG frames decoded no further than used (the grey plane alone)
-  libturbojpeg0-dev
+  # the webcam's MJPEG frames decoded no further than used (the grey plane alone), through
+  # libjpeg-turbo's libjpeg interface, which says where a frame's data ran out
+  libjpeg62-turbo-dev
   # the update check's HTTP request
   libcurl4-openssl-dev
   # pointer and key injection: uinput and the X test extension

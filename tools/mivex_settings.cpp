@@ -1,4 +1,5 @@
 // mivex-settings: shows and changes the program's stored settings from a terminal.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -7,6 +8,8 @@
 #include "base/settings_store.h"
 #include "base/standard_output.h"
 #include "output/sim_link.h"
+#include "ui/hotkey_actions.h"
+#include "ui/hotkey_ctrl.h"
 
 namespace {
 
@@ -40,8 +43,35 @@ std::string NameOf(const char* section, const char* key) { return std::string(se
 struct Marks {
     bool clamped = false;   // outside the key's range
     bool unusable = false;  // no whole number, or a text the program refuses
+    bool unusedHotkey = false;
 };
 constexpr const char* kMark = "*";
+constexpr const char* kUnusedMark = "!";
+
+// The table of keys holds copies: a key is known by its names.
+bool SameKey(const SettingKey& a, const SettingKey& b) {
+    return std::string_view(a.section) == b.section && std::string_view(a.key) == b.key;
+}
+
+// A stored hotkey word as the Hotkeys tab shows it ("131188 Shift+F5"), marked when the program
+// does not use it: an action before it in the order of dispatch has the same combination, or it
+// is a key that typing needs without Ctrl or Alt.
+std::string HotkeyText(const CSettingsStore& store, const SettingKey& key, Marks& marks) {
+    const auto word = static_cast<std::uint32_t>(store.Read(key));
+    std::string text = std::to_string(word) + " " + CHotKeyCtrl::Text(word).toStdString();
+    bool unused = CHotKeyCtrl::IsTypingKeyAlone(word);
+    for (const HotkeyAction& before : kHotkeyActions) {
+        if (SameKey(*before.key, key)) break;
+        unused = unused || CHotKeyCtrl::SameCombination(static_cast<std::uint32_t>(store.Read(*before.key)), word);
+    }
+    if (unused) text += kUnusedMark;
+    marks.unusedHotkey = marks.unusedHotkey || unused;
+    return text;
+}
+
+bool IsHotkey(const SettingKey& key) {
+    return std::ranges::any_of(kHotkeyActions, [&](const HotkeyAction& action) { return SameKey(*action.key, key); });
+}
 
 // The reason why the program would refuse text for key, empty when it takes it.
 std::string TextRefusal(const TextSettingKey& key, std::string_view text) {
@@ -61,6 +91,7 @@ void PrintRow(const CSettingsStore& store, const SettingKey& key, Marks& marks) 
             store.GetProfileInt(key.section, key.key, 0) == store.GetProfileInt(key.section, key.key, 1);
         const int value = store.Read(key);
         stored = number ? std::to_string(value) : store.GetProfileString(key.section, key.key, "");
+        if (number && IsHotkey(key)) stored = HotkeyText(store, key, marks);
         if (!number || !InRange(key, value)) {
             stored += kMark;
             (number ? marks.clamped : marks.unusable) = true;
@@ -99,6 +130,11 @@ int List(const CSettingsStore& store) {
     for (const TextSettingKey& key : Setting::kTextKeys) PrintTextRow(store, key, marks);
     if (marks.clamped) std::printf("%s outside the range: the program reads it as a value within the range\n", kMark);
     if (marks.unusable) std::printf("%s not usable as stored: the program reads the default\n", kMark);
+    if (marks.unusedHotkey)
+        std::printf(
+            "%s hotkey not in use: an action before it has the same combination, or it is a key for typing "
+            "without Ctrl or Alt\n",
+            kUnusedMark);
     return readable ? 0 : 1;
 }
 

@@ -54,6 +54,19 @@ for row in 'settings/sliderLrMouse +yes\* ' 'settings/sliderUdMouse +12345678901
     grep -Eq "^$row" "$work/out" || fail "no line '$row' in: $(cat "$work/out")"
 done
 
+# --list: hotkeys show their combination beside the number; one that the program does not use is
+# marked: a combination an action before it has, or Enter without Ctrl or Alt.
+for assignment in settings/hotkeyMouse=131188 settings/hotkeyMouseRight=131188 \
+                  settings/hotkeyMouseMiddleLock=13 settings/hotkeyMouseLeft=262209; do
+    "$settings" --set "$assignment" 2>"$work/err" || fail "--set $assignment refused: $(cat "$work/err")"
+done
+"$settings" --list >"$work/out" || fail "--list failed"
+for row in 'settings/hotkeyMouse +131188 Ctrl\+F5 ' 'settings/hotkeyMouseRight +131188 Ctrl\+F5! ' \
+           'settings/hotkeyMouseMiddleLock +13 Return! ' 'settings/hotkeyMouseLeft +262209 Alt\+A ' \
+           '! hotkey not in use'; do
+    grep -Eq "^$row" "$work/out" || fail "no line '$row' in: $(cat "$work/out")"
+done
+
 # An answer that cannot be written is a failure.
 for args in "--list" "--get settings/sliderLrMouse"; do  # shellcheck disable=SC2086  # meant to split
     ! "$settings" $args >/dev/full 2>"$work/err" && grep -q 'cannot write to standard output' "$work/err" ||

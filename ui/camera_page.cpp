@@ -261,6 +261,7 @@ void CmivexDlgCamera::OnSetCamera() {
     int width = 0, height = 0, selected = -1;
     camera->GetResolution(format, width, height, selected);
     m_host.store.Write(Setting::kCameraWidth, width);
+    m_host.store.Write(Setting::kCameraHeight, height);
     m_host.store.Write(Setting::kRebootResolution, 1);
     m_host.store.Write(Setting::kCameraSelected, cameraIndex);
     if (CmivexDlgMain* sheet = Sheet()) sheet->CloseProgramForRestart();

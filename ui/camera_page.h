@@ -61,6 +61,7 @@ public:
     QPlainTextEdit* Information() const { return m_pInformation; }
     QCheckBox* ShowHeadDetect() const { return m_pShowHeadDetect; }
     QPushButton* CameraSetupButton() const { return m_pCameraSetup; }
+    QPushButton* SetCameraButton() const { return m_pSetCamera; }
     CLiveView* LiveView() const { return m_pLiveView; }
     CCameraControlsDialog* CameraControls() const { return m_pControls; }
 

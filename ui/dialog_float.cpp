@@ -1,7 +1,9 @@
 #include "ui/dialog_float.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -9,6 +11,7 @@
 #include <QGuiApplication>
 #include <QProgressBar>
 #include <QScreen>
+#include <QShowEvent>
 #include <QTimer>
 
 #include "base/settings_mirror.h"
@@ -20,6 +23,11 @@
 #include "ui/float_pictures.h"
 #include "ui/hover_button.h"
 #include "ui/tooltip_strings.h"
+
+// Last: Xlib's macros (None, Bool, Status) clash with names in Qt's headers.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace {
 
@@ -56,6 +64,51 @@ constexpr std::array<FloatButton, 7> kFloatButtons{{
     {CDialogFloat::kDrag, 1044, FloatGlyph::Drag, {96, 24}, "Drag"},
 }};
 
+// Where the window goes to an X server (X11, or XWayland in a Wayland session), its type, group
+// and state tell the window manager how to treat it. The type of a torn-off menu, which it is much
+// like: openbox, mutter and KWin give it a title bar to move it by but no minimise or maximise
+// (openbox ignores Motif hints for those, and gives them to normal and utility windows; mutter
+// gives a toolbar no title bar), and one transient for no window is not among the tool windows
+// KWin hides while another program is active (Qt makes its tool windows transient for the whole
+// program). A group of its own: mutter raises a program's dialogs to the highest layer of their
+// group, which would put every dialog of the program above all other windows while this one is
+// up. Off the taskbar and the pager, as a tool window is. Written before every mapping: a window
+// manager drops _NET_WM_STATE when a window is withdrawn, and Qt adds its own states to it.
+void MarkForWindowManager(QWidget& window) {
+    // The offscreen platform offers an X11 interface too, without a display.
+    const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    Display* display = x11 != nullptr ? x11->display() : nullptr;
+    if (display == nullptr || QGuiApplication::platformName() != QLatin1String("xcb")) return;
+    const auto id = static_cast<::Window>(window.winId());
+    const auto atom = [display](const char* name) { return XInternAtom(display, name, False); };
+    Atom type = atom("_NET_WM_WINDOW_TYPE_MENU");
+    XChangeProperty(display, id, atom("_NET_WM_WINDOW_TYPE"), XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(&type), 1);
+    if (XWMHints* hints = XGetWMHints(display, id)) {
+        hints->flags |= WindowGroupHint;
+        hints->window_group = id;
+        XSetWMHints(display, id, hints);
+        XFree(hints);
+    }
+
+    std::vector<Atom> states;
+    Atom actualType = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    const Atom stateProperty = atom("_NET_WM_STATE");
+    if (XGetWindowProperty(display, id, stateProperty, 0, 64, False, XA_ATOM, &actualType, &format, &count, &after,
+                           &data) == Success &&
+        data != nullptr && format == 32)
+        states.assign(reinterpret_cast<Atom*>(data), reinterpret_cast<Atom*>(data) + count);
+    if (data != nullptr) XFree(data);
+    for (const char* name : {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"})
+        if (std::find(states.begin(), states.end(), atom(name)) == states.end()) states.push_back(atom(name));
+    XChangeProperty(display, id, stateProperty, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(states.data()), static_cast<int>(states.size()));
+    XFlush(display);
+}
+
 bool OnSomeScreen(const QRect& window) {
     for (const QScreen* screen : QGuiApplication::screens())
         if (screen->geometry().intersects(window)) return true;
@@ -66,7 +119,9 @@ bool OnSomeScreen(const QRect& window) {
 
 CDialogFloat::CDialogFloat(CSettingsStore& store, CSettingsMirror& mirror, CMouse& mouse, CDetectWindow& detectWindow,
                            IClickSound& sound, Ticks ticks)
-    : QWidget(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint |
+    // A title bar without buttons: no minimise, maximise or close. A window, not a Qt tool window,
+    // so that it is transient for nothing (see MarkForWindowManager).
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint |
                            Qt::WindowDoesNotAcceptFocus),
       m_store(store),
       m_mirror(mirror),
@@ -125,6 +180,19 @@ void CDialogFloat::PlaceAtStoredPosition() {
 }
 
 void CDialogFloat::MoveToDefaultPlace() { move(kDefaultPlace); }
+
+void CDialogFloat::ShowOnScreen() {
+    // Iconified by the window manager (a key of its own, "minimise all windows"), the window would
+    // be shown iconified again. Clearing the state maps a window that is still up.
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+}
+
+void CDialogFloat::showEvent(QShowEvent* event) {
+    // Sent before the window is mapped.
+    MarkForWindowManager(*this);
+    QWidget::showEvent(event);
+}
 
 CHoverButton* CDialogFloat::Button(int code) const {
     return code >= kPause && code <= kDrag ? m_buttons[code - kPause] : nullptr;

@@ -10,7 +10,9 @@
 //   floating.SelectButton(CDialogFloat::kLeft);
 //
 // Lives on the user-interface thread. It never takes the keyboard focus: the user is typing or
-// clicking in another program while it is up. Its place is stored when it is destroyed.
+// clicking in another program while it is up. It has no minimise or maximise button and stays up
+// while other programs are active: a user who has only the pointer could not bring it back. Its
+// place is stored when it is destroyed.
 #pragma once
 
 #include <array>
@@ -60,6 +62,8 @@ public:
     void SelectKind(int kind);
     // Top left corner at (100, 100), the size kept.
     void MoveToDefaultPlace();
+    // Shows the window, out of the iconified state a window manager may have put it in all the same.
+    void ShowOnScreen();
 
     // One 100 ms step of the dwell engine; runs whether the window is shown or not.
     void OnDwellTick();
@@ -72,6 +76,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void DwellReset();

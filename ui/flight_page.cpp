@@ -70,7 +70,6 @@ CMivexDlgFlight::CMivexDlgFlight(PageHost& host, LinkFactory makeLink, CFlightLi
     targetLabel->setBuddy(m_pTarget);
     m_pTarget->setPlaceholderText(QString::fromUtf8(Setting::kFlightTarget.defaultValue));
     m_pTargetMessage->setWordWrap(true);
-    m_pTargetMessage->setAccessibleName(tr("Address message"));
     m_pTargetMessage->hide();
     m_pStatus->setReadOnly(true);
     m_pStatus->setFocusPolicy(Qt::NoFocus);
@@ -205,6 +204,9 @@ void CMivexDlgFlight::ShowTarget(const QString& refusal) {
     m_pTarget->setText(QString::fromStdString(m_target.Text()));
     m_pTargetMessage->setText(refusal);
     m_pTargetMessage->setVisible(!refusal.isEmpty());
+    // A screen reader reads the message as the label's name and with the field it is about.
+    m_pTargetMessage->setAccessibleName(refusal);
+    m_pTarget->setAccessibleDescription(refusal);
 }
 
 void CMivexDlgFlight::OnSetDefault() {

@@ -7,22 +7,25 @@
 #include <string>
 #include <string_view>
 
+#include "base/settings_keys.h"
 #include "ui/control_ids.h"
 
 struct HotkeyAction {
     int controlId;          // the Hotkeys page's control of the action
     std::string_view name;  // what the desktop and the command line call it
+    const SettingKey* key;  // where its hotkey word is stored
 };
 
+// In the order of dispatch: where two hold one combination, the first acts on it.
 inline constexpr std::array<HotkeyAction, 8> kHotkeyActions = {{
-    {ControlIds::kHotkeyActivate, "toggle"},
-    {ControlIds::kHotkeyLeft, "left-click"},
-    {ControlIds::kHotkeyMiddle, "middle-click"},
-    {ControlIds::kHotkeyRight, "right-click"},
-    {ControlIds::kHotkeyDouble, "double-click"},
-    {ControlIds::kHotkeyMiddleLock, "middle-lock"},
-    {ControlIds::kHotkeyMiddleUnlock, "middle-unlock"},
-    {ControlIds::kHotkeyCentre, "centre"},
+    {ControlIds::kHotkeyActivate, "toggle", &Setting::kHotkeyMouse},
+    {ControlIds::kHotkeyLeft, "left-click", &Setting::kHotkeyMouseLeft},
+    {ControlIds::kHotkeyMiddle, "middle-click", &Setting::kHotkeyMouseMiddle},
+    {ControlIds::kHotkeyRight, "right-click", &Setting::kHotkeyMouseRight},
+    {ControlIds::kHotkeyDouble, "double-click", &Setting::kHotkeyMouseLDouble},
+    {ControlIds::kHotkeyMiddleLock, "middle-lock", &Setting::kHotkeyMouseMiddleLock},
+    {ControlIds::kHotkeyMiddleUnlock, "middle-unlock", &Setting::kHotkeyMouseMiddleUnlock},
+    {ControlIds::kHotkeyCentre, "centre", &Setting::kHotkeySimCentre},
 }};
 
 // The action of that name, or nullptr.
@@ -30,6 +33,13 @@ inline const HotkeyAction* FindHotkeyAction(std::string_view name) {
     for (const HotkeyAction& action : kHotkeyActions)
         if (action.name == name) return &action;
     return nullptr;
+}
+
+// The action of the Hotkeys page's control with that id; every control has one.
+inline const HotkeyAction& HotkeyActionOf(int controlId) {
+    for (const HotkeyAction& action : kHotkeyActions)
+        if (action.controlId == controlId) return action;
+    return kHotkeyActions.front();  // not reached: the table names all eight controls
 }
 
 // Every action's name, in the table's order, joined by ", ": for the messages that list them.

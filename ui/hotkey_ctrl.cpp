@@ -71,6 +71,11 @@ bool CHotKeyCtrl::SameCombination(std::uint32_t a, std::uint32_t b) {
     return keysymOf(a) == keysymOf(b);
 }
 
+bool CHotKeyCtrl::IsTypingKeyAlone(std::uint32_t word) {
+    return word != 0 && (HotkeyFlags(word) & (HOTKEYF_CONTROL | HOTKEYF_ALT)) == 0 &&
+           IsTypingKey(HotkeyVirtualKey(word), (HotkeyFlags(word) & HOTKEYF_EXT) != 0);
+}
+
 void CHotKeyCtrl::keyPressEvent(QKeyEvent* event) {
     const int key = event->key();
     const Qt::KeyboardModifiers held = event->modifiers() & kHotkeyModifiers;

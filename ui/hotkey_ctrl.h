@@ -31,6 +31,9 @@ public:
     // Whether two words name the same key with the same modifiers: a word stored without the
     // extended flag names the same key as one with it, except where the flag picks another key.
     static bool SameCombination(std::uint32_t a, std::uint32_t b);
+    // Whether the combination is a key that typing, editing or moving around needs with neither
+    // Ctrl nor Alt (Shift alone does not count): grabbed, it would be taken from every program.
+    static bool IsTypingKeyAlone(std::uint32_t word);
 
     // Names a key by its native scan code where the key's symbol does not: a punctuation key by
     // its place on the keyboard, a key with Shift whose symbol names no key ("!" of Shift+1) as

@@ -78,7 +78,11 @@ void PostSheetMessage(QObject* sheet, int message, int wParam) {
     QCoreApplication::postEvent(sheet, new CSheetMessage(message, wParam));
 }
 
-CmivexDlgMain::CmivexDlgMain(std::atomic<bool>& stopAll, QWidget* parent) : QDialog(parent), m_stopAll(stopAll) {
+// A normal top-level window, not a dialog: mutter raises a dialog of a program to the highest layer
+// of the program's windows, the floating window's always-on-top one, where it would cover every
+// other window while auto click is on.
+CmivexDlgMain::CmivexDlgMain(std::atomic<bool>& stopAll, QWidget* parent)
+    : QDialog(parent, Qt::Window), m_stopAll(stopAll) {
     setWindowTitle(QString::fromLatin1(kCaption));
     setWindowIcon(MivexIcon());
     setMinimumSize(kMinimumSize);
@@ -111,6 +115,9 @@ CmivexDlgMain::CmivexDlgMain(std::atomic<bool>& stopAll, QWidget* parent) : QDia
 
     m_trayPoll.setInterval(kTrayPoll);
     connect(&m_trayPoll, &QTimer::timeout, this, &CmivexDlgMain::FollowTray);
+    connect(&m_trayPresence, &CTrayPresence::changed, this, [this] {
+        if (m_trayPoll.isActive()) FollowTray();  // only once WatchTray began
+    });
     m_trayWait.setSingleShot(true);
     connect(&m_trayWait, &QTimer::timeout, this, &CmivexDlgMain::OnTrayWaitOver);
 }

@@ -2,8 +2,9 @@
 // the tray, and the settings window (six pages as tabs with one OK button under them, which runs
 // the current page's OnOK; the pages have none of their own) is created hidden and shown from
 // the tray icon. Where the desktop has no tray, the window's button row carries the tray menu's
-// Update, About and Exit, and the window shows itself. Other threads and the pages reach the
-// window only by posting messages to it; they are handled on the main thread.
+// Update, About and Exit, and the window shows itself. It is the program's main window, a normal
+// top-level window, not a dialog. Other threads and the pages reach the window only by posting
+// messages to it; they are handled on the main thread.
 //
 //   std::atomic<bool> stopAll{false};
 //   CmivexDlgMain sheet(stopAll);
@@ -71,7 +72,8 @@ public:
     // the window: at login the desktop's panel often starts after the program, and a panel that
     // restarts comes back within a few seconds.
     static constexpr std::chrono::milliseconds kTrayWait{5000};
-    // How often it looks whether a tray came or went: no signal tells.
+    // How often it looks whether an XEmbed tray came or went: no signal tells here. A StatusNotifier
+    // tray is followed by its signals.
     static constexpr std::chrono::milliseconds kTrayPoll{2000};
 
     // stopAll is the program's stop flag, set by CloseProgram. The application turns off
@@ -108,7 +110,7 @@ public:
     // The icon while it is in the tray, else nullptr.
     const QSystemTrayIcon* TrayIcon() const { return m_pTray.get(); }
     // Puts the icon in the tray now or as soon as a tray comes, and follows the tray from then on
-    // (every kTrayPoll) until CloseProgram. While no tray is there, the button row carries the tray
+    // until CloseProgram. While no tray is there, the button row carries the tray
     // menu's Update, About and Exit; when none has come within `wait` of this call or of the tray
     // going away, the window shows: at start as for "Setup", later without taking the focus. True
     // when the icon is in the tray now.

@@ -19,7 +19,7 @@ void CThreadFloat::Poll() {
     }
     const bool wanted = m_mirror.m_bAutoClick;
     if (wanted && !m_bShown) {
-        m_window.show();
+        m_window.ShowOnScreen();
         m_bShown = true;
     } else if (!wanted && m_bShown) {
         m_window.hide();

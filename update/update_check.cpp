@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "update/printable_text.h"
+#include "base/printable_text.h"
 
 namespace {
 

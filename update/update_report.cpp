@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr const char* kPressCheck = "Press Check to find a new verion of Mivex!";
+constexpr const char* kPressCheck = "Press Check to find a new version of Mivex!";
 constexpr const char* kNoConnection = "Can't make an internet connection";
 constexpr const char* kNewVersion = "New version of Mivex! found: ";
 constexpr const char* kClickUpdate = "Click on Update to download this version";

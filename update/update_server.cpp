@@ -7,8 +7,8 @@
 #include <arpa/inet.h>
 
 #include "base/network_port.h"
+#include "base/printable_text.h"
 #include "base/version_info.h"
-#include "update/printable_text.h"
 
 namespace {
 

@@ -23,13 +23,14 @@ TEST_F(ProgramTest, TheActivationHotkeySwitchesPointerControlOnAndOff) {
 // In a Wayland session whose desktop offers global shortcuts, the hotkeys are the desktop's: the
 // stored one is the keys wished for, and the desktop's activation switches pointer control.
 TEST_F(ProgramTest, InAWaylandSessionTheDesktopsShortcutsSwitchPointerControl) {
-    const test::SessionBus bus(Root());
+    const test::SessionBus bus(Root(), false);
     ASSERT_TRUE(bus.Ok()) << bus.Error();
     int argc = 1;
     char name[] = "mivex_e2e_tests";
     char* argv[] = {name, nullptr};
     const QCoreApplication application(argc, argv);  // for the portal's connection
     test::FakePortal portal(std::getenv("DBUS_SESSION_BUS_ADDRESS"), 2);
+    ASSERT_TRUE(portal.Start());
     const test::ScopedEnv wayland("XDG_SESSION_TYPE", "wayland");
     CSettingsStore().Write(Setting::kHotkeyMouse, 0x74);  // F5, no modifier
     const ProgramRun run = Start(CameraArgs());

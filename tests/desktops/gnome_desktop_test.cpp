@@ -14,5 +14,39 @@ TEST_F(GnomeTest, StartsWithItsWindowsOnXWayland) {
         << "no settings window" << Diagnostics(run);
 }
 
+// mutter raises a program's dialog to the highest layer of the program's windows; the settings
+// window, a normal window, goes below another program's window that is made active, while the
+// floating window stays above it and takes no focus. Neither minimise nor maximise for the
+// floating window, whose title bar moves it.
+TEST_F(GnomeTest, AnotherProgramComesAboveTheSettingsWindowButBelowTheFloatingWindow) {
+    const ProgramRun* run = nullptr;
+    const Windows windows = StartWithAutoClickBesideAnotherProgram(run);
+    ASSERT_TRUE(windows.settings != None && windows.floating != None) << "windows missing" << Diagnostics(*run);
+    ASSERT_EQ(ActiveWindow(), windows.other) << "mutter did not make the other program active";
+    EXPECT_TRUE(StaysUp(windows.floating)) << "the floating window went";
+    EXPECT_TRUE(test::StackedAbove(m_x, windows.other, windows.settings))
+        << "the settings window stays above the active program; from the bottom up:\n"
+        << test::DescribeStacking(m_x);
+    EXPECT_TRUE(test::StackedAbove(m_x, windows.floating, windows.other)) << "the floating window went below";
+    EXPECT_EQ(test::FocusedWindow(m_x), windows.other);
+    const std::vector<std::string> actions = test::AtomNames(m_x, windows.floating, "_NET_WM_ALLOWED_ACTIONS");
+    EXPECT_TRUE(test::Contains(actions, "_NET_WM_ACTION_MOVE")) << "the floating window cannot be moved";
+    for (const char* action : {"_NET_WM_ACTION_MINIMIZE", "_NET_WM_ACTION_MAXIMIZE_HORZ"})
+        EXPECT_FALSE(test::Contains(actions, action)) << action;
+    EXPECT_EQ(test::Property32(m_x, windows.floating, "_NET_FRAME_EXTENTS", XA_CARDINAL).size(), 4u)
+        << "the floating window has no title bar";
+}
+
+// GNOME 43's portal has no GlobalShortcuts: the Hotkeys tab and the log say so in words, with the
+// way to bind the actions by command, not with the bus's error name alone.
+TEST_F(GnomeTest, TheHotkeysTabSaysInWordsThatTheDesktopOffersNoGlobalShortcuts) {
+    const ProgramRun run = Start(CameraArgs());
+    ASSERT_TRUE(WaitForLogLine(run, "Hotkeys: not the desktop's shortcuts: *")) << Diagnostics(run);
+    EXPECT_EQ(MissingInOrder(Log(run), {"Hotkeys: not the desktop's shortcuts: this desktop offers no global "
+                                        "shortcuts to programs yet (org.freedesktop.DBus.Error.*"}),
+              "")
+        << Diagnostics(run);
+}
+
 }  // namespace
 }  // namespace e2e

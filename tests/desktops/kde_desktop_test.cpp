@@ -1,4 +1,10 @@
-// The program on KDE Plasma's compositor, KWin, with the desktop portal and its KDE backend.
+// The program on KDE Plasma's compositor, KWin, with the desktop portal and its KDE backend: the
+// hotkeys become kglobalaccel's shortcuts through the real GlobalShortcuts portal.
+#include <QStringList>
+
+#include "output/hotkey_grabber.h"
+#include "output/input_event.h"
+// Xlib's macros would break Qt's headers: after them.
 #include "tests/desktops/desktop_test.h"
 
 namespace e2e {
@@ -15,6 +21,123 @@ TEST_F(KdeTest, StartsWithItsWindowsOnXWaylandBesideAGlobalShortcutsPortal) {
     const ProgramRun run = Start(CameraArgs());
     ASSERT_TRUE(WaitForLogLine(run, "InitInstance exit OK")) << Diagnostics(run);
     EXPECT_EQ(MissingInOrder(Log(run), {XWaylandLine(*Desktop())}), "") << Diagnostics(run);
+}
+
+// KWin's "hide utility windows for inactive applications", on by default, unmaps a tool window
+// transient for a program while another program is active: the floating window stays up, above
+// the other program, with the settings window open. It offers neither minimise nor maximise.
+TEST_F(KdeTest, TheFloatingWindowStaysUpAboveAnotherActiveProgram) {
+    const ProgramRun* run = nullptr;
+    const Windows windows = StartWithAutoClickBesideAnotherProgram(run);
+    ASSERT_TRUE(windows.settings != None && windows.floating != None) << "windows missing" << Diagnostics(*run);
+    ASSERT_EQ(ActiveWindow(), windows.other) << "KWin did not make the other program active";
+    EXPECT_TRUE(StaysUp(windows.floating)) << "KWin hid the floating window";
+    EXPECT_TRUE(test::Viewable(m_x, windows.settings)) << "the settings window went";
+    EXPECT_TRUE(test::StackedAbove(m_x, windows.floating, windows.other)) << "the floating window went below";
+    EXPECT_EQ(test::FocusedWindow(m_x), windows.other);
+    const std::vector<std::string> actions = test::AtomNames(m_x, windows.floating, "_NET_WM_ALLOWED_ACTIONS");
+    EXPECT_TRUE(test::Contains(actions, "_NET_WM_ACTION_MOVE")) << "the floating window cannot be moved";
+    for (const char* action : {"_NET_WM_ACTION_MINIMIZE", "_NET_WM_ACTION_MAXIMIZE_HORZ"})
+        EXPECT_FALSE(test::Contains(actions, action)) << action;
+}
+
+// kglobalaccel, inside KWin, through its own D-Bus interface, as dbus-send prints it.
+class GlobalAccel {
+public:
+    explicit GlobalAccel(const test::DesktopSession& desktop) : m_desktop(desktop) {}
+
+    // The component's shortcuts, each as "name keys" (Qt's key codes with the modifiers, in hex,
+    // comma-separated), in kglobalaccel's order; none when it has no such component.
+    QStringList Shortcuts(const std::string& component) const {
+        const std::string printed = Call(component, "allShortcutInfos", {});
+        // a(ssssssaiai): shortcut, its name, component, its name, context, its name, keys, defaults.
+        QStringList shortcuts;
+        const QStringList structures = QString::fromStdString(printed).split("struct {");
+        for (qsizetype i = 1; i < structures.size(); ++i) {
+            const QStringList lines = structures[i].split('\n');
+            QStringList strings, keys;
+            int arrays = 0;
+            for (const QString& line : lines) {
+                const QString item = line.trimmed();
+                if (item.startsWith("string \"")) strings << item.mid(8, item.size() - 9);
+                if (item.startsWith("array [")) ++arrays;
+                if (item.startsWith("int32 ") && arrays == 1) keys << QString::number(item.mid(6).toInt(), 16);
+            }
+            if (strings.size() == 6) shortcuts << strings[0] + " " + keys.join(',');
+        }
+        return shortcuts;
+    }
+    // Presses a shortcut as kglobalaccel does for a key: an activation without a release.
+    std::string Invoke(const std::string& component, const std::string& shortcut) const {
+        return Call(component, "invokeShortcut", {"string:" + shortcut});
+    }
+    // Forgets the component's shortcuts that no program holds now, with their keys.
+    std::string CleanUp(const std::string& component) const { return Call(component, "cleanUp", {}); }
+
+private:
+    std::string Call(const std::string& component, const std::string& method, std::vector<std::string> args) const {
+        std::vector<std::string> command = {"dbus-send",
+                                            "--bus=" + m_desktop.BusAddress(),
+                                            "--print-reply",
+                                            "--dest=org.kde.kglobalaccel",
+                                            "/component/" + component,
+                                            "org.kde.kglobalaccel.Component." + method};
+        command.insert(command.end(), args.begin(), args.end());
+        return m_desktop.Run(command);
+    }
+
+    const test::DesktopSession& m_desktop;
+};
+
+// The component of the program's shortcuts: the portal of KDE Plasma 5.27 names it after the
+// session's handle token (CPortalShortcuts::kSessionToken), the same in every run.
+constexpr const char* kComponent = "mivex_shortcuts";
+// Qt's key codes, as kglobalaccel keeps them.
+constexpr int kQtShift = 0x02000000, kQtCtrl = 0x04000000, kQtAlt = 0x08000000, kQtF5 = 0x01000034;
+
+// The hotkeys become kglobalaccel's shortcuts through the real portal, with the stored keys; a
+// restart finds them under the same component with the same keys; and
+// kglobalaccel's invokeShortcut, which sends no release, acts each time, twice in a row.
+TEST_F(KdeTest, TheEightActionsAreKglobalaccelsShortcutsWithTheirKeysKeptAcrossARestartAndInvokedOnesAct) {
+    const GlobalAccel accel(*Desktop());
+    // Another case of the suite may have run the program without keys, which kglobalaccel keeps as
+    // the user's choice: begin as on a desktop that never saw the program.
+    accel.CleanUp(kComponent);
+    CSettingsStore store;
+    store.Write(Setting::kHotkeyMouse, static_cast<int>(MakeHotkeyWord(VK_F1 + 4, HOTKEYF_SHIFT)));
+    store.Write(Setting::kHotkeyMouseLeft, static_cast<int>(MakeHotkeyWord('A', HOTKEYF_CONTROL | HOTKEYF_ALT)));
+    store.Write(Setting::kUpdateCount, 1);  // no update reminder
+    const QStringList expected = {"toggle " + QString::number(kQtShift | kQtF5, 16),
+                                  "left-click " + QString::number(kQtCtrl | kQtAlt | 'A', 16),
+                                  "middle-click ",
+                                  "right-click ",
+                                  "double-click ",
+                                  "middle-lock ",
+                                  "middle-unlock ",
+                                  "centre "};
+    const auto sorted = [](QStringList list) {
+        list.sort();
+        std::vector<std::string> texts;
+        for (const QString& text : list) texts.push_back(text.toStdString());
+        return texts;
+    };
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE(round == 1 ? "first run" : "after a restart");
+        const ProgramRun run = Start(CameraArgs());
+        WaitUntil([&] { return accel.Shortcuts(kComponent).size() == expected.size(); }, kSlow * 20s);
+        EXPECT_EQ(sorted(accel.Shortcuts(kComponent)), sorted(expected));
+        ASSERT_TRUE(WaitForLogLine(run, "Hotkeys are the desktop's shortcuts: toggle *")) << Diagnostics(run);
+        EXPECT_EQ(Log(run).find("the desktop bound none"), std::string::npos) << Diagnostics(run);
+        if (round == 2) {
+            for (bool on : {true, false}) {
+                const std::string invoked = accel.Invoke(kComponent, "toggle");
+                ASSERT_NE(invoked.find("method return"), std::string::npos) << invoked;
+                EXPECT_EQ(PointerMoves(), on) << (on ? "not switched on" : "not switched off") << Diagnostics(run);
+            }
+        }
+        ::kill(run.pid, SIGTERM);
+        EXPECT_EQ(Ending(run.pid, kSlow * 20s), "exit code 0") << Diagnostics(run);
+    }
 }
 
 }  // namespace

@@ -57,17 +57,22 @@ struct Accuracy {
     int warm = 0, withMotion = 0, measured = 0;  // warm: after the ten frames the flow only settles on
     std::vector<int> points;
     std::string figures;
+    int notTaken = -1;  // the frame the road did not take, which ended the measuring
 };
 
 // The synchronous road as mivex-track runs it (detection on every 10th frame); feed(i) hands
-// frame i to it and returns once it has been taken.
+// frame i to it and returns once it has been taken: false when it was not, which ends the
+// measuring there.
 Accuracy Measure(CEngine& engine, const test::RecordingMotionSink& sink, const SyntheticSequence& sequence,
-                 const std::function<void(int)>& feed) {
+                 const std::function<bool(int)>& feed) {
     Accuracy a;
     for (int i = 0; i < sequence.FrameCount(); ++i) {
         const std::size_t callsBefore = sink.calls.size();
         const bool detected = engine.Status().headDetectCount > 0 || !a.points.empty();
-        feed(i);
+        if (!feed(i)) {
+            a.notTaken = i;
+            break;
+        }
         if (!detected) continue;
         a.points.push_back(engine.Status().points);
         // Each frame the flow tracks is one call; it reports motion from its eleventh on.
@@ -106,6 +111,7 @@ TEST_F(EngineTest, TracksSyntheticHeadMotionWithinATenthOfAPixelAndKeepsMotionCo
             ToCaptureLayout(sequence.Frame(i), sample);
             ColourFrame frame(sample.data(), 640, 480);
             engine.Feed(frame);
+            return true;
         });
         std::cout << a.figures << "\n";
         ASSERT_FALSE(a.points.empty()) << TrajectoryName(trajectory) << ": no head detected";
@@ -133,6 +139,7 @@ TEST_F(EngineTest, TracksAWebcamsMjpegFramesAsAccuratelyAsTheSameFramesDecodedTo
             ToCaptureLayout(cv::imdecode(jpegs[static_cast<std::size_t>(i)], cv::IMREAD_COLOR), sample);
             ColourFrame frame(sample.data(), 640, 480);
             colourFirst.Feed(frame);
+            return true;
         });
 
         m_sink.calls.clear();
@@ -146,9 +153,10 @@ TEST_F(EngineTest, TracksAWebcamsMjpegFramesAsAccuratelyAsTheSameFramesDecodedTo
         ASSERT_TRUE(webcam.AttachCamera(1) && webcam.RunCamera());
         const Accuracy replayed = Measure(webcam, m_sink, sequence, [&](int i) {
             camera.Release(1);
-            ASSERT_TRUE(taken.WaitFor(i + 1)) << "frame " << i << " was not taken";
+            return taken.WaitFor(i + 1);
         });
         webcam.Stop();
+        ASSERT_EQ(replayed.notTaken, -1) << "the camera stopped at frame " << replayed.notTaken;
 
         std::cout << "decoded to colour: " << decoded.figures << "\nreplayed MJPEG:    " << replayed.figures << "\n";
         ASSERT_GT(replayed.measured, 100) << replayed.figures;

@@ -239,17 +239,21 @@ public:
             Fail("cannot copy /usr/bin/kwin_wayland: install the Debian package kwin-wayland");
             return;
         }
+        // KWin and kglobalaccel keep their settings (kwinrc, the shortcuts in kglobalshortcutsrc)
+        // in a folder of the session's: nothing of the user's is read or changed.
+        const std::string config = (Folder() / "config").string();
         if (!StartBus() ||
             !Launch({kwin.string(), "--virtual", "--xwayland", "--socket", WaylandDisplay(), "--no-lockscreen",
                      "--width", "1280", "--height", "1024"},
-                    "kwin.log", "kwin-wayland", {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}}) ||
+                    "kwin.log", "kwin-wayland",
+                    {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}, {"XDG_CONFIG_HOME", config}}) ||
             !Await([&] { return !(m_xDisplay = XWaylandOf(Process(1))).empty() && XDisplayOpens(); },
                    "KWin's XWayland") ||
             !Await([&] { return BusNameOwned("org.kde.kglobalaccel"); }, "kglobalaccel inside KWin"))
             return;
         // The KDE backend is a Qt 5 program; on XWayland it needs no Qt 5 Wayland plugin.
         if (Launch({"/usr/lib/x86_64-linux-gnu/libexec/xdg-desktop-portal-kde"}, "portal-kde.log",
-                   "xdg-desktop-portal-kde", {{"QT_QPA_PLATFORM", "xcb"}}) &&
+                   "xdg-desktop-portal-kde", {{"QT_QPA_PLATFORM", "xcb"}, {"XDG_CONFIG_HOME", config}}) &&
             Await([&] { return BusNameOwned("org.freedesktop.impl.portal.desktop.kde"); },
                   "the portal's KDE backend") &&
             Launch({"/usr/libexec/xdg-desktop-portal"}, "portal.log", "xdg-desktop-portal"))

@@ -9,10 +9,21 @@ namespace test {
 
 class SessionBus {
 public:
-    explicit SessionBus(const std::filesystem::path& folder) {
+    // Without installedServices, the bus starts no program on demand (a portal installed on the
+    // machine would otherwise answer in place of the test's own, or of none).
+    explicit SessionBus(const std::filesystem::path& folder, bool installedServices = true) {
         const std::filesystem::path printed = folder / "session-bus-address";
+        std::string config = "--session";
+        if (!installedServices) {
+            const std::filesystem::path file = folder / "session-bus.conf";
+            WriteFile(file,
+                      "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
+                      "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                      "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
+            config = "--config-file=" + file.string();
+        }
         // The daemon prints its address once it listens.
-        m_pid = Spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address",
+        m_pid = Spawn({"dbus-daemon", config, "--nofork", "--nopidfile", "--print-address",
                        "--address=unix:path=" + (folder / "session-bus").string()},
                       printed);
         if (m_pid <= 0)

@@ -196,6 +196,30 @@ TEST_F(AutoClick, ThePageStoresEachChangeAndShowsTheWindowWhileAutoClickIsOn) {
     EXPECT_EQ(floating->SelectedButton(), Float::kPause);
 }
 
+// A window manager may iconify the window all the same (a key of its own, "minimise all"): shown
+// again, as auto click goes off and on or the shower starts anew, it comes back un-iconified, also
+// while it was still up.
+TEST_F(AutoClick, ShowingTheWindowBringsItBackFromIconified) {
+    std::atomic<bool> stopAll{false};
+    mirror.m_bAutoClick = true;
+    for (const bool offAndOn : {true, false}) {
+        CThreadFloat shower(*floating, mirror, stopAll);
+        shower.Poll();
+        ASSERT_TRUE(floating->isVisible());
+        floating->setWindowState(Qt::WindowMinimized);  // as Qt records the window manager's iconifying
+        if (offAndOn) {
+            mirror.m_bAutoClick = false;
+            shower.Poll();
+            EXPECT_FALSE(floating->isVisible());
+            mirror.m_bAutoClick = true;
+            shower.Poll();
+        } else {
+            CThreadFloat(*floating, mirror, stopAll).Poll();
+        }
+        EXPECT_TRUE(floating->isVisible() && !floating->isMinimized()) << (offAndOn ? "off and on" : "a new shower");
+    }
+}
+
 TEST(ClickSound, WithoutTheFileOrASoundServerNothingIsPlayedAndTheReasonIsGivenOnce) {
     test::ScopedEnv noServer("PULSE_SERVER", "unix:/nonexistent/mivex-test/native");
     using Case = std::pair<std::string, std::string>;  // file, reason

@@ -139,6 +139,24 @@ TEST_F(CameraPage, ListsAtMostNineCamerasAndTheFormatsAndDrawsTheLatestFrameWith
     EXPECT_FALSE(engine.liveView) << "the live view runs on while the page is not current";
 }
 
+TEST_F(CameraPage, SetCameraStoresTheChosenFormatsWidthAndHeightAndTheCamera) {
+    // Two formats of one width: only the height tells them apart at the next start.
+    engine.RunCamera({{{"Cam", "", ""}, {{true, 24, 640, 480}, {true, 24, 640, 360}}}, Camera("Other")});
+    sheet.SetActivePage(0);
+    Tick(1);
+    page->FormatList()->setCurrentRow(1);
+    page->CameraList()->setCurrentRow(1);
+    QTimer::singleShot(0, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->button(QMessageBox::Yes)->click();
+    });
+    page->SetCameraButton()->click();
+    EXPECT_EQ(std::make_tuple(store.Read(Setting::kCameraWidth), store.Read(Setting::kCameraHeight),
+                              store.Read(Setting::kCameraSelected), store.Read(Setting::kRebootResolution)),
+              std::make_tuple(640, 360, 1, 1));
+    EXPECT_EQ(closed.count(), 1);
+}
+
 TEST_F(CameraPage, FpsWantedAppliesANumberAtOnceAndStoresEvenNoneWithoutTouchingTheCamera) {
     const std::tuple<const char*, int, std::vector<std::string>> cases[] = {
         {"15", 15, {"Stop", "SetFrameInterval 666666", "Run"}}, {"0", 0, {}}, {"abc", 0, {}}};

@@ -2,6 +2,7 @@
 // timer, and the address field, with a recording link in place of the network.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -63,11 +64,21 @@ TEST_F(FlightPage, TheAddressFieldRefusesWhatIsNoAddressAndMovesTheLinkToOneThat
     EXPECT_EQ(lastTarget, (SimTarget{"192.168.1.7", 5000}));
     Page().TargetField()->setText("192.168.1.8:0");
     Page().OnTargetEntered();
-    EXPECT_EQ(Page().TargetMessage()->text(),
-              "'192.168.1.8:0' was not taken: the port must be a number from 1 to 65535 "
-              "(expected host:port, e.g. 127.0.0.1:4242). Still sending to 192.168.1.7:5000.");
+    const QString refused =
+        "'192.168.1.8:0' was not taken: the port must be a number from 1 to 65535 "
+        "(expected host:port, e.g. 127.0.0.1:4242). Still sending to 192.168.1.7:5000.";
+    EXPECT_EQ(Page().TargetMessage()->text(), refused);
+    // A screen reader hears the message as the label's name, and with the field.
+    const auto accessible = [](QWidget* widget, QAccessible::Text text) {
+        return QAccessible::queryAccessibleInterface(widget)->text(text);
+    };
+    EXPECT_EQ(accessible(Page().TargetMessage(), QAccessible::Name), refused);
+    EXPECT_EQ(accessible(Page().TargetField(), QAccessible::Description), refused);
     EXPECT_EQ(std::pair(Page().TargetField()->text().toStdString(), store.ReadText(Setting::kFlightTarget)),
               std::pair(std::string("192.168.1.7:5000"), std::string("192.168.1.7:5000")));
+    Page().TargetField()->setText("192.168.1.9:5000");
+    Page().OnTargetEntered();
+    EXPECT_NE(accessible(Page().TargetField(), QAccessible::Description), refused) << "a taken address leaves none";
 }
 
 }  // namespace

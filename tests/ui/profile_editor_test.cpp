@@ -156,8 +156,18 @@ TEST_F(ProfileEditor, StoredValuesOutsideTheRangeShowAtTheMiddleAndTheSwitchFoll
     EXPECT_FALSE(dialog.EnableProfile()->isChecked());
     profileLink.SetFlightChecked(true);
     EXPECT_TRUE(dialog.EnableProfile()->isChecked() && !dialog.EnableProfile()->isEnabled() && engine.useProfile);
+    EXPECT_FALSE(store.Contains(Setting::kProfileEnable.section, Setting::kProfileEnable.key))
+        << "the flight box forces the profile on, it is not the user's choice";
     profileLink.SetFlightChecked(false);
     EXPECT_TRUE(dialog.EnableProfile()->isEnabled());
+    // A screen reader toggles the box without a click: stored and switched all the same.
+    QAccessibleInterface* box = QAccessible::queryAccessibleInterface(dialog.EnableProfile());
+    ASSERT_TRUE(box != nullptr && box->actionInterface() != nullptr);
+    box->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    EXPECT_FALSE(dialog.EnableProfile()->isChecked());
+    EXPECT_EQ(std::pair(engine.useProfile, store.Read(Setting::kProfileEnable)), std::pair(false, 0));
+    dialog.EnableProfile()->setChecked(true);
+    EXPECT_EQ(std::pair(engine.useProfile, store.Read(Setting::kProfileEnable)), std::pair(true, 1));
     dialog.EnableProfile()->click();
     EXPECT_EQ(std::pair(engine.useProfile, store.Read(Setting::kProfileEnable)), std::pair(false, 0));
 

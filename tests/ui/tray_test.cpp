@@ -1,8 +1,10 @@
 // Windows on a private Xvfb, driven with the X test extension as a user would: the settings
 // window's tray icon in a real XEmbed tray (trayer) and, on a private session bus, in a
 // StatusNotifier tray (a watcher of the test's own, as KDE Plasma's or GNOME's AppIndicator
-// extension), each coming after the program; and the speed profile dialog's questions under a
-// window manager (openbox), which hands the focus back to the dialog after each.
+// extension), each coming after the program; the speed profile dialog's questions under a
+// window manager (openbox), which hands the focus back to the dialog after each; the floating
+// window under openbox, which must not be lost; and the Hotkeys tab's fields typed into while the
+// X11 grabber holds the hotkeys.
 #include <gtest/gtest.h>
 
 #include <QtDBus>
@@ -13,14 +15,28 @@
 #include <functional>
 #include <vector>
 
+#include "base/settings_mirror.h"
 #include "base/settings_store.h"
+#include "output/click_sound.h"
+#include "output/detect_window.h"
+#include "output/input_event.h"
+#include "output/mouse.h"
+#include "output/recording_injector.h"
+#include "output/x11_hotkey_grabber.h"
 #include "tests/support/suite_setup_failures.h"
 #include "tests/support/test_support.h"
+#include "tests/support/x_window_state.h"
 #include "tests/ui/fake_engine.h"
+#include "tests/ui/page_fixture.h"
+#include "ui/control_ids.h"
+#include "ui/dialog_float.h"
+#include "ui/hotkey_ctrl.h"
+#include "ui/hotkey_page.h"
 #include "ui/main_sheet.h"
 #include "ui/profile_editor/profile_dialog.h"
 #include "ui/profile_editor/profile_dialog_link.h"
 #include "ui/profile_editor/profile_window.h"
+#include "ui/thread_float.h"
 
 // Last: Xlib's macros (None, Bool, Status) clash with names in Qt's headers.
 #include <X11/extensions/XTest.h>
@@ -222,6 +238,9 @@ QStringList MenuItems(const QDBusArgument& layout) {
         item.endStructure();
         items << QString::number(id) + " " + properties.value("label").toString();
     }
+    // Each begin makes a reader of its own that only its end deletes.
+    layout.endArray();
+    layout.endStructure();
     return items;
 }
 
@@ -298,9 +317,10 @@ bool AskAndCount(QWidget* parent, const QString& text) {
 }
 
 // The template list by keyboard, as the window manager hands the focus around: Tab into the list,
-// the arrows over every template, Enter and Space to choose, each question answered once, and the
-// dialog closed and opened again. The steps run from a timer, so they go on inside a question's
-// own event loop.
+// the arrows over every template, Enter and Space to choose, each question answered once; Enter
+// and Space held down, repeating, ask once and leave the question to a new press; the dialog
+// closed and opened again. The steps run from a timer, so they go on inside a question's own
+// event loop.
 TEST(ProfileDialog, UnderAWindowManagerTheTemplateQuestionComesOncePerChoiceAndTheAnswerEndsIt) {
     test::XvfbServer server;
     ASSERT_TRUE(server.Ok()) << server.Error();
@@ -318,19 +338,24 @@ TEST(ProfileDialog, UnderAWindowManagerTheTemplateQuestionComesOncePerChoiceAndT
     dialog.ShowDialog();
 
     QListWidget* list = dialog.TemplateList();
-    const auto key = [&](KeySym symbol) {
+    enum Motion { kPress, kDown, kUp };
+    const auto key = [&](KeySym symbol, Motion motion) {
         const KeyCode code = XKeysymToKeycode(app.X11(), symbol);
-        XTestFakeKeyEvent(app.X11(), code, True, CurrentTime);
-        XTestFakeKeyEvent(app.X11(), code, False, CurrentTime);
+        if (motion != kUp) XTestFakeKeyEvent(app.X11(), code, True, CurrentTime);
+        if (motion != kDown) XTestFakeKeyEvent(app.X11(), code, False, CurrentTime);
         XFlush(app.X11());
     };
+    QElapsedTimer sinceLast, total;
     const auto question = [] { return qobject_cast<QMessageBox*>(QApplication::activeWindow()) != nullptr; };
     const auto backInList = [&] { return !question() && list->hasFocus(); };
     const auto row = [&](int wanted) { return [=] { return list->hasFocus() && list->currentRow() == wanted; }; };
+    // The X server repeats a key held down after 660 ms, 25 times a second.
+    const auto heldLong = [&] { return question() && sinceLast.elapsed() > 2500; };
     struct Step {
         std::function<bool()> ready;
         int asked;  // questions so far, once ready
         KeySym press;
+        Motion motion = kPress;
     };
     const std::vector<Step> steps = {
         // The window manager may refuse the new window the focus (it maps before the manager looks,
@@ -349,30 +374,36 @@ TEST(ProfileDialog, UnderAWindowManagerTheTemplateQuestionComesOncePerChoiceAndT
         {row(1), 0, XK_Return},
         {question, 1, XK_Escape},  // No
         {backInList, 1, XK_space},
-        {question, 2, XK_Return},    // Yes
-        {backInList, 2, XK_Escape},  // closes the dialog
-        {[&] { return !dialog.isVisible(); }, 2, NoSymbol},
+        {question, 2, XK_Return},  // Yes
+        // Held down: one question, which the repeats leave open; Escape answers No.
+        {backInList, 2, XK_Return, kDown},
+        {heldLong, 3, XK_Return, kUp},
+        {question, 3, XK_Escape},
+        {backInList, 3, XK_space, kDown},
+        {heldLong, 4, XK_space, kUp},
+        {question, 4, XK_Escape},
+        {backInList, 4, XK_Escape},  // closes the dialog
+        {[&] { return !dialog.isVisible(); }, 4, NoSymbol},
     };
     // Each step waits for its condition, and at least a while after the step before, time for a
     // question that should not come to show.
     std::size_t next = 0;
-    QElapsedTimer sinceLast, total;
     sinceLast.start();
     total.start();
     QTimer driver;
     QObject::connect(&driver, &QTimer::timeout, [&] {
-        if (total.elapsed() > 30000 && !g_stopAsking) {  // stuck, maybe inside a question: end it
+        if (total.elapsed() > 40000 && !g_stopAsking) {  // stuck, maybe inside a question: end it
             g_stopAsking = true;
             if (QWidget* box = QApplication::activeModalWidget()) box->close();
         }
         if (next == steps.size() || sinceLast.elapsed() < 400 || !steps[next].ready()) return;
         EXPECT_EQ(g_asked, steps[next].asked) << "questions before step " << next;
-        if (steps[next].press != NoSymbol) key(steps[next].press);
+        if (steps[next].press != NoSymbol) key(steps[next].press, steps[next].motion);
         sinceLast.restart();
         ++next;
     });
     driver.start(50);
-    const bool done = QTest::qWaitFor([&] { return next == steps.size() || g_stopAsking; }, 40000);
+    const bool done = QTest::qWaitFor([&] { return next == steps.size() || g_stopAsking; }, 50000);
     EXPECT_TRUE(done && !g_stopAsking)
         << "stuck before step " << next << " after " << g_asked << " questions; active window "
         << (QApplication::activeWindow() ? QApplication::activeWindow()->metaObject()->className() : "none")
@@ -384,8 +415,178 @@ TEST(ProfileDialog, UnderAWindowManagerTheTemplateQuestionComesOncePerChoiceAndT
     dialog.ShowDialog();  // opened again: nothing asks
     EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.isActiveWindow(); }, 10000));
     QTest::qWait(800);
-    EXPECT_EQ(g_asked, 2);
+    EXPECT_EQ(g_asked, 4);
     g_stopAsking = true;
+}
+
+struct SilentSound final : IClickSound {
+    void PlayClickSound() override {}
+};
+
+// The floating window under openbox, which shows minimise and maximise buttons unless the window's
+// type rules them out (it ignores Motif hints for them): none, with no way to minimise it; above
+// another program's window that has the focus, which it never takes. Asked to iconify it as a
+// window manager's key would, openbox refuses; iconified all the same, auto click switched off and
+// on shows it again.
+TEST(FloatingWindow, UnderOpenboxHasNoMinimiseOrMaximiseStaysAboveAndComesBackWhenShown) {
+    test::XvfbServer server;
+    ASSERT_TRUE(server.Ok()) << server.Error();
+    test::OpenboxProcess openbox(server.DisplayName());
+    ASSERT_TRUE(openbox.Ok()) << openbox.Error();
+    XApplication app(server.DisplayName());
+    Display* x = app.X11();
+    ASSERT_NE(x, nullptr) << "cannot open the test display";
+    test::TempConfigHome home;
+    CSettingsStore store;
+    CSettingsMirror mirror;
+    CRecordingInjector injector;
+    CMouse mouse(injector, mirror);
+    CDetectWindow detect;
+    SilentSound sound;
+    CDialogFloat floating(store, mirror, mouse, detect, sound, CDialogFloat::Ticks::Manual);
+    std::atomic<bool> stopAll{false};
+    CThreadFloat shower(floating, mirror, stopAll);
+
+    // openbox takes its selection before it manages windows; its check window comes after.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !test::Property32(x, DefaultRootWindow(x), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW).empty(); },
+        kDeadlineMs));
+    const Window other = test::MapOtherClient(x, "other program", 50, 50, 600, 400);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return test::WmState(x, other) == NormalState; }, kDeadlineMs));
+    XSetInputFocus(x, other, RevertToParent, CurrentTime);  // as a click on it would
+    XSync(x, False);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return test::FocusedWindow(x) == other; }, kDeadlineMs));
+
+    mirror.m_bAutoClick = true;
+    shower.Start();
+    const auto window = static_cast<Window>(floating.winId());
+    const auto up = [&] { return test::WmState(x, window) == NormalState && test::Viewable(x, window); };
+    ASSERT_TRUE(QTest::qWaitFor(up, kDeadlineMs)) << "auto click on: the floating window did not show";
+    const std::vector<std::string> actions = test::AtomNames(x, window, "_NET_WM_ALLOWED_ACTIONS");
+    EXPECT_TRUE(test::Contains(actions, "_NET_WM_ACTION_MOVE")) << "openbox allows no moving";
+    for (const char* action :
+         {"_NET_WM_ACTION_MINIMIZE", "_NET_WM_ACTION_MAXIMIZE_HORZ", "_NET_WM_ACTION_MAXIMIZE_VERT"})
+        EXPECT_FALSE(test::Contains(actions, action)) << "openbox allows " << action;
+    const std::vector<unsigned long> motif = test::MotifHints(x, window);
+    ASSERT_EQ(motif.size(), 5u) << "no Motif hints";
+    EXPECT_TRUE((motif[0] & test::kMotifFunctionsGiven) &&
+                !(motif[1] & (test::kMotifAllFunctions | test::kMotifMinimise | test::kMotifMaximise)))
+        << "Motif hints allow minimise or maximise: functions " << motif[1];
+    const std::vector<std::string> states = test::AtomNames(x, window, "_NET_WM_STATE");
+    EXPECT_TRUE(test::Contains(states, "_NET_WM_STATE_ABOVE") && test::Contains(states, "_NET_WM_STATE_SKIP_TASKBAR"));
+    EXPECT_EQ(test::FocusedWindow(x), other) << "shown, the floating window took the focus";
+    XRaiseWindow(x, other);
+    XSync(x, False);
+    QTest::qWait(300);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return test::StackedAbove(x, window, other); }, kDeadlineMs))
+        << "the other program's window came above it";
+
+    XIconifyWindow(x, window, DefaultScreen(x));
+    XSync(x, False);
+    QTest::qWait(500);
+    EXPECT_TRUE(up()) << "openbox iconified it";
+    mirror.m_bAutoClick = false;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !test::Viewable(x, window) && !floating.isVisible(); }, kDeadlineMs))
+        << "auto click off: the floating window stayed";
+    mirror.m_bAutoClick = true;
+    EXPECT_TRUE(QTest::qWaitFor(up, kDeadlineMs))
+        << "auto click on again: the floating window is not up (WM_STATE " << test::WmState(x, window) << ")";
+    EXPECT_EQ(test::FocusedWindow(x), other) << "shown again, the floating window took the focus";
+}
+
+// Gives a window of ours the focus as a click on it would, for a window manager that refused it
+// when the window mapped (its time stamp is old); true once the window is the active one.
+bool Activate(Display* x11, QWidget& window) {
+    if (!window.isActiveWindow()) {
+        XSetInputFocus(x11, window.winId(), RevertToParent, CurrentTime);
+        XFlush(x11);
+    }
+    return window.isActiveWindow();
+}
+
+using HotkeyFields = PageFixture;
+
+// Real key presses into a field while the real X11 grabber holds the hotkeys: with the focus in a
+// field the grabs are let go, so another action's combination reaches the field and is refused
+// there, as is a key that typing needs without Ctrl or Alt; with the focus elsewhere the hotkeys
+// act again. Enter alone stored by hand is not grabbed.
+TEST_F(HotkeyFields, AFieldWithTheFocusGetsEveryCombinationAndRefusesTakenOnesAndKeysForTyping) {
+    using namespace ControlIds;
+    test::XvfbServer server;
+    ASSERT_TRUE(server.Ok()) << server.Error();
+    test::OpenboxProcess openbox(server.DisplayName());
+    ASSERT_TRUE(openbox.Ok()) << openbox.Error();
+    XApplication app(server.DisplayName());
+    Display* x11 = app.X11();
+    ASSERT_NE(x11, nullptr) << "cannot open the test display for the X test extension";
+    constexpr std::uint16_t kF5 = VK_F1 + 4, kF7 = VK_F1 + 6;
+    store.Write(Setting::kHotkeyMouseLeft, static_cast<int>(MakeHotkeyWord(kF5, HOTKEYF_CONTROL)));
+    store.Write(Setting::kHotkeyMouseMiddleLock, static_cast<int>(MakeHotkeyWord(VK_RETURN, 0)));
+    mirror.m_bMouseActive = true;
+    std::atomic<bool> stopAll{false};
+    CmivexDlgMain sheet(stopAll);
+    auto* page = new CMivexDlgHotkey(host, std::make_unique<CX11HotkeyGrabber>(server.DisplayName().c_str()));
+    sheet.AddPage(page);
+    sheet.SetActivePage(0);
+
+    const QString typing = "is needed for typing and moving around: as a hotkey it needs Ctrl or Alt with it";
+    EXPECT_EQ(page->Note(kHotkeyMiddleLock), "Not in use: Return " + typing);
+    CX11HotkeyGrabber other(server.DisplayName().c_str());
+    std::string whyNot;
+    EXPECT_TRUE(other.Register("probe", VK_RETURN, 0, whyNot)) << "Enter alone is grabbed: " << whyNot;
+    other.Unregister("probe");
+
+    const auto press = [&](const std::vector<KeySym>& keys) {
+        for (KeySym key : keys) XTestFakeKeyEvent(x11, XKeysymToKeycode(x11, key), True, CurrentTime);
+        for (auto key = keys.rbegin(); key != keys.rend(); ++key)
+            XTestFakeKeyEvent(x11, XKeysymToKeycode(x11, *key), False, CurrentTime);
+        XFlush(x11);
+    };
+    sheet.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Activate(x11, sheet); }, kDeadlineMs)) << "the window never got the focus";
+    CHotKeyCtrl& right = *page->Control(kHotkeyRight);
+    right.setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return right.hasFocus(); }, kDeadlineMs));
+    const auto noteOfRight = [&](const QString& note) {
+        return QTest::qWaitFor([&] { return page->Note(kHotkeyRight) == note; }, kDeadlineMs);
+    };
+    press({XK_Control_L, XK_F5});
+    EXPECT_TRUE(noteOfRight("Ctrl+F5 is already the hotkey for: Hot key press \"left mouse key\""))
+        << "the field never saw Ctrl+F5: " << page->Note(kHotkeyRight).toStdString();
+    EXPECT_EQ(mouse.GetButton(), CMouse::kButtonNone) << "the hotkey acted instead";
+    for (const auto& [keys, text] : {std::pair{std::vector<KeySym>{XK_Return}, QString("Return")},
+                                     {{XK_Shift_L, XK_space}, "Shift+Space"},
+                                     {{XK_Up}, "Up"},
+                                     {{XK_Shift_L, XK_a}, "Shift+A"},
+                                     {{XK_KP_Enter}, "Num+Enter"}}) {
+        press(keys);
+        EXPECT_TRUE(noteOfRight(text + " " + typing)) << page->Note(kHotkeyRight).toStdString();
+    }
+    EXPECT_EQ(right.HotkeyWord(), 0u) << "a refused combination was taken";
+    // With Ctrl or Alt, and keys that typing does not need, alone.
+    for (const auto& [keys, word] :
+         {std::pair{std::vector<KeySym>{XK_Control_L, XK_Return}, MakeHotkeyWord(VK_RETURN, HOTKEYF_CONTROL)},
+          {{XK_Alt_L, XK_a}, MakeHotkeyWord('A', HOTKEYF_ALT)},
+          {{XK_Pause}, MakeHotkeyWord(VK_PAUSE, 0)},
+          {{XK_F7}, MakeHotkeyWord(kF7, 0)}}) {
+        press(keys);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return right.HotkeyWord() == word; }, kDeadlineMs))
+            << CHotKeyCtrl::Text(word).toStdString() << " not taken: " << page->Note(kHotkeyRight).toStdString();
+    }
+    EXPECT_TRUE(page->Note(kHotkeyRight).isEmpty());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return store.Read(Setting::kHotkeyMouseRight) == static_cast<int>(MakeHotkeyWord(kF7, 0)); },
+        kDeadlineMs));
+
+    // The focus on a button: the hotkeys are grabbed again, the new one too.
+    sheet.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !page->Recording(); }, kDeadlineMs));
+    for (const auto& [keys, button] :
+         {std::pair{std::vector<KeySym>{XK_Control_L, XK_F5}, CMouse::kButtonLeft}, {{XK_F7}, CMouse::kButtonRight}}) {
+        press(keys);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return mouse.GetButton() == button; }, kDeadlineMs)) << keys.back();
+        mouse.Arm(CMouse::kButtonNone, 0);
+    }
 }
 
 }  // namespace

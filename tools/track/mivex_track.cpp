@@ -449,7 +449,8 @@ public:
         const int fps = store.ReadClamped(Setting::kCameraFps);
         const std::string what =
             m_pFile ? "video file " + options.cameraFile : "camera " + std::to_string(options.camera);
-        if (engine.OpenCamera(std::move(layer), m_pFile ? 0 : options.camera, wantedWidth, fps) == 0) {
+        const int wantedHeight = m_pFile ? 0 : store.ReadClamped(Setting::kCameraHeight);
+        if (engine.OpenCamera(std::move(layer), m_pFile ? 0 : options.camera, wantedWidth, fps, wantedHeight) == 0) {
             std::fprintf(stderr, "mivex-track: cannot open %s%s\n", what.c_str(), m_pFile ? "" : " (no camera found)");
             return false;
         }

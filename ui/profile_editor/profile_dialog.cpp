@@ -1,6 +1,7 @@
 #include "ui/profile_editor/profile_dialog.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -61,7 +62,7 @@ protected:
     }
     void keyPressEvent(QKeyEvent* event) override {
         // Enter chooses the row rather than pressing the dialog's default button.
-        if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentIndex().isValid()) {
+        if (IsEnter(event->key()) && currentIndex().isValid()) {
             selectionModel()->select(currentIndex(), QItemSelectionModel::ClearAndSelect);
             event->accept();
             return;
@@ -69,9 +70,45 @@ protected:
         QListWidget::keyPressEvent(event);
     }
 
-private:
+public:
+    static bool IsEnter(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter; }
     static bool IsChoiceKey(int key) { return key == Qt::Key_Space || key == Qt::Key_Select; }
 };
+
+}  // namespace
+
+// Keeps the repeats of a key held down from choosing a template again and from answering a
+// question that the key's first press opened: only a new press chooses or answers. The X server
+// repeats a held key as a release and a press with one time stamp, and Qt marks only some of them
+// as repeats, so a press that comes at the time of the same key's release is one too.
+class CmivexDlgProfile::CHeldKeys : public QObject {
+public:
+    CHeldKeys(QListWidget* templates, QObject* parent) : QObject(parent), m_pTemplates(templates) {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+    bool m_bAsking = false;  // a question is open
+
+protected:
+    bool eventFilter(QObject* receiver, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) return false;
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        if (event->type() == QEvent::KeyRelease) {
+            m_released = {key->key(), key->timestamp()};
+            return false;
+        }
+        const bool repeat = key->isAutoRepeat() || m_released == std::pair(key->key(), key->timestamp());
+        if (!repeat) return false;
+        if (m_bAsking) return true;
+        return receiver == m_pTemplates &&
+               (CTemplateList::IsEnter(key->key()) || CTemplateList::IsChoiceKey(key->key()));
+    }
+
+private:
+    QListWidget* m_pTemplates;
+    std::pair<int, quint64> m_released{Qt::Key_unknown, 0};  // the key let go last, and when
+};
+
+namespace {
 
 // A list box as tall as its items, so both choices show without scrolling at any scale.
 template <typename List = QListWidget>
@@ -102,6 +139,7 @@ CmivexDlgProfile::CmivexDlgProfile(CSettingsStore& store, IEngineControl& engine
       m_pMirror(new QCheckBox(tr("Mirror sides"), this)),
       m_pEnable(new QCheckBox(tr("Enable profile"), this)),
       m_pApply(new QPushButton(tr("Apply"), this)),
+      m_pHeldKeys(new CHeldKeys(m_pTemplateList, this)),
       m_question(&AskYesNo) {
     setWindowTitle(tr("Speed profile"));
     m_pWindow = new CProfileWindow(m_pApply, this);
@@ -146,7 +184,8 @@ CmivexDlgProfile::CmivexDlgProfile(CSettingsStore& store, IEngineControl& engine
     connect(m_pTemplateList, &QListWidget::itemSelectionChanged, this, &CmivexDlgProfile::OnTemplateChosen,
             Qt::QueuedConnection);
     connect(m_pApply, &QPushButton::clicked, this, &CmivexDlgProfile::OnApply);
-    connect(m_pEnable, &QCheckBox::clicked, this, &CmivexDlgProfile::OnEnableProfile);
+    // toggled, not clicked: a screen reader toggles a box without clicking it.
+    connect(m_pEnable, &QCheckBox::toggled, this, &CmivexDlgProfile::OnEnableProfile);
     connect(ok, &QPushButton::clicked, this, &CmivexDlgProfile::OnOK);
     connect(cancel, &QPushButton::clicked, this, &QDialog::hide);
 }
@@ -205,7 +244,7 @@ void CmivexDlgProfile::OnAxisChanged(int axis) {
     if (m_bInAxisChange || axis < 0) return;
     m_bInAxisChange = true;
     // Saving here stores the points only; the running tables change at the next Apply.
-    if (m_pWindow->Modified() && m_question(this, tr("Save current selection?"))) SaveAxisFromEditor(m_iShownAxis);
+    if (m_pWindow->Modified() && Ask(tr("Save current selection?"))) SaveAxisFromEditor(m_iShownAxis);
     LoadAxisIntoEditor(axis);
     m_iShownAxis = axis;
     m_pAxisList->setCurrentRow(axis);
@@ -218,7 +257,7 @@ void CmivexDlgProfile::OnTemplateChosen() {
     if (chosen.isEmpty() || m_bInTemplateChoice) return;
     const QScopedValueRollback asking(m_bInTemplateChoice, true);
     const int index = m_pTemplateList->row(chosen.front());
-    if (m_question(this, tr("Copy template to current profile?"))) {
+    if (Ask(tr("Copy template to current profile?"))) {
         if (index < static_cast<int>(kSpeedProfileTemplates.size()))
             m_pWindow->SetRegions(TemplateColumns(kSpeedProfileTemplates[index]));
         m_pWindow->OnProfileEdit();
@@ -229,6 +268,11 @@ void CmivexDlgProfile::OnTemplateChosen() {
     // keyboard.
     const QSignalBlocker quiet(m_pTemplateList);
     m_pTemplateList->clearSelection();
+}
+
+bool CmivexDlgProfile::Ask(const QString& text) {
+    const QScopedValueRollback asking(m_pHeldKeys->m_bAsking, true);
+    return m_question(this, text);
 }
 
 void CmivexDlgProfile::OnApply() {
@@ -251,6 +295,8 @@ void CmivexDlgProfile::OnOK() {
 }
 
 void CmivexDlgProfile::SetProfileSwitch(bool on) {
+    // Not the user's choice: the stored "profile enable" stays as it is.
+    const QSignalBlocker quiet(m_pEnable);
     m_pEnable->setChecked(on);
     m_engine.UseSpeedProfile(on);
 }

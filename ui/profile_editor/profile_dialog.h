@@ -49,6 +49,10 @@ public:
     void SetQuestion(Question question) { m_question = question; }
 
 private:
+    class CHeldKeys;
+
+    // Asks the question, Yes or No; a key held down when it opens does not answer it.
+    bool Ask(const QString& text);
     void OnAxisChanged(int axis);
     void OnTemplateChosen();
     void OnApply();
@@ -68,5 +72,6 @@ private:
     int m_iShownAxis = 0;
     bool m_bInAxisChange = false;      // re-entrancy guard of the axis list
     bool m_bInTemplateChoice = false;  // a template question is open
+    CHeldKeys* m_pHeldKeys;
     Question m_question;
 };
