@@ -13,6 +13,7 @@
 #include <QObject>
 #include <QStringList>
 #include <QVariantMap>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -61,9 +62,18 @@ private:
     bool m_bOffered = false;
 };
 
+// Makes every D-Bus connection of this process, and of the programs it starts, use the bus the
+// session names: DBUS_SESSION_BUS_ADDRESS, else the socket $XDG_RUNTIME_DIR/bus. Without either,
+// D-Bus's library would launch a bus of its own through X11 (dbus-launch), leave it running and
+// find no running copy on it; here the connection fails and says there is no session bus. Called
+// first thing, before any connection is made.
+void UseOnlyTheSessionsBus();
+
+// Both ask the copy that holds the single-instance lock on lockFile, and only when it owns the
+// bus name: another program of the user's may own it, and must not stand in for the running copy.
 // Asks the running copy to bring its settings window to the front, handing on the token. False,
 // with the reason in error, when no copy answers.
-bool AskRunningCopyToShow(const ActivationToken& token, std::string& error);
+bool AskRunningCopyToShow(const ActivationToken& token, const std::filesystem::path& lockFile, std::string& error);
 // Asks the running copy for the named hotkey action. False, with the reason in error, when no
 // copy answers or it refuses.
-bool AskRunningCopyForAction(std::string_view action, std::string& error);
+bool AskRunningCopyForAction(std::string_view action, const std::filesystem::path& lockFile, std::string& error);

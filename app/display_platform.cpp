@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -14,6 +15,19 @@ std::string Variable(const char* name) {
 constexpr const char* kWaylandClientLoses =
     "As a Wayland client the floating window is not kept above other windows, and windows cannot be placed: "
     "stored window places are not used";
+
+// Whether a QT_QPA_PLATFORM value names Wayland platforms alone: Qt tries the platforms of a list
+// ("wayland;xcb") in turn, each possibly with options after a colon ("wayland:foo").
+bool OnlyWaylandPlatforms(const std::string& qtPlatform) {
+    std::size_t start = 0;
+    do {
+        const std::size_t end = std::min(qtPlatform.find(';', start), qtPlatform.size());
+        const std::string entry = qtPlatform.substr(start, end - start);
+        if (!entry.starts_with("wayland")) return false;
+        start = end + 1;
+    } while (start <= qtPlatform.size());
+    return true;
+}
 
 }  // namespace
 
@@ -34,9 +48,14 @@ bool QtWaylandPlatformInstalled() {
 }
 
 std::string MissingDisplayPlatform(const DisplayEnvironment& environment, bool qtWaylandInstalled) {
-    if (!environment.IsWaylandSession() || !environment.x11Display.empty() || !environment.qtPlatform.empty() ||
-        qtWaylandInstalled)
-        return "";
+    if (qtWaylandInstalled) return "";
+    if (!environment.qtPlatform.empty()) {
+        if (!OnlyWaylandPlatforms(environment.qtPlatform)) return "";
+        return "QT_QPA_PLATFORM=" + environment.qtPlatform +
+               " asks for Qt's Wayland platform, which is not installed: install the Debian package qt6-wayland" +
+               (environment.x11Display.empty() ? "" : ", or unset QT_QPA_PLATFORM to use the X display");
+    }
+    if (!environment.IsWaylandSession() || !environment.x11Display.empty()) return "";
     return "this Wayland session offers no X display (XWayland) and Qt's Wayland platform is not installed: "
            "install the Debian package xwayland or qt6-wayland";
 }

@@ -32,7 +32,8 @@ std::string ChooseQtPlatform(const DisplayEnvironment& environment);
 bool QtWaylandPlatformInstalled();
 
 // A Wayland session without an X display, where the user chose no Qt platform, needs Qt's Wayland
-// platform, or Qt would end the program with a crash report. What to tell the user, or "".
+// platform, and so does a QT_QPA_PLATFORM naming only Wayland platforms; without it Qt would end
+// the program with a crash report. What to tell the user, or "".
 std::string MissingDisplayPlatform(const DisplayEnvironment& environment, bool qtWaylandInstalled);
 
 // The log's lines on the display: the session, the display server and the Qt platform that Qt

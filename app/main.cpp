@@ -46,13 +46,15 @@ int main(int argc, char** argv) {
         CTerminationSignals::Unblock();  // no program to end in order: Ctrl-C simply stops the check
         return FinishStandardOutput("mivex", RunUpdateCheckCommand(stdout, stderr));
     }
+    // Before any part of the program, Qt's own included, connects to a bus.
+    UseOnlyTheSessionsBus();
     if (!options->action.empty()) {
         CTerminationSignals::Unblock();
         int code = 0;
         {
             const QCoreApplication caller(argc, argv);  // the session bus's connection needs one
             std::string failure;
-            if (!AskRunningCopyForAction(options->action, failure)) {
+            if (!AskRunningCopyForAction(options->action, CmivexApp::MakeSingleInstance().LockFile(), failure)) {
                 std::fprintf(stderr, "mivex: --action %s not done: %s\n", options->action.c_str(), failure.c_str());
                 code = 1;
             }

@@ -35,6 +35,10 @@ constexpr const char* kRebootLoop = "ERROR: reboot loop > 30";
 constexpr const char* kResolutionNotSet = "ERROR: Camera resolution not set (0), Aborting";
 constexpr const char* kRunFailed = "ERROR: m_pVideoTrack->Run failed";
 constexpr const char* kNoCamera = "ERROR: no camera detected, or camera in use";
+constexpr const char* kCameraTitle = "Mivex! camera";
+constexpr const char* kWaitingForCamera = "Waiting for the camera (%1): Mivex! tries again every %2 s";
+constexpr const char* kCameraBack = "Camera found again: tracking starts";
+constexpr int kInformationBalloon = 1;
 constexpr const char* kSettingsNotSaved = "ERROR: settings cannot be saved, changes last until the program ends: ";
 constexpr const char* kNoLog = "No diagnostic log: ";
 constexpr const char* kPointerNoticeTitle = "Mivex! pointer";
@@ -57,6 +61,12 @@ std::chrono::milliseconds HealthyRunTime() {
     if (const char* value = std::getenv(kTestHealthyRunVariable); value && *value)
         return std::chrono::milliseconds(std::atoi(value));
     return CmivexApp::kHealthyRunTime;
+}
+
+QString WaitingForCamera(const std::string& reason) {
+    return QString::fromLatin1(kWaitingForCamera)
+        .arg(QString::fromStdString(reason))
+        .arg(static_cast<int>(CmivexApp::kCameraRetry.count()));
 }
 
 class CDiscardingInjector final : public IInputInjector {
@@ -158,9 +168,11 @@ bool CmivexApp::InitInstance() {
         case CSingleInstance::Result::AlreadyRunning: {
             // The running copy's window comes up first, so that it is in front once the user has
             // read the message. Without a bus the message alone, as ever.
-            std::string ignored;
-            AskRunningCopyToShow(m_activation, ignored);
-            m_messages.Display(kAlreadyRunning);
+            const ActivationToken activation = WithUserTime(m_activation);
+            std::string notShown;
+            if (!AskRunningCopyToShow(activation, m_hMutex.LockFile(), notShown))
+                std::fprintf(stderr, "The running copy's window not shown: %s\n", notShown.c_str());
+            m_messages.DisplayAsked(kAlreadyRunning, [&](QWidget& box) { ActivateForUser(box, activation); });
             return false;
         }
         case CSingleInstance::Result::Failed:
@@ -321,34 +333,93 @@ std::unique_ptr<ICaptureLayer> CmivexApp::MakeCaptureLayer() const {
 
 void CmivexApp::StartCamera() {
     Log("Start camera");
+    const std::string reason = OpenAndRunCamera(false);
+    if (reason.empty()) return;
+    if (WaitsForCamera()) {
+        // A camera that failed a moment ago, or a USB camera not yet there at login: the user may
+        // have no other way to start the program again.
+        m_cameraWait = reason;
+        LogAndPrint(WaitingForCamera(m_cameraWait).toStdString());
+        connect(&m_cameraRetryTimer, &QTimer::timeout, this, [this] { RetryCamera(); });
+        m_cameraRetryTimer.start(kCameraRetry);
+        return;
+    }
+    m_messages.Show(std::string(kNoCamera) + ": " + reason);
+    m_pEngine->StopAll() = true;
+    m_iExitCode = 1;
+    m_pDlgMain->CloseProgram();
+}
+
+std::string CmivexApp::OpenAndRunCamera(bool quiet) {
     std::unique_ptr<ICaptureLayer> layer = MakeCaptureLayer();
+    ICaptureLayer* const capture = layer.get();
     // The engine keeps the layer, so the file's reason can still be asked for after it failed.
     const auto* videoFile = dynamic_cast<const CVideoFileCapture*>(layer.get());
     const int cameras =
         m_pEngine->OpenCamera(std::move(layer), m_iCameraSelected, m_iCameraWidth, m_iCameraFps, m_iCameraHeight);
-    if (videoFile && !videoFile->LastError().empty())
-        LogAndPrint("cannot open video file " + m_options.cameraFile + ": " + videoFile->LastError());
+    const std::string fileError = videoFile && !videoFile->LastError().empty()
+                                      ? "cannot open video file " + m_options.cameraFile + ": " + videoFile->LastError()
+                                      : "";
+    if (quiet && cameras == 0) return fileError.empty() ? "no camera found" : fileError;
+    if (quiet) Log("Start camera");
     const CNCVideoInputTrack& camera = *m_pEngine->Camera();
     LogInt("camera's found: ", cameras);
     LogInt("selected camera numer: ", camera.SelectedCamera());
     if (!camera.CameraName().empty()) Log(("selected camera name: " + camera.CameraName()).c_str());
+    if (cameras == 0) return fileError.empty() ? "no camera found" : fileError;
 
-    if (cameras != 0) {
-        if (camera.Width() == 0) {
-            m_messages.Show(kResolutionNotSet);
-        } else if (m_pEngine->AttachCamera(reinterpret_cast<WindowToken>(m_pDlgLive->Picture()))) {
-            if (!m_pEngine->RunCamera()) {
-                Log(kRunFailed);
-                m_pEngine->StopAll() = true;
-            }
-        }
+    // The layer's own lines say what went wrong where a result only says that something did.
+    {
+        const std::lock_guard lock(m_cameraLineMutex);
+        m_lastCameraLine.clear();
     }
-    if (!m_pEngine->CameraRunning()) {
-        m_messages.Show(kNoCamera);
-        m_pEngine->StopAll() = true;
-        m_iExitCode = 1;
-        m_pDlgMain->CloseProgram();
+    capture->SetLog([this](const std::string& line) {
+        Log(line.c_str());
+        const std::lock_guard lock(m_cameraLineMutex);
+        m_lastCameraLine = line;
+    });
+    const auto withLayerLine = [this](std::string reason) {
+        const std::lock_guard lock(m_cameraLineMutex);
+        return m_lastCameraLine.empty() ? reason : reason + ": " + m_lastCameraLine;
+    };
+    const std::string name = "camera \"" + camera.CameraName() + "\"";
+    if (camera.Width() == 0) {
+        // Said on its own as ever where the program then ends; the waiting copy says it as its reason.
+        if (!WaitsForCamera()) m_messages.Show(kResolutionNotSet);
+        return name + " cannot be opened, or offers no usable format";
     }
+    if (!m_pEngine->AttachCamera(reinterpret_cast<WindowToken>(m_pDlgLive->Picture())))
+        return name + " cannot be attached";
+    if (!m_pEngine->RunCamera()) {
+        Log(kRunFailed);
+        return withLayerLine(name + " is found but does not start (in use by another program?)");
+    }
+    return "";
+}
+
+void CmivexApp::RetryCamera() {
+    const std::string reason = OpenAndRunCamera(true);
+    if (!reason.empty()) {
+        // Said again only when the reason changes: a camera that stays away fills no log.
+        if (reason != m_cameraWait) Log(WaitingForCamera(reason).toStdString().c_str());
+        m_cameraWait = reason;
+        return;
+    }
+    m_cameraRetryTimer.stop();
+    m_cameraWait.clear();
+    LogAndPrint(kCameraBack);
+    // The minute of frames that makes a run healthy counts from now.
+    m_healthyRunTimer.start(HealthyRunTime());
+    ShowCameraNotice();
+}
+
+void CmivexApp::ShowCameraNotice() {
+    const QString text = m_cameraWait.empty() ? QString::fromLatin1(kCameraBack) : WaitingForCamera(m_cameraWait);
+    if (m_pDlgMain->IsTrayIconShown())
+        m_pDlgMain->TrayBalloon(QString::fromLatin1(kCameraTitle), text,
+                                m_cameraWait.empty() ? kInformationBalloon : kWarningBalloon, kNoticeBalloonMs);
+    else
+        m_pDlgMain->ShowNotice(m_cameraWait.empty() ? QString::fromStdString(m_pointerNotice) : text);
 }
 
 void CmivexApp::CountUpdateReminder() {
@@ -375,6 +446,7 @@ void CmivexApp::ShowInTray() {
         m_pDlgMain->activateWindow();
     }
     ShowPointerNotice(inTray);
+    if (!m_cameraWait.empty()) ShowCameraNotice();
 }
 
 void CmivexApp::ShowPointerNotice(bool inTray) {
@@ -426,6 +498,7 @@ void CmivexApp::ShowForAnotherStart(const ActivationToken& activation) {
     // At once, before the caller's reply: the second start's message then comes up in front.
     CSheetMessage setup(kMsgSetup, 0);
     sendEvent(m_pDlgMain.get(), &setup);
+    ActivateForUser(*m_pDlgMain, activation);
 }
 
 void CmivexApp::RequestReboot() {

@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <chrono>
 #include <memory>
+#include <mutex>
+#include <string>
 
 #include "app/application_bus.h"
 #include "app/display_platform.h"
@@ -47,6 +49,8 @@ public:
     // How long a run must stay up, delivering frames, before its restarts stop counting: only
     // restarts in quick succession are a loop.
     static constexpr std::chrono::milliseconds kHealthyRunTime{60'000};
+    // How often a copy that waits for its camera tries it again.
+    static constexpr std::chrono::seconds kCameraRetry{5};
 
     // activation: what the desktop gave this start to let a window up, which a second start hands
     // to the running copy.
@@ -74,6 +78,9 @@ public:
 
     CSettingsMirror m_mirror;  // m_bMouseActive and the settings the frame road reads
 
+    // The single-instance lock of this user's copies (a private one per end-to-end test).
+    static CSingleInstance MakeSingleInstance();
+
 private:
     void Log(const char* text);
     // A line for the log that also goes to standard error, where no message box is due.
@@ -96,7 +103,14 @@ private:
     void CreateProfileDialog();
     void CreateEngine();
     void ReadCameraSettings();
+    // Opens and runs the camera; a copy that may wait for it (started by a restart or at login)
+    // tries again every kCameraRetry while it fails, else the program ends saying why.
     void StartCamera();
+    // "" when the camera runs, else why it does not. Quiet: nothing logged while no camera is found.
+    std::string OpenAndRunCamera(bool quiet);
+    bool WaitsForCamera() const { return m_options.restartCount.has_value() || m_options.autostart; }
+    void RetryCamera();
+    void ShowCameraNotice();
     void CountUpdateReminder();
     void ShowInTray();
     // Other programs' way in: the local socket's server, when its socket can be made.
@@ -119,7 +133,6 @@ private:
     QTimer m_healthyRunTimer;
     int m_iExitCode = 0;
 
-    static CSingleInstance MakeSingleInstance();
     CSingleInstance m_hMutex = MakeSingleInstance();
     std::unique_ptr<CLogging> m_pLogging;
 
@@ -155,6 +168,13 @@ private:
     std::unique_ptr<CMivexDlgUpdate> m_pDlgUpdate;
     // The hidden live video dialog; capture delivers frames while its picture control is attached.
     std::unique_ptr<CmivexDlgLive> m_pDlgLive;
+
+    // While the camera is waited for: why, the timer of the next try, and the last line the
+    // capture layer logged (from its own threads too), which says what no result does.
+    std::string m_cameraWait;
+    QTimer m_cameraRetryTimer;
+    std::mutex m_cameraLineMutex;
+    std::string m_lastCameraLine;
 
     int m_iCameraSelected = 0;
     int m_iCameraWidth = 0;

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "base/autostart_entry.h"
 #include "ui/hotkey_actions.h"
 
 const char* const kProgramUsage =
@@ -22,6 +23,8 @@ const char* const kProgramUsage =
     "  --help              print this help and exit\n"
     "  --restart-count N   restarts in a row before this start; a restarting copy gives it to\n"
     "                      the copy it starts, and a count above 30 ends the start\n"
+    "  --autostart         started at login: a camera that is not there yet is waited for\n"
+    "                      (as after a restart) instead of ending the program\n"
     "\n"
     "Signals: SIGTERM, SIGINT and SIGHUP end the program as its Exit menu item does;\n"
     "SIGUSR1 restarts it.\n"
@@ -65,6 +68,8 @@ std::optional<ProgramOptions> ParseProgramOptions(const std::vector<std::string>
                 error = "--action needs one of " + HotkeyActionNames();
                 return std::nullopt;
             }
+        } else if (argument == kAutostartOption) {
+            options.autostart = true;
         } else if (argument == "--no-dialogs") {
             options.noDialogs = true;
         } else if (argument == "--check-update") {

@@ -1,6 +1,7 @@
 // The program's command line:
 //   mivex [--camera-file FILE] [--no-dialogs] [--check-update] [--action NAME] [--version] [--help]
-//   (and --restart-count N, which a restart gives the copy it starts)
+//   (and --restart-count N, which a restart gives the copy it starts, and --autostart, which the
+//   login's autostart entry gives)
 //
 //   std::string error;
 //   auto options = ParseProgramOptions(arguments, error);   // arguments without the program name
@@ -21,6 +22,7 @@ struct ProgramOptions {
     // Restarts in a row before this start, handed over by the copy that restarted itself: the
     // restart guard holds even where the settings cannot be saved. None on a start by the user.
     std::optional<int> restartCount;
+    bool autostart = false;              // started at login by the autostart entry
     std::vector<std::string> arguments;  // as given but for the restart count, for a restart with the same command line
 };
 

@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "base/paths.h"
 
@@ -60,8 +63,14 @@ CSingleInstance::Result CSingleInstance::Acquire() {
         m_strError = "cannot open " + m_lockFile.string() + ": " + std::strerror(errno);
         return Result::Failed;
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno;
+    // Holder's look at the lock holds it shared for an instant: a few tries tell that from a copy.
+    int error = 0;
+    for (int tries = 5; tries > 0; --tries) {
+        error = ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
+        if (error != EWOULDBLOCK || tries == 1) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (error != 0) {
         ::close(fd);
         if (error == EWOULDBLOCK) {
             m_strError = m_lockFile.string() + " is locked by a running copy";
@@ -72,7 +81,34 @@ CSingleInstance::Result CSingleInstance::Acquire() {
     }
     m_fd = fd;
     m_strError.clear();
+    // Who holds the lock, for those who must tell this copy from another program. Where it cannot
+    // be written, Holder says the file names no process: the lock itself still holds.
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    [[maybe_unused]] const bool written =
+        ::ftruncate(fd, 0) == 0 && ::pwrite(fd, pid.data(), pid.size(), 0) == static_cast<ssize_t>(pid.size());
     return Result::Acquired;
+}
+
+std::optional<pid_t> CSingleInstance::Holder(const std::filesystem::path& lockFile, std::string& error) {
+    const int fd = ::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno != ENOENT) error = "cannot open " + lockFile.string() + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    std::optional<pid_t> holder;
+    // A shared lock is had only while no copy holds its exclusive one.
+    if (::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        char text[32] = {};
+        const ssize_t length = ::pread(fd, text, sizeof text - 1, 0);
+        char* end = nullptr;
+        const long pid = length > 0 ? std::strtol(text, &end, 10) : 0;
+        if (pid > 0 && end != text)
+            holder = static_cast<pid_t>(pid);
+        else
+            error = lockFile.string() + " is locked but names no process";
+    }
+    ::close(fd);
+    return holder;
 }
 
 void CSingleInstance::Release() {

@@ -11,6 +11,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 // The folder of the program's runtime files (the lock, the local socket): /run/user/<uid> when it
@@ -43,7 +44,11 @@ public:
     CSingleInstance(const CSingleInstance&) = delete;
     CSingleInstance& operator=(const CSingleInstance&) = delete;
 
+    // Takes the lock and writes this process's id into the file, for Holder.
     Result Acquire();
+    // The process that holds the lock on this file now, or none when no copy holds it (error says
+    // why where that is not simply so).
+    static std::optional<pid_t> Holder(const std::filesystem::path& lockFile, std::string& error);
     // Lets the next copy start. Harmless when nothing is held.
     void Release();
 

@@ -10,8 +10,13 @@
 
 namespace {
 
-void ShowMessageBox(const QString& text) {
-    QMessageBox::critical(nullptr, QString::fromUtf8(CSettingsStore::kAppTitle), text);
+void ShowMessageBox(const QString& text, const std::function<void(QWidget&)>& activate = {}) {
+    QMessageBox box(QMessageBox::Critical, QString::fromUtf8(CSettingsStore::kAppTitle), text, QMessageBox::Ok);
+    if (activate) {
+        box.show();
+        activate(box);
+    }
+    box.exec();
 }
 
 }  // namespace
@@ -21,6 +26,13 @@ CUserMessages::CUserMessages(Mode mode) : m_mode(mode) {}
 void CUserMessages::Show(const std::string& text) {
     if (CLogging* log = m_pLog.load()) log->Write(text, true);
     Display(text);
+}
+
+void CUserMessages::DisplayAsked(const std::string& text, const std::function<void(QWidget&)>& activate) {
+    if (m_mode == Mode::StandardError)
+        std::fprintf(stderr, "%s\n", text.c_str());
+    else
+        ShowMessageBox(QString::fromStdString(text), activate);
 }
 
 void CUserMessages::Display(const std::string& text) {

@@ -8,11 +8,13 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 #include "base/message_sink.h"
 
 class CLogging;
+class QWidget;
 
 class CUserMessages final : public IMessageSink {
 public:
@@ -29,6 +31,9 @@ public:
     void Show(const std::string& text) override;
     // Shows the text without logging it (it is in the log already, or there is no log yet).
     void Display(const std::string& text);
+    // Display for a text the user's own action brings up: activate gets the box once shown, to
+    // hand it the keyboard focus. On the user-interface thread.
+    void DisplayAsked(const std::string& text, const std::function<void(QWidget&)>& activate);
 
 private:
     const Mode m_mode;

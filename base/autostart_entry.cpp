@@ -55,7 +55,7 @@ std::string EntryText(const std::filesystem::path& executable) {
            "Comment=Hands-free camera mouse: move the pointer with your head\n"
            "Icon=mivex\n"
            "Exec=" +
-           EscapeValue(QuoteExecArgument(executable.string())) + "\n" +
+           EscapeValue(QuoteExecArgument(executable.string())) + " " + kAutostartOption + "\n" +
            "Terminal=false\n"
            "X-GNOME-Autostart-enabled=true\n";
 }

@@ -6,13 +6,17 @@
 //   if (!SetRunAtStartup(true, RunningExecutable(), error)) log(error);
 //
 // The entry starts the given executable by its absolute path, quoted the way desktop entries
-// quote their Exec lines, so a path with blanks or quotes works.
+// quote their Exec lines, so a path with blanks or quotes works, followed by kAutostartOption.
 #pragma once
 
 #include <filesystem>
 #include <string>
 
 inline constexpr const char* kAutostartEntryName = "KORDO_mivex!.desktop";
+// The option the entry starts the program with: at login a USB camera may not be there yet, and
+// the program waits for it instead of ending. Entries written before it start the program as the
+// user does.
+inline constexpr const char* kAutostartOption = "--autostart";
 
 // Where the entry lives, honouring XDG_CONFIG_HOME at the moment of the call.
 std::filesystem::path AutostartEntryPath();

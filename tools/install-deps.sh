@@ -28,6 +28,9 @@ packages=(
   # a private session bus for the tests of a second start, of actions asked on the bus and of the
   # desktop's shortcuts portal
   trayer openbox dbus-daemon dbus-session-bus-common
+  # D-Bus's X11 autolaunch (dbus-launch), as most desktops have it: the tests prove that the
+  # program never starts a bus of its own through it
+  dbus-x11
   # a Wayland compositor with XWayland for the test of a Wayland session
   weston xwayland
   # the desktops' own compositors for the tests on them: GNOME's mutter, KDE's KWin with the desktop

@@ -36,6 +36,7 @@ TEST(ProgramOptions, AcceptsEveryOptionRefusesTheRestAndKeepsTheCommandLineForAR
         std::optional<int> restartCount{};
         Strings kept{};  // for the restart, when not all of them
         std::string action{};
+        bool autostart = false;
     } cases[] = {
         {{"--camera-file", "/tmp/head.avi", "--no-dialogs"}, "", "/tmp/head.avi", true},
         {{"--camera-file=a b.avi"}, "", "a b.avi"},
@@ -59,6 +60,7 @@ TEST(ProgramOptions, AcceptsEveryOptionRefusesTheRestAndKeepsTheCommandLineForAR
         {.arguments = {"--action=centre"}, .error = "", .action = "centre"},
         {{"--action", "jump"}, kNoSuchAction},
         {{"--action"}, kNoSuchAction},
+        {.arguments = {"--autostart", "--no-dialogs"}, .error = "", .noDialogs = true, .autostart = true},
     };
     for (const auto& c : cases) {
         std::string error;
@@ -67,8 +69,10 @@ TEST(ProgramOptions, AcceptsEveryOptionRefusesTheRestAndKeepsTheCommandLineForAR
         if (options) {
             const ProgramOptions& o = *options;
             const Strings& kept = c.restartCount ? c.kept : c.arguments;
-            EXPECT_EQ(std::tie(o.cameraFile, o.noDialogs, o.version, o.help, o.restartCount, o.arguments, o.action),
-                      std::tie(c.cameraFile, c.noDialogs, c.version, c.help, c.restartCount, kept, c.action));
+            EXPECT_EQ(
+                std::tie(o.cameraFile, o.noDialogs, o.version, o.help, o.restartCount, o.arguments, o.action,
+                         o.autostart),
+                std::tie(c.cameraFile, c.noDialogs, c.version, c.help, c.restartCount, kept, c.action, c.autostart));
         }
     }
 }
@@ -92,14 +96,17 @@ TEST(DisplayPlatform, AWaylandSessionWithAnXDisplayRunsOnXWaylandUnlessTheUserCh
         {{"", "wayland-0", "", ""}, "wayland", "", {"windows on Wayland", loses}},
         {{"x11", "", ":5", ""}, "xcb", "", {"Display: X11 session (X display :5); windows on X11 through Qt platform xcb"}},
         {{"x11", "", ":5", "offscreen"}, "offscreen", "", {"Qt platform offscreen, QT_QPA_PLATFORM=offscreen"}},
+        // A list Qt goes down until a platform loads: with xcb in it Qt's Wayland platform is no must.
+        {{"wayland", "wayland-0", ":0", "wayland;xcb"}, "xcb", "", {"QT_QPA_PLATFORM=wayland;xcb"}},
+        {{"x11", "", ":5", "wayland-egl:option"}, "wayland", "", {"QT_QPA_PLATFORM=wayland-egl:option", loses}},
     };
     // clang-format on
     for (const Case& c : cases) {
         const DisplayEnvironment& e = c.environment;
         const std::string name = e.sessionType + "|" + e.waylandDisplay + "|" + e.x11Display + "|" + e.qtPlatform;
         EXPECT_EQ(ChooseQtPlatform(e), c.chosen) << name;
-        // Only a Wayland client, one the user did not choose, needs Qt's Wayland platform installed.
-        const bool needsQtWayland = c.platformName == "wayland" && e.qtPlatform.empty();
+        // Only a Wayland client needs Qt's Wayland platform installed.
+        const bool needsQtWayland = c.platformName == "wayland";
         EXPECT_EQ(MissingDisplayPlatform(e, false).empty(), !needsQtWayland) << name;
         EXPECT_EQ(MissingDisplayPlatform(e, true), "") << name;
         const Strings lines = DescribeDisplay(e, c.chosen, c.platformName);
@@ -178,11 +185,18 @@ TEST(SingleInstance, ASecondCopyIsRefusedUntilTheFirstReleasesTheLock) {
     test::TempDir runtime;
     const auto lockFile = runtime.path() / "lock";
     CSingleInstance first(lockFile), second(lockFile);
+    std::string error;
+    EXPECT_EQ(CSingleInstance::Holder(lockFile, error), std::nullopt) << "no file, no holder";
     ASSERT_EQ(first.Acquire(), CSingleInstance::Result::Acquired) << first.Error();
+    // The holder is named for those who must tell the running copy from another program.
+    EXPECT_EQ(CSingleInstance::Holder(lockFile, error), ::getpid());
     EXPECT_EQ(second.Acquire(), CSingleInstance::Result::AlreadyRunning);
     EXPECT_EQ(first.Acquire(), CSingleInstance::Result::Acquired);  // asking again changes nothing
 
     first.Release();
+    // The file still names the copy that ended: no holder all the same.
+    EXPECT_EQ(CSingleInstance::Holder(lockFile, error), std::nullopt);
+    EXPECT_EQ(error, "");
     EXPECT_EQ(second.Acquire(), CSingleInstance::Result::Acquired);
     second.Release();
     second.Release();

@@ -15,6 +15,7 @@ struct ShortRun {
     const char* said;              // on standard output or error
     std::vector<std::string> log;  // in order, the last one last; no log at all when empty
     const char* neverLogged;
+    const char* qtPlatform = "xcb";  // QT_QPA_PLATFORM
 };
 void PrintTo(const ShortRun& run, std::ostream* out) { *out << run.name; }
 
@@ -24,11 +25,16 @@ const ShortRun kShortRuns[] = {
     {"Version", {"--version"}, 0, 0, MIVEX_E2E_VERSION, {}, ""},
     {"RestartLoop", {"--camera-file", "camera.avi", "--no-dialogs"}, 31, 1, "ERROR: reboot loop > 30",
      {"ERROR: reboot loop > 30", "ExitInstance begin", "ExitInstance end"}, "Start camera"},
+    // Started by the user, the program ends on a missing camera, and says why.
     {"NoCamera", {"--camera-file", "no-such-video.avi", "--no-dialogs"}, 0, 1,
-     "cannot open video file no-such-video.avi: no such file\nERROR: no camera detected, or camera in use",
-     {"Start camera", "cannot open video file no-such-video.avi: no such file",
-      "ERROR: no camera detected, or camera in use", "ExitInstance end"}, "Reboot"},
+     "ERROR: no camera detected, or camera in use: cannot open video file no-such-video.avi: no such file",
+     {"Start camera", "ERROR: no camera detected, or camera in use: cannot open video file no-such-video.avi: no such file",
+      "ExitInstance end"}, "Reboot"},
     {"ActionWithoutBus", {"--action", "toggle"}, 0, 1, "mivex: --action toggle not done: no session bus", {}, ""},
+    // Qt itself would abort; the package is not installed where the tests run.
+    {"WaylandPlatformMissing", {"--camera-file", "camera.avi", "--no-dialogs"}, 0, 1,
+     "mivex: QT_QPA_PLATFORM=wayland asks for Qt's Wayland platform, which is not installed: install the Debian "
+     "package qt6-wayland, or unset QT_QPA_PLATFORM to use the X display", {}, "", "wayland"},
 };
 // clang-format on
 
@@ -37,6 +43,7 @@ class ShortRuns : public ProgramTest, public ::testing::WithParamInterface<Short
 TEST_P(ShortRuns, EndAtOnceWithTheirCodeAndMessageAndNoCopyLeft) {
     const ShortRun& c = GetParam();
     CSettingsStore().Write(Setting::kRebootCount, c.rebootCount);
+    const test::ScopedEnv platform("QT_QPA_PLATFORM", c.qtPlatform);
     std::vector<std::string> args = c.args;
     if (args.size() > 1 && args[1] == "camera.avi") args[1] = HeadVideo().string();
     const ProgramRun run = Start(args);
@@ -172,6 +179,193 @@ TEST_F(ProgramTest, OnTheSessionBusActionsAndASecondStartReachTheRunningCopy) {
                        AnyPropertyType, &type, &format, &count, &after, &data);
     EXPECT_EQ(std::string(data ? reinterpret_cast<char*>(data) : "", count), "launcher-1-test_TIME4242");
     if (data) XFree(data);
+}
+
+// A copy started by a restart, or at login, whose camera is not there yet waits for it, saying
+// why, and tracks once it appears; one started by the user ends (ShortRuns.NoCamera).
+class WaitsForItsCamera : public ProgramTest, public ::testing::WithParamInterface<std::vector<std::string>> {};
+
+TEST_P(WaitsForItsCamera, AndTracksOnceItAppears) {
+    CSettingsStore().Write(Setting::kUseMouse, 1);
+    CSettingsStore().Write(Setting::kBootUseMouse, 1);
+    const fs::path late = Root() / "late-camera.avi";
+    std::vector<std::string> args{"--camera-file", late.string(), "--no-dialogs"};
+    args.insert(args.end(), GetParam().begin(), GetParam().end());
+    const ProgramRun run = Start(args);
+    const std::string waiting = "Waiting for the camera (cannot open video file " + late.string() +
+                                ": no such file): Mivex! tries again every 5 s";
+    ASSERT_TRUE(WaitForLogLine(run, "InitInstance exit OK")) << Diagnostics(run);
+    EXPECT_EQ(MissingInOrder(Log(run), {"Start camera", waiting, "WriteToolbar", "InitInstance exit OK"}), "")
+        << Diagnostics(run);
+    EXPECT_TRUE(HasLine(test::ReadFile(run.err), waiting)) << Diagnostics(run);
+    std::this_thread::sleep_for(6s);  // a try has failed meanwhile
+    ASSERT_EQ(Ending(run.pid, 0s), "still running") << Diagnostics(run);
+    const std::string log = Log(run);
+    EXPECT_EQ(log.find("Waiting for the camera"), log.rfind("Waiting for the camera")) << "said again unchanged" << log;
+
+    // Appears whole, as a camera does.
+    fs::copy_file(HeadVideo(), Root() / "copying.avi");
+    fs::rename(Root() / "copying.avi", late);
+    ASSERT_TRUE(WaitForLogLine(run, "Camera found again: tracking starts")) << Diagnostics(run);
+    EXPECT_EQ(MissingInOrder(Log(run), {"InitInstance exit OK", "Start camera", "camera's found: 1",
+                                        "Camera found again: tracking starts"}),
+              "")
+        << Diagnostics(run);
+    MovePointer(Centre());
+    EXPECT_TRUE(PointerMoves()) << "no mouse control once the camera came" << Diagnostics(run);
+    ::kill(run.pid, SIGTERM);
+    EXPECT_EQ(Ending(run.pid, kSlow * 10s), "exit code 0") << Diagnostics(run);
+}
+
+INSTANTIATE_TEST_SUITE_P(Program, WaitsForItsCamera,
+                         ::testing::Values(std::vector<std::string>{"--restart-count", "1"},
+                                           std::vector<std::string>{"--autostart"}),
+                         [](const auto& info) {
+                             return std::string(info.param[0] == "--autostart" ? "AtLogin" : "AfterARestart");
+                         });
+
+// Another program of the user's that owns the program's bus name never stands in for the running
+// copy: here a copy of Mivex with a lock of its own, which answers as the running copy would.
+// Actions and a second start reach the copy that holds the lock, or nothing, and say why.
+TEST_F(ProgramTest, AStrangerOwningTheBusNameIsNeverTakenForTheRunningCopy) {
+    const test::SessionBus bus(Root());
+    ASSERT_TRUE(bus.Ok()) << bus.Error();
+    CSettingsStore().Write(Setting::kUpdateCount, 1);  // no update reminder window
+    const fs::path strangerLock = Root() / "stranger-lock";
+    fs::create_directory(strangerLock);
+    fs::permissions(strangerLock, fs::perms::owner_all, fs::perm_options::replace);
+    ProgramRun stranger;
+    {
+        const test::ScopedEnv lock("MIVEX_TEST_LOCK_FOLDER", strangerLock.string());
+        stranger = Start(CameraArgs());
+    }
+    ASSERT_TRUE(WaitForLogLine(stranger, "InitInstance exit OK")) << Diagnostics(stranger);
+    const ProgramRun run = Start(CameraArgs());
+    ASSERT_TRUE(WaitForLogLine(run, "InitInstance exit OK")) << Diagnostics(run);
+    const std::string taken =
+        "the name com.kordo.Mivex is taken by another program (process " + std::to_string(stranger.pid) + ")";
+    EXPECT_NE(Log(run).find(taken), std::string::npos) << Diagnostics(run);
+
+    const std::string notOurs = "com.kordo.Mivex is owned by another program (process " + std::to_string(stranger.pid) +
+                                "), not by the running copy of Mivex (process " + std::to_string(run.pid) + ")";
+    const ProgramRun action = Start({"--action", "toggle"});
+    EXPECT_EQ(Ending(action.pid, kSlow * 10s), "exit code 1") << Diagnostics(action);
+    EXPECT_EQ(test::ReadFile(action.err), "mivex: --action toggle not done: " + notOurs + "\n");
+
+    const ProgramRun second = Start(CameraArgs());
+    EXPECT_EQ(Ending(second.pid, kSlow * 10s), "exit code 1") << Diagnostics(second);
+    EXPECT_TRUE(HasLine(test::ReadFile(second.err), "The running copy's window not shown: " + notOurs))
+        << Diagnostics(second);
+    EXPECT_TRUE(HasLine(test::ReadFile(second.err), "ERROR: Mivex! program already running")) << Diagnostics(second);
+    // Neither copy's window came up: the stranger was not asked.
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(Viewable(m_x, DefaultRootWindow(m_x), "Kordo Mivex!"), None) << "a settings window came up";
+    EXPECT_EQ(Ending(stranger.pid, 0s), "still running");
+    EXPECT_EQ(Ending(run.pid, 0s), "still running");
+}
+
+// Under a window manager that keeps programs from taking the focus (openbox), the windows a second
+// start brings up get it while the user works in another program: the running copy's settings
+// window, and the "already running" box, which Enter then answers.
+class UnderOpenbox : public ProgramTest {
+protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        if (HasFatalFailure()) return;
+        m_openbox.emplace(DisplayName());
+        ASSERT_TRUE(m_openbox->Ok()) << m_openbox->Error();
+    }
+
+    // The process of the window that has the focus, by the window manager's word; 0 for none.
+    pid_t ActiveProcess() const {
+        const auto property = [&](Window window, const char* name) {
+            Atom type;
+            int format;
+            unsigned long count = 0, after;
+            unsigned char* data = nullptr;
+            unsigned long value = 0;
+            if (XGetWindowProperty(m_x, window, XInternAtom(m_x, name, False), 0, 1, False, AnyPropertyType, &type,
+                                   &format, &count, &after, &data) == Success &&
+                data && count == 1)
+                value = *reinterpret_cast<unsigned long*>(data);
+            if (data) XFree(data);
+            return value;
+        };
+        const Window active = property(DefaultRootWindow(m_x), "_NET_ACTIVE_WINDOW");
+        return active == None ? 0 : static_cast<pid_t>(property(active, "_NET_WM_PID"));
+    }
+
+    // The X server's time now, as a launcher puts it in the startup id.
+    Time ServerTime() const {
+        const Window window = XCreateSimpleWindow(m_x, DefaultRootWindow(m_x), 0, 0, 1, 1, 0, 0, 0);
+        XSelectInput(m_x, window, PropertyChangeMask);
+        XChangeProperty(m_x, window, XA_WM_NAME, XA_STRING, 8, PropModeAppend, nullptr, 0);
+        XEvent event;
+        XWindowEvent(m_x, window, PropertyChangeMask, &event);
+        XDestroyWindow(m_x, window);
+        return event.xproperty.time;
+    }
+
+    // The user at work in another program's window: a click in it, which the window manager sees
+    // and takes as the user's latest action.
+    void WorkElsewhere(Window other) const {
+        XWindowAttributes attributes{};
+        XGetWindowAttributes(m_x, other, &attributes);
+        int x = 0, y = 0;
+        Window child;
+        // Near its far corner, where no window of the program lies.
+        XTranslateCoordinates(m_x, other, DefaultRootWindow(m_x), attributes.width - 20, attributes.height - 20, &x, &y,
+                              &child);
+        MovePointer({x, y});
+        Press(Button1);
+        std::this_thread::sleep_for(200ms);
+    }
+
+    std::optional<test::OpenboxProcess> m_openbox;
+};
+
+TEST_F(UnderOpenbox, TheWindowsASecondStartBringsUpGetTheKeyboardFocus) {
+    const test::SessionBus bus(Root());
+    ASSERT_TRUE(bus.Ok()) << bus.Error();
+    CSettingsStore().Write(Setting::kUpdateCount, 1);  // no update reminder window
+    const ProgramRun run = Start(CameraArgs());
+    ASSERT_TRUE(WaitForLogLine(run, "InitInstance exit OK")) << Diagnostics(run);
+    const Window other = XCreateSimpleWindow(m_x, DefaultRootWindow(m_x), 0, 40, DisplayWidth(m_x, 0),
+                                             DisplayHeight(m_x, 0) - 80, 0, 0, 0);
+    XStoreName(m_x, other, "Another program");
+    XMapRaised(m_x, other);
+    XSync(m_x, False);
+    std::this_thread::sleep_for(500ms);  // mapped and managed
+    WorkElsewhere(other);
+
+    // Started from a launcher, which hands on the time of the user's action.
+    ProgramRun second;
+    {
+        const test::ScopedEnv startupId("DESKTOP_STARTUP_ID", "launcher-2-test_TIME" + std::to_string(ServerTime()));
+        second = Start(CameraArgs());
+    }
+    EXPECT_EQ(Ending(second.pid, kSlow * 10s), "exit code 1") << Diagnostics(second);
+    EXPECT_TRUE(WaitUntil([&] { return ActiveProcess() == run.pid; }, kSlow * 10s))
+        << "the settings window has no focus; the window of process " << ActiveProcess() << " has" << Diagnostics(run);
+
+    // Again, from a terminal, while the window is open behind the other program's.
+    WorkElsewhere(other);
+    ASSERT_NE(ActiveProcess(), run.pid) << "the click in the other program's window did not take the focus";
+    const ProgramRun fromTerminal = Start(CameraArgs());
+    EXPECT_EQ(Ending(fromTerminal.pid, kSlow * 10s), "exit code 1") << Diagnostics(fromTerminal);
+    EXPECT_TRUE(WaitUntil([&] { return ActiveProcess() == run.pid; }, kSlow * 10s))
+        << "the open settings window got no focus; the window of process " << ActiveProcess() << " has";
+
+    // From a terminal, with message boxes.
+    WorkElsewhere(other);
+    const ProgramRun third = Start({"--camera-file", HeadVideo().string()});
+    EXPECT_TRUE(WaitUntil([&] { return ActiveProcess() == third.pid; }, kSlow * 10s))
+        << "the \"already running\" box has no focus; the window of process " << ActiveProcess() << " has"
+        << Diagnostics(third);
+    Press(0, XK_Return);
+    EXPECT_EQ(Ending(third.pid, kSlow * 10s), "exit code 1") << "Enter did not answer the box" << Diagnostics(third);
+    EXPECT_TRUE(WaitUntil([&] { return ActiveProcess() == run.pid; }, kSlow * 10s))
+        << "the settings window has no focus after the box; the window of process " << ActiveProcess() << " has";
 }
 
 // Ended by a signal, or by Exit in the tray icon's menu (0). Started with the restart count at the

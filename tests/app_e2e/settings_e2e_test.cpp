@@ -83,7 +83,7 @@ TEST_F(SettingsWindow, TheLeftRightSliderChangesTheGainTheLoginEntryStartsThePro
     EXPECT_GT(strong, 5 * weak) << "gain 20 against gain 1: " << strong << " vs " << weak;
 
     const std::string entry = test::ReadFile(Root() / "autostart" / "KORDO_mivex!.desktop");
-    const std::string exec = "Exec=\"" + Program().string() + "\"\n";
+    const std::string exec = "Exec=\"" + Program().string() + "\" --autostart\n";
     ASSERT_NE(entry.find(exec), std::string::npos) << entry;
     const fs::path version = Root() / "version";
     const std::string command = exec.substr(5, exec.size() - 6) + " --version > " + version.string();

@@ -69,6 +69,6 @@ grep -q 'InitInstance exit OK' "$log" 2>/dev/null || { cat "$root/err" "$log" 2>
 ! grep -q 'ERROR: file: \[' "$log" "$root/err" || fail "the installed program did not find its cascade"
 installed=$(ls "$prefix/lib/mivex/data")
 ! grep -q MivexLog <<<"$installed" || fail "a log was written into the installed folder"
-grep -qxF "Exec=\"$prefix/lib/mivex/mivex\"" "$home/config/autostart/KORDO_mivex!.desktop" ||
+grep -qxF "Exec=\"$prefix/lib/mivex/mivex\" --autostart" "$home/config/autostart/KORDO_mivex!.desktop" ||
   fail "the login entry does not start the installed program"
 echo "install test passed"

@@ -4,9 +4,12 @@
 
 #include <QApplication>
 
+#include "tests/support/suite_setup_failures.h"
+
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
+    test::FailTestsOfBrokenSuites();
     return RUN_ALL_TESTS();
 }

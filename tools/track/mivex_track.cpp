@@ -49,7 +49,8 @@ constexpr const char* kUsage =
     "(points tracked after the frame, points whose motion was summed and their summed motion in\n"
     "pixels, and the detected head rectangle in frame pixels). A summary goes to stderr.\n"
     "  --camera N        track webcam N through the capture path, with the stored width and frame\n"
-    "                    rate, until interrupted (Ctrl-C)\n"
+    "                    rate, until interrupted (Ctrl-C) or until the camera stops delivering\n"
+    "                    (the reason on stderr, exit code 1)\n"
     "  --camera-file F   track the video file F through the capture path, as a camera at the\n"
     "                    file's frame rate (the rows equal those of plain VIDEO)\n"
     "  --fast            with --camera-file, deliver frames as fast as they are tracked\n"
@@ -300,6 +301,7 @@ public:
         // Whole rows as they come, for whoever follows a camera run through a pipe.
         std::fflush(m_csv);
         ++frames;
+        lastFrame = std::chrono::steady_clock::now();
         pointSum += status.points;
         if (m_motion.summed > 0) ++framesWithMotion;
         if (m_progress) ShowProgress();
@@ -307,6 +309,7 @@ public:
 
     double frameTotal = 0;  // for the progress line; 0 when unknown
     std::atomic<int> frames{0};
+    std::chrono::steady_clock::time_point lastFrame;  // read once delivery has stopped
     int framesWithMotion = 0;
     int detections = 0;
     long long pointSum = 0;
@@ -441,6 +444,7 @@ public:
         } else {
             layer = std::make_unique<CV4l2Capture>();
         }
+        ICaptureLayer* const capture = layer.get();
         const int wantedWidth = m_pFile ? 0 : store.ReadClamped(Setting::kCameraWidth);
         const int fps = store.ReadClamped(Setting::kCameraFps);
         const std::string what =
@@ -450,6 +454,9 @@ public:
             std::fprintf(stderr, "mivex-track: cannot open %s%s\n", what.c_str(), m_pFile ? "" : " (no camera found)");
             return false;
         }
+        // What the layer says of the camera (a format the driver adjusted, why delivery ended)
+        // is this tool's to show.
+        capture->SetLog([](const std::string& line) { std::fprintf(stderr, "mivex-track: %s\n", line.c_str()); });
         CNCVideoInputTrack& camera = *engine.Camera();
         if (camera.Width() == 0) {
             std::fprintf(stderr, "mivex-track: %s offers no usable format\n", what.c_str());
@@ -462,14 +469,16 @@ public:
         return true;
     }
 
-    // Delivers frames to the engine until the file ends or the user interrupts.
-    bool FeedAll(CEngine& engine) {
+    // Delivers frames to the engine until the file ends or the user interrupts; false when the
+    // camera's delivery ended by itself (the layer has said why). A tool that studies a camera
+    // does not start it again: a camera that stops is what it reports, with exit code 1.
+    bool FeedAll(CEngine& engine, const FrameRows& rows) {
         constexpr WindowToken kNoWindow = 1;  // any non-zero token enables delivery
         if (!engine.AttachCamera(kNoWindow) || !engine.RunCamera()) {
             std::fprintf(stderr, "mivex-track: the camera does not start\n");
             return false;
         }
-        // A camera runs until a stop signal; a file also ends on its own.
+        // A camera runs until a stop signal or until its frames stop; a file also ends on its own.
         std::atomic<bool> finished{false};
         std::thread waiter;
         if (m_pFile)
@@ -477,13 +486,30 @@ public:
                 m_pFile->WaitUntilFinished();
                 finished = true;
             });
-        while (!finished && g_stopSignal == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        using Clock = std::chrono::steady_clock;
+        int framesSeen = rows.frames;
+        auto lastChange = Clock::now();
+        bool ended = false;
+        while (!finished && g_stopSignal == 0 && !ended) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (rows.frames != framesSeen) {
+                framesSeen = rows.frames;
+                lastChange = Clock::now();
+            }
+            // The layer ends delivery after this much silence, or at once on an error, and logs why.
+            ended = !m_pFile && Clock::now() - lastChange > kDeliveryEnded;
+        }
         engine.Camera()->Stop();
         if (waiter.joinable()) waiter.join();
-        return true;
+        if (ended)
+            std::fprintf(
+                stderr, "mivex-track: the camera delivered no frame for %lld s; ending\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(kDeliveryEnded).count()));
+        return !ended;
     }
 
 private:
+    static constexpr auto kDeliveryEnded = std::chrono::milliseconds(CV4l2Capture::kSilenceLimitMs + 1000);
     CVideoFileCapture* m_pFile = nullptr;
 };
 
@@ -651,7 +677,7 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     bool fed = true;
     if (fromCamera) {
-        fed = camera.FeedAll(engine);
+        fed = camera.FeedAll(engine, rows);
     } else {
         engine.SetFrameSize(file.Size().width, file.Size().height);
         rows.frameTotal = file.FrameTotal();
@@ -659,7 +685,9 @@ int main(int argc, char** argv) {
     }
     const int stopSignal = g_stopSignal;
     int exitCode = !fed ? 1 : stopSignal != 0 ? 128 + stopSignal : 0;
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // A camera that stopped delivering: its rate is that of the time it delivered.
+    const auto end = fromCamera && !fed && rows.frames > 0 ? rows.lastFrame : std::chrono::steady_clock::now();
+    const double elapsed = std::chrono::duration<double>(end - start).count();
     if (showProgress) std::fputs("\r\033[K", stderr);
 
     const bool csvFailed = csv == stdout ? std::fflush(csv) != 0 || std::ferror(csv) : !csvFile.Commit();
