@@ -25,7 +25,6 @@
 #include "output/x11_hotkey_grabber.h"
 #include "tests/support/suite_setup_failures.h"
 #include "tests/support/test_support.h"
-#include "tests/support/x_window_state.h"
 #include "tests/ui/fake_engine.h"
 #include "tests/ui/page_fixture.h"
 #include "ui/control_ids.h"
@@ -44,6 +43,7 @@
 
 #include "tests/support/session_bus.h"
 #include "tests/support/trayer_process.h"
+#include "tests/support/x_window_state.h"
 
 namespace {
 
