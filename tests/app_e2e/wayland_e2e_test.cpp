@@ -1,7 +1,10 @@
 // A Wayland session end to end: weston with XWayland on the test's Xvfb. The program puts its
 // windows on XWayland by itself, says so in the log without a warning from Qt, shows its settings
-// window where there is no tray, and its floating window does not take the focus from an X11
-// window of the test.
+// window where there is no tray, and its floating window refuses the focus by its hints. Weston
+// itself activates every top-level X11 window as it maps it, whatever its hints, and leaves alone
+// only windows transient for another; the floating window is transient for none, since KWin hides
+// such tool windows whenever another program is active. The desktops' own compositors, which go by
+// the hints, are tested for the focus in tests/desktops.
 #include <regex>
 
 #include "tests/app_e2e/e2e_harness.h"
@@ -54,7 +57,7 @@ protected:
     bool WithTray() const override { return false; }
 };
 
-TEST_F(WaylandSessionTest, WindowsGoToXWaylandAndTheFloatingWindowTakesNoFocus) {
+TEST_F(WaylandSessionTest, WindowsGoToXWaylandAndTheFloatingWindowRefusesTheFocus) {
     WestonSession weston(DisplayName(), Root());
     ASSERT_TRUE(weston.Ok()) << weston.Error();
     const test::ScopedEnv display("DISPLAY", weston.XDisplay()), wayland("WAYLAND_DISPLAY", kWaylandSocket),
@@ -63,12 +66,6 @@ TEST_F(WaylandSessionTest, WindowsGoToXWaylandAndTheFloatingWindowTakesNoFocus) 
     ASSERT_NE(connection, nullptr) << "cannot open XWayland's display " << weston.XDisplay();
     Display* x = connection.get();
     const Window root = DefaultRootWindow(x);
-    const auto focused = [x] {
-        Window focus = None;
-        int revert = 0;
-        XGetInputFocus(x, &focus, &revert);
-        return focus;
-    };
     CSettingsStore store;
     store.Write(Setting::kEnableAutoClick, 1);
     store.Write(Setting::kUpdateCount, 1);  // no update reminder
@@ -82,16 +79,9 @@ TEST_F(WaylandSessionTest, WindowsGoToXWaylandAndTheFloatingWindowTakesNoFocus) 
     };
 
     {
-        // With a tray, as the auto click test has it: an X11 window of the test's own holds the
-        // focus, which weston gives to the window mapped last, and keeps it.
+        // With a tray, as the auto click test has it.
         const test::TrayerProcess tray(weston.XDisplay());
         ASSERT_TRUE(tray.Ok()) << tray.Error();
-        const Window own = XCreateSimpleWindow(x, root, 0, 0, 300, 200, 0, 0, 0);
-        XStoreName(x, own, "own");
-        XMapRaised(x, own);
-        XSync(x, False);
-        ASSERT_TRUE(WaitUntil([&] { return focused() == own; }, kSlow * 20s))
-            << "weston gave the test's window no focus";
         const ProgramRun run = Start(CameraArgs());
         ASSERT_TRUE(WaitForLogLine(run, "InitInstance exit OK")) << Diagnostics(run);
         EXPECT_EQ(MissingInOrder(Log(run), {displayLine, "Input injection: *", "WriteToolbar"}), "")
@@ -99,10 +89,7 @@ TEST_F(WaylandSessionTest, WindowsGoToXWaylandAndTheFloatingWindowTakesNoFocus) 
         Window floating = None;
         ASSERT_TRUE(WaitUntil([&] { return (floating = Viewable(x, root, "Mivex!")) != None; }, kSlow * 20s))
             << "no floating window" << Diagnostics(run);
-        std::this_thread::sleep_for(1s);  // weston activates a window as it maps it
-        EXPECT_EQ(focused(), own) << "shown, the floating window took the focus";
-        // Weston gives a utility window no focus in any case; the window managers of GNOME and
-        // KDE go by its hints, and these must refuse the focus.
+        // The window managers of GNOME and KDE go by its hints, and these must refuse the focus.
         std::unique_ptr<XWMHints, int (*)(void*)> hints(XGetWMHints(x, floating), XFree);
         ASSERT_NE(hints, nullptr);
         EXPECT_TRUE((hints->flags & InputHint) && !hints->input) << "the floating window asks for the focus";
