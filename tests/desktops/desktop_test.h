@@ -71,6 +71,13 @@ protected:
         std::this_thread::sleep_for(1s);  // KWin hides tool windows on a timer after an activation
         return up();
     }
+    // The floating window moves by its title bar and can be neither minimised nor maximised.
+    void ExpectMovableButNeverMinimisedOrMaximised(Window floating) const {
+        const std::vector<std::string> actions = test::AtomNames(m_x, floating, "_NET_WM_ALLOWED_ACTIONS");
+        EXPECT_TRUE(test::Contains(actions, "_NET_WM_ACTION_MOVE")) << "the floating window cannot be moved";
+        for (const char* action : {"_NET_WM_ACTION_MINIMIZE", "_NET_WM_ACTION_MAXIMIZE_HORZ"})
+            EXPECT_FALSE(test::Contains(actions, action)) << action;
+    }
 
     static inline std::unique_ptr<Session> s_session;
     ProgramRun m_run;

@@ -29,10 +29,7 @@ TEST_F(GnomeTest, AnotherProgramComesAboveTheSettingsWindowButBelowTheFloatingWi
         << test::DescribeStacking(m_x);
     EXPECT_TRUE(test::StackedAbove(m_x, windows.floating, windows.other)) << "the floating window went below";
     EXPECT_EQ(test::FocusedWindow(m_x), windows.other);
-    const std::vector<std::string> actions = test::AtomNames(m_x, windows.floating, "_NET_WM_ALLOWED_ACTIONS");
-    EXPECT_TRUE(test::Contains(actions, "_NET_WM_ACTION_MOVE")) << "the floating window cannot be moved";
-    for (const char* action : {"_NET_WM_ACTION_MINIMIZE", "_NET_WM_ACTION_MAXIMIZE_HORZ"})
-        EXPECT_FALSE(test::Contains(actions, action)) << action;
+    ExpectMovableButNeverMinimisedOrMaximised(windows.floating);
     EXPECT_EQ(test::Property32(m_x, windows.floating, "_NET_FRAME_EXTENTS", XA_CARDINAL).size(), 4u)
         << "the floating window has no title bar";
 }
