@@ -271,21 +271,30 @@ private:
     const int m_conversion;
 };
 
-// Planar 4:2:0 YUV: the Y plane (the grey image), then either two chroma planes of half its row
-// length (I420, YV12) or one plane of interleaved chroma of its row length (NV12).
-class PlanarYuvFrame final : public RawFrame {
+// A frame whose first plane is the grey image as it is (planar YUV's Y plane, GREY).
+class LumaFirstFrame : public RawFrame {
 public:
-    PlanarYuvFrame(int width, int height, std::size_t bytesPerLine, int conversion)
-        : RawFrame(width, height, bytesPerLine, bytesPerLine * static_cast<std::size_t>(height) * 3 / 2),
-          m_conversion(conversion) {
-        // OpenCV reads the planes only packed; rows padded by the driver are packed first.
-        if (bytesPerLine != static_cast<std::size_t>(width) && conversion != cv::COLOR_YUV2BGR_NV12)
-            m_packed.create(height * 3 / 2, width, CV_8UC1);
-    }
+    using RawFrame::RawFrame;
     bool Grey(cv::Mat& grey) override {
         if (!GreyFits(grey) || !Whole()) return false;
         Luma().copyTo(grey);
         return Succeed();
+    }
+
+protected:
+    cv::Mat Luma() const { return Rows(Height(), Width(), CV_8UC1, 0, m_bytesPerLine); }
+};
+
+// Planar 4:2:0 YUV: the Y plane (the grey image), then either two chroma planes of half its row
+// length (I420, YV12) or one plane of interleaved chroma of its row length (NV12).
+class PlanarYuvFrame final : public LumaFirstFrame {
+public:
+    PlanarYuvFrame(int width, int height, std::size_t bytesPerLine, int conversion)
+        : LumaFirstFrame(width, height, bytesPerLine, bytesPerLine * static_cast<std::size_t>(height) * 3 / 2),
+          m_conversion(conversion) {
+        // OpenCV reads the planes only packed; rows padded by the driver are packed first.
+        if (bytesPerLine != static_cast<std::size_t>(width) && conversion != cv::COLOR_YUV2BGR_NV12)
+            m_packed.create(height * 3 / 2, width, CV_8UC1);
     }
 
 private:
@@ -308,7 +317,6 @@ private:
         }
         return true;
     }
-    cv::Mat Luma() const { return Rows(Height(), Width(), CV_8UC1, 0, m_bytesPerLine); }
 
     const int m_conversion;
     cv::Mat m_packed;  // only for padded rows of I420 and YV12
@@ -342,15 +350,10 @@ private:
 };
 
 // 8-bit luminance (infrared face cameras): the grey image as it is, colour by replication.
-class GreyFrame final : public RawFrame {
+class GreyFrame final : public LumaFirstFrame {
 public:
     GreyFrame(int width, int height, std::size_t bytesPerLine)
-        : RawFrame(width, height, bytesPerLine, bytesPerLine * static_cast<std::size_t>(height)) {}
-    bool Grey(cv::Mat& grey) override {
-        if (!GreyFits(grey) || !Whole()) return false;
-        Luma().copyTo(grey);
-        return Succeed();
-    }
+        : LumaFirstFrame(width, height, bytesPerLine, bytesPerLine * static_cast<std::size_t>(height)) {}
 
 private:
     bool MakeColour(cv::Mat& colour) override {
@@ -358,7 +361,6 @@ private:
         cv::cvtColor(Luma(), colour, cv::COLOR_GRAY2BGR);
         return true;
     }
-    cv::Mat Luma() const { return Rows(Height(), Width(), CV_8UC1, 0, m_bytesPerLine); }
 };
 
 template <typename FrameType>
