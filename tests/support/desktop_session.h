@@ -11,7 +11,6 @@
 #pragma once
 
 #include <dirent.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -107,23 +106,7 @@ protected:
         std::list<ScopedEnv> env;
         for (const auto& [name, value] : SessionVariables()) env.emplace_back(name, value);
         for (const auto& [name, value] : extra) env.emplace_back(name, value);
-        std::vector<char*> argv;
-        for (std::string& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-        posix_spawnattr_setpgroup(&attributes, m_group > 0 ? m_group : 0);
-        pid_t pid = -1;
-        const int failed = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
-        posix_spawnattr_destroy(&attributes);
-        posix_spawn_file_actions_destroy(&actions);
-        return failed ? -1 : pid;
+        return Spawn(std::move(args), log, log, m_group > 0 ? m_group : 0);
     }
 
     // Starts one of the session's own processes; false (with the error set) when it cannot start.

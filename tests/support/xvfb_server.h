@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -24,9 +25,10 @@ extern char** environ;
 namespace test {
 
 // Starts args[0], looked for on PATH, with this process's environment, input from /dev/null and
-// output appended to out and err; the child's pid, or -1 when it could not be started.
+// output appended to out and err; the child's pid, or -1 when it could not be started. A group
+// of 0 makes the child the leader of a new process group, a positive one puts it into that group.
 inline pid_t Spawn(std::vector<std::string> args, const std::filesystem::path& out = "/dev/null",
-                   const std::filesystem::path& err = "/dev/null") {
+                   const std::filesystem::path& err = "/dev/null", std::optional<pid_t> group = std::nullopt) {
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -35,8 +37,15 @@ inline pid_t Spawn(std::vector<std::string> args, const std::filesystem::path& o
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (group) {
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, *group);
+    }
     pid_t pid = -1;
-    const int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int failed = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     return failed ? -1 : pid;
 }
