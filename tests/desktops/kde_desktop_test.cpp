@@ -90,7 +90,7 @@ private:
 // session's handle token (CPortalShortcuts::kSessionToken), the same in every run.
 constexpr const char* kComponent = "mivex_shortcuts";
 // Qt's key codes, as kglobalaccel keeps them.
-constexpr int kQtShift = 0x02000000, kQtCtrl = 0x04000000, kQtAlt = 0x08000000, kQtF5 = 0x01000034;
+constexpr int kQtShift = 0x02000000, kQtCtrl = 0x04000000, kQtF5 = 0x01000034, kQtF6 = 0x01000035;
 
 // The hotkeys become kglobalaccel's shortcuts through the real portal, with the stored keys; a
 // restart finds them under the same component with the same keys; and
@@ -102,10 +102,12 @@ TEST_F(KdeTest, TheEightActionsAreKglobalaccelsShortcutsWithTheirKeysKeptAcrossA
     accel.CleanUp(kComponent);
     CSettingsStore store;
     store.Write(Setting::kHotkeyMouse, static_cast<int>(MakeHotkeyWord(VK_F1 + 4, HOTKEYF_SHIFT)));
-    store.Write(Setting::kHotkeyMouseLeft, static_cast<int>(MakeHotkeyWord('A', HOTKEYF_CONTROL | HOTKEYF_ALT)));
+    // Not Ctrl+Alt+A: KWin's own "Activate Window Demanding Attention" holds it, and kglobalaccel
+    // leaves a clashing key unbound once KWin has registered its shortcuts.
+    store.Write(Setting::kHotkeyMouseLeft, static_cast<int>(MakeHotkeyWord(VK_F1 + 5, HOTKEYF_CONTROL | HOTKEYF_SHIFT)));
     store.Write(Setting::kUpdateCount, 1);  // no update reminder
     const QStringList expected = {"toggle " + QString::number(kQtShift | kQtF5, 16),
-                                  "left-click " + QString::number(kQtCtrl | kQtAlt | 'A', 16),
+                                  "left-click " + QString::number(kQtCtrl | kQtShift | kQtF6, 16),
                                   "middle-click ",
                                   "right-click ",
                                   "double-click ",
