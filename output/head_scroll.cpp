@@ -29,11 +29,13 @@ void CHeadScroll::Start(Clock::time_point now) {
     m_fOffsetX = m_fOffsetY = 0.0f;
     m_vertical = m_horizontal = 0.0;
     m_last = now;
+    m_bLeft = false;
 }
 
 WheelTurn CHeadScroll::Step(float dx, float dy, Clock::time_point now, int speed) {
     m_fOffsetX += dx;
     m_fOffsetY += dy;
+    if (!NearStart()) m_bLeft = true;
     const double seconds = std::clamp(std::chrono::duration<double>(now - m_last).count(), 0.0, kLongestStep);
     m_last = now;
     const double units = seconds * WHEEL_DELTA;

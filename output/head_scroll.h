@@ -8,7 +8,7 @@
 //   scroll.Start(now);
 //   WheelTurn turn = scroll.Step(dx, dy, now, speed);   // every frame: the head's motion
 //   if (turn.vertical) injector.Send(InputEvent::Wheel(MOUSEEVENTF_WHEEL, turn.vertical));
-//   if (scroll.NearStart()) ...                        // back in the dead zone
+//   if (scroll.HasLeftStart() && scroll.NearStart()) ... // back in the dead zone
 //
 // Head motion is in the tracker's units (frame pixels times the size multiplier, the pointer's
 // directions: x to the right, y down), without the pointer's gains or the speed profile. Not
@@ -50,6 +50,8 @@ public:
     WheelTurn Step(float dx, float dy, Clock::time_point now, int speed);
     // The head is within the dead zone round the start on both axes.
     bool NearStart() const;
+    // The head has been outside the dead zone since the start.
+    bool HasLeftStart() const { return m_bLeft; }
 
     float OffsetX() const { return m_fOffsetX; }
     float OffsetY() const { return m_fOffsetY; }
@@ -60,4 +62,5 @@ private:
     double m_vertical = 0.0;  // wheel units not yet sent
     double m_horizontal = 0.0;
     Clock::time_point m_last{};
+    bool m_bLeft = false;
 };

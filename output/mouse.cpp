@@ -151,7 +151,7 @@ void ReleaseMiddleButton(CMouse& mouse) { mouse.SendButtonEvent(MOUSEEVENTF_MIDD
 void CMouse::StartScroll() {
     std::lock_guard lock(m_lock);
     m_scroll.Start(m_now());
-    m_bScrollNearStart = true;
+    m_bScrollBackAtStart = false;
     m_bScrolling = true;
 }
 
@@ -164,7 +164,7 @@ void CMouse::Scroll(float dx, float dy) {
     std::lock_guard lock(m_lock);
     if (!m_bScrolling) return;
     const WheelTurn turn = m_scroll.Step(dx, dy, m_now(), m_settings.m_nScrollSpeed);
-    m_bScrollNearStart = m_scroll.NearStart();
+    m_bScrollBackAtStart = m_scroll.HasLeftStart() && m_scroll.NearStart();
     if (turn.vertical != 0) m_injector.Send(InputEvent::Wheel(MOUSEEVENTF_WHEEL, turn.vertical));
     if (turn.horizontal != 0) m_injector.Send(InputEvent::Wheel(MOUSEEVENTF_HWHEEL, turn.horizontal));
     MoveStep(0.0f, 0.0f);

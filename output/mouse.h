@@ -69,8 +69,8 @@ public:
     // and the held pointer takes a move step of nothing, which still emits a click armed by a
     // hotkey. Otherwise nothing.
     void Scroll(float dx, float dy) override;
-    // While scrolling: the head is back in the dead zone round where scrolling began.
-    bool ScrollNearStart() const { return m_bScrollNearStart.load(); }
+    // While scrolling: the head has left the dead zone round where scrolling began and is back in it.
+    bool ScrollBackAtStart() const { return m_bScrollBackAtStart.load(); }
 
     // The smoothed amounts of the latest move before truncation, read by the dwell logic.
     float GetLastDx() const { return m_fLastDx.load(); }
@@ -107,7 +107,7 @@ private:
     std::atomic<float> m_fLastDy{0.0f};
     std::atomic<bool> m_bMoved{false};
     std::atomic<bool> m_bScrolling{false};
-    std::atomic<bool> m_bScrollNearStart{true};
+    std::atomic<bool> m_bScrollBackAtStart{false};
     CHeadScroll m_scroll;  // under m_lock
     Clock::time_point (*m_now)();
 

@@ -268,8 +268,9 @@ void CDialogFloat::EndScroll() {
 }
 
 void CDialogFloat::OnScrollTick() {
-    // The still count is the ticks in a row that the head has spent near the start.
-    m_nStillCount = m_mouse.ScrollNearStart() ? m_nStillCount + 1 : 0;
+    // The still count is the ticks in a row that the head has spent back near the start. A head
+    // that has not left it yet keeps scrolling ready: the rest that began it must not end it.
+    m_nStillCount = m_mouse.ScrollBackAtStart() ? m_nStillCount + 1 : 0;
     m_pProgress->setValue(std::clamp(m_nThreshold - m_nStillCount + 1, 0, m_nThreshold));
     if (m_nStillCount <= m_nThreshold) return;
     EndScroll();

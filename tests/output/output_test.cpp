@@ -161,15 +161,17 @@ TEST_F(Mouse, WhileScrollingThePointerIsHeldTheHeadTurnsTheWheelAndAHotkeyClickS
     m_mouse.emplace(m_injector, m_settings, &TestNow);
     EXPECT_EQ(Scroll(0, 20), Events{}) << "not scrolling yet";
     m_mouse->StartScroll();
-    EXPECT_TRUE(m_mouse->Scrolling() && m_mouse->ScrollNearStart());
+    EXPECT_TRUE(m_mouse->Scrolling() && !m_mouse->ScrollBackAtStart());
+    EXPECT_EQ(Scroll(1, 1), Events{MoveBy(0, 0)}) << "in the dead zone";
+    EXPECT_FALSE(m_mouse->ScrollBackAtStart()) << "not left yet";
     // 6 and 8 beyond the dead zone: 5.25 and 8 notches a second; the head down and left.
-    EXPECT_EQ(Scroll(-12, 10), (Events{Up(-78), Right(-120), MoveBy(0, 0)}));
-    EXPECT_FALSE(m_mouse->ScrollNearStart());
+    EXPECT_EQ(Scroll(-13, 9), (Events{Up(-78), Right(-120), MoveBy(0, 0)}));
+    EXPECT_FALSE(m_mouse->ScrollBackAtStart());
     m_settings.m_nScrollSpeed = 20;
     m_mouse->Arm(CMouse::kButtonLeft, CMouse::kClickSingle);
     EXPECT_EQ(Scroll(0, 0), (Events{Up(-158), Right(-240), MoveBy(0, 0), kLeftDown, kLeftUp})) << "0.75 carried";
     EXPECT_EQ(Scroll(12, -10), Events{MoveBy(0, 0)}) << "back at the start";
-    EXPECT_TRUE(m_mouse->ScrollNearStart());
+    EXPECT_TRUE(m_mouse->ScrollBackAtStart());
     m_mouse->StopScroll();
     EXPECT_EQ(Scroll(0, 20), Events{});
     EXPECT_EQ(Move(-7, 9), Events{MoveBy(-3, 4)}) << "the pointer moves again";
@@ -222,6 +224,7 @@ TEST(HeadScroll, TurnsTheWheelForTheTimeSinceTheLastStepAndCarriesTheRest) {
     for (const Step& step : steps) {
         EXPECT_EQ(scroll.Step(step.dx, step.dy, start + step.at * 125ms, 10), step.turn) << "at step " << step.at;
         EXPECT_EQ(scroll.NearStart(), step.nearStart) << "at step " << step.at;
+        EXPECT_EQ(scroll.HasLeftStart(), step.at > 1) << "at step " << step.at;
     }
 }
 
