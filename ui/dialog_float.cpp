@@ -177,7 +177,7 @@ CDialogFloat::CDialogFloat(CSettingsStore& store, CSettingsMirror& mirror, CMous
 }
 
 CDialogFloat::~CDialogFloat() {
-    if (m_bScrolling) m_mouse.StopScroll();
+    m_mouse.StopScroll();
     m_store.Write(Setting::kFloatLeft, pos().x());
     m_store.Write(Setting::kFloatTop, pos().y());
 }
@@ -206,6 +206,8 @@ void CDialogFloat::showEvent(QShowEvent* event) {
 CHoverButton* CDialogFloat::Button(int code) const {
     return (code >= kPause && code <= kDrag) || code == kWheel ? m_buttons[SlotOf(code)] : nullptr;
 }
+
+bool CDialogFloat::IsScrolling() const { return m_mouse.Scrolling(); }
 
 void CDialogFloat::closeEvent(QCloseEvent* event) {
     // The "Enable auto click" box decides whether the window is up, not its title bar; the
@@ -255,16 +257,17 @@ void CDialogFloat::ShowDragEnded() {
 
 void CDialogFloat::StartScroll() {
     m_mouse.StartScroll();
-    m_bScrolling = true;
     m_nStillCount = 0;
     Button(kWheel)->SetAlternative(true);
 }
 
 void CDialogFloat::EndScroll() {
-    if (!m_bScrolling) return;
     m_mouse.StopScroll();
-    m_bScrolling = false;
-    Button(kWheel)->SetActive(true);
+    ShowScrollEnded();
+}
+
+void CDialogFloat::ShowScrollEnded() {
+    if (Button(kWheel)->IsAlternative()) Button(kWheel)->SetActive(true);
 }
 
 void CDialogFloat::OnScrollTick() {
@@ -273,10 +276,9 @@ void CDialogFloat::OnScrollTick() {
     m_nStillCount = m_mouse.ScrollBackAtStart() ? m_nStillCount + 1 : 0;
     m_pProgress->setValue(std::clamp(m_nThreshold - m_nStillCount + 1, 0, m_nThreshold));
     if (m_nStillCount <= m_nThreshold) return;
-    EndScroll();
     PlaySoundIfOn();
     DwellReset();
-    SelectButton(kPause);
+    SelectButton(kPause);  // which ends scrolling
 }
 
 void CDialogFloat::DwellReset() {
@@ -315,10 +317,12 @@ void CDialogFloat::OnDwellTick() {
         return;
     }
     if (!m_mouse.IsMoved()) return;
-    if (m_bScrolling) {
+    if (m_mouse.Scrolling()) {
         OnScrollTick();
         return;
     }
+    // Control switched off and on again between two ticks ended it too.
+    ShowScrollEnded();
     const float dx = m_mouse.GetLastDx(), dy = m_mouse.GetLastDy();
     m_detectWindow.Push(dx, dy);
     m_nStillCount = m_detectWindow.CountStill(dx, dy);

@@ -74,7 +74,7 @@ public:
 
     int SelectedButton() const { return m_nButton; }
     int SelectedKind() const { return m_nKind; }
-    bool IsScrolling() const { return m_bScrolling; }
+    bool IsScrolling() const;
     // The button with a selection code (kPause .. kDrag, kWheel).
     CHoverButton* Button(int code) const;
     const QProgressBar& Progress() const { return *m_pProgress; }
@@ -97,6 +97,8 @@ private:
     void StartScroll();
     // The pointer moves again; the wheel stays selected.
     void EndScroll();
+    // The wheel selected again, no longer scrolling.
+    void ShowScrollEnded();
     // The dwell tick while scrolling: a rest with the head near the start ends it and pauses.
     void OnScrollTick();
     void PlaceAtStoredPosition();
@@ -116,5 +118,4 @@ private:
     int m_nKind = kSingle;
     int m_nThreshold = 0;
     int m_nStillCount = 0;
-    bool m_bScrolling = false;
 };

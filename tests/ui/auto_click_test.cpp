@@ -208,6 +208,12 @@ TEST_F(AutoClick, SwitchingControlOffOrChoosingAnotherButtonEndsScrollingAndAGre
     QCursor::setPos(floating->geometry().bottomRight() + QPoint(50, 50));
     TicksToArm(3);
     ASSERT_TRUE(mouse.Scrolling());
+    // Control switched off and on again between two ticks.
+    mouse.ReleaseButtons();
+    floating->OnDwellTick();
+    EXPECT_EQ(floating->Button(Float::kWheel)->CurrentPicture(), CHoverButton::Picture::Active);
+    TicksToArm(3);
+    ASSERT_TRUE(mouse.Scrolling());
     // As the System setup page and the hotkey switch control off.
     mirror.m_bMouseActive = false;
     mouse.ReleaseButtons();
