@@ -8,6 +8,11 @@ public:
     virtual ~IPointerOutput() = default;
     // A relative pointer movement, before the pointer's own smoothing and limits.
     virtual void Move(float dx, float dy) = 0;
+    // While true the pointer is held and the head's motion goes to Scroll instead of Move.
+    virtual bool Scrolling() const = 0;
+    // The head's motion of one frame, without gains or speed profile: frame pixels times the size
+    // multiplier, in the pointer's directions (x to the right, y down).
+    virtual void Scroll(float dx, float dy) = 0;
 };
 
 class IViewOutput {

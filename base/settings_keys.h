@@ -90,6 +90,8 @@ inline constexpr SettingKey kValueAutoClick{kSettings, "valueAutoClick", 15};
 inline constexpr int kValueAutoClickMin = 2;
 inline constexpr int kValueAutoClickMax = 50;
 inline constexpr SettingKey kEnableAutoClickSound{kSettings, "enableAutoClickSound", kTrue};
+// How fast scrolling by head goes (the floating window's wheel): 10 is 100 %.
+inline constexpr SettingKey kScrollSpeed{kSettings, "scrollSpeed", 10, 1, 20};
 
 // Hotkey page: modifier flags in the high 16 bits, virtual-key code in the low 16 bits, 0 for none.
 inline constexpr SettingKey kHotkeyMouse{kSettings, "hotkeyMouse", 0};
@@ -164,6 +166,7 @@ inline constexpr std::array kNamedKeys{kLogCount,
                                        kEnableAutoClick,
                                        kValueAutoClick,
                                        kEnableAutoClickSound,
+                                       kScrollSpeed,
                                        kHotkeyMouse,
                                        kHotkeyMouseLeft,
                                        kHotkeyMouseMiddle,

@@ -34,6 +34,8 @@ struct CSettingsMirror {
     std::atomic<bool> m_bAutoClick{Setting::kEnableAutoClick.defaultValue != 0};
     std::atomic<int> m_nAutoClickDelay{Setting::kValueAutoClick.defaultValue};
     std::atomic<bool> m_bAutoClickSound{Setting::kEnableAutoClickSound.defaultValue != 0};
+    // Read by the mouse at every scroll step.
+    std::atomic<int> m_nScrollSpeed{Setting::kScrollSpeed.defaultValue};
 
     // Run-time switches: head motion on, a pipe client streaming, the simulator link open.
     std::atomic<bool> m_bMouseActive{false};

@@ -1,9 +1,11 @@
 // One synthetic input event, shaped like the record the program has always handed to the system:
-// a mouse event (relative motion and button transitions) or a key event (virtual-key code).
+// a mouse event (relative motion, button transitions, or a turn of the wheel) or a key event
+// (virtual-key code).
 // The constants keep the Windows names and values so that stored hotkey words and the click
 // tables stay as they are.
 //
 //   injector.Send(InputEvent::Mouse(MOUSEEVENTF_MOVE, 3, -2));
+//   injector.Send(InputEvent::Wheel(MOUSEEVENTF_WHEEL, -WHEEL_DELTA));   // one notch toward the user
 //   injector.Send(InputEvent::Keyboard(VK_SPACE, KEYEVENTF_KEYUP));
 #pragma once
 
@@ -20,6 +22,11 @@ inline constexpr std::uint32_t MOUSEEVENTF_RIGHTDOWN = 0x0008;
 inline constexpr std::uint32_t MOUSEEVENTF_RIGHTUP = 0x0010;
 inline constexpr std::uint32_t MOUSEEVENTF_MIDDLEDOWN = 0x0020;
 inline constexpr std::uint32_t MOUSEEVENTF_MIDDLEUP = 0x0040;
+// The wheel: mouseData holds the signed amount, WHEEL_DELTA a notch. Vertical: positive turns it
+// away from the user (the page scrolls up); horizontal: positive scrolls to the right.
+inline constexpr std::uint32_t MOUSEEVENTF_WHEEL = 0x0800;
+inline constexpr std::uint32_t MOUSEEVENTF_HWHEEL = 0x1000;
+inline constexpr std::int32_t WHEEL_DELTA = 120;
 
 inline constexpr std::uint32_t KEYEVENTF_KEYUP = 0x0002;
 
@@ -107,6 +114,16 @@ struct InputEvent {
         event.mi.dwFlags = flags;
         return event;
     }
+    // A turn of the vertical (MOUSEEVENTF_WHEEL) or horizontal (MOUSEEVENTF_HWHEEL) wheel by
+    // amount, in WHEEL_DELTA a notch; one flag only.
+    static constexpr InputEvent Wheel(std::uint32_t flag, std::int32_t amount) {
+        InputEvent event;
+        event.type = INPUT_MOUSE;
+        event.mi.mouseData = static_cast<std::uint32_t>(amount);
+        event.mi.dwFlags = flag;
+        return event;
+    }
+    std::int32_t WheelAmount() const { return static_cast<std::int32_t>(mi.mouseData); }
     static constexpr InputEvent Keyboard(std::uint16_t vk, std::uint32_t flags) {
         InputEvent event;
         event.type = INPUT_KEYBOARD;

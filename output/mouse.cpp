@@ -29,8 +29,8 @@ ButtonFlags FlagsOf(int button) {
 
 }  // namespace
 
-CMouse::CMouse(IInputInjector& injector, const CSettingsMirror& settings)
-    : m_injector(injector), m_settings(settings) {}
+CMouse::CMouse(IInputInjector& injector, const CSettingsMirror& settings, Clock::time_point (*now)())
+    : m_injector(injector), m_settings(settings), m_now(now) {}
 
 CMouse::~CMouse() { ReleaseButtons(); }
 
@@ -135,6 +135,7 @@ void CMouse::SendButtonEvent(std::uint32_t flags) {
 
 void CMouse::ReleaseButtons() {
     std::lock_guard lock(m_lock);
+    m_bScrolling = false;
     if (m_nClickType == kClickHold) {
         // The middle button's release follows in any case.
         if (m_nButton == kButtonLeft || m_nButton == kButtonRight)
@@ -146,3 +147,25 @@ void CMouse::ReleaseButtons() {
 }
 
 void ReleaseMiddleButton(CMouse& mouse) { mouse.SendButtonEvent(MOUSEEVENTF_MIDDLEUP); }
+
+void CMouse::StartScroll() {
+    std::lock_guard lock(m_lock);
+    m_scroll.Start(m_now());
+    m_bScrollBackAtStart = false;
+    m_bScrolling = true;
+}
+
+void CMouse::StopScroll() {
+    std::lock_guard lock(m_lock);
+    m_bScrolling = false;
+}
+
+void CMouse::Scroll(float dx, float dy) {
+    std::lock_guard lock(m_lock);
+    if (!m_bScrolling) return;
+    const WheelTurn turn = m_scroll.Step(dx, dy, m_now(), m_settings.m_nScrollSpeed);
+    m_bScrollBackAtStart = m_scroll.HasLeftStart() && m_scroll.NearStart();
+    if (turn.vertical != 0) m_injector.Send(InputEvent::Wheel(MOUSEEVENTF_WHEEL, turn.vertical));
+    if (turn.horizontal != 0) m_injector.Send(InputEvent::Wheel(MOUSEEVENTF_HWHEEL, turn.horizontal));
+    MoveStep(0.0f, 0.0f);
+}

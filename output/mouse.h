@@ -1,9 +1,12 @@
 // The pointer: per-frame relative motion with smoothing, and the clicks armed beforehand by a
-// hotkey or by dwelling, emitted by the next move step.
+// hotkey or by dwelling, emitted by the next move step. While it scrolls, the pointer is held
+// where it is and the head's own motion turns the wheel instead (CHeadScroll).
 //
 //   CMouse mouse(injector, mirror);
 //   mouse.Arm(CMouse::kButtonLeft, CMouse::kClickDouble);   // user-interface thread
 //   mouse.Move(dx, dy);                                      // capture thread, once per frame
+//   mouse.StartScroll();                                     // user-interface thread
+//   mouse.Scroll(headDx, headDy);                            // capture thread, instead of Move
 //
 // Move runs on the capture thread, everything else on the user-interface thread. One lock covers
 // a whole Move and every arming call, so a click armed from another thread is emitted by the next
@@ -16,6 +19,7 @@
 
 #include "base/motion_output.h"
 #include "base/settings_mirror.h"
+#include "output/head_scroll.h"
 #include "output/input_injector.h"
 #include "output/smoothing_history.h"
 
@@ -32,9 +36,11 @@ public:
     static constexpr int kClickHold = 7;  // press at every move step until something else is armed
     static constexpr int kClickRelease = 9;
 
-    // Reads m_nSliderSmoothMouse, m_bMouseLimit and m_bClicksOff from settings at every move.
-    // Both must outlive the mouse.
-    CMouse(IInputInjector& injector, const CSettingsMirror& settings);
+    using Clock = CHeadScroll::Clock;
+
+    // Reads m_nSliderSmoothMouse, m_bMouseLimit and m_bClicksOff from settings at every move, and
+    // m_nScrollSpeed at every scroll step. Both must outlive the mouse. now times the scroll steps.
+    CMouse(IInputInjector& injector, const CSettingsMirror& settings, Clock::time_point (*now)() = &Clock::now);
     // Lets go of every button (ReleaseButtons).
     ~CMouse();
     CMouse(const CMouse&) = delete;
@@ -51,9 +57,20 @@ public:
     // One mouse event with the given flags, e.g. MOUSEEVENTF_MIDDLEDOWN for the hold hotkey.
     void SendButtonEvent(std::uint32_t flags);
     // Lets go at once of every button the program may hold down: the middle button of the hold
-    // hotkey, and the button of a drag (press and hold armed), which is disarmed. For switching
-    // mouse control off, when no move step would release it.
+    // hotkey, and the button of a drag (press and hold armed), which is disarmed; and ends
+    // scrolling. For switching mouse control off, when no move step would release it.
     void ReleaseButtons();
+
+    // Scrolling begins where the head is now; the pointer stays where it is until StopScroll.
+    void StartScroll();
+    void StopScroll();
+    bool Scrolling() const override { return m_bScrolling.load(); }
+    // While scrolling: one frame's head motion turns the wheel (CHeadScroll) at m_nScrollSpeed,
+    // and the held pointer takes a move step of nothing, which still emits a click armed by a
+    // hotkey. Otherwise nothing.
+    void Scroll(float dx, float dy) override;
+    // While scrolling: the head has left the dead zone round where scrolling began and is back in it.
+    bool ScrollBackAtStart() const { return m_bScrollBackAtStart.load(); }
 
     // The smoothed amounts of the latest move before truncation, read by the dwell logic.
     float GetLastDx() const { return m_fLastDx.load(); }
@@ -89,6 +106,10 @@ private:
     std::atomic<float> m_fLastDx{0.0f};
     std::atomic<float> m_fLastDy{0.0f};
     std::atomic<bool> m_bMoved{false};
+    std::atomic<bool> m_bScrolling{false};
+    std::atomic<bool> m_bScrollBackAtStart{false};
+    CHeadScroll m_scroll;  // under m_lock
+    Clock::time_point (*m_now)();
 
     // Index 0 newest; only Move touches them.
     CSmoothingHistory m_historyX;

@@ -17,7 +17,7 @@ void EndReport(EvdevBatch& batch) { batch.Push({EV_SYN, SYN_REPORT, 0}); }
 
 }  // namespace
 
-EvdevBatch TranslateToEvdev(const InputEvent& event) {
+EvdevBatch TranslateToEvdev(const InputEvent& event, CWheelNotches* notches) {
     EvdevBatch batch;
     if (event.type == INPUT_MOUSE) {
         const std::uint32_t flags = event.mi.dwFlags;
@@ -39,6 +39,24 @@ EvdevBatch TranslateToEvdev(const InputEvent& event) {
         for (const Transition& transition : kTransitions) {
             if (!(flags & transition.flag)) continue;
             batch.Push({EV_KEY, transition.button, transition.value});
+            EndReport(batch);
+        }
+        struct Wheel {
+            std::uint32_t flag;
+            CWheelNotches::Axis axis;
+            unsigned int fine, notch;
+        };
+        static constexpr Wheel kWheels[] = {
+            {MOUSEEVENTF_WHEEL, CWheelNotches::kVertical, REL_WHEEL_HI_RES, REL_WHEEL},
+            {MOUSEEVENTF_HWHEEL, CWheelNotches::kHorizontal, REL_HWHEEL_HI_RES, REL_HWHEEL},
+        };
+        for (const Wheel& wheel : kWheels) {
+            const std::int32_t amount = event.WheelAmount();
+            if (!(flags & wheel.flag) || amount == 0) continue;
+            CWheelNotches fresh;
+            const int whole = (notches ? *notches : fresh).Add(wheel.axis, amount);
+            batch.Push({EV_REL, wheel.fine, amount});
+            if (whole != 0) batch.Push({EV_REL, wheel.notch, whole});
             EndReport(batch);
         }
     } else if (event.type == INPUT_KEYBOARD) {
@@ -67,6 +85,8 @@ std::unique_ptr<CUinputInjector> CUinputInjector::Create(const char* uinputPath,
     libevdev_enable_event_type(description, EV_REL);
     libevdev_enable_event_code(description, EV_REL, REL_X, nullptr);
     libevdev_enable_event_code(description, EV_REL, REL_Y, nullptr);
+    for (unsigned int wheel : {REL_WHEEL, REL_HWHEEL, REL_WHEEL_HI_RES, REL_HWHEEL_HI_RES})
+        libevdev_enable_event_code(description, EV_REL, wheel, nullptr);
     libevdev_enable_event_type(description, EV_KEY);
     for (unsigned int button : {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE})
         libevdev_enable_event_code(description, EV_KEY, button, nullptr);
@@ -94,9 +114,9 @@ CUinputInjector::~CUinputInjector() {
 }
 
 void CUinputInjector::Send(const InputEvent& event) noexcept {
-    const EvdevBatch batch = TranslateToEvdev(event);
-    if (batch.empty()) return;
     std::lock_guard lock(m_lock);
+    const EvdevBatch batch = TranslateToEvdev(event, &m_notches);
+    if (batch.empty()) return;
     Write(batch);
     m_pressed.Note(event);
 }

@@ -11,6 +11,7 @@
 
 #include "output/input_injector.h"
 #include "output/pressed_buttons.h"
+#include "output/wheel_notches.h"
 
 struct libevdev_uinput;
 
@@ -43,16 +44,20 @@ private:
 // The kernel events for one InputEvent. Motion gives REL_X and REL_Y (a zero component is left
 // out, as the kernel drops it anyway), each button transition an EV_KEY BTN_* with 1 or 0, a key
 // event its KEY_* code with 1 or 0; each group ends with SYN_REPORT so that a press and a release
-// in one event stay two reports. An event that changes nothing, or names a key without a code,
+// in one event stay two reports. A wheel turn gives REL_WHEEL_HI_RES (or REL_HWHEEL_HI_RES) with
+// the amount as it is, the same 120 a notch, and in the same report REL_WHEEL (REL_HWHEEL) with
+// the whole notches that completes, counted in notches (a fresh count when null), so that readers
+// of either axis scroll alike. An event that changes nothing, or names a key without a code,
 // gives an empty batch.
-EvdevBatch TranslateToEvdev(const InputEvent& event);
+EvdevBatch TranslateToEvdev(const InputEvent& event, CWheelNotches* notches = nullptr);
 
 class CUinputInjector final : public IInputInjector {
 public:
     static constexpr const char* kDeviceName = "Mivex virtual pointer";
 
-    // Opens uinputPath for writing and creates the virtual device: REL_X/REL_Y, the three
-    // buttons and the keys of virtual_keys.h. On failure returns nullptr and says why in whyNot.
+    // Opens uinputPath for writing and creates the virtual device: REL_X/REL_Y, both wheels in
+    // notches and in fine steps, the three buttons and the keys of virtual_keys.h. On failure returns nullptr and says
+    // why in whyNot.
     static std::unique_ptr<CUinputInjector> Create(const char* uinputPath, std::string& whyNot);
 
     // Releases any button still held, then removes the device.
@@ -73,4 +78,5 @@ private:
     libevdev_uinput* m_device;
     int m_fd;
     CPressedButtons m_pressed;
+    CWheelNotches m_notches;
 };

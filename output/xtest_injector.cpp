@@ -1,5 +1,7 @@
 #include "output/xtest_injector.h"
 
+#include <cstdlib>
+
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
@@ -58,6 +60,23 @@ void CXTestInjector::Inject(const InputEvent& event) {
         for (const Transition& transition : kTransitions)
             if (flags & transition.flag)
                 XTestFakeButtonEvent(m_display, transition.button, transition.press, CurrentTime);
+        // The X server knows the wheel only as buttons: a click of one for each whole notch.
+        struct Wheel {
+            std::uint32_t flag;
+            CWheelNotches::Axis axis;
+            unsigned int forward, backward;  // for positive and negative amounts
+        };
+        static constexpr Wheel kWheels[] = {
+            {MOUSEEVENTF_WHEEL, CWheelNotches::kVertical, Button4, Button5},
+            {MOUSEEVENTF_HWHEEL, CWheelNotches::kHorizontal, 7, 6},
+        };
+        for (const Wheel& wheel : kWheels) {
+            if (!(flags & wheel.flag)) continue;
+            const int notches = m_notches.Add(wheel.axis, event.WheelAmount());
+            for (int i = 0; i < std::abs(notches); ++i)
+                for (const Bool press : {True, False})
+                    XTestFakeButtonEvent(m_display, notches > 0 ? wheel.forward : wheel.backward, press, CurrentTime);
+        }
     } else if (event.type == INPUT_KEYBOARD) {
         const KeySym keysym = VirtualKeyToKeySym(event.ki.wVk);
         const KeyCode keycode = keysym ? XKeysymToKeycode(m_display, keysym) : 0;

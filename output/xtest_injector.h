@@ -1,4 +1,5 @@
-// Injection through the X server's XTest extension: relative motion, buttons 1/2/3 and key
+// Injection through the X server's XTest extension: relative motion, buttons 1/2/3, the wheel as
+// buttons 4/5 (up, down) and 6/7 (left, right), one press and release a whole notch, and key
 // events on one display connection of its own. Works on X11 sessions only.
 #pragma once
 
@@ -8,6 +9,7 @@
 
 #include "output/input_injector.h"
 #include "output/pressed_buttons.h"
+#include "output/wheel_notches.h"
 
 struct _XDisplay;
 
@@ -35,4 +37,5 @@ private:
     _XDisplay* m_display;
     std::string m_displayName;
     CPressedButtons m_pressed;
+    CWheelNotches m_notches;
 };

@@ -42,6 +42,8 @@ void CFeatureTracker::MapMotion(int n, float sumX, float sumY, int m) {
     if (n > 0) {
         float ax = sumX / static_cast<float>(n);
         float ay = sumY / static_cast<float>(n);
+        // Scrolling takes the head's motion as it is: no gains, no acceleration.
+        const float headX = ax * static_cast<float>(m), headY = ay * static_cast<float>(m);
         bool accelerating = false;
         if (settings.m_bAccMouse) {
             // Signed sum of both axes: equal motion up-and-right cancels in it.
@@ -62,7 +64,7 @@ void CFeatureTracker::MapMotion(int n, float sumX, float sumY, int m) {
         if (settings.m_bSdkActive)
             m_targets.outputs->SdkPush(-x, y);  // the socket always gets the mirrored x
         else if (settings.m_bMouseActive)
-            m_targets.outputs->MouseMove(keepPictureX ? x : -x, y);
+            m_targets.outputs->MouseMove(keepPictureX ? x : -x, y, keepPictureX ? headX : -headX, headY);
     }
     m_fHeadX = std::clamp(m_fHeadX, 0.0f, static_cast<float>(m_frameSize.width));
     m_fHeadY = std::clamp(m_fHeadY, 0.0f, static_cast<float>(m_frameSize.height));
@@ -77,9 +79,12 @@ void CFeatureTracker::MapMotionProfile(int n, float sumX, float sumY, int m) {
     if (!m_targets.settings || !m_targets.outputs) return;
     CSettingsMirror& settings = *m_targets.settings;
 
+    float headX = 0.0f, headY = 0.0f;  // the frame's motion before the profile, for scrolling
     if (n != 0) {
-        m_fAccX += sumX / static_cast<float>(n);
-        m_fAccY += sumY / static_cast<float>(n);
+        headX = sumX / static_cast<float>(n);
+        headY = sumY / static_cast<float>(n);
+        m_fAccX += headX;
+        m_fAccY += headY;
     }
     if (settings.m_bFlightAutoCenter) {
         // x settles around 0, y around 0.01.
@@ -109,7 +114,7 @@ void CFeatureTracker::MapMotionProfile(int n, float sumX, float sumY, int m) {
         m_targets.outputs->MoveCamera(keepPictureX ? px * kx : -(px * kx), py * ky, true);
     } else if (settings.m_bMouseActive) {
         m_targets.outputs->MouseMove(static_cast<float>(keepPictureX ? dx * gx : -(dx * gx)),
-                                     static_cast<float>(dy * gy));
+                                     static_cast<float>(dy * gy), (keepPictureX ? headX : -headX) * m, headY * m);
     }
     m_fLastX += static_cast<float>(dx);
     m_fLastY += static_cast<float>(dy);

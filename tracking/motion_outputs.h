@@ -16,8 +16,14 @@ public:
     std::atomic<IViewOutput*> view{nullptr};
     std::atomic<ISocketOutput*> socket{nullptr};
 
-    void MouseMove(float dx, float dy) const {
-        if (IPointerOutput* out = pointer.load()) out->Move(dx, dy);
+    // The pointer's move, or while the pointer scrolls, the head's own motion.
+    void MouseMove(float dx, float dy, float headDx, float headDy) const {
+        IPointerOutput* out = pointer.load();
+        if (!out) return;
+        if (out->Scrolling())
+            out->Scroll(headDx, headDy);
+        else
+            out->Move(dx, dy);
     }
     void MoveCamera(float x, float y, bool absolute) const {
         if (IViewOutput* out = view.load()) out->MoveCamera(x, y, absolute);

@@ -25,6 +25,7 @@ inline constexpr int kStartAtLogin = 1014;
 // Auto click page.
 inline constexpr int kDwellSeconds = 1004;
 inline constexpr int kAutoClickEnable = 1203;
+inline constexpr int kScrollSpeed = 2010;  // the speed of scrolling by head
 
 // Mouse settings page.
 inline constexpr int kDirectionLeftRight = 1005;
@@ -47,6 +48,7 @@ inline constexpr int kHotkeyCentre = 1023;
 
 // Floating window.
 inline constexpr int kPauseButton = 1032;
+inline constexpr int kWheelButton = 2011;  // scrolling by head
 
 // Flight page.
 inline constexpr int kDetectSimulator = 1076;

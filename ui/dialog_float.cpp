@@ -20,6 +20,7 @@
 #include "output/detect_window.h"
 #include "output/mouse.h"
 #include "ui/app_icon.h"
+#include "ui/control_ids.h"
 #include "ui/float_pictures.h"
 #include "ui/hover_button.h"
 #include "ui/tooltip_strings.h"
@@ -53,8 +54,8 @@ struct FloatButton {
     const char* name;
 };
 
-// In the order of the selection codes, kPause first.
-constexpr std::array<FloatButton, 7> kFloatButtons{{
+// In the order of the selection codes, kPause first, and the wheel last.
+constexpr std::array<FloatButton, 8> kFloatButtons{{
     {CDialogFloat::kPause, 1032, FloatGlyph::Pause, {6, 24}, "Pause"},
     {CDialogFloat::kLeft, 1033, FloatGlyph::Left, {6, 0}, "Left button"},
     {CDialogFloat::kMiddle, 1034, FloatGlyph::Middle, {36, 0}, "Middle button"},
@@ -62,7 +63,11 @@ constexpr std::array<FloatButton, 7> kFloatButtons{{
     {CDialogFloat::kSingle, 1038, FloatGlyph::Single, {36, 24}, "Single click"},
     {CDialogFloat::kDouble, 1041, FloatGlyph::Double, {66, 24}, "Double click"},
     {CDialogFloat::kDrag, 1044, FloatGlyph::Drag, {96, 24}, "Drag"},
+    {CDialogFloat::kWheel, ControlIds::kWheelButton, FloatGlyph::Wheel, {96, 0}, "Scroll"},
 }};
+
+// Where a selection code's button is in kFloatButtons.
+constexpr int SlotOf(int code) { return code == CDialogFloat::kWheel ? 7 : code - CDialogFloat::kPause; }
 
 // Where the window goes to an X server (X11, or XWayland in a Wayland session), its type, group
 // and state tell the window manager how to treat it. The type of a torn-off menu, which it is much
@@ -143,15 +148,18 @@ CDialogFloat::CDialogFloat(CSettingsStore& store, CSettingsMirror& mirror, CMous
         button->move(FromDialogUnits(spec.units.x(), spec.units.y()));
         const auto picture = [&](FloatLook look) { return FloatPicture(spec.glyph, look, density); };
         button->LoadBitmaps(picture(FloatLook::Normal), picture(FloatLook::Hover), picture(FloatLook::Active),
-                            spec.code == kDrag ? picture(FloatLook::Alternative) : QPixmap());
+                            spec.code == kDrag || spec.code == kWheel ? picture(FloatLook::Alternative) : QPixmap());
         button->setFocusPolicy(Qt::NoFocus);
         button->setAccessibleName(QString::fromLatin1(spec.name));
         SetControlId(button, spec.controlId);
         if (const std::optional<QString> tip = TooltipString(spec.controlId)) button->setToolTip(*tip);
         const int code = spec.code;
         connect(button, &QAbstractButton::clicked, this, [this, code] { Select(code); });
-        m_buttons[code - kPause] = button;
+        m_buttons[SlotOf(code)] = button;
     }
+    Button(kWheel)->setAccessibleDescription(
+        "A rest scrolls where the pointer rests: move the head up, down or sideways, further to scroll faster; "
+        "rest with the head back where it began to stop.");
     m_pProgress = new QProgressBar(this);
     m_pProgress->setGeometry(
         QRect(FromDialogUnits(kProgressUnits.x(), kProgressUnits.y()), FromDialogUnits(kProgressSizeUnits)));
@@ -169,6 +177,7 @@ CDialogFloat::CDialogFloat(CSettingsStore& store, CSettingsMirror& mirror, CMous
 }
 
 CDialogFloat::~CDialogFloat() {
+    m_mouse.StopScroll();
     m_store.Write(Setting::kFloatLeft, pos().x());
     m_store.Write(Setting::kFloatTop, pos().y());
 }
@@ -195,8 +204,10 @@ void CDialogFloat::showEvent(QShowEvent* event) {
 }
 
 CHoverButton* CDialogFloat::Button(int code) const {
-    return code >= kPause && code <= kDrag ? m_buttons[code - kPause] : nullptr;
+    return (code >= kPause && code <= kDrag) || code == kWheel ? m_buttons[SlotOf(code)] : nullptr;
 }
+
+bool CDialogFloat::IsScrolling() const { return m_mouse.Scrolling(); }
 
 void CDialogFloat::closeEvent(QCloseEvent* event) {
     // The "Enable auto click" box decides whether the window is up, not its title bar; the
@@ -208,7 +219,7 @@ void CDialogFloat::closeEvent(QCloseEvent* event) {
 }
 
 void CDialogFloat::Select(int code) {
-    if (code <= kRight)
+    if (code <= kRight || code == kWheel)
         SelectButton(code);
     else
         SelectKind(code);
@@ -216,7 +227,9 @@ void CDialogFloat::Select(int code) {
 
 void CDialogFloat::SelectButton(int button) {
     EndHeldDrag();
-    for (int code : {kPause, kLeft, kMiddle, kRight}) Button(code)->SetActive(code == button);
+    EndScroll();
+    for (int code : {kPause, kLeft, kMiddle, kRight, kWheel}) Button(code)->SetActive(code == button);
+    for (int code : {kSingle, kDouble, kDrag}) Button(code)->setEnabled(button != kWheel);
     m_nButton = button;
     if (button == kPause)
         m_nThreshold = m_mirror.m_nAutoClickDelay;
@@ -240,6 +253,32 @@ void CDialogFloat::EndHeldDrag() {
 void CDialogFloat::ShowDragEnded() {
     m_nKind = kDrag;
     Button(kDrag)->SetActive(true);
+}
+
+void CDialogFloat::StartScroll() {
+    m_mouse.StartScroll();
+    m_nStillCount = 0;
+    Button(kWheel)->SetAlternative(true);
+}
+
+void CDialogFloat::EndScroll() {
+    m_mouse.StopScroll();
+    ShowScrollEnded();
+}
+
+void CDialogFloat::ShowScrollEnded() {
+    if (Button(kWheel)->IsAlternative()) Button(kWheel)->SetActive(true);
+}
+
+void CDialogFloat::OnScrollTick() {
+    // The still count is the ticks in a row that the head has spent back near the start. A head
+    // that has not left it yet keeps scrolling ready: the rest that began it must not end it.
+    m_nStillCount = m_mouse.ScrollBackAtStart() ? m_nStillCount + 1 : 0;
+    m_pProgress->setValue(std::clamp(m_nThreshold - m_nStillCount + 1, 0, m_nThreshold));
+    if (m_nStillCount <= m_nThreshold) return;
+    PlaySoundIfOn();
+    DwellReset();
+    SelectButton(kPause);  // which ends scrolling
 }
 
 void CDialogFloat::DwellReset() {
@@ -272,10 +311,18 @@ void CDialogFloat::OnDwellTick() {
     if (!m_mirror.m_bMouseActive) {
         // Switching mouse control off let go of a held drag's button: the next dwell starts a drag.
         if (m_nKind == kDragging) ShowDragEnded();
+        // And it ended scrolling: the next dwell starts scrolling anew.
+        EndScroll();
         DwellReset();
         return;
     }
     if (!m_mouse.IsMoved()) return;
+    if (m_mouse.Scrolling()) {
+        OnScrollTick();
+        return;
+    }
+    // Control switched off and on again between two ticks ended it too.
+    ShowScrollEnded();
     const float dx = m_mouse.GetLastDx(), dy = m_mouse.GetLastDy();
     m_detectWindow.Push(dx, dy);
     m_nStillCount = m_detectWindow.CountStill(dx, dy);
@@ -285,12 +332,22 @@ void CDialogFloat::OnDwellTick() {
     // The still time has run out.
     if (m_nButton != kPause) PlaySoundIfOn();
     if (const int hovered = HoveredButton()) {
+        // A kind greyed while the wheel is chosen takes no rest, nor does the window beneath it.
+        if (!Button(hovered)->isEnabled()) {
+            DwellReset();
+            return;
+        }
         Select(hovered);
         PlaySoundIfOn();
         DwellReset();
         return;
     }
     if (m_nButton == kPause) {
+        DwellReset();
+        return;
+    }
+    if (m_nButton == kWheel) {
+        StartScroll();
         DwellReset();
         return;
     }

@@ -1,8 +1,10 @@
 // The floating window "Mivex!": a small always-on-top tool window from which auto click takes the
 // mouse button to click (left, middle, right, or pause) and the kind of click (single, double,
-// drag), with a bar showing how much of the still time is left. Its 100 ms tick runs the dwell
-// engine: when the pointer has stayed still for the set time, the chosen click is armed in the
-// mouse, or, with the pointer over one of the window's buttons, that button is selected.
+// drag), or the wheel, with a bar showing how much of the still time is left. Its 100 ms tick
+// runs the dwell engine: when the pointer has stayed still for the set time, the chosen click is
+// armed in the mouse, or, with the pointer over one of the window's buttons, that button is
+// selected. With the wheel chosen a rest starts scrolling by head where the pointer rests, and a
+// rest with the head back near where scrolling began ends it and pauses.
 //
 //   CDialogFloat floating(store, mirror, mouse, detectWindow, sound);  // hidden, at floatLeft/floatTop
 //   CThreadFloat shower(floating, mirror, stopAll);                      // shows it while auto click is on
@@ -36,6 +38,7 @@ public:
     static constexpr int kLeft = 2;
     static constexpr int kMiddle = 3;
     static constexpr int kRight = 4;
+    static constexpr int kWheel = 9;  // a rest scrolls; the kinds do not apply
     // The selected kind; kDragging is a drag whose button is held down.
     static constexpr int kSingle = 5;
     static constexpr int kDouble = 6;
@@ -55,8 +58,9 @@ public:
     // Stores the window's place in floatLeft and floatTop.
     ~CDialogFloat() override;
 
-    // As a press on the pause, left, middle or right button does. Left, middle and right restart
-    // the still time; pause only takes the set delay again.
+    // As a press on the pause, left, middle, right or wheel button does. All but pause restart
+    // the still time; pause only takes the set delay again. Ends scrolling; the wheel greys the
+    // kind buttons.
     void SelectButton(int button);
     // As a press on the single, double or drag button does.
     void SelectKind(int kind);
@@ -70,7 +74,8 @@ public:
 
     int SelectedButton() const { return m_nButton; }
     int SelectedKind() const { return m_nKind; }
-    // The button with a selection code (kPause .. kDrag).
+    bool IsScrolling() const;
+    // The button with a selection code (kPause .. kDrag, kWheel).
     CHoverButton* Button(int code) const;
     const QProgressBar& Progress() const { return *m_pProgress; }
 
@@ -81,7 +86,7 @@ protected:
 private:
     void DwellReset();
     // The window's button under the real pointer, tested in the order pause, left, middle, right,
-    // single, double, drag; 0 for none.
+    // single, double, drag, wheel; 0 for none.
     int HoveredButton() const;
     void Select(int code);
     void PlaySoundIfOn();
@@ -89,6 +94,13 @@ private:
     void EndHeldDrag();
     // The drag kind selected again, its button no longer held.
     void ShowDragEnded();
+    void StartScroll();
+    // The pointer moves again; the wheel stays selected.
+    void EndScroll();
+    // The wheel selected again, no longer scrolling.
+    void ShowScrollEnded();
+    // The dwell tick while scrolling: a rest with the head near the start ends it and pauses.
+    void OnScrollTick();
     void PlaceAtStoredPosition();
 
     CSettingsStore& m_store;
@@ -97,8 +109,8 @@ private:
     CDetectWindow& m_detectWindow;
     IClickSound& m_sound;
 
-    // Indexed by code - kPause: pause, left, middle, right, single, double, drag.
-    std::array<CHoverButton*, 7> m_buttons{};
+    // Pause, left, middle, right, single, double, drag, wheel.
+    std::array<CHoverButton*, 8> m_buttons{};
     QProgressBar* m_pProgress = nullptr;
     QTimer* m_pTimer = nullptr;
 

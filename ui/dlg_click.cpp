@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QCheckBox>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,12 +15,16 @@
 #include "output/click_sound.h"
 #include "ui/control_ids.h"
 #include "ui/dialog_float.h"
+#include "ui/slider_row.h"
 #include "ui/tooltip_strings.h"
 
 namespace {
 
 // The still time as the field shows it: tenths of a second as seconds, "%3.1f".
 QString Seconds(int tenths) { return QString::asprintf("%3.1f", tenths / 10.0); }
+
+const SliderRowSpec kScrollSpeedRow{Setting::kScrollSpeed, "Scroll speed", ControlIds::kScrollSpeed,
+                                    [](int position) { return position * 10; }, &CSettingsMirror::m_nScrollSpeed};
 
 }  // namespace
 
@@ -59,6 +64,8 @@ CmivexDlgClick::CmivexDlgClick(CSettingsStore& store, CSettingsMirror& mirror, C
     m_pSeconds->setAccessibleName(secondsLabel->text());
     m_pSeconds->setMinimumWidth(m_pSeconds->fontMetrics().horizontalAdvance("88.8") * 2);
     m_pSoundBox = new QCheckBox("Play sound after auto click time", this);
+    // Before "Set Default": the Tab order follows the order of making.
+    m_pScrollSpeed = new CSliderRow(kScrollSpeedRow, store, mirror, this);
     m_pSetDefault = new QPushButton("Set Default", this);
     SetControlId(m_pEnableBox, ControlIds::kAutoClickEnable);
     SetControlId(m_pSeconds, ControlIds::kDwellSeconds);
@@ -75,6 +82,10 @@ CmivexDlgClick::CmivexDlgClick(CSettingsStore& store, CSettingsMirror& mirror, C
     layout->addWidget(m_pEnableBox);
     layout->addLayout(secondsRow);
     layout->addWidget(m_pSoundBox);
+    auto* scrollRow = new QGridLayout;
+    scrollRow->setColumnStretch(1, 1);
+    m_pScrollSpeed->AddTo(scrollRow, 0);
+    layout->addLayout(scrollRow);
     layout->addStretch(1);
     layout->addLayout(buttonRow);
 
@@ -96,6 +107,7 @@ void CmivexDlgClick::OnInitDialog() {
     // A stored value outside 2..50 is used as it is until the user changes it.
     const int value = m_store.Read(Setting::kValueAutoClick);
     ShowValue(value);
+    m_pScrollSpeed->Load();
     SetToolTipsEnabled(true);
     CMyPropertyPageToolTips::OnInitDialog();
 }
@@ -133,5 +145,6 @@ void CmivexDlgClick::OnSetDefault() {
     m_mirror.m_bAutoClickSound = true;
     // Stored too, so that the box shows what the next start will use.
     m_store.Write(Setting::kEnableAutoClickSound, Setting::kTrue);
+    m_pScrollSpeed->SetDefault();
     if (m_pFloat) m_pFloat->MoveToDefaultPlace();
 }

@@ -1,5 +1,6 @@
 // The "Auto click" page: switches dwell clicking on and off, sets the still time before a click
-// (2..50 tenths of a second) and the click sound. The floating window shows while it is on.
+// (2..50 tenths of a second), the click sound, and how fast the floating window's wheel scrolls.
+// The floating window shows while it is on.
 //
 //   sheet.AddPage(new CmivexDlgClick(store, mirror, &floating, &sound));
 #pragma once
@@ -11,6 +12,7 @@
 #include "ui/page_tooltips.h"
 
 class CDialogFloat;
+class CSliderRow;
 class IClickSound;
 class QCheckBox;
 class QPushButton;
@@ -51,6 +53,7 @@ public:
 
     // The still time in tenths of a second, as the arrows left it.
     int Position() const { return m_nPosition; }
+    CSliderRow& ScrollSpeedRow() const { return *m_pScrollSpeed; }
 
 private:
     void OnEnableAutoClick(bool on);
@@ -68,5 +71,6 @@ private:
     CUpDownField* m_pSeconds = nullptr;
     QCheckBox* m_pSoundBox = nullptr;
     QPushButton* m_pSetDefault = nullptr;
+    CSliderRow* m_pScrollSpeed = nullptr;
     int m_nPosition = Setting::kValueAutoClick.defaultValue;
 };

@@ -94,6 +94,22 @@ void DrawDrag(QPainter& painter, const QColor& ink) {
     painter.drawPolygon(QPolygonF({{27.5, 24}, {20.5, 22.8}, {25.6, 17.6}}));
 }
 
+// A wheel seen from the side, ridged, between an arrow up and an arrow down.
+void DrawWheel(QPainter& painter, const QColor& ink) {
+    const QRectF wheel(13.5, 8.5, 8, 12);
+    painter.setPen(QPen(ink, 1.2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(wheel, 3.5, 3.5);
+    painter.setPen(QPen(ink, 1.0));
+    for (const qreal y : {11.5, 14.5, 17.5})
+        painter.drawLine(QPointF(wheel.left() + 1.5, y), QPointF(wheel.right() - 1.5, y));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(ink);
+    const qreal middle = wheel.center().x();
+    painter.drawPolygon(QPolygonF({{middle, 2.5}, {middle + 4, 6.5}, {middle - 4, 6.5}}));
+    painter.drawPolygon(QPolygonF({{middle, 26.5}, {middle + 4, 22.5}, {middle - 4, 22.5}}));
+}
+
 }  // namespace
 
 QPixmap FloatPicture(FloatGlyph glyph, FloatLook look, qreal devicePixelRatio) {
@@ -128,6 +144,9 @@ QPixmap FloatPicture(FloatGlyph glyph, FloatLook look, qreal devicePixelRatio) {
             break;
         case FloatGlyph::Drag:
             DrawDrag(painter, colours.ink);
+            break;
+        case FloatGlyph::Wheel:
+            DrawWheel(painter, colours.ink);
             break;
     }
     return picture;

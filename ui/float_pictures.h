@@ -7,9 +7,10 @@
 #include <QPixmap>
 #include <QSize>
 
-enum class FloatGlyph { Left, Middle, Right, Pause, Single, Double, Drag };
+enum class FloatGlyph { Left, Middle, Right, Pause, Single, Double, Drag, Wheel };
 
-// Normal: at rest; Hover: the pointer is over it; Active: selected; Alternative: a drag is held.
+// Normal: at rest; Hover: the pointer is over it; Active: selected; Alternative: a drag is held,
+// or scrolling goes on.
 enum class FloatLook { Normal, Hover, Active, Alternative };
 
 // Every picture's size in device-independent pixels: a button of 23 x 18 dialog units.

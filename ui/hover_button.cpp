@@ -50,7 +50,7 @@ void CHoverButton::SetAlternative(bool alternative) {
 }
 
 CHoverButton::Picture CHoverButton::CurrentPicture() const {
-    if (m_bHovering) {
+    if (m_bHovering && isEnabled()) {
         return Picture::Hover;
     }
     if (m_bActive) {
@@ -91,6 +91,7 @@ void CHoverButton::paintEvent(QPaintEvent*) {
     // show the page, not black.
     QPainter painter(this);
     painter.setClipRect(0, 0, m_width, m_height);
+    if (!isEnabled()) painter.setOpacity(kDisabledOpacity);
     painter.drawPixmap(0, 0, picture);
     if (hasFocus()) {
         // Keyboard users must see which picture button Space would press.
@@ -117,4 +118,10 @@ void CHoverButton::mouseMoveEvent(QMouseEvent* event) {
         update();
     }
     QAbstractButton::mouseMoveEvent(event);
+}
+
+void CHoverButton::changeEvent(QEvent* event) {
+    // A disabled button hears of no leaving: enabled again, it starts without the hover.
+    if (event->type() == QEvent::EnabledChange && !isEnabled()) m_bHovering = false;
+    QAbstractButton::changeEvent(event);
 }

@@ -5,7 +5,8 @@
 //   pause->LoadBitmaps(normal, hover, active, paused);  // the fourth picture is optional
 //   pause->SetAlternative(true);                        // shows `paused` until hovered
 //
-// The owning dialog gives it a tooltip with QWidget::setToolTip, as with any control.
+// The owning dialog gives it a tooltip with QWidget::setToolTip, as with any control. Disabled, it
+// shows its picture faded and takes no hover.
 #pragma once
 
 #include <QAbstractButton>
@@ -36,8 +37,11 @@ public:
     bool IsAlternative() const { return m_bAlternative; }
     bool IsHovering() const { return m_bHovering; }
 
-    // The picture the button paints now.
+    // The picture the button paints now (faded when disabled).
     Picture CurrentPicture() const;
+
+    // How much of a disabled button's picture shows over the window behind it.
+    static constexpr qreal kDisabledOpacity = 0.35;
 
     QSize sizeHint() const override;
 
@@ -46,6 +50,7 @@ protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     const QPixmap& PictureFor(Picture picture) const;

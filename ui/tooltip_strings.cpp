@@ -65,6 +65,9 @@ constexpr std::array kTooltips = std::to_array<TooltipEntry>({
     {kFlightTarget,
      "Where the head's pose is sent, as host:port: opentrack's input \"UDP over network\" "
      "listens at 127.0.0.1:4242."},
+    {kScrollSpeed,
+     "How fast the page scrolls for a head moved away from where scrolling began, with the floating window's "
+     "wheel chosen. Moving the slider to the right scrolls faster."},
 });
 
 static_assert(std::is_sorted(kTooltips.begin(), kTooltips.end(),

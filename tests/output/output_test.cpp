@@ -1,12 +1,17 @@
-// The output side: the mouse through the recording injector, the still-window that dwell clicks are
-// decided from, the translation to kernel events and the uinput device where /dev/uinput can be
-// written, and XTest and the choice of injector against a private Xvfb.
+// The output side: the mouse through the recording injector, scrolling by head, the still-window
+// that dwell clicks are decided from, the translation to kernel events and the uinput device where
+// /dev/uinput can be written, and XTest and the choice of injector against a private Xvfb.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <libevdev/libevdev.h>
 #include <linux/input-event-codes.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -18,6 +23,7 @@
 #include <vector>
 
 #include "output/detect_window.h"
+#include "output/head_scroll.h"
 #include "output/injector_selection.h"
 #include "output/mouse.h"
 #include "output/recording_injector.h"
@@ -40,6 +46,12 @@ constexpr InputEvent kNoButtons = Button(0);
 constexpr InputEvent kLeftDown = Button(MOUSEEVENTF_LEFTDOWN), kLeftUp = Button(MOUSEEVENTF_LEFTUP);
 constexpr InputEvent kRightDown = Button(MOUSEEVENTF_RIGHTDOWN), kRightUp = Button(MOUSEEVENTF_RIGHTUP);
 constexpr InputEvent kMiddleDown = Button(MOUSEEVENTF_MIDDLEDOWN), kMiddleUp = Button(MOUSEEVENTF_MIDDLEUP);
+constexpr InputEvent Up(std::int32_t amount) { return InputEvent::Wheel(MOUSEEVENTF_WHEEL, amount); }
+constexpr InputEvent Right(std::int32_t amount) { return InputEvent::Wheel(MOUSEEVENTF_HWHEEL, amount); }
+
+// The clock of a scrolling mouse, moved by the test.
+CHeadScroll::Clock::time_point g_now = CHeadScroll::Clock::time_point{} + 1h;
+CHeadScroll::Clock::time_point TestNow() { return g_now; }
 
 class Mouse : public ::testing::Test {
 protected:
@@ -49,6 +61,13 @@ protected:
     Events Move(float dx, float dy) {
         m_injector.Clear();
         m_mouse->Move(dx, dy);
+        return m_injector.Events();
+    }
+    // The events of one scroll step, an eighth of a second after the last.
+    Events Scroll(float dx, float dy) {
+        m_injector.Clear();
+        g_now += 125ms;
+        m_mouse->Scroll(dx, dy);
         return m_injector.Events();
     }
 
@@ -135,6 +154,69 @@ TEST_F(Mouse, ReleasingTheButtonsLetsGoOfAHeldDragAndTheMiddleButtonAndDisarmsTh
     m_mouse->ReleaseButtons();
     EXPECT_EQ(m_injector.Events(), (Events{kRightUp, kMiddleUp}));
     EXPECT_EQ(Move(0, 0), Events{MoveBy(0, 0)}) << "pressed again";
+}
+
+// Speeds in notches a second for 125 ms steps: 15 wheel units for each.
+TEST_F(Mouse, WhileScrollingThePointerIsHeldTheHeadTurnsTheWheelAndAHotkeyClickStillComes) {
+    m_mouse.emplace(m_injector, m_settings, &TestNow);
+    EXPECT_EQ(Scroll(0, 20), Events{}) << "not scrolling yet";
+    m_mouse->StartScroll();
+    m_settings.m_nScrollSpeed = 20;  // twice 5.25 and 8 notches a second: down 10 and left 12
+    m_mouse->Arm(CMouse::kButtonLeft, CMouse::kClickSingle);
+    EXPECT_EQ(Scroll(-12, 10), (Events{Up(-157), Right(-240), MoveBy(0, 0), kLeftDown, kLeftUp}));
+    EXPECT_FALSE(m_mouse->ScrollBackAtStart());
+    EXPECT_EQ(Scroll(12, -10), Events{MoveBy(0, 0)});
+    EXPECT_TRUE(m_mouse->ScrollBackAtStart());
+    m_mouse->StopScroll();
+    EXPECT_EQ(Move(-7, 9), Events{MoveBy(-3, 4)}) << "the pointer moves again";
+}
+
+TEST(ScrollSpeed, NothingInTheDeadZoneThenGrowingSmoothlyWithTheDistanceUpToTheLimit) {
+    // clang-format off
+    const std::tuple<float, int, double> cases[] = {
+        {0, 10, 0}, {4, 10, 0}, {-4, 10, 0}, {5, 10, 0.5625}, {8, 10, 3}, {-8, 10, 3}, {12, 10, 8}, {20, 10, 24},
+        {8, 20, 6}, {8, 5, 1.5}, {8, 0, 0}, {100, 10, CHeadScroll::kLimit}, {100, 20, 2 * CHeadScroll::kLimit}};
+    // clang-format on
+    for (const auto& [distance, speed, expected] : cases)
+        EXPECT_DOUBLE_EQ(ScrollNotchesPerSecond(distance, speed), expected) << distance << " at speed " << speed;
+    // From nothing at the dead zone's edge, without a jump, each step further adds more than the
+    // one before.
+    EXPECT_LT(ScrollNotchesPerSecond(CHeadScroll::kDeadZone + 0.1f, 10), 0.1);
+    double last = 0, lastGain = 0;
+    for (float distance = CHeadScroll::kDeadZone + 0.1f; distance < 30; distance += 0.1f) {
+        const double now = ScrollNotchesPerSecond(distance, 10);
+        if (now >= CHeadScroll::kLimit) break;
+        EXPECT_GT(now - last, lastGain) << distance;
+        lastGain = now - last, last = now;
+    }
+}
+
+// In 125 ms steps (15 wheel units a notch a second): the head's place since the start, the wheel
+// turned for the step, and whether the head is near the start.
+TEST(HeadScroll, TurnsTheWheelForTheTimeSinceTheLastStepAndCarriesTheRest) {
+    using namespace std::chrono;
+    const auto start = CHeadScroll::Clock::time_point{} + 1h;
+    CHeadScroll scroll;
+    scroll.Start(start);
+    struct Step {
+        float dx, dy;
+        int at;  // in steps of 125 ms
+        WheelTurn turn;
+        bool nearStart;
+    };
+    const Step steps[] = {
+        {0, 3, 1, {0, 0}, true},           // in the dead zone
+        {0, 7, 2, {-78, 0}, false},        // down 10: 5.25 notches a second, 78.75 units
+        {0, 0, 3, {-79, 0}, false},        // held still away: still scrolling, the 0.75 carried
+        {-12, -20, 4, {78, -120}, false},  // up 10 and left 12
+        {12, 10, 5, {0, 0}, true},         // back at the start
+        {0, 5, 21, {-16, 0}, false},       // after 2 s without frames only a quarter of a second counts
+    };
+    for (const Step& step : steps) {
+        EXPECT_EQ(scroll.Step(step.dx, step.dy, start + step.at * 125ms, 10), step.turn) << "at step " << step.at;
+        EXPECT_EQ(scroll.NearStart(), step.nearStart) << "at step " << step.at;
+        EXPECT_EQ(scroll.HasLeftStart(), step.at > 1) << "at step " << step.at;
+    }
 }
 
 // The capture thread moving while the user-interface thread arms clicks, as in the program; run
@@ -227,6 +309,9 @@ TEST(UinputTranslation, EachButtonAndKeyTransitionIsAReportOfItsOwn) {
         {InputEvent::Keyboard(VK_CONTROL, KEYEVENTF_KEYUP), Key(KEY_LEFTCTRL, 0)},
         {InputEvent::Keyboard(VK_SPACE, KEYEVENTF_KEYUP), Key(KEY_SPACE, 0)},
         {InputEvent::Keyboard(0xFF, 0), {}},  // a key without a code is dropped
+        // A wheel turn: its fine amount, and in the same report the whole notches it completes.
+        {Up(60), {{EV_REL, REL_WHEEL_HI_RES, 60}, kSyn}},
+        {Right(-250), {{EV_REL, REL_HWHEEL_HI_RES, -250}, {EV_REL, REL_HWHEEL, -2}, kSyn}},
     };
     // clang-format on
     for (const auto& [event, kernel] : cases) {
@@ -250,7 +335,31 @@ TEST(UinputDevice, IsCreatedAndRemovedWhenDevUinputIsWritable) {
         std::cout << "[   NOTE   ] " << note << "; only the translation to kernel events was tested" << std::endl;
         return RecordProperty("uinput", note);
     }
-    EXPECT_FALSE(injector->DeviceNode().empty());
+    ASSERT_FALSE(injector->DeviceNode().empty());
+    // A reader of the device, as the desktop is: both wheels are there, in notches and fine steps,
+    // and a wheel turn arrives as sent.
+    const int fd = ::open(injector->DeviceNode().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << injector->DeviceNode() << ": " << std::strerror(errno);
+    libevdev* reader = nullptr;
+    ASSERT_EQ(libevdev_new_from_fd(fd, &reader), 0);
+    for (unsigned int axis : {REL_X, REL_Y, REL_WHEEL, REL_HWHEEL, REL_WHEEL_HI_RES, REL_HWHEEL_HI_RES})
+        EXPECT_TRUE(libevdev_has_event_code(reader, EV_REL, axis)) << libevdev_event_code_get_name(EV_REL, axis);
+    for (const InputEvent& turn : {Up(-120), Right(60), Right(60)}) injector->Send(turn);
+    Kernel arrived;
+    const Kernel expected{
+        {EV_REL, REL_WHEEL_HI_RES, -120}, {EV_REL, REL_WHEEL, -1}, kSyn, {EV_REL, REL_HWHEEL_HI_RES, 60}, kSyn,
+        {EV_REL, REL_HWHEEL_HI_RES, 60},  {EV_REL, REL_HWHEEL, 1}, kSyn};
+    test::WaitUntil(
+        [&] {
+            input_event event{};
+            while (libevdev_next_event(reader, LIBEVDEV_READ_FLAG_NORMAL, &event) == LIBEVDEV_READ_STATUS_SUCCESS)
+                arrived.push_back({event.type, event.code, event.value});
+            return arrived.size() >= expected.size();
+        },
+        5s);
+    EXPECT_EQ(arrived, expected);
+    libevdev_free(reader);
+    ::close(fd);
     injector->Send(InputEvent::Mouse(MOUSEEVENTF_MOVE, 1, 0));
     injector->Send(InputEvent::Mouse(MOUSEEVENTF_MOVE, -1, 0));
     injector->Send(Button(MOUSEEVENTF_MIDDLEDOWN));
@@ -325,6 +434,22 @@ TEST(XTest, IsChosenWithoutUinputAndMovesClicksTypesAndLetsGo) {
         EXPECT_EQ(isKey ? XLookupKeysym(&event.xkey, 0) : event.xbutton.button, detail) << sent;
         EXPECT_TRUE(isKey || event.xbutton.x == 50) << sent << " at x " << event.xbutton.x;
     }
+
+    // The wheel as buttons, one click for each whole notch: up 4, down 5, left 6, right 7. A turn
+    // the other way drops what was left of a notch.
+    for (const InputEvent& turn : {Up(90), Up(-100), Up(-20), Up(-240), Right(-120), Right(130)}) injector.Send(turn);
+    std::vector<std::pair<int, unsigned int>> wheel;
+    test::WaitUntil(
+        [&] {
+            for (XEvent event{}; XCheckWindowEvent(x, window, ButtonPressMask | ButtonReleaseMask, &event);)
+                wheel.emplace_back(event.type, event.xbutton.button);
+            return wheel.size() >= 10;
+        },
+        5s);
+    std::vector<std::pair<int, unsigned int>> expectedWheel;
+    for (unsigned int button : {5, 5, 5, 6, 7})
+        expectedWheel.insert(expectedWheel.end(), {{ButtonPress, button}, {ButtonRelease, button}});
+    EXPECT_EQ(wheel, expectedWheel);
 
     injector.Send(Button(MOUSEEVENTF_LEFTDOWN));
     injector.Send(Button(MOUSEEVENTF_MIDDLEDOWN));

@@ -8,15 +8,19 @@
 
 namespace {
 
-// What reached an output: 'M' the pointer, 'S' the socket, 'V' the view moved by, 'A' the view moved to.
+// What reached an output: 'M' the pointer, 'W' the pointer scrolling, 'S' the socket, 'V' the view
+// moved by, 'A' the view moved to.
 using Output = std::tuple<char, float, float>;
 
 // Registered in all three slots, so every choice of the mapping is seen.
 struct RecordingOutputs : IPointerOutput, IViewOutput, ISocketOutput {
     void Move(float dx, float dy) override { outputs.emplace_back('M', dx, dy); }
+    bool Scrolling() const override { return scrolling; }
+    void Scroll(float dx, float dy) override { outputs.emplace_back('W', dx, dy); }
     void MoveCamera(float x, float y, bool absolute) override { outputs.emplace_back(absolute ? 'A' : 'V', x, y); }
     void Push(float x, float y) override { outputs.emplace_back('S', x, y); }
     std::vector<Output> outputs;
+    bool scrolling = false;
 };
 
 class MotionMapping : public ::testing::Test {
@@ -112,6 +116,23 @@ TEST_F(MotionMapping, AutoCentringDriftsTheOffsetsBack) {
     for (int i = 0; i < 100; ++i) m_tracker.MapMotionProfile(0, 0.0f, 0.0f, 1);
     EXPECT_NEAR(std::get<1>(m_outputs.outputs.back()), 0.0f, 0.011f);
     EXPECT_NEAR(std::get<2>(m_outputs.outputs.back()), 0.01f, 0.011f);
+}
+
+// Scrolling takes the head's own motion: the average times the size multiplier in the pointer's
+// directions, without gains, acceleration or profile; a pipe client still comes first (accelerated).
+TEST_F(MotionMapping, WhileThePointerScrollsItGetsTheHeadsOwnMotion) {
+    m_outputs.scrolling = true;
+    m_settings.m_bAccMouse = true, m_settings.m_nSliderAccWindowMouse = 16, m_settings.m_nSliderAccMouse = 16;
+    m_tracker.MapMotion(4, 8, -4, 2);
+    m_tracker.MapMotion(0, 0, 0, 1);
+    m_settings.m_bLrMouse = true;
+    m_tracker.MapMotion(4, 8, -4, 1);
+    m_tracker.MapMotionProfile(2, 6, 2, 1);
+    m_tracker.MapMotionProfile(0, 0, 0, 1);
+    m_settings.m_bSdkActive = true;
+    m_tracker.MapMotion(4, 8, -4, 1);
+    EXPECT_EQ(m_outputs.outputs,
+              (std::vector<Output>{{'W', -4, -2}, {'W', 2, -1}, {'W', 3, 1}, {'W', 0, 0}, {'S', -64, -40}}));
 }
 
 TEST_F(MotionMapping, TheSpeedProfileShapesTheOffset) {

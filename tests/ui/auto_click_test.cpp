@@ -1,6 +1,6 @@
 // Auto click offscreen: the dwell engine of the floating window with ticks driven by the test and
-// a recording injector, the window's selection and place, showing and hiding it, the "Auto click"
-// page, and the click sound's player.
+// a recording injector, scrolling by head, the window's selection and place, showing and hiding
+// it, the "Auto click" page, and the click sound's player.
 #include <gtest/gtest.h>
 
 #include <QtTest>
@@ -18,12 +18,17 @@
 #include "ui/dialog_float.h"
 #include "ui/dlg_click.h"
 #include "ui/hover_button.h"
+#include "ui/slider_row.h"
 #include "ui/thread_float.h"
 
 namespace {
 
 using Float = CDialogFloat;
 using Flags = std::vector<std::uint32_t>;
+
+// The mouse's clock for scroll steps: a frame and a tick every 100 ms.
+CMouse::Clock::time_point g_now = CMouse::Clock::time_point{} + std::chrono::hours(1);
+CMouse::Clock::time_point TestNow() { return g_now; }
 
 struct CountingSound final : IClickSound {
     void PlayClickSound() override { ++played; }
@@ -51,6 +56,18 @@ protected:
         }
         return std::nullopt;
     }
+    // Frames, each followed by a tick, with the head moving by (dx, dy) on the first: to the
+    // mouse's scroll while it scrolls, as the motion mapping does, else its move.
+    void Frames(int count, float dx, float dy) {
+        for (int frame = 0; frame < count; ++frame, dx = dy = 0) {
+            g_now += std::chrono::milliseconds(Float::kTickMs);
+            if (mouse.Scrolling())
+                mouse.Scroll(dx, dy);
+            else
+                mouse.Move(dx, dy);
+            floating->OnDwellTick();
+        }
+    }
     // The button events sent since the last call, after one more frame.
     Flags Buttons() {
         mouse.Move(0, 0);
@@ -65,7 +82,7 @@ protected:
     CSettingsStore store;
     CSettingsMirror mirror;
     CRecordingInjector injector;
-    CMouse mouse{injector, mirror};
+    CMouse mouse{injector, mirror, &TestNow};
     CDetectWindow detect;
     CountingSound sound;
     std::unique_ptr<Float> floating;
@@ -146,6 +163,71 @@ TEST_F(AutoClick, ADragPressesOnOneDwellAndReleasesAndPausesOnTheNext) {
     EXPECT_EQ(floating->Button(Float::kDrag)->CurrentPicture(), CHoverButton::Picture::Active);
 }
 
+TEST_F(AutoClick, WithTheWheelARestScrollsWhereThePointerRestsUntilARestNearWhereItBegan) {
+    mirror.m_nAutoClickDelay = 2;
+    // Chosen through the accessibility bus by its name; the kinds do not apply and say so.
+    CHoverButton* wheel = nullptr;
+    for (CHoverButton* button : floating->findChildren<CHoverButton*>())
+        if (button->accessibleName() == "Scroll") wheel = button;
+    ASSERT_NE(wheel, nullptr);
+    QAccessible::queryAccessibleInterface(wheel)->actionInterface()->doAction(
+        QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return floating->SelectedButton() == Float::kWheel; }, 5000));  // animated
+    for (int kind : {Float::kSingle, Float::kDouble, Float::kDrag})
+        EXPECT_TRUE(QAccessible::queryAccessibleInterface(floating->Button(kind))->state().disabled) << kind;
+    EXPECT_EQ(TicksToArm(3), std::nullopt) << "a rest clicks nothing";
+    ASSERT_TRUE(mouse.Scrolling() && floating->IsScrolling());
+    EXPECT_EQ(wheel->CurrentPicture(), CHoverButton::Picture::Alternative);
+    // The head down and held there: the page scrolls down all the while, the pointer stays.
+    injector.Clear();
+    Frames(6, 0, 10);
+    int down = 0;
+    for (const InputEvent& event : injector.Events()) {
+        if (event.mi.dwFlags == MOUSEEVENTF_WHEEL) down -= event.WheelAmount();
+        EXPECT_TRUE(event.mi.dwFlags == MOUSEEVENTF_WHEEL || event == InputEvent::Mouse(MOUSEEVENTF_MOVE)) << event;
+    }
+    EXPECT_EQ(down, 6 * 63) << "5.25 notches a second for 0.6 s";
+    EXPECT_TRUE(floating->IsScrolling());
+    // Back where it began: the third tick there ends scrolling and pauses.
+    Frames(2, 0, -10);
+    EXPECT_TRUE(floating->IsScrolling());
+    Frames(1, 0, 0);
+    EXPECT_FALSE(mouse.Scrolling() || floating->IsScrolling());
+    EXPECT_EQ(floating->SelectedButton(), Float::kPause);
+    EXPECT_TRUE(floating->Button(Float::kSingle)->isEnabled() && floating->Button(Float::kSingle)->IsActive());
+    EXPECT_EQ(sound.played, 2) << "at the start and the end";
+}
+
+TEST_F(AutoClick, SwitchingControlOffOrChoosingAnotherButtonEndsScrollingAndAGreyedKindTakesNoRest) {
+    mirror.m_nAutoClickDelay = 2;
+    floating->SelectButton(Float::kWheel);
+    floating->show();
+    QCursor::setPos(floating->Button(Float::kDouble)->mapToGlobal(QPoint(5, 5)));
+    EXPECT_EQ(TicksToArm(6), std::nullopt);
+    EXPECT_EQ(std::tuple(mouse.Scrolling(), floating->SelectedKind()), std::tuple(false, +Float::kSingle));
+    QCursor::setPos(floating->geometry().bottomRight() + QPoint(50, 50));
+    TicksToArm(3);
+    ASSERT_TRUE(mouse.Scrolling());
+    // Control switched off and on again between two ticks.
+    mouse.ReleaseButtons();
+    floating->OnDwellTick();
+    EXPECT_EQ(floating->Button(Float::kWheel)->CurrentPicture(), CHoverButton::Picture::Active);
+    TicksToArm(3);
+    ASSERT_TRUE(mouse.Scrolling());
+    // As the System setup page and the hotkey switch control off.
+    mirror.m_bMouseActive = false;
+    mouse.ReleaseButtons();
+    floating->OnDwellTick();
+    EXPECT_FALSE(mouse.Scrolling() || floating->IsScrolling());
+    EXPECT_EQ(floating->SelectedButton(), Float::kWheel) << "the next rest scrolls anew";
+    mirror.m_bMouseActive = true;
+    TicksToArm(3);
+    ASSERT_TRUE(mouse.Scrolling());
+    QTest::mouseClick(floating->Button(Float::kPause), Qt::LeftButton);
+    EXPECT_FALSE(mouse.Scrolling() || floating->IsScrolling());
+    EXPECT_TRUE(floating->Button(Float::kDrag)->isEnabled());
+}
+
 TEST_F(AutoClick, TheWindowStartsPausedWithSingleClickAtItsStoredPlaceIfThatIsOnAScreen) {
     EXPECT_EQ(floating->pos(), QPoint(100, 100));
     EXPECT_TRUE(floating->Button(Float::kPause)->IsActive() && floating->Button(Float::kSingle)->IsActive());
@@ -185,8 +267,11 @@ TEST_F(AutoClick, ThePageStoresEachChangeAndShowsTheWindowWhileAutoClickIsOn) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return floating->isVisible(); }, 5000));
     floating->SelectButton(Float::kRight);
     floating->move(400, 300);
-    boxes[1]->click();                        // sound off
+    boxes[1]->click();  // sound off
+    page.ScrollSpeedRow().Slider()->setValue(15);
+    EXPECT_EQ(std::pair(store.Read(Setting::kScrollSpeed), mirror.m_nScrollSpeed.load()), std::pair(15, 15));
     page.findChild<QPushButton*>()->click();  // "Set Default"
+    EXPECT_EQ(std::pair(store.Read(Setting::kScrollSpeed), mirror.m_nScrollSpeed.load()), std::pair(10, 10));
     EXPECT_EQ(std::pair(floating->pos(), store.Read(Setting::kValueAutoClick)), std::pair(QPoint(100, 100), 15));
     EXPECT_EQ(std::tuple(boxes[1]->isChecked(), store.ReadBool(Setting::kEnableAutoClickSound), sound.played),
               std::tuple(true, true, 1))
