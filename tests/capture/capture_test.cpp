@@ -528,8 +528,8 @@ TEST_F(V4l2Streaming, FramesTheDriverMarksDamagedAreBadAndFlawedFramesAreUsedAnd
     Bytes jpeg;
     cv::imencode(".jpg", cv::Mat(8, 8, CV_8UC3, cv::Scalar(40, 90, 160)), jpeg);
     const Bytes unended(jpeg.begin(), jpeg.end() - 2);  // without its end marker
-    m_dev.damaged = {1};
-    Open(V4L2_PIX_FMT_MJPEG, {{8, 8}}, {jpeg, jpeg, unended});
+    Open(V4L2_PIX_FMT_MJPEG, {{8, 8}}, {});
+    m_dev.Serve({{jpeg}, {jpeg, 0, V4L2_BUF_FLAG_ERROR}, {unended}}, ReplayV4l2::Pace::Gated);
     ASSERT_TRUE(m_layer.SetFormat(0, FrameIntervalFor(30)) && m_layer.Run());
     m_dev.Release(6);
     ASSERT_TRUE(WaitFor(4));
