@@ -2,6 +2,7 @@
 // and writes what the tracker did on each frame as CSV, to study tracking without a camera; also
 // records what a webcam sends, and plays such a recording through the capture path again.
 #include <fcntl.h>
+#include <linux/videodev2.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,7 +47,7 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: mivex-track VIDEO|--camera N|--camera-file FILE|--camera-replay FILE [--fast]\n"
-    "                   [--record FILE [--seconds S]] [--detect-every N] [--csv FILE]\n"
+    "                   [--format F] [--record FILE [--seconds S]] [--detect-every N] [--csv FILE]\n"
     "                   [--map [--set SECTION/KEY=VALUE]...]\n"
     "Runs head detection and point tracking over VIDEO (any file OpenCV can read) and writes one\n"
     "CSV row per frame: frame,points,summed,sum_dx,sum_dy,head_found,left,top,right,bottom\n"
@@ -62,6 +63,8 @@ constexpr const char* kUsage =
     "                    from, at its recorded timing, and end with its last frame\n"
     "  --fast            with --camera-file or --camera-replay, deliver frames as fast as they\n"
     "                    are tracked\n"
+    "  --format F        with --camera, offer the format search only the camera's sizes in the\n"
+    "                    pixel format F (as V4L2 names it: MJPG, YUYV, NV12, ...)\n"
     "  --record FILE     with --camera or --camera-replay, also record every buffer the camera\n"
     "                    sends into the Matroska file FILE, untouched, with the camera's\n"
     "                    description (see the README); replaces FILE once complete\n"
@@ -94,6 +97,7 @@ struct Options {
     bool fast = false;         // the file or the recording delivers without pacing
     std::string record;        // --record FILE: where the camera's buffers go; empty: nowhere
     int seconds = 0;           // --seconds S: the recording's length; 0: until the run ends
+    std::uint32_t format = 0;  // --format F: the webcam's one pixel format to use; 0: any
 };
 
 int UsageError(const std::string& message) {
@@ -122,7 +126,8 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options) {
             continue;
         }
         if (arg == "--detect-every" || arg == "--csv" || arg == "--set" || arg == "--camera" ||
-            arg == "--camera-file" || arg == "--camera-replay" || arg == "--record" || arg == "--seconds") {
+            arg == "--camera-file" || arg == "--camera-replay" || arg == "--record" || arg == "--seconds" ||
+            arg == "--format") {
             if (i + 1 >= argc) return UsageError(std::string(arg) + " needs a value");
             const std::string_view value = argv[++i];
             if (arg == "--set") {
@@ -137,6 +142,14 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options) {
                 (arg == "--camera-file" ? options.cameraFile
                  : arg == "--record"    ? options.record
                                         : options.cameraReplay) = value;
+                continue;
+            }
+            if (arg == "--format") {
+                if (value.empty() || value.size() > 4)
+                    return UsageError("--format needs a pixel format of up to 4 characters, not '" +
+                                      std::string(value) + "'");
+                const std::string code = std::string(value) + std::string(4 - value.size(), ' ');
+                options.format = v4l2_fourcc(code[0], code[1], code[2], code[3]);
                 continue;
             }
             if (arg == "--seconds") {
@@ -179,6 +192,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options) {
     if (!options.record.empty() && options.camera < 0 && options.cameraReplay.empty())
         return UsageError("--record applies only with --camera or --camera-replay");
     if (options.seconds > 0 && options.record.empty()) return UsageError("--seconds applies only with --record");
+    if (options.format != 0 && options.camera < 0) return UsageError("--format applies only with --camera");
     if (!options.overrides.empty() && !options.map) return UsageError("--set applies only with --map");
     const std::string& input = !options.video.empty()        ? options.video
                                : !options.cameraFile.empty() ? options.cameraFile
@@ -491,7 +505,9 @@ public:
         } else {
             std::unique_ptr<IV4l2Device> device = MakeSystemV4l2Device();
             if (recorder) device = std::make_unique<RecordingV4l2Device>(std::move(device), *recorder);
-            layer = std::make_unique<CV4l2Capture>(std::move(device));
+            auto webcam = std::make_unique<CV4l2Capture>(std::move(device));
+            webcam->OfferOnly(options.format);
+            layer = std::move(webcam);
         }
         ICaptureLayer* const capture = layer.get();
         const int wantedWidth = m_pFile ? 0 : store.ReadClamped(Setting::kCameraWidth);
