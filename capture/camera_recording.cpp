@@ -467,6 +467,7 @@ struct CameraRecordingWriter::File {
     std::int64_t firstTimestamp = 0, lastPts = 0;
     std::int64_t frameDuration = 0;  // in the stream's time base; 0: not known
     int buffers = 0;
+    std::uint64_t written = 0;  // the header and the buffers' bytes, the pending one's too
 };
 
 CameraRecordingWriter::CameraRecordingWriter() = default;
@@ -475,9 +476,11 @@ CameraRecordingWriter::~CameraRecordingWriter() = default;
 bool CameraRecordingWriter::IsOpen() const { return m_file != nullptr; }
 int CameraRecordingWriter::Buffers() const { return m_file ? m_file->buffers + m_file->hasPending : 0; }
 std::uint64_t CameraRecordingWriter::Bytes() const {
-    if (!m_file || !m_file->context->pb) return 0;
-    return static_cast<std::uint64_t>(avio_tell(m_file->context->pb)) +
-           (m_file->hasPending ? static_cast<std::uint64_t>(m_file->pending->size) : 0);
+    if (!m_file) return 0;
+    // The muxer holds a cluster of blocks before it writes them: the file's length is counted
+    // here, each block with room for its headers and record.
+    constexpr std::uint64_t kBlockRoom = 128;
+    return m_file->written + static_cast<std::uint64_t>(Buffers()) * kBlockRoom;
 }
 
 bool CameraRecordingWriter::Open(const std::filesystem::path& path, const RecordedCamera& camera, std::string& error) {
@@ -554,6 +557,7 @@ bool CameraRecordingWriter::Open(const std::filesystem::path& path, const Record
         error = AvError(result);
         return false;
     }
+    file->written = static_cast<std::uint64_t>(avio_tell(context.pb));
     if (camera.timePerFrame.numerator && camera.timePerFrame.denominator)
         file->frameDuration = av_rescale_q(
             1, {static_cast<int>(camera.timePerFrame.numerator), static_cast<int>(camera.timePerFrame.denominator)},
@@ -605,6 +609,7 @@ bool CameraRecordingWriter::Write(std::span<const std::uint8_t> bytes, std::int6
         return false;
     }
     std::ranges::copy(bytes, file.pending->data);
+    file.written += bytes.size();
     // Times from the first buffer, never backwards, as the container needs them.
     const std::int64_t pts =
         std::max(file.lastPts, av_rescale_q(timestampUs - file.firstTimestamp, kMicroseconds, file.stream->time_base));

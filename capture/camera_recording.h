@@ -77,8 +77,8 @@ public:
 
     bool IsOpen() const;
     int Buffers() const;
-    // The file's length so far, with the buffer that waits for the next (it is written once it is
-    // known whether it is the last).
+    // The file's length once finished, near enough from above: the header, the buffers so far
+    // (the one that waits for the next too) with their blocks' headers, without the index at the end.
     std::uint64_t Bytes() const;
 
 private:
