@@ -376,6 +376,7 @@ void CmivexDlgCamera::ShowInformation(const QString& text) {
 
 void CmivexDlgCamera::OnTimer() {
     if (m_bRestarting) return;
+    FollowRecording();
     const EngineStatus status = m_host.engine.Status();
     CNCVideoInputTrack* camera = m_host.engine.Camera();
     if (status.cameraRunning && camera) {
@@ -389,7 +390,6 @@ void CmivexDlgCamera::OnTimer() {
         ShowInformation(m_strCameraLine);
     }
     if (m_pInformation->toPlainText().isEmpty()) ShowInformation(m_strCameraLine);
-    FollowRecording();
 
     if (m_iPointTicks++ > kPointTicks) {
         m_host.engine.AllowMorePoints();
