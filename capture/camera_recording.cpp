@@ -36,9 +36,10 @@ constexpr const char* kFormatsTag = "MIVEX_FORMATS";
 constexpr const char* kControlsTag = "MIVEX_CONTROLS";
 
 // The BlockAdditional of each packet: its id (8 bytes, as libavformat hands it over), then the
-// timestamp in microseconds (8), flags (4), sequence (4) and the last-buffer mark (1), big-endian.
+// timestamp in microseconds (8), flags (4), sequence (4), the buffer's place in the recording (4,
+// which shows a packet lost to damage) and the last-buffer mark (1), big-endian.
 constexpr std::uint64_t kBufferRecordId = 1;
-constexpr int kBufferRecordSize = 8 + 8 + 4 + 4 + 1;
+constexpr int kBufferRecordSize = 8 + 8 + 4 + 4 + 4 + 1;
 
 constexpr AVRational kMicroseconds{1, 1'000'000};
 
@@ -583,7 +584,8 @@ bool CameraRecordingWriter::WritePending(bool last, std::string& error) {
     AV_WB64(record + 8, static_cast<std::uint64_t>(file.pendingTimestamp));
     AV_WB32(record + 16, file.pendingFlags);
     AV_WB32(record + 20, file.pendingSequence);
-    record[24] = last ? 1 : 0;
+    AV_WB32(record + 24, static_cast<std::uint32_t>(file.buffers));
+    record[28] = last ? 1 : 0;
     const int result = av_write_frame(file.context, file.pending);
     av_packet_unref(file.pending);
     file.hasPending = false;
@@ -708,19 +710,24 @@ std::optional<CameraRecording> ReadCameraRecording(const std::filesystem::path& 
         const bool recorded = record && size == kBufferRecordSize && AV_RB64(record) == kBufferRecordId;
         const std::int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
         const bool follows = lastMarked;
+        const std::uint32_t place = static_cast<std::uint32_t>(recording.buffers.size());
+        bool lost = false;
         if (recorded) {
             buffer.timestampUs = static_cast<std::int64_t>(AV_RB64(record + 8));
             buffer.flags = AV_RB32(record + 16);
             buffer.sequence = AV_RB32(record + 20);
-            lastMarked = record[24] != 0;
+            lost = AV_RB32(record + 24) != place;
+            lastMarked = record[28] != 0;
         } else {
             buffer.timestampUs = pts == AV_NOPTS_VALUE ? 0 : av_rescale_q(pts, stream.time_base, kMicroseconds);
             buffer.sequence = static_cast<std::uint32_t>(recording.buffers.size());
         }
         av_packet_unref(packet);
-        if (recording.described && (!recorded || follows)) {
-            error = "it is damaged: buffer " + std::to_string(recording.buffers.size() + 1) +
-                    (follows ? " follows the last" : " has no record of its own");
+        if (recording.described && (!recorded || follows || lost)) {
+            error = "it is damaged: buffer " + std::to_string(place + 1) +
+                    (follows ? " follows the last"
+                     : lost  ? " is missing"
+                             : " has no record of its own");
             av_packet_free(&packet);
             return std::nullopt;
         }

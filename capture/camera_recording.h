@@ -7,9 +7,9 @@
 //     time per frame in use), MIVEX_FORMATS (one line per offered format with its sizes) and
 //     MIVEX_CONTROLS (one line per setting, as VIDIOC_QUERYCTRL describes it, with its value);
 //   - on each packet a Matroska BlockAdditional of id 1: the driver's timestamp in microseconds,
-//     its flags and sequence number, and whether the buffer is the recording's last, which tells
-//     a finished recording from one cut short. Packet times are the same timestamps to the
-//     millisecond, the container's precision.
+//     its flags and sequence number, the buffer's place in the recording and whether it is the
+//     last, which tell a finished, whole recording from one cut short or damaged. Packet times are
+//     the same timestamps to the millisecond, the container's precision.
 //
 // A file of MJPEG or raw video that another program copied from a webcam reads too, as a camera
 // that offers that one format at its size and rate.
