@@ -154,6 +154,7 @@ CmivexDlgCamera::CmivexDlgCamera(PageHost& host, ScreenHeightSource screenHeight
     rates->addWidget(BuddyLabel(QStringLiteral("Fps camera"), m_pFpsCamera, this), 1, 0);
     rates->addWidget(m_pFpsCamera, 1, 1);
     lists->addLayout(rates, 5, 0);
+    lists->addWidget(m_pRecordReport, 6, 0);
 
     auto* viewOptions = new QHBoxLayout;
     viewOptions->addWidget(m_pShowHeadDetect);
@@ -169,13 +170,9 @@ CmivexDlgCamera::CmivexDlgCamera(PageHost& host, ScreenHeightSource screenHeight
     auto* page = new QVBoxLayout(this);
     page->addLayout(top);
     page->addWidget(m_pInformation, 1);
-    auto* report = new QHBoxLayout;
-    report->addWidget(m_pRecordReport);
-    report->addStretch(1);
-    page->addLayout(report);
 
     SetTabOrder({m_pShowHeadDetect, m_pCameraSetup, m_pCameraList, m_pFormatList, m_pSetCamera, m_pFpsWanted,
-                 m_pInformation, m_pRecordReport});
+                 m_pRecordReport, m_pInformation});
 
     connect(m_pSetCamera, &QPushButton::clicked, this, &CmivexDlgCamera::OnSetCamera);
     connect(m_pCameraSetup, &QPushButton::clicked, this, &CmivexDlgCamera::OnCameraSetup);
