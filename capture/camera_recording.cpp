@@ -270,23 +270,6 @@ std::uint32_t FourccOfRawTag(std::uint32_t tag) {
     return 0;
 }
 
-// Bytes of a row and of a frame of a raw format with packed rows.
-std::pair<std::uint32_t, std::uint32_t> PackedLengths(std::uint32_t fourcc, std::uint32_t width, std::uint32_t height) {
-    switch (fourcc) {
-        case V4L2_PIX_FMT_YUV420:
-        case V4L2_PIX_FMT_YVU420:
-        case V4L2_PIX_FMT_NV12:
-            return {width, width * height * 3 / 2};
-        case V4L2_PIX_FMT_GREY:
-            return {width, width * height};
-        case V4L2_PIX_FMT_BGR24:
-        case V4L2_PIX_FMT_RGB24:
-            return {width * 3, width * height * 3};
-        default:
-            return {width * 2, width * height * 2};
-    }
-}
-
 bool IsJpeg(std::uint32_t fourcc) { return fourcc == V4L2_PIX_FMT_MJPEG || fourcc == V4L2_PIX_FMT_JPEG; }
 
 std::string Tag(const AVDictionary* tags, const char* key) {
@@ -367,8 +350,7 @@ bool DescribeStream(const AVFormatContext& file, const AVStream& stream, CameraR
     format.width = static_cast<std::uint32_t>(codec.width);
     format.height = static_cast<std::uint32_t>(codec.height);
     format.field = V4L2_FIELD_NONE;
-    if (!IsJpeg(fourcc))
-        std::tie(format.bytesperline, format.sizeimage) = PackedLengths(fourcc, format.width, format.height);
+    std::tie(format.bytesperline, format.sizeimage) = ReplayV4l2::Lengths(fourcc, format.width, format.height);
     const AVRational rate = stream.avg_frame_rate.num > 0 ? stream.avg_frame_rate : stream.r_frame_rate;
     if (rate.num > 0 && rate.den > 0)
         camera.timePerFrame = {static_cast<std::uint32_t>(rate.den), static_cast<std::uint32_t>(rate.num)};
@@ -765,8 +747,6 @@ std::optional<CameraRecording> ReadCameraRecording(const std::filesystem::path& 
                     Seconds(reached) + " of the " + Seconds(stated) + " it states";
             return std::nullopt;
         }
-        camera.format.sizeimage = std::max<std::uint32_t>(
-            format.sizeimage, IsJpeg(format.pixelformat) ? format.width * format.height * 2 : 0);
     }
     camera.format.sizeimage = std::max<std::uint32_t>(format.sizeimage, static_cast<std::uint32_t>(largest));
     return recording;

@@ -14,8 +14,12 @@ void CopyText(const std::string& text, __u8 (&field)[N]) {
     std::memcpy(field, text.data(), std::min(text.size(), N));  // full-width text has no NUL
 }
 
-// Row length and frame length as a driver reports them for a format.
-std::pair<__u32, __u32> Lengths(__u32 fourcc, __u32 width, __u32 height) {
+// Buffers are found by their offset, one page apart as a driver places them.
+constexpr std::uint32_t kOffsetStep = 4096;
+
+}  // namespace
+
+std::pair<__u32, __u32> ReplayV4l2::Lengths(__u32 fourcc, __u32 width, __u32 height) {
     switch (fourcc) {
         case V4L2_PIX_FMT_MJPEG:
             return {0, std::max(width * height * 2, 1u << 16)};  // room for the largest compressed frame
@@ -23,6 +27,8 @@ std::pair<__u32, __u32> Lengths(__u32 fourcc, __u32 width, __u32 height) {
         case V4L2_PIX_FMT_YVU420:
         case V4L2_PIX_FMT_NV12:
             return {width, width * height * 3 / 2};
+        case V4L2_PIX_FMT_GREY:
+            return {width, width * height};
         case V4L2_PIX_FMT_BGR24:
         case V4L2_PIX_FMT_RGB24:
             return {width * 3, width * height * 3};
@@ -30,11 +36,6 @@ std::pair<__u32, __u32> Lengths(__u32 fourcc, __u32 width, __u32 height) {
             return {width * 2, width * height * 2};
     }
 }
-
-// Buffers are found by their offset, one page apart as a driver places them.
-constexpr std::uint32_t kOffsetStep = 4096;
-
-}  // namespace
 
 std::unique_ptr<ReplayV4l2> ReplayV4l2::Webcam(__u32 fourcc, Size size, std::vector<std::vector<std::uint8_t>> frames) {
     auto camera = std::make_unique<ReplayV4l2>();

@@ -71,6 +71,9 @@ public:
     // as they are released (Pace::Gated).
     static std::unique_ptr<ReplayV4l2> Webcam(__u32 fourcc, Size size, std::vector<std::vector<std::uint8_t>> frames);
 
+    // A format's row length and frame length as a driver gives them, rows packed.
+    static std::pair<__u32, __u32> Lengths(__u32 fourcc, __u32 width, __u32 height);
+
     std::vector<std::string> VideoNodes() override;
     int Open(const std::string& path) override;
     int Ioctl(int fd, unsigned long request, void* arg) override;

@@ -1256,7 +1256,9 @@ TEST_F(CameraRecordings, EndAtTheirLengthOrSizeAndFailWithoutAFrameOrAFolder) {
         if (c.buffers < 0) continue;
         EXPECT_EQ(std::make_tuple(status.state, status.buffers, status.bytes),
                   std::make_tuple(CCameraRecorder::State::Done, c.buffers, std::filesystem::file_size(file)));
-        if (c.limits.bytes) EXPECT_LE(status.bytes, c.limits.bytes);
+        if (c.limits.bytes) {
+            EXPECT_LE(status.bytes, c.limits.bytes);
+        }
         const std::optional<CameraRecording> recording = ReadCameraRecording(file, m_error);
         ASSERT_TRUE(recording) << m_error;
         EXPECT_EQ(recording->buffers, std::vector(sent.begin(), sent.begin() + c.buffers));

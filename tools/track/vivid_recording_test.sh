@@ -18,8 +18,9 @@ for format in YUYV NV12; do
     "$track" --camera 0 --format \$format --record vivid-\$format.mkv --seconds 2 --csv /dev/null 2>record-\$format.log ||
         echo "mivex-track \$format failed: \$(cat record-\$format.log)"
 done
-ffmpeg -nostdin -loglevel error -f v4l2 -input_format uyvy422 -i /dev/video0 -frames:v 20 -c copy vivid-ffmpeg.mkv ||
-    echo "ffmpeg failed"
+# ffmpeg's own lines stay in its log: their colours would hide the machine's last line.
+ffmpeg -nostdin -loglevel error -f v4l2 -input_format uyvy422 -i /dev/video0 -frames:v 20 -c copy vivid-ffmpeg.mkv \
+    2>ffmpeg.log || echo "ffmpeg failed: \$(cat ffmpeg.log)"
 EOF
 "$run_in_vm" --timeout 900 -- sh record.sh >vm.log 2>&1 || fail "the machine failed: $(cat vm.log)"
 grep -q failed vm.log && fail "$(cat vm.log)"
