@@ -87,12 +87,11 @@ inline fs::path WebcamRecording(
     fs::create_directories(path.parent_path());
     const fs::path temporary = path.parent_path() / (path.stem().string() + "." + std::to_string(::getpid()) + ".mkv");
     const cv::Size size = source.FrameSize();
-    RecordedCamera camera{.card = "E2E Webcam", .driver = "uvcvideo", .bus = "usb-0000:00:14.0-1"};
-    camera.format = {.width = static_cast<__u32>(size.width),
-                     .height = static_cast<__u32>(size.height),
-                     .pixelformat = V4L2_PIX_FMT_MJPEG,
-                     .field = V4L2_FIELD_NONE,
-                     .sizeimage = static_cast<__u32>(size.area() * 2)};
+    RecordedCamera camera;
+    std::tie(camera.card, camera.driver, camera.bus) = std::tuple("E2E Webcam", "uvcvideo", "usb-0000:00:14.0-1");
+    camera.format.width = static_cast<__u32>(size.width), camera.format.height = static_cast<__u32>(size.height);
+    camera.format.pixelformat = V4L2_PIX_FMT_MJPEG, camera.format.field = V4L2_FIELD_NONE;
+    camera.format.sizeimage = static_cast<__u32>(size.area() * 2);
     camera.timePerFrame = {1, 12};
     camera.formats = {{V4L2_PIX_FMT_MJPEG, {{camera.format.width, camera.format.height}}}};
     CameraRecordingWriter writer;

@@ -263,7 +263,7 @@ TEST_F(CameraPage, RecordForAReportSaysWhatItShowsFirstThenRecordsTenSecondsInto
     auto webcam = ReplayV4l2::Webcam(V4L2_PIX_FMT_YUYV, {64, 48}, {});
     const int fd = webcam->Open("/dev/video0");
     v4l2_format format{};
-    format.fmt.pix = {.width = 64, .height = 48, .pixelformat = V4L2_PIX_FMT_YUYV};
+    format.fmt.pix.width = 64, format.fmt.pix.height = 48, format.fmt.pix.pixelformat = V4L2_PIX_FMT_YUYV;
     webcam->Ioctl(fd, VIDIOC_S_FMT, &format);
     const std::vector<std::uint8_t> bytes(64 * 48 * 2, 128);
     for (int i = 0; i < 120; ++i) {
