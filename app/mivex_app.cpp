@@ -5,6 +5,8 @@
 #include "app/program_restart.h"
 #include "app/window_activation.h"
 #include "base/system_version.h"
+#include "capture/camera_recorder.h"
+#include "capture/replayed_camera.h"
 #include "capture/v4l2_capture.h"
 #include "capture/video_file_capture.h"
 #include "capture/video_input_track.h"
@@ -80,7 +82,8 @@ CmivexApp::CmivexApp(int& argc, char** argv, ProgramOptions options, ActivationT
     : QApplication(argc, argv),
       m_options(std::move(options)),
       m_activation(std::move(activation)),
-      m_messages(m_options.noDialogs ? CUserMessages::Mode::StandardError : CUserMessages::Mode::Dialogs) {
+      m_messages(m_options.noDialogs ? CUserMessages::Mode::StandardError : CUserMessages::Mode::Dialogs),
+      m_pCameraRecorder(std::make_unique<CCameraRecorder>()) {
     setApplicationName(CSettingsStore::kAppTitle);
     // Taken by every window and box that has none of its own: the speed profile dialog, the
     // question and message boxes.
@@ -103,7 +106,8 @@ CmivexApp::~CmivexApp() {
     m_pDlgMain.reset();  // and its pages
     m_pPageHost.reset();
     m_pThreadPipe.reset();
-    m_pEngine.reset();  // before the pointer it moves and the samples it pushes
+    m_pEngine.reset();          // before the pointer it moves and the samples it pushes
+    m_pCameraRecorder->Stop();  // a report's recording under way keeps what it has
     m_pSdk.reset();
     m_pMouse.reset();     // lets go of a held middle button
     m_pKeyboard.reset();  // and of the hotkey's keys
@@ -298,6 +302,10 @@ void CmivexApp::CreateMainSheet() {
     m_pPageHost = std::make_unique<PageHost>(PageHost{m_store, m_mirror, *m_pEngine, *m_pMouse, m_profileLink,
                                                       m_pLogging.get(), m_pDlgFloat.get(), m_pClickSound.get()});
     m_pPageHost->waylandSession = m_display.IsWaylandSession();
+    // Only a webcam's buffers can be recorded; a replayed one has its recording already.
+    if (m_options.cameraFile.empty() && m_options.cameraReplay.empty())
+        m_pPageHost->cameraRecorder = m_pCameraRecorder.get();
+    m_pPageHost->replayedCamera = !m_options.cameraReplay.empty();
     AddSettingsPages(*m_pDlgMain, *m_pPageHost);
 }
 
@@ -326,9 +334,12 @@ void CmivexApp::CreateProfileDialog() {
 }
 
 std::unique_ptr<ICaptureLayer> CmivexApp::MakeCaptureLayer() const {
+    if (!m_options.cameraReplay.empty())
+        return std::make_unique<CReplayedCamera>(m_options.cameraReplay, ReplayedCameraOptions{.loop = true});
     if (!m_options.cameraFile.empty())
         return std::make_unique<CVideoFileCapture>(m_options.cameraFile, VideoFileCaptureOptions{.loop = true});
-    return std::make_unique<CV4l2Capture>();
+    return std::make_unique<CV4l2Capture>(
+        std::make_unique<RecordingV4l2Device>(MakeSystemV4l2Device(), *m_pCameraRecorder));
 }
 
 void CmivexApp::StartCamera() {
@@ -355,11 +366,14 @@ std::string CmivexApp::OpenAndRunCamera(bool quiet) {
     ICaptureLayer* const capture = layer.get();
     // The engine keeps the layer, so the file's reason can still be asked for after it failed.
     const auto* videoFile = dynamic_cast<const CVideoFileCapture*>(layer.get());
+    const auto* replay = dynamic_cast<const CReplayedCamera*>(layer.get());
     const int cameras =
         m_pEngine->OpenCamera(std::move(layer), m_iCameraSelected, m_iCameraWidth, m_iCameraFps, m_iCameraHeight);
-    const std::string fileError = videoFile && !videoFile->LastError().empty()
-                                      ? "cannot open video file " + m_options.cameraFile + ": " + videoFile->LastError()
-                                      : "";
+    std::string fileError;
+    if (videoFile && !videoFile->LastError().empty())
+        fileError = "cannot open video file " + m_options.cameraFile + ": " + videoFile->LastError();
+    if (replay && !replay->LastError().empty())
+        fileError = "cannot open recording " + m_options.cameraReplay + ": " + replay->LastError();
     if (quiet && cameras == 0) return fileError.empty() ? "no camera found" : fileError;
     if (quiet) Log("Start camera");
     const CNCVideoInputTrack& camera = *m_pEngine->Camera();

@@ -29,6 +29,7 @@
 #include "ui/profile_editor/profile_dialog_link.h"
 
 class CAboutDlg;
+class CCameraRecorder;
 class CClickSound;
 class CDialogFloat;
 class CThreadFloat;
@@ -155,6 +156,8 @@ private:
     std::unique_ptr<CDialogFloat> m_pDlgFloat;
     std::unique_ptr<CThreadFloat> m_pThreadFloat;
 
+    // Records the webcam's buffers for a report; outlives the capture layers that feed it.
+    std::unique_ptr<CCameraRecorder> m_pCameraRecorder;
     // The frame road: capture, frame preparation, detection, tracking, mapping, outputs.
     std::unique_ptr<CEngine> m_pEngine;
 

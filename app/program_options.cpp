@@ -6,12 +6,16 @@
 #include "ui/hotkey_actions.h"
 
 const char* const kProgramUsage =
-    "Usage: mivex [--camera-file FILE] [--no-dialogs] [--check-update] [--action NAME] [--version] [--help]\n"
+    "Usage: mivex [--camera-file FILE | --camera-replay FILE] [--no-dialogs] [--check-update] [--action NAME]\n"
+    "             [--version] [--help]\n"
     "Moves the pointer with the motion of your head, seen by a webcam. The program lives in the\n"
     "system tray; click its icon for the settings.\n"
     "\n"
     "  --camera-file FILE  use the video FILE as the only camera (played in a loop at the\n"
     "                      configured frame rate), e.g. one made by mivex-make-sequence\n"
+    "  --camera-replay FILE  play the camera recording FILE (made with mivex-track --record or\n"
+    "                      the camera page's \"Record 10 s for a report\") in a loop as the only\n"
+    "                      camera, through the same road as a webcam's frames\n"
     "  --no-dialogs        write error messages to standard error instead of showing them\n"
     "  --check-update      ask the maker's web server for a newer version, print what the\n"
     "                      update window would show and exit (0: answered, 1: failed)\n"
@@ -47,16 +51,21 @@ std::optional<ProgramOptions> ParseProgramOptions(const std::vector<std::string>
             }
             options.restartCount = count;
             ++i;
-        } else if (argument == "--camera-file") {
-            if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
-                error = "--camera-file needs a file name";
+        } else if (argument == "--camera-file" || argument == "--camera-replay" ||
+                   argument.starts_with("--camera-file=") || argument.starts_with("--camera-replay=")) {
+            const bool replay = argument.starts_with("--camera-replay");
+            const std::string option = replay ? "--camera-replay" : "--camera-file";
+            std::string& file = replay ? options.cameraReplay : options.cameraFile;
+            if (argument.size() > option.size())
+                file = argument.substr(option.size() + 1);
+            else if (i + 1 < arguments.size())
+                file = arguments[++i];
+            if (file.empty()) {
+                error = option + " needs a file name";
                 return std::nullopt;
             }
-            options.cameraFile = arguments[++i];
-        } else if (argument.starts_with("--camera-file=")) {
-            options.cameraFile = argument.substr(std::string_view("--camera-file=").size());
-            if (options.cameraFile.empty()) {
-                error = "--camera-file needs a file name";
+            if (!options.cameraFile.empty() && !options.cameraReplay.empty()) {
+                error = "give --camera-file or --camera-replay, not both";
                 return std::nullopt;
             }
         } else if (argument == "--action" || argument.starts_with("--action=")) {

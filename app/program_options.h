@@ -1,5 +1,6 @@
 // The program's command line:
-//   mivex [--camera-file FILE] [--no-dialogs] [--check-update] [--action NAME] [--version] [--help]
+//   mivex [--camera-file FILE | --camera-replay FILE] [--no-dialogs] [--check-update] [--action NAME]
+//         [--version] [--help]
 //   (and --restart-count N, which a restart gives the copy it starts, and --autostart, which the
 //   login's autostart entry gives)
 //
@@ -14,6 +15,7 @@
 
 struct ProgramOptions {
     std::string cameraFile;    // a video file that stands in for the camera list; empty: the webcams
+    std::string cameraReplay;  // a camera recording played as the only camera; empty: none
     bool noDialogs = false;    // messages to standard error instead of message boxes
     bool checkUpdate = false;  // ask the update server, print the answer and end
     std::string action;        // a hotkey action to ask of the running copy, then end; empty: none

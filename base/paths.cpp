@@ -32,21 +32,25 @@ std::filesystem::path ConfigHome() {
 
 std::filesystem::path DataDirectory() { return ExecutableDirectory() / "data"; }
 
-std::filesystem::path LogDirectory(const std::filesystem::path& data) {
-    // Through a link too, as the face cascade is read: where it leads must be private enough.
-    std::error_code error;
-    const std::filesystem::path folder = std::filesystem::canonical(data, error);
-    if (!error && PrivateFolderProblem(folder, ::getuid(), S_IWGRP | S_IWOTH).empty()) return data;
+std::filesystem::path StateDirectory() {
     const char* stateHome = std::getenv("XDG_STATE_HOME");
     const char* home = std::getenv("HOME");
     // A relative XDG_STATE_HOME is invalid by the XDG rules and ignored.
     const std::filesystem::path base = stateHome && *stateHome == '/'
                                            ? std::filesystem::path(stateHome)
                                            : std::filesystem::path(home ? home : "") / ".local" / "state";
-    const std::filesystem::path logs = base / "KordO" / "Mivex";
-    std::error_code ignored;  // a folder that cannot be made leaves the program without a log
-    std::filesystem::create_directories(logs, ignored);
-    return logs;
+    const std::filesystem::path folder = base / "KordO" / "Mivex";
+    std::error_code ignored;  // a folder that cannot be made fails where it is written
+    std::filesystem::create_directories(folder, ignored);
+    return folder;
+}
+
+std::filesystem::path LogDirectory(const std::filesystem::path& data) {
+    // Through a link too, as the face cascade is read: where it leads must be private enough.
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::canonical(data, error);
+    if (!error && PrivateFolderProblem(folder, ::getuid(), S_IWGRP | S_IWOTH).empty()) return data;
+    return StateDirectory();
 }
 
 std::string PrivateFolderProblem(const std::filesystem::path& folder, uid_t user, mode_t forbidden) {

@@ -21,10 +21,14 @@ std::filesystem::path ConfigHome();
 // data/ beside the executable: the face cascade and the log files. The program never creates it.
 std::filesystem::path DataDirectory();
 
+// $XDG_STATE_HOME/KordO/Mivex (default ~/.local/state/KordO/Mivex), made when missing: where an
+// installed program keeps its log, and where camera recordings for a report go.
+std::filesystem::path StateDirectory();
+
 // Where the diagnostic log goes: the data folder while it is the user's to write and no one
-// else's (data/ beside the executable in a build tree), else $XDG_STATE_HOME/KordO/Mivex (default
-// ~/.local/state/KordO/Mivex), made when missing: an installed program's folder belongs to the
-// system, and a folder others can write is one where they could lay traps for the log.
+// else's (data/ beside the executable in a build tree), else the state folder: an installed
+// program's folder belongs to the system, and a folder others can write is one where they could
+// lay traps for the log.
 std::filesystem::path LogDirectory(const std::filesystem::path& data = DataDirectory());
 
 // "" when the folder is a real folder (no link) of the user's, which the user may write to and

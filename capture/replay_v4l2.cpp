@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -13,8 +14,12 @@ void CopyText(const std::string& text, __u8 (&field)[N]) {
     std::memcpy(field, text.data(), std::min(text.size(), N));  // full-width text has no NUL
 }
 
-// Row length and frame length as a driver reports them for a format.
-std::pair<__u32, __u32> Lengths(__u32 fourcc, __u32 width, __u32 height) {
+// Buffers are found by their offset, one page apart as a driver places them.
+constexpr std::uint32_t kOffsetStep = 4096;
+
+}  // namespace
+
+std::pair<__u32, __u32> ReplayV4l2::Lengths(__u32 fourcc, __u32 width, __u32 height) {
     switch (fourcc) {
         case V4L2_PIX_FMT_MJPEG:
             return {0, std::max(width * height * 2, 1u << 16)};  // room for the largest compressed frame
@@ -22,6 +27,8 @@ std::pair<__u32, __u32> Lengths(__u32 fourcc, __u32 width, __u32 height) {
         case V4L2_PIX_FMT_YVU420:
         case V4L2_PIX_FMT_NV12:
             return {width, width * height * 3 / 2};
+        case V4L2_PIX_FMT_GREY:
+            return {width, width * height};
         case V4L2_PIX_FMT_BGR24:
         case V4L2_PIX_FMT_RGB24:
             return {width * 3, width * height * 3};
@@ -29,11 +36,6 @@ std::pair<__u32, __u32> Lengths(__u32 fourcc, __u32 width, __u32 height) {
             return {width * 2, width * height * 2};
     }
 }
-
-// Buffers are found by their offset, one page apart as a driver places them.
-constexpr std::uint32_t kOffsetStep = 4096;
-
-}  // namespace
 
 std::unique_ptr<ReplayV4l2> ReplayV4l2::Webcam(__u32 fourcc, Size size, std::vector<std::vector<std::uint8_t>> frames) {
     auto camera = std::make_unique<ReplayV4l2>();
@@ -119,6 +121,7 @@ int ReplayV4l2::EnumerateFormats(unsigned long request, void* arg) const {
 int ReplayV4l2::SetFormat(v4l2_format& format) {
     if (!m_buffers.empty()) return EBUSY;
     auto& pix = format.fmt.pix;
+    if (stream) return m_format = pix = *stream, 0;
     // Like a driver, take the nearest it has: the first format for one it does not offer.
     if (!formats.empty() && std::ranges::find(formats, pix.pixelformat, &Format::fourcc) == formats.end())
         pix.pixelformat = formats.front().fourcc;
@@ -130,11 +133,16 @@ int ReplayV4l2::SetFormat(v4l2_format& format) {
     return 0;
 }
 
-int ReplayV4l2::Rate(unsigned long request, v4l2_streamparm& parameters) const {
+int ReplayV4l2::Rate(unsigned long request, v4l2_streamparm& parameters) {
     auto& rate = parameters.parm.capture;
-    if (request == VIDIOC_G_PARM) return rate.capability = rateCapability, 0;
+    if (request == VIDIOC_G_PARM) {
+        rate.capability = rateCapability;
+        rate.timeperframe = m_timePerFrame.numerator ? m_timePerFrame : rateGiven;
+        return 0;
+    }
     if (m_streaming) return EBUSY;
     if (rateGiven.numerator) rate.timeperframe = rateGiven;
+    if (setRateError == 0) m_timePerFrame = rate.timeperframe;
     return setRateError;
 }
 
@@ -154,6 +162,9 @@ int ReplayV4l2::QueryControl(unsigned long request, void* arg) {
     const Control* control = Find(item.id, false);
     if (!control || item.index >= control->menu.size() || control->menu[item.index].empty()) return EINVAL;
     const std::string& text = control->menu[item.index];
+    // An integer menu lists numbers, kept as their text.
+    if (control->query.type == V4L2_CTRL_TYPE_INTEGER_MENU)
+        return item.value = std::strtoll(text.c_str(), nullptr, 10), 0;
     std::memcpy(item.name, text.c_str(), std::min(text.size() + 1, sizeof item.name));
     return 0;
 }
@@ -169,6 +180,7 @@ int ReplayV4l2::Stream(unsigned long request, void* arg) {
     if (request == VIDIOC_STREAMON || request == VIDIOC_STREAMOFF) {
         if (m_buffers.empty()) return EINVAL;
         m_streaming = request == VIDIOC_STREAMON;
+        m_delivered = m_delivered || m_streaming;
         if (!m_streaming) m_queued.clear();  // every buffer back to the caller
         m_due = Clock::now() + m_interval;
         m_changed.notify_all();
@@ -181,6 +193,7 @@ int ReplayV4l2::Stream(unsigned long request, void* arg) {
         m_queued.clear();
         wanted.count = std::min<__u32>(wanted.count, 8);
         m_buffers.assign(wanted.count, std::vector<std::uint8_t>(m_format.sizeimage));
+        m_changed.notify_all();
         return 0;
     }
     auto& buffer = *static_cast<v4l2_buffer*>(arg);
@@ -201,25 +214,50 @@ int ReplayV4l2::Stream(unsigned long request, void* arg) {
     buffer.index = m_queued.front();
     m_queued.erase(m_queued.begin());
     std::vector<std::uint8_t>& filled = m_buffers[buffer.index];
-    const std::size_t position = static_cast<std::size_t>(m_served) % m_frames.size();
-    const std::vector<std::uint8_t>& recorded = m_frames[position];
-    buffer.flags = damaged.contains(position) ? V4L2_BUF_FLAG_ERROR : 0;
-    buffer.bytesused = static_cast<__u32>(std::min(recorded.size(), filled.size()));
-    std::copy_n(recorded.begin(), buffer.bytesused, filled.begin());
-    buffer.sequence = static_cast<__u32>(m_served++);
+    const std::size_t count = m_frames.size(), position = m_served % count, loops = m_served / count;
+    const RecordedBuffer& recorded = m_frames[position];
+    buffer.flags = recorded.flags;
+    buffer.bytesused = static_cast<__u32>(std::min(recorded.bytes.size(), filled.size()));
+    std::copy_n(recorded.bytes.begin(), buffer.bytesused, filled.begin());
+    // Played again, the recording goes on in time and count from its last buffer.
+    const RecordedBuffer &first = m_frames.front(), &last = m_frames.back();
+    const std::int64_t timestamp =
+        recorded.timestampUs +
+        static_cast<std::int64_t>(loops) * (last.timestampUs - first.timestampUs + GapAfter(count - 1).count());
+    buffer.timestamp.tv_sec = timestamp / 1'000'000;
+    buffer.timestamp.tv_usec = timestamp % 1'000'000;
+    buffer.sequence = recorded.sequence + static_cast<__u32>(loops) * (last.sequence - first.sequence + 1);
+    ++m_served;
     buffer.length = static_cast<__u32>(filled.size());
     if (m_pace == Pace::Gated) --m_released;
-    m_due = std::max(m_due + m_interval, Clock::now());  // a late reader gets no burst to catch up
+    const auto gap = m_pace == Pace::Recorded ? GapAfter(position) : m_interval;
+    m_due = std::max(m_due + gap, Clock::now());  // a late reader gets no burst to catch up
     m_changed.notify_all();
     return 0;
 }
 
+std::chrono::microseconds ReplayV4l2::GapAfter(std::size_t position) const {
+    const std::size_t count = m_frames.size();
+    std::int64_t gap = 0;
+    if (position + 1 < count)
+        gap = m_frames[position + 1].timestampUs - m_frames[position].timestampUs;
+    else if (count > 1)  // from the last to the first again: as long as the mean gap
+        gap = (m_frames.back().timestampUs - m_frames.front().timestampUs) / static_cast<std::int64_t>(count - 1);
+    if (gap > 0) return std::chrono::microseconds(gap);
+    const v4l2_fract rate = m_timePerFrame.numerator ? m_timePerFrame : rateGiven;
+    if (rate.numerator && rate.denominator)
+        return std::chrono::microseconds(std::int64_t{1'000'000} * rate.numerator / rate.denominator);
+    return std::chrono::microseconds(1'000'000 / 30);
+}
+
 bool ReplayV4l2::Ready() const {
-    if (!m_streaming || m_queued.empty() || m_frames.empty() || m_unplugged != Unplugged::No) return false;
+    if (!m_streaming || m_queued.empty() || m_frames.empty() || PlayedAll() || m_unplugged != Unplugged::No)
+        return false;
     switch (m_pace) {
         case Pace::Gated:
             return m_released > 0;
         case Pace::Interval:
+        case Pace::Recorded:
             return Clock::now() >= m_due;
         default:
             return true;
@@ -247,15 +285,28 @@ int ReplayV4l2::Poll(int, int timeoutMs) {
         if (Clock::now() >= deadline) return ETIMEDOUT;
         // A paced frame falls due without anything changing.
         auto wake = deadline;
-        if (m_pace == Pace::Interval && m_due < wake && m_streaming && !m_queued.empty()) wake = m_due;
+        const bool paced = m_pace == Pace::Interval || m_pace == Pace::Recorded;
+        if (paced && m_due < wake && m_streaming && !m_queued.empty() && !PlayedAll()) wake = m_due;
         m_changed.wait_until(lock, wake);
     }
     return 0;
 }
 
 void ReplayV4l2::Serve(std::vector<std::vector<std::uint8_t>> frames, Pace pace, std::chrono::microseconds interval) {
+    std::vector<RecordedBuffer> buffers(frames.size());
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        buffers[i].bytes = std::move(frames[i]);
+        buffers[i].timestampUs = static_cast<std::int64_t>(i) * interval.count();
+        buffers[i].sequence = static_cast<std::uint32_t>(i);
+    }
+    Serve(std::move(buffers), pace, interval);
+}
+
+void ReplayV4l2::Serve(std::vector<RecordedBuffer> buffers, Pace pace, std::chrono::microseconds interval, bool loop) {
     std::lock_guard lock(m_mutex);
-    m_frames = std::move(frames);
+    m_frames = std::move(buffers);
+    m_loop = loop;
+    m_delivered = false;
     m_served = 0;
     m_released = 0;
     m_pace = pace;
@@ -279,4 +330,14 @@ void ReplayV4l2::Unplug(Unplugged how) {
 bool ReplayV4l2::HoldsBuffers() const {
     std::lock_guard lock(m_mutex);
     return m_streaming || m_mapped > 0 || !m_buffers.empty();
+}
+
+bool ReplayV4l2::WaitUntilPlayed() {
+    std::unique_lock lock(m_mutex);
+    // Every buffer queued again: the handler of the last one has returned.
+    m_changed.wait(lock, [this] {
+        return (PlayedAll() && !m_buffers.empty() && m_queued.size() == m_buffers.size()) ||
+               (m_delivered && m_buffers.empty());
+    });
+    return !m_buffers.empty();
 }

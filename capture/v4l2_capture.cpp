@@ -299,7 +299,7 @@ std::vector<V4l2Mode> CV4l2Capture::ListModes(int fd) {
         format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         if (m_device->Ioctl(fd, VIDIOC_ENUM_FMT, &format) != 0) break;
         const auto bits = V4l2BitsPerPixel(format.pixelformat);
-        if (!bits) continue;
+        if (!bits || (m_onlyFourcc != 0 && format.pixelformat != m_onlyFourcc)) continue;
         auto add = [&](std::uint32_t width, std::uint32_t height) {
             if (width == 0 || height == 0 || width > CV4l2Capture::kMaxFrameSide ||
                 height > CV4l2Capture::kMaxFrameSide)

@@ -108,6 +108,9 @@ public:
     void Close() override;
     // Set before Open: the streaming thread reads it.
     void SetLog(CaptureLog log) override { m_log = std::move(log); }
+    // Set before Open: offers only the sizes of this pixel format (0: of every format), for a tool
+    // that studies one of a camera's formats.
+    void OfferOnly(std::uint32_t fourcc) { m_onlyFourcc = fourcc; }
 
 private:
     struct Node {
@@ -133,6 +136,7 @@ private:
     std::unique_ptr<IV4l2Device> m_device;
     int m_fd = -1;
     std::vector<V4l2Mode> m_modes;
+    std::uint32_t m_onlyFourcc = 0;
     std::optional<V4l2Mode> m_mode;  // applied by SetFormat
     CaptureFrameCallback m_callback;
     CaptureLog m_log;

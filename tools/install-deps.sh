@@ -13,6 +13,8 @@ packages=(
   libjpeg62-turbo-dev
   # the update check's HTTP request
   libcurl4-openssl-dev
+  # camera recordings (Matroska) written and read; ffmpeg and ffprobe make and check them in the tests
+  libavformat-dev libavcodec-dev libavutil-dev ffmpeg
   # pointer and key injection: uinput and the X test extension
   libevdev-dev libx11-dev libxtst-dev
   # the click sound: libsndfile reads it, PulseAudio (or PipeWire's server for it) plays it;

@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -21,7 +22,9 @@
 #include <QVBoxLayout>
 
 #include "base/logging.h"
+#include "base/paths.h"
 #include "base/settings_store.h"
+#include "capture/camera_recorder.h"
 #include "capture/video_input_track.h"
 #include "engine/engine_control.h"
 #include "ui/camera_controls_dialog.h"
@@ -45,6 +48,27 @@ constexpr const char* kTrackingPoorTitle = "Tracking is poor";
 constexpr const char* kTrackingPoorText =
     "There are not enough tracking point for proper operation (camera not ok, or no head detection. see mivex "
     "dialog->camera) ";
+
+constexpr const char* kReplayDeliversNothingLog =
+    "Camera error: fps == 0, not rebooting: the recording played as the camera would end the same way again";
+constexpr const char* kReplayDeliversNothing =
+    "The recording played as the camera delivers no frames (the log says why); Mivex! does not restart for it";
+constexpr const char* kRecordReport = "Record 10 s for a report";
+constexpr const char* kRecordReportTip =
+    "Records what the camera sends, untouched, for 10 seconds (at most 50 MB) into a file to attach to a problem "
+    "report";
+constexpr const char* kRecording = "Recording...";
+constexpr const char* kRecordWarning =
+    "The recording shows what the camera sees: your face and your room.\n\n"
+    "Mivex! records 10 seconds of the camera's frames, exactly as the camera sends them, into a file on this "
+    "computer and sends it nowhere. Attach it to a problem report only if you are happy for the report's readers to "
+    "see it.\n\nRecord now?";
+constexpr const char* kRecorded =
+    "Recorded %1 s of the camera (%2 MB) into\n%3\n\n"
+    "Attach it to your problem report with the diagnostic log, and delete it once it is no longer needed.";
+constexpr const char* kNotRecorded = "Nothing was recorded: %1";
+// A camera that stops sending still ends the recording this long after its time, with what came.
+constexpr std::chrono::seconds kRecordingGrace{5};
 
 constexpr int kWarningIcon = 2;
 constexpr int kWarningTimeoutMs = 10'000;
@@ -91,6 +115,7 @@ CmivexDlgCamera::CmivexDlgCamera(PageHost& host, ScreenHeightSource screenHeight
     m_pInformation = new QPlainTextEdit(this);
     m_pShowHeadDetect = new QCheckBox(QStringLiteral("Show head detect"), this);
     m_pCameraSetup = new QPushButton(QStringLiteral("Camera Setup"), this);
+    m_pRecordReport = new QPushButton(QString::fromLatin1(kRecordReport), this);
     m_pLiveView = new CLiveView(this);
 
     SetControlId(m_pCameraList, ControlIds::kCameraList);
@@ -112,8 +137,10 @@ CmivexDlgCamera::CmivexDlgCamera(PageHost& host, ScreenHeightSource screenHeight
     m_pInformation->setTabChangesFocus(true);
     m_pInformation->setAccessibleName(QStringLiteral("Camera information"));
     m_pLiveView->setAccessibleName(QStringLiteral("Camera view"));
-    m_pSetCamera->setEnabled(false);    // until there is a camera and a resolution to choose
-    m_pCameraSetup->setEnabled(false);  // until the camera runs
+    m_pSetCamera->setEnabled(false);     // until there is a camera and a resolution to choose
+    m_pCameraSetup->setEnabled(false);   // until the camera runs
+    m_pRecordReport->setEnabled(false);  // until a webcam runs
+    m_pRecordReport->setToolTip(QString::fromLatin1(kRecordReportTip));
 
     auto* lists = new QGridLayout;
     lists->addWidget(BuddyLabel(QStringLiteral("C&amera"), m_pCameraList, this), 0, 0);
@@ -127,6 +154,7 @@ CmivexDlgCamera::CmivexDlgCamera(PageHost& host, ScreenHeightSource screenHeight
     rates->addWidget(BuddyLabel(QStringLiteral("Fps camera"), m_pFpsCamera, this), 1, 0);
     rates->addWidget(m_pFpsCamera, 1, 1);
     lists->addLayout(rates, 5, 0);
+    lists->addWidget(m_pRecordReport, 6, 0);
 
     auto* viewOptions = new QHBoxLayout;
     viewOptions->addWidget(m_pShowHeadDetect);
@@ -143,11 +171,12 @@ CmivexDlgCamera::CmivexDlgCamera(PageHost& host, ScreenHeightSource screenHeight
     page->addLayout(top);
     page->addWidget(m_pInformation, 1);
 
-    SetTabOrder(
-        {m_pShowHeadDetect, m_pCameraSetup, m_pCameraList, m_pFormatList, m_pSetCamera, m_pFpsWanted, m_pInformation});
+    SetTabOrder({m_pShowHeadDetect, m_pCameraSetup, m_pCameraList, m_pFormatList, m_pSetCamera, m_pFpsWanted,
+                 m_pRecordReport, m_pInformation});
 
     connect(m_pSetCamera, &QPushButton::clicked, this, &CmivexDlgCamera::OnSetCamera);
     connect(m_pCameraSetup, &QPushButton::clicked, this, &CmivexDlgCamera::OnCameraSetup);
+    connect(m_pRecordReport, &QPushButton::clicked, this, &CmivexDlgCamera::OnRecordReport);
     connect(m_pFpsWanted, &QLineEdit::textChanged, this, &CmivexDlgCamera::OnFpsWantedChanged);
     m_timer.setInterval(kTimerMs);
     connect(&m_timer, &QTimer::timeout, this, &CmivexDlgCamera::OnTimer);
@@ -277,6 +306,57 @@ void CmivexDlgCamera::OnCameraSetup() {
     m_pControls->activateWindow();
 }
 
+void CmivexDlgCamera::OnRecordReport() {
+    CCameraRecorder* recorder = m_host.cameraRecorder;
+    if (!recorder || m_iRecordingTicks >= 0) return;
+    const QString title = QCoreApplication::applicationName();
+    if (QMessageBox::question(this, title, QString::fromLatin1(kRecordWarning)) != QMessageBox::Yes) return;
+    const std::string name = "MivexCamera-" +
+                             QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")).toStdString() +
+                             ".mkv";
+    const std::filesystem::path file = StateDirectory() / name;
+    std::string error;
+    if (!recorder->Start(file, {.duration = kReportSeconds, .bytes = kReportBytes}, error)) {
+        QMessageBox::warning(this, title, QString::fromLatin1(kNotRecorded).arg(QString::fromStdString(error)));
+        return;
+    }
+    if (m_host.log) m_host.log->Write("Camera recording for a report: " + file.string(), true);
+    m_iRecordingTicks = 0;
+    m_pRecordReport->setText(QString::fromLatin1(kRecording));
+    m_pRecordReport->setEnabled(false);
+}
+
+void CmivexDlgCamera::FollowRecording() {
+    CCameraRecorder* recorder = m_host.cameraRecorder;
+    if (!recorder || m_iRecordingTicks < 0) return;
+    CCameraRecorder::Status status = recorder->Progress();
+    if (status.state == CCameraRecorder::State::Waiting || status.state == CCameraRecorder::State::Recording) {
+        if (++m_iRecordingTicks * std::chrono::milliseconds(kTimerMs) < kReportSeconds + kRecordingGrace) return;
+        recorder->Stop();
+        status = recorder->Progress();
+    }
+    m_iRecordingTicks = -1;
+    m_pRecordReport->setText(QString::fromLatin1(kRecordReport));
+    const bool done = status.state == CCameraRecorder::State::Done;
+    if (m_host.log)
+        m_host.log->Write(done ? "Camera recorded for a report: " + status.file.string() + ", " +
+                                     std::to_string(status.buffers) + " frames, " + std::to_string(status.bytes) +
+                                     " bytes"
+                               : "Camera recording for a report failed: " + status.error,
+                          true);
+    const QString text = done ? QString::fromLatin1(kRecorded)
+                                    .arg(std::chrono::duration<double>(status.duration).count(), 0, 'f', 1)
+                                    .arg(static_cast<double>(status.bytes) / 1e6, 0, 'f', 1)
+                                    .arg(QString::fromStdString(status.file.string()))
+                              : QString::fromLatin1(kNotRecorded).arg(QString::fromStdString(status.error));
+    // Not waited for: the page's timer goes on meanwhile.
+    auto* box = new QMessageBox(done ? QMessageBox::Information : QMessageBox::Warning,
+                                QCoreApplication::applicationName(), text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    box->open();
+}
+
 void CmivexDlgCamera::PaintLiveView(int width, int height, std::vector<std::uint8_t>& bytes) {
     if (!m_bLiveView) return;
     const EngineStatus status = m_host.engine.Status();
@@ -293,6 +373,7 @@ void CmivexDlgCamera::ShowInformation(const QString& text) {
 
 void CmivexDlgCamera::OnTimer() {
     if (m_bRestarting) return;
+    FollowRecording();
     const EngineStatus status = m_host.engine.Status();
     CNCVideoInputTrack* camera = m_host.engine.Camera();
     if (status.cameraRunning && camera) {
@@ -300,6 +381,7 @@ void CmivexDlgCamera::OnTimer() {
             PaintLiveView(camera->Width(), camera->Height(), m_liveFrame);
         m_pCameraSetup->setEnabled(true);
         m_strCameraLine = QString::fromStdString(camera->CameraName());
+        m_pRecordReport->setEnabled(m_host.cameraRecorder && !m_host.replayedCamera && m_iRecordingTicks < 0);
     } else {
         m_strCameraLine = QString::fromLatin1(kNoCameraLine);
         ShowInformation(m_strCameraLine);
@@ -333,7 +415,11 @@ void CmivexDlgCamera::StatusUpdate(const EngineStatus& status) {
             m_strCameraLine + u'\n' +
             QString::asprintf("Camera resolution: width: %d , height: %d", camera->Width(), camera->Height()) + u'\n' +
             QString::asprintf("Tracking points  : %d", status.points));
-        if (fps == 0) {
+        if (fps == 0 && m_host.replayedCamera) {
+            if (m_host.log && !m_bReplayEnded) m_host.log->Write(kReplayDeliversNothingLog, true);
+            m_bReplayEnded = true;
+            ShowInformation(m_pInformation->toPlainText() + u'\n' + QString::fromLatin1(kReplayDeliversNothing));
+        } else if (fps == 0) {
             if (m_host.log) m_host.log->Write(kFpsZeroLog, true);
             m_bRestarting = true;
             if (CmivexDlgMain* sheet = Sheet()) sheet->CloseProgramForRestart();

@@ -4,12 +4,16 @@
 // not: it draws the live view while the page is current, grants the tracker its larger point
 // limit every 700 ms, and every 2.2 s updates the status, warns in the tray when the frame rate
 // or the number of points is low, and restarts the program when the camera delivers no frames
-// or the primary screen's height changes.
+// (a replayed camera is not restarted: it would end the same way) or the primary screen's height
+// changes. "Record 10 s for a report" records what the webcam sends into the state folder, after
+// saying that the recording shows the user's face and room.
 //
 //   PageHost host{store, mirror, engine, mouse, &log};
 //   sheet.AddPage(new CmivexDlgCamera(host));
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -35,6 +39,10 @@ public:
     using ScreenHeightSource = std::function<int()>;
     static constexpr int kTimerMs = 100;
     static constexpr int kMaxListedCameras = 9;
+    // A report's recording: at most this long and this large (raw YUYV at 640 x 480 and 30 frames
+    // a second is 18 MB a second).
+    static constexpr std::chrono::seconds kReportSeconds{10};
+    static constexpr std::uint64_t kReportBytes = 50'000'000;
 
     // screenHeight gives the primary screen's height; a test may give another source.
     explicit CmivexDlgCamera(PageHost& host, ScreenHeightSource screenHeight = PrimaryScreenHeight);
@@ -62,6 +70,7 @@ public:
     QCheckBox* ShowHeadDetect() const { return m_pShowHeadDetect; }
     QPushButton* CameraSetupButton() const { return m_pCameraSetup; }
     QPushButton* SetCameraButton() const { return m_pSetCamera; }
+    QPushButton* RecordReportButton() const { return m_pRecordReport; }
     CLiveView* LiveView() const { return m_pLiveView; }
     CCameraControlsDialog* CameraControls() const { return m_pControls; }
 
@@ -77,6 +86,9 @@ private:
     void OnFpsWantedChanged(const QString& text);
     void OnSetCamera();
     void OnCameraSetup();
+    void OnRecordReport();
+    // Follows a report's recording to its end, then says where it went.
+    void FollowRecording();
     void StatusUpdate(const EngineStatus& status);
     void CheckWarnings(unsigned int fps, int points);
     void TrayWarning(const char* title, const char* text);
@@ -95,6 +107,7 @@ private:
     QPlainTextEdit* m_pInformation = nullptr;
     QCheckBox* m_pShowHeadDetect = nullptr;
     QPushButton* m_pCameraSetup = nullptr;
+    QPushButton* m_pRecordReport = nullptr;
     CLiveView* m_pLiveView = nullptr;
     CCameraControlsDialog* m_pControls = nullptr;  // made on first use
 
@@ -102,6 +115,8 @@ private:
     bool m_bFormatsListed = false;
     bool m_bCamerasListed = false;
     bool m_bRestarting = false;
+    bool m_bReplayEnded = false;  // a replayed camera's lack of frames was logged
+    int m_iRecordingTicks = -1;   // ticks since a report's recording started; -1: none under way
     int m_iFpsWanted = 0;
     int m_iLastFrameCount = 0;
     int m_iFpsWarn = -1;

@@ -8,6 +8,7 @@
 
 #include <array>
 
+class CCameraRecorder;
 class CDialogFloat;
 class CLogging;
 class CMouse;
@@ -37,6 +38,11 @@ struct PageHost {
     IClickSound* clickSound = nullptr;
     IViewCentre* viewCentre = nullptr;
     bool waylandSession = false;  // the hotkeys then go to the desktop's shortcuts where it offers them
+    // Records the webcam for a report; null when the camera is a video file or a recording.
+    CCameraRecorder* cameraRecorder = nullptr;
+    // The camera is a recording played again: when it delivers no frames, a restart would only
+    // play it the same way.
+    bool replayedCamera = false;
 };
 
 enum class SettingsPage { Settings, System, Hotkeys, AutoClick, Flight, Camera };

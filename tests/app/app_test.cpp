@@ -37,6 +37,7 @@ TEST(ProgramOptions, AcceptsEveryOptionRefusesTheRestAndKeepsTheCommandLineForAR
         Strings kept{};  // for the restart, when not all of them
         std::string action{};
         bool autostart = false;
+        std::string cameraReplay{};
     } cases[] = {
         {{"--camera-file", "/tmp/head.avi", "--no-dialogs"}, "", "/tmp/head.avi", true},
         {{"--camera-file=a b.avi"}, "", "a b.avi"},
@@ -46,6 +47,10 @@ TEST(ProgramOptions, AcceptsEveryOptionRefusesTheRestAndKeepsTheCommandLineForAR
         {{"--camera", "0"}, "unknown option --camera"},
         {{"--camera-file"}, "--camera-file needs a file name"},
         {{"--camera-file="}, "--camera-file needs a file name"},
+        {.arguments = {"--camera-replay", "face.mkv"}, .error = "", .cameraReplay = "face.mkv"},
+        {.arguments = {"--camera-replay=a b.mkv"}, .error = "", .cameraReplay = "a b.mkv"},
+        {{"--camera-replay"}, "--camera-replay needs a file name"},
+        {{"--camera-file", "head.avi", "--camera-replay=face.mkv"}, "give --camera-file or --camera-replay, not both"},
         {{"head.avi"}, "unknown option head.avi"},
         // The count of restarts is the restart's to give anew, not kept for the next one.
         {.arguments = {"--restart-count", "3", "--camera-file", "--restart-count"},
@@ -69,10 +74,10 @@ TEST(ProgramOptions, AcceptsEveryOptionRefusesTheRestAndKeepsTheCommandLineForAR
         if (options) {
             const ProgramOptions& o = *options;
             const Strings& kept = c.restartCount ? c.kept : c.arguments;
-            EXPECT_EQ(
-                std::tie(o.cameraFile, o.noDialogs, o.version, o.help, o.restartCount, o.arguments, o.action,
-                         o.autostart),
-                std::tie(c.cameraFile, c.noDialogs, c.version, c.help, c.restartCount, kept, c.action, c.autostart));
+            EXPECT_EQ(std::tie(o.cameraFile, o.noDialogs, o.version, o.help, o.restartCount, o.arguments, o.action,
+                               o.autostart, o.cameraReplay),
+                      std::tie(c.cameraFile, c.noDialogs, c.version, c.help, c.restartCount, kept, c.action,
+                               c.autostart, c.cameraReplay));
         }
     }
 }

@@ -1,6 +1,6 @@
 // The camera page as the user sees it, after a restart for another resolution opened the settings
 // window on it: the live view follows the generated head, and the head detection square, once
-// asked for, sits on the face.
+// asked for, sits on the face. And what the page watches of a webcam that sends flawed frames.
 #include <opencv2/imgproc.hpp>
 
 #include "tests/app_e2e/e2e_harness.h"
@@ -66,6 +66,54 @@ TEST_F(CameraPageShown, FollowsTheHeadAndSquaresTheFace) {
     for (Point corner : {square.tl(), square.br() - Point(1, 1), Point(square.x, square.br().y - 1),
                          Point(square.br().x - 1, square.y), (square.tl() + square.br()) / 2})
         EXPECT_EQ(wall(corner), 0) << "the square " << square << " is not on the face at " << corner;
+}
+
+// The JPEG frames webcams send: whole, without their end marker, padded before it, without
+// Huffman tables, cut short in their scan, and garbage; the last two cannot be decoded.
+std::vector<std::uint8_t> Quirk(int frame, std::vector<std::uint8_t> jpeg) {
+    switch (frame % 6) {
+        case 1:
+            return jpeg.resize(jpeg.size() - 2), jpeg;
+        case 2:
+            return jpeg.insert(jpeg.end() - 2, 32, 0), jpeg;
+        case 3:
+            for (std::size_t at = 2; at + 3 < jpeg.size() && jpeg[at] == 0xFF;) {
+                const std::size_t length = 2 + (jpeg[at + 2] << 8 | jpeg[at + 3]);
+                if (jpeg[at + 1] == 0xC4)
+                    jpeg.erase(jpeg.begin() + static_cast<long>(at), jpeg.begin() + static_cast<long>(at + length));
+                else
+                    at += length;
+            }
+            return jpeg;
+        case 4:
+            return jpeg.resize(jpeg.size() / 2), jpeg;
+        case 5:
+            return std::vector<std::uint8_t>(4000, 'x');
+        default:
+            return jpeg;
+    }
+}
+
+TEST_F(ProgramTest, AWebcamsFlawedFramesAreCountedAndLoggedWhileItsGoodOnesAreTrackedWithoutARestart) {
+    CSettingsStore().Write(Setting::kUseMouse, 1);
+    const fs::path quirky =
+        WebcamRecording("head-jpeg-quirks.mkv", Trajectory::Circle, kQuarter, QuarterCircleThereAndBack(), Quirk);
+    MovePointer(Centre());
+    const ProgramRun run = Start({"--camera-replay", quirky.string(), "--no-dialogs"});
+    ASSERT_TRUE(WaitForLogLine(run, "InitInstance exit OK")) << Diagnostics(run);
+    EXPECT_TRUE(HasLine(Log(run), "selected camera name: Recording head-jpeg-quirks.mkv of E2E Webcam"))
+        << Diagnostics(run);
+    EXPECT_TRUE(PointerMoves()) << "the good frames are not tracked" << Diagnostics(run);
+    // Three of the camera page's checks, 2.2 s apart, each of which restarts a camera that
+    // delivers nothing.
+    std::this_thread::sleep_for(kSlow * 7s);
+    EXPECT_EQ(Ending(run.pid, 0s), "still running") << Diagnostics(run);
+    const std::string log = Log(run);
+    EXPECT_EQ(MissingInOrder(log, {"Camera sent a frame that cannot be decoded: *"}), "") << Diagnostics(run);
+    EXPECT_EQ(MissingInOrder(log, {"Camera sent a flawed frame, used as every row of it decoded: *"}), "")
+        << Diagnostics(run);
+    for (const char* never : {"Camera error: fps == 0*", "Camera delivery ended*", "Reboot"})
+        EXPECT_NE(MissingInOrder(log, {never}), "") << never << Diagnostics(run);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Runs the real program as the user would, on a private desktop: an Xvfb with a system tray (as on
 // the user's desktop; without one the program shows a window instead of its icon), its own copy
 // of the executable and data folder (the program logs beside itself), its own settings and
-// runtime folders, and a generated video for a camera.
+// runtime folders, and for a webcam a recording of one that sends a generated video as MJPEG.
 #pragma once
 
 #include <signal.h>
@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <list>
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 #include <optional>
 #include <set>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "base/settings_store.h"
+#include "capture/camera_recording.h"
 #include "tests/support/desktop_session.h"
 #include "tests/support/test_support.h"
 #include "tests/support/trayer_process.h"  // brings Xlib: after the headers its macros would break
@@ -55,18 +58,63 @@ inline fs::path SequenceVideo(const std::string& name, Trajectory trajectory, in
     return path;
 }
 
+constexpr int kQuarter = 41;  // frames of a quarter turn of the circle trajectory
+inline std::vector<int> QuarterCircleThereAndBack() {
+    std::vector<int> order;
+    for (int i = 0; i < kQuarter; i += 2) order.push_back(i);
+    for (int i = kQuarter - 2; i >= 1; --i) order.push_back(i);  // 1 -> 0 closes the loop
+    return order;
+}
+
 // The camera: a head going a quarter circle left and down in the picture on every second frame,
 // then back on every frame. From the pointer alone, without knowing where in the loop the program
 // is, a test tells which way the head went: the fast moves.
 inline const fs::path& HeadVideo() {
-    static const fs::path video = [] {
-        constexpr int kQuarter = 41;  // frames of a quarter turn of the circle trajectory
-        std::vector<int> order;
-        for (int i = 0; i < kQuarter; i += 2) order.push_back(i);
-        for (int i = kQuarter - 2; i >= 1; --i) order.push_back(i);  // 1 -> 0 closes the loop
-        return SequenceVideo("head-quarter-circle.avi", Trajectory::Circle, kQuarter, order);
-    }();
+    static const fs::path video =
+        SequenceVideo("head-quarter-circle.avi", Trajectory::Circle, kQuarter, QuarterCircleThereAndBack());
     return video;
+}
+
+// A webcam's recording named `name` in the sequence folder: the trajectory's frames in this order
+// as the MJPEG frames of a 12-frames-a-second webcam, each passed through quirk (as a camera may
+// send it). Written as SequenceVideo writes.
+inline fs::path WebcamRecording(
+    const std::string& name, Trajectory trajectory, int frameCount, const std::vector<int>& order,
+    const std::function<std::vector<std::uint8_t>(int, std::vector<std::uint8_t>)>& quirk = {}) {
+    const fs::path path = fs::path(MIVEX_E2E_SEQUENCE_DIR) / name;
+    if (fs::exists(path)) return path;
+    const SyntheticSequence source(trajectory, frameCount);
+    fs::create_directories(path.parent_path());
+    const fs::path temporary = path.parent_path() / (path.stem().string() + "." + std::to_string(::getpid()) + ".mkv");
+    const cv::Size size = source.FrameSize();
+    RecordedCamera camera;
+    std::tie(camera.card, camera.driver, camera.bus) = std::tuple("E2E Webcam", "uvcvideo", "usb-0000:00:14.0-1");
+    camera.format.width = static_cast<__u32>(size.width), camera.format.height = static_cast<__u32>(size.height);
+    camera.format.pixelformat = V4L2_PIX_FMT_MJPEG, camera.format.field = V4L2_FIELD_NONE;
+    camera.format.sizeimage = static_cast<__u32>(size.area() * 2);
+    camera.timePerFrame = {1, 12};
+    camera.formats = {{V4L2_PIX_FMT_MJPEG, {{camera.format.width, camera.format.height}}}};
+    CameraRecordingWriter writer;
+    std::string error;
+    bool written = writer.Open(temporary, camera, error);
+    for (std::size_t i = 0; written && i < order.size(); ++i) {
+        std::vector<std::uint8_t> jpeg;
+        cv::imencode(".jpg", source.Frame(order[i]), jpeg, {cv::IMWRITE_JPEG_QUALITY, 85});
+        if (quirk) jpeg = quirk(static_cast<int>(i), std::move(jpeg));
+        written =
+            writer.Write(jpeg, static_cast<std::int64_t>(i) * 1'000'000 / 12, 0, static_cast<std::uint32_t>(i), error);
+    }
+    if (!written || !writer.Finish(error))
+        throw std::runtime_error("cannot write " + temporary.string() + ": " + error);
+    fs::rename(temporary, path);
+    return path;
+}
+
+// The head video's frames as a webcam's recording: what the tests give the program for a webcam.
+inline const fs::path& HeadRecording() {
+    static const fs::path recording =
+        WebcamRecording("head-quarter-circle.mkv", Trajectory::Circle, kQuarter, QuarterCircleThereAndBack());
+    return recording;
 }
 
 // "" when lines of text match the patterns in this order, others between; a pattern ending in
@@ -108,7 +156,7 @@ inline std::string Ending(pid_t pid, std::chrono::steady_clock::duration timeout
     return std::string("killed by signal ") + strsignal(WTERMSIG(status));
 }
 
-inline std::vector<std::string> CameraArgs() { return {"--camera-file", HeadVideo().string(), "--no-dialogs"}; }
+inline std::vector<std::string> CameraArgs() { return {"--camera-replay", HeadRecording().string(), "--no-dialogs"}; }
 
 // A window named `name` anywhere under `window` that is mapped, or None: window managers and
 // compositors frame the top-level windows of X11 clients.

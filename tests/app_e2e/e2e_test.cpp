@@ -30,6 +30,11 @@ const ShortRun kShortRuns[] = {
      "ERROR: no camera detected, or camera in use: cannot open video file no-such-video.avi: no such file",
      {"Start camera", "ERROR: no camera detected, or camera in use: cannot open video file no-such-video.avi: no such file",
       "ExitInstance end"}, "Reboot"},
+    // A recording no webcam could have made: said, in the log too, and no restart.
+    {"UnplayableRecording", {"--camera-replay", "camera.avi", "--no-dialogs"}, 0, 1,
+     "which webcams do not send through V4L2: only MJPEG and raw frames replay",
+     {"Start camera", "ERROR: no camera detected, or camera in use: cannot open recording *", "ExitInstance end"},
+     "Reboot"},
     {"ActionWithoutBus", {"--action", "toggle"}, 0, 1, "mivex: --action toggle not done: no session bus", {}, ""},
     // Qt itself would abort; the package is not installed where the tests run.
     {"WaylandPlatformMissing", {"--camera-file", "camera.avi", "--no-dialogs"}, 0, 1,

@@ -1,6 +1,6 @@
 // Video capture: the format search over a scripted layer, the V4L2 layer over a replayed /dev,
-// a video file standing in for a camera, the decoding of each camera format, and the capture
-// object the application drives.
+// a video file standing in for a camera, the decoding of each camera format, camera recordings
+// and their replay, and the capture object the application drives.
 #include <gtest/gtest.h>
 #include <linux/videodev2.h>
 
@@ -17,9 +17,12 @@
 #include <opencv2/videoio.hpp>
 
 #include "base/logging.h"
+#include "capture/camera_recorder.h"
+#include "capture/camera_recording.h"
 #include "capture/format_search.h"
 #include "capture/frame_decoder.h"
 #include "capture/replay_v4l2.h"
+#include "capture/replayed_camera.h"
 #include "capture/scripted_capture.h"
 #include "capture/v4l2_capture.h"
 #include "capture/video_file_capture.h"
@@ -528,8 +531,8 @@ TEST_F(V4l2Streaming, FramesTheDriverMarksDamagedAreBadAndFlawedFramesAreUsedAnd
     Bytes jpeg;
     cv::imencode(".jpg", cv::Mat(8, 8, CV_8UC3, cv::Scalar(40, 90, 160)), jpeg);
     const Bytes unended(jpeg.begin(), jpeg.end() - 2);  // without its end marker
-    m_dev.damaged = {1};
-    Open(V4L2_PIX_FMT_MJPEG, {{8, 8}}, {jpeg, jpeg, unended});
+    Open(V4L2_PIX_FMT_MJPEG, {{8, 8}}, {});
+    m_dev.Serve({{jpeg}, {jpeg, 0, V4L2_BUF_FLAG_ERROR}, {unended}}, ReplayV4l2::Pace::Gated);
     ASSERT_TRUE(m_layer.SetFormat(0, FrameIntervalFor(30)) && m_layer.Run());
     m_dev.Release(6);
     ASSERT_TRUE(WaitFor(4));
@@ -1097,6 +1100,174 @@ TEST_F(VideoInput, FrameRateChangesGoToTheOpenCamera) {
     m_layer.FailSetFrameInterval(true);
     m_track->SetFrameRate(5, m_track->CapabilityIndex());
     EXPECT_EQ(NewlyLogged(), "SetFormat can't set fps\r\n");
+}
+
+// Camera recordings: what a webcam sent, kept in a file and played again through the V4L2 layer.
+class CameraRecordings : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        const SyntheticSequence sequence(Trajectory::Circle, 3, {kWidth, kHeight});
+        for (int i = 0; i < 3; ++i) s_pictures.push_back(sequence.Frame(i));
+    }
+    // Six buffers as the camera sends them: timestamps to the microsecond with an uneven gap,
+    // one marked damaged, two dropped in the sequence.
+    static std::vector<RecordedBuffer> Sent(__u32 fourcc, int count = 6) {
+        std::vector<RecordedBuffer> sent;
+        for (int i = 0; i < count; ++i) {
+            const cv::Mat& picture = s_pictures[static_cast<std::size_t>(i) % s_pictures.size()];
+            Bytes bytes;
+            if (fourcc == V4L2_PIX_FMT_MJPEG)
+                cv::imencode(".jpg", picture, bytes);
+            else
+                for (RawSample& raw : RawSamples(picture))
+                    if (raw.fourcc == fourcc) bytes = std::move(raw.data);
+            const std::uint32_t flags = V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC | (i == 2 ? V4L2_BUF_FLAG_ERROR : 0u);
+            sent.push_back({std::move(bytes), 1'700'000'123'457 + i * 33'367 + (i >= 4 ? 40'001 : 0), flags,
+                            static_cast<std::uint32_t>(i < 4 ? i : i + 2)});
+        }
+        return sent;
+    }
+    // A webcam streaming those buffers once, with a second format and two settings.
+    static std::unique_ptr<ReplayV4l2> Webcam(__u32 fourcc, std::vector<RecordedBuffer> buffers) {
+        auto camera = ReplayV4l2::Webcam(fourcc, {kWidth, kHeight}, {});
+        camera->nodes[0].card = "Test Cam";
+        camera->formats.push_back({V4L2_PIX_FMT_YUV420, {}, v4l2_frmsize_stepwise{16, 1920, 16, 16, 1080, 8}});
+        camera->controls = {Control(0x980900, "Brightness", V4L2_CTRL_TYPE_INTEGER, 255),
+                            Control(0x980918, "Power Line Frequency", V4L2_CTRL_TYPE_MENU, 2)};
+        camera->controls[0].value = 77;
+        camera->controls[1].menu = {"Disabled", "", "60 Hz"};
+        camera->controls[1].getError = EIO;
+        camera->rateGiven = {1, 30};
+        camera->Serve(std::move(buffers), ReplayV4l2::Pace::Fast, {}, false);
+        return camera;
+    }
+    // Opens the layer's camera in the first format it takes and runs it until played() returns;
+    // the grey images of the frames handed over.
+    static std::vector<Bytes> Play(ICaptureLayer& layer, const std::function<bool()>& played) {
+        std::vector<Bytes> greys;
+        EXPECT_TRUE(layer.Open(0));
+        bool set = false;
+        for (int i = 0; i < layer.CapabilityCount() && !set; ++i) set = layer.SetFormat(i, FrameIntervalFor(30));
+        EXPECT_TRUE(set);
+        layer.SetFrameCallback([&greys](CameraFrame& frame) {
+            cv::Mat grey(frame.Height(), frame.Width(), CV_8UC1);
+            greys.push_back(frame.Grey(grey) ? Bytes(grey.datastart, grey.dataend) : Bytes{});
+        });
+        EXPECT_TRUE(layer.Run());
+        EXPECT_TRUE(played());
+        layer.Close();  // after the last callback: the images are this thread's again
+        return greys;
+    }
+
+    static inline std::vector<cv::Mat> s_pictures;
+    test::TempDir m_dir;
+    CCameraRecorder m_recorder;
+    std::string m_error;
+};
+
+TEST_F(CameraRecordings, KeepEveryBufferWithItsFlagsAndMicrosecondsAndPlayAgainAsTheCameraSentThem) {
+    const std::filesystem::path file = m_dir.path() / "rec.mkv", again = m_dir.path() / "again.mkv";
+    for (__u32 fourcc : {V4L2_PIX_FMT_MJPEG, V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_NV12}) {
+        SCOPED_TRACE(FourccText(fourcc));
+        const std::vector<RecordedBuffer> sent = Sent(fourcc);
+        ASSERT_TRUE(m_recorder.Start(file, {}, m_error));
+        auto webcam = Webcam(fourcc, sent);
+        ReplayV4l2& device = *webcam;
+        CV4l2Capture layer(std::make_unique<RecordingV4l2Device>(std::move(webcam), m_recorder));
+        const std::vector<Bytes> greys = Play(layer, [&] { return device.WaitUntilPlayed(); });
+        m_recorder.Stop();
+        ASSERT_EQ(m_recorder.Progress().state, CCameraRecorder::State::Done) << m_recorder.Progress().error;
+        EXPECT_EQ(greys.size(), 5u) << "the damaged buffer is recorded, not handed over";
+
+        const std::optional<CameraRecording> recording = ReadCameraRecording(file, m_error);
+        ASSERT_TRUE(recording) << m_error;
+        EXPECT_EQ(recording->buffers, sent);
+        const RecordedCamera& camera = recording->camera;
+        EXPECT_EQ(std::tie(camera.card, camera.driver, camera.format.pixelformat, camera.format.width),
+                  std::make_tuple("Test Cam", "uvcvideo", fourcc, kWidth));
+        ASSERT_EQ(std::make_pair(camera.formats.size(), camera.controls.size()), std::make_pair(2ul, 2ul));
+        EXPECT_EQ(camera.formats[1].range->max_height, 1080u);
+        EXPECT_EQ(std::tie(camera.controls[0].value, camera.controls[1].getError, camera.controls[1].menu[2]),
+                  std::make_tuple(77, EIO, "60 Hz"));
+
+        // Played again as the camera: the same frames come and decode the same, and what the
+        // replayed camera sends records into the very same file.
+        ASSERT_TRUE(m_recorder.Start(again, {}, m_error));
+        CReplayedCamera replay(file, {.loop = false, .paced = false, .recorder = &m_recorder});
+        EXPECT_EQ(replay.EnumerateDevices().at(0).friendlyName, "Recording rec.mkv of Test Cam");
+        EXPECT_EQ(Play(replay, [&] { return replay.WaitUntilFinished(); }), greys);
+        m_recorder.Stop();
+        EXPECT_TRUE(test::ReadFile(again) == test::ReadFile(file)) << "the replay differs from the camera";
+    }
+
+    // At its recorded pace, and in a loop that goes on in time and count from its last buffer.
+    const std::vector<RecordedBuffer> sent = Sent(V4L2_PIX_FMT_MJPEG);
+    const auto start = std::chrono::steady_clock::now();
+    CReplayedCamera paced(file, {.loop = false});
+    Play(paced, [&] { return paced.WaitUntilFinished(); });
+    EXPECT_GE(std::chrono::steady_clock::now() - start,
+              std::chrono::microseconds(sent.back().timestampUs - sent.front().timestampUs));
+    ASSERT_TRUE(m_recorder.Start(again, {}, m_error));
+    CReplayedCamera looped(file, {.paced = false, .recorder = &m_recorder});
+    Play(looped, [&] {
+        while (m_recorder.Progress().buffers < 12) std::this_thread::sleep_for(1ms);
+        return true;
+    });
+    m_recorder.Stop();
+    const std::optional<CameraRecording> twice = ReadCameraRecording(again, m_error);
+    ASSERT_TRUE(twice) << m_error;
+    const std::int64_t lap =
+        sent.back().timestampUs - sent.front().timestampUs + (sent.back().timestampUs - sent.front().timestampUs) / 5;
+    for (std::size_t i = 6; i < 12; ++i) {
+        EXPECT_EQ(twice->buffers[i].timestampUs, sent[i - 6].timestampUs + lap) << i;
+        EXPECT_EQ(twice->buffers[i].sequence, sent[i - 6].sequence + 8) << i;
+    }
+}
+
+TEST_F(CameraRecordings, EndAtTheirLengthOrSizeAndFailWithoutAFrameOrAFolder) {
+    std::vector<RecordedBuffer> sent = Sent(V4L2_PIX_FMT_YUYV, 20);
+    for (std::size_t i = 0; i < sent.size(); ++i) sent[i].timestampUs = static_cast<std::int64_t>(i) * 100'000;
+    const std::uint64_t frame = sent[0].bytes.size();
+    const std::filesystem::path file = m_dir.path() / "rec.mkv";
+    const struct {
+        RecordingLimits limits;
+        std::filesystem::path file;
+        int buffers;  // -1: fails
+        std::string error;
+    } cases[] = {
+        {{.duration = 1s}, file, 10, ""},  // the buffer at 1 s ends it
+        {{.bytes = 64 * 1024 + 5 * frame + frame / 2}, file, 5, ""},
+        {{},
+         m_dir.path() / "missing" / "rec.mkv",
+         -1,
+         "cannot write " + (m_dir.path() / "missing" / "rec.mkv").string() + ": No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.buffers);
+        ASSERT_TRUE(m_recorder.Start(c.file, c.limits, m_error));
+        EXPECT_FALSE(m_recorder.Start(c.file, c.limits, m_error));
+        EXPECT_EQ(m_error, "a recording is under way");
+        auto webcam = Webcam(V4L2_PIX_FMT_YUYV, sent);
+        ReplayV4l2& device = *webcam;
+        CV4l2Capture layer(std::make_unique<RecordingV4l2Device>(std::move(webcam), m_recorder));
+        Play(layer, [&] { return device.WaitUntilPlayed(); });
+        const CCameraRecorder::Status status = m_recorder.Progress();
+        EXPECT_EQ(status.error, c.error);
+        if (c.buffers < 0) continue;
+        EXPECT_EQ(std::make_tuple(status.state, status.buffers, status.bytes),
+                  std::make_tuple(CCameraRecorder::State::Done, c.buffers, std::filesystem::file_size(file)));
+        if (c.limits.bytes) {
+            EXPECT_LE(status.bytes, c.limits.bytes);
+        }
+        const std::optional<CameraRecording> recording = ReadCameraRecording(file, m_error);
+        ASSERT_TRUE(recording) << m_error;
+        EXPECT_EQ(recording->buffers, std::vector(sent.begin(), sent.begin() + c.buffers));
+    }
+    ASSERT_TRUE(m_recorder.Start(file, {}, m_error));
+    m_recorder.Stop();
+    const CCameraRecorder::Status nothing = m_recorder.Progress();
+    EXPECT_EQ(std::tie(nothing.state, nothing.error),
+              std::make_tuple(CCameraRecorder::State::Failed, "no frame came from the camera"));
 }
 
 }  // namespace

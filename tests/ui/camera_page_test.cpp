@@ -1,6 +1,6 @@
 // The camera page offscreen, its 100 ms ticks driven by the test: the live view's marks and
-// picture, the lists, "Fps wanted", the tray warnings' rhythm, the restarts, "Set camera", and
-// the camera settings dialog over a scripted camera.
+// picture, the lists, "Fps wanted", the tray warnings' rhythm, the restarts, "Set camera", the
+// camera settings dialog over a scripted camera, and the recording for a report.
 #include <gtest/gtest.h>
 
 #include <QtTest>
@@ -8,6 +8,8 @@
 
 #include "base/camera_frame.h"
 #include "base/logging.h"
+#include "capture/camera_recorder.h"
+#include "capture/replay_v4l2.h"
 #include "output/mouse.h"
 #include "output/recording_injector.h"
 #include "tests/support/test_support.h"
@@ -209,6 +211,82 @@ TEST_F(CameraPage, NoFramesOrAnotherScreenHeightRestartOnce) {
         const std::string line = "\r\nCamera error: fps == 0, rebooting\r\n";
         EXPECT_EQ(test::ReadFile(log.FilePath()).find(line) != std::string::npos, logged) << fps;
     }
+}
+
+TEST_F(CameraPage, AReplayedCameraWithoutFramesIsNotRestartedAndSaysWhyOnce) {
+    host.replayedCamera = true;
+    engine.RunCamera({Camera("Recording face.mkv")});
+    Tick(3 * 22, 0);
+    EXPECT_EQ(closed.count(), 0);
+    EXPECT_TRUE(page->Information()->toPlainText().endsWith(
+        "The recording played as the camera delivers no frames (the log says why); Mivex! does not restart for it"));
+    const std::string logged = test::ReadFile(log.FilePath());
+    const std::string line =
+        "Camera error: fps == 0, not rebooting: the recording played as the camera would end "
+        "the same way again\r\n";
+    EXPECT_EQ(logged.find(line), logged.rfind(line));
+    EXPECT_NE(logged.find(line), std::string::npos);
+}
+
+TEST_F(CameraPage, RecordForAReportSaysWhatItShowsFirstThenRecordsTenSecondsIntoTheStateFolderAndSaysWhere) {
+    const test::TempDir state;
+    const test::ScopedEnv stateHome("XDG_STATE_HOME", state.path().string());
+    CCameraRecorder recorder;
+    engine.RunCamera({Camera("Cam")});
+    QPushButton& button = *page->RecordReportButton();
+    // Only for a webcam that runs, and not while it is a recording played again.
+    for (const auto& [recording, replayed, enabled] :
+         {std::tuple{false, false, false}, std::tuple{true, true, false}, std::tuple{true, false, true}}) {
+        host.cameraRecorder = recording ? &recorder : nullptr;
+        host.replayedCamera = replayed;
+        page->OnTimer();
+        EXPECT_EQ(button.isEnabled(), enabled) << recording << replayed;
+    }
+    QString asked;
+    auto answer = [&asked](QMessageBox::StandardButton choice) {
+        QTimer::singleShot(0, [&asked, choice] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                asked = box->text(), box->button(choice)->click();
+        });
+    };
+    answer(QMessageBox::No);
+    button.click();
+    EXPECT_TRUE(asked.startsWith("The recording shows what the camera sees: your face and your room."))
+        << asked.toStdString();
+    EXPECT_EQ(recorder.Progress().state, CCameraRecorder::State::Idle);
+    answer(QMessageBox::Yes);
+    button.click();
+    EXPECT_EQ(std::tuple(recorder.Progress().state, button.text(), button.isEnabled()),
+              std::tuple(CCameraRecorder::State::Waiting, QString("Recording..."), false));
+
+    // Twelve seconds of the webcam's buffers, ten a second: ten seconds of them are kept.
+    auto webcam = ReplayV4l2::Webcam(V4L2_PIX_FMT_YUYV, {64, 48}, {});
+    const int fd = webcam->Open("/dev/video0");
+    v4l2_format format{};
+    format.fmt.pix.width = 64, format.fmt.pix.height = 48, format.fmt.pix.pixelformat = V4L2_PIX_FMT_YUYV;
+    webcam->Ioctl(fd, VIDIOC_S_FMT, &format);
+    const std::vector<std::uint8_t> bytes(64 * 48 * 2, 128);
+    for (int i = 0; i < 120; ++i) {
+        v4l2_buffer buffer{};
+        buffer.timestamp.tv_sec = i / 10, buffer.timestamp.tv_usec = i % 10 * 100'000;
+        recorder.Take(*webcam, fd, buffer, bytes);
+    }
+    page->OnTimer();
+    const CCameraRecorder::Status status = recorder.Progress();
+    ASSERT_EQ(status.state, CCameraRecorder::State::Done) << status.error;
+    EXPECT_EQ(status.file.parent_path(), state.path() / "KordO" / "Mivex");
+    EXPECT_TRUE(status.file.filename().string().starts_with("MivexCamera-")) << status.file;
+    EXPECT_EQ(status.buffers, 100);
+    auto* said = page->findChild<QMessageBox*>();
+    ASSERT_NE(said, nullptr);
+    EXPECT_TRUE(said->text().startsWith("Recorded 9.9 s of the camera (") &&
+                said->text().contains(QString::fromStdString(status.file.string())))
+        << said->text().toStdString();
+    EXPECT_EQ(std::tuple(button.text(), button.isEnabled()), std::tuple(QString("Record 10 s for a report"), true));
+    const std::string logged = test::ReadFile(log.FilePath());
+    EXPECT_NE(logged.find("Camera recorded for a report: " + status.file.string() + ", 100 frames, "),
+              std::string::npos)
+        << logged;
 }
 
 TEST_F(CameraPage, CameraSetupShowsTheCamerasSettingsChangesThemAtOnceAndShowsARefusal) {

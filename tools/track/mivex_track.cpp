@@ -1,6 +1,8 @@
 // mivex-track: runs frame preparation, head detection and point tracking over a recorded video
-// and writes what the tracker did on each frame as CSV, to study tracking without a camera.
+// and writes what the tracker did on each frame as CSV, to study tracking without a camera; also
+// records what a webcam sends, and plays such a recording through the capture path again.
 #include <fcntl.h>
+#include <linux/videodev2.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,7 +31,9 @@
 #include "base/message_sink.h"
 #include "base/settings_mirror.h"
 #include "base/standard_output.h"
+#include "capture/camera_recorder.h"
 #include "capture/frame_conversion.h"
+#include "capture/replayed_camera.h"
 #include "capture/v4l2_capture.h"
 #include "capture/video_file_capture.h"
 #include "capture/video_input_track.h"
@@ -42,7 +46,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: mivex-track VIDEO|--camera N|--camera-file FILE [--fast] [--detect-every N] [--csv FILE]\n"
+    "Usage: mivex-track VIDEO|--camera N|--camera-file FILE|--camera-replay FILE [--fast]\n"
+    "                   [--format F] [--record FILE [--seconds S]] [--detect-every N] [--csv FILE]\n"
     "                   [--map [--set SECTION/KEY=VALUE]...]\n"
     "Runs head detection and point tracking over VIDEO (any file OpenCV can read) and writes one\n"
     "CSV row per frame: frame,points,summed,sum_dx,sum_dy,head_found,left,top,right,bottom\n"
@@ -53,7 +58,17 @@ constexpr const char* kUsage =
     "                    (the reason on stderr, exit code 1)\n"
     "  --camera-file F   track the video file F through the capture path, as a camera at the\n"
     "                    file's frame rate (the rows equal those of plain VIDEO)\n"
-    "  --fast            with --camera-file, deliver frames as fast as they are tracked\n"
+    "  --camera-replay F play the camera recording F (made with --record, or MJPEG or raw video\n"
+    "                    copied from a webcam) through the capture path as the camera it came\n"
+    "                    from, at its recorded timing, and end with its last frame\n"
+    "  --fast            with --camera-file or --camera-replay, deliver frames as fast as they\n"
+    "                    are tracked\n"
+    "  --format F        with --camera, offer the format search only the camera's sizes in the\n"
+    "                    pixel format F (as V4L2 names it: MJPG, YUYV, NV12, ...)\n"
+    "  --record FILE     with --camera or --camera-replay, also record every buffer the camera\n"
+    "                    sends into the Matroska file FILE, untouched, with the camera's\n"
+    "                    description (see the README); replaces FILE once complete\n"
+    "  --seconds S       with --record, end after S seconds of the camera's frames\n"
     "  --detect-every N  run head detection on every Nth frame (default 10)\n"
     "  --csv FILE        write the rows to FILE instead of standard output: a file is replaced\n"
     "                    once complete and keeps its mode; a FIFO or device is written into\n"
@@ -76,9 +91,13 @@ struct Options {
     std::string csv;  // empty: standard output
     bool map = false;
     std::vector<SettingAssignment> overrides;
-    int camera = -1;         // --camera N: a webcam through the capture layer
-    std::string cameraFile;  // --camera-file FILE: a video file standing in for a camera
-    bool fast = false;       // the file camera delivers without pacing
+    int camera = -1;           // --camera N: a webcam through the capture layer
+    std::string cameraFile;    // --camera-file FILE: a video file standing in for a camera
+    std::string cameraReplay;  // --camera-replay FILE: a camera recording played as the camera
+    bool fast = false;         // the file or the recording delivers without pacing
+    std::string record;        // --record FILE: where the camera's buffers go; empty: nowhere
+    int seconds = 0;           // --seconds S: the recording's length; 0: until the run ends
+    std::uint32_t format = 0;  // --format F: the webcam's one pixel format to use; 0: any
 };
 
 int UsageError(const std::string& message) {
@@ -107,7 +126,8 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options) {
             continue;
         }
         if (arg == "--detect-every" || arg == "--csv" || arg == "--set" || arg == "--camera" ||
-            arg == "--camera-file") {
+            arg == "--camera-file" || arg == "--camera-replay" || arg == "--record" || arg == "--seconds" ||
+            arg == "--format") {
             if (i + 1 >= argc) return UsageError(std::string(arg) + " needs a value");
             const std::string_view value = argv[++i];
             if (arg == "--set") {
@@ -117,9 +137,25 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options) {
                 options.overrides.push_back(*assignment);
                 continue;
             }
-            if (arg == "--camera-file") {
-                if (value.empty()) return UsageError("--camera-file needs a file name");
-                options.cameraFile = value;
+            if (arg == "--camera-file" || arg == "--camera-replay" || arg == "--record") {
+                if (value.empty()) return UsageError(std::string(arg) + " needs a file name");
+                (arg == "--camera-file" ? options.cameraFile
+                 : arg == "--record"    ? options.record
+                                        : options.cameraReplay) = value;
+                continue;
+            }
+            if (arg == "--format") {
+                if (value.empty() || value.size() > 4)
+                    return UsageError("--format needs a pixel format of up to 4 characters, not '" +
+                                      std::string(value) + "'");
+                const std::string code = std::string(value) + std::string(4 - value.size(), ' ');
+                options.format = v4l2_fourcc(code[0], code[1], code[2], code[3]);
+                continue;
+            }
+            if (arg == "--seconds") {
+                const auto n = ParsePositive(value);
+                if (!n) return UsageError("--seconds needs a positive whole number, not '" + std::string(value) + "'");
+                options.seconds = *n;
                 continue;
             }
             if (arg == "--camera") {
@@ -147,15 +183,24 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options) {
         if (!options.video.empty()) return UsageError("only one VIDEO may be given");
         options.video = arg;
     }
-    const int sources = !options.video.empty() + (options.camera >= 0) + !options.cameraFile.empty();
+    const int sources =
+        !options.video.empty() + (options.camera >= 0) + !options.cameraFile.empty() + !options.cameraReplay.empty();
     if (sources == 0) return UsageError("VIDEO is missing");
-    if (sources > 1) return UsageError("give one of VIDEO, --camera and --camera-file");
-    if (options.fast && options.cameraFile.empty()) return UsageError("--fast applies only with --camera-file");
+    if (sources > 1) return UsageError("give one of VIDEO, --camera, --camera-file and --camera-replay");
+    if (options.fast && options.cameraFile.empty() && options.cameraReplay.empty())
+        return UsageError("--fast applies only with --camera-file or --camera-replay");
+    if (!options.record.empty() && options.camera < 0 && options.cameraReplay.empty())
+        return UsageError("--record applies only with --camera or --camera-replay");
+    if (options.seconds > 0 && options.record.empty()) return UsageError("--seconds applies only with --record");
+    if (options.format != 0 && options.camera < 0) return UsageError("--format applies only with --camera");
     if (!options.overrides.empty() && !options.map) return UsageError("--set applies only with --map");
-    const std::string& input = options.video.empty() ? options.cameraFile : options.video;
-    if (!options.csv.empty() && !input.empty() && SameFile(options.csv, input)) {
-        std::fprintf(stderr, "mivex-track: --csv %s is the input video %s itself; give another file\n",
-                     options.csv.c_str(), input.c_str());
+    const std::string& input = !options.video.empty()        ? options.video
+                               : !options.cameraFile.empty() ? options.cameraFile
+                                                             : options.cameraReplay;
+    for (const auto& [option, output] : {std::pair{"--csv", &options.csv}, std::pair{"--record", &options.record}}) {
+        if (output->empty() || input.empty() || !SameFile(*output, input)) continue;
+        std::fprintf(stderr, "mivex-track: %s %s is the input video %s itself; give another file\n", option,
+                     output->c_str(), input.c_str());
         return 2;
     }
     return std::nullopt;
@@ -430,28 +475,48 @@ private:
     cv::Mat m_decoded;
 };
 
-// A camera through the engine's capture facade, as the program opens it.
+// A camera through the engine's capture facade, as the program opens it: a webcam, a video file
+// or a camera recording, and the recording of what it sends when asked.
 class CameraSource {
 public:
     // Opens the camera with the stored wanted width and frame rate (a file: its own size and rate).
     bool Open(CEngine& engine, const Options& options, const CSettingsStore& store) {
         std::unique_ptr<ICaptureLayer> layer;
+        std::string what = "camera " + std::to_string(options.camera);
+        CCameraRecorder* recorder = options.record.empty() ? nullptr : &m_recorder;
+        if (recorder) {
+            m_recordingTo = options.record;
+            std::string unused;  // a new recorder has nothing under way
+            m_recorder.Start(options.record, {.duration = std::chrono::seconds(options.seconds)}, unused);
+        }
         if (!options.cameraFile.empty()) {
             auto file =
                 std::make_unique<CVideoFileCapture>(options.cameraFile, VideoFileCaptureOptions{false, !options.fast});
             m_pFile = file.get();
             layer = std::move(file);
+            what = "video file " + options.cameraFile;
+        } else if (!options.cameraReplay.empty()) {
+            auto replay = std::make_unique<CReplayedCamera>(
+                options.cameraReplay,
+                ReplayedCameraOptions{.loop = false, .paced = !options.fast, .recorder = recorder});
+            m_pReplay = replay.get();
+            layer = std::move(replay);
+            what = "recording " + options.cameraReplay;
         } else {
-            layer = std::make_unique<CV4l2Capture>();
+            std::unique_ptr<IV4l2Device> device = MakeSystemV4l2Device();
+            if (recorder) device = std::make_unique<RecordingV4l2Device>(std::move(device), *recorder);
+            auto webcam = std::make_unique<CV4l2Capture>(std::move(device));
+            webcam->OfferOnly(options.format);
+            layer = std::move(webcam);
         }
         ICaptureLayer* const capture = layer.get();
         const int wantedWidth = m_pFile ? 0 : store.ReadClamped(Setting::kCameraWidth);
         const int fps = store.ReadClamped(Setting::kCameraFps);
-        const std::string what =
-            m_pFile ? "video file " + options.cameraFile : "camera " + std::to_string(options.camera);
         const int wantedHeight = m_pFile ? 0 : store.ReadClamped(Setting::kCameraHeight);
-        if (engine.OpenCamera(std::move(layer), m_pFile ? 0 : options.camera, wantedWidth, fps, wantedHeight) == 0) {
-            std::fprintf(stderr, "mivex-track: cannot open %s%s\n", what.c_str(), m_pFile ? "" : " (no camera found)");
+        if (engine.OpenCamera(std::move(layer), options.camera < 0 ? 0 : options.camera, wantedWidth, fps,
+                              wantedHeight) == 0) {
+            const std::string why = m_pFile ? "" : m_pReplay ? ": " + m_pReplay->LastError() : " (no camera found)";
+            std::fprintf(stderr, "mivex-track: cannot open %s%s\n", what.c_str(), why.c_str());
             return false;
         }
         // What the layer says of the camera (a format the driver adjusted, why delivery ended)
@@ -469,28 +534,31 @@ public:
         return true;
     }
 
-    // Delivers frames to the engine until the file ends or the user interrupts; false when the
-    // camera's delivery ended by itself (the layer has said why). A tool that studies a camera
-    // does not start it again: a camera that stops is what it reports, with exit code 1.
+    // Delivers frames to the engine until the file or the recording ends, the recording of the
+    // camera has its length, or the user interrupts; false when the camera's delivery ended by
+    // itself (the layer has said why). A tool that studies a camera does not start it again: a
+    // camera that stops is what it reports, with exit code 1.
     bool FeedAll(CEngine& engine, const FrameRows& rows) {
         constexpr WindowToken kNoWindow = 1;  // any non-zero token enables delivery
         if (!engine.AttachCamera(kNoWindow) || !engine.RunCamera()) {
             std::fprintf(stderr, "mivex-track: the camera does not start\n");
             return false;
         }
-        // A camera runs until a stop signal or until its frames stop; a file also ends on its own.
-        std::atomic<bool> finished{false};
+        // A camera runs until a stop signal or until its frames stop; a file or a recording also
+        // ends on its own.
+        std::atomic<bool> finished{false}, played{true};
         std::thread waiter;
-        if (m_pFile)
-            waiter = std::thread([this, &finished] {
-                m_pFile->WaitUntilFinished();
+        if (m_pFile || m_pReplay)
+            waiter = std::thread([this, &finished, &played] {
+                if (m_pFile) m_pFile->WaitUntilFinished();
+                if (m_pReplay) played = m_pReplay->WaitUntilFinished();
                 finished = true;
             });
         using Clock = std::chrono::steady_clock;
         int framesSeen = rows.frames;
         auto lastChange = Clock::now();
-        bool ended = false;
-        while (!finished && g_stopSignal == 0 && !ended) {
+        bool ended = false, recorded = false;
+        while (!finished && g_stopSignal == 0 && !ended && !recorded) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             if (rows.frames != framesSeen) {
                 framesSeen = rows.frames;
@@ -498,6 +566,8 @@ public:
             }
             // The layer ends delivery after this much silence, or at once on an error, and logs why.
             ended = !m_pFile && Clock::now() - lastChange > kDeliveryEnded;
+            const CCameraRecorder::State state = m_recorder.Progress().state;
+            recorded = state == CCameraRecorder::State::Done || state == CCameraRecorder::State::Failed;
         }
         engine.Camera()->Stop();
         if (waiter.joinable()) waiter.join();
@@ -505,12 +575,33 @@ public:
             std::fprintf(
                 stderr, "mivex-track: the camera delivered no frame for %lld s; ending\n",
                 static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(kDeliveryEnded).count()));
-        return !ended;
+        // A recording whose delivery ended before its last frame failed as a camera that stops.
+        return !ended && (played || g_stopSignal != 0 || recorded);
+    }
+
+    // Ends the recording of the camera, if one was asked for, and says how it went; false when
+    // it failed.
+    bool FinishRecording() {
+        if (m_recordingTo.empty()) return true;
+        m_recorder.Stop();
+        const CCameraRecorder::Status status = m_recorder.Progress();
+        if (status.state != CCameraRecorder::State::Done) {
+            std::fprintf(stderr, "mivex-track: nothing recorded into %s: %s\n", m_recordingTo.c_str(),
+                         status.error.c_str());
+            return false;
+        }
+        std::fprintf(stderr, "mivex-track: recorded %d frames (%.3f s, %llu bytes) into %s\n", status.buffers,
+                     std::chrono::duration<double>(status.duration).count(),
+                     static_cast<unsigned long long>(status.bytes), m_recordingTo.c_str());
+        return true;
     }
 
 private:
     static constexpr auto kDeliveryEnded = std::chrono::milliseconds(CV4l2Capture::kSilenceLimitMs + 1000);
     CVideoFileCapture* m_pFile = nullptr;
+    CReplayedCamera* m_pReplay = nullptr;
+    CCameraRecorder m_recorder;
+    std::string m_recordingTo;
 };
 
 // Where the rows go. A regular file gets them through a temporary file beside it, renamed over
@@ -615,7 +706,7 @@ int main(int argc, char** argv) {
     // own errors; they would only bury the one message that says what went wrong.
     const auto logLevel = cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
 
-    const bool fromCamera = options.camera >= 0 || !options.cameraFile.empty();
+    const bool fromCamera = options.camera >= 0 || !options.cameraFile.empty() || !options.cameraReplay.empty();
     FileSource file;
     if (!fromCamera && !file.Open(options.video)) {
         std::error_code error;
@@ -678,6 +769,7 @@ int main(int argc, char** argv) {
     bool fed = true;
     if (fromCamera) {
         fed = camera.FeedAll(engine, rows);
+        if (!camera.FinishRecording()) fed = false;
     } else {
         engine.SetFrameSize(file.Size().width, file.Size().height);
         rows.frameTotal = file.FrameTotal();

@@ -1,6 +1,7 @@
 #!/bin/bash
-# mivex-track from the outside: options and exit codes, its error messages, and one run over a
-# short synthetic sequence whose rows must agree with the motion that was rendered.
+# mivex-track from the outside: options and exit codes, its error messages, one run over a short
+# synthetic sequence whose rows must agree with the motion that was rendered, and camera
+# recordings made and played again.
 #   mivex_track_test.sh MIVEX_TRACK MIVEX_MAKE_SEQUENCE WORK_DIR
 set -u
 track=$1
@@ -43,7 +44,10 @@ grep -q '^Usage: mivex-track VIDEO' "$work/out" || fail "--help does not print t
 for args in "" "x.avi --detect-every 0" "x.avi --detect-every -3" "x.avi --detect-every" "x.avi --bogus" \
             "a.avi b.avi" "x.avi --csv" "x.avi --set settings/sliderLrMouse=4" \
             "x.avi --map --set settings/noSuchKey=1" "x.avi --map --set settings/sliderLrMouse=four" \
-            "x.avi --fast" "x.avi --camera 0" "--camera-file x.avi --camera 1" "--camera -1" "--camera-file"; do
+            "x.avi --fast" "x.avi --camera 0" "--camera-file x.avi --camera 1" "--camera -1" "--camera-file" \
+            "x.avi --record r.mkv" "--camera 0 --seconds 3" "--camera 0 --record r.mkv --seconds 0" \
+            "--camera-replay r.mkv --camera-file x.avi" "--camera-replay" "--camera-file x.avi --format YUYV" \
+            "--camera 0 --format YUYV2"; do
     # shellcheck disable=SC2086  # the arguments are meant to split
     expect_exit 2 "$track" $args
     grep -q '^Usage: mivex-track' "$work/err" || fail "'mivex-track $args' does not show the usage on stderr"
@@ -75,6 +79,8 @@ input.avi symbolic.avi
 symbolic.avi hard.avi
 input.avi hard.avi --camera-file
 CASES
+expect_exit 2 "$track" --record "$work/input.avi" --camera-replay "$work/hard.avi"
+grep -q 'is the input video' "$work/err" || fail "the replayed file as --record: no reason given: $(cat "$work/err")"
 
 # Too small for head detection's reduction: refused before tracking, naming the sizes.
 "$make_sequence" --trajectory circle --frames 2 --size 1000x2 --out "$work/flat" >"$work/make.log" 2>&1 ||
@@ -221,5 +227,54 @@ awk -F, 'FNR > 1 { sx += $4 / ($3 ? $3 : 1); mx += $11; sy += $5 / ($3 ? $3 : 1)
     END { if (sx * mx >= 0 || sy * my <= 0 || mx * mx < 4 * sx * sx || mx * mx > 36 * sx * sx) {
               printf "moves %d,%d for mean motion %.2f,%.2f\n", mx, my, sx, sy; exit 1 } }' \
     "$work/mapped.csv" >"$work/check.log" || fail "mapped moves: $(cat "$work/check.log")"
+
+# Camera recordings. Files another program made of a webcam's own bytes (ffmpeg -c copy makes such
+# files; here ffmpeg encodes them) replay as a camera offering their one format; recorded while
+# replayed, and that recording recorded again while replayed, they give the very same file (every
+# buffer, flag and microsecond, and the camera's description) and the same rows.
+command -v ffmpeg >/dev/null && command -v ffprobe >/dev/null ||
+    { fail "ffmpeg and ffprobe are needed for the recordings (tools/install-deps.sh)"; finish; }
+# One decoding of the sequence makes them all.
+ffmpeg -nostdin -loglevel error -y -i "$work/circle.avi" -r 30 -c:v mjpeg -q:v 3 "$work/mjpeg.mkv" \
+    -r 30 -pix_fmt yuyv422 -c:v rawvideo "$work/yuyv.mkv" -r 30 -pix_fmt nv12 -c:v rawvideo "$work/nv12.avi" \
+    -frames:v 5 -c:v libx264 "$work/phone.mkv" -frames:v 5 -pix_fmt yuv444p -c:v rawvideo "$work/y444.nut" ||
+    fail "ffmpeg cannot make the camera files"
+for name in mjpeg.mkv yuyv.mkv nv12.avi; do
+    expect_exit 0 "$track" --camera-replay "$work/$name" --fast --record "$work/$name.mkv" --csv "$work/first.csv"
+    grep -q "^mivex-track: recorded 60 frames (1.967 s, " "$work/err" || fail "$name not recorded: $(cat "$work/err")"
+    expect_exit 0 "$track" --camera-replay "$work/$name.mkv" --fast --record "$work/again.mkv" --csv "$work/again.csv"
+    cmp -s "$work/$name.mkv" "$work/again.mkv" || fail "$name recorded again while replayed differs"
+    cmp -s "$work/first.csv" "$work/again.csv" || fail "$name: the rows of its recording differ"
+done
+ffprobe -v error -show_entries stream=codec_name,width,height:format_tags=MIVEX_STREAM -of default=nw=1 \
+    "$work/nv12.avi.mkv" >"$work/probe" 2>&1 || fail "ffprobe cannot read a recording: $(cat "$work/probe")"
+grep -qx 'codec_name=rawvideo' "$work/probe" && grep -q '^TAG:MIVEX_STREAM=fourcc=NV12 width=640 height=480 ' "$work/probe" ||
+    fail "ffprobe does not show the recording: $(cat "$work/probe")"
+# At the recorded pace the rows are the same; --seconds keeps that much of the camera's time.
+expect_exit 0 "$track" --camera-replay "$work/nv12.avi.mkv" --csv "$work/paced.csv" --record "$work/part.mkv" --seconds 1
+grep -q "^mivex-track: recorded 30 frames (0.967 s, " "$work/err" || fail "--seconds 1: $(cat "$work/err")"
+[ "$(head -31 "$work/paced.csv")" = "$(head -31 "$work/again.csv")" ] || fail "paced and fast replays give other rows"
+
+# What cannot be replayed is said, with exit code 1.
+printf 'not a video\n' >"$work/text.mkv" && : >"$work/empty.mkv"
+head -c "$(($(stat -c %s "$work/mjpeg.mkv.mkv") / 2))" "$work/mjpeg.mkv.mkv" >"$work/cut.mkv"
+cp "$work/yuyv.mkv.mkv" "$work/corrupt.mkv" && dd if=/dev/zero of="$work/corrupt.mkv" bs=64 count=1 conv=notrunc 2>/dev/null
+{ head -c 500000 "$work/mjpeg.mkv.mkv" && tail -c +505001 "$work/mjpeg.mkv.mkv"; } >"$work/lost.mkv"  # 5 kB gone
+while read -r file said; do
+    expect_exit 1 "$track" --camera-replay "$work/$file" --fast
+    grep -q "^mivex-track: cannot open recording $work/$file: $said" "$work/err" || fail "$file: $(cat "$work/err")"
+done <<'CASES'
+missing.mkv no such file
+empty.mkv the file is empty
+text.mkv not a video recording
+cut.mkv it ends early: cut short after
+corrupt.mkv not a video recording
+lost.mkv it is damaged: buffer [0-9]* is missing
+phone.mkv it holds H.264 .* video, which webcams do not send through V4L2
+y444.nut it holds raw frames tagged .*, a layout the frame decoder does not know
+CASES
+expect_exit 1 "$track" --camera-replay "$work/mjpeg.mkv.mkv" --fast --record "$work/no/such/dir/r.mkv"
+grep -q "^mivex-track: nothing recorded into $work/no/such/dir/r.mkv: cannot write" "$work/err" ||
+    fail "an unwritable recording: $(cat "$work/err")"
 
 finish "all mivex-track checks passed"
