@@ -15,6 +15,7 @@
 #include <string_view>
 #include <utility>
 
+#include "capture/driver_text.h"
 #include "capture/frame_decoder.h"
 
 extern "C" {
@@ -56,12 +57,6 @@ std::string AvError(int code) {
 void QuietLibrary() {
     static std::once_flag once;
     std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
-}
-
-template <std::size_t N>
-std::string FixedString(const __u8 (&text)[N]) {
-    const char* chars = reinterpret_cast<const char*>(text);
-    return std::string(chars, strnlen(chars, N));
 }
 
 // Tags hold lines of tab-separated fields: neither may appear inside a field.

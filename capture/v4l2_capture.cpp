@@ -22,6 +22,7 @@
 #include <utility>
 
 #include "base/camera_frame.h"
+#include "capture/driver_text.h"
 #include "capture/frame_decoder.h"
 
 namespace {
@@ -79,17 +80,6 @@ public:
 private:
     std::string m_devDirectory;
 };
-
-// Driver strings are fixed-size arrays that need not end in a NUL.
-template <std::size_t N>
-std::string FixedString(const __u8 (&text)[N]) {
-    const char* chars = reinterpret_cast<const char*>(text);
-    return std::string(chars, strnlen(chars, N));
-}
-template <std::size_t N>
-std::string FixedString(const char (&text)[N]) {
-    return std::string(text, strnlen(text, N));
-}
 
 // The sizes offered from a stepwise or continuous range: the usual webcam sizes that fit it, the
 // usual default first, as webcams that list their sizes put it, so that a camera with no size
