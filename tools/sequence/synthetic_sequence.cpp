@@ -29,6 +29,7 @@ constexpr double kFramesPerSecond = 30;
 
 constexpr std::uint64_t kWallSeed = 0x3a11'2026, kBackSeed = 0xba0c'2026, kHandSeed = 0x4a2d'2026;
 constexpr double kLeaveDistance = 500;  // 640x480 pixels to the right: wholly out of the picture
+constexpr double kNodDepth = 24;
 
 // Blobs of about `cells` across with a grain four times finer on top, around `base` (BGR), as
 // floats: mostly lighter and darker, slightly tinted. Counted in cells, not pixels, so a smaller
@@ -181,11 +182,15 @@ cv::Point2d SyntheticSequence::Position(int i) const {
             break;
         }
         case Trajectory::Leave:
-            offset = {kLeaveDistance * AwayShare(i), 0};
-            break;
         case Trajectory::Turn:
-        case Trajectory::Cover:
-            break;  // the head stays where it is; what the camera sees of it changes
+        case Trajectory::Cover: {
+            // Leaving, the head goes out to the right; turning away or covered, it stays where it
+            // is and what the camera sees of it changes. Back in view, it holds still, then nods.
+            const double nod = std::clamp(i % AwayTimeline::kCycle - AwayTimeline::kNods, 0, AwayTimeline::kCycle);
+            offset = {m_trajectory == Trajectory::Leave ? kLeaveDistance * AwayShare(i) : 0,
+                      kNodDepth * std::sin(CV_PI * nod / (AwayTimeline::kCycle - AwayTimeline::kNods))};
+            break;
+        }
     }
     return m_rest + offset * m_scale;
 }
@@ -193,7 +198,7 @@ cv::Point2d SyntheticSequence::Position(int i) const {
 double SyntheticSequence::AwayShare(int i) const {
     using T = AwayTimeline;
     const int k = i % T::kCycle;
-    if (k < T::kGoes || k >= T::kInView) return 0;
+    if (k < T::kGoes || k >= T::kInView) return 0;  // the nod too
     if (k < T::kAway) return Ease(static_cast<double>(k - T::kGoes) / (T::kAway - T::kGoes));
     if (k < T::kReturns) return 1;
     return 1 - Ease(static_cast<double>(k - T::kReturns + 1) / (T::kInView - T::kReturns));

@@ -14,7 +14,7 @@
 //
 // The away trajectories (leave, turn, cover) show the head in front of a textured wall, where
 // points that slip off the face hold on and report no motion, and take the face from the camera
-// for 3 s on every 8 s cycle (AwayTimeline).
+// for 3 s on every cycle of 8.7 s (AwayTimeline).
 #pragma once
 
 #include <filesystem>
@@ -32,9 +32,9 @@ enum class Trajectory {
     Sweep,       // from rest, fast left-right sweeps up to ~7 px per frame, dipping mid-sweep
     Brightness,  // slow small drift while the brightness ramps between 70% and 130%
     Rests,       // still for 24 frames, 30 px to the right in 5, still for 24, back in 5: dwelling
-    Leave,       // still, leaves the picture to the right, away 3 s, comes back and holds still
-    Turn,        // still, turns away (the back of the head to the camera) for 3 s, turns back
-    Cover,       // still, a hand comes up over the face for 3 s and goes down again
+    Leave,       // still, leaves the picture to the right, away 3 s, comes back, holds still, nods
+    Turn,        // still, turns away (the back of the head to the camera) for 3 s, turns back, ...
+    Cover,       // still, a hand comes up over the face for 3 s and goes down again, ...
 };
 
 // The cycle of the away trajectories in frames at 30 fps; it repeats every kCycle frames.
@@ -42,8 +42,9 @@ struct AwayTimeline {
     static constexpr int kGoes = 45;               // still in view for 1.5 s, then it goes
     static constexpr int kAway = kGoes + 12;       // gone 0.4 s later, away for 3 s
     static constexpr int kReturns = kAway + 90;    // coming back
-    static constexpr int kInView = kReturns + 12;  // in view again 0.4 s later, still till the end
-    static constexpr int kCycle = kInView + 81;    // 8 s
+    static constexpr int kInView = kReturns + 12;  // in view again 0.4 s later, holding still 2.7 s
+    static constexpr int kNods = kInView + 81;     // a nod of 0.7 s, down 24 px and up again
+    static constexpr int kCycle = kNods + 20;      // 8.7 s
 };
 
 // "circle", "sweep", "brightness", "rests", "leave", "turn" or "cover"; throws std::invalid_argument naming the valid
