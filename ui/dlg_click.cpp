@@ -63,6 +63,8 @@ CmivexDlgClick::CmivexDlgClick(CSettingsStore& store, CSettingsMirror& mirror, C
     SetControlId(m_pEnableBox, ControlIds::kAutoClickEnable);
     SetControlId(m_pSeconds, ControlIds::kDwellSeconds);
     SetControlId(m_pSetDefault, ControlIds::kSetDefault);
+    m_pPauseWithoutFaceBox = new QCheckBox("Pause clicks while no face is followed", this);
+    m_pRestInPlaceBox = new QCheckBox("A rest means the pointer stays in place", this);
 
     auto* secondsRow = new QHBoxLayout;
     secondsRow->addWidget(m_pSeconds);
@@ -75,6 +77,8 @@ CmivexDlgClick::CmivexDlgClick(CSettingsStore& store, CSettingsMirror& mirror, C
     layout->addWidget(m_pEnableBox);
     layout->addLayout(secondsRow);
     layout->addWidget(m_pSoundBox);
+    layout->addWidget(m_pPauseWithoutFaceBox);
+    layout->addWidget(m_pRestInPlaceBox);
     layout->addStretch(1);
     layout->addLayout(buttonRow);
 
@@ -83,6 +87,8 @@ CmivexDlgClick::CmivexDlgClick(CSettingsStore& store, CSettingsMirror& mirror, C
     connect(m_pSeconds, &CUpDownField::stepped, this, &CmivexDlgClick::OnStep);
     connect(m_pSoundBox, &QCheckBox::toggled, this, &CmivexDlgClick::OnSound);
     connect(m_pSetDefault, &QPushButton::clicked, this, &CmivexDlgClick::OnSetDefault);
+    connect(m_pPauseWithoutFaceBox, &QCheckBox::toggled, this, &CmivexDlgClick::OnPauseWithoutFace);
+    connect(m_pRestInPlaceBox, &QCheckBox::toggled, this, &CmivexDlgClick::OnRestInPlace);
 }
 
 void CmivexDlgClick::OnInitDialog() {
@@ -93,6 +99,13 @@ void CmivexDlgClick::OnInitDialog() {
     const bool sound = m_store.ReadBool(Setting::kEnableAutoClickSound);
     SetCheckQuietly(m_pSoundBox, sound);
     m_mirror.m_bAutoClickSound = sound;
+    const bool pause = m_store.ReadBool(Setting::kPauseClicksWithoutFace);
+    SetCheckQuietly(m_pPauseWithoutFaceBox, pause);
+    m_mirror.m_bPauseClicksWithoutFace = pause;
+    m_mirror.m_nClickSettleTime = m_store.ReadClamped(Setting::kClickSettleTime);
+    const bool inPlace = m_store.ReadBool(Setting::kRestInPlace);
+    SetCheckQuietly(m_pRestInPlaceBox, inPlace);
+    m_mirror.m_bRestInPlace = inPlace;
     // A stored value outside 2..50 is used as it is until the user changes it.
     const int value = m_store.Read(Setting::kValueAutoClick);
     ShowValue(value);
@@ -134,4 +147,14 @@ void CmivexDlgClick::OnSetDefault() {
     // Stored too, so that the box shows what the next start will use.
     m_store.Write(Setting::kEnableAutoClickSound, Setting::kTrue);
     if (m_pFloat) m_pFloat->MoveToDefaultPlace();
+}
+
+void CmivexDlgClick::OnPauseWithoutFace(bool on) {
+    m_store.WriteBool(Setting::kPauseClicksWithoutFace, on);
+    m_mirror.m_bPauseClicksWithoutFace = on;
+}
+
+void CmivexDlgClick::OnRestInPlace(bool on) {
+    m_store.WriteBool(Setting::kRestInPlace, on);
+    m_mirror.m_bRestInPlace = on;
 }
