@@ -23,7 +23,7 @@ constexpr const char* kUsage =
     "                     rests: still, a quick move right, still, a quick move back;\n"
     "                     leave, turn, cover: in front of a textured wall, the head holds still,\n"
     "                     then leaves the picture, turns away or is covered by a hand for 3 s,\n"
-    "                     comes back, holds still and nods (a cycle of 260 frames)\n"
+    "                     comes back, holds still and nods (a cycle of 300 frames)\n"
     "  --frames N         number of frames (default 300)\n"
     "  --size WxH         frame size (default 640x480)\n"
     "  --out PATH         output path without extension\n"

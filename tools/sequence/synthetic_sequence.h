@@ -14,7 +14,7 @@
 //
 // The away trajectories (leave, turn, cover) show the head in front of a textured wall, where
 // points that slip off the face hold on and report no motion, and take the face from the camera
-// for 3 s on every cycle of 8.7 s (AwayTimeline).
+// for 3 s on every cycle of 10 s (AwayTimeline).
 #pragma once
 
 #include <filesystem>
@@ -42,9 +42,9 @@ struct AwayTimeline {
     static constexpr int kGoes = 45;               // still in view for 1.5 s, then it goes
     static constexpr int kAway = kGoes + 12;       // gone 0.4 s later, away for 3 s
     static constexpr int kReturns = kAway + 90;    // coming back
-    static constexpr int kInView = kReturns + 12;  // in view again 0.4 s later, holding still 2.7 s
-    static constexpr int kNods = kInView + 81;     // a nod of 0.7 s, down 24 px and up again
-    static constexpr int kCycle = kNods + 20;      // 8.7 s
+    static constexpr int kInView = kReturns + 12;  // in view again 0.4 s later, holding still 4 s
+    static constexpr int kNods = kInView + 121;    // a nod of 0.7 s, down 24 px and up again
+    static constexpr int kCycle = kNods + 20;      // 10 s
 };
 
 // "circle", "sweep", "brightness", "rests", "leave", "turn" or "cover"; throws std::invalid_argument naming the valid
