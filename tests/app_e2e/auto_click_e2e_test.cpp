@@ -9,6 +9,9 @@
 
 #include "tests/app_e2e/e2e_harness.h"
 
+// Names the trajectory in test listings instead of dumping its bytes.
+void PrintTo(Trajectory t, std::ostream* os) { *os << TrajectoryName(t); }
+
 namespace e2e {
 namespace {
 
