@@ -121,30 +121,6 @@ TEST_F(EngineTest, TracksSyntheticHeadMotionWithinATenthOfAPixelAndKeepsMotionCo
     }
 }
 
-// A hand held over the face for 3 s takes the points with it; once the face shows again, its own
-// points alone must carry the motion: its nod is tracked within a tenth of a pixel.
-TEST_F(EngineTest, AFaceBackFromBehindAHandIsFollowedByItsOwnPointsAlone) {
-    CEngine engine(m_mirror, m_store, m_messages, nullptr, {.detectEvery = 10, .observer = &m_sink});
-    ASSERT_EQ(engine.InitDetection(), 0) << (m_messages.texts.empty() ? "" : m_messages.texts[0]);
-    engine.SetFrameSize(640, 480);
-    const SyntheticSequence sequence(Trajectory::Cover, AwayTimeline::kCycle);
-    std::vector<std::uint8_t> sample;
-    double error = 0;
-    int measured = 0;
-    for (int i = 0; i < sequence.FrameCount(); ++i) {
-        const std::size_t callsBefore = m_sink.calls.size();
-        ToCaptureLayout(sequence.Frame(i), sample);
-        ColourFrame frame(sample.data(), 640, 480);
-        engine.Feed(frame);
-        if (i < AwayTimeline::kNods || m_sink.calls.size() == callsBefore || m_sink.calls.back().summed == 0) continue;
-        const auto& call = m_sink.calls.back();
-        error += std::abs(call.sumY / call.summed - sequence.Truth(i).dy);
-        ++measured;
-    }
-    ASSERT_GE(measured, 15) << "the nod went untracked";
-    EXPECT_LT(error / measured, 0.1) << "mean error over the nod, px";
-}
-
 // A webcam's MJPEG frames reach the tracker as their luminance plane, which differs from the
 // grey of the colour they decode to by rounding only: tracking must be as accurate within 5 %.
 TEST_F(EngineTest, TracksAWebcamsMjpegFramesAsAccuratelyAsTheSameFramesDecodedToColour) {
