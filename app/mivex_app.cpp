@@ -278,6 +278,8 @@ void CmivexApp::CreateFloatWindow() {
     m_pClickSound =
         std::make_unique<CClickSound>(ClickSoundFile(), [this](const std::string& line) { Log(line.c_str()); });
     m_pDlgFloat = std::make_unique<CDialogFloat>(m_store, m_mirror, *m_pMouse, *m_pDetectWindow, *m_pClickSound);
+    // The window goes before the engine.
+    m_pDlgFloat->WatchTracking([engine = m_pEngine.get()] { return engine->Status(); });
 }
 
 void CmivexApp::CreateEngine() {

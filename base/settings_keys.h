@@ -92,6 +92,12 @@ inline constexpr int kValueAutoClickMax = 50;
 inline constexpr SettingKey kEnableAutoClickSound{kSettings, "enableAutoClickSound", kTrue};
 // How fast scrolling by head goes (the floating window's wheel): 10 is 100 %.
 inline constexpr SettingKey kScrollSpeed{kSettings, "scrollSpeed", 10, 1, 20};
+// Rests count only while the head is followed, and only once it has been followed for the settle
+// time (tenths of a second, 0..5 s; no control on the page).
+inline constexpr SettingKey kPauseClicksWithoutFace{kSettings, "pauseClicksWithoutFace", kTrue};
+inline constexpr SettingKey kClickSettleTime{kSettings, "clickSettleTime", 10, 0, 50};
+// A rest is the pointer staying in place, not a steady move.
+inline constexpr SettingKey kRestInPlace{kSettings, "restInPlace", kFalse};
 
 // Hotkey page: modifier flags in the high 16 bits, virtual-key code in the low 16 bits, 0 for none.
 inline constexpr SettingKey kHotkeyMouse{kSettings, "hotkeyMouse", 0};
@@ -167,6 +173,9 @@ inline constexpr std::array kNamedKeys{kLogCount,
                                        kValueAutoClick,
                                        kEnableAutoClickSound,
                                        kScrollSpeed,
+                                       kPauseClicksWithoutFace,
+                                       kClickSettleTime,
+                                       kRestInPlace,
                                        kHotkeyMouse,
                                        kHotkeyMouseLeft,
                                        kHotkeyMouseMiddle,

@@ -36,6 +36,9 @@ struct CSettingsMirror {
     std::atomic<bool> m_bAutoClickSound{Setting::kEnableAutoClickSound.defaultValue != 0};
     // Read by the mouse at every scroll step.
     std::atomic<int> m_nScrollSpeed{Setting::kScrollSpeed.defaultValue};
+    std::atomic<bool> m_bPauseClicksWithoutFace{Setting::kPauseClicksWithoutFace.defaultValue != 0};
+    std::atomic<int> m_nClickSettleTime{Setting::kClickSettleTime.defaultValue};  // in ticks
+    std::atomic<bool> m_bRestInPlace{Setting::kRestInPlace.defaultValue != 0};
 
     // Run-time switches: head motion on, a pipe client streaming, the simulator link open.
     std::atomic<bool> m_bMouseActive{false};

@@ -15,6 +15,10 @@
 class CNCVideoInputTrack;
 class CSpeedProfile;
 
+// Fewer tracked points than this: the camera page warns that tracking is poor, and auto click
+// takes the head as not followed.
+inline constexpr int kTrackingPointsGood = 4;
+
 // A snapshot of the frame road for the status texts and warnings.
 struct EngineStatus {
     int frames = 0;           // frames prepared since the camera thread started

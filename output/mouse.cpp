@@ -73,7 +73,10 @@ void CMouse::MoveStep(float ax, float ay) {
 
     const ButtonFlags flags = FlagsOf(m_nButton);
     // Sent even when both are 0.
-    m_injector.Send(InputEvent::Mouse(MOUSEEVENTF_MOVE, TruncateToInt32(ax), TruncateToInt32(ay)));
+    const std::int32_t moveX = TruncateToInt32(ax), moveY = TruncateToInt32(ay);
+    m_injector.Send(InputEvent::Mouse(MOUSEEVENTF_MOVE, moveX, moveY));
+    m_nPointerX += moveX;
+    m_nPointerY += moveY;
 
     if (!m_settings.m_bClicksOff && flags.press != 0) {
         switch (m_nClickType) {
@@ -106,11 +109,26 @@ void CMouse::Arm(int button, int type) {
     std::lock_guard lock(m_lock);
     m_nButton = button;
     m_nClickType = type;
+    ++m_nArmCount;
 }
 
 void CMouse::SetButton(int button) {
     std::lock_guard lock(m_lock);
     m_nButton = button;
+    ++m_nArmCount;
+}
+
+bool CMouse::Disarm(unsigned armCount) {
+    std::lock_guard lock(m_lock);
+    if (armCount != m_nArmCount || m_nButton == kButtonNone) return false;
+    if (m_nClickType != kClickSingle && m_nClickType != kClickDouble) return false;
+    m_nButton = kButtonNone;
+    return true;
+}
+
+unsigned CMouse::ArmCount() const {
+    std::lock_guard lock(m_lock);
+    return m_nArmCount;
 }
 
 void CMouse::SetClickType(int type) {

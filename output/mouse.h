@@ -54,6 +54,13 @@ public:
     void SetButton(int button);
     void SetClickType(int type);
 
+    // Takes back a single or double click that was armed by the arming that made `armCount`
+    // (ArmCount right after it) and that no move step has emitted yet: false when there is none.
+    // Holds and releases are never taken back, so no button is left down.
+    bool Disarm(unsigned armCount);
+    // How many times a button was armed (Arm, SetButton) so far.
+    unsigned ArmCount() const;
+
     // One mouse event with the given flags, e.g. MOUSEEVENTF_MIDDLEDOWN for the hold hotkey.
     void SendButtonEvent(std::uint32_t flags);
     // Lets go at once of every button the program may hold down: the middle button of the hold
@@ -75,6 +82,10 @@ public:
     // The smoothed amounts of the latest move before truncation, read by the dwell logic.
     float GetLastDx() const { return m_fLastDx.load(); }
     float GetLastDy() const { return m_fLastDy.load(); }
+    // Where the moves injected so far have taken the pointer, in whole pixels from where it was
+    // at the start, edges of the screen not minded: read by the dwell logic.
+    std::int64_t GetPointerX() const { return m_nPointerX.load(); }
+    std::int64_t GetPointerY() const { return m_nPointerY.load(); }
     // Set by the first move, never cleared.
     bool IsMoved() const { return m_bMoved.load(); }
     // A move step is in progress.
@@ -97,6 +108,7 @@ private:
     mutable std::mutex m_lock;
     int m_nButton = kButtonNone;
     int m_nClickType = 0;
+    unsigned m_nArmCount = 0;
     // The second click of a double click, emitted at the start of the next move step.
     bool m_bRepeatPending = false;
     std::uint32_t m_dwRepeatPress = 0;
@@ -110,6 +122,8 @@ private:
     std::atomic<bool> m_bScrollBackAtStart{false};
     CHeadScroll m_scroll;  // under m_lock
     Clock::time_point (*m_now)();
+    std::atomic<std::int64_t> m_nPointerX{0};
+    std::atomic<std::int64_t> m_nPointerY{0};
 
     // Index 0 newest; only Move touches them.
     CSmoothingHistory m_historyX;

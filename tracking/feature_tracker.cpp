@@ -23,15 +23,23 @@ CFeatureTracker::CFeatureTracker(CTrackingState& state, IMotionSink* observer, M
 CFeatureTracker::~CFeatureTracker() = default;
 
 bool CFeatureTracker::OnFrame(CameraFrame& frame) {
-    if (IsStale()) return true;
+    const int detectCount = m_state.m_detect.m_iHeadDetectCount;
+    const bool news = detectCount != m_iLastDetectCount;
+    const bool wasHalted = m_iStaleFrames > kStaleFrameLimit;
+    if (IsStale(detectCount)) return true;
     if (m_frameSize.empty()) CreateImages({frame.Width(), frame.Height()});
     if (!frame.Grey(m_grey)) return false;
 
+    // Points kept through a halt lie on a picture seconds old: tracking starts afresh.
+    if (news && wasHalted) m_iCount = 0;
     if (m_state.m_detect.m_bHeadFound) {
         const HeadRect head = m_state.m_detect.m_rcHead.Load();
         m_iHeadCentreX = head.left + (head.right - head.left) / 2;
         m_iHeadCentreY = head.top + (head.bottom - head.top) / 2;
         m_bAddPoint = true;
+        // The first face after none: the points that stayed behind on the wall or on what covered
+        // the face would hold the count of points and outvote the face's motion.
+        if (news && detectCount == 1) KeepPointsNear(head);
     }
 
     const int write = m_state.m_iDisplayWrite;
@@ -46,8 +54,7 @@ bool CFeatureTracker::OnFrame(CameraFrame& frame) {
     return true;
 }
 
-bool CFeatureTracker::IsStale() {
-    const int detectCount = m_state.m_detect.m_iHeadDetectCount;
+bool CFeatureTracker::IsStale(int detectCount) {
     if (detectCount != m_iLastDetectCount) {
         m_iLastDetectCount = detectCount;
         m_iStaleFrames = 0;
@@ -56,6 +63,20 @@ bool CFeatureTracker::IsStale() {
     // Counts no further than the limit, so a long halt cannot overflow the counter.
     if (m_iStaleFrames <= kStaleFrameLimit) ++m_iStaleFrames;
     return m_iStaleFrames > kStaleFrameLimit;
+}
+
+void CFeatureTracker::KeepPointsNear(const HeadRect& head) {
+    // The head has moved on a little since the detection's frame was taken.
+    const float marginX = kHeadMargin * static_cast<float>(head.right - head.left);
+    const float marginY = kHeadMargin * static_cast<float>(head.bottom - head.top);
+    int kept = 0;
+    for (int i = 0; i < m_iCount; ++i) {
+        const cv::Point2f point = m_pPrevPoints[i];
+        if (point.x >= static_cast<float>(head.left) - marginX && point.x <= static_cast<float>(head.right) + marginX &&
+            point.y >= static_cast<float>(head.top) - marginY && point.y <= static_cast<float>(head.bottom) + marginY)
+            m_pPrevPoints[kept++] = point;
+    }
+    m_iCount = kept;
 }
 
 void CFeatureTracker::CreateImages(cv::Size size) {

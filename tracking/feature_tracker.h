@@ -1,7 +1,9 @@
 // The feature tracker: follows up to 17 points on the face with pyramidal Lucas-Kanade flow and
 // turns their motion into one displacement per frame, which its motion mapping sends to the
 // pointer, the flight simulator view or the local socket. Points come only from head
-// detection: the centre of the detected head is offered as a new point on every frame.
+// detection: the centre of the detected head is offered as a new point on every frame. A face
+// found again after none keeps only the points on it, and tracking that halted for want of
+// news from detection starts afresh.
 //
 //   CFeatureTracker tracker(state, nullptr, {&mirror, &speedProfile, &outputs});
 //   tracker.OnFrame(frame);             // on the capture thread, once per frame
@@ -49,6 +51,9 @@ public:
     static constexpr int kPyramidLevels = 3;
     static constexpr int kPyramidBorder = 2 * kWindowSize + 1;  // the flow window, as the builder borders levels
     static constexpr int kSizeMultiplierWidth = 600;
+    // A face found again keeps only the points within its rectangle grown by this share of its
+    // size on each side.
+    static constexpr float kHeadMargin = 0.1f;
 
     static constexpr float kHeadSpeedDivisor = 0.0625f;  // view speeds are sixteenths
     static constexpr double kAutoCentreDrift = static_cast<double>(0.01f);
@@ -77,7 +82,9 @@ public:
     const cv::Point2f* Points() const { return m_pPrevPoints; }  // positions after the last frame
 
 private:
-    bool IsStale();
+    // Counts the frames without news from detection (detectCount unchanged): true once halted.
+    bool IsStale(int detectCount);
+    void KeepPointsNear(const HeadRect& head);
     void CreateImages(cv::Size size);
     void BuildPyramid(const cv::Mat& grey, std::vector<cv::Mat>& pyramid);
     void ReflectBorder(const cv::Mat& grey);

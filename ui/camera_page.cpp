@@ -81,7 +81,6 @@ constexpr int kStatusTicks = 20;
 constexpr int kWarnTicks = 10;
 constexpr int kFpsGood = 10;
 constexpr unsigned int kFpsTooLowToTell = 2;
-constexpr int kPointsGood = 4;
 
 // The whole number the text starts with, 0 when it starts with none.
 int LeadingNumber(const QString& text) {
@@ -446,7 +445,7 @@ void CmivexDlgCamera::CheckWarnings(unsigned int fps, int points) {
         else if (m_iFpsWarn > 1)
             m_iFpsWarn = -1;
     }
-    if (points >= kPointsGood) {
+    if (points >= kTrackingPointsGood) {
         m_iPointsWarn = 0;
     } else if (++m_iPointsWarn == 0) {
         TrayWarning(kTrackingPoorTitle, kTrackingPoorText);

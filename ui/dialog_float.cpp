@@ -33,6 +33,7 @@
 namespace {
 
 constexpr const char* kCaption = "Mivex!";
+constexpr const char* kProgressName = "Still time left";
 
 // The window's template is laid out in dialog units; one is 1.5 pixels across and 1.625 down
 // with the dialog font the layout was made for.
@@ -164,7 +165,7 @@ CDialogFloat::CDialogFloat(CSettingsStore& store, CSettingsMirror& mirror, CMous
     m_pProgress->setGeometry(
         QRect(FromDialogUnits(kProgressUnits.x(), kProgressUnits.y()), FromDialogUnits(kProgressSizeUnits)));
     m_pProgress->setTextVisible(false);
-    m_pProgress->setAccessibleName("Still time left");
+    m_pProgress->setAccessibleName(QString::fromLatin1(kProgressName));
 
     SelectButton(kPause);
     DwellReset();
@@ -283,6 +284,8 @@ void CDialogFloat::OnScrollTick() {
 
 void CDialogFloat::DwellReset() {
     m_detectWindow.Reset();
+    m_nAnchorX = m_mouse.GetPointerX();
+    m_nAnchorY = m_mouse.GetPointerY();
     m_nThreshold = m_mirror.m_nAutoClickDelay;
     m_pProgress->setRange(0, m_nThreshold);
 }
@@ -306,14 +309,47 @@ int CDialogFloat::HoveredButton() const {
     return 0;
 }
 
+bool CDialogFloat::TrackingAllowsRest() {
+    if (!m_trackingStatus || !m_mirror.m_bPauseClicksWithoutFace) {
+        ShowNoFace(false);
+        return true;
+    }
+    const CTrackingHealth::State state = m_health.Tick(m_trackingStatus(), m_mirror.m_nClickSettleTime);
+    ShowNoFace(state == CTrackingHealth::State::Lost);
+    if (state == CTrackingHealth::State::Followed) return true;
+    // A click armed on a rest that was no rest would land wherever the pointer was left.
+    if (state == CTrackingHealth::State::Lost && m_dwellArm) m_mouse.Disarm(*m_dwellArm);
+    m_dwellArm.reset();
+    DwellReset();
+    return false;
+}
+
+void CDialogFloat::ShowNoFace(bool noFace) {
+    if (noFace == m_bNoFace) return;
+    m_bNoFace = noFace;
+    if (noFace) {
+        m_pProgress->setValue(m_pProgress->minimum());
+        m_pProgress->setFormat(QString::fromLatin1(kNoFaceText));
+    }
+    m_pProgress->setTextVisible(noFace);
+    m_pProgress->setAccessibleName(QString::fromLatin1(noFace ? kNoFaceText : kProgressName));
+}
+
 void CDialogFloat::OnDwellTick() {
     using std::chrono::milliseconds;
+    // Whether mouse control is on or not, so that the head's coming back is timed all the same.
+    const bool restMayCount = TrackingAllowsRest();
     if (!m_mirror.m_bMouseActive) {
         // Switching mouse control off let go of a held drag's button: the next dwell starts a drag.
         if (m_nKind == kDragging) ShowDragEnded();
         // And it ended scrolling: the next dwell starts scrolling anew.
         EndScroll();
         DwellReset();
+        return;
+    }
+    if (!restMayCount) {
+        // A head no longer followed would keep the wheel turning at its last speed.
+        if (m_mouse.Scrolling()) EndScroll();
         return;
     }
     if (!m_mouse.IsMoved()) return;
@@ -323,7 +359,14 @@ void CDialogFloat::OnDwellTick() {
     }
     // Control switched off and on again between two ticks ended it too.
     ShowScrollEnded();
-    const float dx = m_mouse.GetLastDx(), dy = m_mouse.GetLastDy();
+    // The pointer's place, or its last move: a steady move is still by the moves alone.
+    const bool inPlace = m_mirror.m_bRestInPlace;
+    if (inPlace != m_bHistoryInPlace) {
+        m_bHistoryInPlace = inPlace;
+        DwellReset();
+    }
+    const float dx = inPlace ? static_cast<float>(m_mouse.GetPointerX() - m_nAnchorX) : m_mouse.GetLastDx();
+    const float dy = inPlace ? static_cast<float>(m_mouse.GetPointerY() - m_nAnchorY) : m_mouse.GetLastDy();
     m_detectWindow.Push(dx, dy);
     m_nStillCount = m_detectWindow.CountStill(dx, dy);
     m_pProgress->setValue(m_nThreshold - m_nStillCount + 1);
@@ -371,6 +414,7 @@ void CDialogFloat::OnDwellTick() {
         default:
             m_mouse.SetClickType(m_nKind);
             m_mouse.SetButton(m_nButton);
+            m_dwellArm = m_mouse.ArmCount();
             DwellReset();
             break;
     }

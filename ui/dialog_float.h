@@ -11,6 +11,9 @@
 //   ...
 //   floating.SelectButton(CDialogFloat::kLeft);
 //
+// Watching the tracking (WatchTracking), a rest counts only while the head is followed and once it
+// has been followed for the settle time; the bar then says when clicks are paused for want of a face.
+//
 // Lives on the user-interface thread. It never takes the keyboard focus: the user is typing or
 // clicking in another program while it is up. It has no minimise or maximise button and stays up
 // while other programs are active: a user who has only the pointer could not bring it back. Its
@@ -18,8 +21,13 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
 
 #include <QWidget>
+
+#include "engine/tracking_health.h"
 
 class CDetectWindow;
 class CHoverButton;
@@ -48,6 +56,8 @@ public:
     static constexpr int kTickMs = 100;
     static constexpr int kDragSleepMs = 100;
     static constexpr QPoint kDefaultPlace{100, 100};
+    // What the bar says, and its accessible name, while clicks wait for a face.
+    static constexpr const char* kNoFaceText = "No face: clicks paused";
 
     // Manual: the dwell tick runs only when OnDwellTick is called (tests drive it).
     enum class Ticks { Timer, Manual };
@@ -72,6 +82,12 @@ public:
     // One 100 ms step of the dwell engine; runs whether the window is shown or not.
     void OnDwellTick();
 
+    // Where each dwell tick reads the frame road's state, to count rests only while the head is
+    // followed (with "pauseClicksWithoutFace" on). Without it every rest counts.
+    void WatchTracking(std::function<EngineStatus()> status) { m_trackingStatus = std::move(status); }
+    // The bar says that clicks wait for a face.
+    bool ClicksPausedForFace() const { return m_bNoFace; }
+
     int SelectedButton() const { return m_nButton; }
     int SelectedKind() const { return m_nKind; }
     bool IsScrolling() const;
@@ -85,6 +101,10 @@ protected:
 
 private:
     void DwellReset();
+    // Ticks the tracking's health: true when this tick's rest may count. Lost, it takes back a
+    // click the dwell armed that no frame has carried out yet.
+    bool TrackingAllowsRest();
+    void ShowNoFace(bool noFace);
     // The window's button under the real pointer, tested in the order pause, left, middle, right,
     // single, double, drag, wheel; 0 for none.
     int HoveredButton() const;
@@ -118,4 +138,16 @@ private:
     int m_nKind = kSingle;
     int m_nThreshold = 0;
     int m_nStillCount = 0;
+
+    // Counting rests only while the head is followed.
+    std::function<EngineStatus()> m_trackingStatus;
+    CTrackingHealth m_health;
+    bool m_bNoFace = false;
+    std::optional<unsigned> m_dwellArm;  // the mouse's arm count after the last click the dwell armed
+
+    // The history holds pointer places (the pointer stays in place) rather than moves; places are
+    // kept from where the pointer was at the last reset, so they stay small.
+    bool m_bHistoryInPlace = false;
+    std::int64_t m_nAnchorX = 0;
+    std::int64_t m_nAnchorY = 0;
 };

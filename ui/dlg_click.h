@@ -1,6 +1,7 @@
 // The "Auto click" page: switches dwell clicking on and off, sets the still time before a click
-// (2..50 tenths of a second), the click sound, and how fast the floating window's wheel scrolls.
-// The floating window shows while it is on.
+// (2..50 tenths of a second), the click sound, what counts as a rest (only while the head is
+// followed, and a steady move or only a pointer in place), and how fast the floating window's
+// wheel scrolls. The floating window shows while auto click is on.
 //
 //   sheet.AddPage(new CmivexDlgClick(store, mirror, &floating, &sound));
 #pragma once
@@ -60,6 +61,8 @@ private:
     void OnStep(int delta);
     void OnSound(bool on);
     void OnSetDefault();
+    void OnPauseWithoutFace(bool on);
+    void OnRestInPlace(bool on);
     void ShowValue(int value);
 
     CSettingsStore& m_store;
@@ -72,5 +75,7 @@ private:
     QCheckBox* m_pSoundBox = nullptr;
     QPushButton* m_pSetDefault = nullptr;
     CSliderRow* m_pScrollSpeed = nullptr;
+    QCheckBox* m_pPauseWithoutFaceBox = nullptr;
+    QCheckBox* m_pRestInPlaceBox = nullptr;
     int m_nPosition = Setting::kValueAutoClick.defaultValue;
 };

@@ -2,13 +2,18 @@
 // keyboard focus, left is chosen on it with a real click, and a head that moves and rests makes
 // the program click, once, where the pointer rests, in a window of the test's own; with the wheel
 // chosen, a rest scrolls that window by head until a rest near where it began, and Exit while it
-// scrolls ends it.
+// scrolls ends it; a head that leaves, turns away or is covered makes no click until it has been
+// followed again a while.
 #include <deque>
 #include <functional>
 #include <map>
 #include <numeric>
+#include <sstream>
 
 #include "tests/app_e2e/e2e_harness.h"
+
+// Names the trajectory in test listings instead of dumping its bytes.
+void PrintTo(Trajectory t, std::ostream* os) { *os << TrajectoryName(t); }
 
 namespace e2e {
 namespace {
@@ -44,12 +49,14 @@ const fs::path& NoddingHeadVideo() {
 // everywhere, holding the keyboard focus, that hears every button.
 class AutoClickTest : public ProgramTest {
 protected:
+    int m_nStillTenths = 5;  // 0.5 s
+
     void SetUp() override {
         ProgramTest::SetUp();
         if (HasFatalFailure()) return;
         CSettingsStore store;
         for (const SettingKey& on : {Setting::kUseMouse, Setting::kEnableAutoClick}) store.Write(on, 1);
-        store.Write(Setting::kValueAutoClick, 5);
+        store.Write(Setting::kValueAutoClick, m_nStillTenths);
         // No update reminder: it sits where the head rests, and a dwell click there would rightly give it the focus.
         store.Write(Setting::kUpdateCount, 1);
         m_own = XCreateSimpleWindow(m_x, DefaultRootWindow(m_x), 0, 0, DisplayWidth(m_x, 0), DisplayHeight(m_x, 0), 0,
@@ -178,6 +185,68 @@ TEST_F(AutoClickTest, WithTheWheelTheHeadScrollsTheWindowUnderTheHeldPointerUnti
     XSync(m_x, False);
     EXPECT_TRUE(Buttons().empty()) << "the wheel turned after the end";
 }
+
+// An away trajectory at 12 frames a second, one cycle of 10 s: in view, away 3 s, back, a nod.
+const fs::path& AwayVideo(Trajectory trajectory) {
+    static std::map<Trajectory, fs::path> videos;
+    if (!videos.count(trajectory)) {
+        std::vector<int> order;
+        for (int i = 0; i < AwayTimeline::kCycle * 12 / 30; ++i) order.push_back(i * 30 / 12);
+        videos[trajectory] = SequenceVideo("head-" + std::string(TrajectoryName(trajectory)) + ".avi", trajectory,
+                                           AwayTimeline::kCycle, order);
+    }
+    return videos[trajectory];
+}
+
+class AwayHead : public AutoClickTest, public testing::WithParamInterface<Trajectory> {
+protected:
+    AwayHead() { m_nStillTenths = 9; }  // 1.0 s
+};
+
+// The face goes for 3 s in front of a textured wall, where the points left behind report no
+// motion. The pointer's moves tell where in the cycle the program is: it rests 4 s after the face
+// came back (till the nod), longer than at any other time.
+TEST_P(AwayHead, NoClickWhileTheFaceIsAwayAndTheFirstAfterItOnlyOnceSettled) {
+    // The face may be found again before the pointer stops (a hand going down drags points till it
+    // is gone): allowed for with the 0.4 s that coming back takes.
+    constexpr double kAway = 3.0, kComing = 0.4, kSettle = 1.0, kStill = 1.0;  // s
+    const ProgramRun run = StartAndChoose(AwayVideo(GetParam()), {6, 0});  // the left button
+    ASSERT_FALSE(HasFailure());
+
+    // Two cycles of the video: when the pointer moved, and when the test window was clicked.
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    const auto seconds = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
+    std::vector<double> moves, clicks;
+    for (Point last = Pointer(); seconds() < 22; std::this_thread::sleep_for(20ms)) {
+        if (cv::norm(Pointer() - last) > 3) moves.push_back(seconds()), last = Pointer();
+        for (const XButtonEvent& button : Buttons())
+            if (button.type == ButtonPress) clicks.push_back(seconds());
+    }
+    const double end = seconds();
+    std::ostringstream trace;
+    for (double t : clicks) trace << " " << t;
+
+    int returns = 0;
+    for (std::size_t i = 1; i < moves.size(); ++i) {
+        const double back = moves[i - 1];  // the face has come back and holds still
+        if (moves[i] - back < 3.5 || back + kSettle + kStill + 2 > end) continue;
+        ++returns;
+        const auto first = std::ranges::find_if(clicks, [&](double t) { return t > back - kComing - kAway; });
+        ASSERT_NE(first, clicks.end()) << "no click after the face came back at " << back << Diagnostics(run);
+        std::cout << TrajectoryName(GetParam()) << ": first click " << *first - back
+                  << " s after the pointer came to rest"
+                  << " with the face back\n";
+        EXPECT_GE(*first - back, kSettle + kStill - kComing)
+            << "a click while the face was away or before it had been followed for the settle time; back at " << back
+            << ", clicks at" << trace.str();
+    }
+    EXPECT_GE(returns, 1) << "the face never came back" << Diagnostics(run);
+}
+
+INSTANTIATE_TEST_SUITE_P(LeavesTurnsAwayIsCovered, AwayHead,
+                         testing::Values(Trajectory::Leave, Trajectory::Turn, Trajectory::Cover),
+                         [](const auto& info) { return std::string(TrajectoryName(info.param)); });
 
 }  // namespace
 }  // namespace e2e

@@ -184,6 +184,38 @@ TEST_P(FaceDetection, FindsTheFaceOnNearlyEveryFrameWhereTheTruthPutsIt) {
         EXPECT_LE(cv::norm(p - first), 4 * toFrame) << "face drifted off the truth by " << p - first;
 }
 
+// The away trajectories take the face from the cascade for exactly their 3 s away, the head staying
+// put (or, leaving, going wholly out of the picture), and give it back for the rest of the cycle.
+TEST(AwayTrajectories, TheCascadeFindsTheFaceInViewAndNeverWhileItIsAway) {
+    cv::setNumThreads(0);
+    cv::CascadeClassifier cascade;
+    ASSERT_TRUE(cascade.load(MIVEX_TEST_FACE_CASCADE))
+        << MIVEX_TEST_FACE_CASCADE << " is missing: install the Debian package opencv-data";
+    using T = AwayTimeline;
+    for (Trajectory t : {Trajectory::Leave, Trajectory::Turn, Trajectory::Cover}) {
+        SCOPED_TRACE(Name(t));
+        const SyntheticSequence seq(t, T::kCycle + 1);
+        int away = 0, inView = 0, foundAway = 0, foundInView = 0;
+        // Every sixth frame: detection runs a few times a second.
+        for (int i = 0; i < seq.FrameCount(); i += 6) {
+            const bool gone = seq.FaceAway(i), shown = i <= T::kGoes || i >= T::kInView;
+            if (!gone && !shown) continue;  // going or coming back
+            cv::Mat reduced;
+            cv::resize(seq.Frame(i), reduced, {160, 120}, 0, 0, cv::INTER_LINEAR);
+            std::vector<cv::Rect> faces;
+            cascade.detectMultiScale(reduced, faces, 1.1, 2, cv::CASCADE_DO_CANNY_PRUNING, cv::Size(40, 40));
+            (gone ? away : inView) += 1;
+            (gone ? foundAway : foundInView) += !faces.empty();
+        }
+        EXPECT_EQ(away, (T::kReturns - T::kAway) / 6);
+        EXPECT_EQ(foundAway, 0);
+        EXPECT_GE(foundInView, 0.95 * inView);
+        const double rest = seq.Truth(0).x;
+        EXPECT_EQ(seq.Truth(T::kCycle).x, rest) << "the cycle ends where it began";
+        EXPECT_GE(seq.Truth((T::kAway + T::kReturns) / 2).x - rest, t == Trajectory::Leave ? 480 : 0);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(AllTrajectories, FaceDetection,
                          testing::Combine(testing::ValuesIn(kTrajectories),
                                           testing::Values(cv::Size(640, 480), cv::Size(320, 240))),

@@ -140,10 +140,13 @@ TEST_F(FeatureTrackerTest, TrackingHaltsAfterAHundredFramesWithoutDetectionNews)
     for (int i = 0; i < 120; ++i) test::Track(m_tracker, m_frame);
     EXPECT_EQ(m_sink.calls.size(), 100u) << "frames 1..100 after the last news are tracked";
 
-    // A failed detection is news too (the counter drops to 0), and tracking resumes.
+    // A failed detection is news too (the counter drops to 0), and tracking resumes, afresh: the
+    // points lie on a picture a hundred frames old.
     m_state.m_detect.m_iHeadDetectCount = 0;
+    const int write = m_state.m_iDisplayWrite;
     test::Track(m_tracker, m_frame);
-    EXPECT_EQ(m_sink.calls.size(), 101u);
+    EXPECT_EQ(std::tuple(m_sink.calls.size(), m_tracker.Count(), +m_state.m_iDisplayWrite),
+              std::tuple(100u, 0, 1 - write));
 
     // With no head ever detected the tracker halts the same way, without points.
     CTrackingState state;
@@ -152,6 +155,18 @@ TEST_F(FeatureTrackerTest, TrackingHaltsAfterAHundredFramesWithoutDetectionNews)
     EXPECT_EQ(state.m_iDisplayWrite, 0) << "100 frames processed, each flipping the display";
     test::Track(idle, m_frame);
     EXPECT_EQ(state.m_iDisplayWrite, 0) << "frame 101: nothing happens";
+}
+
+// Points left behind where the face was (on the wall, on a hand over it) would outvote the face.
+TEST_F(FeatureTrackerTest, AFaceFoundAgainAfterNoneKeepsOnlyThePointsOnIt) {
+    for (int i = 0; i < 6; ++i) FrameWithHeadAt(100 + 80 * i, 240);  // points at x = 100, 180, ... 500
+    FrameWithHeadAt(300, 240);                                       // found on, not again: all points stay
+    EXPECT_EQ(m_tracker.Count(), 7);
+    m_state.m_detect.PublishNoHead();
+    test::Track(m_tracker, m_frame);
+    EXPECT_EQ(m_tracker.Count(), 7) << "a face not found loses no point by that alone";
+    FrameWithHeadAt(290, 240);  // x 240..341, and a tenth of that around it
+    EXPECT_EQ(m_tracker.Count(), 4) << "the points at 260, 300 and 340, and the new centre";
 }
 
 TEST(FeatureTrackerFlow, MatchesOpenCvsPyramidalLucasKanadeBitForBit) {

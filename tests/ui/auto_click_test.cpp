@@ -68,6 +68,14 @@ protected:
             floating->OnDwellTick();
         }
     }
+    // The frame road as the dwell tick sees it: a face followed by ten points, a new frame on every
+    // tick while frames arrive.
+    void WatchRoad() {
+        floating->WatchTracking([this] {
+            road.frames += framesArrive;
+            return road;
+        });
+    }
     // The button events sent since the last call, after one more frame.
     Flags Buttons() {
         mouse.Move(0, 0);
@@ -86,6 +94,13 @@ protected:
     CDetectWindow detect;
     CountingSound sound;
     std::unique_ptr<Float> floating;
+    EngineStatus road = [] {
+        EngineStatus followed;
+        followed.points = 10;
+        followed.headFound = true;
+        return followed;
+    }();
+    bool framesArrive = true;
 };
 
 TEST_F(AutoClick, AStillPointerArmsTheClickWhenTheCountExceedsTheThresholdWhileMouseControlIsOn) {
@@ -107,6 +122,97 @@ TEST_F(AutoClick, AStillPointerArmsTheClickWhenTheCountExceedsTheThresholdWhileM
     EXPECT_EQ(TicksToArm(30), std::nullopt);
     mirror.m_bMouseActive = true;
     EXPECT_EQ(TicksToArm(30), 16) << "the still time starts again";
+}
+
+// Without a face the tracker's points lie on the wall and report no motion: no rest may count
+// then, and none until the head has been followed again for the settle time.
+TEST_F(AutoClick, RestsCountOnlyWhileTheHeadIsFollowedAndOnceItHasBeenForTheSettleTime) {
+    mirror.m_nAutoClickDelay = 5;
+    const Flags left{MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP};
+    const std::pair<const char*, std::function<void(bool)>> losses[] = {
+        {"no face", [this](bool lost) { road.headFound = !lost; }},
+        {"three points", [this](bool lost) { road.points = lost ? 3 : 10; }},
+        {"no frames", [this](bool lost) { framesArrive = !lost; }},
+    };
+    for (const auto& [loss, lose] : losses) {
+        SCOPED_TRACE(loss);
+        MakeWindow();
+        WatchRoad();
+        floating->SelectButton(Float::kLeft);
+        // 10 ticks of settling, then 6 still ones.
+        EXPECT_EQ(TicksToArm(30), 16);
+        EXPECT_EQ(Buttons(), left);
+        EXPECT_EQ(TicksToArm(4), std::nullopt);
+        lose(true);
+        // Two ticks short of a click; stalled, the camera sends no frame to carry the click out.
+        for (int tick = 0; tick < 40; ++tick) {
+            if (framesArrive) mouse.Move(0, 0);
+            floating->OnDwellTick();
+        }
+        EXPECT_EQ(Buttons(), Flags()) << "a click while the head was not followed";
+        EXPECT_TRUE(floating->ClicksPausedForFace());
+        EXPECT_TRUE(floating->Progress().isTextVisible());
+        EXPECT_EQ(floating->Progress().text(), Float::kNoFaceText);
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(const_cast<QProgressBar*>(&floating->Progress()))
+                      ->text(QAccessible::Name),
+                  Float::kNoFaceText);
+        lose(false);
+        EXPECT_EQ(TicksToArm(30), 16) << "settle time and still time again";
+        EXPECT_FALSE(floating->ClicksPausedForFace() || floating->Progress().isTextVisible());
+        EXPECT_EQ(Buttons(), left);
+    }
+
+    // A click armed by a hotkey is the user's own: taking back the dwell's leaves it be.
+    mirror.m_nAutoClickDelay = 2;
+    floating->SelectButton(Float::kLeft);
+    framesArrive = false;
+    for (int tick = 0; tick < 3; ++tick) floating->OnDwellTick();
+    ASSERT_EQ(mouse.GetButton(), CMouse::kButtonLeft) << "armed before the stall counts";
+    mouse.Arm(CMouse::kButtonRight, CMouse::kClickSingle);
+    for (int tick = 0; tick < 3; ++tick) floating->OnDwellTick();
+    ASSERT_TRUE(floating->ClicksPausedForFace());
+    EXPECT_EQ(Buttons(), (Flags{MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP}));
+
+    // Switched off (or with no road to watch), every rest counts as before.
+    mirror.m_bPauseClicksWithoutFace = false;
+    EXPECT_EQ(TicksToArm(30), 3);
+    EXPECT_FALSE(floating->ClicksPausedForFace());
+    mirror.m_bPauseClicksWithoutFace = true;
+    mirror.m_nClickSettleTime = 0;
+    framesArrive = true;
+    EXPECT_EQ(TicksToArm(30), 3) << "no settle time: the first followed tick counts";
+}
+
+// A steady slow sweep moves the pointer by the same amount every frame: still by the moves, not by
+// the places. 200 pixels a second for 10 s, at 20 frames a second, with a still time of 1.1 s.
+TEST_F(AutoClick, ASlowSweepClicksEveryStillTimeByTheMovesAndNeverByThePlaces) {
+    mirror.m_nAutoClickDelay = 11;
+    for (const auto& [inPlace, sweepClicks] : {std::pair(false, 8), std::pair(true, 0)}) {
+        mirror.m_bRestInPlace = inPlace;
+        floating->SelectButton(Float::kLeft);
+        int clicks = 0;
+        for (int tick = 0; tick < 100; ++tick) {
+            mouse.Move(10, 0);
+            mouse.Move(10, 0);
+            floating->OnDwellTick();
+            clicks += mouse.GetButton() != CMouse::kButtonNone;
+        }
+        Buttons();
+        EXPECT_EQ(clicks, sweepClicks) << (inPlace ? "places" : "moves");
+        std::cout << "a 10 s sweep at 200 px/s clicked " << clicks << " times, rests by the "
+                  << (inPlace ? "pointer's place\n" : "moves\n");
+        // A pointer that trembles in place rests either way.
+        floating->SelectButton(Float::kLeft);
+        for (int tick = 1; tick <= 12; ++tick) {
+            mouse.Move(tick % 2 ? 4 : -4, 3);
+            mouse.Move(tick % 2 ? -4 : 4, -3);
+            floating->OnDwellTick();
+            if (mouse.GetButton() != CMouse::kButtonNone) {
+                EXPECT_EQ(tick, 12) << (inPlace ? "places" : "moves");
+            }
+        }
+        EXPECT_FALSE(Buttons().empty()) << (inPlace ? "places" : "moves");
+    }
 }
 
 TEST_F(AutoClick, DwellingOnTheWindowsButtonsSelectsThemAndPressingThemToo) {
@@ -257,9 +363,18 @@ TEST_F(AutoClick, ThePageStoresEachChangeAndShowsTheWindowWhileAutoClickIsOn) {
     std::atomic<bool> stopAll{false};
     CThreadFloat shower(*floating, mirror, stopAll);
     shower.Start();
+    store.Write(Setting::kClickSettleTime, 99);
     CmivexDlgClick page(store, mirror, floating.get(), &sound);
     page.Activate();
-    const QList<QCheckBox*> boxes = page.findChildren<QCheckBox*>();  // enable, sound
+    EXPECT_EQ(mirror.m_nClickSettleTime, 50) << "up to 5 s";
+    const QList<QCheckBox*> boxes = page.findChildren<QCheckBox*>();  // enable, sound, no face, in place
+    ASSERT_EQ(boxes.size(), 4);
+    EXPECT_EQ(std::pair(boxes[2]->isChecked(), boxes[3]->isChecked()), std::pair(true, false));
+    boxes[2]->click();
+    boxes[3]->click();
+    EXPECT_EQ(std::tuple(store.ReadBool(Setting::kPauseClicksWithoutFace), mirror.m_bPauseClicksWithoutFace.load(),
+                         store.ReadBool(Setting::kRestInPlace), mirror.m_bRestInPlace.load()),
+              std::tuple(false, false, true, true));
     boxes[1]->click();
     boxes[1]->click();
     EXPECT_EQ(std::pair(store.ReadBool(Setting::kEnableAutoClickSound), sound.played), std::pair(true, 1));

@@ -142,6 +142,8 @@ TEST_F(SettingsPages, EveryCheckBoxToggledThroughTheAccessibilityBusStoresItsSet
         {"Enable mouse at startup", &Setting::kUseMouse},
         {"Enable auto click", &Setting::kEnableAutoClick},
         {"Play sound after auto click time", &Setting::kEnableAutoClickSound},
+        {"Pause clicks while no face is followed", &Setting::kPauseClicksWithoutFace},
+        {"A rest means the pointer stays in place", &Setting::kRestInPlace},
         {"Detect Flightsimulator", &Setting::kFlight},
         {"Centre camera automatically", &Setting::kFlightAutoCenter},
         {"Limit mouse movement", &Setting::kMouseLimit},

@@ -14,13 +14,16 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: mivex-make-sequence --trajectory circle|sweep|brightness|rests [--frames N]\n"
-    "                           [--size WxH] --out PATH\n"
+    "Usage: mivex-make-sequence --trajectory circle|sweep|brightness|rests|leave|turn|cover\n"
+    "                           [--frames N] [--size WxH] --out PATH\n"
     "Writes PATH.avi (lossless FFV1, 30 fps) and PATH.csv (frame,x,y,dx,dy: the face photo's\n"
     "offset in pixels and its motion since the previous frame).\n"
     "  --trajectory NAME  circle: slow circle; sweep: fast left-right sweeps;\n"
     "                     brightness: slow drift while the brightness ramps by +-30%;\n"
-    "                     rests: still, a quick move right, still, a quick move back\n"
+    "                     rests: still, a quick move right, still, a quick move back;\n"
+    "                     leave, turn, cover: in front of a textured wall, the head holds still,\n"
+    "                     then leaves the picture, turns away or is covered by a hand for 3 s,\n"
+    "                     comes back, holds still and nods (a cycle of 300 frames)\n"
     "  --frames N         number of frames (default 300)\n"
     "  --size WxH         frame size (default 640x480)\n"
     "  --out PATH         output path without extension\n"

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -26,6 +27,51 @@ constexpr double kNoiseSigma = 2.0;           // grey levels, like a decent webc
 constexpr std::uint64_t kNoiseSeed = 0x5eed'2026;
 constexpr double kFramesPerSecond = 30;
 
+constexpr std::uint64_t kWallSeed = 0x3a11'2026, kBackSeed = 0xba0c'2026, kHandSeed = 0x4a2d'2026;
+constexpr double kLeaveDistance = 500;  // 640x480 pixels to the right: wholly out of the picture
+constexpr double kNodDepth = 24;
+
+// Blobs of about `cells` across with a grain four times finer on top, around `base` (BGR), as
+// floats: mostly lighter and darker, slightly tinted. Counted in cells, not pixels, so a smaller
+// frame shows the same pattern.
+cv::Mat Texture(cv::Size size, cv::Size cells, cv::Scalar base, double blobs, double grain, std::uint64_t seed) {
+    cv::RNG rng(seed);
+    const auto layer = [&](cv::Size grid, double spread, int interpolation) {
+        cv::Mat light(std::max(grid.height, 2), std::max(grid.width, 2), CV_32F), tint(light.size(), CV_32FC3);
+        rng.fill(light, cv::RNG::UNIFORM, -spread, spread);
+        rng.fill(tint, cv::RNG::UNIFORM, -spread / 4, spread / 4);
+        cv::Mat mixed, full;
+        cv::merge(std::vector<cv::Mat>(3, light), mixed);
+        cv::resize(mixed + tint, full, size, 0, 0, interpolation);
+        return full;
+    };
+    return layer(cells, blobs, cv::INTER_CUBIC) + layer(cells * 4, grain, cv::INTER_LINEAR) + base;
+}
+
+// An ellipse filling `size`, with soft edges: how much of each pixel it covers.
+cv::Mat EllipseCover(cv::Size size) {
+    cv::Mat cover = cv::Mat::zeros(size, CV_8U);
+    cv::ellipse(cover, {size.width / 2, size.height / 2}, {size.width / 2 - 1, size.height / 2 - 1}, 0, 0, 360,
+                cv::Scalar(255), cv::FILLED, cv::LINE_AA);
+    cover.convertTo(cover, CV_32F, 1.0 / 255);
+    return cover;
+}
+
+// Lays `image` over `canvas` (both BGR floats) through `place`, where `cover` says how much of it
+// shows; the edges blend as the bilinear warp spreads them.
+void Lay(cv::Mat& canvas, const cv::Mat& image, const cv::Mat& cover, const cv::Matx23d& place) {
+    cv::Mat colour, cover3, premultiplied, laid, share;
+    image.convertTo(colour, CV_32FC3);
+    cv::merge(std::vector<cv::Mat>(3, cover), cover3);
+    cv::multiply(colour, cover3, premultiplied);
+    cv::warpAffine(premultiplied, laid, place, canvas.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar());
+    cv::warpAffine(cover3, share, place, canvas.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar());
+    canvas = canvas.mul(cv::Scalar::all(1) - share) + laid;
+}
+
+// 0 to 1 and back, starting and stopping gently: a head's own way of moving.
+double Ease(double t) { return (1 - std::cos(CV_PI * std::clamp(t, 0.0, 1.0))) / 2; }
+
 // Triangle wave through 0 at i = 0, peaking at +1 a quarter period in, -1 three quarters in.
 double Triangle(double i, double period) {
     const double phase = std::fmod(i / period + 0.25, 1.0);
@@ -35,10 +81,15 @@ double Triangle(double i, double period) {
 }  // namespace
 
 Trajectory ParseTrajectory(std::string_view name) {
-    for (Trajectory t : {Trajectory::Circle, Trajectory::Sweep, Trajectory::Brightness, Trajectory::Rests})
+    for (Trajectory t : {Trajectory::Circle, Trajectory::Sweep, Trajectory::Brightness, Trajectory::Rests,
+                         Trajectory::Leave, Trajectory::Turn, Trajectory::Cover})
         if (TrajectoryName(t) == name) return t;
     throw std::invalid_argument("unknown trajectory '" + std::string(name) +
-                                "' (expected circle, sweep, brightness or rests)");
+                                "' (expected circle, sweep, brightness, rests, leave, turn or cover)");
+}
+
+bool IsAway(Trajectory trajectory) {
+    return trajectory == Trajectory::Leave || trajectory == Trajectory::Turn || trajectory == Trajectory::Cover;
 }
 
 std::string_view TrajectoryName(Trajectory trajectory) {
@@ -51,6 +102,12 @@ std::string_view TrajectoryName(Trajectory trajectory) {
             return "brightness";
         case Trajectory::Rests:
             return "rests";
+        case Trajectory::Leave:
+            return "leave";
+        case Trajectory::Turn:
+            return "turn";
+        case Trajectory::Cover:
+            return "cover";
     }
     return "?";
 }
@@ -78,6 +135,19 @@ SyntheticSequence::SyntheticSequence(Trajectory trajectory, int frameCount, cv::
 
     // Centred, off the pixel grid so that even the resting position needs interpolation.
     m_rest = {(frameSize.width - scaled.width) / 2.0 + 0.37, (frameSize.height - scaled.height) / 2.0 + 0.21};
+
+    if (!IsAway(trajectory)) return;
+    // Cells of about 24 and 6 pixels of a 640x480 frame on the wall, coarser on the head and hand.
+    m_wall = Texture(frameSize, {27, 20}, kBackground, 45, 20, kWallSeed);
+    m_back = Texture(scaled, {14, 16}, cv::Scalar(40, 50, 65), 25, 20, kBackSeed);
+    m_backCover = EllipseCover(scaled);
+    // A flat hand near the camera, fingers up, big enough to hide the face from brow to chin.
+    const cv::Size hand(scaled.width * 4 / 5, scaled.height * 4 / 5);
+    m_hand = Texture(hand, {10, 12}, cv::Scalar(120, 150, 200), 20, 12, kHandSeed);
+    for (int finger = 1; finger < 4; ++finger)
+        cv::line(m_hand, {hand.width * finger / 4, 0}, {hand.width * finger / 4, hand.height / 2},
+                 cv::Scalar(80, 100, 140), std::max(1, cvRound(3 * m_scale)), cv::LINE_AA);
+    m_handCover = EllipseCover(hand);
 }
 
 void SyntheticSequence::CheckIndex(int i) const {
@@ -111,8 +181,60 @@ cv::Point2d SyntheticSequence::Position(int i) const {
             offset = {static_cast<double>(kStep * (out - back)), 0};
             break;
         }
+        case Trajectory::Leave:
+        case Trajectory::Turn:
+        case Trajectory::Cover: {
+            // Leaving, the head goes out to the right; turning away or covered, it stays where it
+            // is and what the camera sees of it changes. Back in view, it holds still, then nods.
+            const double nod = std::clamp(i % AwayTimeline::kCycle - AwayTimeline::kNods, 0, AwayTimeline::kCycle);
+            offset = {m_trajectory == Trajectory::Leave ? kLeaveDistance * AwayShare(i) : 0,
+                      kNodDepth * std::sin(CV_PI * nod / (AwayTimeline::kCycle - AwayTimeline::kNods))};
+            break;
+        }
     }
     return m_rest + offset * m_scale;
+}
+
+double SyntheticSequence::AwayShare(int i) const {
+    using T = AwayTimeline;
+    const int k = i % T::kCycle;
+    if (k < T::kGoes || k >= T::kInView) return 0;  // the nod too
+    if (k < T::kAway) return Ease(static_cast<double>(k - T::kGoes) / (T::kAway - T::kGoes));
+    if (k < T::kReturns) return 1;
+    return 1 - Ease(static_cast<double>(k - T::kReturns + 1) / (T::kInView - T::kReturns));
+}
+
+bool SyntheticSequence::FaceAway(int i) const {
+    CheckIndex(i);
+    return IsAway(m_trajectory) && AwayShare(i) == 1;
+}
+
+void SyntheticSequence::DrawAway(int i, cv::Mat& frame) const {
+    cv::Mat canvas = m_wall.clone();
+    const cv::Point2d at = Position(i);
+    const cv::Mat photoCover(m_photo.size(), CV_32F, cv::Scalar(1));
+    const double share = AwayShare(i);
+    if (m_trajectory == Trajectory::Turn) {
+        // Turning about its upright axis, the face narrows to a profile and the back of the head
+        // widens from it; a profile is no line.
+        const double width = std::max(std::abs(std::cos(CV_PI * share)), 0.25);
+        const double left = at.x + m_photo.cols * (1 - width) / 2;
+        const cv::Matx23d place(width, 0, left, 0, 1, at.y);
+        if (share < 0.5)
+            Lay(canvas, m_photo, photoCover, place);
+        else
+            Lay(canvas, m_back, m_backCover, place);
+    } else {
+        Lay(canvas, m_photo, photoCover, cv::Matx23d(1, 0, at.x, 0, 1, at.y));
+    }
+    if (m_trajectory == Trajectory::Cover) {
+        // From below the picture up over the face, its top at the brow.
+        const double below = m_frameSize.height + 1.0, brow = at.y + 0.15 * m_photo.rows;
+        const double top = below + (brow - below) * share;
+        const double left = at.x + (m_photo.cols - m_hand.cols) / 2.0;
+        Lay(canvas, m_hand, m_handCover, cv::Matx23d(1, 0, left, 0, 1, top));
+    }
+    canvas.convertTo(frame, CV_8UC3);
 }
 
 double SyntheticSequence::Gain(int i) const {
@@ -130,9 +252,13 @@ FrameTruth SyntheticSequence::Truth(int i) const {
 
 cv::Mat SyntheticSequence::Frame(int i) const {
     const FrameTruth truth = Truth(i);
-    const cv::Matx23d shift(1, 0, truth.x, 0, 1, truth.y);
     cv::Mat frame;
-    cv::warpAffine(m_photo, frame, shift, m_frameSize, cv::INTER_LINEAR, cv::BORDER_CONSTANT, kBackground);
+    if (IsAway(m_trajectory)) {
+        DrawAway(i, frame);
+    } else {
+        const cv::Matx23d shift(1, 0, truth.x, 0, 1, truth.y);
+        cv::warpAffine(m_photo, frame, shift, m_frameSize, cv::INTER_LINEAR, cv::BORDER_CONSTANT, kBackground);
+    }
 
     // Seeded per frame so a frame's noise does not depend on which frames came before it.
     cv::Mat noise(m_frameSize.height, m_frameSize.width * 3, CV_32F);

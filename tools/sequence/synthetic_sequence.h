@@ -11,6 +11,10 @@
 // sub-pixel trajectory (bilinear warp), with fixed-seed Gaussian sensor noise on top. Sizes and
 // distances are set for 640x480 and scale with the frame, so every frame size shows the same
 // scene. warpAffine places the photo to 1/32 px, so the truth holds to within 1/64 px.
+//
+// The away trajectories (leave, turn, cover) show the head in front of a textured wall, where
+// points that slip off the face hold on and report no motion, and take the face from the camera
+// for 3 s on every cycle of 10 s (AwayTimeline).
 #pragma once
 
 #include <filesystem>
@@ -28,9 +32,23 @@ enum class Trajectory {
     Sweep,       // from rest, fast left-right sweeps up to ~7 px per frame, dipping mid-sweep
     Brightness,  // slow small drift while the brightness ramps between 70% and 130%
     Rests,       // still for 24 frames, 30 px to the right in 5, still for 24, back in 5: dwelling
+    Leave,       // still, leaves the picture to the right, away 3 s, comes back, holds still, nods
+    Turn,        // still, turns away (the back of the head to the camera) for 3 s, turns back, ...
+    Cover,       // still, a hand comes up over the face for 3 s and goes down again, ...
 };
 
-// "circle", "sweep", "brightness" or "rests"; throws std::invalid_argument naming the valid ones.
+// The cycle of the away trajectories in frames at 30 fps; it repeats every kCycle frames.
+struct AwayTimeline {
+    static constexpr int kGoes = 45;               // still in view for 1.5 s, then it goes
+    static constexpr int kAway = kGoes + 12;       // gone 0.4 s later, away for 3 s
+    static constexpr int kReturns = kAway + 90;    // coming back
+    static constexpr int kInView = kReturns + 12;  // in view again 0.4 s later, holding still 4 s
+    static constexpr int kNods = kInView + 121;    // a nod of 0.7 s, down 24 px and up again
+    static constexpr int kCycle = kNods + 20;      // 10 s
+};
+
+// "circle", "sweep", "brightness", "rests", "leave", "turn" or "cover"; throws std::invalid_argument naming the valid
+// ones.
 Trajectory ParseTrajectory(std::string_view name);
 std::string_view TrajectoryName(Trajectory trajectory);
 
@@ -38,6 +56,9 @@ struct FrameTruth {
     double x = 0, y = 0;    // top-left corner of the pasted photo, in frame pixels
     double dx = 0, dy = 0;  // motion since the previous frame; zero for frame 0
 };
+
+// An away trajectory (leave, turn or cover).
+bool IsAway(Trajectory trajectory);
 
 class SyntheticSequence {
 public:
@@ -56,10 +77,16 @@ public:
     FrameTruth Truth(int i) const;
     // The brightness factor applied to frame i (1 except on the "brightness" trajectory).
     double Gain(int i) const;
+    // Whether frame i lies in the 3 s of an away trajectory's cycle when the face cannot be seen.
+    bool FaceAway(int i) const;
 
 private:
     cv::Point2d Position(int i) const;
     void CheckIndex(int i) const;
+    // How far frame i is into going away: 0 in view, 1 away, easing between.
+    double AwayShare(int i) const;
+    // The head (and, for cover, the hand) of an away trajectory over the textured wall.
+    void DrawAway(int i, cv::Mat& frame) const;
 
     Trajectory m_trajectory;
     int m_frameCount;
@@ -67,6 +94,11 @@ private:
     double m_scale;      // frame size relative to 640x480
     cv::Point2d m_rest;  // photo offset the trajectory moves around
     cv::Mat m_photo;     // the crop, already scaled to the frame
+    // The away trajectories only: the wall, the back of the head (crop-sized) and a hand, each
+    // with its coverage (CV_32F, 0..1).
+    cv::Mat m_wall;
+    cv::Mat m_back, m_backCover;
+    cv::Mat m_hand, m_handCover;
 };
 
 // Writes PATH.avi (FFV1, lossless, 30 fps) and PATH.csv ("frame,x,y,dx,dy"), where PATH is
