@@ -14,13 +14,15 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: mivex-make-sequence --trajectory circle|sweep|brightness|rests [--frames N]\n"
-    "                           [--size WxH] --out PATH\n"
+    "Usage: mivex-make-sequence --trajectory circle|sweep|brightness|rests|ordinary|shakes\n"
+    "                           [--frames N] [--size WxH] --out PATH\n"
     "Writes PATH.avi (lossless FFV1, 30 fps) and PATH.csv (frame,x,y,dx,dy: the face photo's\n"
     "offset in pixels and its motion since the previous frame).\n"
     "  --trajectory NAME  circle: slow circle; sweep: fast left-right sweeps;\n"
     "                     brightness: slow drift while the brightness ramps by +-30%;\n"
-    "                     rests: still, a quick move right, still, a quick move back\n"
+    "                     rests: still, a quick move right, still, a quick move back;\n"
+    "                     ordinary: resting, reading, pointing, looking around, talking;\n"
+    "                     shakes: head shakes at three speeds and sizes, with rests\n"
     "  --frames N         number of frames (default 300)\n"
     "  --size WxH         frame size (default 640x480)\n"
     "  --out PATH         output path without extension\n"

@@ -12,6 +12,8 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "tools/sequence/head_motion.h"
+
 namespace {
 
 // The head crop as fractions of the photo (the astronaut's hair to chin, ear to ear), and its
@@ -35,10 +37,11 @@ double Triangle(double i, double period) {
 }  // namespace
 
 Trajectory ParseTrajectory(std::string_view name) {
-    for (Trajectory t : {Trajectory::Circle, Trajectory::Sweep, Trajectory::Brightness, Trajectory::Rests})
+    for (Trajectory t : {Trajectory::Circle, Trajectory::Sweep, Trajectory::Brightness, Trajectory::Rests,
+                         Trajectory::Ordinary, Trajectory::Shakes})
         if (TrajectoryName(t) == name) return t;
     throw std::invalid_argument("unknown trajectory '" + std::string(name) +
-                                "' (expected circle, sweep, brightness or rests)");
+                                "' (expected circle, sweep, brightness, rests, ordinary or shakes)");
 }
 
 std::string_view TrajectoryName(Trajectory trajectory) {
@@ -51,6 +54,10 @@ std::string_view TrajectoryName(Trajectory trajectory) {
             return "brightness";
         case Trajectory::Rests:
             return "rests";
+        case Trajectory::Ordinary:
+            return "ordinary";
+        case Trajectory::Shakes:
+            return "shakes";
     }
     return "?";
 }
@@ -78,6 +85,8 @@ SyntheticSequence::SyntheticSequence(Trajectory trajectory, int frameCount, cv::
 
     // Centred, off the pixel grid so that even the resting position needs interpolation.
     m_rest = {(frameSize.width - scaled.width) / 2.0 + 0.37, (frameSize.height - scaled.height) / 2.0 + 0.21};
+    if (trajectory == Trajectory::Ordinary) m_path = OrdinarySequencePath(frameCount).at;
+    if (trajectory == Trajectory::Shakes) m_path = ShakesSequencePath(frameCount).at;
 }
 
 void SyntheticSequence::CheckIndex(int i) const {
@@ -111,6 +120,10 @@ cv::Point2d SyntheticSequence::Position(int i) const {
             offset = {static_cast<double>(kStep * (out - back)), 0};
             break;
         }
+        case Trajectory::Ordinary:
+        case Trajectory::Shakes:
+            offset = m_path[static_cast<std::size_t>(i)];
+            break;
     }
     return m_rest + offset * m_scale;
 }

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <functional>
 #include <string_view>
+#include <vector>
 
 #include <opencv2/core.hpp>
 
@@ -28,9 +29,12 @@ enum class Trajectory {
     Sweep,       // from rest, fast left-right sweeps up to ~7 px per frame, dipping mid-sweep
     Brightness,  // slow small drift while the brightness ramps between 70% and 130%
     Rests,       // still for 24 frames, 30 px to the right in 5, still for 24, back in 5: dwelling
+    Ordinary,    // ordinary use of a head pointer: resting, reading, pointing, looking around, talking
+    Shakes,      // head shakes at three speeds and sizes, each followed by a move right and back
 };
 
-// "circle", "sweep", "brightness" or "rests"; throws std::invalid_argument naming the valid ones.
+// "circle", "sweep", "brightness", "rests", "ordinary" or "shakes"; throws std::invalid_argument
+// naming the valid ones.
 Trajectory ParseTrajectory(std::string_view name);
 std::string_view TrajectoryName(Trajectory trajectory);
 
@@ -64,9 +68,10 @@ private:
     Trajectory m_trajectory;
     int m_frameCount;
     cv::Size m_frameSize;
-    double m_scale;      // frame size relative to 640x480
-    cv::Point2d m_rest;  // photo offset the trajectory moves around
-    cv::Mat m_photo;     // the crop, already scaled to the frame
+    double m_scale;                   // frame size relative to 640x480
+    cv::Point2d m_rest;               // photo offset the trajectory moves around
+    std::vector<cv::Point2d> m_path;  // the generated trajectories' offsets, one a frame
+    cv::Mat m_photo;                  // the crop, already scaled to the frame
 };
 
 // Writes PATH.avi (FFV1, lossless, 30 fps) and PATH.csv ("frame,x,y,dx,dy"), where PATH is
