@@ -3,11 +3,25 @@
 // most one of them. Every call comes on the capture thread inside the frame: it must not block.
 #pragma once
 
+// The whole pointer units moved so far, summed on each axis: where taking motion back starts.
+struct PointerTravel {
+    long long x = 0;
+    long long y = 0;
+};
+
 class IPointerOutput {
 public:
     virtual ~IPointerOutput() = default;
     // A relative pointer movement, before the pointer's own smoothing and limits.
     virtual void Move(float dx, float dy) = 0;
+
+    // For taking recent motion back when head control is switched off by a gesture:
+    virtual PointerTravel Travelled() const = 0;
+    // One step back, as it is (no smoothing, limits or clicks), after forgetting the motion
+    // still being smoothed, which would otherwise come out when control is on again.
+    virtual void MoveBack(int dx, int dy) = 0;
+    // Lets go of every button the program holds down.
+    virtual void ReleaseButtons() = 0;
 };
 
 class IViewOutput {

@@ -35,6 +35,9 @@ struct CSettingsMirror {
     std::atomic<int> m_nAutoClickDelay{Setting::kValueAutoClick.defaultValue};
     std::atomic<bool> m_bAutoClickSound{Setting::kEnableAutoClickSound.defaultValue != 0};
 
+    // System page: a head shake switches m_bMouseActive.
+    std::atomic<bool> m_bShakeToggle{Setting::kShakeToggle.defaultValue != 0};
+
     // Run-time switches: head motion on, a pipe client streaming, the simulator link open.
     std::atomic<bool> m_bMouseActive{false};
     std::atomic<bool> m_bSdkActive{false};

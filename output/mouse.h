@@ -5,7 +5,8 @@
 //   mouse.Arm(CMouse::kButtonLeft, CMouse::kClickDouble);   // user-interface thread
 //   mouse.Move(dx, dy);                                      // capture thread, once per frame
 //
-// Move runs on the capture thread, everything else on the user-interface thread. One lock covers
+// Move runs on the capture thread, and so do MoveBack and the releases of a head gesture that
+// switches control off; everything else on the user-interface thread. One lock covers
 // a whole Move and every arming call, so a click armed from another thread is emitted by the next
 // move step and never in the middle of one; the injector is only reached under that lock.
 #pragma once
@@ -53,7 +54,12 @@ public:
     // Lets go at once of every button the program may hold down: the middle button of the hold
     // hotkey, and the button of a drag (press and hold armed), which is disarmed. For switching
     // mouse control off, when no move step would release it.
-    void ReleaseButtons();
+    void ReleaseButtons() override;
+
+    // Counts every whole move injected, the move steps' and MoveBack's; any thread.
+    PointerTravel Travelled() const override;
+    // Clears the smoothing history, then injects the move unless it is zero.
+    void MoveBack(int dx, int dy) override;
 
     // The smoothed amounts of the latest move before truncation, read by the dwell logic.
     float GetLastDx() const { return m_fLastDx.load(); }
@@ -89,8 +95,9 @@ private:
     std::atomic<float> m_fLastDx{0.0f};
     std::atomic<float> m_fLastDy{0.0f};
     std::atomic<bool> m_bMoved{false};
+    PointerTravel m_travel;  // under m_lock
 
-    // Index 0 newest; only Move touches them.
+    // Index 0 newest; only Move and MoveBack touch them, under m_lock.
     CSmoothingHistory m_historyX;
     CSmoothingHistory m_historyY;
     int m_nSmoothCount = 2;
