@@ -34,13 +34,10 @@ void CHeadSwitch::OnMotion(int n, float sumX, float sumY, int frameWidth) {
     m_bWatching = true;
     const double now = m_clock();
     const float scale = static_cast<float>(kReferenceWidth) / static_cast<float>(frameWidth);
-    float dx = 0.0f, dy = 0.0f;
     if (n > 0) {
-        dx = sumX / static_cast<float>(n) * scale;
-        dy = sumY / static_cast<float>(n) * scale;
+        m_fHeadX += sumX / static_cast<float>(n) * scale;
+        m_fHeadY += sumY / static_cast<float>(n) * scale;
     }
-    m_fHeadX += dx;
-    m_fHeadY += dy;
 
     IPointerOutput* pointer = m_outputs.pointer.load();
     const bool active = m_settings.m_bMouseActive;
@@ -56,9 +53,10 @@ void CHeadSwitch::OnMotion(int n, float sumX, float sumY, int frameWidth) {
     }
 
     if (m_bTurningOn) {
-        const double elapsed = now - m_lastTime;
-        const bool moving = elapsed > 0 && std::hypot(dx, dy) > kSettleSpeed * elapsed;
-        if (moving) m_quietSince = now;
+        if (std::hypot(m_fHeadX - m_fQuietX, m_fHeadY - m_fQuietY) > kSettleBand) {
+            m_fQuietX = m_fHeadX, m_fQuietY = m_fHeadY;
+            m_quietSince = now;
+        }
         if (active) {
             m_bTurningOn = false;  // the hotkey was quicker
         } else if (now - m_quietSince >= kSettleTime || now >= m_turnOnBy) {
@@ -66,7 +64,6 @@ void CHeadSwitch::OnMotion(int n, float sumX, float sumY, int frameWidth) {
             m_settings.m_bMouseActive = true;
         }
     }
-    m_lastTime = now;
 
     if (m_detector.Feed(now, m_fHeadX, m_fHeadY)) Switch(now, m_detector.GestureStart());
 }
@@ -77,6 +74,7 @@ void CHeadSwitch::Switch(double now, double gestureStart) {
     if (m_pLog) m_pLog->Write(on ? "Head shake: head control off" : "Head shake: head control on", true);
     if (!on) {
         m_bTurningOn = true;
+        m_fQuietX = m_fHeadX, m_fQuietY = m_fHeadY;
         m_quietSince = now;
         m_turnOnBy = now + kSettleLimit;
         return;

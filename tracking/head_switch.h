@@ -29,8 +29,8 @@ class CHeadSwitch {
 public:
     // The detector works in pixels of a picture this wide.
     static constexpr int kReferenceWidth = 640;
-    // Resting: slower than this (reference pixels a second) for kSettleTime.
-    static constexpr float kSettleSpeed = 10.0f;
+    // Resting: within this many reference pixels of one place for kSettleTime.
+    static constexpr float kSettleBand = 2.0f;
     static constexpr double kSettleTime = 0.2;
     static constexpr double kSettleLimit = 1.5;
 
@@ -68,7 +68,7 @@ private:
     std::deque<TravelAt> m_travel;           // the last few seconds
     std::vector<PointerTravel> m_return;     // steps still to undo, the next at the back
     bool m_bTurningOn = false;
+    float m_fQuietX = 0.0f, m_fQuietY = 0.0f;  // where the head has been resting since m_quietSince
     double m_quietSince = 0, m_turnOnBy = 0;
-    double m_lastTime = 0;
     std::atomic<int> m_switches{0};
 };

@@ -267,8 +267,20 @@ int CDialogFloat::HoveredButton() const {
     return 0;
 }
 
+void CDialogFloat::ShowControlOff(bool off) {
+    if (off == m_bShowsControlOff) return;
+    m_bShowsControlOff = off;
+    const QString words = off ? tr("Head control off") : QString();
+    m_pProgress->setFormat(words);
+    m_pProgress->setTextVisible(off);
+    // A bar without a value shows no text.
+    if (off) m_pProgress->setValue(m_pProgress->minimum());
+    m_pProgress->setAccessibleDescription(words);
+}
+
 void CDialogFloat::OnDwellTick() {
     using std::chrono::milliseconds;
+    ShowControlOff(!m_mirror.m_bMouseActive);
     if (!m_mirror.m_bMouseActive) {
         // Switching mouse control off let go of a held drag's button: the next dwell starts a drag.
         if (m_nKind == kDragging) ShowDragEnded();

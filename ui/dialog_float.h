@@ -65,7 +65,8 @@ public:
     // Shows the window, out of the iconified state a window manager may have put it in all the same.
     void ShowOnScreen();
 
-    // One 100 ms step of the dwell engine; runs whether the window is shown or not.
+    // One 100 ms step of the dwell engine; runs whether the window is shown or not. While head
+    // control is off, the bar says so instead of counting.
     void OnDwellTick();
 
     int SelectedButton() const { return m_nButton; }
@@ -90,6 +91,8 @@ private:
     // The drag kind selected again, its button no longer held.
     void ShowDragEnded();
     void PlaceAtStoredPosition();
+    // The bar's words while head control is off (a hotkey, the tray, a head shake).
+    void ShowControlOff(bool off);
 
     CSettingsStore& m_store;
     CSettingsMirror& m_mirror;
@@ -106,4 +109,5 @@ private:
     int m_nKind = kSingle;
     int m_nThreshold = 0;
     int m_nStillCount = 0;
+    bool m_bShowsControlOff = false;
 };

@@ -65,6 +65,9 @@ constexpr std::array kTooltips = std::to_array<TooltipEntry>({
     {kFlightTarget,
      "Where the head's pose is sent, as host:port: opentrack's input \"UDP over network\" "
      "listens at 127.0.0.1:4242."},
+    {kShakeToggle,
+     "Shake your head quickly, left-right-left within a second, to switch head control off; "
+     "shake again to switch it on. The pointer goes back to where it was before the shake."},
 });
 
 static_assert(std::is_sorted(kTooltips.begin(), kTooltips.end(),
