@@ -96,7 +96,9 @@ TEST(ShakeDetector, TakesAQuickEvenHorizontalShakeAndNothingElse) {
         const Found found = Detect(PathThrough(c.keys, c.fps), detector);
         EXPECT_EQ(static_cast<int>(found.at.size()), c.shakes) << c.name;
         // It began when the head left its rest.
-        if (c.start >= 0 && !found.start.empty()) EXPECT_NEAR(found.start[0], c.start, 0.1) << c.name;
+        if (c.start >= 0 && !found.start.empty()) {
+            EXPECT_NEAR(found.start[0], c.start, 0.1) << c.name;
+        }
     }
 }
 

@@ -328,6 +328,7 @@ int main(int argc, char** argv) {
     }
 
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each line as it is measured
     // The frame road reads the speed profile from a settings store: a private, empty one.
     std::string folder = (std::filesystem::temp_directory_path() / "mivex-gesture-XXXXXX").string();
     if (!::mkdtemp(folder.data())) return UsageError("cannot make a temporary folder");
