@@ -74,7 +74,7 @@ bool CShakeDetector::Feed(double t, float x, float y) {
 
     if (m_turns.size() < 3 || m_evaluated || std::abs(x - m_turns.back().x) < m_swing) return false;
     m_evaluated = true;
-    if (!IsShake(t, x)) return false;
+    if (!IsShake(t)) return false;
     m_quietUntil = t + m_rules.refractory;
     m_started = false;
     m_turns.clear();
@@ -115,7 +115,7 @@ CShakeDetector::Sample CShakeDetector::SetOff(const Turn& before, const Turn& fi
     return {before.start, before.x, 0.0f};
 }
 
-bool CShakeDetector::IsShake(double t, float x) {
+bool CShakeDetector::IsShake(double t) {
     const Turn& first = m_turns[1];
     const Turn& second = m_turns[2];
     const Sample start = SetOff(m_turns[0], first);
@@ -129,6 +129,6 @@ bool CShakeDetector::IsShake(double t, float x) {
     float top = -std::numeric_limits<float>::infinity(), bottom = std::numeric_limits<float>::infinity();
     for (const Sample& s : m_recent)
         if (s.t >= start.t) top = std::max(top, s.y), bottom = std::min(bottom, s.y);
-    const float smaller = std::min(std::abs(second.x - first.x), std::abs(x - second.x));
-    return top - bottom <= m_rules.verticalShare * smaller;
+    // Of the full swing made: the third is only as wide as the swing size yet.
+    return top - bottom <= m_rules.verticalShare * std::abs(second.x - first.x);
 }

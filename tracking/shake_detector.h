@@ -31,7 +31,7 @@ public:
         double rangeSeconds = 60.0;  // how far back the range looks
         float smallestSwing = 8.0f;  // px: the swing size's floor
         float largestSwing = 12.0f;  // px: its ceiling
-        float verticalShare = 0.6f;  // the vertical spread allowed, of the smaller full swing
+        float verticalShare = 0.6f;  // the vertical spread allowed, of the full swing
         double refractory = 1.0;     // s after a shake in which no other one begins
     };
 
@@ -65,7 +65,7 @@ private:
     // end of that rest, else the moment it left that turn.
     Sample SetOff(const Turn& before, const Turn& first) const;
     // Records where the shake began when it is one.
-    bool IsShake(double t, float x);
+    bool IsShake(double t);
 
     Rules m_rules;
     std::deque<Sample> m_recent;  // the last few seconds
