@@ -127,8 +127,13 @@ bool CShakeDetector::IsShake(double t) {
         if (turn->leave - turn->arrive > m_rules.turnRest) return false;
 
     float top = -std::numeric_limits<float>::infinity(), bottom = std::numeric_limits<float>::infinity();
-    for (const Sample& s : m_recent)
-        if (s.t >= start.t) top = std::max(top, s.y), bottom = std::min(bottom, s.y);
+    const Sample* before = nullptr;
+    for (const Sample& s : m_recent) {
+        if (s.t < start.t) continue;
+        top = std::max(top, s.y), bottom = std::min(bottom, s.y);
+        if (before && std::hypot(s.x - before->x, s.y - before->y) > m_rules.fastest * (s.t - before->t)) return false;
+        before = &s;
+    }
     // Of the full swing made: the third is only as wide as the swing size yet.
     return top - bottom <= m_rules.verticalShare * std::abs(second.x - first.x);
 }

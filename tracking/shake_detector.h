@@ -7,11 +7,11 @@
 //
 // A shake is three alternating horizontal swings: the first (out of the resting place) at least
 // half the swing size, the other two at least the swing size, all within a second, turning
-// without a pause, with little vertical motion. The swing size is a share of the range the head
-// used in the last minute (the middle 80 % of its horizontal places), kept between a floor and
-// a ceiling: a head that roams widely must shake harder than one that keeps still. Pointing,
-// reading and looking around rarely turn three times that fast without resting at a target;
-// tools/gesture/mivex-gesture-rates measures how rarely.
+// without a pause, with little vertical motion and no jump of the tracking among them. The
+// swing size is a share of the range the head used in the last minute (the middle 80 % of its
+// horizontal places), kept between a floor and a ceiling: a head that roams widely must shake
+// harder than one that keeps still. Pointing, reading and looking around rarely turn three times
+// that fast without resting at a target; tools/gesture/mivex-gesture-rates measures how rarely.
 //
 // Positions are in pixels of a 640-pixel-wide picture (the caller scales other sizes), x and y
 // as the picture has them. Time is in seconds from any start and never goes back.
@@ -32,6 +32,7 @@ public:
         float smallestSwing = 8.0f;  // px: the swing size's floor
         float largestSwing = 12.0f;  // px: its ceiling
         float verticalShare = 0.6f;  // the vertical spread allowed, of the full swing
+        float fastest = 2000.0f;     // px/s: no head turns faster; a jump of the tracking
         double refractory = 1.0;     // s after a shake in which no other one begins
     };
 

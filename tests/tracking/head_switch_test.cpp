@@ -88,6 +88,7 @@ TEST(ShakeDetector, TakesAQuickEvenHorizontalShakeAndNothingElse) {
          {{0, 0}, {1, 0}, {1.03, 20}, {1.07, -20}, {1.1, 20}, {1.13, 0}, {3, 0}},
          30,
          0},
+        {"a jump of the tracking for a swing", {{0, 0}, {1, 0}, {1.2, -60}, {1.233, 60}, {1.5, -60}, {3, -60}}, 30, 0},
         {"a long shake switches once", longShake, 30, 1},
         {"after a move the same way and a rest", wanderFirst, 30, 1, 1.9},
     };

@@ -42,7 +42,7 @@ constexpr const char* kUsage =
     "  3. rendered face videos through the program's frame road (head detection, point tracking,\n"
     "     the switch): M minutes of ordinary motion (default 10), every shake speed and size\n"
     "     (5 each), a minute of each of the other generated trajectories, and every FILE given\n"
-    "     (taken to hold no shake: any switch counts as false).\n"
+    "     (taken to hold no shake: any switch counts as false). M = 0: the FILEs only.\n"
     "  --direct leaves out 3, which takes minutes.\n"
     "  --rule changes one of the detector's rules in 1 and 2, to try others: window, shortest,\n"
     "  turnRest, rangeShare, rangeSeconds, smallestSwing, largestSwing, verticalShare, refractory.\n"
@@ -225,10 +225,9 @@ std::vector<int> RunSequence(const SyntheticSequence& sequence) {
     return switches;
 }
 
-void Tracked(double minutes, const std::vector<std::string>& videos) {
-    std::printf("Through the frame road (head detection, point tracking, the switch):\n");
+void TrackedSequences(double minutes) {
     const int ordinaryFrames = static_cast<int>(minutes * 60 * kSequenceFps);
-    if (ordinaryFrames > 0) {
+    {
         const std::vector<int> switches = RunSequence(SyntheticSequence(Trajectory::Ordinary, ordinaryFrames));
         std::printf("  ordinary motion, %.1f min: %zu false triggers (%.2f an hour)\n", minutes, switches.size(),
                     PerHour(static_cast<int>(switches.size()), ordinaryFrames / kSequenceFps));
@@ -258,7 +257,11 @@ void Tracked(double minutes, const std::vector<std::string>& videos) {
             static_cast<int>(RunSequence(SyntheticSequence(t, static_cast<int>(60 * kSequenceFps))).size());
         std::printf("  %s, 1 min: %d false triggers\n", std::string(TrajectoryName(t)).c_str(), count);
     }
+}
 
+void Tracked(double minutes, const std::vector<std::string>& videos) {
+    std::printf("Through the frame road (head detection, point tracking, the switch):\n");
+    if (minutes > 0) TrackedSequences(minutes);
     for (const std::string& file : videos) {
         cv::VideoCapture video(file);
         if (!video.isOpened()) {
@@ -277,8 +280,10 @@ void Tracked(double minutes, const std::vector<std::string>& videos) {
             count = i + 1;
             return true;
         });
-        std::printf("  %s, %.1f s at %.0f fps, head followed on %d of %d frames: %zu false triggers\n", file.c_str(),
+        std::printf("  %s, %.1f s at %.0f fps, head followed on %d of %d frames: %zu false triggers", file.c_str(),
                     count / fps, fps, road.tracked, count, found.size());
+        for (std::size_t k = 0; k < found.size(); ++k) std::printf("%s%d", k ? ", " : " (at frames ", found[k]);
+        std::printf("%s\n", found.empty() ? "" : ")");
     }
     std::printf("\n");
 }
