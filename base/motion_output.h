@@ -3,6 +3,12 @@
 // most one of them. Every call comes on the capture thread inside the frame: it must not block.
 #pragma once
 
+// The whole pointer units moved so far, summed on each axis: where taking motion back starts.
+struct PointerTravel {
+    long long x = 0;
+    long long y = 0;
+};
+
 class IPointerOutput {
 public:
     virtual ~IPointerOutput() = default;
@@ -13,6 +19,15 @@ public:
     // The head's motion of one frame, without gains or speed profile: frame pixels times the size
     // multiplier, in the pointer's directions (x to the right, y down).
     virtual void Scroll(float dx, float dy) = 0;
+
+    // The pointer's whole moves summed: for taking recent motion back when head control is
+    // switched off by a gesture, and for telling whether the pointer stays in place.
+    virtual PointerTravel Travelled() const = 0;
+    // One step back, as it is (no smoothing, limits or clicks), after forgetting the motion
+    // still being smoothed, which would otherwise come out when control is on again.
+    virtual void MoveBack(int dx, int dy) = 0;
+    // Lets go of every button the program holds down.
+    virtual void ReleaseButtons() = 0;
 };
 
 class IViewOutput {

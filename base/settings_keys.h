@@ -62,6 +62,8 @@ inline constexpr SettingKey kRebootResolution{kCamera1, "rebootResolution", kFal
 // System page.
 inline constexpr SettingKey kUseMouse{kSettings, "useMouse", kFalse};
 inline constexpr SettingKey kStartupProgram{kSettings, "startupProgram", kFalse};
+// A head shake switches head control on and off.
+inline constexpr SettingKey kShakeToggle{kSettings, "shakeToggle", kFalse};
 
 // Mouse page.
 inline constexpr SettingKey kLrMouse{kSettings, "lrMouse", kFalse};
@@ -155,6 +157,7 @@ inline constexpr std::array kNamedKeys{kLogCount,
                                        kRebootResolution,
                                        kUseMouse,
                                        kStartupProgram,
+                                       kShakeToggle,
                                        kLrMouse,
                                        kAccMouse,
                                        kSliderLrMouse,

@@ -14,4 +14,5 @@ void CSettingsMirror::Load(const CSettingsStore& store) {
     m_bFlightAutoCenter = store.ReadBool(Setting::kFlightAutoCenter);
     m_bMouseLimit = store.ReadBool(Setting::kMouseLimit);
     m_bClicksOff = store.ReadBool(Setting::kFlightVersion);
+    m_bShakeToggle = store.ReadBool(Setting::kShakeToggle);
 }

@@ -40,6 +40,9 @@ struct CSettingsMirror {
     std::atomic<int> m_nClickSettleTime{Setting::kClickSettleTime.defaultValue};  // in ticks
     std::atomic<bool> m_bRestInPlace{Setting::kRestInPlace.defaultValue != 0};
 
+    // System page: a head shake switches m_bMouseActive.
+    std::atomic<bool> m_bShakeToggle{Setting::kShakeToggle.defaultValue != 0};
+
     // Run-time switches: head motion on, a pipe client streaming, the simulator link open.
     std::atomic<bool> m_bMouseActive{false};
     std::atomic<bool> m_bSdkActive{false};

@@ -27,9 +27,10 @@ CEngine::CEngine(CSettingsMirror& mirror, const CSettingsStore& store, IMessageS
       m_messages(messages),
       m_pLog(log),
       m_options(std::move(options)),
-      m_speedProfile(store) {
-    m_pFeatureTracker = std::make_unique<CFeatureTracker>(m_state, m_options.observer,
-                                                          MotionTargets{&m_mirror, &m_speedProfile, &m_outputs});
+      m_speedProfile(store),
+      m_headSwitch(mirror, m_outputs, log) {
+    m_pFeatureTracker = std::make_unique<CFeatureTracker>(
+        m_state, m_options.observer, MotionTargets{&m_mirror, &m_speedProfile, &m_outputs, &m_headSwitch});
     m_pThreadCamera = std::make_unique<CThreadCamera>(m_state, m_pFeatureTracker.get());
     if (m_options.detectEvery > 0) {
         UseSequentialOpenCv();

@@ -31,6 +31,7 @@
 #include "engine/engine_control.h"
 #include "profile/speed_profile.h"
 #include "tracking/feature_tracker.h"
+#include "tracking/head_switch.h"
 #include "tracking/tracking_state.h"
 
 class CHeadDetect;
@@ -119,6 +120,9 @@ public:
     void RegisterView(IViewOutput* output) override { m_outputs.view = output; }
     void RegisterSocket(ISocketOutput* output) override { m_outputs.socket = output; }
 
+    // The head shake that switches control; tools set its clock to the frames' time.
+    CHeadSwitch& HeadSwitch() { return m_headSwitch; }
+
 private:
     // Capture's frames in the synchronous road.
     void ProcessFrame(CameraFrame& frame) override { Feed(frame); }
@@ -133,6 +137,7 @@ private:
     CTrackingState m_state;
     MotionOutputs m_outputs;
     CSpeedProfile m_speedProfile;
+    CHeadSwitch m_headSwitch;
     std::unique_ptr<CFeatureTracker> m_pFeatureTracker;
     std::unique_ptr<CThreadCamera> m_pThreadCamera;
     std::unique_ptr<CThreadHeadDetect> m_pThreadHeadDetect;

@@ -73,10 +73,10 @@ void CMouse::MoveStep(float ax, float ay) {
 
     const ButtonFlags flags = FlagsOf(m_nButton);
     // Sent even when both are 0.
-    const std::int32_t moveX = TruncateToInt32(ax), moveY = TruncateToInt32(ay);
-    m_injector.Send(InputEvent::Mouse(MOUSEEVENTF_MOVE, moveX, moveY));
-    m_nPointerX += moveX;
-    m_nPointerY += moveY;
+    const int dx = TruncateToInt32(ax), dy = TruncateToInt32(ay);
+    m_injector.Send(InputEvent::Mouse(MOUSEEVENTF_MOVE, dx, dy));
+    m_travel.x += dx;
+    m_travel.y += dy;
 
     if (!m_settings.m_bClicksOff && flags.press != 0) {
         switch (m_nClickType) {
@@ -162,6 +162,21 @@ void CMouse::ReleaseButtons() {
         m_nClickType = 0;
     }
     m_injector.Send(InputEvent::Mouse(MOUSEEVENTF_MIDDLEUP));
+}
+
+PointerTravel CMouse::Travelled() const {
+    std::lock_guard lock(m_lock);
+    return m_travel;
+}
+
+void CMouse::MoveBack(int dx, int dy) {
+    std::lock_guard lock(m_lock);
+    m_historyX.Clear();
+    m_historyY.Clear();
+    if (dx == 0 && dy == 0) return;
+    m_injector.Send(InputEvent::Mouse(MOUSEEVENTF_MOVE, dx, dy));
+    m_travel.x += dx;
+    m_travel.y += dy;
 }
 
 void ReleaseMiddleButton(CMouse& mouse) { mouse.SendButtonEvent(MOUSEEVENTF_MIDDLEUP); }

@@ -8,7 +8,8 @@
 //   mouse.StartScroll();                                     // user-interface thread
 //   mouse.Scroll(headDx, headDy);                            // capture thread, instead of Move
 //
-// Move runs on the capture thread, everything else on the user-interface thread. One lock covers
+// Move runs on the capture thread, and so do MoveBack and the releases of a head gesture that
+// switches control off; everything else on the user-interface thread. One lock covers
 // a whole Move and every arming call, so a click armed from another thread is emitted by the next
 // move step and never in the middle of one; the injector is only reached under that lock.
 #pragma once
@@ -66,7 +67,12 @@ public:
     // Lets go at once of every button the program may hold down: the middle button of the hold
     // hotkey, and the button of a drag (press and hold armed), which is disarmed; and ends
     // scrolling. For switching mouse control off, when no move step would release it.
-    void ReleaseButtons();
+    void ReleaseButtons() override;
+
+    // Counts every whole move injected, the move steps' and MoveBack's; any thread.
+    PointerTravel Travelled() const override;
+    // Clears the smoothing history, then injects the move unless it is zero.
+    void MoveBack(int dx, int dy) override;
 
     // Scrolling begins where the head is now; the pointer stays where it is until StopScroll.
     void StartScroll();
@@ -84,8 +90,6 @@ public:
     float GetLastDy() const { return m_fLastDy.load(); }
     // Where the moves injected so far have taken the pointer, in whole pixels from where it was
     // at the start, edges of the screen not minded: read by the dwell logic.
-    std::int64_t GetPointerX() const { return m_nPointerX.load(); }
-    std::int64_t GetPointerY() const { return m_nPointerY.load(); }
     // Set by the first move, never cleared.
     bool IsMoved() const { return m_bMoved.load(); }
     // A move step is in progress.
@@ -122,10 +126,9 @@ private:
     std::atomic<bool> m_bScrollBackAtStart{false};
     CHeadScroll m_scroll;  // under m_lock
     Clock::time_point (*m_now)();
-    std::atomic<std::int64_t> m_nPointerX{0};
-    std::atomic<std::int64_t> m_nPointerY{0};
+    PointerTravel m_travel;  // under m_lock
 
-    // Index 0 newest; only Move touches them.
+    // Index 0 newest; only Move and MoveBack touch them, under m_lock.
     CSmoothingHistory m_historyX;
     CSmoothingHistory m_historyY;
     int m_nSmoothCount = 2;

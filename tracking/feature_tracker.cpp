@@ -5,6 +5,8 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/video/tracking.hpp>
 
+#include "tracking/head_switch.h"
+
 namespace {
 
 // The flow's and the refinement's stopping rule: 20 iterations, or a step below 0.03 (the
@@ -142,6 +144,7 @@ void CFeatureTracker::TrackPoints(PointDisplay& display) {
     m_iCount = kept;
 
     const int sizeMultiplier = m_frameSize.width <= kSizeMultiplierWidth ? 2 : 1;
+    if (m_targets.headSwitch) m_targets.headSwitch->OnMotion(summed, sumX, sumY, m_frameSize.width);
     if (m_bUseProfile) {
         if (m_pObserver) m_pObserver->MapMotionProfile(summed, sumX, sumY, sizeMultiplier);
         MapMotionProfile(summed, sumX, sumY, sizeMultiplier);

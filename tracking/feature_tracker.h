@@ -31,12 +31,15 @@ public:
     virtual void MapMotionProfile(int summed, float sumX, float sumY, int sizeMultiplier) = 0;
 };
 
+class CHeadSwitch;
+
 // What the motion mapping works with besides the tracker. Without settings or outputs the
 // tracker tracks but maps nothing; without a profile every speed factor is 1.
 struct MotionTargets {
     CSettingsMirror* settings = nullptr;  // read every frame; m_bAccelerating is written
     const CSpeedProfile* profile = nullptr;
     const MotionOutputs* outputs = nullptr;
+    CHeadSwitch* headSwitch = nullptr;  // sees each frame's motion before it is mapped
 };
 
 class CFeatureTracker {

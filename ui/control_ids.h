@@ -21,6 +21,7 @@ inline constexpr int kCameraView = 1089;
 // System page.
 inline constexpr int kMouseAtStart = 1002;
 inline constexpr int kStartAtLogin = 1014;
+inline constexpr int kShakeToggle = 2050;  // head control switched by a head shake
 
 // Auto click page.
 inline constexpr int kDwellSeconds = 1004;

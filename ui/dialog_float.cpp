@@ -284,8 +284,9 @@ void CDialogFloat::OnScrollTick() {
 
 void CDialogFloat::DwellReset() {
     m_detectWindow.Reset();
-    m_nAnchorX = m_mouse.GetPointerX();
-    m_nAnchorY = m_mouse.GetPointerY();
+    const PointerTravel anchor = m_mouse.Travelled();
+    m_nAnchorX = anchor.x;
+    m_nAnchorY = anchor.y;
     m_nThreshold = m_mirror.m_nAutoClickDelay;
     m_pProgress->setRange(0, m_nThreshold);
 }
@@ -311,11 +312,11 @@ int CDialogFloat::HoveredButton() const {
 
 bool CDialogFloat::TrackingAllowsRest() {
     if (!m_trackingStatus || !m_mirror.m_bPauseClicksWithoutFace) {
-        ShowNoFace(false);
+        m_bNoFace = false;
         return true;
     }
     const CTrackingHealth::State state = m_health.Tick(m_trackingStatus(), m_mirror.m_nClickSettleTime);
-    ShowNoFace(state == CTrackingHealth::State::Lost);
+    m_bNoFace = state == CTrackingHealth::State::Lost;
     if (state == CTrackingHealth::State::Followed) return true;
     // A click armed on a rest that was no rest would land wherever the pointer was left.
     if (state == CTrackingHealth::State::Lost && m_dwellArm) m_mouse.Disarm(*m_dwellArm);
@@ -324,21 +325,24 @@ bool CDialogFloat::TrackingAllowsRest() {
     return false;
 }
 
-void CDialogFloat::ShowNoFace(bool noFace) {
-    if (noFace == m_bNoFace) return;
-    m_bNoFace = noFace;
-    if (noFace) {
-        m_pProgress->setValue(m_pProgress->minimum());
-        m_pProgress->setFormat(QString::fromLatin1(kNoFaceText));
-    }
-    m_pProgress->setTextVisible(noFace);
-    m_pProgress->setAccessibleName(QString::fromLatin1(noFace ? kNoFaceText : kProgressName));
+void CDialogFloat::ShowBarWords() {
+    const char* words = !m_mirror.m_bMouseActive ? kControlOffText : m_bNoFace ? kNoFaceText : nullptr;
+    if (words == m_pBarWords) return;
+    m_pBarWords = words;
+    const QString text = words ? QString::fromLatin1(words) : QString();
+    m_pProgress->setFormat(text);
+    m_pProgress->setTextVisible(words != nullptr);
+    // A bar without a value shows no text.
+    if (words) m_pProgress->setValue(m_pProgress->minimum());
+    m_pProgress->setAccessibleName(words ? text : QString::fromLatin1(kProgressName));
+    m_pProgress->setAccessibleDescription(text);
 }
 
 void CDialogFloat::OnDwellTick() {
     using std::chrono::milliseconds;
     // Whether mouse control is on or not, so that the head's coming back is timed all the same.
     const bool restMayCount = TrackingAllowsRest();
+    ShowBarWords();
     if (!m_mirror.m_bMouseActive) {
         // Switching mouse control off let go of a held drag's button: the next dwell starts a drag.
         if (m_nKind == kDragging) ShowDragEnded();
@@ -365,8 +369,9 @@ void CDialogFloat::OnDwellTick() {
         m_bHistoryInPlace = inPlace;
         DwellReset();
     }
-    const float dx = inPlace ? static_cast<float>(m_mouse.GetPointerX() - m_nAnchorX) : m_mouse.GetLastDx();
-    const float dy = inPlace ? static_cast<float>(m_mouse.GetPointerY() - m_nAnchorY) : m_mouse.GetLastDy();
+    const PointerTravel place = m_mouse.Travelled();
+    const float dx = inPlace ? static_cast<float>(place.x - m_nAnchorX) : m_mouse.GetLastDx();
+    const float dy = inPlace ? static_cast<float>(place.y - m_nAnchorY) : m_mouse.GetLastDy();
     m_detectWindow.Push(dx, dy);
     m_nStillCount = m_detectWindow.CountStill(dx, dy);
     m_pProgress->setValue(m_nThreshold - m_nStillCount + 1);

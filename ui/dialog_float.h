@@ -58,6 +58,7 @@ public:
     static constexpr QPoint kDefaultPlace{100, 100};
     // What the bar says, and its accessible name, while clicks wait for a face.
     static constexpr const char* kNoFaceText = "No face: clicks paused";
+    static constexpr const char* kControlOffText = "Head control off";
 
     // Manual: the dwell tick runs only when OnDwellTick is called (tests drive it).
     enum class Ticks { Timer, Manual };
@@ -79,7 +80,8 @@ public:
     // Shows the window, out of the iconified state a window manager may have put it in all the same.
     void ShowOnScreen();
 
-    // One 100 ms step of the dwell engine; runs whether the window is shown or not.
+    // One 100 ms step of the dwell engine; runs whether the window is shown or not. While head
+    // control is off, the bar says so instead of counting.
     void OnDwellTick();
 
     // Where each dwell tick reads the frame road's state, to count rests only while the head is
@@ -104,7 +106,6 @@ private:
     // Ticks the tracking's health: true when this tick's rest may count. Lost, it takes back a
     // click the dwell armed that no frame has carried out yet.
     bool TrackingAllowsRest();
-    void ShowNoFace(bool noFace);
     // The window's button under the real pointer, tested in the order pause, left, middle, right,
     // single, double, drag, wheel; 0 for none.
     int HoveredButton() const;
@@ -122,6 +123,9 @@ private:
     // The dwell tick while scrolling: a rest with the head near the start ends it and pauses.
     void OnScrollTick();
     void PlaceAtStoredPosition();
+    // The bar's words, which say why no rest counts: head control off (a hotkey, the tray, a head
+    // shake) before no face followed.
+    void ShowBarWords();
 
     CSettingsStore& m_store;
     CSettingsMirror& m_mirror;
@@ -150,4 +154,5 @@ private:
     bool m_bHistoryInPlace = false;
     std::int64_t m_nAnchorX = 0;
     std::int64_t m_nAnchorY = 0;
+    const char* m_pBarWords = nullptr;  // what the bar says now, if anything
 };

@@ -15,17 +15,21 @@
 CmivexDlgSystem::CmivexDlgSystem(PageHost& host)
     : m_host(host),
       m_pStartAtLogin(new QCheckBox(tr("Start Mivex! at startup"), this)),
-      m_pMouseAtStart(new QCheckBox(tr("Enable mouse at startup"), this)) {
+      m_pMouseAtStart(new QCheckBox(tr("Enable mouse at startup"), this)),
+      m_pShakeToggle(new QCheckBox(tr("Switch head control on and off by shaking the head"), this)) {
     SetControlId(m_pStartAtLogin, ControlIds::kStartAtLogin);
     SetControlId(m_pMouseAtStart, ControlIds::kMouseAtStart);
+    SetControlId(m_pShakeToggle, ControlIds::kShakeToggle);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_pStartAtLogin);
     layout->addWidget(m_pMouseAtStart);
+    layout->addWidget(m_pShakeToggle);
     layout->addStretch(1);
 
     // toggled, not clicked: a screen reader toggles a box without clicking it.
     connect(m_pMouseAtStart, &QCheckBox::toggled, this, &CmivexDlgSystem::OnMouseAtStart);
     connect(m_pStartAtLogin, &QCheckBox::toggled, this, &CmivexDlgSystem::OnStartAtLogin);
+    connect(m_pShakeToggle, &QCheckBox::toggled, this, &CmivexDlgSystem::OnShakeToggle);
 }
 
 void CmivexDlgSystem::OnInitDialog() {
@@ -40,6 +44,9 @@ void CmivexDlgSystem::OnInitDialog() {
     // A restart may have switched mouse control on already; the stored choice only adds to that.
     if (useMouse) m_host.mirror.m_bMouseActive = true;
     SetRunAtStartup(startupProgram);
+    const bool shakeToggle = m_host.store.ReadBool(Setting::kShakeToggle);
+    SetCheckQuietly(m_pShakeToggle, shakeToggle);
+    m_host.mirror.m_bShakeToggle = shakeToggle;
 }
 
 void CmivexDlgSystem::OnMouseAtStart(bool checked) {
@@ -51,6 +58,11 @@ void CmivexDlgSystem::OnMouseAtStart(bool checked) {
 void CmivexDlgSystem::OnStartAtLogin(bool checked) {
     m_host.store.WriteBool(Setting::kStartupProgram, checked);
     SetRunAtStartup(checked);
+}
+
+void CmivexDlgSystem::OnShakeToggle(bool checked) {
+    m_host.store.WriteBool(Setting::kShakeToggle, checked);
+    m_host.mirror.m_bShakeToggle = checked;
 }
 
 void CmivexDlgSystem::SetRunAtStartup(bool enable) {

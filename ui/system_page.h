@@ -1,5 +1,6 @@
-// The "System setup" tab: whether the desktop session starts the program at login, and whether
-// mouse control is on as soon as the program runs (a click switches it at once, too).
+// The "System setup" tab: whether the desktop session starts the program at login, whether
+// mouse control is on as soon as the program runs (a click switches it at once, too), and
+// whether a head shake switches it on and off.
 #pragma once
 
 #include "ui/page_tooltips.h"
@@ -19,14 +20,17 @@ public:
 
     QCheckBox* StartAtLoginBox() const { return m_pStartAtLogin; }
     QCheckBox* MouseAtStartBox() const { return m_pMouseAtStart; }
+    QCheckBox* ShakeToggleBox() const { return m_pShakeToggle; }
 
 private:
     void OnMouseAtStart(bool checked);
     void OnStartAtLogin(bool checked);
+    void OnShakeToggle(bool checked);
     // A folder that cannot be written is only logged; the setting is kept either way.
     void SetRunAtStartup(bool enable);
 
     PageHost& m_host;
     QCheckBox* m_pStartAtLogin;
     QCheckBox* m_pMouseAtStart;
+    QCheckBox* m_pShakeToggle;
 };

@@ -68,6 +68,9 @@ constexpr std::array kTooltips = std::to_array<TooltipEntry>({
     {kScrollSpeed,
      "How fast the page scrolls for a head moved away from where scrolling began, with the floating window's "
      "wheel chosen. Moving the slider to the right scrolls faster."},
+    {kShakeToggle,
+     "Shake your head quickly, left-right-left within a second, to switch head control off; "
+     "shake again to switch it on. The pointer goes back to where it was before the shake."},
 });
 
 static_assert(std::is_sorted(kTooltips.begin(), kTooltips.end(),

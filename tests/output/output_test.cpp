@@ -97,6 +97,17 @@ TEST_F(Mouse, AveragesTheNewestEntriesOfTheHistory) {
     EXPECT_EQ(Move(0, 0), Events{MoveBy(9, 18)});
 }
 
+TEST_F(Mouse, CountsTheWholeMovesSentAndAStepBackForgetsTheMotionStillBeingSmoothed) {
+    Move(-7, 9), Move(-3, 3);  // (-3, 4), (-5, 6)
+    m_injector.Clear();
+    m_mouse->MoveBack(0, 0);
+    EXPECT_TRUE(m_injector.Events().empty()) << "no event for no step";
+    m_mouse->MoveBack(5, -6);
+    EXPECT_EQ(m_injector.Events(), Events{MoveBy(5, -6)});
+    EXPECT_EQ(std::pair(m_mouse->Travelled().x, m_mouse->Travelled().y), std::pair(-3LL, 4LL));
+    EXPECT_EQ(Move(0, 0), Events{MoveBy(0, 0)}) << "the old moves no longer come out";
+}
+
 TEST_F(Mouse, LimitDividesTheAmountsBySixBeforeSmoothing) {
     m_settings.m_bMouseLimit = true;
     EXPECT_EQ(Move(12, 12), Events{MoveBy(1, 1)});

@@ -18,14 +18,15 @@
 #include <opencv2/videoio.hpp>
 
 #include "tests/support/test_support.h"
+#include "tools/sequence/head_motion.h"
 
 // Names the trajectory in test listings instead of dumping its bytes.
 void PrintTo(Trajectory t, std::ostream* os) { *os << TrajectoryName(t); }
 
 namespace {
 
-constexpr Trajectory kTrajectories[] = {Trajectory::Circle, Trajectory::Sweep, Trajectory::Brightness,
-                                        Trajectory::Rests};
+constexpr Trajectory kTrajectories[] = {Trajectory::Circle, Trajectory::Sweep,    Trajectory::Brightness,
+                                        Trajectory::Rests,  Trajectory::Ordinary, Trajectory::Shakes};
 
 std::string Name(Trajectory t) { return std::string(TrajectoryName(t)); }
 
@@ -121,6 +122,25 @@ TEST(SyntheticSequence, ThePictureMovesByTheTruth) {
             EXPECT_NEAR(measured.x, seq.Truth(i).x - seq.Truth(0).x, 0.1) << Name(t) << " frame " << i;
             EXPECT_NEAR(measured.y, seq.Truth(i).y - seq.Truth(0).y, 0.1) << Name(t) << " frame " << i;
         }
+    }
+}
+
+TEST(HeadMotion, GeneratedPathsRepeatAndEachShakeIsAsWideAsItsStyleAfterARest) {
+    EXPECT_EQ(OrdinarySequencePath(900).at, OrdinarySequencePath(900).at);
+    EXPECT_NE(OrdinaryHeadPath(HeadActivity::Pointing, 30, 30, 1).at,
+              OrdinaryHeadPath(HeadActivity::Pointing, 30, 30, 2).at);
+    const HeadPath path = ShakesSequencePath(1800);
+    ASSERT_GE(path.shakes.size(), kSequenceShakes.size()) << "every style within a minute";
+    for (std::size_t k = 0; k < path.shakes.size(); ++k) {
+        const auto [first, last] = path.shakes[k];
+        const auto spread = [&](int from, int to) {
+            const auto [low, high] = std::minmax_element(path.at.begin() + from, path.at.begin() + to + 1,
+                                                         [](auto& a, auto& b) { return a.x < b.x; });
+            return high->x - low->x;
+        };
+        const double swing = kSequenceShakes[k % kSequenceShakes.size()].swing;
+        EXPECT_NEAR(spread(first, last), swing, 0.3 * swing) << k;
+        EXPECT_LT(spread(first - 25, first - 1), 2) << k << ": no rest before the shake";
     }
 }
 

@@ -19,6 +19,9 @@ struct RecordingOutputs : IPointerOutput, IViewOutput, ISocketOutput {
     void Scroll(float dx, float dy) override { outputs.emplace_back('W', dx, dy); }
     void MoveCamera(float x, float y, bool absolute) override { outputs.emplace_back(absolute ? 'A' : 'V', x, y); }
     void Push(float x, float y) override { outputs.emplace_back('S', x, y); }
+    PointerTravel Travelled() const override { return {}; }
+    void MoveBack(int, int) override {}
+    void ReleaseButtons() override {}
     std::vector<Output> outputs;
     bool scrolling = false;
 };

@@ -118,10 +118,17 @@ TEST_F(AutoClick, AStillPointerArmsTheClickWhenTheCountExceedsTheThresholdWhileM
         EXPECT_EQ(Buttons(), armedAt ? Flags({MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP}) : Flags());
     }
     EXPECT_EQ(sound.played, 3);
+    EXPECT_FALSE(floating->Progress().isTextVisible());
     mirror.m_bMouseActive = false;
     EXPECT_EQ(TicksToArm(30), std::nullopt);
+    // The bar says why nothing counts, to the eye and to a screen reader.
+    EXPECT_TRUE(floating->Progress().isTextVisible());
+    EXPECT_EQ(floating->Progress().text(), "Head control off");
+    EXPECT_EQ(floating->Progress().accessibleDescription(), "Head control off");
     mirror.m_bMouseActive = true;
     EXPECT_EQ(TicksToArm(30), 16) << "the still time starts again";
+    EXPECT_FALSE(floating->Progress().isTextVisible());
+    EXPECT_EQ(floating->Progress().accessibleDescription(), "");
 }
 
 // Without a face the tracker's points lie on the wall and report no motion: no rest may count

@@ -132,6 +132,18 @@ TEST_F(SystemPage, TheMouseBoxShowsTheStoredChoiceAndMouseControlFollowsItUnless
     EXPECT_EQ(store.Read(Setting::kUseMouse), 0);
 }
 
+TEST_F(SystemPage, TheShakeBoxShowsTheStoredChoiceAndEachClickStoresItAndSwitchesTheShakeAtOnce) {
+    EXPECT_FALSE(Init()->ShakeToggleBox()->isChecked() || mirror.m_bShakeToggle) << "off by default";
+    store.Write(Setting::kShakeToggle, 1);
+    auto page = Init();
+    EXPECT_TRUE(page->ShakeToggleBox()->isChecked() && mirror.m_bShakeToggle);
+    for (const int checked : {0, 1}) {
+        page->ShakeToggleBox()->click();
+        EXPECT_EQ(std::pair(store.Read(Setting::kShakeToggle), mirror.m_bShakeToggle.load()),
+                  std::pair(checked, checked == 1));
+    }
+}
+
 TEST_F(SystemPage, SwitchingMouseControlOffLetsGoOfTheButtonADragHolds) {
     store.Write(Setting::kUseMouse, 1);
     auto page = Init();

@@ -14,7 +14,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: mivex-make-sequence --trajectory circle|sweep|brightness|rests|leave|turn|cover\n"
+    "Usage: mivex-make-sequence --trajectory circle|sweep|brightness|rests|leave|turn|cover|ordinary|shakes\n"
     "                           [--frames N] [--size WxH] --out PATH\n"
     "Writes PATH.avi (lossless FFV1, 30 fps) and PATH.csv (frame,x,y,dx,dy: the face photo's\n"
     "offset in pixels and its motion since the previous frame).\n"
@@ -24,6 +24,8 @@ constexpr const char* kUsage =
     "                     leave, turn, cover: in front of a textured wall, the head holds still,\n"
     "                     then leaves the picture, turns away or is covered by a hand for 3 s,\n"
     "                     comes back, holds still and nods (a cycle of 300 frames)\n"
+    "                     ordinary: resting, reading, pointing, looking around, talking;\n"
+    "                     shakes: head shakes at three speeds and sizes, with rests\n"
     "  --frames N         number of frames (default 300)\n"
     "  --size WxH         frame size (default 640x480)\n"
     "  --out PATH         output path without extension\n"

@@ -13,6 +13,8 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "tools/sequence/head_motion.h"
+
 namespace {
 
 // The head crop as fractions of the photo (the astronaut's hair to chin, ear to ear), and its
@@ -82,10 +84,11 @@ double Triangle(double i, double period) {
 
 Trajectory ParseTrajectory(std::string_view name) {
     for (Trajectory t : {Trajectory::Circle, Trajectory::Sweep, Trajectory::Brightness, Trajectory::Rests,
-                         Trajectory::Leave, Trajectory::Turn, Trajectory::Cover})
+                         Trajectory::Leave, Trajectory::Turn, Trajectory::Cover, Trajectory::Ordinary,
+                         Trajectory::Shakes})
         if (TrajectoryName(t) == name) return t;
     throw std::invalid_argument("unknown trajectory '" + std::string(name) +
-                                "' (expected circle, sweep, brightness, rests, leave, turn or cover)");
+                                "' (expected circle, sweep, brightness, rests, leave, turn, cover, ordinary or shakes)");
 }
 
 bool IsAway(Trajectory trajectory) {
@@ -108,6 +111,10 @@ std::string_view TrajectoryName(Trajectory trajectory) {
             return "turn";
         case Trajectory::Cover:
             return "cover";
+        case Trajectory::Ordinary:
+            return "ordinary";
+        case Trajectory::Shakes:
+            return "shakes";
     }
     return "?";
 }
@@ -135,6 +142,8 @@ SyntheticSequence::SyntheticSequence(Trajectory trajectory, int frameCount, cv::
 
     // Centred, off the pixel grid so that even the resting position needs interpolation.
     m_rest = {(frameSize.width - scaled.width) / 2.0 + 0.37, (frameSize.height - scaled.height) / 2.0 + 0.21};
+    if (trajectory == Trajectory::Ordinary) m_path = OrdinarySequencePath(frameCount).at;
+    if (trajectory == Trajectory::Shakes) m_path = ShakesSequencePath(frameCount).at;
 
     if (!IsAway(trajectory)) return;
     // Cells of about 24 and 6 pixels of a 640x480 frame on the wall, coarser on the head and hand.
@@ -191,6 +200,10 @@ cv::Point2d SyntheticSequence::Position(int i) const {
                       kNodDepth * std::sin(CV_PI * nod / (AwayTimeline::kCycle - AwayTimeline::kNods))};
             break;
         }
+        case Trajectory::Ordinary:
+        case Trajectory::Shakes:
+            offset = m_path[static_cast<std::size_t>(i)];
+            break;
     }
     return m_rest + offset * m_scale;
 }

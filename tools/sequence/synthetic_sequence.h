@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <functional>
 #include <string_view>
+#include <vector>
 
 #include <opencv2/core.hpp>
 
@@ -35,6 +36,8 @@ enum class Trajectory {
     Leave,       // still, leaves the picture to the right, away 3 s, comes back, holds still, nods
     Turn,        // still, turns away (the back of the head to the camera) for 3 s, turns back, ...
     Cover,       // still, a hand comes up over the face for 3 s and goes down again, ...
+    Ordinary,    // ordinary use of a head pointer: resting, reading, pointing, looking around, talking
+    Shakes,      // head shakes at three speeds and sizes, each followed by a move right and back
 };
 
 // The cycle of the away trajectories in frames at 30 fps; it repeats every kCycle frames.
@@ -47,8 +50,8 @@ struct AwayTimeline {
     static constexpr int kCycle = kNods + 20;      // 10 s
 };
 
-// "circle", "sweep", "brightness", "rests", "leave", "turn" or "cover"; throws std::invalid_argument naming the valid
-// ones.
+// "circle", "sweep", "brightness", "rests", "leave", "turn", "cover", "ordinary" or "shakes";
+// throws std::invalid_argument naming the valid ones.
 Trajectory ParseTrajectory(std::string_view name);
 std::string_view TrajectoryName(Trajectory trajectory);
 
@@ -91,9 +94,10 @@ private:
     Trajectory m_trajectory;
     int m_frameCount;
     cv::Size m_frameSize;
-    double m_scale;      // frame size relative to 640x480
-    cv::Point2d m_rest;  // photo offset the trajectory moves around
-    cv::Mat m_photo;     // the crop, already scaled to the frame
+    double m_scale;                   // frame size relative to 640x480
+    cv::Point2d m_rest;               // photo offset the trajectory moves around
+    std::vector<cv::Point2d> m_path;  // the generated trajectories' offsets, one a frame
+    cv::Mat m_photo;                  // the crop, already scaled to the frame
     // The away trajectories only: the wall, the back of the head (crop-sized) and a hand, each
     // with its coverage (CV_32F, 0..1).
     cv::Mat m_wall;

@@ -429,6 +429,11 @@ public:
     }
     cv::Size Size() const { return m_decoded.size(); }
     double FrameTotal() const { return m_video.get(cv::CAP_PROP_FRAME_COUNT); }
+    // 30 where the file does not say.
+    double FramesPerSecond() const {
+        const double fps = m_video.get(cv::CAP_PROP_FPS);
+        return fps > 0 ? fps : 30;
+    }
 
     // Feeds every frame; false (with the reason said) when a frame cannot be used.
     bool FeedAll(CEngine& engine, const FrameRows& rows, const std::string& path, bool progress) {
@@ -773,6 +778,9 @@ int main(int argc, char** argv) {
     } else {
         engine.SetFrameSize(file.Size().width, file.Size().height);
         rows.frameTotal = file.FrameTotal();
+        // A video is tracked faster than it was filmed: a head shake is timed by its frames.
+        const double fps = file.FramesPerSecond();
+        engine.HeadSwitch().SetClock([&rows, fps] { return rows.frames / fps; });
         fed = file.FeedAll(engine, rows, options.video, showProgress);
     }
     const int stopSignal = g_stopSignal;
