@@ -128,8 +128,8 @@ TEST(SyntheticSequence, ThePictureMovesByTheTruth) {
 }
 
 TEST(SyntheticSequence, AMissingPhotoIsNamed) {
-    EXPECT_THAT([] { SyntheticSequence(Trajectory::Circle, 10, {640, 480}, "/nonexistent/astronaut.png"); },
-                testing::ThrowsMessage<std::runtime_error>(testing::HasSubstr("/nonexistent/astronaut.png")));
+    const auto make = [] { SyntheticSequence(Trajectory::Circle, 10, {640, 480}, "/nonexistent/astronaut.png"); };
+    EXPECT_THAT(make, testing::ThrowsMessage<std::runtime_error>(testing::HasSubstr("/nonexistent/astronaut.png")));
 }
 
 TEST(SequenceFiles, TheVideoReadsBackBitExactAndTheCsvHoldsTheTruthAlsoFromTheTool) {

@@ -68,7 +68,8 @@ SyntheticSequence::SyntheticSequence(Trajectory trajectory, int frameCount, cv::
     if (frameSize.width < 1 || frameSize.height < 1) throw std::invalid_argument("frame size must be at least 1x1");
 
     std::error_code error;
-    if (!std::filesystem::is_regular_file(photoPath, error)) throw std::runtime_error("face photo not found: " + photoPath.string());
+    if (!std::filesystem::is_regular_file(photoPath, error))
+        throw std::runtime_error("face photo not found: " + photoPath.string());
     const cv::Mat photo = cv::imread(photoPath.string(), cv::IMREAD_COLOR);
     if (photo.empty()) throw std::runtime_error("face photo could not be decoded: " + photoPath.string());
 
