@@ -137,7 +137,7 @@ say "installing the packages (tools/install-deps.sh)"
 "${in_chroot[@]}" bash -c 'cd /src/mivex && bash tools/install-deps.sh' ||
   { say "tools/install-deps.sh failed"; exit 1; }
 if ((${#launcher[@]})); then
-  "${in_chroot[@]}" bash -c 'command -v ccache >/dev/null || apt-get install -y -qq ccache >/dev/null'
+  "${in_chroot[@]}" bash -c 'command -v ccache >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq ccache >/dev/null'
 fi
 
 # Namespaces of their own: the machine's network and its abstract sockets (X displays, session
