@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, running and testing the program needs.
-# Idempotent: does nothing when all are present. Run as root on Debian 12 (bookworm) or 13 (trixie).
+# Idempotent: does nothing when all are present. Run as root on Debian 12 (bookworm) or 13 (trixie):
+# every package below has the same name on both (CI installs them on each, tools/ci/debian13.sh).
 set -euo pipefail
 
 packages=(

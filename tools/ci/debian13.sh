@@ -181,7 +181,7 @@ fi
 # network, so its dependencies are all among what install-deps.sh installed.
 debs=("$root"/src/mivex/build/mivex_*~deb13_amd64.deb)
 [[ -f ${debs[0]} ]] || { say "no mivex_*~deb13_amd64.deb was built"; exit 1; }
-isolated "${in_chroot[@]}" bash -c 'apt-get install -y -qq "$1" >/dev/null && /usr/bin/mivex --version &&
+isolated "${in_chroot[@]}" bash -c 'DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$1" >/dev/null && /usr/bin/mivex --version &&
   apt-get remove -y -qq mivex >/dev/null' install "/src/mivex/build/${debs[0]##*/}" ||
   { say "the Debian 13 package does not install on Debian 13"; exit 1; }
 say "Debian 13: all tests passed and the package installs"
