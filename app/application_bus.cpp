@@ -84,7 +84,7 @@ void UseOnlyTheSessionsBus() {
     if (!Environment("DBUS_SESSION_BUS_ADDRESS").empty()) return;
     const std::string runtime = Environment("XDG_RUNTIME_DIR");
     const std::string socket = (runtime.empty() ? "/run/user/" + std::to_string(::getuid()) : runtime) + "/bus";
-    struct stat status {};
+    struct stat status = {};
     if (::stat(socket.c_str(), &status) != 0 || !S_ISSOCK(status.st_mode) || status.st_uid != ::getuid())
         NoSessionBus() = "DBUS_SESSION_BUS_ADDRESS is not set and " + socket + " is no bus of the user's";
     // Named even when missing: the library then fails to connect instead of launching a bus, and a

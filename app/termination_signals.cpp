@@ -23,7 +23,7 @@ void OnSignal(int number) {
 }
 
 void SetHandler(int number, void (*handler)(int)) {
-    struct sigaction action {};
+    struct sigaction action = {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

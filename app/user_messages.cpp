@@ -45,8 +45,8 @@ void CUserMessages::Display(const std::string& text) {
     if (application && QThread::currentThread() == application->thread()) {
         ShowMessageBox(message);
     } else if (application) {
-        QMetaObject::invokeMethod(
-            application, [message] { ShowMessageBox(message); }, Qt::QueuedConnection);
+        const auto show = [message] { ShowMessageBox(message); };
+        QMetaObject::invokeMethod(application, show, Qt::QueuedConnection);
     } else {
         std::fprintf(stderr, "%s\n", text.c_str());
     }

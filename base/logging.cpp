@@ -57,7 +57,7 @@ int NumberAfterNewestLog(const std::filesystem::path& folder, int fallback) {
 
 // "" when the opened file is one to write the log into, else why not.
 std::string UnfitLogFile(int fd) {
-    struct stat status {};
+    struct stat status = {};
     if (::fstat(fd, &status) != 0) return std::strerror(errno);
     if (!S_ISREG(status.st_mode)) return "not a regular file";
     if (status.st_uid != ::geteuid()) return "belongs to user " + std::to_string(status.st_uid);

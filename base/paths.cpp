@@ -54,7 +54,7 @@ std::filesystem::path LogDirectory(const std::filesystem::path& data) {
 }
 
 std::string PrivateFolderProblem(const std::filesystem::path& folder, uid_t user, mode_t forbidden) {
-    struct stat status {};
+    struct stat status = {};
     if (::lstat(folder.c_str(), &status) != 0) return folder.string() + ": " + std::strerror(errno);
     if (!S_ISDIR(status.st_mode)) return folder.string() + ": not a folder";
     if (status.st_uid != user)

@@ -329,7 +329,7 @@ CSettingsStore::ParsedFile ReadSettingsFile(const std::string& path) {
     };
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (file.get() < 0) return errno == ENOENT || errno == ENOTDIR ? parsed : fail(std::strerror(errno));
-    struct stat status {};
+    struct stat status = {};
     if (::fstat(file.get(), &status) != 0) return fail(std::strerror(errno));
     if (S_ISDIR(status.st_mode)) return fail("is a folder, not a file");
     if (!S_ISREG(status.st_mode)) return fail("is not a regular file (a pipe or a device)");
@@ -385,7 +385,7 @@ public:
         if (fd < 0 && errno == ELOOP) return path + " is a link; the lock must be a plain file (remove it)";
         if (fd < 0 && errno == EISDIR) return path + " is a folder; the lock must be a plain file (remove it)";
         if (fd < 0) return "cannot open " + path + ": " + std::strerror(errno);
-        struct stat status {};
+        struct stat status = {};
         if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
             return path + " is not a regular file; the lock must be a plain file (remove it)";
         const auto deadline = std::chrono::steady_clock::now() + kLockWait;
@@ -473,7 +473,7 @@ CSettingsStore::CSettingsStore(const std::string& company)
 CSettingsStore::~CSettingsStore() = default;
 
 const CSettingsStore::ParsedFile& CSettingsStore::Current() const {
-    struct stat status {};
+    struct stat status = {};
     if (::stat(m_strPath.c_str(), &status) != 0) {
         *m_pParsed = ParsedFile{};
         if (errno != ENOENT && errno != ENOTDIR) m_pParsed->error = m_strPath + ": " + std::strerror(errno);
@@ -558,7 +558,7 @@ std::string CSettingsStore::ReplaceFile(const char* section, const char* key, co
         std::error_code error;
         target = std::filesystem::canonical(m_strPath, error).string();
         if (error) return m_strPath + ": " + error.message() + "; it is left as it is";
-        struct stat status {};
+        struct stat status = {};
         if (::stat(target.c_str(), &status) == 0) mode = status.st_mode & 07777;
     } else if (struct stat status{}; ::lstat(m_strPath.c_str(), &status) == 0) {
         return m_strPath + " is a link to a file that does not exist; it is left as it is";
@@ -570,7 +570,7 @@ std::string CSettingsStore::ReplaceFile(const char* section, const char* key, co
         EditedText(current.text ? std::string_view(current.bytes) : std::string_view(), section, key, value);
     if (std::string why = ReplaceWhole(target, written.bytes, mode); !why.empty()) return m_strPath + ": " + why;
     // What was written is what the file holds: no need to read it back.
-    struct stat status {};
+    struct stat status = {};
     if (::stat(m_strPath.c_str(), &status) == 0) {
         written.version = VersionOf(status);
         written.settled = Settled(*written.version);

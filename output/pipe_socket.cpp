@@ -25,7 +25,7 @@ std::filesystem::path PipeSocketPath(PipeFolder folder, std::string& error) {
     // user may have made it first.
     if (folder == PipeFolder::Create) ::mkdir(fallback.c_str(), S_IRWXU);
     // The server makes it, so a client that finds none finds no server: connecting says so.
-    struct stat status {};
+    struct stat status = {};
     if (folder == PipeFolder::Find && ::lstat(fallback.c_str(), &status) != 0 && errno == ENOENT) {
         error.clear();
         return fallback / kPipeName;
@@ -64,7 +64,7 @@ PipeResult Unreachable(std::string error) { return {PipeResult::Status::Unreacha
 
 // What takes the socket's place, or null when it is a socket or nothing is there.
 const char* NotASocket(const std::filesystem::path& socket) {
-    struct stat status {};
+    struct stat status = {};
     if (::lstat(socket.c_str(), &status) != 0 || S_ISSOCK(status.st_mode)) return nullptr;
     if (S_ISREG(status.st_mode)) return "a file";
     if (S_ISDIR(status.st_mode)) return "a folder";

@@ -64,7 +64,7 @@ bool CThreadPipe::Start(const std::filesystem::path& socket) {
     const std::optional<sockaddr_un> address = PipeAddress(socket, m_strError);
     if (!address) return false;
 
-    struct stat status {};
+    struct stat status = {};
     if (::lstat(socket.c_str(), &status) == 0) {
         if (!S_ISSOCK(status.st_mode)) {
             m_strError = socket.string() + " is not a socket: left alone";
@@ -109,7 +109,7 @@ void CThreadPipe::Stop() {
     [[maybe_unused]] const ssize_t written = ::write(m_wake.Get(), &one, sizeof one);
     m_thread.join();
     // Only the file this server made: a copy started after it may already have its own there.
-    struct stat status {};
+    struct stat status = {};
     if (::lstat(m_socketPath.c_str(), &status) == 0 && status.st_ino == m_socketInode) ::unlink(m_socketPath.c_str());
     m_listen.Reset();
     m_wake.Reset();

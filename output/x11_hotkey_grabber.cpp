@@ -159,9 +159,10 @@ void CX11HotkeyGrabber::UngrabAllVariants(const Grab& grab) {
 void CX11HotkeyGrabber::Sync() {
     XSync(m_display, False);
     // Events that the round trip queued are not announced by the socket any more.
-    if (m_notifier)
-        QMetaObject::invokeMethod(
-            m_notifier.get(), [this] { ReadEvents(); }, Qt::QueuedConnection);
+    if (m_notifier) {
+        const auto read = [this] { ReadEvents(); };
+        QMetaObject::invokeMethod(m_notifier.get(), read, Qt::QueuedConnection);
+    }
 }
 
 void CX11HotkeyGrabber::ReadEvents() {

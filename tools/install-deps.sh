@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, running and testing the program needs.
-# Idempotent: does nothing when all are present. Run as root on Debian 12.
+# Idempotent: does nothing when all are present. Run as root on Debian 12 (bookworm) or 13 (trixie):
+# every package below has the same name on both (CI installs them on each, tools/ci/debian13.sh).
 set -euo pipefail
 
 packages=(
@@ -20,8 +21,8 @@ packages=(
   # the click sound: libsndfile reads it, PulseAudio (or PipeWire's server for it) plays it;
   # python3 writes it at build time
   libsndfile1-dev libpulse-dev python3
-  # the face cascade; the face photograph of the synthetic test videos
-  opencv-data python3-imageio
+  # the face cascade
+  opencv-data
   # tests and benchmarks; Xvfb gives the X tests a display of their own
   libgtest-dev libgmock-dev libbenchmark-dev xvfb
   # the checks of the desktop entries; the Debian package and its check

@@ -17,7 +17,8 @@ bool CDetectMailbox::WaitServed(const std::function<bool()>& stopped) {
 
 void CDetectMailbox::Wake() {
     // Taken, so the wake-up cannot fall between the waiter's test and its wait.
-    { std::lock_guard lock(m_mutex); }
+    m_mutex.lock();
+    m_mutex.unlock();
     m_served.notify_all();
 }
 

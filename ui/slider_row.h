@@ -62,13 +62,16 @@ private:
     int m_iPosition = kCentre;
 };
 
+// Which of the mirror's values a row drives.
+using MirrorValue = std::atomic<int> CSettingsMirror::*;
+
 struct SliderRowSpec {
-    SettingKey key;                             // section, key, default and the slider's range
-    const char* caption;                        // the text before the slider
-    int controlId;                              // keys the slider's tooltip
-    int (*percent)(int position);               // what the field shows, before "%"
-    std::atomic<int> CSettingsMirror::*mirror;  // where the frame road reads the value
-    std::optional<int> setDefault{};            // what "Set Default" puts there, if not the key's default
+    SettingKey key;                   // section, key, default and the slider's range
+    const char* caption;              // the text before the slider
+    int controlId;                    // keys the slider's tooltip
+    int (*percent)(int position);     // what the field shows, before "%"
+    MirrorValue mirror;               // where the frame road reads the value
+    std::optional<int> setDefault{};  // what "Set Default" puts there, if not the key's default
 };
 
 class CSliderRow : public QObject {

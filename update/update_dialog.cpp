@@ -104,8 +104,8 @@ void CMivexDlgUpdate::OnCheck() {
     const int checkNumber = ++m_iCheckNumber;
     m_worker = std::thread([this, check = m_pCheck.get(), checkNumber] {
         m_bChecked = check->Check();
-        QMetaObject::invokeMethod(
-            this, [this, checkNumber] { OnCheckDone(checkNumber); }, Qt::QueuedConnection);
+        const auto done = [this, checkNumber] { OnCheckDone(checkNumber); };
+        QMetaObject::invokeMethod(this, done, Qt::QueuedConnection);
     });
 }
 

@@ -31,11 +31,10 @@ TEST_F(ProgramTest, AClientOfTheLocalSocketTakesTheHeadsMotionInsteadOfThePointe
     // no points for a second, which ends an "xy" without a reply: 30 samples are asked again.
     const Point still = Pointer();
     std::string samples;
-    WaitUntil(
-        [&] {
-            return std::ranges::count(samples += Pipe({"xy", "--count", "30"}).first, '#') >= 60;
-        },
-        kSlow * 20s);
+    const auto sixtySamples = [&] {
+        return std::ranges::count(samples += Pipe({"xy", "--count", "30"}).first, '#') >= 60;
+    };
+    WaitUntil(sixtySamples, kSlow * 20s);
     EXPECT_EQ(Pointer(), still) << "the pointer moved while the client had the motion";
     std::istringstream lines(samples);
     int same = 0, opposite = 0;

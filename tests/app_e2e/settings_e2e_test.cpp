@@ -94,11 +94,8 @@ TEST_F(SettingsWindow, TheLeftRightSliderChangesTheGainTheLoginEntryStartsThePro
     // ends the program as the tray menu's does.
     m_tray.emplace(DisplayName());
     ASSERT_TRUE(m_tray->Ok()) << m_tray->Error();
-    EXPECT_TRUE(WaitUntil(
-        [&] {
-            return OwnerAt({12, 12}) == run.pid;
-        },
-        kSlow * 10s))
+    const auto iconInTray = [&] { return OwnerAt({12, 12}) == run.pid; };
+    EXPECT_TRUE(WaitUntil(iconInTray, kSlow * 10s))
         << "no icon of the program in the tray at the top left" << Diagnostics(run);
     m_tray.reset();
     ASSERT_TRUE(WaitForLogLine(run, "System tray gone: *")) << Diagnostics(run);

@@ -34,8 +34,10 @@ TEST_F(GnomeTest, AnotherProgramComesAboveTheSettingsWindowButBelowTheFloatingWi
         << "the floating window has no title bar";
 }
 
-// GNOME 43's portal has no GlobalShortcuts: the Hotkeys tab and the log say so in words, with the
-// way to bind the actions by command, not with the bus's error name alone.
+// A portal without GlobalShortcuts, as GNOME 43's: the Hotkeys tab and the log say so in words, with
+// the way to bind the actions by command, not with the bus's error name alone. GNOME 48's portal has
+// them through GNOME Shell, which this session does not run (mutter alone, without GNOME's portal
+// backend), so on either release the portal here has none.
 TEST_F(GnomeTest, TheHotkeysTabSaysInWordsThatTheDesktopOffersNoGlobalShortcuts) {
     const ProgramRun run = Start(CameraArgs());
     ASSERT_TRUE(WaitForLogLine(run, "Hotkeys: not the desktop's shortcuts: *")) << Diagnostics(run);

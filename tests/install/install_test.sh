@@ -16,8 +16,9 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 DESTDIR=$root/dest cmake --install "$build" --prefix /usr >"$root/install.log" || { cat "$root/install.log"; fail "cmake --install"; }
 prefix=$root/dest/usr
 
-files=(lib/mivex/data/cascade_ff_d.xml lib/mivex/audio/click.wav share/applications/mivex.desktop lib/udev/rules.d/70-mivex-uinput.rules
-       lib/modules-load.d/mivex.conf share/doc/mivex/copyright share/doc/mivex/changelog.gz)
+files=(lib/mivex/data/cascade_ff_d.xml lib/mivex/data/astronaut.png lib/mivex/audio/click.wav share/applications/mivex.desktop
+       lib/udev/rules.d/70-mivex-uinput.rules lib/modules-load.d/mivex.conf share/doc/mivex/copyright
+       share/doc/mivex/changelog.gz)
 for program in mivex mivex-track mivex-settings mivex-pipe mivex-make-sequence; do
   files+=("lib/mivex/$program" "bin/$program")
   [[ -x "$prefix/bin/$program" ]] || fail "bin/$program does not run"

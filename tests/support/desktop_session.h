@@ -10,7 +10,6 @@
 //     ... start programs: they run on KDE's XWayland and bus
 #pragma once
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -19,6 +18,7 @@
 #include <list>
 #include <optional>
 #include <regex>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -230,11 +230,11 @@ public:
                      "--width", "1280", "--height", "1024"},
                     "kwin.log", "kwin-wayland",
                     {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}, {"XDG_CONFIG_HOME", config}}) ||
-            !Await([&] { return !(m_xDisplay = XWaylandOf(Process(1))).empty() && XDisplayOpens(); },
+            !Await([&] { return !(m_xDisplay = XDisplayListenedBy(Process(1))).empty() && XDisplayOpens(); },
                    "KWin's XWayland") ||
             !Await([&] { return BusNameOwned("org.kde.kglobalaccel"); }, "kglobalaccel inside KWin"))
             return;
-        // The KDE backend is a Qt 5 program; on XWayland it needs no Qt 5 Wayland plugin.
+        // The KDE backend (Qt 5 in Plasma 5, Qt 6 in Plasma 6) on XWayland needs no Qt Wayland plugin.
         if (Launch({"/usr/lib/x86_64-linux-gnu/libexec/xdg-desktop-portal-kde"}, "portal-kde.log",
                    "xdg-desktop-portal-kde", {{"QT_QPA_PLATFORM", "xcb"}, {"XDG_CONFIG_HOME", config}}) &&
             Await([&] { return BusNameOwned("org.freedesktop.impl.portal.desktop.kde"); },
@@ -244,22 +244,21 @@ public:
     }
 
 private:
-    // The display of the XWayland that the process started, from its command line, or "".
-    static std::string XWaylandOf(pid_t parent) {
-        std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), ::closedir);
-        while (dirent* entry = proc ? ::readdir(proc.get()) : nullptr) {
-            const std::string pid = entry->d_name;
-            if (pid.find_first_not_of("0123456789") != pid.npos) continue;
-            std::ifstream stat("/proc/" + pid + "/stat");
-            std::string skip, name;
-            pid_t ppid = 0;
-            stat >> skip >> name >> skip >> ppid;
-            if (ppid != parent || name != "(Xwayland)") continue;
-            std::string argument;
-            std::ifstream command("/proc/" + pid + "/cmdline");
-            while (std::getline(command, argument, '\0'))
-                if (argument.starts_with(':')) return argument;
-        }
+    // The X display whose sockets the process listens on, or "". KWin makes them and hands them to
+    // the XWayland it starts: Plasma 5 starts it at once, Plasma 6 only when the first X client
+    // connects, so until then KWin's sockets are all there is of the display.
+    static std::string XDisplayListenedBy(pid_t process) {
+        std::set<std::string> held;  // "socket:[INODE]" of each of the process's sockets
+        std::error_code error;
+        for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(process) + "/fd", error))
+            held.insert(std::filesystem::read_symlink(fd.path(), error).string());
+        // /proc/net/unix: "Num RefCount Protocol Flags Type St Inode Path", the path "@..." when abstract.
+        const std::regex x11(R"(^(?:\S+ ){6}(\d+) @?/tmp/\.X11-unix/X(\d+)$)");
+        std::ifstream sockets("/proc/net/unix");
+        std::smatch match;
+        for (std::string line; std::getline(sockets, line);)
+            if (std::regex_match(line, match, x11) && held.contains("socket:[" + match[1].str() + "]"))
+                return ":" + match[2].str();
         return "";
     }
 };

@@ -327,7 +327,8 @@ TEST_P(HotkeyPortal, WhileAFieldHasTheFocusTheDesktopsActivationsDoNothing) {
         return label->text() == CMivexDlgHotkey::kDesktopTakesKeys && label->isVisibleTo(page);
     }));
     sheet.show();
-    QApplication::setActiveWindow(&sheet);
+    sheet.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&sheet));
     page->Control(kHotkeyLeft)->setFocus();
     ASSERT_TRUE(QTest::qWaitFor([&] { return page->Recording(); }, 5000));
     portal->Activate("toggle");
@@ -555,7 +556,8 @@ TEST(HotKeyCtrl, ModifiersHeldWithoutAKeyAreNotShownOnceTheFocusHasMovedOn) {
     auto* next = new CHotKeyCtrl(&window);
     window.show();
     other.show();
-    QApplication::setActiveWindow(&other);
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
     control->setFocus();
     QTest::keyPress(control, Qt::Key_Control);
     QTest::keyPress(control, Qt::Key_Alt, Qt::ControlModifier);

@@ -1,5 +1,7 @@
 // The update check against a local HTTP server, through the update window as the user meets it,
 // and the start-up reminder.
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include <QPushButton>
@@ -27,11 +29,11 @@ bool Printable(const std::string& line) {
 // The window of a program at version "3.00 A", what it logged, and what "Update" did.
 struct Window {
     explicit Window(const std::string& authority, UpdateTimeouts waits = {2s, 50ms, 1, 300ms})
-        : dialog(
-              Server(authority), "3.00 A", [this](const std::string& l) { log.push_back(l); }, waits) {
+        : dialog(Server(authority), "3.00 A", std::bind_front(&Window::Log, this), waits) {
         dialog.SetUrlOpener([this](const QUrl& url) { return opened.push_back(url.toString()), true; });
         dialog.SetCloseProgram([this] { ++closed; });
     }
+    void Log(const std::string& line) { log.push_back(line); }
 
     std::vector<std::string> log;  // written on the worker, read once the check is over and joined
     std::vector<QString> opened;

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -15,7 +16,7 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: mivex-make-sequence --trajectory circle|sweep|brightness|rests|leave|turn|cover|ordinary|shakes\n"
-    "                           [--frames N] [--size WxH] --out PATH\n"
+    "                           [--frames N] [--size WxH] [--photo FILE] --out PATH\n"
     "Writes PATH.avi (lossless FFV1, 30 fps) and PATH.csv (frame,x,y,dx,dy: the face photo's\n"
     "offset in pixels and its motion since the previous frame).\n"
     "  --trajectory NAME  circle: slow circle; sweep: fast left-right sweeps;\n"
@@ -28,6 +29,8 @@ constexpr const char* kUsage =
     "                     shakes: head shakes at three speeds and sizes, with rests\n"
     "  --frames N         number of frames (default 300)\n"
     "  --size WxH         frame size (default 640x480)\n"
+    "  --photo FILE       the face photograph, its head where the astronaut's is in the\n"
+    "                     default one (data/astronaut.png beside this program)\n"
     "  --out PATH         output path without extension\n"
     "  --help             show this text\n";
 
@@ -51,6 +54,7 @@ int main(int argc, char** argv) {
     int frames = 300;
     cv::Size size(640, 480);
     std::string out;
+    std::filesystem::path photo = DefaultFacePhotoPath();
 
     for (int i = 1; i < argc; ++i) {
         const std::string_view option = argv[i];
@@ -58,7 +62,8 @@ int main(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             return 0;
         }
-        if (option != "--trajectory" && option != "--frames" && option != "--size" && option != "--out")
+        if (option != "--trajectory" && option != "--frames" && option != "--size" && option != "--out" &&
+            option != "--photo")
             return UsageError("unknown option " + std::string(option));
         if (i + 1 >= argc) return UsageError(std::string(option) + " needs a value");
         const std::string_view value = argv[++i];
@@ -76,6 +81,8 @@ int main(int argc, char** argv) {
             const auto s = ParseSize(value);
             if (!s) return UsageError("--size needs WxH, e.g. 640x480, not '" + std::string(value) + "'");
             size = *s;
+        } else if (option == "--photo") {
+            photo = value;
         } else {
             out = value;
         }
@@ -84,7 +91,7 @@ int main(int argc, char** argv) {
     if (out.empty()) return UsageError("--out is required");
 
     try {
-        const SyntheticSequence sequence(*trajectory, frames, size);
+        const SyntheticSequence sequence(*trajectory, frames, size, photo);
         const bool showProgress = ::isatty(STDERR_FILENO);
         WriteSequence(sequence, out, [&](int done) {
             if (showProgress && (done % 10 == 0 || done == frames)) std::fprintf(stderr, "\rframe %d/%d", done, frames);

@@ -82,6 +82,12 @@ double Triangle(double i, double period) {
 
 }  // namespace
 
+std::filesystem::path DefaultFacePhotoPath() {
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    return (error ? std::filesystem::path() : program.parent_path()) / "data" / "astronaut.png";
+}
+
 Trajectory ParseTrajectory(std::string_view name) {
     for (Trajectory t : {Trajectory::Circle, Trajectory::Sweep, Trajectory::Brightness, Trajectory::Rests,
                          Trajectory::Leave, Trajectory::Turn, Trajectory::Cover, Trajectory::Ordinary,
@@ -127,8 +133,7 @@ SyntheticSequence::SyntheticSequence(Trajectory trajectory, int frameCount, cv::
 
     std::error_code error;
     if (!std::filesystem::is_regular_file(photoPath, error))
-        throw std::runtime_error("face photo not found: " + photoPath.string() +
-                                 " (the default one comes with the Debian package python3-imageio)");
+        throw std::runtime_error("face photo not found: " + photoPath.string());
     const cv::Mat photo = cv::imread(photoPath.string(), cv::IMREAD_COLOR);
     if (photo.empty()) throw std::runtime_error("face photo could not be decoded: " + photoPath.string());
 

@@ -24,9 +24,10 @@
 
 #include <opencv2/core.hpp>
 
-// From the Debian package python3-imageio: a public-domain NASA portrait, 512x512.
-inline constexpr const char* kAstronautPhotoPath =
-    "/usr/lib/python3/dist-packages/imageio/resources/images/astronaut.png";
+// The face photograph that comes with the tools (a public-domain NASA portrait, 512x512, see
+// tools/sequence/README): data/astronaut.png beside the running program, as the build and the
+// install put it.
+std::filesystem::path DefaultFacePhotoPath();
 
 enum class Trajectory {
     Circle,      // slow circle, radius 20 px, 0.8 px per frame
@@ -68,7 +69,7 @@ public:
     // Throws std::runtime_error when the photo cannot be read, std::invalid_argument for a
     // frame count or size below 1.
     SyntheticSequence(Trajectory trajectory, int frameCount, cv::Size frameSize = {640, 480},
-                      const std::filesystem::path& photoPath = kAstronautPhotoPath);
+                      const std::filesystem::path& photoPath = DefaultFacePhotoPath());
 
     Trajectory GetTrajectory() const { return m_trajectory; }
     int FrameCount() const { return m_frameCount; }

@@ -398,7 +398,7 @@ extern "C" void OnStopSignal(int signal) { g_stopSignal = signal; }
 // Ctrl-C and SIGTERM end the run between frames so that the rows so far are kept; a second one
 // of the same kind ends the program at once, should a run not stop.
 void CatchStopSignals() {
-    struct sigaction action {};
+    struct sigaction action = {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESETHAND;
@@ -410,7 +410,7 @@ void CatchStopSignals() {
 // opens the file anew), so it is waited for here, where one does; the reading end held open lets
 // OpenCV's own open return at once. Invalid when the input is no FIFO or a stop signal came.
 UniqueFd WaitForWriter(const std::string& input) {
-    struct stat status {};
+    struct stat status = {};
     if (input.empty() || ::stat(input.c_str(), &status) != 0 || !S_ISFIFO(status.st_mode)) return UniqueFd();
     return UniqueFd(::open(input.c_str(), O_RDONLY | O_CLOEXEC));
 }
@@ -627,7 +627,7 @@ public:
         m_target = std::filesystem::is_symlink(target, ignored) ? std::filesystem::canonical(target, ignored).string()
                                                                 : target;
         if (m_target.empty()) m_target = target;
-        struct stat existing {};
+        struct stat existing = {};
         if (::stat(m_target.c_str(), &existing) != 0) return OpenReplacement(nullptr, error);
         if (S_ISFIFO(existing.st_mode) || S_ISCHR(existing.st_mode)) return OpenDirectly(error);
         if (!S_ISREG(existing.st_mode)) {
