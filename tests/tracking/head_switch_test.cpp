@@ -122,6 +122,8 @@ struct FakePointer : IPointerOutput {
     void Move(float dx, float dy) override {
         travel.x += static_cast<long long>(dx), travel.y += static_cast<long long>(dy);
     }
+    bool Scrolling() const override { return false; }
+    void Scroll(float, float) override {}
     PointerTravel Travelled() const override { return travel; }
     void MoveBack(int dx, int dy) override {
         back.push_back({dx, dy});
