@@ -210,7 +210,7 @@ TEST_P(AwayHead, NoClickWhileTheFaceIsAwayAndTheFirstAfterItOnlyOnceSettled) {
     // The face may be found again before the pointer stops (a hand going down drags points till it
     // is gone): allowed for with the 0.4 s that coming back takes.
     constexpr double kAway = 3.0, kComing = 0.4, kSettle = 1.0, kStill = 1.0;  // s
-    const ProgramRun run = StartAndChoose(AwayVideo(GetParam()), {6, 0});  // the left button
+    const ProgramRun run = StartAndChoose(AwayVideo(GetParam()), {6, 0});      // the left button
     ASSERT_FALSE(HasFailure());
 
     // Two cycles of the video: when the pointer moved, and when the test window was clicked.

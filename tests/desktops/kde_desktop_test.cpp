@@ -105,7 +105,8 @@ TEST_F(KdeTest, TheEightActionsAreKglobalaccelsShortcutsWithTheirKeysKeptAcrossA
     store.Write(Setting::kHotkeyMouse, static_cast<int>(MakeHotkeyWord(VK_F1 + 4, HOTKEYF_SHIFT)));
     // Not Ctrl+Alt+A: KWin's own "Activate Window Demanding Attention" holds it, and kglobalaccel
     // leaves a clashing key unbound once KWin has registered its shortcuts.
-    store.Write(Setting::kHotkeyMouseLeft, static_cast<int>(MakeHotkeyWord(VK_F1 + 5, HOTKEYF_CONTROL | HOTKEYF_SHIFT)));
+    store.Write(Setting::kHotkeyMouseLeft,
+                static_cast<int>(MakeHotkeyWord(VK_F1 + 5, HOTKEYF_CONTROL | HOTKEYF_SHIFT)));
     store.Write(Setting::kUpdateCount, 1);  // no update reminder
     const QStringList expected = {"toggle " + QString::number(kQtShift | kQtF5, 16),
                                   "left-click " + QString::number(kQtCtrl | kQtShift | kQtF6, 16),

@@ -89,12 +89,13 @@ std::filesystem::path DefaultFacePhotoPath() {
 }
 
 Trajectory ParseTrajectory(std::string_view name) {
-    for (Trajectory t : {Trajectory::Circle, Trajectory::Sweep, Trajectory::Brightness, Trajectory::Rests,
-                         Trajectory::Leave, Trajectory::Turn, Trajectory::Cover, Trajectory::Ordinary,
-                         Trajectory::Shakes})
+    for (Trajectory t :
+         {Trajectory::Circle, Trajectory::Sweep, Trajectory::Brightness, Trajectory::Rests, Trajectory::Leave,
+          Trajectory::Turn, Trajectory::Cover, Trajectory::Ordinary, Trajectory::Shakes})
         if (TrajectoryName(t) == name) return t;
-    throw std::invalid_argument("unknown trajectory '" + std::string(name) +
-                                "' (expected circle, sweep, brightness, rests, leave, turn, cover, ordinary or shakes)");
+    throw std::invalid_argument(
+        "unknown trajectory '" + std::string(name) +
+        "' (expected circle, sweep, brightness, rests, leave, turn, cover, ordinary or shakes)");
 }
 
 bool IsAway(Trajectory trajectory) {
