@@ -2,6 +2,7 @@
 // with it (control off with the pointer taken back, control on once the head rests).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
