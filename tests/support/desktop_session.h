@@ -13,7 +13,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <list>
 #include <optional>
@@ -162,6 +164,18 @@ protected:
         return display != nullptr;
     }
 
+    // XWayland's sockets live in /tmp/.X11-unix, as the system makes it at boot: writable by
+    // everyone (mutter refuses it otherwise). KWin does not make it, and on a machine that has
+    // run no X server since it booted it is missing; an X server started first as root may have
+    // made it 0755.
+    bool SharedX11SocketFolder() {
+        const char* folder = "/tmp/.X11-unix";
+        struct stat status = {};
+        if (::stat(folder, &status) == 0 && (status.st_mode & 01022) == 01022) return true;
+        if ((::mkdir(folder, 01777) == 0 || errno == EEXIST) && ::chmod(folder, 01777) == 0) return true;
+        return Fail("/tmp/.X11-unix must be a folder writable by everyone (mode 1777) for XWayland: " +
+                    std::string(std::strerror(errno)));
+    }
     const std::filesystem::path& Folder() const { return m_folder; }
     pid_t Process(std::size_t index) const { return m_started.at(index); }
 
@@ -196,17 +210,6 @@ public:
         Await([&] { return XDisplayOpens(); }, "a connection to mutter's XWayland " + m_xDisplay);
     }
 
-private:
-    // XWayland's sockets live in /tmp/.X11-unix, which mutter refuses unless anyone may write
-    // there (as the system makes it); an X server started first as root may have made it 0755.
-    bool SharedX11SocketFolder() {
-        const std::filesystem::path folder = "/tmp/.X11-unix";
-        struct stat status = {};
-        if (::stat(folder.c_str(), &status) != 0) return true;  // XWayland makes it
-        if ((status.st_mode & 0022) == 0022) return true;
-        if (::chmod(folder.c_str(), 01777) == 0) return true;
-        return Fail("/tmp/.X11-unix must be writable by everyone (mode 1777) for mutter's XWayland");
-    }
 };
 
 // KDE Plasma: KWin's Wayland compositor with its virtual backend and XWayland, kglobalaccel inside
@@ -225,7 +228,7 @@ public:
         // KWin and kglobalaccel keep their settings (kwinrc, the shortcuts in kglobalshortcutsrc)
         // in a folder of the session's: nothing of the user's is read or changed.
         const std::string config = (Folder() / "config").string();
-        if (!StartBus() ||
+        if (!SharedX11SocketFolder() || !StartBus() ||
             !Launch({kwin.string(), "--virtual", "--xwayland", "--socket", WaylandDisplay(), "--no-lockscreen",
                      "--width", "1280", "--height", "1024"},
                     "kwin.log", "kwin-wayland",
