@@ -209,7 +209,6 @@ public:
             if (entry.path().filename().string().starts_with(".mutter-Xwaylandauth.")) m_xAuthority = entry.path();
         Await([&] { return XDisplayOpens(); }, "a connection to mutter's XWayland " + m_xDisplay);
     }
-
 };
 
 // KDE Plasma: KWin's Wayland compositor with its virtual backend and XWayland, kglobalaccel inside
