@@ -44,9 +44,6 @@ constexpr int kBufferRecordSize = 8 + 8 + 4 + 4 + 4 + 1;
 
 constexpr AVRational kMicroseconds{1, 1'000'000};
 
-// Menus longer than this are a driver's mistake, not a list to keep.
-constexpr __s32 kMenuLimit = 1024;
-
 std::string AvError(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);
@@ -220,7 +217,7 @@ bool ParseControls(const std::string& text, std::vector<ReplayV4l2::Control>& co
             const std::size_t equals = f[i].find('=');
             std::size_t index = 0;
             if (equals == std::string::npos || !ParseNumber(std::string_view(f[i]).substr(0, equals), index) ||
-                index >= static_cast<std::size_t>(kMenuLimit))
+                index >= static_cast<std::size_t>(kV4l2MenuLimit))
                 return false;
             if (control.menu.size() <= index) control.menu.resize(index + 1);
             control.menu[index] = f[i].substr(equals + 1);
@@ -403,16 +400,11 @@ RecordedCamera DescribeCamera(IV4l2Device& device, int fd) {
         ReplayV4l2::Control control{query, {}};
         last = query.id;
         if (query.type == V4L2_CTRL_TYPE_MENU || query.type == V4L2_CTRL_TYPE_INTEGER_MENU) {
-            for (__s32 index = std::max(0, query.minimum); index <= std::min(query.maximum, kMenuLimit - 1); ++index) {
-                v4l2_querymenu item{};
-                item.id = query.id;
-                item.index = static_cast<__u32>(index);
-                control.menu.resize(static_cast<std::size_t>(index) + 1);
-                if (device.Ioctl(fd, VIDIOC_QUERYMENU, &item) != 0) continue;
-                control.menu.back() = query.type == V4L2_CTRL_TYPE_INTEGER_MENU
-                                          ? std::to_string(static_cast<long long>(item.value))
-                                          : FixedString(item.name);
-            }
+            // By index, a gap as an empty entry.
+            if (std::max(0, query.minimum) <= query.maximum)
+                control.menu.resize(static_cast<std::size_t>(std::min(query.maximum, kV4l2MenuLimit - 1)) + 1);
+            for (CaptureControl::MenuEntry& entry : V4l2MenuEntries(device, fd, query))
+                control.menu[static_cast<std::size_t>(entry.value)] = std::move(entry.text);
         }
         v4l2_control value{};
         value.id = query.id;

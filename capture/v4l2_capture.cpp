@@ -131,22 +131,6 @@ std::optional<CaptureControl::Kind> ControlKind(std::uint32_t type) {
     }
 }
 
-// The entries of a menu control; drivers may leave gaps in the index range, which are skipped.
-std::vector<CaptureControl::MenuEntry> MenuEntries(IV4l2Device& device, int fd, const v4l2_queryctrl& control) {
-    std::vector<CaptureControl::MenuEntry> entries;
-    for (std::int64_t index = control.minimum; index <= control.maximum; ++index) {
-        v4l2_querymenu item{};
-        item.id = control.id;
-        item.index = static_cast<__u32>(index);
-        if (device.Ioctl(fd, VIDIOC_QUERYMENU, &item) != 0) continue;
-        const std::string text = control.type == V4L2_CTRL_TYPE_INTEGER_MENU
-                                     ? std::to_string(static_cast<long long>(item.value))
-                                     : FixedString(item.name);
-        entries.push_back({static_cast<std::int32_t>(index), text});
-    }
-    return entries;
-}
-
 // "640 x 480 YUYV": a mode as the log shows it.
 std::string ModeText(std::uint32_t width, std::uint32_t height, std::uint32_t fourcc) {
     std::string text = std::to_string(width) + " x " + std::to_string(height) + " ";
@@ -224,6 +208,22 @@ bool CanCapture(const v4l2_capability& capability) {
 
 std::unique_ptr<IV4l2Device> MakeSystemV4l2Device(std::string devDirectory) {
     return std::make_unique<SystemV4l2Device>(std::move(devDirectory));
+}
+
+std::vector<CaptureControl::MenuEntry> V4l2MenuEntries(IV4l2Device& device, int fd, const v4l2_queryctrl& control) {
+    std::vector<CaptureControl::MenuEntry> entries;
+    for (std::int32_t index = std::max(0, control.minimum); index <= std::min(control.maximum, kV4l2MenuLimit - 1);
+         ++index) {
+        v4l2_querymenu item{};
+        item.id = control.id;
+        item.index = static_cast<__u32>(index);
+        if (device.Ioctl(fd, VIDIOC_QUERYMENU, &item) != 0) continue;
+        const std::string text = control.type == V4L2_CTRL_TYPE_INTEGER_MENU
+                                     ? std::to_string(static_cast<long long>(item.value))
+                                     : FixedString(item.name);
+        entries.push_back({index, text});
+    }
+    return entries;
 }
 
 std::optional<std::uint16_t> V4l2BitsPerPixel(std::uint32_t fourcc) {
@@ -640,7 +640,7 @@ std::vector<CaptureControl> CV4l2Capture::Controls() {
         control.inactive = (found.flags & V4L2_CTRL_FLAG_INACTIVE) != 0;
         control.readOnly = (found.flags & (V4L2_CTRL_FLAG_READ_ONLY | V4L2_CTRL_FLAG_GRABBED)) != 0;
         if (*kind == CaptureControl::Kind::Menu || *kind == CaptureControl::Kind::IntegerMenu)
-            control.menu = MenuEntries(*m_device, m_fd, found);
+            control.menu = V4l2MenuEntries(*m_device, m_fd, found);
         if (*kind != CaptureControl::Kind::Button) {
             v4l2_control value{};
             value.id = found.id;

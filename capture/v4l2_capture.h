@@ -9,6 +9,8 @@
 // can stand in for hardware in tests and benchmarks.
 #pragma once
 
+#include <linux/videodev2.h>
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -47,6 +49,12 @@ std::unique_ptr<IV4l2Device> MakeSystemV4l2Device(std::string devDirectory = "/d
 
 // Bits per pixel the layer reports for a V4L2 pixel format; none for a format it does not offer.
 std::optional<std::uint16_t> V4l2BitsPerPixel(std::uint32_t fourcc);
+
+// Menus listing more indices than this are a driver's mistake, not a list to keep.
+inline constexpr std::int32_t kV4l2MenuLimit = 1024;
+// The entries of a menu control (V4L2_CTRL_TYPE_MENU or INTEGER_MENU) at indices from 0 below
+// kV4l2MenuLimit; drivers may leave gaps in the index range, which are skipped.
+std::vector<CaptureControl::MenuEntry> V4l2MenuEntries(IV4l2Device& device, int fd, const v4l2_queryctrl& control);
 
 // One offered mode: a pixel format at one frame size.
 struct V4l2Mode {
