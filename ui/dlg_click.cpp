@@ -15,6 +15,7 @@
 #include "output/click_sound.h"
 #include "ui/control_ids.h"
 #include "ui/dialog_float.h"
+#include "ui/setting_box.h"
 #include "ui/slider_row.h"
 #include "ui/tooltip_strings.h"
 
@@ -65,8 +66,10 @@ CmivexDlgClick::CmivexDlgClick(CSettingsStore& store, CSettingsMirror& mirror, C
     m_pSeconds->setMinimumWidth(m_pSeconds->fontMetrics().horizontalAdvance("88.8") * 2);
     m_pSoundBox = new QCheckBox("Play sound after auto click time", this);
     // In the order they stand, "Set Default" last: the Tab order follows the order of making.
-    m_pPauseWithoutFaceBox = new QCheckBox("Pause clicks while no face is followed", this);
-    m_pRestInPlaceBox = new QCheckBox("A rest means the pointer stays in place", this);
+    m_pPauseWithoutFaceBox = new CSettingBox("Pause clicks while no face is followed", Setting::kPauseClicksWithoutFace,
+                                             &CSettingsMirror::m_bPauseClicksWithoutFace, store, mirror, this);
+    m_pRestInPlaceBox = new CSettingBox("A rest means the pointer stays in place", Setting::kRestInPlace,
+                                        &CSettingsMirror::m_bRestInPlace, store, mirror, this);
     m_pScrollSpeed = new CSliderRow(kScrollSpeedRow, store, mirror, this);
     m_pSetDefault = new QPushButton("Set Default", this);
     SetControlId(m_pEnableBox, ControlIds::kAutoClickEnable);
@@ -98,8 +101,6 @@ CmivexDlgClick::CmivexDlgClick(CSettingsStore& store, CSettingsMirror& mirror, C
     connect(m_pSeconds, &CUpDownField::stepped, this, &CmivexDlgClick::OnStep);
     connect(m_pSoundBox, &QCheckBox::toggled, this, &CmivexDlgClick::OnSound);
     connect(m_pSetDefault, &QPushButton::clicked, this, &CmivexDlgClick::OnSetDefault);
-    connect(m_pPauseWithoutFaceBox, &QCheckBox::toggled, this, &CmivexDlgClick::OnPauseWithoutFace);
-    connect(m_pRestInPlaceBox, &QCheckBox::toggled, this, &CmivexDlgClick::OnRestInPlace);
 }
 
 void CmivexDlgClick::OnInitDialog() {
@@ -110,13 +111,9 @@ void CmivexDlgClick::OnInitDialog() {
     const bool sound = m_store.ReadBool(Setting::kEnableAutoClickSound);
     SetCheckQuietly(m_pSoundBox, sound);
     m_mirror.m_bAutoClickSound = sound;
-    const bool pause = m_store.ReadBool(Setting::kPauseClicksWithoutFace);
-    SetCheckQuietly(m_pPauseWithoutFaceBox, pause);
-    m_mirror.m_bPauseClicksWithoutFace = pause;
+    m_pPauseWithoutFaceBox->Load();
     m_mirror.m_nClickSettleTime = m_store.ReadClamped(Setting::kClickSettleTime);
-    const bool inPlace = m_store.ReadBool(Setting::kRestInPlace);
-    SetCheckQuietly(m_pRestInPlaceBox, inPlace);
-    m_mirror.m_bRestInPlace = inPlace;
+    m_pRestInPlaceBox->Load();
     // A stored value outside 2..50 is used as it is until the user changes it.
     const int value = m_store.Read(Setting::kValueAutoClick);
     ShowValue(value);
@@ -160,14 +157,4 @@ void CmivexDlgClick::OnSetDefault() {
     m_store.Write(Setting::kEnableAutoClickSound, Setting::kTrue);
     m_pScrollSpeed->SetDefault();
     if (m_pFloat) m_pFloat->MoveToDefaultPlace();
-}
-
-void CmivexDlgClick::OnPauseWithoutFace(bool on) {
-    m_store.WriteBool(Setting::kPauseClicksWithoutFace, on);
-    m_mirror.m_bPauseClicksWithoutFace = on;
-}
-
-void CmivexDlgClick::OnRestInPlace(bool on) {
-    m_store.WriteBool(Setting::kRestInPlace, on);
-    m_mirror.m_bRestInPlace = on;
 }

@@ -13,6 +13,7 @@
 #include "ui/page_tooltips.h"
 
 class CDialogFloat;
+class CSettingBox;
 class CSliderRow;
 class IClickSound;
 class QCheckBox;
@@ -61,8 +62,6 @@ private:
     void OnStep(int delta);
     void OnSound(bool on);
     void OnSetDefault();
-    void OnPauseWithoutFace(bool on);
-    void OnRestInPlace(bool on);
     void ShowValue(int value);
 
     CSettingsStore& m_store;
@@ -75,7 +74,7 @@ private:
     QCheckBox* m_pSoundBox = nullptr;
     QPushButton* m_pSetDefault = nullptr;
     CSliderRow* m_pScrollSpeed = nullptr;
-    QCheckBox* m_pPauseWithoutFaceBox = nullptr;
-    QCheckBox* m_pRestInPlaceBox = nullptr;
+    CSettingBox* m_pPauseWithoutFaceBox = nullptr;
+    CSettingBox* m_pRestInPlaceBox = nullptr;
     int m_nPosition = Setting::kValueAutoClick.defaultValue;
 };

@@ -17,6 +17,7 @@
 #include "ui/hover_button.h"
 #include "ui/page_pictures.h"
 #include "ui/profile_editor/profile_dialog_link.h"
+#include "ui/setting_box.h"
 #include "ui/slider_row.h"
 #include "ui/tooltip_strings.h"
 
@@ -57,8 +58,10 @@ CMivexDlgFlight::CMivexDlgFlight(PageHost& host, LinkFactory makeLink, CFlightLi
       m_pTarget(new QLineEdit(this)),
       m_pTargetMessage(new QLabel(this)),
       m_pStatus(new QLineEdit(this)),
-      m_pAutoCentre(new QCheckBox(tr("Centre camera automatically"), this)),
-      m_pMouseLimit(new QCheckBox(tr("Limit mouse movement"), this)),
+      m_pAutoCentre(new CSettingBox(tr("Centre camera automatically"), Setting::kFlightAutoCenter,
+                                    &CSettingsMirror::m_bFlightAutoCenter, host.store, host.mirror, this)),
+      m_pMouseLimit(new CSettingBox(tr("Limit mouse movement"), Setting::kMouseLimit, &CSettingsMirror::m_bMouseLimit,
+                                    host.store, host.mirror, this)),
       m_pProfileButton(MakeSpeedProfileButton(host.profile, this)),
       m_pSetDefault(new QPushButton(tr("Set Default"), this)) {
     SetControlId(m_pDetect, ControlIds::kDetectSimulator);
@@ -108,14 +111,6 @@ CMivexDlgFlight::CMivexDlgFlight(PageHost& host, LinkFactory makeLink, CFlightLi
     // toggled, not clicked: a screen reader toggles a box without clicking it.
     connect(m_pDetect, &QCheckBox::toggled, this, &CMivexDlgFlight::OnDetect);
     connect(m_pTarget, &QLineEdit::editingFinished, this, &CMivexDlgFlight::OnTargetEntered);
-    connect(m_pAutoCentre, &QCheckBox::toggled, this, [this](bool checked) {
-        m_host.store.WriteBool(Setting::kFlightAutoCenter, checked);
-        m_host.mirror.m_bFlightAutoCenter = checked;
-    });
-    connect(m_pMouseLimit, &QCheckBox::toggled, this, [this](bool checked) {
-        m_host.store.WriteBool(Setting::kMouseLimit, checked);
-        m_host.mirror.m_bMouseLimit = checked;
-    });
     connect(m_pSetDefault, &QPushButton::clicked, this, &CMivexDlgFlight::OnSetDefault);
 
     m_host.engine.RegisterView(&m_link);
@@ -138,15 +133,11 @@ void CMivexDlgFlight::OnInitDialog() {
     // The profile dialog, made later, reads this; only a click forces the profile on now.
     m_host.profile.SetFlightChecked(m_pDetect->isChecked());
     EnableLink();
-    const bool autoCentre = m_host.store.ReadBool(Setting::kFlightAutoCenter);
-    SetCheckQuietly(m_pAutoCentre, autoCentre);
-    m_host.mirror.m_bFlightAutoCenter = autoCentre;
+    m_pAutoCentre->Load();
     const int flightVersion = m_host.store.Read(Setting::kFlightVersion);
     ReleaseMiddleButton(m_host.mouse);
     if (flightVersion != 0) m_host.mirror.m_bClicksOff = true;
-    const bool mouseLimit = m_host.store.ReadBool(Setting::kMouseLimit);
-    SetCheckQuietly(m_pMouseLimit, mouseLimit);
-    m_host.mirror.m_bMouseLimit = mouseLimit;
+    m_pMouseLimit->Load();
     CMyPropertyPageToolTips::OnInitDialog();
 }
 

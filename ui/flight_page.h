@@ -19,6 +19,7 @@
 #include "ui/settings_pages.h"
 
 class CHoverButton;
+class CSettingBox;
 class CSliderRow;
 class QCheckBox;
 class QLabel;
@@ -68,8 +69,8 @@ private:
     QLineEdit* m_pTarget;
     QLabel* m_pTargetMessage;
     QLineEdit* m_pStatus;
-    QCheckBox* m_pAutoCentre;
-    QCheckBox* m_pMouseLimit;
+    CSettingBox* m_pAutoCentre;
+    CSettingBox* m_pMouseLimit;
     CHoverButton* m_pProfileButton;
     QPushButton* m_pSetDefault;
     QTimer m_timer;

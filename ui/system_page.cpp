@@ -16,7 +16,8 @@ CmivexDlgSystem::CmivexDlgSystem(PageHost& host)
     : m_host(host),
       m_pStartAtLogin(new QCheckBox(tr("Start Mivex! at startup"), this)),
       m_pMouseAtStart(new QCheckBox(tr("Enable mouse at startup"), this)),
-      m_pShakeToggle(new QCheckBox(tr("Switch head control on and off by shaking the head"), this)) {
+      m_pShakeToggle(new CSettingBox(tr("Switch head control on and off by shaking the head"), Setting::kShakeToggle,
+                                     &CSettingsMirror::m_bShakeToggle, host.store, host.mirror, this)) {
     SetControlId(m_pStartAtLogin, ControlIds::kStartAtLogin);
     SetControlId(m_pMouseAtStart, ControlIds::kMouseAtStart);
     SetControlId(m_pShakeToggle, ControlIds::kShakeToggle);
@@ -29,7 +30,6 @@ CmivexDlgSystem::CmivexDlgSystem(PageHost& host)
     // toggled, not clicked: a screen reader toggles a box without clicking it.
     connect(m_pMouseAtStart, &QCheckBox::toggled, this, &CmivexDlgSystem::OnMouseAtStart);
     connect(m_pStartAtLogin, &QCheckBox::toggled, this, &CmivexDlgSystem::OnStartAtLogin);
-    connect(m_pShakeToggle, &QCheckBox::toggled, this, &CmivexDlgSystem::OnShakeToggle);
 }
 
 void CmivexDlgSystem::OnInitDialog() {
@@ -44,9 +44,7 @@ void CmivexDlgSystem::OnInitDialog() {
     // A restart may have switched mouse control on already; the stored choice only adds to that.
     if (useMouse) m_host.mirror.m_bMouseActive = true;
     SetRunAtStartup(startupProgram);
-    const bool shakeToggle = m_host.store.ReadBool(Setting::kShakeToggle);
-    SetCheckQuietly(m_pShakeToggle, shakeToggle);
-    m_host.mirror.m_bShakeToggle = shakeToggle;
+    m_pShakeToggle->Load();
 }
 
 void CmivexDlgSystem::OnMouseAtStart(bool checked) {
@@ -58,11 +56,6 @@ void CmivexDlgSystem::OnMouseAtStart(bool checked) {
 void CmivexDlgSystem::OnStartAtLogin(bool checked) {
     m_host.store.WriteBool(Setting::kStartupProgram, checked);
     SetRunAtStartup(checked);
-}
-
-void CmivexDlgSystem::OnShakeToggle(bool checked) {
-    m_host.store.WriteBool(Setting::kShakeToggle, checked);
-    m_host.mirror.m_bShakeToggle = checked;
 }
 
 void CmivexDlgSystem::SetRunAtStartup(bool enable) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ui/page_tooltips.h"
+#include "ui/setting_box.h"
 #include "ui/settings_pages.h"
 
 class QCheckBox;
@@ -25,12 +26,11 @@ public:
 private:
     void OnMouseAtStart(bool checked);
     void OnStartAtLogin(bool checked);
-    void OnShakeToggle(bool checked);
     // A folder that cannot be written is only logged; the setting is kept either way.
     void SetRunAtStartup(bool enable);
 
     PageHost& m_host;
     QCheckBox* m_pStartAtLogin;
     QCheckBox* m_pMouseAtStart;
-    QCheckBox* m_pShakeToggle;
+    CSettingBox* m_pShakeToggle;
 };
