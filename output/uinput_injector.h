@@ -56,8 +56,8 @@ public:
     static constexpr const char* kDeviceName = "Mivex virtual pointer";
 
     // Opens uinputPath for writing and creates the virtual device: REL_X/REL_Y, both wheels in
-    // notches and in fine steps, the three buttons and the keys of virtual_keys.h. On failure returns nullptr and says
-    // why in whyNot.
+    // notches and in fine steps, the three buttons and the keys of virtual_keys.h. On failure
+    // returns nullptr and says why in whyNot.
     static std::unique_ptr<CUinputInjector> Create(const char* uinputPath, std::string& whyNot);
 
     // Releases any button still held, then removes the device.
